@@ -1,0 +1,96 @@
+// Engine start-up and shutdown, language hand-over and callback registration.
+#include "burner/State.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libisofs/libisofs.h>
+}
+#include <libburn/libburn.h>
+
+namespace burner {
+
+EngineState& State() {
+    static EngineState state;
+    return state;
+}
+
+Callbacks CurrentCallbacks() {
+    std::lock_guard lock(State().mutex);
+    return State().callbacks;
+}
+
+} // namespace burner
+
+namespace engine {
+
+using burner::State;
+
+void FillUndefined(EngineOptions& o) {
+    std::memset(&o, 0xFF, sizeof o);
+    static const char kUndef[] = "BS_NDEF";
+    std::memcpy(o.VolumeLabel, kUndef, sizeof kUndef);
+    const char16_t kUndefW[] = u"BS_NDEF";
+    std::memcpy(o.TempFolder, kUndefW, sizeof kUndefW);
+}
+
+int Initialize() {
+    std::lock_guard lock(State().mutex);
+    if (State().initialized)
+        return 1;
+    if (iso_init() < 0)
+        return 0;
+    if (!burn::burn_initialize()) {
+        iso_finish();
+        return 0;
+    }
+    // The engine never prints to the user's terminal on its own.
+    burn::burn_msgs_set_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
+                                   const_cast<char*>("spindle: "));
+    iso_set_msgs_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
+                            const_cast<char*>("spindle: "));
+    State().initialized = true;
+    return 1;
+}
+
+void DeInitialize() {
+    std::lock_guard lock(State().mutex);
+    if (!State().initialized)
+        return;
+    burn::burn_finish();
+    iso_finish();
+    State().initialized = false;
+    State().callbacks = {};
+}
+
+void SetLanguage(const char16_t* languageSection, const char16_t* languageFile) {
+    std::lock_guard lock(State().mutex);
+    State().languageSection = languageSection ? languageSection : u"";
+    State().languageFile = languageFile ? languageFile : u"";
+}
+
+void SetProcessEventCallback(ProcessEventCallback fn, void* user) {
+    std::lock_guard lock(State().mutex);
+    State().callbacks.process = fn;
+    State().callbacks.processUser = user;
+}
+
+void SetBurnDoneEventCallback(BurnDoneEventCallback fn, void* user) {
+    std::lock_guard lock(State().mutex);
+    State().callbacks.burnDone = fn;
+    State().callbacks.burnDoneUser = user;
+}
+
+void SetAddFileEventCallback(AddFileEventCallback fn, void* user) {
+    std::lock_guard lock(State().mutex);
+    State().callbacks.addFile = fn;
+    State().callbacks.addFileUser = user;
+}
+
+void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user) {
+    std::lock_guard lock(State().mutex);
+    State().callbacks.createDir = fn;
+    State().callbacks.createDirUser = user;
+}
+
+} // namespace engine

@@ -1,0 +1,22 @@
+// Subcommands of spindle-cli. Each takes the arguments after its own name and
+// returns the process exit status (0 on success).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Args = std::vector<std::string>;
+
+// Virtual drives (DriveCommands.cpp).
+int Mount(const Args& args);    // mount IMAGE [LETTER]
+int Dismount(const Args& args); // dismount LETTER
+int List(const Args& args);     // list
+int Drives(const Args& args);   // drives
+int Label(const Args& args);    // label IMAGE [NEW]
+
+// Image building (BuildIsoCommand.cpp).
+int BuildIso(const Args& args); // build-iso [--label L] OUT SOURCE...
+
+} // namespace cli

@@ -1,0 +1,117 @@
+// The burning engine as the program requires it: project, options, image
+// build, burning, erasing and the drives, with progress and completion
+// reported through registered callbacks. Implemented by burner/. Strings are
+// UTF-16; 8-bit fields are marked as such. The program side never sees the
+// libraries behind it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace engine {
+
+// The option record, 672 bytes. Fields the program leaves alone are -1 / 0xFF
+// ("engine default"); their meanings are documented in burner/Options.h.
+struct EngineOptions {
+    char VolumeLabel[128];          // 0: 8-bit text, zero-terminated, <= 127 chars
+    std::int32_t WriteSpeed;        // 128
+    std::uint8_t CloseDisc;         // 132
+    std::uint8_t Simulate;          // 133
+    char16_t TempFolder[260];       // 134: UTF-16, zero-terminated
+    std::uint8_t Verify;            // 654
+    std::uint8_t Joliet;            // 655
+    std::uint8_t RockRidge;         // 656
+    std::uint8_t UnderrunProtection; // 657
+    std::uint8_t Reserved658[2];    // 658, 659: padding
+    std::int32_t IsoLevel;          // 660
+    std::uint8_t Reserved664;       // 664
+    std::uint8_t EjectWhenDone;     // 665
+    std::uint8_t Reserved666[2];    // 666, 667: padding
+    std::int32_t Copies;            // 668
+};
+static_assert(sizeof(EngineOptions) == 672);
+static_assert(offsetof(EngineOptions, WriteSpeed) == 128);
+static_assert(offsetof(EngineOptions, CloseDisc) == 132);
+static_assert(offsetof(EngineOptions, Simulate) == 133);
+static_assert(offsetof(EngineOptions, TempFolder) == 134);
+static_assert(offsetof(EngineOptions, Verify) == 654);
+static_assert(offsetof(EngineOptions, Joliet) == 655);
+static_assert(offsetof(EngineOptions, RockRidge) == 656);
+static_assert(offsetof(EngineOptions, UnderrunProtection) == 657);
+static_assert(offsetof(EngineOptions, IsoLevel) == 660);
+static_assert(offsetof(EngineOptions, Reserved664) == 664);
+static_assert(offsetof(EngineOptions, EjectWhenDone) == 665);
+static_assert(offsetof(EngineOptions, Copies) == 668);
+
+// Fills a record the way the program does before GetOptions: "BS_NDEF" at 0
+// (8-bit) and 134 (UTF-16), -1 in each int32, 0xFF in each byte.
+void FillUndefined(EngineOptions& o);
+
+// Adds one file to the project. On 64-bit Linux the three pointers make the
+// record 32 bytes rather than the 20 of a 32-bit build; the field order holds.
+struct FileRecord {
+    const char16_t* SourcePath;  // host path of the file
+    const char16_t* ImageDir;    // folder in the image ("\", "\A\B") or null for the root
+    const char16_t* ImageName;   // name in the image, or null for the source file's name
+    std::uint8_t Flag;           // 0
+    std::int32_t Reserved;       // 0
+};
+
+// Callbacks. The engine may call them on a thread of its own.
+using ProcessEventCallback = void (*)(float percent, void* user);
+using BurnDoneEventCallback = void (*)(const char16_t* errorText, void* user);
+// sourcePath, nameInImage, then six more: the image folder, the full path in
+// the image, the file size, the POSIX mode, the modification time (seconds
+// since 1970) and whether the name was changed to avoid a clash; then user.
+using AddFileEventCallback = void (*)(const char16_t* sourcePath, const char16_t* nameInImage,
+                                      const char16_t* imageDir, const char16_t* imagePath,
+                                      std::uint64_t size, std::uint32_t mode,
+                                      std::int64_t mtime, std::int32_t renamed, void* user);
+// The name passed to CreateDir, the name given in the image, the plain name
+// (the requested name without decoration), the full path in the image, user.
+using CreateDirEventCallback = void (*)(const char16_t* requestedName,
+                                        const char16_t* nameInImage, const char16_t* plainName,
+                                        const char16_t* imagePath, void* user);
+
+// Lifecycle.
+int Initialize();
+void DeInitialize();
+void SetLanguage(const char16_t* languageSection, const char16_t* languageFile);
+
+void SetProcessEventCallback(ProcessEventCallback fn, void* user);
+void SetBurnDoneEventCallback(BurnDoneEventCallback fn, void* user);
+void SetAddFileEventCallback(AddFileEventCallback fn, void* user);
+void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user);
+
+// Options.
+void GetOptions(EngineOptions* out);
+void SetOptions(EngineOptions options);
+int SetOptionsFromRegistry(const char16_t* hive, const char16_t* key);
+int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
+
+// Project. Paths in the image start with "\"; the root is "\".
+inline constexpr int kProjectBinCue = 1;
+inline constexpr int kProjectData = 2;
+int CreateProject(int type);
+void DeleteProject();
+void ClearAll();
+int AddFile(FileRecord record);
+int CreateDir(const char16_t* name, const char16_t* parentPath);
+int RemoveFile(const char16_t* name, const char16_t* dirPath);
+int RemoveDir(const char16_t* dirPath);
+
+// Image build: returns at once; the end comes through the burn-done callback.
+int PrepareISO();
+int BuildISO(const char16_t* imagePath);
+void Abort();
+
+// Drives, burning and erasing (recorders are libburn drives reached through
+// the drive table).
+int SetDevice(char16_t driveLetter);
+int GetDeviceInformation(char vendor[8], char product[16], char revision[8]);
+int EjectDevice();
+int CloseDevice();
+int BurnDialog(int a, int b, int c, const char16_t* title, const char16_t* isoPath);
+int EraseDialog(const char16_t* title);
+
+} // namespace engine

@@ -1,0 +1,88 @@
+#include "port/Paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace port {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string WithoutTrailingSlash(std::string p) {
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p;
+}
+
+std::string HomeDir() {
+    std::string home = Env("HOME");
+    if (!home.empty())
+        return home;
+    if (const passwd* pw = getpwuid(getuid()))
+        return pw->pw_dir;
+    return "/tmp";
+}
+
+} // namespace
+
+bool MakeDirs(const std::string& path, unsigned mode) {
+    if (path.empty())
+        return false;
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+                return false;
+        }
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ProgramDir() {
+    std::string dir = Env("SPINDLE_PROGRAM_DIR");
+    if (dir.empty()) {
+        char buf[PATH_MAX + 1];
+        ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+        if (n <= 0)
+            return "./";
+        dir.assign(buf, static_cast<size_t>(n));
+        dir.erase(dir.rfind('/') + 1);
+        return dir;
+    }
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string ConfigDir() {
+    std::string dir = Env("SPINDLE_CONFIG_DIR");
+    if (dir.empty()) {
+        std::string xdg = Env("XDG_CONFIG_HOME");
+        dir = (xdg.empty() ? HomeDir() + "/.config" : xdg) + "/spindle";
+    }
+    dir = WithoutTrailingSlash(dir);
+    MakeDirs(dir, 0755);
+    return dir;
+}
+
+std::string RuntimeDir() {
+    std::string dir = Env("SPINDLE_RUNTIME_DIR");
+    if (dir.empty()) {
+        std::string xdg = Env("XDG_RUNTIME_DIR");
+        dir = xdg.empty() ? "/tmp/spindle-" + std::to_string(getuid()) : xdg + "/spindle";
+    }
+    dir = WithoutTrailingSlash(dir);
+    MakeDirs(dir, 0700);
+    return dir;
+}
+
+} // namespace port

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Spindle needs to build, run and test, when any
+# is missing. Runs apt-get as root, or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config libgtest-dev
+  libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra
+  libisofs-dev libburn-dev libfuse3-dev fuse3
+  xvfb xauth xorriso genisoimage imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
