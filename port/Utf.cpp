@@ -1,0 +1,120 @@
+#include "port/Utf.h"
+
+#include <cstdint>
+
+namespace port {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+std::u16string ToUtf16(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    const auto* p = reinterpret_cast<const std::uint8_t*>(in.data());
+    const auto* end = p + in.size();
+    while (p < end) {
+        std::uint8_t b = *p;
+        int extra;
+        char32_t cp;
+        if (b < 0x80) {
+            extra = 0;
+            cp = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = b & 0x1F;
+        } else if ((b & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = b & 0x0F;
+        } else if ((b & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = b & 0x07;
+        } else {
+            out.push_back(kReplacement);
+            ++p;
+            continue;
+        }
+        if (end - p < extra + 1) {
+            out.push_back(kReplacement);
+            break;
+        }
+        bool ok = true;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(kReplacement);
+            ++p;
+            continue;
+        }
+        AppendUtf16(out, cp);
+        p += extra + 1;
+    }
+    return out;
+}
+
+std::string ToUtf8(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t u = in[i];
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+                u = 0x10000 + ((u - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                u = kReplacement;
+            }
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            u = kReplacement;
+        }
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+std::size_t U16Length(const char16_t* s, std::size_t max) {
+    std::size_t n = 0;
+    if (!s)
+        return 0;
+    while (n < max && s[n])
+        ++n;
+    return n;
+}
+
+} // namespace port

@@ -1,0 +1,18 @@
+// UTF-8 <-> UTF-16 conversion. UTF-8 stands in for the system's 8-bit code
+// page; UTF-16 is used wherever a record, a length or a per-code-unit rule is
+// counted in UTF-16 code units. Invalid input is replaced with U+FFFD, never
+// dropped silently and never read past its end.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace port {
+
+std::u16string ToUtf16(std::string_view utf8);
+std::string ToUtf8(std::u16string_view utf16);
+
+// Length of a zero-terminated UTF-16 string, reading at most `max` units.
+std::size_t U16Length(const char16_t* s, std::size_t max = static_cast<std::size_t>(-1));
+
+} // namespace port
