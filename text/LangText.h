@@ -1,0 +1,19 @@
+// The text catalogue: every text the user sees is looked up by key in the
+// language file beside the program. No wx here; the wx-facing lookups are in
+// LangTextUi.h.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Name of the language file, relative to the program directory. Set once at
+// start-up ("languiu.ini") before the first lookup.
+extern std::u16string g_szLangFile;
+
+// Looks the key up in the language selected by [LANGUAGE] CURRENT, assigns the
+// text (at most 254 code units, empty when anything is missing) to str and
+// returns it.
+std::u16string& GetLangText(std::u16string_view key, std::u16string& str);
+
+// The same lookup into a caller's buffer of 255 code units (text + terminator).
+void GetLangTextBuf(std::u16string_view key, char16_t* buffer);
