@@ -1,0 +1,28 @@
+#include "text/LangText.h"
+
+#include "port/Utf.h"
+#include "text/ProfileReader.h"
+
+#include <algorithm>
+
+std::u16string g_szLangFile;
+
+void GetLangTextBuf(std::u16string_view key, char16_t* buffer) {
+    // The file is read afresh on every lookup, so an edit shows at once.
+    char16_t language[kLangTextBufferSize];
+    CProfileReader reader;
+    reader.ReadString(u"LANGUAGE", u"CURRENT", g_szLangFile, language);
+    if (language[0] == 0) {
+        buffer[0] = 0;
+        return;
+    }
+    std::u16string_view section(language, port::U16Length(language, kLangTextBufferSize));
+    reader.ReadString(section, key, g_szLangFile, buffer);
+}
+
+std::u16string& GetLangText(std::u16string_view key, std::u16string& str) {
+    char16_t text[kLangTextBufferSize];
+    GetLangTextBuf(key, text);
+    str.assign(text, port::U16Length(text, kLangTextBufferSize));
+    return str;
+}

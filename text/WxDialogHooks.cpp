@@ -1,0 +1,77 @@
+#include "text/WxDialogHooks.h"
+
+#include "port/DialogHooks.h"
+
+#include <wx/app.h>
+#include <wx/dirdlg.h>
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+#include <wx/thread.h>
+
+#include <future>
+
+namespace {
+
+int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
+    long style = wxCENTRE;
+    bool yesNo = (request.style & port::MB_BUTTONMASK) == port::MB_YESNO;
+    style |= yesNo ? wxYES_NO : wxOK;
+    switch (request.style & port::MB_ICONMASK) {
+    case port::MB_ICONINFORMATION: style |= wxICON_INFORMATION; break;
+    case port::MB_ICONWARNING: style |= wxICON_WARNING; break;
+    default: style |= wxICON_NONE; break;
+    }
+    wxWindow* owner = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+    if (owner && !owner->IsShown())
+        owner = nullptr;
+    wxMessageDialog dialog(owner, wxString::FromUTF8(request.text),
+                           wxString::FromUTF8(request.caption), style);
+    int answer = dialog.ShowModal();
+    if (yesNo)
+        return answer == wxID_YES ? 6 : 7; // IDYES, IDNO (closing counts as no)
+    return 1;                              // IDOK
+}
+
+int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
+    if (wxThread::IsMain() || !wxTheApp)
+        return ShowMessageBoxNow(request);
+    std::promise<int> answer;
+    auto future = answer.get_future();
+    wxTheApp->CallAfter([&] { answer.set_value(ShowMessageBoxNow(request)); });
+    return future.get();
+}
+
+std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& request) {
+    long style = request.save ? wxFD_SAVE : wxFD_OPEN;
+    if (request.save && request.overwritePrompt)
+        style |= wxFD_OVERWRITE_PROMPT;
+    if (!request.save && request.mustExist)
+        style |= wxFD_FILE_MUST_EXIST;
+    wxString title = request.title.empty() ? wxString(wxFileSelectorPromptStr)
+                                           : wxString::FromUTF8(request.title);
+    wxString filter = request.filter.empty() ? wxString(wxFileSelectorDefaultWildcardStr)
+                                             : wxString::FromUTF8(request.filter);
+    wxFileDialog dialog(static_cast<wxWindow*>(request.owner), title,
+                        wxString::FromUTF8(request.defaultDir),
+                        wxString::FromUTF8(request.defaultFile), filter, style);
+    if (dialog.ShowModal() != wxID_OK)
+        return std::nullopt;
+    return dialog.GetPath().utf8_string();
+}
+
+std::optional<std::string> ShowFolderDialogNow(const port::FolderDialogRequest& request) {
+    wxDirDialog dialog(static_cast<wxWindow*>(request.owner), wxString::FromUTF8(request.title),
+                       wxString::FromUTF8(request.defaultPath),
+                       wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK)
+        return std::nullopt;
+    return dialog.GetPath().utf8_string();
+}
+
+} // namespace
+
+void InstallWxDialogHooks() {
+    port::SetMessageBoxHook(ShowMessageBoxOnGuiThread);
+    port::SetFileDialogHook(ShowFileDialogNow);
+    port::SetFolderDialogHook(ShowFolderDialogNow);
+}
