@@ -1,0 +1,137 @@
+// The shipped language files: every key the program looks up has a text in
+// every language, and format patterns carry the placeholders the code fills.
+#include "port/ProfileSyntax.h"
+#include "port/Utf.h"
+#include "text/ProfileReader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Sections = std::map<std::string, std::map<std::string, std::string>>;
+
+Sections Load(const std::string& name) {
+    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/" + name, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = port::ToUtf8(CProfileReader::Decode(bytes));
+    Sections sections;
+    std::string current;
+    port::ini::ForEachLine(std::string_view(text), [&](std::string_view line) {
+        std::string_view name, value;
+        switch (port::ini::ParseLine(line, name, value)) {
+        case port::ini::LineKind::Section: current = name; sections[current]; break;
+        case port::ini::LineKind::Entry:
+            sections[current].emplace(name, port::ini::Unquote(value));
+            break;
+        default: break;
+        }
+        return true;
+    });
+    return sections;
+}
+
+// The printf conversions of a pattern, e.g. "%s" "%d" for "%s: %d%%".
+std::string Placeholders(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '%')
+            continue;
+        if (text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        out += '%';
+        out += text[i + 1];
+        ++i;
+    }
+    return out;
+}
+
+std::vector<std::string> Numbered(const std::string& stem, int first, int last) {
+    std::vector<std::string> keys;
+    for (int i = first; i <= last; ++i) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "%02d", i);
+        keys.push_back(stem + buf);
+    }
+    return keys;
+}
+
+std::vector<std::string> ProgramKeys() {
+    std::vector<std::string> keys = {
+        "ID_PRODUCT_TITLE", "ID_INFORMATION", "ID_HELP_ONLINEHELP", "ID_HELP_SUPPORT",
+        "ID_HELP_ABOUT", "ID_ABOUTTARVEL", "IDC_CLOSE", "IDC_STATIC_HOMEPAGE",
+        "IDC_STATIC_SUPPORT", "IDC_STATIC_GOHOMEPAGE", "IDC_STATIC_GOSUPPORT",
+        "ID_MAIN_BTN_CREATE", "ID_MAIN_BTN_FILES", "ID_MAIN_BTN_MOUNT", "ID_MAIN_BTN_UNMOUNT",
+        "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP", "ID_BURNDISCERROR", "ID_INTERRUPTBYUSER",
+        "ID_BUILDIMAGEERROR", "ID_BURNDISCDONE", "ID_BUILDIMAGEDONE", "IDC_STATIC_BURNDISCDESC",
+        "ID_ISO_IMAGE", "ID_BIN_IMAGE", "ID_DEFAULTLABEL", "ID_BURNDISC", "ID_NOTHINGTOBURN",
+        "ID_UNKNOWNERROR", "ID_ERASEDISC", "IDC_STATIC_CREATEDESC", "ID_SELECT_CDDRIVE",
+        "ID_PREPARING", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE", "ID_CANNTCREATEBUFFER",
+        "ID_CANNTOPENCDDRIVE", "ID_CURRENTREADING", "ID_READERROR", "ID_CREATEIMAGEDONE",
+        "ID_CREATEIMAGEFAILED", "IDC_STATIC_FILESDESC", "ID_CD_RULER", "ID_DVD_RULER",
+        "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
+        "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
+        "ID_DRIVE_USED",
+    };
+    for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
+                      Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
+                      Numbered("IDC_STATIC_MOUNT", 1, 6), Numbered("IDC_STATIC_UNMOUNT", 1, 6)})
+        keys.insert(keys.end(), list.begin(), list.end());
+    return keys;
+}
+
+TEST(LanguageFiles, ProgramFileHasEveryKeyInEveryLanguage) {
+    Sections file = Load("languiu.ini");
+    ASSERT_EQ(file["LANGUAGE"]["CURRENT"], "English");
+    for (const char* language : {"English", "Deutsch"}) {
+        const auto& texts = file[language];
+        for (const std::string& key : ProgramKeys()) {
+            auto it = texts.find(key);
+            ASSERT_NE(it, texts.end()) << language << " lacks " << key;
+            EXPECT_FALSE(it->second.empty()) << language << " " << key;
+            EXPECT_LE(port::ToUtf16(it->second).size(), 254u) << language << " " << key;
+        }
+        EXPECT_EQ(texts.size(), ProgramKeys().size()) << language << " has keys nobody reads";
+    }
+}
+
+TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
+    const std::map<std::string, std::string> patterns = {
+        {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
+        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
+    };
+    Sections file = Load("languiu.ini");
+    for (const char* language : {"English", "Deutsch"}) {
+        for (const auto& [key, text] : file[language]) {
+            auto it = patterns.find(key);
+            EXPECT_EQ(Placeholders(text), it == patterns.end() ? "" : it->second)
+                << language << " " << key << ": " << text;
+        }
+    }
+    // The ruler appends the unit straight to the number: keep its blank.
+    EXPECT_EQ(file["English"]["ID_MB"], " MB");
+}
+
+TEST(LanguageFiles, EngineFileMatchesAcrossLanguages) {
+    Sections file = Load("langburu.ini");
+    ASSERT_EQ(file["LANGUAGE"]["CURRENT"], "English");
+    const auto& english = file["English"];
+    const auto& german = file["Deutsch"];
+    ASSERT_FALSE(english.empty());
+    ASSERT_EQ(english.size(), german.size());
+    for (const auto& [key, text] : english) {
+        auto it = german.find(key);
+        ASSERT_NE(it, german.end()) << key;
+        EXPECT_EQ(Placeholders(text), Placeholders(it->second)) << key;
+    }
+}
+
+} // namespace
