@@ -1,0 +1,367 @@
+#include "port/DosDevices.h"
+
+#include "port/LastError.h"
+#include "port/Paths.h"
+#include "port/Utf.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace port {
+
+namespace {
+
+constexpr const char* kLockName = ".lock";
+
+// Names are case-blind: the file is named by the upper-case form.
+std::optional<std::string> FileNameOf(std::string_view name) {
+    if (name.empty() || name.size() > kMaxDosNameBytes || name.front() == '.')
+        return std::nullopt;
+    std::string out;
+    for (char c : name) {
+        if (c == '/' || c == '\0' || c == '\n' || c == '\r')
+            return std::nullopt;
+        out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    return out;
+}
+
+bool ValidTarget(std::string_view target) {
+    return !target.empty() && target.size() <= kMaxDosTargetBytes &&
+           target.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
+// Reads a whole small file; nullopt with errno set when it cannot be opened.
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string data;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return data;
+}
+
+std::vector<std::string> SplitLines(const std::string& data) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < data.size()) {
+        size_t end = data.find('\n', start);
+        if (end == std::string::npos)
+            end = data.size();
+        if (end > start)
+            lines.push_back(data.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::optional<std::vector<std::string>> ReadTargets(const std::string& dir,
+                                                    const std::string& file) {
+    auto data = ReadSmallFile(dir + "/" + file);
+    if (!data)
+        return std::nullopt;
+    return SplitLines(*data);
+}
+
+// Replaces the file of a name with `targets` (none: the name is removed).
+bool WriteTargets(const std::string& dir, const std::string& file,
+                  const std::vector<std::string>& targets) {
+    std::string path = dir + "/" + file;
+    if (targets.empty()) {
+        if (unlink(path.c_str()) != 0 && errno != ENOENT)
+            return FailWithErrno();
+        return true;
+    }
+    static std::atomic<unsigned> counter{0};
+    std::string tmp = dir + "/.tmp." + std::to_string(getpid()) + "." +
+                      std::to_string(counter.fetch_add(1));
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return FailWithErrno();
+    std::string data;
+    for (const std::string& t : targets)
+        data += t + "\n";
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int err = errno;
+            close(fd);
+            unlink(tmp.c_str());
+            errno = err;
+            return FailWithErrno();
+        }
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        unlink(tmp.c_str());
+        errno = err;
+        return FailWithErrno();
+    }
+    return true;
+}
+
+// Holds the table's lock for one read-modify-write.
+class TableLock {
+public:
+    explicit TableLock(const std::string& dir) {
+        fd_ = open((dir + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~TableLock() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+    bool ok() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string Trim(std::string s) {
+    const char* ws = " \t\r";
+    size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+// Writes the machine's drives into a fresh table folder.
+void Seed(const std::string& dir) {
+    WriteTargets(dir, "C:", {"/"});
+    char next = 'D';
+    for (int n = 0; n < 32 && next <= 'Z'; ++n) {
+        std::string dev = "/dev/sr" + std::to_string(n);
+        struct stat st {};
+        if (stat(dev.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
+            continue;
+        WriteTargets(dir, std::string(1, next) + ":", {dev});
+        ++next;
+    }
+    auto conf = ReadSmallFile(ConfigDir() + "/drives.conf");
+    if (!conf)
+        return;
+    for (const std::string& raw : SplitLines(*conf)) {
+        std::string line = Trim(raw);
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string key = Trim(line.substr(0, eq));
+        std::string target = Trim(line.substr(eq + 1));
+        if (key.size() == 2 && key[1] == ':')
+            key.pop_back();
+        if (key.size() != 1 || !ValidTarget(target))
+            continue;
+        char letter = key[0];
+        if (letter >= 'a' && letter <= 'z')
+            letter = static_cast<char>(letter - 'a' + 'A');
+        if (letter < 'A' || letter > 'Z')
+            continue;
+        // A user line stacks on top of a seeded drive of the same letter.
+        std::string file = std::string(1, letter) + ":";
+        std::vector<std::string> targets = ReadTargets(dir, file).value_or(std::vector<std::string>{});
+        targets.insert(targets.begin(), target);
+        WriteTargets(dir, file, targets);
+    }
+}
+
+void RemoveFolder(const std::string& dir) {
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..")
+                unlink((dir + "/" + n).c_str());
+        }
+        closedir(d);
+    }
+    rmdir(dir.c_str());
+}
+
+std::string ToUtf8Z(const char16_t* s) {
+    return s ? ToUtf8(std::u16string_view(s, U16Length(s))) : std::string();
+}
+
+// Copies a list into a multi-string buffer: each item terminated, then one
+// more terminator. Writes nothing when it does not fit.
+std::uint32_t StoreMultiString(const std::vector<std::string>& items, char16_t* out,
+                               std::uint32_t max) {
+    std::u16string all;
+    for (const std::string& item : items) {
+        all += ToUtf16(item);
+        all.push_back(u'\0');
+    }
+    all.push_back(u'\0');
+    if (!out || all.size() > max) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(all.begin(), all.end(), out);
+    return static_cast<std::uint32_t>(all.size());
+}
+
+} // namespace
+
+std::string DosDeviceDir() { return RuntimeDir() + "/dosdevices"; }
+
+bool EnsureDosDeviceTable() {
+    std::string dir = DosDeviceDir();
+    if (Exists(dir))
+        return true;
+    // Seed a private folder and move it into place in one step, so that two
+    // processes starting at once never see a half-seeded table.
+    static std::atomic<unsigned> counter{0};
+    std::string tmp = dir + ".seed." + std::to_string(getpid()) + "." +
+                      std::to_string(counter.fetch_add(1));
+    if (mkdir(tmp.c_str(), 0700) != 0)
+        return FailWithErrno();
+    Seed(tmp);
+    if (rename(tmp.c_str(), dir.c_str()) != 0) {
+        int err = errno;
+        RemoveFolder(tmp);
+        if (!Exists(dir)) {
+            errno = err;
+            return FailWithErrno();
+        }
+    }
+    return true;
+}
+
+std::optional<std::vector<std::string>> DosDeviceTargets(std::string_view name) {
+    auto file = FileNameOf(name);
+    if (!file) {
+        SetLastError(ERROR_INVALID_NAME);
+        return std::nullopt;
+    }
+    if (!EnsureDosDeviceTable())
+        return std::nullopt;
+    auto targets = ReadTargets(DosDeviceDir(), *file);
+    if (!targets || targets->empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return std::nullopt;
+    }
+    return targets;
+}
+
+std::string FirstDosDeviceTarget(std::string_view name) {
+    auto targets = DosDeviceTargets(name);
+    return targets ? targets->front() : std::string();
+}
+
+std::vector<std::string> DosDeviceNames() {
+    std::vector<std::string> names;
+    if (!EnsureDosDeviceTable())
+        return names;
+    if (DIR* d = opendir(DosDeviceDir().c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] != '.')
+                names.emplace_back(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool PushDosDevice(std::string_view name, std::string_view target) {
+    auto file = FileNameOf(name);
+    if (!file)
+        return FailWith(ERROR_INVALID_NAME);
+    if (!ValidTarget(target))
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!EnsureDosDeviceTable())
+        return false;
+    std::string dir = DosDeviceDir();
+    TableLock lock(dir);
+    if (!lock.ok())
+        return FailWithErrno();
+    auto targets = ReadTargets(dir, *file).value_or(std::vector<std::string>{});
+    targets.insert(targets.begin(), std::string(target));
+    return WriteTargets(dir, *file, targets);
+}
+
+bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target,
+                     bool exact) {
+    auto file = FileNameOf(name);
+    if (!file)
+        return FailWith(ERROR_INVALID_NAME);
+    if (!EnsureDosDeviceTable())
+        return false;
+    std::string dir = DosDeviceDir();
+    TableLock lock(dir);
+    if (!lock.ok())
+        return FailWithErrno();
+    auto targets = ReadTargets(dir, *file);
+    if (!targets || targets->empty())
+        return FailWith(ERROR_FILE_NOT_FOUND);
+    auto match = targets->begin();
+    if (target) {
+        match = std::find_if(targets->begin(), targets->end(), [&](const std::string& t) {
+            return exact ? t == *target : t.starts_with(*target);
+        });
+        if (match == targets->end())
+            return FailWith(ERROR_FILE_NOT_FOUND);
+    }
+    targets->erase(match);
+    return WriteTargets(dir, *file, *targets);
+}
+
+std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath,
+                              std::uint32_t max) {
+    if (!deviceName)
+        return StoreMultiString(DosDeviceNames(), targetPath, max);
+    auto targets = DosDeviceTargets(ToUtf8Z(deviceName));
+    if (!targets)
+        return 0;
+    return StoreMultiString(*targets, targetPath, max);
+}
+
+bool DefineDosDeviceW(std::uint32_t flags, const char16_t* deviceName,
+                      const char16_t* targetPath) {
+    if (!deviceName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string name = ToUtf8Z(deviceName);
+    if (flags & DDD_REMOVE_DEFINITION) {
+        if (!targetPath || !*targetPath)
+            return RemoveDosDevice(name, std::nullopt, false);
+        std::string target = ToUtf8Z(targetPath);
+        return RemoveDosDevice(name, target, (flags & DDD_EXACT_MATCH_ON_REMOVE) != 0);
+    }
+    if (!targetPath)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    return PushDosDevice(name, ToUtf8Z(targetPath));
+}
+
+} // namespace port

@@ -1,0 +1,317 @@
+#include "port/DriveInfo.h"
+
+#include "port/DosDevices.h"
+#include "port/DriveFiles.h"
+#include "port/DriverWire.h"
+#include "port/LastError.h"
+#include "port/Utf.h"
+#include "vdrive/FileDiskRecords.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <optional>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace port {
+
+namespace {
+
+enum class Target { None, FileDiskCd, FileDisk, Device, File, Directory, Missing };
+
+struct Resolved {
+    Target kind = Target::None;
+    std::string path; // host path for Device, File, Directory
+};
+
+constexpr std::string_view kCdPrefix = "\\Device\\FileDisk\\FileDiskCd";
+constexpr std::string_view kDiskPrefix = "\\Device\\FileDisk\\";
+
+Resolved Resolve(char16_t letter) {
+    Resolved r;
+    if (!letter)
+        return r;
+    std::string target = FirstDosDeviceTarget(std::string(1, static_cast<char>(letter)) + ":");
+    if (target.empty())
+        return r;
+    if (target.starts_with(kCdPrefix)) {
+        r.kind = Target::FileDiskCd;
+        return r;
+    }
+    if (target.starts_with(kDiskPrefix)) {
+        r.kind = Target::FileDisk;
+        return r;
+    }
+    r.path = target.starts_with("stdio:") ? target.substr(6) : target;
+    struct stat st {};
+    if (r.path.empty() || r.path.front() != '/' || stat(r.path.c_str(), &st) != 0)
+        r.kind = target.starts_with("stdio:") ? Target::File : Target::Missing;
+    else if (S_ISDIR(st.st_mode))
+        r.kind = Target::Directory;
+    else if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))
+        r.kind = Target::Device;
+    else
+        r.kind = Target::File;
+    return r;
+}
+
+// What an ISO 9660 volume says about itself.
+struct IsoVolume {
+    std::u16string label;
+    std::uint64_t size = 0;
+    std::uint32_t serial = 0;
+};
+
+bool ReadAt(int fd, std::uint8_t* buf, size_t n, off_t offset) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, buf + done, n - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+std::u16string TrimRight(std::u16string s) {
+    while (!s.empty() && (s.back() == u' ' || s.back() == u'\0'))
+        s.pop_back();
+    return s;
+}
+
+std::optional<IsoVolume> ReadIsoVolume(int fd) {
+    std::array<std::uint8_t, 2048> pvd{};
+    if (!ReadAt(fd, pvd.data(), pvd.size(), 16 * 2048) || pvd[0] != 1 ||
+        std::memcmp(pvd.data() + 1, "CD001", 5) != 0) {
+        SetLastError(ERROR_UNRECOGNIZED_VOLUME);
+        return std::nullopt;
+    }
+    IsoVolume v;
+    std::string id(reinterpret_cast<const char*>(pvd.data() + 40), 32);
+    v.label = TrimRight(ToUtf16(id.c_str()));
+    std::uint32_t blocks = wire::GetU32(pvd.data() + 80);
+    std::uint16_t blockSize = wire::GetU16(pvd.data() + 128);
+    v.size = static_cast<std::uint64_t>(blocks) * (blockSize ? blockSize : 2048);
+    std::uint32_t hash = 2166136261u;
+    for (std::uint8_t b : pvd)
+        hash = (hash ^ b) * 16777619u;
+    v.serial = hash;
+    // A Joliet descriptor carries the label as UTF-16 big-endian.
+    std::array<std::uint8_t, 2048> svd{};
+    for (int sector = 17; sector <= 100; ++sector) {
+        if (!ReadAt(fd, svd.data(), svd.size(), static_cast<off_t>(sector) * 2048) ||
+            svd[0] == 255)
+            break;
+        if (svd[0] != 2 || std::memcmp(svd.data() + 1, "CD001", 5) != 0 || svd[88] != '%' ||
+            svd[89] != '/' || (svd[90] != '@' && svd[90] != 'C' && svd[90] != 'E'))
+            continue;
+        std::u16string joliet;
+        for (int i = 0; i < 16; ++i)
+            joliet.push_back(static_cast<char16_t>((svd[40 + 2 * i] << 8) | svd[41 + 2 * i]));
+        joliet = TrimRight(joliet.substr(0, U16Length(joliet.c_str(), 16)));
+        if (!joliet.empty())
+            v.label = joliet;
+        break;
+    }
+    return v;
+}
+
+std::optional<IsoVolume> ReadIsoVolumeAt(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        FailWithErrno();
+        return std::nullopt;
+    }
+    auto v = ReadIsoVolume(fd);
+    if (!v && errno == ENOMEDIUM)
+        SetLastError(ERROR_NOT_READY);
+    close(fd);
+    return v;
+}
+
+// Asks the driver which image the letter's device holds: path and size.
+std::optional<std::pair<std::string, std::uint64_t>> QueryDriverImage(char16_t letter) {
+    UniqueHandle h(CreateFileW(DrivePath(letter).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+    if (!h.valid())
+        return std::nullopt;
+    std::array<std::uint8_t, vdrive::query::kBufferSize> out{};
+    std::uint32_t got = 0;
+    if (!DeviceIoControl(h.get(), vdrive::IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
+                         static_cast<std::uint32_t>(out.size()), &got, nullptr)) {
+        SetLastError(ERROR_NOT_READY);
+        return std::nullopt;
+    }
+    std::uint64_t size = 0;
+    std::memcpy(&size, out.data(), 8);
+    size_t len = std::min<size_t>(wire::GetU16(out.data() + vdrive::query::kNameLength),
+                                  vdrive::query::kNameCapacity);
+    std::string name(reinterpret_cast<const char*>(out.data() + vdrive::query::kName), len);
+    name = name.c_str();
+    if (name.starts_with("\\??\\"))
+        name.erase(0, 4);
+    return std::make_pair(name, size);
+}
+
+bool StoreName(const std::u16string& name, char16_t* buf, std::uint32_t size) {
+    if (!buf)
+        return true;
+    if (name.size() + 1 > size)
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(name.begin(), name.end(), buf);
+    buf[name.size()] = u'\0';
+    return true;
+}
+
+void Put(std::uint64_t* p, std::uint64_t v) {
+    if (p)
+        *p = v;
+}
+
+} // namespace
+
+char16_t DriveLetterOfRoot(const char16_t* root) {
+    if (!root)
+        return 0;
+    std::u16string_view r(root, U16Length(root, 4));
+    if (r.size() < 2 || r[1] != u':' || (r.size() == 3 && r[2] != u'\\' && r[2] != u'/') ||
+        r.size() > 3)
+        return 0;
+    char16_t c = r[0];
+    if (c >= u'a' && c <= u'z')
+        c = static_cast<char16_t>(c - u'a' + u'A');
+    return c >= u'A' && c <= u'Z' ? c : 0;
+}
+
+std::uint32_t GetDriveTypeW(const char16_t* rootPathName) {
+    switch (Resolve(DriveLetterOfRoot(rootPathName)).kind) {
+    case Target::FileDiskCd:
+    case Target::Device: // only optical drives are seeded as devices
+    case Target::File: return DRIVE_CDROM;
+    case Target::FileDisk:
+    case Target::Directory: return DRIVE_FIXED;
+    case Target::Missing:
+    case Target::None: break;
+    }
+    return DRIVE_NO_ROOT_DIR;
+}
+
+bool GetVolumeInformationW(const char16_t* rootPathName, char16_t* volumeNameBuffer,
+                           std::uint32_t volumeNameSize, std::uint32_t* serialNumber,
+                           std::uint32_t* maxComponentLength, std::uint32_t* fileSystemFlags,
+                           char16_t* fileSystemNameBuffer, std::uint32_t fileSystemNameSize) {
+    char16_t letter = DriveLetterOfRoot(rootPathName);
+    Resolved r = Resolve(letter);
+    std::optional<IsoVolume> iso;
+    std::u16string fsName = u"CDFS";
+    std::uint32_t flags = FILE_READ_ONLY_VOLUME | FILE_UNICODE_ON_DISK | FILE_CASE_PRESERVED_NAMES;
+    switch (r.kind) {
+    case Target::None:
+    case Target::Missing: return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE
+                                                                 : ERROR_PATH_NOT_FOUND);
+    case Target::FileDiskCd:
+    case Target::FileDisk: {
+        auto image = QueryDriverImage(letter);
+        if (!image)
+            return false;
+        iso = ReadIsoVolumeAt(image->first);
+        break;
+    }
+    case Target::Device:
+    case Target::File: iso = ReadIsoVolumeAt(r.path); break;
+    case Target::Directory: {
+        struct statvfs sv {};
+        if (statvfs(r.path.c_str(), &sv) != 0)
+            return FailWithErrno();
+        iso = IsoVolume{u"", 0, static_cast<std::uint32_t>(sv.f_fsid)};
+        fsName = u"POSIX";
+        flags = FILE_UNICODE_ON_DISK | FILE_CASE_PRESERVED_NAMES | 0x1 /* case-sensitive */;
+        if (sv.f_flag & ST_RDONLY)
+            flags |= FILE_READ_ONLY_VOLUME;
+        break;
+    }
+    }
+    if (!iso)
+        return false;
+    if (!StoreName(iso->label, volumeNameBuffer, volumeNameSize) ||
+        !StoreName(fsName, fileSystemNameBuffer, fileSystemNameSize))
+        return false;
+    if (serialNumber)
+        *serialNumber = iso->serial;
+    if (maxComponentLength)
+        *maxComponentLength = 255;
+    if (fileSystemFlags)
+        *fileSystemFlags = flags;
+    return true;
+}
+
+bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytesAvailable,
+                         std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) {
+    char16_t letter = DriveLetterOfRoot(directoryName);
+    Resolved r = Resolve(letter);
+    std::uint64_t total = 0;
+    switch (r.kind) {
+    case Target::None:
+    case Target::Missing: return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE
+                                                                 : ERROR_PATH_NOT_FOUND);
+    case Target::FileDiskCd:
+    case Target::FileDisk: {
+        auto image = QueryDriverImage(letter);
+        if (!image)
+            return false;
+        total = image->second;
+        struct stat st {};
+        if (total == 0 && stat(image->first.c_str(), &st) == 0)
+            total = static_cast<std::uint64_t>(st.st_size);
+        break;
+    }
+    case Target::Device: {
+        // A disc's size is that of its volume when it holds one; else the
+        // medium's capacity.
+        if (auto iso = ReadIsoVolumeAt(r.path); iso && iso->size) {
+            total = iso->size;
+            break;
+        }
+        int fd = open(r.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return FailWithErrno();
+        int rc = ioctl(fd, BLKGETSIZE64, &total);
+        int err = errno;
+        close(fd);
+        if (rc != 0 || total == 0)
+            return FailWith(rc != 0 && err != ENOMEDIUM ? ErrorFromErrno(err) : ERROR_NOT_READY);
+        break;
+    }
+    case Target::File: {
+        struct stat st {};
+        if (stat(r.path.c_str(), &st) != 0)
+            return FailWithErrno();
+        total = static_cast<std::uint64_t>(st.st_size);
+        break;
+    }
+    case Target::Directory: {
+        struct statvfs sv {};
+        if (statvfs(r.path.c_str(), &sv) != 0)
+            return FailWithErrno();
+        Put(totalBytes, static_cast<std::uint64_t>(sv.f_blocks) * sv.f_frsize);
+        Put(freeBytesAvailable, static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize);
+        Put(totalFreeBytes, static_cast<std::uint64_t>(sv.f_bfree) * sv.f_frsize);
+        return true;
+    }
+    }
+    Put(totalBytes, total);
+    Put(freeBytesAvailable, 0);
+    Put(totalFreeBytes, 0);
+    return true;
+}
+
+} // namespace port

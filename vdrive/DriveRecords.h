@@ -1,0 +1,48 @@
+// Building the driver's attach records and reading its query record, byte for
+// byte as vdrive/FileDiskRecords.h lays them out. Names in the classic records
+// are 8-bit text in the system code page, which is UTF-8 here.
+#pragma once
+
+#include "vdrive/FileDiskRecords.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vdrive {
+
+// What QueryMountedImage reports about a drive.
+struct MountedImageInfo {
+    std::u16string imageName; // as the driver reports it, normally in NT form
+    std::uint32_t readOnly = 0; // not 0: read-only
+    std::int64_t fileSize = 0;
+};
+
+struct AttachRecordW {
+    std::array<std::uint8_t, attach_w::kBufferSize> bytes{};
+    std::size_t sentSize = 0; // 46 + 2 x name length
+};
+
+struct AttachRecord {
+    std::array<std::uint8_t, attach::kBufferSize> bytes{};
+    std::size_t sentSize = 0; // name length + 15
+};
+
+// The wide record for an NT name (cut at its first zero unit). nullopt when
+// the name does not fit the record's 275 code units.
+std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
+                                                std::int64_t fileSize,
+                                                std::int64_t secondValue, bool readOnly);
+
+// The classic record. A name whose 8-bit form does not fit 260 bytes with its
+// terminator is sent with name length 0.
+AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize,
+                               bool readOnly);
+
+// Reads a query record out of a buffer of `size` bytes (the part past `size`
+// counts as zero). The name is read for at most the bytes the record holds.
+MountedImageInfo ParseQueryRecord(const std::uint8_t* bytes, std::size_t size);
+
+} // namespace vdrive

@@ -1,0 +1,280 @@
+#include "vdrive/VirtualDrive.h"
+
+#include "port/DosDevices.h"
+#include "port/DriveFiles.h"
+#include "port/FullPath.h"
+#include "port/LastError.h"
+#include "port/Utf.h"
+
+#include <climits>
+
+namespace vdrive {
+
+using namespace port;
+
+namespace {
+
+constexpr std::uint32_t kTargetBuffer = 260;
+constexpr std::u16string_view kNtPrefix = u"\\??\\";
+constexpr std::u16string_view kNtUncPrefix = u"\\??\\UNC\\";
+
+char16_t Upper(char16_t letter) {
+    if (letter >= u'a' && letter <= u'z')
+        return static_cast<char16_t>(letter - u'a' + u'A');
+    return letter;
+}
+
+bool IsLetter(char16_t letter) { return letter >= u'A' && letter <= u'Z'; }
+
+std::u16string DosName(char16_t letter) { return std::u16string(1, letter) + u":"; }
+
+// The first target of a DOS name, empty when it cannot be read.
+std::u16string FirstTarget(std::u16string_view dosName) {
+    char16_t buf[kTargetBuffer];
+    buf[0] = u'\0';
+    std::u16string name(dosName);
+    if (!QueryDosDeviceW(name.c_str(), buf, kTargetBuffer))
+        buf[0] = u'\0';
+    return std::u16string(buf, U16Length(buf, kTargetBuffer));
+}
+
+// Reads a decimal number the way _wtoi does: blanks, a sign, then digits.
+long long LeadingNumber(std::u16string_view s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == u' ' || s[i] == u'\t'))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == u'-' || s[i] == u'+'))
+        negative = s[i++] == u'-';
+    long long n = 0;
+    for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+        if (n < INT_MAX)
+            n = n * 10 + (s[i] - u'0');
+    }
+    return negative ? -n : n;
+}
+
+HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
+    std::u16string path = DrivePath(letter);
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+}
+
+bool RemoveBinding(char16_t letter, const std::u16string& device) {
+    std::u16string name = DosName(letter);
+    return DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
+                                DDD_EXACT_MATCH_ON_REMOVE,
+                            name.c_str(), device.c_str());
+}
+
+// The NT form of a request's path, or nullopt when it does not fit.
+std::optional<std::u16string> RequestName(const MountRequest& request) {
+    std::u16string_view path = request.imagePath;
+    path = path.substr(0, std::min(path.size(), path.find(u'\0')));
+    if (path.size() > kMaxRequestPath)
+        return std::nullopt;
+    if (!request.convertPath)
+        return std::u16string(path);
+    std::u16string name = ToNtPath(path);
+    // A path that could not be completed comes back as the bare prefix.
+    if ((name == kNtPrefix && !path.empty()) || name.size() > kMaxRequestPath)
+        return std::nullopt;
+    return name;
+}
+
+} // namespace
+
+std::u16string DeviceName(DeviceFamily family, unsigned number) {
+    std::u16string name(family == DeviceFamily::Cd ? kCdDevicePrefix : kDiskDevicePrefix);
+    return name + ToUtf16(std::to_string(number));
+}
+
+bool IsDriveLetterUsed(char16_t letter) {
+    char16_t buf[kTargetBuffer];
+    buf[0] = u'\0';
+    std::u16string name = DosName(letter);
+    if (QueryDosDeviceW(name.c_str(), buf, kTargetBuffer))
+        return buf[0] != u'\0';
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
+DeviceUseTable ScanFileDiskDevices() {
+    DeviceUseTable table;
+    const std::u16string_view cd = kCdDevicePrefix;
+    const std::u16string_view disk = kDiskDevicePrefix;
+    for (char16_t c = u'a'; c <= u'z'; ++c) {
+        std::u16string target = FirstTarget(DosName(c));
+        std::u16string_view t = target;
+        if (t.starts_with(cd)) {
+            long long n = LeadingNumber(t.substr(cd.size()));
+            if (n >= 0 && n < kDevicesPerFamily)
+                table.cd[static_cast<std::size_t>(n)] = true;
+        } else if (t.starts_with(disk)) {
+            long long n = LeadingNumber(t.substr(disk.size()));
+            if (n >= 0 && n < kDevicesPerFamily)
+                table.disk[static_cast<std::size_t>(n)] = true;
+        }
+    }
+    return table;
+}
+
+std::u16string ToNtPath(std::u16string_view path) {
+    std::u16string result(kNtPrefix);
+    if (path.empty() || path[0] != u'\\') {
+        char16_t full[kFullPathBuffer];
+        std::u16string p(path);
+        std::uint32_t n = GetFullPathNameW(p.c_str(), kFullPathBuffer, full, nullptr);
+        if (n > 0 && n < kFullPathBuffer)
+            result.append(full, n);
+        return result;
+    }
+    if (path.size() >= 2 && path[1] == u'\\')
+        return result + u"UNC" + std::u16string(path.substr(1));
+    return std::u16string(path);
+}
+
+std::u16string FromNtPath(std::u16string_view name) {
+    if (name.starts_with(kNtUncPrefix))
+        return u"\\" + std::u16string(name.substr(7));
+    if (name.starts_with(kNtPrefix))
+        return std::u16string(name.substr(kNtPrefix.size()));
+    return std::u16string(name);
+}
+
+bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) {
+    letter = Upper(letter);
+    if (!IsLetter(letter)) {
+        error = ERROR_INVALID_DRIVE;
+        return false;
+    }
+    auto name = RequestName(request);
+    if (!name) {
+        error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    DeviceFamily family =
+        request.deviceKind == kDeviceKindDisk ? DeviceFamily::Disk : DeviceFamily::Cd;
+    bool readOnly = family == DeviceFamily::Cd || request.readOnly;
+
+    auto wide = BuildAttachRecordW(*name, request.fileSize, request.secondValue, readOnly);
+    if (!wide) {
+        error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    AttachRecord classic; // all zero unless the second value is 0
+    if (request.secondValue == 0)
+        classic = BuildAttachRecord(*name, request.fileSize, readOnly);
+    else
+        classic.sentSize = attach::SentSize(0);
+
+    DeviceUseTable used = ScanFileDiskDevices();
+    const auto& flags = family == DeviceFamily::Cd ? used.cd : used.disk;
+    unsigned device = kDevicesPerFamily;
+    for (unsigned n = 0; n < kDevicesPerFamily && device == kDevicesPerFamily; ++n) {
+        if (!flags[n])
+            device = n;
+    }
+    if (device == kDevicesPerFamily) {
+        error = ERROR_INVALID_DRIVE;
+        return false;
+    }
+    if (AttachImage(device, family, letter, IOCTL_FILEDISK_OPEN_FILE_W, wide->bytes.data(),
+                    wide->sentSize, error))
+        return true;
+    return AttachImage(device, family, letter, IOCTL_FILEDISK_OPEN_FILE, classic.bytes.data(),
+                       classic.sentSize, error);
+}
+
+bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uint32_t code,
+                 const std::uint8_t* record, std::size_t length, ErrorCode& error) {
+    letter = Upper(letter);
+    {
+        UniqueHandle probe(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
+        if (probe.valid()) {
+            error = ERROR_BUSY;
+            return false;
+        }
+    }
+    std::u16string deviceName = DeviceName(family, device);
+    std::u16string dosName = DosName(letter);
+    if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, dosName.c_str(), deviceName.c_str())) {
+        error = GetLastError();
+        return false;
+    }
+    UniqueHandle drive(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
+    if (!drive.valid()) {
+        error = GetLastError();
+        RemoveBinding(letter, deviceName);
+        return false;
+    }
+    std::uint32_t returned = 0;
+    if (!DeviceIoControl(drive.get(), code, record, static_cast<std::uint32_t>(length), nullptr,
+                         0, &returned, nullptr)) {
+        error = GetLastError();
+        drive.reset();
+        RemoveBinding(letter, deviceName);
+        return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+}
+
+std::optional<MountedImageInfo> QueryMountedImage(char16_t letter) {
+    letter = Upper(letter);
+    if (!IsLetter(letter))
+        return std::nullopt;
+    if (!FirstTarget(DosName(letter)).starts_with(std::u16string_view(kDevicePrefix)))
+        return std::nullopt;
+    UniqueHandle drive(OpenDrive(letter, GENERIC_READ));
+    if (!drive.valid())
+        return std::nullopt;
+    std::array<std::uint8_t, query::kBufferSize> out{};
+    std::uint32_t returned = 0;
+    if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
+                         static_cast<std::uint32_t>(out.size()), &returned, nullptr))
+        return std::nullopt;
+    return ParseQueryRecord(out.data(), out.size());
+}
+
+DismountResult DismountDrive(char16_t letter) {
+    DismountResult result;
+    letter = Upper(letter);
+    if (!IsLetter(letter)) {
+        result.error = ERROR_INVALID_DRIVE;
+        return result;
+    }
+    // The binding this dismount removes; a definition stacked on top of it
+    // in the meantime stays.
+    std::u16string device = FirstTarget(DosName(letter));
+    UniqueHandle drive(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
+    if (!drive.valid()) {
+        result.error = GetLastError();
+        return result;
+    }
+    std::uint32_t returned = 0;
+    if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_CLOSE_FILE, nullptr, 0, nullptr, 0,
+                         &returned, nullptr)) {
+        result.error = GetLastError();
+        return result;
+    }
+    // The driver keeps the image while a file of the drive is open, and
+    // refuses here; the drive then goes on working.
+    if (!DeviceIoControl(drive.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned,
+                         nullptr)) {
+        result.error = GetLastError();
+        result.driveInUse = true;
+        return result;
+    }
+    drive.reset();
+    std::u16string name = DosName(letter);
+    bool removed = device.empty() ? DefineDosDeviceW(DDD_REMOVE_DEFINITION, name.c_str(), nullptr)
+                                  : RemoveBinding(letter, device);
+    if (!removed) {
+        result.error = GetLastError();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace vdrive

@@ -1,0 +1,160 @@
+#include "vdrive/VolumeLabel.h"
+
+#include "port/DriveFiles.h"
+#include "port/Utf.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+namespace vdrive {
+
+using namespace port;
+
+namespace {
+
+constexpr std::int64_t kSector = 2048;
+constexpr std::int64_t kPrimaryOffset = 16 * kSector;
+constexpr int kFirstScanSector = 17;
+constexpr int kScanSectors = 84; // sectors 17 to 100
+constexpr std::size_t kIdOffset = 40;
+constexpr std::size_t kIdSize = 32;
+constexpr std::size_t kJolietUnits = kIdSize / 2;
+constexpr std::uint8_t kTypeSupplementary = 2;
+constexpr std::uint8_t kTypeTerminator = 255;
+
+using Sector = std::array<std::uint8_t, kSector>;
+
+bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
+    std::uint32_t got = 0;
+    return SetFilePointerEx(h, offset, nullptr, FILE_BEGIN) &&
+           ReadFile(h, s.data(), static_cast<std::uint32_t>(s.size()), &got, nullptr) &&
+           got == s.size();
+}
+
+bool WriteSector(HANDLE h, std::int64_t offset, const Sector& s) {
+    std::uint32_t put = 0;
+    return SetFilePointerEx(h, offset, nullptr, FILE_BEGIN) &&
+           WriteFile(h, s.data(), static_cast<std::uint32_t>(s.size()), &put, nullptr) &&
+           put == s.size();
+}
+
+
+std::u16string JolietIdentifier(const Sector& s) {
+    std::u16string id;
+    for (std::size_t i = 0; i < kJolietUnits; ++i) {
+        auto unit = static_cast<char16_t>((s[kIdOffset + 2 * i] << 8) | s[kIdOffset + 2 * i + 1]);
+        if (unit == u'\0')
+            break;
+        id.push_back(unit);
+    }
+    return id;
+}
+
+// Offset of the first supplementary descriptor before a terminator, if any.
+// With `label` given, stops at the first one whose identifier is not empty.
+std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
+    for (int i = 0; i < kScanSectors; ++i) {
+        std::int64_t offset = (kFirstScanSector + i) * kSector;
+        if (!ReadSector(h, offset, s) || s[0] == kTypeTerminator)
+            return std::nullopt;
+        if (s[0] != kTypeSupplementary)
+            continue;
+        if (!label)
+            return offset;
+        *label = JolietIdentifier(s);
+        if (!label->empty())
+            return offset;
+    }
+    return std::nullopt;
+}
+
+// The primary identifier is 8-bit text in the system code page (UTF-8).
+// Bytes that are not UTF-8 are read one character each, as other tools
+// write them.
+std::u16string PrimaryIdentifier(const Sector& s) {
+    const char* id = reinterpret_cast<const char*>(s.data() + kIdOffset);
+    std::size_t n = 0;
+    while (n < kIdSize && id[n])
+        ++n;
+    std::string_view text(id, n);
+    std::u16string wide = ToUtf16(text);
+    if (ToUtf8(wide) == text)
+        return wide;
+    std::u16string latin;
+    for (char c : text)
+        latin.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    return latin;
+}
+
+// The label as UTF-8 cut to the 32-byte field without splitting a character.
+std::string PrimaryBytes(std::u16string_view label) {
+    std::string out;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        std::size_t len = (label[i] >= 0xD800 && label[i] <= 0xDBFF && i + 1 < label.size()) ? 2 : 1;
+        std::string ch = ToUtf8(label.substr(i, len));
+        if (out.size() + ch.size() > kIdSize)
+            break;
+        out += ch;
+        i += len - 1;
+    }
+    return out;
+}
+
+UniqueHandle OpenImage(std::u16string_view path, bool write) {
+    std::u16string p(path);
+    std::uint32_t access = GENERIC_READ | (write ? GENERIC_WRITE : 0);
+    return UniqueHandle(CreateFileW(p.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+} // namespace
+
+std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
+    if (imagePath.empty())
+        return {};
+    UniqueHandle h = OpenImage(imagePath, false);
+    if (!h.valid())
+        return {};
+    Sector s{};
+    std::u16string joliet;
+    bool haveJoliet = FindJoliet(h.get(), s, &joliet).has_value();
+    if (!ReadSector(h.get(), kPrimaryOffset, s))
+        return {};
+    if (s[kIdOffset] == 0 && haveJoliet)
+        return {};
+    return haveJoliet ? joliet : PrimaryIdentifier(s);
+}
+
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) {
+    if (imagePath.empty())
+        return false;
+    UniqueHandle h = OpenImage(imagePath, true);
+    if (!h.valid())
+        return false;
+    label = label.substr(0, std::min(label.size(), label.find(u'\0')));
+    Sector s{};
+    if (auto offset = FindJoliet(h.get(), s, nullptr)) {
+        std::u16string_view j = label.substr(0, std::min(label.size(), kJolietUnits));
+        // Never leave half of a surrogate pair at the end.
+        if (j.size() == kJolietUnits && j.back() >= 0xD800 && j.back() <= 0xDBFF)
+            j.remove_suffix(1);
+        std::memset(s.data() + kIdOffset, 0, kIdSize);
+        for (std::size_t i = 0; i < j.size(); ++i) {
+            s[kIdOffset + 2 * i] = static_cast<std::uint8_t>(j[i] >> 8);
+            s[kIdOffset + 2 * i + 1] = static_cast<std::uint8_t>(j[i]);
+        }
+        if (!WriteSector(h.get(), *offset, s))
+            return false;
+    }
+    if (ReadSector(h.get(), kPrimaryOffset, s)) {
+        std::string bytes = PrimaryBytes(label);
+        std::memset(s.data() + kIdOffset, 0, kIdSize);
+        std::memcpy(s.data() + kIdOffset, bytes.data(), bytes.size());
+        if (!WriteSector(h.get(), kPrimaryOffset, s))
+            return false;
+    }
+    return true;
+}
+
+} // namespace vdrive

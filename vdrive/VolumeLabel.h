@@ -1,0 +1,22 @@
+// The volume label of an ISO 9660 image file, read and rewritten in place in
+// its volume descriptors: the primary one at 0x8000 and the first
+// supplementary (Joliet) one among sectors 17 to 100. Nothing else of the
+// file is read or changed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vdrive {
+
+// The Joliet label when the image has one, else the primary identifier (its
+// padding blanks kept). Empty when the file cannot be opened exclusively,
+// is too short, or holds no label.
+std::u16string ReadVolumeLabel(std::u16string_view imagePath);
+
+// Writes the label into the Joliet identifier (at most 16 characters, UTF-16
+// big-endian, zero padded) and the primary identifier (at most 32 bytes,
+// zero padded). False when the file cannot be opened for writing.
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label);
+
+} // namespace vdrive
