@@ -1,0 +1,224 @@
+#include "driver/Daemon.h"
+
+#include "driver/DeviceTable.h"
+#include "driver/FuseFs.h"
+#include "driver/Server.h"
+#include "port/DriverWire.h"
+#include "port/Paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace driver {
+
+namespace {
+
+void Fail(const std::string& msg) {
+    std::fprintf(stderr, "spindle-driver: %s\n", msg.c_str());
+}
+
+// Mount points in /proc/self/mountinfo escape blanks and the like as \ooo.
+std::string Unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() + 0 && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8)));
+            i += 3;
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+// Writes one status byte to the parent waiting in --daemon mode.
+void Report(int fd, int status) {
+    if (fd < 0)
+        return;
+    auto b = static_cast<unsigned char>(status);
+    while (write(fd, &b, 1) < 0 && errno == EINTR) {
+    }
+    close(fd);
+}
+
+int Serve(const DaemonOptions& opts, int readyFd) {
+    const std::string runtime = port::RuntimeDir();
+    if (!port::MakeDirs(runtime, 0700)) {
+        Fail("cannot create the runtime folder " + runtime + ": " + strerror(errno));
+        return kExitFailure;
+    }
+    const std::string lockPath = runtime + "/driver.lock";
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (lockFd >= 0 && errno == EWOULDBLOCK) {
+            Fail("another spindle-driver is already running for " + runtime);
+            return kExitAlreadyRunning;
+        }
+        Fail("cannot lock " + lockPath + ": " + strerror(errno));
+        return kExitFailure;
+    }
+    const std::string drives = runtime + "/drives";
+    if (!DetachStaleMount(drives)) {
+        Fail("a stale mount at " + drives + " cannot be detached");
+        return kExitFailure;
+    }
+    if (!port::MakeDirs(drives, 0755)) {
+        Fail("cannot create " + drives + ": " + strerror(errno));
+        return kExitFailure;
+    }
+
+    DeviceTable table;
+    FuseFs fs(table, opts.verbose);
+    std::string error;
+    if (!fs.Mount(drives, error)) {
+        Fail(error);
+        return kExitNoFuse;
+    }
+    Server server(table);
+    const std::string socketPath = runtime + "/" + port::wire::kSocketName;
+    if (!server.Listen(socketPath)) {
+        Fail("cannot listen on " + socketPath + ": " + strerror(errno));
+        return kExitFailure;
+    }
+    table.SetObserver(&fs);
+    fs.CatchSignals();
+    server.Start();
+
+    if (readyFd >= 0) {
+        if (!opts.verbose) {
+            int devnull = open("/dev/null", O_RDWR);
+            if (devnull >= 0) {
+                dup2(devnull, STDIN_FILENO);
+                dup2(devnull, STDOUT_FILENO);
+                dup2(devnull, STDERR_FILENO);
+                close(devnull);
+            }
+        }
+        Report(readyFd, kExitOk);
+    }
+    fs.Loop();
+
+    table.SetObserver(nullptr);
+    server.Stop();
+    fs.Unmount();
+    close(lockFd);
+    return kExitOk;
+}
+
+} // namespace
+
+bool IsMountPoint(const std::string& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        // id parent major:minor root mountpoint ...
+        size_t pos = 0;
+        for (int field = 0; field < 4 && pos != std::string::npos; ++field)
+            pos = line.find(' ', pos + (field ? 1 : 0));
+        if (pos == std::string::npos)
+            continue;
+        size_t end = line.find(' ', pos + 1);
+        if (Unescape(line.substr(pos + 1, end - pos - 1)) == path)
+            return true;
+    }
+    return false;
+}
+
+bool DetachStaleMount(const std::string& path) {
+    if (!IsMountPoint(path))
+        return true;
+    if (umount2(path.c_str(), MNT_DETACH) == 0)
+        return !IsMountPoint(path);
+    // Not root: the FUSE helper may unmount the user's own mount.
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+        }
+        execlp("fusermount3", "fusermount3", "-u", "-z", "--", path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    return !IsMountPoint(path);
+}
+
+int RunDriver(const DaemonOptions& opts) {
+    if (!opts.daemon)
+        return Serve(opts, -1);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        Fail(std::string("pipe: ") + strerror(errno));
+        return kExitFailure;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        Fail(std::string("fork: ") + strerror(errno));
+        return kExitFailure;
+    }
+    if (pid == 0) {
+        close(pipeFds[0]);
+        setsid();
+        if (chdir("/") != 0) {
+        }
+        int status = Serve(opts, pipeFds[1]);
+        // Reached on failure before readiness (the byte tells the parent),
+        // or at the end of a normal run (the pipe is long closed).
+        Report(status == kExitOk ? -1 : pipeFds[1], status);
+        _exit(status);
+    }
+    close(pipeFds[1]);
+    unsigned char b = 0;
+    ssize_t n;
+    while ((n = read(pipeFds[0], &b, 1)) < 0 && errno == EINTR) {
+    }
+    close(pipeFds[0]);
+    if (n == 1)
+        return b;
+    // The child died without a word.
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Fail("the driver ended before it was ready");
+    return kExitFailure;
+}
+
+int DriverStatus() {
+    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
+    sockaddr_un addr{};
+    if (path.size() >= sizeof(addr.sun_path))
+        return 1;
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 1;
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, path.size());
+    int result = 1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+        timeval tv{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        auto hello = port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
+        std::uint8_t buf[64];
+        if (send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size())) {
+            ssize_t n = recv(fd, buf, sizeof(buf), 0);
+            if (n > 0 && port::wire::DecodeHelloReply(buf, static_cast<size_t>(n)))
+                result = 0;
+        }
+    }
+    close(fd);
+    return result;
+}
+
+} // namespace driver

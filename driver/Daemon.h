@@ -1,0 +1,38 @@
+// Start-up and shutdown of spindle-driver: one driver per runtime folder
+// (a lock file), the FUSE mount at <runtime>/drives (a stale mount left by a
+// killed driver is detached first), the socket, readiness reported to a
+// parent through a pipe, and a clean unmount on SIGTERM/SIGINT.
+#pragma once
+
+#include <string>
+
+namespace driver {
+
+// Exit statuses of spindle-driver.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitFailure = 1,      // bad usage, socket or folder trouble
+    kExitAlreadyRunning = 2,
+    kExitNoFuse = 3,       // /dev/fuse missing or the mount refused
+};
+
+struct DaemonOptions {
+    bool daemon = false;
+    bool verbose = false;
+};
+
+// Runs the driver until signalled. With `daemon`, forks; the parent returns
+// once the child is ready (kExitOk) or has failed (its status).
+int RunDriver(const DaemonOptions& opts);
+
+// 0 when a driver answers on the runtime folder's socket, 1 otherwise.
+int DriverStatus();
+
+// Detaches whatever is mounted at `path` (lazily); true when nothing is
+// mounted there afterwards.
+bool DetachStaleMount(const std::string& path);
+
+// True when `path` is a mount point.
+bool IsMountPoint(const std::string& path);
+
+} // namespace driver

@@ -1,0 +1,111 @@
+#include "driver/DeviceTable.h"
+
+#include <algorithm>
+
+namespace driver {
+
+using namespace port;
+
+ErrorCode DeviceTable::Open(DeviceId dev, char letter, const AttachRequest& req) {
+    std::string path;
+    if (ErrorCode e = HostPathFromNtName(req.ntName, path))
+        return e;
+    auto busy = [&] {
+        if (m_devices[DeviceIndex(dev)])
+            return true;
+        for (const auto& [serial, m] : m_bySerial)
+            if (m->letter == letter)
+                return true;
+        return false;
+    };
+    {
+        std::lock_guard lock(m_mutex);
+        if (busy())
+            return ERROR_BUSY;
+    }
+    // Indexing may take a while on a big image: done outside the lock, then
+    // the checks are made again.
+    std::shared_ptr<ImageFile> image;
+    if (ErrorCode e = ImageFile::Open(path, image))
+        return e;
+    {
+        std::lock_guard lock(m_mutex);
+        if (busy())
+            return ERROR_BUSY;
+        auto m = std::make_shared<Mount>();
+        m->image = std::move(image);
+        m->ntName = req.ntName;
+        m->device = dev;
+        m->letter = letter;
+        m->serial = m_nextSerial++;
+        if (m_nextSerial == 0)
+            m_nextSerial = 1;
+        m_devices[DeviceIndex(dev)] = m;
+        m_bySerial[m->serial] = m;
+    }
+    Notify(letter);
+    return ERROR_SUCCESS;
+}
+
+std::shared_ptr<Mount> DeviceTable::Loaded(DeviceId dev) const {
+    std::lock_guard lock(m_mutex);
+    return m_devices[DeviceIndex(dev)];
+}
+
+std::shared_ptr<Mount> DeviceTable::ByLetter(char letter) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [serial, m] : m_bySerial)
+        if (m->letter == letter)
+            return m;
+    return nullptr;
+}
+
+std::shared_ptr<Mount> DeviceTable::BySerial(std::uint32_t serial) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_bySerial.find(serial);
+    return it == m_bySerial.end() ? nullptr : it->second;
+}
+
+std::vector<std::pair<char, std::uint32_t>> DeviceTable::Drives() const {
+    std::vector<std::pair<char, std::uint32_t>> out;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [serial, m] : m_bySerial)
+            out.emplace_back(m->letter, serial);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool DeviceTable::TryRemove(const std::shared_ptr<Mount>& m) {
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_bySerial.find(m->serial);
+        if (it == m_bySerial.end())
+            return true;
+        if (m->openFiles.load() > 0)
+            return false;
+        m_bySerial.erase(it);
+        auto& slot = m_devices[DeviceIndex(m->device)];
+        if (slot == m)
+            slot.reset();
+    }
+    Notify(m->letter);
+    return true;
+}
+
+std::shared_ptr<Mount> DeviceTable::AcquireFile(std::uint32_t serial) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_bySerial.find(serial);
+    if (it == m_bySerial.end())
+        return nullptr;
+    it->second->openFiles.fetch_add(1);
+    return it->second;
+}
+
+void DeviceTable::Notify(char letter) {
+    if (Observer* o = m_observer.load())
+        o->DriveChanged(letter);
+}
+
+} // namespace driver

@@ -1,0 +1,77 @@
+// The driver's 64 devices (32 CD, 32 disk) and the images they hold. A loaded
+// image is shown as the folder of the drive letter it was opened through, so
+// the table also answers "which image is drive K" and "which image has mount
+// serial s" for the file system. Thread-safe: protocol connections and FUSE
+// worker threads call it at once.
+#pragma once
+
+#include "driver/DeviceName.h"
+#include "driver/ImageFile.h"
+#include "driver/Records.h"
+#include "port/Errors.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace driver {
+
+// One image loaded on one device. The serial is never reused, so a stale
+// reference (a FUSE inode, a pending close) can never reach a later image.
+struct Mount {
+    std::shared_ptr<const ImageFile> image;
+    std::string ntName;
+    DeviceId device;
+    char letter = 0;
+    std::uint32_t serial = 0;
+    std::atomic<int> openFiles{0};
+};
+
+class DeviceTable {
+public:
+    // Told when a drive folder appears or goes, outside the table's lock.
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        virtual void DriveChanged(char letter) = 0;
+    };
+
+    void SetObserver(Observer* o) { m_observer = o; }
+
+    // Loads the image named by the request onto the device and shows it as
+    // the folder `letter`. ERROR_BUSY when the device already holds an image
+    // or another device is shown under that letter.
+    port::ErrorCode Open(DeviceId dev, char letter, const AttachRequest& req);
+
+    std::shared_ptr<Mount> Loaded(DeviceId dev) const;
+    std::shared_ptr<Mount> ByLetter(char letter) const;
+    std::shared_ptr<Mount> BySerial(std::uint32_t serial) const;
+    // Letters with a loaded image, in order, with their mount serials.
+    std::vector<std::pair<char, std::uint32_t>> Drives() const;
+
+    // Removes the mount from its device unless a file of it is open. True
+    // when it is gone afterwards (also when it was gone already).
+    bool TryRemove(const std::shared_ptr<Mount>& m);
+
+    // A file of mount `serial` is opened: counts it and returns the mount, or
+    // nothing when the mount is gone. Counting happens under the same lock as
+    // TryRemove's check, so a removal never races an open.
+    std::shared_ptr<Mount> AcquireFile(std::uint32_t serial);
+    static void ReleaseFile(Mount& m) { m.openFiles.fetch_sub(1); }
+
+private:
+    void Notify(char letter);
+
+    mutable std::mutex m_mutex;
+    std::array<std::shared_ptr<Mount>, 2 * kDeviceCount> m_devices;
+    std::map<std::uint32_t, std::shared_ptr<Mount>> m_bySerial;
+    std::uint32_t m_nextSerial = 1;
+    std::atomic<Observer*> m_observer{nullptr};
+};
+
+} // namespace driver

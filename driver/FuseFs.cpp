@@ -1,0 +1,439 @@
+#define FUSE_USE_VERSION 312
+#include "driver/FuseFs.h"
+
+#include <fuse3/fuse_lowlevel.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace driver {
+
+namespace {
+
+constexpr fuse_ino_t kRootIno = FUSE_ROOT_ID;
+// The image never changes while loaded: the kernel may keep what it learns.
+constexpr double kImageTimeout = 86400.0;
+// Drive folders come and go; changes are also pushed with invalidations.
+constexpr double kDriveTimeout = 1.0;
+constexpr blksize_t kBlockSize = 1 << 20;
+
+bool g_verbose = false;
+
+void LogToStderr(enum fuse_log_level level, const char* fmt, va_list ap) {
+    if (g_verbose || level <= FUSE_LOG_CRIT)
+        vfprintf(stderr, fmt, ap);
+}
+
+fuse_ino_t MakeIno(std::uint32_t serial, std::uint32_t node) {
+    return (static_cast<fuse_ino_t>(serial) << 32) | (static_cast<fuse_ino_t>(node) + 1);
+}
+
+struct InoRef {
+    std::shared_ptr<Mount> mount;
+    std::uint32_t node = 0;
+};
+
+DeviceTable& Table(fuse_req_t req) {
+    return static_cast<FuseFs*>(fuse_req_userdata(req))->table();
+}
+
+// The mount and node of an inode, or nothing when its drive has gone.
+bool Resolve(fuse_req_t req, fuse_ino_t ino, InoRef& ref) {
+    auto serial = static_cast<std::uint32_t>(ino >> 32);
+    auto low = static_cast<std::uint32_t>(ino & 0xFFFFFFFFu);
+    if (serial == 0 || low == 0)
+        return false;
+    ref.mount = Table(req).BySerial(serial);
+    ref.node = low - 1;
+    return ref.mount && ref.node < ref.mount->image->nodeCount();
+}
+
+void FillRootAttr(struct stat& st) {
+    st = {};
+    st.st_ino = kRootIno;
+    st.st_mode = S_IFDIR | 0555;
+    st.st_nlink = 2;
+    st.st_uid = getuid();
+    st.st_gid = getgid();
+    st.st_blksize = kBlockSize;
+}
+
+void FillAttr(const Mount& m, std::uint32_t index, struct stat& st) {
+    const Node& n = m.image->node(index);
+    st = {};
+    st.st_ino = MakeIno(m.serial, index);
+    switch (n.kind) {
+    case NodeKind::Dir: st.st_mode = S_IFDIR; break;
+    case NodeKind::File: st.st_mode = S_IFREG; break;
+    case NodeKind::Symlink: st.st_mode = S_IFLNK; break;
+    }
+    st.st_mode |= n.perm;
+    // 1 for folders: "subfolder count unknown", so no tool takes shortcuts.
+    st.st_nlink = 1;
+    st.st_uid = getuid();
+    st.st_gid = getgid();
+    st.st_size = static_cast<off_t>(n.kind == NodeKind::Dir ? 2048 : n.size);
+    st.st_blocks = static_cast<blkcnt_t>((n.size + 511) / 512);
+    st.st_blksize = kBlockSize;
+    st.st_mtim.tv_sec = n.mtime;
+    st.st_atim.tv_sec = n.atime;
+    st.st_ctim.tv_sec = n.ctime;
+}
+
+void ReplyEntry(fuse_req_t req, const Mount& m, std::uint32_t index, double timeout) {
+    fuse_entry_param e{};
+    e.ino = MakeIno(m.serial, index);
+    e.attr_timeout = timeout;
+    e.entry_timeout = timeout;
+    FillAttr(m, index, e.attr);
+    fuse_reply_entry(req, &e);
+}
+
+std::optional<char> DriveName(const char* name) {
+    if (name[0] >= 'A' && name[0] <= 'Z' && name[1] == '\0')
+        return name[0];
+    return std::nullopt;
+}
+
+void OpInit(void*, struct fuse_conn_info* conn) {
+    auto want = [conn](unsigned cap) {
+        if (conn->capable & cap)
+            conn->want |= cap;
+    };
+    want(FUSE_CAP_SPLICE_WRITE);
+    want(FUSE_CAP_SPLICE_MOVE);
+    want(FUSE_CAP_ASYNC_READ);
+    want(FUSE_CAP_READDIRPLUS);
+    want(FUSE_CAP_PARALLEL_DIROPS);
+    want(FUSE_CAP_CACHE_SYMLINKS);
+    conn->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
+}
+
+void OpLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    if (parent == kRootIno) {
+        auto letter = DriveName(name);
+        auto m = letter ? Table(req).ByLetter(*letter) : nullptr;
+        if (!m)
+            return (void)fuse_reply_err(req, ENOENT);
+        return ReplyEntry(req, *m, ImageFile::kRoot, kDriveTimeout);
+    }
+    InoRef ref;
+    if (!Resolve(req, parent, ref))
+        return (void)fuse_reply_err(req, ENOENT);
+    auto child = ref.mount->image->Find(ref.node, name);
+    if (!child) {
+        // A negative entry the kernel may keep as long as the image.
+        fuse_entry_param e{};
+        e.entry_timeout = kImageTimeout;
+        return (void)fuse_reply_entry(req, &e);
+    }
+    ReplyEntry(req, *ref.mount, *child, kImageTimeout);
+}
+
+void OpGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*) {
+    struct stat st;
+    if (ino == kRootIno) {
+        FillRootAttr(st);
+        return (void)fuse_reply_attr(req, &st, 0.0);
+    }
+    InoRef ref;
+    if (!Resolve(req, ino, ref))
+        return (void)fuse_reply_err(req, ENOENT);
+    FillAttr(*ref.mount, ref.node, st);
+    fuse_reply_attr(req, &st, kImageTimeout);
+}
+
+void OpReadlink(fuse_req_t req, fuse_ino_t ino) {
+    InoRef ref;
+    if (!Resolve(req, ino, ref))
+        return (void)fuse_reply_err(req, ENOENT);
+    const Node& n = ref.mount->image->node(ref.node);
+    if (n.kind != NodeKind::Symlink)
+        return (void)fuse_reply_err(req, EINVAL);
+    fuse_reply_readlink(req, n.linkTarget.c_str());
+}
+
+void OpOpendir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+    if (ino == kRootIno)
+        return (void)fuse_reply_open(req, fi);
+    InoRef ref;
+    if (!Resolve(req, ino, ref))
+        return (void)fuse_reply_err(req, ENOENT);
+    if (ref.mount->image->node(ref.node).kind != NodeKind::Dir)
+        return (void)fuse_reply_err(req, ENOTDIR);
+    fi->cache_readdir = 1;
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
+}
+
+// One directory listing entry; false when the buffer is full.
+struct DirBuf {
+    fuse_req_t req;
+    std::vector<char> buf;
+    size_t used = 0;
+    bool plus;
+
+    bool Add(const char* name, const struct stat& st, off_t next, const fuse_entry_param* e) {
+        size_t room = buf.size() - used;
+        size_t need = plus ? fuse_add_direntry_plus(req, buf.data() + used, room, name, e, next)
+                           : fuse_add_direntry(req, buf.data() + used, room, name, &st, next);
+        if (need > room)
+            return false;
+        used += need;
+        return true;
+    }
+};
+
+void ReadRoot(fuse_req_t req, off_t off, DirBuf& out) {
+    auto drives = Table(req).Drives();
+    struct stat dirSt;
+    FillRootAttr(dirSt);
+    for (auto i = static_cast<size_t>(off); i < drives.size() + 2; ++i) {
+        fuse_entry_param e{};
+        const char* name = i == 0 ? "." : "..";
+        char letter[2] = {0, 0};
+        e.attr = dirSt;
+        if (i >= 2) {
+            auto m = Table(req).BySerial(drives[i - 2].second);
+            if (!m)
+                continue;
+            letter[0] = m->letter;
+            name = letter;
+            if (out.plus) {
+                // Listed with a short lifetime like lookups of drive folders.
+                e.ino = MakeIno(m->serial, ImageFile::kRoot);
+                e.attr_timeout = e.entry_timeout = kDriveTimeout;
+            }
+            FillAttr(*m, ImageFile::kRoot, e.attr);
+        }
+        if (!out.Add(name, e.attr, static_cast<off_t>(i + 1), &e))
+            break;
+    }
+}
+
+void ReadImageDir(const Mount& m, std::uint32_t dir, off_t off, DirBuf& out) {
+    const Node& d = m.image->node(dir);
+    for (auto i = static_cast<size_t>(off); i < d.childCount + 2u; ++i) {
+        fuse_entry_param e{};
+        const char* name = i == 0 ? "." : "..";
+        std::uint32_t index = i == 0 ? dir : d.parent;
+        if (i >= 2) {
+            index = d.firstChild + static_cast<std::uint32_t>(i - 2);
+            name = m.image->node(index).name.c_str();
+            e.ino = MakeIno(m.serial, index);
+            e.attr_timeout = e.entry_timeout = kImageTimeout;
+        }
+        FillAttr(m, index, e.attr);
+        if (!out.Add(name, e.attr, static_cast<off_t>(i + 1), &e))
+            break;
+    }
+}
+
+void DoReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
+    DirBuf out{req, std::vector<char>(std::min<size_t>(size, 1 << 20)), 0, plus};
+    if (off < 0)
+        return (void)fuse_reply_err(req, EINVAL);
+    if (ino == kRootIno) {
+        ReadRoot(req, off, out);
+    } else {
+        InoRef ref;
+        if (!Resolve(req, ino, ref))
+            return (void)fuse_reply_err(req, ENOENT);
+        if (ref.mount->image->node(ref.node).kind != NodeKind::Dir)
+            return (void)fuse_reply_err(req, ENOTDIR);
+        ReadImageDir(*ref.mount, ref.node, off, out);
+    }
+    fuse_reply_buf(req, out.buf.data(), out.used);
+}
+
+void OpReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info*) {
+    DoReaddir(req, ino, size, off, false);
+}
+
+void OpReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
+                   struct fuse_file_info*) {
+    DoReaddir(req, ino, size, off, true);
+}
+
+// What an open file handle holds: its mount stays alive (and counted as in
+// use) until release.
+struct OpenFile {
+    std::shared_ptr<Mount> mount;
+    std::uint32_t node;
+};
+
+void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+    if ((fi->flags & O_ACCMODE) != O_RDONLY)
+        return (void)fuse_reply_err(req, EROFS);
+    auto serial = static_cast<std::uint32_t>(ino >> 32);
+    auto low = static_cast<std::uint32_t>(ino & 0xFFFFFFFFu);
+    if (serial == 0 || low == 0)
+        return (void)fuse_reply_err(req, EISDIR);
+    auto m = Table(req).AcquireFile(serial);
+    if (!m)
+        return (void)fuse_reply_err(req, ENOENT);
+    std::uint32_t index = low - 1;
+    if (index >= m->image->nodeCount() || m->image->node(index).kind != NodeKind::File) {
+        DeviceTable::ReleaseFile(*m);
+        return (void)fuse_reply_err(req, index < m->image->nodeCount() ? EISDIR : ENOENT);
+    }
+    fi->fh = reinterpret_cast<std::uint64_t>(new OpenFile{std::move(m), index});
+    fi->keep_cache = 1;
+    fi->noflush = 1;
+    if (fuse_reply_open(req, fi) != 0) {
+        // The opener went away: the kernel will send no release.
+        auto* of = reinterpret_cast<OpenFile*>(fi->fh);
+        DeviceTable::ReleaseFile(*of->mount);
+        delete of;
+    }
+}
+
+void OpRelease(fuse_req_t req, fuse_ino_t, struct fuse_file_info* fi) {
+    auto* of = reinterpret_cast<OpenFile*>(fi->fh);
+    DeviceTable::ReleaseFile(*of->mount);
+    delete of;
+    fuse_reply_err(req, 0);
+}
+
+void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file_info* fi) {
+    auto* of = reinterpret_cast<OpenFile*>(fi->fh);
+    if (off < 0)
+        return (void)fuse_reply_err(req, EINVAL);
+    thread_local std::vector<ReadPiece> pieces;
+    thread_local std::vector<std::uint8_t> storage;
+    const ImageFile& img = *of->mount->image;
+    if (!img.MapRead(of->node, static_cast<std::uint64_t>(off), size, pieces))
+        return (void)fuse_reply_err(req, EIO);
+    if (pieces.empty())
+        return (void)fuse_reply_buf(req, nullptr, 0);
+    // A fuse_bufvec with room for one buffer per piece.
+    size_t bytes = sizeof(fuse_bufvec) + (pieces.size() - 1) * sizeof(fuse_buf);
+    storage.assign(bytes, 0);
+    auto* bv = reinterpret_cast<fuse_bufvec*>(storage.data());
+    bv->count = pieces.size();
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        fuse_buf& b = bv->buf[i];
+        b.size = pieces[i].size;
+        b.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK | FUSE_BUF_FD_RETRY);
+        b.fd = img.fd();
+        b.pos = static_cast<off_t>(pieces[i].offset);
+    }
+    fuse_reply_data(req, bv, FUSE_BUF_SPLICE_MOVE);
+}
+
+void OpStatfs(fuse_req_t req, fuse_ino_t ino) {
+    struct statvfs sv {};
+    sv.f_bsize = 2048;
+    sv.f_frsize = 2048;
+    sv.f_namemax = 255;
+    InoRef ref;
+    if (ino != kRootIno && Resolve(req, ino, ref)) {
+        sv.f_blocks = ref.mount->image->imageSize() / 2048;
+        sv.f_files = ref.mount->image->nodeCount();
+    }
+    fuse_reply_statfs(req, &sv);
+}
+
+const fuse_lowlevel_ops kOps = [] {
+    fuse_lowlevel_ops ops{};
+    ops.init = OpInit;
+    ops.lookup = OpLookup;
+    ops.getattr = OpGetattr;
+    ops.readlink = OpReadlink;
+    ops.opendir = OpOpendir;
+    ops.readdir = OpReaddir;
+    ops.readdirplus = OpReaddirplus;
+    ops.open = OpOpen;
+    ops.read = OpRead;
+    ops.release = OpRelease;
+    ops.statfs = OpStatfs;
+    return ops;
+}();
+
+} // namespace
+
+FuseFs::FuseFs(DeviceTable& table, bool verbose) : m_table(table), m_verbose(verbose) {
+    g_verbose = verbose;
+    fuse_set_log_func(LogToStderr);
+}
+
+FuseFs::~FuseFs() {
+    Unmount();
+}
+
+bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        error = "FUSE is not available (/dev/fuse: " + std::string(strerror(errno)) + ")";
+        return false;
+    }
+    std::string opts = "ro,fsname=spindle,subtype=spindle,default_permissions";
+    if (geteuid() == 0)
+        opts += ",allow_other";
+    std::vector<std::string> argv = {"spindle-driver", "-o", opts};
+    if (m_verbose)
+        argv.push_back("-d");
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    fuse_args args = FUSE_ARGS_INIT(static_cast<int>(cargv.size()), cargv.data());
+    m_session = fuse_session_new(&args, &kOps, sizeof(kOps), this);
+    if (!m_session) {
+        error = "FUSE is not available (cannot create a session)";
+        return false;
+    }
+    if (fuse_session_mount(m_session, mountpoint.c_str()) != 0) {
+        fuse_session_destroy(m_session);
+        m_session = nullptr;
+        error = "FUSE is not available (mounting " + mountpoint + " was refused)";
+        return false;
+    }
+    m_mounted = true;
+    return true;
+}
+
+void FuseFs::CatchSignals() {
+    if (m_session && fuse_set_signal_handlers(m_session) == 0)
+        m_signals = true;
+}
+
+int FuseFs::Loop() {
+    fuse_loop_config* cfg = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_clone_fd(cfg, 1);
+    fuse_loop_cfg_set_max_threads(cfg, 16);
+    fuse_loop_cfg_set_idle_threads(cfg, 4);
+    int rc = fuse_session_loop_mt(m_session, cfg);
+    fuse_loop_cfg_destroy(cfg);
+    return rc;
+}
+
+void FuseFs::Unmount() {
+    if (!m_session)
+        return;
+    if (m_signals)
+        fuse_remove_signal_handlers(m_session);
+    m_signals = false;
+    if (m_mounted)
+        fuse_session_unmount(m_session);
+    m_mounted = false;
+    fuse_session_destroy(m_session);
+    m_session = nullptr;
+}
+
+void FuseFs::DriveChanged(char letter) {
+    if (!m_session || !m_mounted)
+        return;
+    const char name[2] = {letter, 0};
+    fuse_lowlevel_notify_inval_entry(m_session, kRootIno, name, 1);
+}
+
+} // namespace driver

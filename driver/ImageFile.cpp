@@ -1,0 +1,264 @@
+#include "driver/ImageFile.h"
+
+extern "C" {
+#include <libisofs/libisofs.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace driver {
+
+using namespace port;
+
+namespace {
+
+// libisofs keeps process-wide state (message queue, charset); one import at
+// a time.
+std::mutex g_libisofsMutex;
+
+void InitLibisofs() {
+    static bool done = false;
+    if (done)
+        return;
+    iso_init();
+    // Names come out as UTF-8 whatever the daemon's locale.
+    iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
+    iso_set_msgs_severities(const_cast<char*>("NEVER"), const_cast<char*>("NEVER"),
+                            const_cast<char*>("spindle-driver"));
+    done = true;
+}
+
+struct ImportedImage {
+    IsoImage* image = nullptr;
+    ~ImportedImage() {
+        if (image)
+            iso_image_unref(image);
+    }
+};
+
+std::uint16_t ShownPerm(IsoNode* n, NodeKind kind) {
+    switch (kind) {
+    case NodeKind::Dir: return 0555;
+    case NodeKind::Symlink: return 0777;
+    case NodeKind::File: break;
+    }
+    // Readable by everyone, never writable; execute bits as recorded.
+    return static_cast<std::uint16_t>((iso_node_get_permissions(n) & 0111) | 0444);
+}
+
+} // namespace
+
+ImageFile::~ImageFile() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& out) {
+    std::shared_ptr<ImageFile> img(new ImageFile());
+    img->m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (img->m_fd < 0) {
+        int err = errno;
+        if (err == ENOENT || err == ENOTDIR)
+            return ERROR_FILE_NOT_FOUND;
+        if (err == EISDIR)
+            return ERROR_UNRECOGNIZED_VOLUME;
+        return ErrorFromErrno(err);
+    }
+    struct stat st {};
+    if (fstat(img->m_fd, &st) != 0)
+        return ErrorFromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return ERROR_UNRECOGNIZED_VOLUME;
+    img->m_imageSize = static_cast<std::uint64_t>(st.st_size);
+    // libisofs reads the very file opened above, not whatever the path names
+    // by now.
+    ErrorCode e = img->Index("/proc/self/fd/" + std::to_string(img->m_fd));
+    if (e != ERROR_SUCCESS)
+        return e;
+    out = std::move(img);
+    return ERROR_SUCCESS;
+}
+
+ErrorCode ImageFile::Index(const std::string& procPath) {
+    std::lock_guard lock(g_libisofsMutex);
+    InitLibisofs();
+
+    IsoDataSource* src = nullptr;
+    if (iso_data_source_new_from_file(procPath.c_str(), &src) < 0)
+        return ERROR_UNRECOGNIZED_VOLUME;
+    IsoReadOpts* ro = nullptr;
+    if (iso_read_opts_new(&ro, 0) < 0) {
+        iso_data_source_unref(src);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // Rock Ridge is preferred over Joliet by default; plain ISO 9660 names
+    // lose their ";1".
+    iso_read_opts_set_input_charset(ro, const_cast<char*>("UTF-8"));
+    iso_read_opts_set_ecma119_map(ro, 1);
+    iso_read_opts_set_joliet_map(ro, 1);
+    iso_read_opts_set_no_md5(ro, 1);
+    iso_read_opts_set_no_aaip(ro, 1);
+
+    ImportedImage imported;
+    int rc = iso_image_new("import", &imported.image);
+    if (rc >= 0)
+        rc = iso_image_import(imported.image, src, ro, nullptr);
+    iso_read_opts_free(ro);
+    iso_data_source_unref(src);
+    if (rc < 0)
+        return ERROR_UNRECOGNIZED_VOLUME;
+
+    if (const char* vid = iso_image_get_volume_id(imported.image))
+        m_volumeId = vid;
+
+    // Breadth first, so that the children of each folder get consecutive
+    // numbers and can be sorted for lookups by name.
+    m_nodes.emplace_back();
+    m_nodes[0].kind = NodeKind::Dir;
+    m_nodes[0].perm = 0555;
+    IsoDir* rootDir = iso_image_get_root(imported.image);
+    {
+        IsoNode* r = reinterpret_cast<IsoNode*>(rootDir);
+        m_nodes[0].mtime = iso_node_get_mtime(r);
+        m_nodes[0].atime = iso_node_get_atime(r);
+        m_nodes[0].ctime = iso_node_get_ctime(r);
+    }
+    std::deque<std::pair<IsoDir*, std::uint32_t>> queue{{rootDir, kRoot}};
+    std::vector<std::pair<std::string, IsoNode*>> children;
+    while (!queue.empty()) {
+        auto [dir, index] = queue.front();
+        queue.pop_front();
+        children.clear();
+        IsoDirIter* it = nullptr;
+        if (iso_dir_get_children(dir, &it) != 1)
+            continue;
+        IsoNode* child = nullptr;
+        while (iso_dir_iter_next(it, &child) == 1) {
+            enum IsoNodeType t = iso_node_get_type(child);
+            if (t != LIBISO_DIR && t != LIBISO_FILE && t != LIBISO_SYMLINK)
+                continue; // boot catalogue, device nodes, fifos
+            const char* name = iso_node_get_name(child);
+            if (!name || !*name || std::string_view(name) == "." || std::string_view(name) == "..")
+                continue;
+            children.emplace_back(name, child);
+        }
+        iso_dir_iter_free(it);
+        std::sort(children.begin(), children.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        // A damaged image may hold two entries of one name; keep the first.
+        children.erase(std::unique(children.begin(), children.end(),
+                                   [](const auto& a, const auto& b) { return a.first == b.first; }),
+                       children.end());
+        if (m_nodes.size() + children.size() > 0xFFFFFFF0u)
+            return ERROR_UNRECOGNIZED_VOLUME;
+        m_nodes[index].firstChild = static_cast<std::uint32_t>(m_nodes.size());
+        m_nodes[index].childCount = static_cast<std::uint32_t>(children.size());
+        for (auto& [name, isoNode] : children) {
+            Node n;
+            n.name = std::move(name);
+            n.parent = index;
+            n.mtime = iso_node_get_mtime(isoNode);
+            n.atime = iso_node_get_atime(isoNode);
+            n.ctime = iso_node_get_ctime(isoNode);
+            auto self = static_cast<std::uint32_t>(m_nodes.size());
+            switch (iso_node_get_type(isoNode)) {
+            case LIBISO_DIR:
+                n.kind = NodeKind::Dir;
+                queue.emplace_back(reinterpret_cast<IsoDir*>(isoNode), self);
+                break;
+            case LIBISO_SYMLINK:
+                n.kind = NodeKind::Symlink;
+                if (const char* dest = iso_symlink_get_dest(reinterpret_cast<IsoSymlink*>(isoNode)))
+                    n.linkTarget = dest;
+                n.size = n.linkTarget.size();
+                break;
+            default: {
+                n.kind = NodeKind::File;
+                auto* file = reinterpret_cast<IsoFile*>(isoNode);
+                n.size = static_cast<std::uint64_t>(iso_file_get_size(file));
+                int count = 0;
+                struct iso_file_section* sections = nullptr;
+                if (iso_file_get_old_image_sections(file, &count, &sections, 0) == 1 && sections) {
+                    n.firstExtent = static_cast<std::uint32_t>(m_extents.size());
+                    for (int i = 0; i < count; ++i)
+                        m_extents.push_back({static_cast<std::uint64_t>(sections[i].block) * 2048,
+                                             sections[i].size});
+                    n.extentCount = static_cast<std::uint32_t>(count);
+                }
+                free(sections);
+                break;
+            }
+            }
+            n.perm = ShownPerm(isoNode, n.kind);
+            m_nodes.push_back(std::move(n));
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+std::optional<std::uint32_t> ImageFile::Find(std::uint32_t dir, std::string_view name) const {
+    if (dir >= m_nodes.size() || m_nodes[dir].kind != NodeKind::Dir)
+        return std::nullopt;
+    const Node& d = m_nodes[dir];
+    auto first = m_nodes.begin() + d.firstChild;
+    auto last = first + d.childCount;
+    auto it = std::lower_bound(first, last, name,
+                               [](const Node& n, std::string_view v) { return n.name < v; });
+    if (it == last || it->name != name)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(it - m_nodes.begin());
+}
+
+std::optional<std::uint32_t> ImageFile::FindPath(std::string_view path) const {
+    std::uint32_t cur = kRoot;
+    while (!path.empty()) {
+        size_t slash = path.find('/');
+        std::string_view part = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        if (part.empty())
+            continue;
+        auto next = Find(cur, part);
+        if (!next)
+            return std::nullopt;
+        cur = *next;
+    }
+    return cur;
+}
+
+bool ImageFile::MapRead(std::uint32_t file, std::uint64_t off, std::size_t len,
+                        std::vector<ReadPiece>& out) const {
+    out.clear();
+    if (file >= m_nodes.size())
+        return false;
+    const Node& n = m_nodes[file];
+    if (n.kind != NodeKind::File)
+        return false;
+    if (off >= n.size)
+        return true;
+    std::uint64_t want = std::min<std::uint64_t>(len, n.size - off);
+    std::uint64_t pos = 0; // file offset where the current extent starts
+    for (std::uint32_t i = 0; i < n.extentCount && want > 0; ++i) {
+        const Extent& e = m_extents[n.firstExtent + i];
+        if (off < pos + e.size) {
+            std::uint64_t within = off - pos;
+            std::uint64_t take = std::min(want, e.size - within);
+            std::uint64_t at = e.offset + within;
+            if (at > m_imageSize || take > m_imageSize - at)
+                return false;
+            out.push_back({at, static_cast<std::size_t>(take)});
+            off += take;
+            want -= take;
+        }
+        pos += e.size;
+    }
+    return want == 0;
+}
+
+} // namespace driver

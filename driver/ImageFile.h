@@ -1,0 +1,90 @@
+// One ISO 9660 image opened read-only, with the index of its directory tree
+// built once by libisofs (Rock Ridge names first, then Joliet, then plain
+// ISO 9660). File data is never copied: a file is a list of extents in the
+// image, and reads go straight to the image file at those offsets.
+#pragma once
+
+#include "port/Errors.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace driver {
+
+struct Extent {
+    std::uint64_t offset = 0; // in the image file
+    std::uint64_t size = 0;
+};
+
+enum class NodeKind : std::uint8_t { Dir, File, Symlink };
+
+struct Node {
+    std::string name;        // empty for the root
+    std::string linkTarget;  // symlinks only
+    std::uint64_t size = 0;  // files: data size; symlinks: target length
+    std::int64_t mtime = 0;
+    std::int64_t atime = 0;
+    std::int64_t ctime = 0;
+    std::uint32_t parent = 0;
+    std::uint32_t firstChild = 0; // directories: children are contiguous, sorted by name
+    std::uint32_t childCount = 0;
+    std::uint32_t firstExtent = 0;
+    std::uint32_t extentCount = 0;
+    std::uint16_t perm = 0;  // permission bits shown (always readable)
+    NodeKind kind = NodeKind::File;
+};
+
+// A piece of a read: `size` bytes at `offset` of the image file.
+struct ReadPiece {
+    std::uint64_t offset = 0;
+    std::size_t size = 0;
+};
+
+class ImageFile {
+public:
+    ~ImageFile();
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+
+    // Opens and indexes the image at `path`. Errors: ERROR_FILE_NOT_FOUND
+    // (missing), ERROR_ACCESS_DENIED, ERROR_UNRECOGNIZED_VOLUME (not a
+    // readable ISO 9660 image).
+    static port::ErrorCode Open(const std::string& path, std::shared_ptr<ImageFile>& out);
+
+    static constexpr std::uint32_t kRoot = 0;
+
+    int fd() const { return m_fd; }
+    std::uint64_t imageSize() const { return m_imageSize; }
+    const std::string& volumeId() const { return m_volumeId; }
+    std::size_t nodeCount() const { return m_nodes.size(); }
+    const Node& node(std::uint32_t i) const { return m_nodes[i]; }
+
+    // The child of directory `dir` called `name`.
+    std::optional<std::uint32_t> Find(std::uint32_t dir, std::string_view name) const;
+
+    // The path "a/b/c" below the root (tests, tools).
+    std::optional<std::uint32_t> FindPath(std::string_view path) const;
+
+    // Where `len` bytes at `off` of file `file` live in the image; `len` is
+    // first cut at the file's end. Fails (false) when a piece would lie past
+    // the end of the image file or outside the file's extents (a damaged or
+    // truncated image), so the caller reports an I/O error instead of garbage.
+    bool MapRead(std::uint32_t file, std::uint64_t off, std::size_t len,
+                 std::vector<ReadPiece>& out) const;
+
+private:
+    ImageFile() = default;
+    port::ErrorCode Index(const std::string& procPath);
+
+    int m_fd = -1;
+    std::uint64_t m_imageSize = 0;
+    std::string m_volumeId;
+    std::vector<Node> m_nodes;
+    std::vector<Extent> m_extents;
+};
+
+} // namespace driver

@@ -1,0 +1,44 @@
+// spindle-driver: the virtual disk driver daemon.
+#include "driver/Daemon.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void Usage(std::FILE* out) {
+    std::fputs("usage: spindle-driver [--daemon] [-v]\n"
+               "       spindle-driver --status\n"
+               "Serves the virtual CD and disk devices on driver.sock in the runtime folder\n"
+               "and shows each loaded image under drives/<letter>/ there.\n"
+               "  --daemon  run in the background once ready\n"
+               "  --status  exit 0 when a driver answers, 1 otherwise\n"
+               "  -v        print FUSE and image messages\n",
+               out);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    driver::DaemonOptions opts;
+    bool status = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--daemon") || !std::strcmp(argv[i], "-d")) {
+            opts.daemon = true;
+        } else if (!std::strcmp(argv[i], "--status")) {
+            status = true;
+        } else if (!std::strcmp(argv[i], "-v") || !std::strcmp(argv[i], "--verbose")) {
+            opts.verbose = true;
+        } else if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+            Usage(stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "spindle-driver: unknown option '%s'\n", argv[i]);
+            Usage(stderr);
+            return driver::kExitFailure;
+        }
+    }
+    if (status)
+        return driver::DriverStatus();
+    return driver::RunDriver(opts);
+}
