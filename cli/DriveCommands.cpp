@@ -1,16 +1,167 @@
-// Placeholder until the drive manager lands; replaced by the real commands.
+// The drive subcommands of spindle-cli, on the same drive manager, drive
+// table and volume label code as the mount and unmount pages.
 #include "cli/Commands.h"
 
+#include "port/DosDevices.h"
+#include "port/DriveInfo.h"
+#include "port/Errors.h"
+#include "port/Paths.h"
+#include "port/Utf.h"
+#include "vdrive/VirtualDrive.h"
+#include "vdrive/VolumeLabel.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cli {
-static int NotReady() {
-    std::fprintf(stderr, "spindle-cli: virtual drives are not built yet\n");
+
+namespace {
+
+int Fail(const char* command, const std::string& what, port::ErrorCode code) {
+    std::fprintf(stderr, "spindle-cli %s: error %u: %s (%s)\n", command,
+                 static_cast<unsigned>(code), port::DescribeError(code), what.c_str());
     return 1;
 }
-int Mount(const Args&) { return NotReady(); }
-int Dismount(const Args&) { return NotReady(); }
-int List(const Args&) { return NotReady(); }
-int Drives(const Args&) { return NotReady(); }
-int Label(const Args&) { return NotReady(); }
+
+int Usage(const char* usage) {
+    std::fprintf(stderr, "usage: spindle-cli %s\n", usage);
+    return 2;
+}
+
+// "K", "k", "K:" or "K:\" -> 'K'; 0 when it is not a drive letter.
+char16_t ParseLetter(const std::string& arg) {
+    if (arg.empty() || arg.size() > 3 || (arg.size() >= 2 && arg[1] != ':') ||
+        (arg.size() == 3 && arg[2] != '\\' && arg[2] != '/'))
+        return 0;
+    char c = arg[0];
+    if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
+}
+
+std::string LetterText(char16_t letter) { return std::string(1, static_cast<char>(letter)) + ":"; }
+
+std::string DriveFolder(char16_t letter) {
+    return port::RuntimeDir() + "/drives/" + std::string(1, static_cast<char>(letter));
+}
+
+const char* DriveTypeName(std::uint32_t type) {
+    switch (type) {
+    case port::DRIVE_REMOVABLE: return "removable";
+    case port::DRIVE_FIXED: return "fixed";
+    case port::DRIVE_REMOTE: return "remote";
+    case port::DRIVE_CDROM: return "cdrom";
+    case port::DRIVE_RAMDISK: return "ramdisk";
+    case port::DRIVE_NO_ROOT_DIR: return "no-root";
+    default: return "unknown";
+    }
+}
+
+} // namespace
+
+int Mount(const Args& args) {
+    const char* usage = "mount IMAGE [LETTER]";
+    if (args.empty() || args.size() > 2)
+        return Usage(usage);
+    char16_t letter = 0;
+    if (args.size() == 2) {
+        letter = ParseLetter(args[1]);
+        if (!letter)
+            return Usage(usage);
+    } else {
+        // The first free letter, as the mount page offers them: C to Z.
+        for (char16_t c = u'C'; c <= u'Z' && !letter; ++c) {
+            if (!vdrive::IsDriveLetterUsed(c))
+                letter = c;
+        }
+        if (!letter) {
+            std::fprintf(stderr, "spindle-cli mount: no free drive letter\n");
+            return 1;
+        }
+    }
+    vdrive::MountRequest request;
+    request.imagePath = port::ToUtf16(args[0]);
+    port::ErrorCode error = 0;
+    if (!vdrive::MountImage(letter, request, error))
+        return Fail("mount", args[0] + " on " + LetterText(letter), error);
+    std::printf("%s\t%s\n", LetterText(letter).c_str(), DriveFolder(letter).c_str());
+    return 0;
+}
+
+int Dismount(const Args& args) {
+    const char* usage = "dismount LETTER";
+    char16_t letter = args.size() == 1 ? ParseLetter(args[0]) : 0;
+    if (!letter)
+        return Usage(usage);
+    vdrive::DismountResult r = vdrive::DismountDrive(letter);
+    if (r.ok)
+        return 0;
+    if (r.driveInUse) {
+        std::fprintf(stderr,
+                     "spindle-cli dismount: %s is in use (error %u): close the files open on "
+                     "it and try again\n",
+                     LetterText(letter).c_str(), static_cast<unsigned>(r.error));
+        return 1;
+    }
+    return Fail("dismount", LetterText(letter), r.error);
+}
+
+int List(const Args& args) {
+    if (!args.empty())
+        return Usage("list");
+    for (char16_t c = u'C'; c <= u'Z'; ++c) {
+        auto info = vdrive::QueryMountedImage(c);
+        if (!info)
+            continue;
+        std::string path = port::ToUtf8(vdrive::FromNtPath(info->imageName));
+        std::printf("%s\t%s\t%s\t%llu\n", LetterText(c).c_str(), path.c_str(),
+                    info->readOnly ? "read-only" : "read-write",
+                    static_cast<unsigned long long>(info->fileSize));
+    }
+    return 0;
+}
+
+int Drives(const Args& args) {
+    if (!args.empty())
+        return Usage("drives");
+    for (const std::string& name : port::DosDeviceNames()) {
+        auto targets = port::DosDeviceTargets(name);
+        if (!targets)
+            continue;
+        std::u16string root = port::ToUtf16(name) + u"\\";
+        const char* type = port::DriveLetterOfRoot(root.c_str())
+                               ? DriveTypeName(port::GetDriveTypeW(root.c_str()))
+                               : "-";
+        std::printf("%s\t%s\t%s\n", name.c_str(), type, targets->front().c_str());
+    }
+    return 0;
+}
+
+int Label(const Args& args) {
+    if (args.empty() || args.size() > 2)
+        return Usage("label IMAGE [NEW]");
+    const std::string& image = args[0];
+    // The label operations report no reason; find it here for the user.
+    int fd = open(image.c_str(), (args.size() == 2 ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0)
+        return Fail("label", image, port::ErrorFromErrno(errno));
+    close(fd);
+    std::u16string path = port::ToUtf16(image);
+    if (args.size() == 1) {
+        std::printf("%s\n", port::ToUtf8(vdrive::ReadVolumeLabel(path)).c_str());
+        return 0;
+    }
+    std::u16string label = port::ToUtf16(args[1]);
+    if (!vdrive::WriteVolumeLabel(path, label))
+        return Fail("label", image, port::ERROR_SHARING_VIOLATION);
+    std::u16string stored = vdrive::ReadVolumeLabel(path);
+    if (stored != label)
+        std::fprintf(stderr, "spindle-cli label: the label was stored as \"%s\"\n",
+                     port::ToUtf8(stored).c_str());
+    return 0;
+}
+
 } // namespace cli
