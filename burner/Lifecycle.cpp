@@ -1,4 +1,5 @@
 // Engine start-up and shutdown, language hand-over and callback registration.
+#include "burner/Options.h"
 #include "burner/State.h"
 
 #include <cstring>
@@ -12,6 +13,8 @@ namespace burner {
 
 EngineState& State() {
     static EngineState state;
+    static const bool defaultsSet = (state.options = DefaultOptions(), true);
+    (void)defaultsSet;
     return state;
 }
 
@@ -40,6 +43,8 @@ int Initialize() {
         return 1;
     if (iso_init() < 0)
         return 0;
+    // Names in the project are UTF-8 whatever the locale says.
+    iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
     if (!burn::burn_initialize()) {
         iso_finish();
         return 0;
@@ -54,6 +59,14 @@ int Initialize() {
 }
 
 void DeInitialize() {
+    {
+        // No reports after shutdown: a build still running ends silently.
+        std::lock_guard lock(State().mutex);
+        if (!State().initialized)
+            return;
+        State().callbacks = {};
+    }
+    burner::StopBuild(true);
     std::lock_guard lock(State().mutex);
     if (!State().initialized)
         return;

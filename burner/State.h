@@ -1,11 +1,16 @@
-// Process-wide state of the engine: its language and the registered callbacks.
+// Process-wide state of the engine: its language, the registered callbacks,
+// the options in force, the project and the image build that may be running.
 #pragma once
 
+#include "burner/Project.h"
 #include "engine/Engine.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace burner {
 
@@ -20,17 +25,36 @@ struct Callbacks {
     void* createDirUser = nullptr;
 };
 
+// One image build on the engine thread.
+struct BuildJob {
+    std::atomic<bool> stop{false};
+    std::thread::id thread;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool finished = false; // the image or its partial file is dealt with
+};
+
 struct EngineState {
     std::mutex mutex;
     bool initialized = false;
     std::u16string languageSection;
     std::u16string languageFile;
     Callbacks callbacks;
+    engine::EngineOptions options{}; // DefaultOptions() from the first use
+    int projectType = 0;         // 0: none, else engine::kProjectData / kProjectBinCue
+    Project project;
+    std::shared_ptr<BuildJob> build; // the running build, if any
+    int liveBuildThreads = 0;
+    std::condition_variable buildThreadsDone;
 };
 
 EngineState& State();
 
 // A copy of the callbacks, taken under the lock, for calling outside it.
 Callbacks CurrentCallbacks();
+
+// Stops a running build and waits until its partial file is removed (not
+// for its completion report). Called by Abort and DeInitialize.
+void StopBuild(bool waitForThreads);
 
 } // namespace burner

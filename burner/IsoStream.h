@@ -1,0 +1,48 @@
+// A libisofs content stream over a host file that reads it in large blocks.
+// libisofs asks its streams for 2 KiB at a time; serving those from a 1 MiB
+// buffer turns some 500 read() calls per MiB into one. The buffer lives only
+// while the file is open, so memory stays flat whatever the file sizes.
+//
+// A stream that cannot open or read its file, or finds it changed in size,
+// records that in the build's shared state (the first failure wins) and stops
+// delivering data; the build then ends with that message instead of an image
+// silently padded with zeros.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include <sys/types.h>
+
+extern "C" {
+#include <libisofs/libisofs.h>
+}
+
+namespace burner {
+
+// State shared by the streams of one build and the thread that writes the
+// image out.
+class BuildFailure {
+public:
+    explicit BuildFailure(const std::atomic<bool>& stop) : stop_(stop) {}
+    void Set(const std::string& message);
+    bool Failed() const { return failed_.load(std::memory_order_acquire); }
+    std::string Message() const;
+    bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+
+private:
+    const std::atomic<bool>& stop_;
+    mutable std::mutex mutex_;
+    std::string message_;
+    std::atomic<bool> failed_{false};
+};
+
+// Creates a stream for `path`, which must be `size` bytes long when it is
+// read; `dev` and `ino` identify the file, so that one file added twice is
+// stored once. The caller owns one reference.
+int NewHostFileStream(const std::string& path, std::uint64_t size, dev_t dev, ino_t ino,
+                      BuildFailure* failure, IsoStream** out);
+
+} // namespace burner
