@@ -1,0 +1,80 @@
+// The look shared by the five pages: each page paints the piece of the skin
+// that lies under it, labels and button-class controls draw straight onto
+// that picture, and each page's description is a CTransStatic that paints
+// nothing but its text.
+#pragma once
+
+#include <wx/colour.h>
+#include <wx/control.h>
+#include <wx/dc.h>
+#include <wx/gdicmn.h>
+
+// Where every page lies in the main window's client area.
+inline constexpr int kPageLeft = 330;
+inline constexpr int kPageTop = 100;
+inline constexpr int kPageWidth = 450;
+inline constexpr int kPageHeight = 410;
+
+// Paints the page background: the 450 x 410 piece of the application skin at
+// (330, 100), to (0, 0) of dc. False when there is no context or no skin.
+bool PageEraseBkgnd(wxDC* pDC);
+
+// Top-left corner of w in the main window's client area: the sum of the
+// positions of w and its parents up to (not including) the top-level window.
+wxPoint SkinOrigin(const wxWindow* w);
+
+// Paints the piece of the application skin that lies under w onto dc (w's
+// client coordinates). Used by controls that draw over the skin themselves.
+bool PaintSkinBehind(const wxWindow* w, wxDC& dc);
+
+// How a control on a page is coloured, by its class.
+enum class CtlLook {
+    Transparent,    // labels: text straight on the page background
+    ButtonSurround, // push buttons, check boxes, radio buttons, group boxes
+    Default         // edit fields, combo boxes, lists and the rest
+};
+CtlLook ControlLook(const wxWindow* control);
+
+// RGB(234, 243, 250), the pale blue around button-class controls.
+wxColour ButtonSurroundColour();
+
+// Applies the page look to page's children. GTK draws labels, check boxes,
+// radio buttons and group box captions onto the parent's surface, so they
+// show the skin as long as nothing gave them a background of their own; this
+// removes any such colour (a layout may carry one) from the transparent and
+// button classes and leaves the other controls' default colours alone.
+void PageCtlColor(wxWindow* page);
+
+// A label that paints only its text, on one line at (2, 0), in a small Swiss
+// font, bold when asked, over whatever skin lies behind it. No wrapping, no
+// ellipsis: a long text is cut at the right edge.
+class CTransStatic : public wxControl {
+public:
+    CTransStatic() = default;
+    CTransStatic(wxWindow* parent, wxWindowID id, const wxString& label,
+                 const wxPoint& pos, const wxSize& size);
+    bool Create(wxWindow* parent, wxWindowID id, const wxString& label,
+                const wxPoint& pos, const wxSize& size);
+
+    void SetBold(bool bold);
+    bool IsBold() const { return m_bBold; }
+    void SetLabel(const wxString& label) override;
+
+    // The font the label is painted with (its face, 10 px cell height).
+    wxFont PaintFont() const;
+
+    // Replaces the label `id` of parent (as loaded from a layout) with a
+    // CTransStatic of the same rectangle and text. Returns it, or nullptr
+    // when parent has no child with that id.
+    static CTransStatic* Replace(wxWindow* parent, int id);
+
+protected:
+    wxSize DoGetBestSize() const override;
+
+private:
+    void OnPaint(wxPaintEvent& event);
+
+    bool m_bBold = false;
+
+    wxDECLARE_DYNAMIC_CLASS(CTransStatic);
+};

@@ -1,0 +1,32 @@
+// The page and dialog layouts (XRC files in res/). Controls carry their fixed
+// numeric ids as their names, so pages find them with FindWindow(id).
+#pragma once
+
+#include <string>
+
+class wxPanel;
+class wxWindow;
+
+inline constexpr char kLayoutCreate[] = "IDD_CREATE";   // create page
+inline constexpr char kLayoutMount[] = "IDD_MOUNT";     // mount page
+inline constexpr char kLayoutUnmount[] = "IDD_UNMOUNT"; // unmount page
+inline constexpr char kLayoutBurn[] = "IDD_BURN";       // burn page
+inline constexpr char kLayoutAbout[] = "IDD_ABOUT";     // about box (a wxDialog)
+inline constexpr char kLayoutFiles[] = "IDD_FILES";     // files page
+
+// Loads every layout from port::ProgramDir() + "res/" (or from dir, which
+// ends in "/"). Call once before the main window is created; later calls do
+// nothing. False when a file is missing or unreadable.
+bool LoadLayouts();
+bool LoadLayouts(const std::string& dir);
+
+// Gives every child of root (recursively) whose name is a non-negative
+// number that number as its id. Loading does this for the pages; the about
+// box's code calls it after loading its dialog.
+void ApplyNumericIds(wxWindow* root);
+
+// Creates page (a default-constructed panel) from its layout as a child of
+// parent, at the page rectangle, with the skin as background, numeric ids
+// applied. With paintSkin false the page paints its background itself
+// (PageEraseBkgnd and more). False when the layout is not loaded.
+bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool paintSkin = true);

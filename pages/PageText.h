@@ -1,0 +1,24 @@
+// Text helpers shared by the pages' initialisation.
+#pragma once
+
+#include <initializer_list>
+#include <utility>
+
+class CTransStatic;
+class wxWindow;
+
+struct ItemText {
+    int id;
+    const char* key;
+};
+
+// SetItemLangText for each pair, in the order given.
+void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items);
+
+// Turns the layout's label `id` into a CTransStatic, sets its text from key
+// and makes it bold. nullptr when the page has no such control.
+CTransStatic* SetDescription(wxWindow* page, int id, const char* key);
+
+// Labels wrap at their width like the platform's static controls do: a
+// label whose text is wider than its rectangle is wrapped to that width.
+void WrapLabels(wxWindow* page);

@@ -1,0 +1,206 @@
+// main() of the GUI tests: wx without an event loop, scripted dialogs.
+#include "tests/guitest/GuiTest.h"
+
+#include "port/DialogHooks.h"
+#include "text/WxDialogHooks.h"
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/window.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+class GuiTestApp : public wxApp {
+public:
+    bool OnInit() override { return true; }
+};
+
+std::string g_tempDir;
+std::vector<guitest::ShownBox> g_boxes;
+std::vector<std::string> g_dialogs;
+std::deque<int> g_boxAnswers;
+std::deque<std::optional<std::string>> g_fileAnswers;
+std::deque<std::optional<std::string>> g_folderAnswers;
+std::function<int(wxDialog*)> g_modalHandler;
+
+class ModalGuard : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        if (g_modalHandler)
+            return g_modalHandler(dialog);
+        g_dialogs.push_back(dialog->GetTitle().utf8_string());
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+void InstallScriptedHooks()
+{
+    port::SetMessageBoxHook([](const port::MessageBoxRequest& request) {
+        g_boxes.push_back({request.text, request.caption, request.style});
+        if (!g_boxAnswers.empty()) {
+            const int answer = g_boxAnswers.front();
+            g_boxAnswers.pop_front();
+            return answer;
+        }
+        return (request.style & port::MB_BUTTONMASK) == port::MB_YESNO ? 7 : 1;
+    });
+    port::SetFileDialogHook([](const port::FileDialogRequest&) -> std::optional<std::string> {
+        g_dialogs.push_back("file");
+        if (g_fileAnswers.empty())
+            return std::nullopt;
+        auto answer = g_fileAnswers.front();
+        g_fileAnswers.pop_front();
+        return answer;
+    });
+    port::SetFolderDialogHook([](const port::FolderDialogRequest&) -> std::optional<std::string> {
+        g_dialogs.push_back("folder");
+        if (g_folderAnswers.empty())
+            return std::nullopt;
+        auto answer = g_folderAnswers.front();
+        g_folderAnswers.pop_front();
+        return answer;
+    });
+}
+
+} // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
+
+namespace guitest {
+
+const std::string& TempDir() { return g_tempDir; }
+
+std::string MakeTempSubdir(const std::string& name)
+{
+    const std::filesystem::path dir = std::filesystem::path(g_tempDir) / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string() + "/";
+}
+
+const std::vector<ShownBox>& ShownBoxes() { return g_boxes; }
+void QueueBoxAnswer(int answer) { g_boxAnswers.push_back(answer); }
+void QueueFileAnswer(std::optional<std::string> path) { g_fileAnswers.push_back(std::move(path)); }
+void QueueFolderAnswer(std::optional<std::string> path) { g_folderAnswers.push_back(std::move(path)); }
+const std::vector<std::string>& OpenedDialogs() { return g_dialogs; }
+
+void ClearShown()
+{
+    g_boxes.clear();
+    g_dialogs.clear();
+    g_boxAnswers.clear();
+    g_fileAnswers.clear();
+    g_folderAnswers.clear();
+}
+
+void SetModalHandler(std::function<int(wxDialog*)> handler) { g_modalHandler = std::move(handler); }
+
+void Yield(int rounds)
+{
+    for (int i = 0; i < rounds; ++i) {
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->Yield(true);
+        wxMilliSleep(10);
+    }
+}
+
+StderrCapture::StderrCapture()
+{
+    m_path = g_tempDir + "/stderr-" + std::to_string(::getpid()) + ".txt";
+    std::fflush(stderr);
+    m_saved = ::dup(2);
+    if (std::FILE* f = std::fopen(m_path.c_str(), "w")) {
+        ::dup2(::fileno(f), 2);
+        std::fclose(f);
+    }
+}
+
+StderrCapture::~StderrCapture() { Stop(); }
+
+std::string StderrCapture::Stop()
+{
+    if (m_saved < 0)
+        return std::string();
+    std::fflush(stderr);
+    ::dup2(m_saved, 2);
+    ::close(m_saved);
+    m_saved = -1;
+    std::ifstream in(m_path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::filesystem::remove(m_path);
+    const std::string captured = text.str();
+    // Keep what was said visible in the test log.
+    std::fputs(captured.c_str(), stderr);
+    return captured;
+}
+
+bool GrabScreen(wxImage& image)
+{
+    const std::string path = g_tempDir + "/screen.png";
+    const std::string command = "import -window root png:'" + path + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return false;
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
+        wxImage::AddHandler(new wxPNGHandler);
+    wxLogNull quiet;
+    const bool ok = image.LoadFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG);
+    std::filesystem::remove(path);
+    return ok && image.IsOk();
+}
+
+wxRect ScreenRect(const wxWindow* window)
+{
+    return wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize());
+}
+
+} // namespace guitest
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+
+    char pattern[] = "/tmp/spindle-guitest-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    g_tempDir = pattern;
+    ::setenv("SPINDLE_CONFIG_DIR", (g_tempDir + "/config").c_str(), 0);
+    ::setenv("SPINDLE_RUNTIME_DIR", (g_tempDir + "/runtime").c_str(), 0);
+
+    if (!wxEntryStart(argc, argv)) {
+        std::fprintf(stderr, "cannot start the GUI toolkit (is there a display?)\n");
+        std::filesystem::remove_all(g_tempDir);
+        return 2;
+    }
+    wxTheApp->CallOnInit();
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    InstallWxDialogHooks();
+    InstallScriptedHooks();
+    ModalGuard guard;
+    guard.Register();
+
+    const int result = RUN_ALL_TESTS();
+
+    guard.Unregister();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    std::error_code ec;
+    std::filesystem::remove_all(g_tempDir, ec);
+    return result;
+}
