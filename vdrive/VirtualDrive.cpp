@@ -141,7 +141,21 @@ std::u16string FromNtPath(std::u16string_view name) {
     return std::u16string(name);
 }
 
+std::optional<unsigned> FreeDevice(const DeviceUseTable& used, DeviceFamily family) {
+    const auto& flags = family == DeviceFamily::Cd ? used.cd : used.disk;
+    for (unsigned n = 0; n < kDevicesPerFamily; ++n) {
+        if (!flags[n])
+            return n;
+    }
+    return std::nullopt;
+}
+
 bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) {
+    return MountImageWithDevices(letter, request, ScanFileDiskDevices(), error);
+}
+
+bool MountImageWithDevices(char16_t letter, const MountRequest& request,
+                           const DeviceUseTable& used, ErrorCode& error) {
     letter = Upper(letter);
     if (!IsLetter(letter)) {
         error = ERROR_INVALID_DRIVE;
@@ -167,21 +181,15 @@ bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) 
     else
         classic.sentSize = attach::SentSize(0);
 
-    DeviceUseTable used = ScanFileDiskDevices();
-    const auto& flags = family == DeviceFamily::Cd ? used.cd : used.disk;
-    unsigned device = kDevicesPerFamily;
-    for (unsigned n = 0; n < kDevicesPerFamily && device == kDevicesPerFamily; ++n) {
-        if (!flags[n])
-            device = n;
-    }
-    if (device == kDevicesPerFamily) {
+    std::optional<unsigned> device = FreeDevice(used, family);
+    if (!device) {
         error = ERROR_INVALID_DRIVE;
         return false;
     }
-    if (AttachImage(device, family, letter, IOCTL_FILEDISK_OPEN_FILE_W, wide->bytes.data(),
+    if (AttachImage(*device, family, letter, IOCTL_FILEDISK_OPEN_FILE_W, wide->bytes.data(),
                     wide->sentSize, error))
         return true;
-    return AttachImage(device, family, letter, IOCTL_FILEDISK_OPEN_FILE, classic.bytes.data(),
+    return AttachImage(*device, family, letter, IOCTL_FILEDISK_OPEN_FILE, classic.bytes.data(),
                        classic.sentSize, error);
 }
 

@@ -69,6 +69,14 @@ std::u16string FromNtPath(std::u16string_view name);
 // not running, else the driver's error. A failed mount leaves no letter behind.
 bool MountImage(char16_t letter, const MountRequest& request, port::ErrorCode& error);
 
+// MountImage against a device-use table the caller scanned (a test can
+// present every device as bound, which 26 letters alone cannot).
+bool MountImageWithDevices(char16_t letter, const MountRequest& request,
+                           const DeviceUseTable& used, port::ErrorCode& error);
+
+// The lowest device number of the family that no letter points at.
+std::optional<unsigned> FreeDevice(const DeviceUseTable& used, DeviceFamily family);
+
 // One attempt: probe the letter, bind it to the device, open it, send the
 // record. On failure the binding it made is removed again.
 bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uint32_t code,
