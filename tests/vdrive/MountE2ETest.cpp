@@ -1,0 +1,245 @@
+// The drive manager against a real spindle-driver and its FUSE mount.
+#include "vdrive/VirtualDrive.h"
+
+#include "../port/TestEnv.h"
+#include "DriverProcess.h"
+#include "port/DosDevices.h"
+#include "port/DriveInfo.h"
+#include "port/Utf.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace vdrive;
+using spindle_test::DriverProcess;
+using spindle_test::TempEnv;
+
+namespace {
+
+#define REQUIRE_FUSE()                                                  \
+    if (!spindle_test::FuseAvailable())                                 \
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
+
+// Compares two files in 1 MiB pieces; an empty string when equal.
+std::string CompareFiles(const fs::path& a, const fs::path& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb)
+        return "cannot open " + (fa ? b : a).string();
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    std::uint64_t offset = 0;
+    for (;;) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount())
+            return "sizes differ near " + std::to_string(offset) + ": " + a.string();
+        if (std::memcmp(ba.data(), bb.data(), static_cast<size_t>(fa.gcount())) != 0)
+            return "bytes differ near " + std::to_string(offset) + ": " + a.string();
+        offset += static_cast<std::uint64_t>(fa.gcount());
+        if (fa.gcount() == 0)
+            return {};
+    }
+}
+
+// Every file and folder of `source` is in `drive` with the same bytes, and
+// nothing else is but the empty "rr_moved" folder where genisoimage
+// relocates folders nested deeper than eight levels.
+void ExpectSameTree(const fs::path& source, const fs::path& drive) {
+    std::size_t count = 0;
+    for (const auto& e : fs::recursive_directory_iterator(source)) {
+        fs::path rel = fs::relative(e.path(), source);
+        fs::path there = drive / rel;
+        ++count;
+        if (e.is_directory()) {
+            EXPECT_TRUE(fs::is_directory(there)) << rel;
+            continue;
+        }
+        ASSERT_TRUE(fs::exists(there)) << rel;
+        EXPECT_EQ(fs::file_size(there), e.file_size()) << rel;
+        EXPECT_EQ(CompareFiles(e.path(), there), "") << rel;
+    }
+    std::size_t seen = 0;
+    for (auto it = fs::recursive_directory_iterator(drive); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path() != drive / "rr_moved")
+            ++seen;
+    }
+    EXPECT_EQ(seen, count);
+}
+
+void MakeTree(const TempEnv& env) {
+    std::mt19937 rng(7);
+    auto random = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s)
+            c = static_cast<char>(rng());
+        return s;
+    };
+    env.Write("src/readme.txt", "a small text\n");
+    env.Write("src/empty.dat", "");
+    env.Write("src/a/b/c/d/e/f/g/h/deep.bin", random(70000));
+    env.Write("src/" + std::string(120, 'n') + ".txt", "a long name");
+    env.Write("src/\xc3\x9cn\xc3\xaf" "c\xc3\xb8" "d\xc3\xa9 \xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab" ".txt", "non-ASCII");
+    env.Write("src/Music/track 01.bin", random(3 * 1024 * 1024 + 5));
+    fs::create_directories(env.root() + "/src/empty folder");
+}
+
+std::string MakeIso(const TempEnv& env, const std::string& maker, const std::string& name) {
+    std::string iso = env.root() + "/" + name;
+    std::string cmd = maker + " -J -R -V Spindle -o '" + iso + "' '" + env.root() + "/src' >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0 ? iso : std::string();
+}
+
+MountRequest Request(const std::string& path) {
+    MountRequest r;
+    r.imagePath = port::ToUtf16(path);
+    return r;
+}
+
+std::string Folder(const TempEnv& env, char letter) {
+    return env.runtime() + "/drives/" + std::string(1, letter);
+}
+
+} // namespace
+
+TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    env.EmptyTable();
+    port::PushDosDevice("C:", "/");
+    MakeTree(env);
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    const std::string makers[] = {"genisoimage -quiet", "xorriso -as mkisofs"};
+    for (const std::string& maker : makers) {
+        SCOPED_TRACE(maker);
+        std::string iso = MakeIso(env, maker, "tree.iso");
+        ASSERT_FALSE(iso.empty());
+        port::ErrorCode error = 1;
+        ASSERT_TRUE(MountImage(u'K', Request(iso), error)) << error;
+        EXPECT_EQ(error, 0u);
+        ExpectSameTree(env.root() + "/src", Folder(env, 'K'));
+
+        auto info = QueryMountedImage(u'K');
+        ASSERT_TRUE(info);
+        EXPECT_EQ(FromNtPath(info->imageName), port::ToUtf16(iso));
+        EXPECT_NE(info->readOnly, 0u);
+        EXPECT_EQ(static_cast<std::uint64_t>(info->fileSize), fs::file_size(iso));
+        EXPECT_EQ(port::GetDriveTypeW(u"K:\\"), port::DRIVE_CDROM);
+        char16_t label[255] = {};
+        ASSERT_TRUE(port::GetVolumeInformationW(u"K:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
+        EXPECT_EQ(std::u16string(label), u"Spindle");
+
+        // Read-only for everyone.
+        EXPECT_LT(open((Folder(env, 'K') + "/readme.txt").c_str(), O_WRONLY), 0);
+        EXPECT_LT(open((Folder(env, 'K') + "/new.txt").c_str(), O_WRONLY | O_CREAT, 0644), 0);
+
+        DismountResult r = DismountDrive(u'K');
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_FALSE(IsDriveLetterUsed(u'K'));
+        EXPECT_FALSE(QueryMountedImage(u'K'));
+        EXPECT_FALSE(fs::exists(Folder(env, 'K')));
+        fs::remove(iso);
+    }
+}
+
+TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    env.EmptyTable();
+    MakeTree(env);
+    std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
+    ASSERT_FALSE(iso.empty());
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    port::ErrorCode error = 0;
+    ASSERT_TRUE(MountImage(u'K', Request(iso), error));
+
+    struct Case { char16_t letter; std::string path; port::ErrorCode error; };
+    const Case cases[] = {
+        {u'K', iso, port::ERROR_BUSY},                                // letter taken
+        {u'L', env.Write("text.iso", std::string(100000, 't')), port::ERROR_UNRECOGNIZED_VOLUME},
+        {u'L', env.root() + "/missing.iso", port::ERROR_FILE_NOT_FOUND},
+        {u'L', env.Write("short.iso", "x"), port::ERROR_UNRECOGNIZED_VOLUME},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(MountImage(c.letter, Request(c.path), error)) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+    }
+    EXPECT_FALSE(IsDriveLetterUsed(u'L'));
+    EXPECT_FALSE(fs::exists(Folder(env, 'L')));
+    // The drive that was there is untouched and still serves its files.
+    EXPECT_EQ(port::FirstDosDeviceTarget("K:"), "\\Device\\FileDisk\\FileDiskCd0");
+    ASSERT_TRUE(QueryMountedImage(u'K'));
+    EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
+    EXPECT_TRUE(DismountDrive(u'K').ok);
+}
+
+TEST(MountE2E, AFileHeldOpenKeepsTheDriveWorking) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    env.EmptyTable();
+    MakeTree(env);
+    std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    port::ErrorCode error = 0;
+    ASSERT_TRUE(MountImage(u'M', Request(iso), error));
+    {
+        std::ifstream held(Folder(env, 'M') + "/Music/track 01.bin", std::ios::binary);
+        ASSERT_TRUE(held);
+        DismountResult r = DismountDrive(u'M');
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.driveInUse);
+        // Nothing is lost: the open file reads on, the drive answers, and
+        // other files still open.
+        std::vector<char> buf(4096);
+        held.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        EXPECT_EQ(held.gcount(), 4096);
+        EXPECT_TRUE(QueryMountedImage(u'M'));
+        EXPECT_TRUE(IsDriveLetterUsed(u'M'));
+        EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'M') + "/readme.txt"), "");
+    }
+    EXPECT_TRUE(DismountDrive(u'M').ok);
+    EXPECT_FALSE(IsDriveLetterUsed(u'M'));
+}
+
+TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    struct statvfs sv {};
+    if (statvfs(env.root().c_str(), &sv) != 0 ||
+        static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize < (12ull << 30))
+        GTEST_SKIP() << "less than 12 GiB free for a 4 GiB image";
+    env.EmptyTable();
+    // A sparse source with data at its start, across the 4 GiB line and at its end.
+    const std::uint64_t size = (4ull << 30) + 3 * 1024 * 1024 + 17;
+    std::string big = env.root() + "/big/huge.bin";
+    fs::create_directories(env.root() + "/big");
+    {
+        std::ofstream f(big, std::ios::binary);
+        for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{(4ull << 30) - 5000}, size - 100}) {
+            f.seekp(static_cast<std::streamoff>(at));
+            std::string mark = "mark@" + std::to_string(at) + std::string(200, '#');
+            f.write(mark.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(mark.size(), size - at)));
+        }
+    }
+    ASSERT_EQ(fs::file_size(big), size);
+    std::string iso = env.root() + "/big.iso";
+    ASSERT_EQ(std::system(("xorriso -as mkisofs -iso-level 3 -J -R -o '" + iso + "' '" + env.root() +
+                           "/big' >/dev/null 2>&1").c_str()),
+              0);
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    port::ErrorCode error = 0;
+    ASSERT_TRUE(MountImage(u'N', Request(iso), error)) << error;
+    std::string there = Folder(env, 'N') + "/huge.bin";
+    ASSERT_TRUE(fs::exists(there));
+    EXPECT_EQ(fs::file_size(there), size);
+    EXPECT_EQ(CompareFiles(big, there), "");
+    EXPECT_TRUE(DismountDrive(u'N').ok);
+}
