@@ -1,0 +1,85 @@
+#include "app/MainApp.h"
+
+#include "app/MainDlg.h"
+#include "app/StartupRules.h"
+#include "controls/CustomToolbarCtrl.h"
+#include "engine/Engine.h"
+#include "pages/Layouts.h"
+#include "port/Paths.h"
+#include "text/LangText.h"
+#include "text/ProfileReader.h"
+#include "text/WxDialogHooks.h"
+
+#include <csignal>
+
+#include <wx/dialog.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/utils.h>
+
+bool CMainApp::OnInit() {
+    // One instance per user: a second start ends at once, without a window,
+    // and leaves the first alone.
+    m_pInstanceLock = std::make_unique<port::SingleInstanceLock>("PreventSecondInstance");
+    if (m_pInstanceLock->AlreadyExists())
+        return false;
+
+    // The session ending (or Ctrl+C in a terminal) closes the main window
+    // the ordinary way, so its shutdown still runs.
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        SetSignalHandler(signal, &CMainApp::OnEndSignal);
+
+    g_szLangFile = u"languiu.ini";
+
+    // A failed engine start is not fatal: the pages that need it say so.
+    engine::Initialize();
+    char16_t language[kLangTextBufferSize];
+    CProfileReader().ReadString(u"LANGUAGE", u"CURRENT", g_szLangFile, language);
+    engine::SetLanguage(language, u"langburu.ini");
+    engine::SetBurnDoneEventCallback(&CMainApp::OnBurnDone, this);
+    engine::SetProcessEventCallback(&CMainApp::OnProcessEvent, this);
+
+    wxInitAllImageHandlers();
+    InstallWxDialogHooks();
+
+    m_nColorDepth = ToolbarColorDepth(wxDisplayDepth(), GetComCtlVersion());
+    SetToolbarColorDepth(m_nColorDepth);
+
+    // The toolkit's own start-up only parses command-line options, and the
+    // program has none, so it is not run.
+    LoadSkin();
+    LoadLayouts();
+
+    auto* dialog = new CMainDlg();
+    SetTopWindow(dialog);
+    dialog->ShowModal();
+    // Shutdown runs in Destroy; the window object goes now, not at idle time.
+    dialog->Destroy();
+    DeletePendingObjects();
+    return false;
+}
+
+void CMainApp::LoadSkin() {
+    wxString path = wxString::FromUTF8(port::ProgramDir()) + "res/skin.png";
+    if (wxFileName::FileExists(path)) {
+        wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);
+        m_imgSkin.Attach(bitmap);
+    }
+    // Registered even when empty: windows then paint a plain surface.
+    SetAppSkin(&m_imgSkin);
+}
+
+void CMainApp::OnEndSignal(int) {
+    // Runs on the GUI thread, from the event loop, not in the signal context.
+    auto* dialog = wxDynamicCast(wxTheApp->GetTopWindow(), wxDialog);
+    if (dialog && dialog->IsModal())
+        dialog->EndModal(wxID_CANCEL);
+}
+
+void CMainApp::OnProcessEvent(float, void*) {
+    // Progress reaches the files page once it can build images.
+}
+
+void CMainApp::OnBurnDone(const char16_t*, void*) {
+    // Completion messages come with the pages that start engine work.
+}

@@ -1,0 +1,34 @@
+// The application object: start-up in a fixed order, then the main window
+// run modally. There is no message loop of the program's own: OnInit returns
+// false when the main window has closed, and the process ends.
+#pragma once
+
+#include "controls/SkinImage.h"
+#include "port/SingleInstance.h"
+
+#include <wx/app.h>
+
+#include <memory>
+
+class CMainApp : public wxApp {
+public:
+    bool OnInit() override;
+
+    // Colour depth of the toolbar's icons: 32, 24, 16, 8, 4 or 0.
+    int m_nColorDepth = 0;
+    // The skin every window paints from; lives as long as the application.
+    CSkinImage m_imgSkin;
+
+    // The engine's progress and completion reports.
+    static void OnProcessEvent(float percent, void* user);
+    static void OnBurnDone(const char16_t* errorText, void* user);
+
+private:
+    void LoadSkin();
+    static void OnEndSignal(int signal);
+
+    // Held to the end of the process so the name stays taken while it runs.
+    std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;
+};
+
+wxDECLARE_APP(CMainApp);

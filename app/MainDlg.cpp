@@ -1,0 +1,205 @@
+#include "app/MainDlg.h"
+
+#include "app/StartupRules.h"
+#include "controls/CustomToolbarCtrl.h"
+#include "controls/PageLook.h"
+#include "controls/SkinImage.h"
+#include "engine/Engine.h"
+#include "pages/BurnDlg.h"
+#include "pages/CreateDlg.h"
+#include "pages/ImFilesDlg.h"
+#include "pages/MountDlg.h"
+#include "pages/UnmountDlg.h"
+#include "port/Paths.h"
+#include "port/Utf.h"
+#include "text/LangText.h"
+#include "text/ProfileReader.h"
+
+#include <wx/button.h>
+#include <wx/dcclient.h>
+#include <wx/filename.h>
+#include <wx/iconbndl.h>
+#include <wx/image.h>
+
+int g_nCurrentPage = ID_PAGE_CREATE;
+
+namespace {
+
+// Size of the skin picture, which the client area matches exactly.
+constexpr int kSkinWidth = 798;
+constexpr int kSkinHeight = 527;
+
+} // namespace
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
+    EVT_PAINT(CMainDlg::OnPaint)
+    EVT_TOOL(ID_PAGE_CREATE, CMainDlg::OnBtnCreate)
+    EVT_TOOL(ID_PAGE_FILES, CMainDlg::OnBtnFiles)
+    EVT_TOOL(ID_PAGE_MOUNT, CMainDlg::OnBtnMount)
+    EVT_TOOL(ID_PAGE_UNMOUNT, CMainDlg::OnBtnUnmount)
+    EVT_TOOL(ID_PAGE_BURN, CMainDlg::OnBtnBurn)
+    EVT_TOOL(ID_BTN_HELP, CMainDlg::OnBtnHelp)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+CMainDlg::CMainDlg() {
+    // The whole client area is painted from the skin: no erase in between.
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Create(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+           wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
+    // Pages are laid out in dialog units of this font (6 x 13 px), so it
+    // must be in place before the first page is created.
+    SetFont(wxFont(wxFontInfo(8).FaceName("DejaVu Sans Condensed")));
+    CSkinImage* skin = AppSkin();
+    bool haveSkin = skin && skin->IsOk();
+    SetClientSize(haveSkin ? skin->GetWidth() : kSkinWidth, haveSkin ? skin->GetHeight() : kSkinHeight);
+    Centre();
+
+    // The layout's hidden default button: Enter presses it and nothing happens.
+    auto* hidden = new wxButton(this, IDC_MAIN_HIDDEN_DEFAULT, wxString(), wxPoint(0, 0), wxSize(1, 1));
+    hidden->Hide();
+    SetDefaultItem(hidden);
+
+    OnInitDialog();
+}
+
+CMainDlg::~CMainDlg() {
+    Shutdown();
+    wxWindow* owned[] = {m_pToolbar, m_pCreateDlg, m_pImFilesDlg, m_pMountDlg, m_pUnmountDlg, m_pBurnDlg};
+    for (wxWindow* w : owned)
+        if (w)
+            w->Destroy(); // child windows go at once
+    m_pToolbar = nullptr;
+    m_pCreateDlg = nullptr;
+    m_pImFilesDlg = nullptr;
+    m_pMountDlg = nullptr;
+    m_pUnmountDlg = nullptr;
+    m_pBurnDlg = nullptr;
+}
+
+bool CMainDlg::Destroy() {
+    Shutdown();
+    return wxDialog::Destroy();
+}
+
+void CMainDlg::Shutdown() {
+    if (m_bShutDown)
+        return;
+    m_bShutDown = true;
+    // The pages still exist here, so the engine is released while its
+    // callbacks could still reach them.
+    engine::DeInitialize();
+}
+
+void CMainDlg::OnInitDialog() {
+    SetIcons();
+
+    char16_t text[kLangTextBufferSize];
+    GetLangTextBuf(u"ID_PRODUCT_TITLE", text);
+    SetTitle(wxString::FromUTF8(port::ToUtf8(MakeWindowTitle(text))));
+
+    m_pToolbar = new CCustomToolbarCtrl();
+    m_pToolbar->Create(this, IDC_MAIN_TOOLBAR);
+    m_pToolbar->InitButtons();
+
+    CreatePages();
+
+    m_nCurPage = ID_PAGE_MOUNT;
+    ShowCurrentPage();
+}
+
+void CMainDlg::SetIcons() {
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
+        wxImage::AddHandler(new wxPNGHandler);
+    wxIconBundle icons;
+    for (int size : {16, 32, 48, 64, 128}) {
+        wxString path = wxString::FromUTF8(port::ProgramDir()) +
+                        wxString::Format("res/icons/app/spindle-%d.png", size);
+        if (!wxFileName::FileExists(path))
+            continue; // a missing picture costs the icon, nothing else
+        wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);
+        wxIcon icon;
+        if (bitmap.IsOk() && (icon.CopyFromBitmap(bitmap), icon.IsOk()))
+            icons.AddIcon(icon);
+    }
+    if (!icons.IsEmpty())
+        wxDialog::SetIcons(icons);
+}
+
+void CMainDlg::CreatePages() {
+    // Created once, in this order, each hidden until shown; they keep their
+    // state while another page is shown.
+    m_pCreateDlg = new CCreateDlg();
+    m_pCreateDlg->Create(this);
+    m_pCreateDlg->Hide();
+    m_pImFilesDlg = new CImFilesDlg();
+    m_pImFilesDlg->Create(this);
+    m_pImFilesDlg->Hide();
+    m_pMountDlg = new CMountDlg();
+    m_pMountDlg->Create(this);
+    m_pMountDlg->Hide();
+    m_pUnmountDlg = new CUnmountDlg();
+    m_pUnmountDlg->Create(this);
+    m_pUnmountDlg->Hide();
+    m_pBurnDlg = new CBurnDlg();
+    m_pBurnDlg->Create(this);
+    m_pBurnDlg->Hide();
+}
+
+wxWindow* CMainDlg::Page(int pageId) const {
+    switch (pageId) {
+    case ID_PAGE_CREATE: return m_pCreateDlg;
+    case ID_PAGE_FILES: return m_pImFilesDlg;
+    case ID_PAGE_MOUNT: return m_pMountDlg;
+    case ID_PAGE_UNMOUNT: return m_pUnmountDlg;
+    case ID_PAGE_BURN: return m_pBurnDlg;
+    default: return nullptr;
+    }
+}
+
+void CMainDlg::ShowCurrentPage() {
+    const int order[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN};
+    for (int id : order)
+        if (wxWindow* page = Page(id))
+            page->Hide();
+    for (int id : order)
+        if (wxWindow* page = Page(id))
+            page->SetSize(kPageLeft, kPageTop, kPageWidth, kPageHeight);
+
+    if (wxWindow* page = Page(m_nCurPage)) {
+        page->Show();
+        if (m_nCurPage == ID_PAGE_UNMOUNT)
+            m_pUnmountDlg->RefreshList();
+    }
+    g_nCurrentPage = m_nCurPage;
+    if (m_pToolbar)
+        m_pToolbar->SetCheckedButton(m_nCurPage);
+}
+
+void CMainDlg::SelectPage(int pageId) {
+    if (m_nCurPage == pageId)
+        return; // the page is already shown: nothing is hidden, shown or refreshed
+    m_nCurPage = pageId;
+    ShowCurrentPage();
+}
+
+void CMainDlg::OnBtnCreate(wxCommandEvent&) { SelectPage(ID_PAGE_CREATE); }
+void CMainDlg::OnBtnFiles(wxCommandEvent&) { SelectPage(ID_PAGE_FILES); }
+void CMainDlg::OnBtnMount(wxCommandEvent&) { SelectPage(ID_PAGE_MOUNT); }
+void CMainDlg::OnBtnUnmount(wxCommandEvent&) { SelectPage(ID_PAGE_UNMOUNT); }
+void CMainDlg::OnBtnBurn(wxCommandEvent&) { SelectPage(ID_PAGE_BURN); }
+
+void CMainDlg::OnBtnHelp(wxCommandEvent&) {
+    // The help menu is not built yet; the button deliberately does nothing.
+}
+
+void CMainDlg::OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    CSkinImage* skin = AppSkin();
+    if (skin && skin->Blit(dc, 0, 0, skin->GetWidth(), skin->GetHeight(), 0, 0))
+        return;
+    // No skin (a missing picture): a plain surface instead of garbage.
+    dc.SetBackground(wxBrush(wxColour(234, 243, 250)));
+    dc.Clear();
+}

@@ -1,0 +1,63 @@
+// The program's only top-level window: the skin as background, the toolbar
+// along the top and five pages at one rectangle, exactly one of them shown.
+#pragma once
+
+#include "app/PageIds.h"
+
+#include <wx/dialog.h>
+
+class CCustomToolbarCtrl;
+class CCreateDlg;
+class CImFilesDlg;
+class CMountDlg;
+class CUnmountDlg;
+class CBurnDlg;
+
+// The page shown, as its toolbar command; ID_PAGE_CREATE until the main window
+// is initialised. Written on the GUI thread only; the engine's callbacks read
+// it to tell which page started the engine's current work.
+extern int g_nCurrentPage;
+
+class CMainDlg : public wxDialog {
+public:
+    // Creates the window and initialises it: icon, title, toolbar, pages, and
+    // the mount page shown.
+    CMainDlg();
+    ~CMainDlg() override;
+
+    // Runs the shutdown once, then destroys the window the toolkit's way.
+    bool Destroy() override;
+
+    void ShowCurrentPage();
+
+    CCustomToolbarCtrl* m_pToolbar = nullptr;
+    CCreateDlg* m_pCreateDlg = nullptr;
+    CImFilesDlg* m_pImFilesDlg = nullptr;
+    CMountDlg* m_pMountDlg = nullptr;
+    CUnmountDlg* m_pUnmountDlg = nullptr;
+    CBurnDlg* m_pBurnDlg = nullptr;
+    int m_nCurPage = ID_PAGE_CREATE;
+
+    // The five pages in creation order (create, files, mount, unmount, burn).
+    wxWindow* Page(int pageId) const;
+
+    void OnBtnCreate(wxCommandEvent& event);
+    void OnBtnFiles(wxCommandEvent& event);
+    void OnBtnMount(wxCommandEvent& event);
+    void OnBtnUnmount(wxCommandEvent& event);
+    void OnBtnBurn(wxCommandEvent& event);
+    void OnBtnHelp(wxCommandEvent& event);
+
+private:
+    void OnInitDialog();
+    void SetIcons();
+    void CreatePages();
+    void SelectPage(int pageId);
+    void Shutdown();
+
+    void OnPaint(wxPaintEvent& event);
+
+    bool m_bShutDown = false;
+
+    wxDECLARE_EVENT_TABLE();
+};

@@ -1,0 +1,342 @@
+// The main window under Xvfb: start page, page switching, the catalogue's
+// texts on every page control, the bounded title and the skin behind pages.
+#include "app/MainDlg.h"
+#include "controls/CustomToolbarCtrl.h"
+#include "controls/PageLook.h"
+#include "controls/SkinImage.h"
+#include "pages/BurnDlg.h"
+#include "pages/CreateDlg.h"
+#include "pages/ImFilesDlg.h"
+#include "pages/Layouts.h"
+#include "pages/MountDlg.h"
+#include "pages/UnmountDlg.h"
+#include "port/Paths.h"
+#include "port/ProfileSyntax.h"
+#include "tests/guitest/GuiTest.h"
+#include "text/LangText.h"
+
+#include <gtest/gtest.h>
+#include <wx/control.h>
+#include <wx/dcmemory.h>
+#include <wx/listctrl.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace {
+
+// Keys whose texts the test language file leaves out.
+const std::set<std::string> kMissingKeys = {"IDC_STATIC_MOUNT02", "IDC_STATIC_BURNCD07",
+                                            "IDC_STATIC_FILES04"};
+
+std::string TestText(const std::string& key) { return "T:" + key; }
+
+class MainDlgTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_realProgramDir = new std::string(port::ProgramDir());
+        ASSERT_TRUE(LoadLayouts(*s_realProgramDir + "res/"));
+        wxInitAllImageHandlers();
+        s_skin = new CSkinImage();
+        wxBitmap bitmap(wxString::FromUTF8(*s_realProgramDir + "res/skin.png"), wxBITMAP_TYPE_PNG);
+        ASSERT_TRUE(s_skin->Attach(bitmap));
+        SetAppSkin(s_skin);
+    }
+    static void TearDownTestSuite() {
+        SetAppSkin(nullptr);
+        delete s_skin;
+        delete s_realProgramDir;
+        unsetenv("SPINDLE_PROGRAM_DIR");
+    }
+
+    void SetUp() override {
+        // A private program directory with a test language file: every key
+        // of the shipped English section, its text "T:<key>", a few left out.
+        m_programDir = guitest::MakeTempSubdir("program");
+        setenv("SPINDLE_PROGRAM_DIR", m_programDir.c_str(), 1);
+        // Pictures and layouts come from the build's own res/ folder.
+        std::filesystem::create_directory_symlink(*s_realProgramDir + "res", m_programDir + "res");
+        g_szLangFile = u"languiu.ini";
+        std::ifstream in(*s_realProgramDir + "languiu.ini");
+        std::string real((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string test = "[LANGUAGE]\nCURRENT=Test\n[Test]\n";
+        bool english = false;
+        port::ini::ForEachLine(std::string_view(real), [&](std::string_view line) {
+            std::string_view name, value;
+            auto kind = port::ini::ParseLine(line, name, value);
+            if (kind == port::ini::LineKind::Section)
+                english = name == "English";
+            else if (kind == port::ini::LineKind::Entry && english && !kMissingKeys.count(std::string(name)))
+                test += std::string(name) + "=" + TestText(std::string(name)) + "\n";
+            return true;
+        });
+        m_title = TestText("ID_PRODUCT_TITLE");
+        WriteLanguageFile(test);
+        guitest::ClearShown();
+    }
+    void TearDown() override {
+        if (m_dlg)
+            m_dlg->Destroy();
+        guitest::Yield(1);
+    }
+
+    void WriteLanguageFile(const std::string& text) {
+        std::ofstream(m_programDir + "languiu.ini", std::ios::binary | std::ios::trunc) << text;
+    }
+
+    CMainDlg& Open() {
+        m_dlg = new CMainDlg();
+        return *m_dlg;
+    }
+
+    void Click(int command) {
+        for (int pos = 0; pos < m_dlg->m_pToolbar->GetButtonCount(); ++pos) {
+            if (m_dlg->m_pToolbar->GetItem(pos).idCommand == command) {
+                m_dlg->m_pToolbar->ClickItem(pos);
+                return;
+            }
+        }
+        FAIL() << "no toolbar button " << command;
+    }
+
+    static std::string TextOf(wxWindow* w) {
+        if (auto* control = dynamic_cast<wxControl*>(w))
+            return control->GetLabelText().utf8_string();
+        return w->GetLabel().utf8_string();
+    }
+
+    static std::string* s_realProgramDir;
+    static CSkinImage* s_skin;
+    std::string m_programDir;
+    std::string m_title;
+    CMainDlg* m_dlg = nullptr;
+};
+
+std::string* MainDlgTest::s_realProgramDir = nullptr;
+CSkinImage* MainDlgTest::s_skin = nullptr;
+
+const int kPages[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN};
+
+TEST_F(MainDlgTest, StartsOnTheMountPage) {
+    CMainDlg& dlg = Open();
+    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_MOUNT);
+    EXPECT_EQ(g_nCurrentPage, ID_PAGE_MOUNT);
+    EXPECT_EQ(dlg.m_pToolbar->m_nCheckedId, ID_PAGE_MOUNT);
+    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_MOUNT));
+    EXPECT_EQ(dlg.m_pToolbar->GetId(), IDC_MAIN_TOOLBAR);
+    for (int id : kPages) {
+        wxWindow* page = dlg.Page(id);
+        ASSERT_NE(page, nullptr) << id;
+        EXPECT_EQ(page->IsShown(), id == ID_PAGE_MOUNT) << id;
+        EXPECT_EQ(page->GetRect(), wxRect(kPageLeft, kPageTop, kPageWidth, kPageHeight)) << id;
+    }
+    EXPECT_EQ(dlg.GetClientSize(), wxSize(s_skin->GetWidth(), s_skin->GetHeight()));
+    EXPECT_EQ(dlg.GetTitle().utf8_string(), m_title);
+    // Created in the fixed order: create, files, mount, unmount, burn.
+    std::vector<wxWindow*> order;
+    for (wxWindow* child : dlg.GetChildren())
+        for (int id : kPages)
+            if (child == dlg.Page(id))
+                order.push_back(child);
+    std::vector<wxWindow*> expected;
+    for (int id : kPages)
+        expected.push_back(dlg.Page(id));
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
+    CMainDlg& dlg = Open();
+    int showEvents = 0;
+    for (int id : kPages)
+        dlg.Page(id)->Bind(wxEVT_SHOW, [&](wxShowEvent& e) {
+            ++showEvents;
+            e.Skip();
+        });
+    const int refreshed = dlg.m_pUnmountDlg->GetRefreshCount();
+
+    Click(ID_PAGE_MOUNT); // the page already shown: nothing at all happens
+    EXPECT_EQ(showEvents, 0);
+    EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed);
+
+    Click(ID_PAGE_UNMOUNT);
+    EXPECT_EQ(g_nCurrentPage, ID_PAGE_UNMOUNT);
+    EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
+    EXPECT_FALSE(dlg.m_pMountDlg->IsShown());
+    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_UNMOUNT));
+    EXPECT_FALSE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_MOUNT));
+    EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
+
+    showEvents = 0;
+    Click(ID_PAGE_UNMOUNT); // shown already: not refreshed again
+    EXPECT_EQ(showEvents, 0);
+    EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
+
+    for (int id : {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_BURN}) {
+        Click(id);
+        EXPECT_EQ(g_nCurrentPage, id);
+        for (int other : kPages)
+            EXPECT_EQ(dlg.Page(other)->IsShown(), other == id) << id << " " << other;
+    }
+    EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
+    Click(ID_PAGE_UNMOUNT); // shown anew: refreshed anew
+    EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 2);
+
+    // The help button is no page: the shown page stays.
+    Click(ID_BTN_HELP);
+    EXPECT_EQ(g_nCurrentPage, ID_PAGE_UNMOUNT);
+    EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
+}
+
+TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
+    CMainDlg& dlg = Open();
+    struct Item {
+        int page;
+        int id;
+        const char* key;
+    };
+    const Item items[] = {
+        {ID_PAGE_CREATE, 1017, "IDC_STATIC_CREATEDESC"}, {ID_PAGE_CREATE, 1053, "IDC_STATIC_CREATE01"},
+        {ID_PAGE_CREATE, 1054, "IDC_STATIC_CREATE02"},   {ID_PAGE_CREATE, 1055, "IDC_STATIC_CREATE03"},
+        {ID_PAGE_CREATE, 1056, "IDC_STATIC_CREATE04"},   {ID_PAGE_CREATE, 1009, "IDC_STATIC_CREATE05"},
+        {ID_PAGE_CREATE, 1010, "IDC_STATIC_CREATE06"},   {ID_PAGE_CREATE, 1000, "IDC_STATIC_CREATE07"},
+        {ID_PAGE_FILES, 1034, "IDC_STATIC_FILESDESC"},   {ID_PAGE_FILES, 1011, "IDC_STATIC_FILES01"},
+        {ID_PAGE_FILES, 1012, "IDC_STATIC_FILES02"},     {ID_PAGE_FILES, 1013, "IDC_STATIC_FILES03"},
+        {ID_PAGE_FILES, 1014, "IDC_STATIC_FILES04"},     {ID_PAGE_FILES, 1038, "IDC_STATIC_FILES05"},
+        {ID_PAGE_FILES, 1037, "IDC_STATIC_FILES06"},     {ID_PAGE_MOUNT, 1018, "IDC_STATIC_MOUNTDESC"},
+        {ID_PAGE_MOUNT, 1057, "IDC_STATIC_MOUNT01"},     {ID_PAGE_MOUNT, 1058, "IDC_STATIC_MOUNT02"},
+        {ID_PAGE_MOUNT, 1059, "IDC_STATIC_MOUNT03"},     {ID_PAGE_MOUNT, 1003, "IDC_STATIC_MOUNT04"},
+        {ID_PAGE_MOUNT, 1032, "IDC_STATIC_MOUNT05"},     {ID_PAGE_MOUNT, 1, "IDC_STATIC_MOUNT06"},
+        {ID_PAGE_UNMOUNT, 1019, "IDC_STATIC_UNMOUNTDESC"}, {ID_PAGE_UNMOUNT, 1002, "IDC_STATIC_UNMOUNT01"},
+        {ID_PAGE_UNMOUNT, 1001, "IDC_STATIC_UNMOUNT02"}, {ID_PAGE_BURN, 1020, "IDC_STATIC_BURNDISCDESC"},
+        {ID_PAGE_BURN, 1048, "IDC_STATIC_BURNCD01"},     {ID_PAGE_BURN, 1049, "IDC_STATIC_BURNCD02"},
+        {ID_PAGE_BURN, 1050, "IDC_STATIC_BURNCD03"},     {ID_PAGE_BURN, 1051, "IDC_STATIC_BURNCD04"},
+        {ID_PAGE_BURN, 1024, "IDC_STATIC_BURNCD05"},     {ID_PAGE_BURN, 1038, "IDC_STATIC_BURNCD06"},
+        {ID_PAGE_BURN, 1039, "IDC_STATIC_BURNCD07"},     {ID_PAGE_BURN, 1015, "IDC_STATIC_BURNCD08"},
+        {ID_PAGE_BURN, 1016, "IDC_STATIC_BURNCD09"},
+    };
+    for (const Item& item : items) {
+        wxWindow* control = dlg.Page(item.page)->FindWindow(item.id);
+        ASSERT_NE(control, nullptr) << item.key;
+        std::string expected = kMissingKeys.count(item.key) ? "" : TestText(item.key);
+        EXPECT_EQ(TextOf(control), expected) << item.key;
+    }
+
+    auto* list = dynamic_cast<wxListCtrl*>(dlg.m_pUnmountDlg->FindWindow(1000));
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->GetColumnCount(), 4);
+    for (int column = 0; column < 4; ++column) {
+        wxListItem heading;
+        heading.SetMask(wxLIST_MASK_TEXT);
+        list->GetColumn(column, heading);
+        EXPECT_EQ(heading.GetText().utf8_string(), TestText("IDC_STATIC_UNMOUNT0" + std::to_string(column + 3)));
+    }
+
+    const char* captions[] = {"ID_MAIN_BTN_CREATE", "ID_MAIN_BTN_FILES", "ID_MAIN_BTN_MOUNT",
+                              "ID_MAIN_BTN_UNMOUNT", "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(dlg.m_pToolbar->GetCaption(i).utf8_string(), TestText(captions[i]));
+}
+
+TEST_F(MainDlgTest, LongTitleIsCutTo199Characters) {
+    std::string title;
+    for (int i = 0; i < 250; ++i)
+        title += static_cast<char>('a' + i % 26);
+    WriteLanguageFile("[LANGUAGE]\nCURRENT=Test\n[Test]\nID_PRODUCT_TITLE=" + title + "\n");
+    CMainDlg& dlg = Open();
+    EXPECT_EQ(dlg.GetTitle().utf8_string(), title.substr(0, 199));
+}
+
+TEST_F(MainDlgTest, PageBackgroundIsTheSkinUnderIt) {
+    CMainDlg& dlg = Open();
+    dlg.Show();
+    dlg.Raise();
+    guitest::Yield(10);
+
+    wxImage screen;
+    ASSERT_TRUE(guitest::GrabScreen(screen));
+    wxRect client = guitest::ScreenRect(&dlg);
+    ASSERT_TRUE(wxRect(0, 0, screen.GetWidth(), screen.GetHeight()).Contains(client));
+    wxImage shown = screen.GetSubImage(client);
+    wxBitmap skinBitmap(s_skin->GetWidth(), s_skin->GetHeight(), 24);
+    {
+        wxMemoryDC dc(skinBitmap);
+        ASSERT_TRUE(s_skin->Blit(dc, 0, 0, s_skin->GetWidth(), s_skin->GetHeight(), 0, 0));
+    }
+    wxImage skin = skinBitmap.ConvertToImage();
+
+    // Strips where no control stands: the top of the page above its
+    // description, its left margin, and a band of the window beside the page.
+    const wxRect strips[] = {
+        wxRect(kPageLeft, kPageTop, kPageWidth, 40),
+        wxRect(kPageLeft, kPageTop, 8, kPageHeight),
+        wxRect(20, kPageTop + 20, kPageLeft - 40, kPageHeight - 40),
+    };
+    for (const wxRect& strip : strips) {
+        int differing = 0;
+        for (int y = strip.GetTop(); y <= strip.GetBottom(); ++y)
+            for (int x = strip.GetLeft(); x <= strip.GetRight(); ++x)
+                for (int c = 0; c < 3; ++c) {
+                    auto pixel = [&](const wxImage& img) {
+                        return c == 0 ? img.GetRed(x, y) : c == 1 ? img.GetGreen(x, y) : img.GetBlue(x, y);
+                    };
+                    if (std::abs(pixel(shown) - pixel(skin)) > 2) {
+                        ++differing;
+                        c = 3;
+                    }
+                }
+        EXPECT_EQ(differing, 0) << "strip at " << strip.x << "," << strip.y;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Not a check: with SPINDLE_SCREENSHOT_DIR set (scripts/screenshots.sh) it
+// saves the main window on each page as <dir>/<page>.png, in the shipped
+// language file's texts (SPINDLE_SCREENSHOT_LANGUAGE picks another section).
+class Screenshots : public MainDlgTest {
+protected:
+    void SetUp() override {
+        MainDlgTest::SetUp();
+        std::ifstream in(*s_realProgramDir + "languiu.ini");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (const char* language = std::getenv("SPINDLE_SCREENSHOT_LANGUAGE")) {
+            auto at = text.find("CURRENT=");
+            auto end = text.find('\n', at);
+            if (at != std::string::npos)
+                text.replace(at, end - at, std::string("CURRENT=") + language);
+        }
+        WriteLanguageFile(text);
+    }
+};
+
+TEST_F(Screenshots, EachPage) {
+    const char* dir = std::getenv("SPINDLE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "set SPINDLE_SCREENSHOT_DIR to save screenshots";
+    CMainDlg& dlg = Open();
+    dlg.Show();
+    dlg.Raise();
+    const std::pair<int, const char*> pages[] = {
+        {ID_PAGE_MOUNT, "mount"}, {ID_PAGE_CREATE, "create"}, {ID_PAGE_FILES, "files"},
+        {ID_PAGE_UNMOUNT, "unmount"}, {ID_PAGE_BURN, "burn"},
+    };
+    for (const auto& [id, name] : pages) {
+        Click(id);
+        dlg.Refresh();
+        guitest::Yield(10);
+        wxImage screen;
+        ASSERT_TRUE(guitest::GrabScreen(screen));
+        wxImage shot = screen.GetSubImage(guitest::ScreenRect(&dlg));
+        std::string path = std::string(dir) + "/" + name + ".png";
+        EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG)) << path;
+    }
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// The spindle executable as a user starts it: one instance per user. Runs
+// under Xvfb with private runtime and config folders.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/spindle-process-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        setenv("SPINDLE_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
+        setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
+    }
+    void TearDown() override {
+        for (pid_t pid : m_started)
+            if (kill(pid, 0) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        fs::remove_all(m_dir);
+    }
+
+    pid_t Launch() {
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(SPINDLE_BINARY, SPINDLE_BINARY, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        m_started.push_back(pid);
+        return pid;
+    }
+
+    // Exit status of pid, or -1 when it is still running after timeout.
+    static int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        do {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            std::this_thread::sleep_for(20ms);
+        } while (std::chrono::steady_clock::now() < end);
+        return -1;
+    }
+
+    // Top-level windows titled like the main window on the X server.
+    static int MainWindows() {
+        FILE* pipe = popen("xwininfo -root -children 2>/dev/null", "r");
+        if (!pipe)
+            return -1;
+        int count = 0;
+        std::array<char, 1024> line{};
+        while (fgets(line.data(), line.size(), pipe))
+            if (std::string(line.data()).find("\"Spindle\": (") != std::string::npos)
+                ++count;
+        pclose(pipe);
+        return count;
+    }
+
+    static bool WaitForMainWindows(int n, std::chrono::milliseconds timeout) {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        while (MainWindows() != n) {
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+
+    fs::path m_dir;
+    std::vector<pid_t> m_started;
+};
+
+TEST_F(ProcessTest, SecondInstanceEndsAtOnceAndAFreshStartWorksAfterTheFirst) {
+    ASSERT_EQ(MainWindows(), 0);
+    pid_t first = Launch();
+    ASSERT_TRUE(WaitForMainWindows(1, 30s)) << "the first instance shows no window";
+
+    pid_t second = Launch();
+    EXPECT_EQ(WaitExit(second, 15s), 0) << "the second instance must end at once with status 0";
+    EXPECT_EQ(MainWindows(), 1);
+    EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first instance must be unaffected";
+
+    // Closing the first (the session asks it to end) releases the name.
+    kill(first, SIGTERM);
+    EXPECT_EQ(WaitExit(first, 15s), 0);
+    EXPECT_TRUE(WaitForMainWindows(0, 5s));
+
+    pid_t third = Launch();
+    EXPECT_TRUE(WaitForMainWindows(1, 30s)) << "a new start after the first ended shows its window";
+    EXPECT_EQ(WaitExit(third, 0ms), -1);
+    kill(third, SIGTERM);
+    EXPECT_EQ(WaitExit(third, 15s), 0);
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+// Window-free start-up rules and the per-user stores the shell keeps:
+// colour depth, bounded title, application profile, single-instance lock.
+#include "app/StartupRules.h"
+#include "port/Profile.h"
+#include "port/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ColorDepth, StepsAndCommonControlsRule) {
+    struct Case {
+        int screenBits;
+        ComCtlVersion version;
+        int expected;
+    };
+    const Case cases[] = {
+        {32, {5, 80}, 16}, {32, {6, 0}, 32}, {32, {6, 10}, 32}, {48, {6, 0}, 32},
+        {24, {5, 80}, 24}, {24, {6, 0}, 24}, {31, {4, 0}, 24}, {16, {6, 0}, 16},
+        {15, {6, 0}, 8},   {8, {6, 0}, 8},   {7, {6, 0}, 4},   {4, {6, 0}, 4},
+        {3, {6, 0}, 0},    {0, {6, 0}, 0},   {-1, {6, 0}, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ToolbarColorDepth(c.screenBits, c.version), c.expected)
+            << c.screenBits << " bpp, " << c.version.major << "." << c.version.minor;
+    // An unknown version counts as 4.0, and the toolkit counts as 6.0.
+    EXPECT_EQ(ToolbarColorDepth(32, ComCtlVersion{}), 16);
+    EXPECT_EQ(ToolbarColorDepth(32, GetComCtlVersion()), 32);
+}
+
+TEST(WindowTitle, BoundedTo199Units) {
+    std::u16string text(150, u't');
+    EXPECT_EQ(MakeWindowTitle(text.c_str()), text);
+    text.assign(199, u't');
+    EXPECT_EQ(MakeWindowTitle(text.c_str()), text);
+    text.assign(254, u't');
+    EXPECT_EQ(MakeWindowTitle(text.c_str()), std::u16string(199, u't'));
+    // A surrogate pair across the bound is dropped whole.
+    text = std::u16string(198, u't') + u"\U0001F4BF" + u"tail";
+    EXPECT_EQ(MakeWindowTitle(text.c_str()), std::u16string(198, u't'));
+    EXPECT_EQ(MakeWindowTitle(u""), u"");
+}
+
+// Runs each test with a private config and runtime folder.
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/spindle-app-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
+        setenv("SPINDLE_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("SPINDLE_CONFIG_DIR");
+        unsetenv("SPINDLE_RUNTIME_DIR");
+        fs::remove_all(m_dir);
+    }
+    fs::path m_dir;
+};
+
+using ProfileTest = StoreTest;
+
+TEST_F(ProfileTest, ValuesReadBackUnchanged) {
+    const std::string values[] = {
+        "/home/me/disc.iso", "C:\\temp\\new.iso", "  blanks  ", "\"quoted\"", "'single'",
+        "50%.iso", "%0A literal", "line\nbreak\r\n", "a=b;c[d]", "", "Ünïcødé.iso",
+    };
+    int i = 0;
+    for (const std::string& v : values) {
+        std::string key = "hist" + std::to_string(i++);
+        ASSERT_TRUE(port::WriteProfileString("Mount", key, v)) << v;
+    }
+    i = 0;
+    for (const std::string& v : values)
+        EXPECT_EQ(port::GetProfileString("Mount", "hist" + std::to_string(i++), "default"), v);
+    // The file stays one entry a line.
+    std::ifstream in(port::ProfilePath());
+    int lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    EXPECT_EQ(lines, 1 + static_cast<int>(std::size(values)));
+}
+
+TEST_F(ProfileTest, SectionsKeysAndDefaults) {
+    EXPECT_EQ(port::GetProfileString("New", "hist0", "none"), "none"); // no file yet
+    ASSERT_TRUE(port::WriteProfileString("New", "hist0", "/a.iso"));
+    ASSERT_TRUE(port::WriteProfileString("Mount", "hist0", "/b.iso"));
+    ASSERT_TRUE(port::WriteProfileString("new", "HIST1", "/c.iso")); // names without case
+    ASSERT_TRUE(port::WriteProfileString("New", "hist0", "/d.iso")); // replaced in place
+    EXPECT_EQ(port::GetProfileString("NEW", "Hist0"), "/d.iso");
+    EXPECT_EQ(port::GetProfileString("New", "hist1"), "/c.iso");
+    EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/b.iso");
+    EXPECT_EQ(port::GetProfileString("Mount", "hist1", "dflt"), "dflt");
+    // Names that cannot be stored are refused, and nothing is written.
+    EXPECT_FALSE(port::WriteProfileString("Bad]", "k", "v"));
+    EXPECT_FALSE(port::WriteProfileString("S", "k=1", "v"));
+    EXPECT_FALSE(port::WriteProfileString("S", "", "v"));
+    EXPECT_FALSE(port::WriteProfileString("S", "line\nbreak", "v"));
+    EXPECT_EQ(port::GetProfileString("S", "k", "none"), "none");
+}
+
+TEST_F(ProfileTest, HandWrittenFileIsRead) {
+    fs::create_directories(m_dir / "config");
+    std::ofstream(m_dir / "config" / "spindle.ini")
+        << "; my settings\n[Mount]\n  hist0 =  /x y.iso  \nhist0=/second.iso\n[Mount]\nhist1=/z.iso\n";
+    EXPECT_EQ(port::GetProfileString("mount", "HIST0"), "/x y.iso");
+    EXPECT_EQ(port::GetProfileString("Mount", "hist1"), ""); // only the first section counts
+    ASSERT_TRUE(port::WriteProfileString("Mount", "hist2", "/new.iso"));
+    EXPECT_EQ(port::GetProfileString("Mount", "hist2"), "/new.iso");
+    EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/x y.iso"); // comment and rest kept
+}
+
+using SingleInstanceTest = StoreTest;
+
+// Whether a separate process finds the lock taken (exit status 1) or free (0).
+int OtherProcessSeesLock(const char* name) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        port::SingleInstanceLock lock(name);
+        _exit(lock.AlreadyExists() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SingleInstanceTest, HeldWhileAliveReleasedAfter) {
+    {
+        port::SingleInstanceLock first("PreventSecondInstance");
+        ASSERT_FALSE(first.AlreadyExists());
+        EXPECT_EQ(OtherProcessSeesLock("PreventSecondInstance"), 1);
+        EXPECT_EQ(OtherProcessSeesLock("SomeOtherName"), 0);
+    }
+    EXPECT_EQ(OtherProcessSeesLock("PreventSecondInstance"), 0);
+
+    // A holder that dies without cleaning up leaves the name free.
+    pid_t pid = fork();
+    if (pid == 0) {
+        static port::SingleInstanceLock held("PreventSecondInstance");
+        _exit(held.AlreadyExists() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    port::SingleInstanceLock again("PreventSecondInstance");
+    EXPECT_FALSE(again.AlreadyExists());
+}
+
+TEST_F(SingleInstanceTest, UnusableRuntimeFolderNeverBlocksTheStart) {
+    std::ofstream(m_dir / "file") << "x";
+    setenv("SPINDLE_RUNTIME_DIR", (m_dir / "file" / "sub").c_str(), 1);
+    port::SingleInstanceLock lock("PreventSecondInstance");
+    EXPECT_FALSE(lock.AlreadyExists());
+}
+
+} // namespace
