@@ -1,0 +1,125 @@
+// spindle-cli's drive subcommands, run as a user would run them.
+#include "../port/TestEnv.h"
+#include "../vdrive/DriverProcess.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using spindle_test::DriverProcess;
+using spindle_test::TempEnv;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Result Cli(const TempEnv& env, const std::string& args) {
+    std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
+    std::string cmd = std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
+    int rc = std::system(cmd.c_str());
+    Result r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+std::string MakeIso(const TempEnv& env, const std::string& label) {
+    env.Write("src/hello.txt", "hello\n");
+    std::string iso = env.root() + "/disc.iso";
+    std::string cmd = "genisoimage -quiet -J -R -V '" + label + "' -o '" + iso + "' '" + env.root() + "/src'";
+    return std::system(cmd.c_str()) == 0 ? iso : std::string();
+}
+
+} // namespace
+
+TEST(DriveCli, LabelReadsAndRewrites) {
+    TempEnv env;
+    std::string iso = MakeIso(env, "First");
+    ASSERT_FALSE(iso.empty());
+    Result r = Cli(env, "label " + iso);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, 5), "First");
+    EXPECT_EQ(Cli(env, "label " + iso + " 'Zweite Fassung'").status, 0);
+    EXPECT_EQ(Cli(env, "label " + iso).out, "Zweite Fassung\n");
+
+    r = Cli(env, "label " + env.root() + "/missing.iso");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("error 2:"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(env.root() + "/missing.iso"));
+}
+
+TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
+    TempEnv env;
+    env.EmptyTable();
+    env.Write("cfg/drives.conf", "");
+    std::string iso = MakeIso(env, "X");
+    struct Case { std::string args; int status; std::string err; };
+    const Case cases[] = {
+        {"mount " + iso + " K", 1, "error 3:"}, // no driver running
+        {"dismount K", 1, "error 2:"},
+        {"mount", 2, "usage"},
+        {"mount " + iso + " KK", 2, "usage"},
+        {"dismount", 2, "usage"},
+        {"list extra", 2, "usage"},
+    };
+    for (const Case& c : cases) {
+        Result r = Cli(env, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
+    }
+    // The failed mount left no letter behind.
+    EXPECT_EQ(Cli(env, "drives").out, "");
+}
+
+TEST(DriveCli, MountListDismountAcrossProcesses) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    TempEnv env;
+    env.EmptyTable();
+    std::string iso = MakeIso(env, "Spindle");
+    ASSERT_FALSE(iso.empty());
+    { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+
+    // The first free letter after C:; the mount outlives the command.
+    std::string folder = env.runtime() + "/drives/D";
+    Result r = Cli(env, "mount " + iso);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "D:\t" + folder + "\n");
+    EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+
+    r = Cli(env, "list");
+    EXPECT_EQ(r.out, "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\n");
+    r = Cli(env, "drives");
+    EXPECT_EQ(r.out, "C:\tfixed\t/\nD:\tcdrom\t\\Device\\FileDisk\\FileDiskCd0\n");
+
+    r = Cli(env, "mount " + iso + " d:");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error 170:"), std::string::npos) << r.err;
+
+    {
+        std::ifstream held(folder + "/hello.txt");
+        r = Cli(env, "dismount D");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
+        EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+    }
+    EXPECT_EQ(Cli(env, "dismount D").status, 0);
+    EXPECT_EQ(Cli(env, "list").out, "");
+    EXPECT_FALSE(fs::exists(folder));
+}
