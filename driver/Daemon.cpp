@@ -7,6 +7,8 @@
 #include "port/Paths.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -31,8 +33,9 @@ void Fail(const std::string& msg) {
 std::string Unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() + 0 && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
-            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8)));
+        auto octal = [&](size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
+        if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
             i += 3;
         } else {
             out.push_back(s[i]);
@@ -51,12 +54,23 @@ void Report(int fd, int status) {
     close(fd);
 }
 
-int Serve(const DaemonOptions& opts, int readyFd) {
-    const std::string runtime = port::RuntimeDir();
+// The runtime folder as an absolute path (a daemon leaves its working folder).
+bool ResolveRuntime(std::string& runtime) {
+    runtime = port::RuntimeDir();
     if (!port::MakeDirs(runtime, 0700)) {
         Fail("cannot create the runtime folder " + runtime + ": " + strerror(errno));
-        return kExitFailure;
+        return false;
     }
+    char buf[PATH_MAX];
+    if (!realpath(runtime.c_str(), buf)) {
+        Fail("cannot resolve the runtime folder " + runtime + ": " + strerror(errno));
+        return false;
+    }
+    runtime = buf;
+    return true;
+}
+
+int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     const std::string lockPath = runtime + "/driver.lock";
     int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
@@ -66,6 +80,12 @@ int Serve(const DaemonOptions& opts, int readyFd) {
         }
         Fail("cannot lock " + lockPath + ": " + strerror(errno));
         return kExitFailure;
+    }
+    // The lock file names the running driver's process.
+    std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(lockFd, 0) == 0) {
+        ssize_t written = pwrite(lockFd, pid.data(), pid.size(), 0);
+        (void)written; // only informative
     }
     const std::string drives = runtime + "/drives";
     if (!DetachStaleMount(drives)) {
@@ -157,8 +177,11 @@ bool DetachStaleMount(const std::string& path) {
 }
 
 int RunDriver(const DaemonOptions& opts) {
+    std::string runtime;
+    if (!ResolveRuntime(runtime))
+        return kExitFailure;
     if (!opts.daemon)
-        return Serve(opts, -1);
+        return Serve(opts, runtime, -1);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         Fail(std::string("pipe: ") + strerror(errno));
@@ -172,9 +195,9 @@ int RunDriver(const DaemonOptions& opts) {
     if (pid == 0) {
         close(pipeFds[0]);
         setsid();
-        if (chdir("/") != 0) {
-        }
-        int status = Serve(opts, pipeFds[1]);
+        int rc = chdir("/");
+        (void)rc; // "/" is always there; nothing depends on it
+        int status = Serve(opts, runtime, pipeFds[1]);
         // Reached on failure before readiness (the byte tells the parent),
         // or at the end of a normal run (the pipe is long closed).
         Report(status == kExitOk ? -1 : pipeFds[1], status);

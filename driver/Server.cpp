@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,6 +31,13 @@ bool SendAll(int fd, const std::vector<std::uint8_t>& msg) {
         if (errno != EINTR)
             return false;
     }
+}
+
+// recv() gives 0 both for an empty message and for the end of the
+// connection; only the latter raises a hang-up.
+bool PeerGone(int fd) {
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return poll(&p, 1, 0) != 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR));
 }
 
 } // namespace
@@ -122,7 +130,7 @@ void Server::Serve(int fd) {
             ssize_t n = recv(fd, buf.data(), buf.size(), MSG_TRUNC);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n < 0 || (n == 0 && PeerGone(fd)))
                 break;
             auto len = static_cast<size_t>(n);
             std::vector<std::uint8_t> reply;

@@ -1,0 +1,373 @@
+// spindle-driver as a real daemon: its socket, its FUSE folder, files read
+// back byte for byte, closing a drive with a file held open, random messages,
+// start and stop. Each test runs its own driver in a temporary runtime folder.
+#include "TestSupport.h"
+#include "port/DriverWire.h"
+#include "port/Errors.h"
+#include "port/Utf.h"
+#include "vdrive/DriveRecords.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace drivertest;
+using namespace port;
+namespace w = port::wire;
+
+namespace {
+
+const char* kCd0 = "\\Device\\FileDisk\\FileDiskCd0";
+const char* kCd1 = "\\Device\\FileDisk\\FileDiskCd1";
+
+bool Mounted(const std::string& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(" " + path + " ") != std::string::npos)
+            return true;
+    return false;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Running and not yet a zombie waiting for whoever reaps it.
+bool Alive(pid_t pid) {
+    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+// Exit status of a command run with the test's environment.
+int Status(const std::string& cmd) {
+    int rc = std::system((cmd + " 2>/dev/null").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// One handle of a drive: a connection to the driver.
+class Client {
+public:
+    Client(const std::string& socketPath, const std::string& device, char16_t letter) {
+        m_fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        socketPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        timeval tv{20, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        if (connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            return;
+        auto reply = Exchange(w::Encode(w::Hello{letter, device}));
+        auto hello = w::DecodeHelloReply(reply.data(), reply.size());
+        hello_ = hello ? hello->error : ERROR_GEN_FAILURE;
+    }
+    ~Client() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    ErrorCode hello() const { return hello_; }
+
+    std::vector<std::uint8_t> Exchange(const std::vector<std::uint8_t>& msg) {
+        if (send(m_fd, msg.data(), msg.size(), MSG_NOSIGNAL) < 0)
+            return {};
+        std::vector<std::uint8_t> buf(w::kWireMaxMessage + 16);
+        ssize_t n = recv(m_fd, buf.data(), buf.size(), 0);
+        buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return buf;
+    }
+    ErrorCode Call(std::uint32_t code, std::vector<std::uint8_t> in = {}, std::uint32_t cap = 0,
+                   std::vector<std::uint8_t>* out = nullptr) {
+        auto bytes = Exchange(w::Encode(w::Request{code, cap, std::move(in)}));
+        auto reply = w::DecodeReply(bytes.data(), bytes.size());
+        if (!reply)
+            return ERROR_BROKEN_PIPE;
+        if (out)
+            *out = reply->output;
+        return reply->error;
+    }
+    ErrorCode Open(const std::string& path) {
+        auto rec = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(path), 0, 0, true);
+        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W, {rec->bytes.begin(), rec->bytes.begin() + rec->sentSize});
+    }
+    ErrorCode Close() { return Call(vdrive::IOCTL_FILEDISK_CLOSE_FILE); }
+    ErrorCode Dismount() { return Call(vdrive::FSCTL_DISMOUNT_VOLUME); }
+    ErrorCode Query(std::vector<std::uint8_t>* out = nullptr) {
+        return Call(vdrive::IOCTL_FILEDISK_QUERY_FILE, {}, 276, out);
+    }
+
+private:
+    int m_fd = -1;
+    ErrorCode hello_ = ERROR_PATH_NOT_FOUND;
+};
+
+class DaemonTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/dev/fuse", R_OK | W_OK) != 0)
+            GTEST_SKIP() << "FUSE is not available here (/dev/fuse)";
+        runtime = tmp.path() + "/rt";
+        drives = runtime + "/drives";
+        socketPath = runtime + "/driver.sock";
+        setenv("SPINDLE_RUNTIME_DIR", runtime.c_str(), 1);
+        setenv("SPINDLE_CONFIG_DIR", (tmp.path() + "/config").c_str(), 1);
+        setenv("SPINDLE_PROGRAM_DIR", (tmp.path() + "/program").c_str(), 1);
+    }
+    void TearDown() override {
+        if (runtime.empty())
+            return;
+        Stop();
+    }
+
+    // --daemon returns once the socket answers.
+    void StartDaemon() { ASSERT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --daemon"), 0); }
+
+    // The driver in the foreground, as a child of the test.
+    pid_t StartForeground() {
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(SPINDLE_DRIVER_EXE, SPINDLE_DRIVER_EXE, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Bounded wait for the socket to answer.
+        for (int i = 0; i < 500 && Status(std::string(SPINDLE_DRIVER_EXE) + " --status") != 0; ++i)
+            usleep(10000);
+        return pid;
+    }
+
+    pid_t DaemonPid() { return static_cast<pid_t>(std::atoi(ReadFile(runtime + "/driver.lock").c_str())); }
+
+    // Ends the running driver (if any) with SIGTERM and waits, bounded, for it.
+    void Stop() {
+        pid_t pid = DaemonPid();
+        if (pid <= 0 || kill(pid, SIGTERM) != 0)
+            return;
+        for (int i = 0; i < 500 && Alive(pid); ++i) {
+            waitpid(pid, nullptr, WNOHANG);
+            usleep(10000);
+        }
+    }
+
+    std::string MakeImage(IsoTool tool = IsoTool::Xorriso) {
+        std::string src = tmp.path() + "/src";
+        if (!Exists(src))
+            files = MakeSampleTree(src);
+        std::string iso = tmp.path() + "/" + ToolName(tool) + ".iso";
+        EXPECT_TRUE(BuildIso(tool, src, iso));
+        return iso;
+    }
+
+    TempDir tmp;
+    std::string runtime, drives, socketPath;
+    std::vector<std::string> files;
+};
+
+} // namespace
+
+TEST_F(DaemonTest, OneDriverPerRuntimeFolderAndAStatusAnswer) {
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 1);
+    StartDaemon();
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 0);
+    EXPECT_TRUE(Mounted(drives));
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE)), 2);
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --daemon"), 2);
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --bogus"), 1);
+    // The first one is untouched.
+    Client c(socketPath, kCd0, u'K');
+    EXPECT_EQ(c.hello(), ERROR_SUCCESS);
+}
+
+TEST_F(DaemonTest, ImagesFromEveryToolReadBackThroughTheirDrives) {
+    StartDaemon();
+    const IsoTool tools[] = {IsoTool::Genisoimage, IsoTool::Xorriso, IsoTool::Libisofs};
+    const char letters[] = {'K', 'L', 'M'};
+    std::vector<std::unique_ptr<Client>> clients;
+    for (size_t t = 0; t < std::size(tools); ++t) {
+        std::string iso = MakeImage(tools[t]);
+        clients.push_back(std::make_unique<Client>(socketPath, "\\Device\\FileDisk\\FileDiskCd" + std::to_string(t),
+                                                   static_cast<char16_t>(letters[t])));
+        ASSERT_EQ(clients.back()->hello(), ERROR_SUCCESS);
+        ASSERT_EQ(clients.back()->Open(iso), ERROR_SUCCESS) << ToolName(tools[t]);
+        std::vector<std::uint8_t> out;
+        ASSERT_EQ(clients.back()->Query(&out), ERROR_SUCCESS);
+        EXPECT_EQ(vdrive::ParseQueryRecord(out.data(), out.size()).imageName, u"\\??\\" + ToUtf16(iso));
+    }
+    for (size_t t = 0; t < std::size(tools); ++t) {
+        std::string root = drives + "/" + letters[t];
+        for (const auto& rel : files) {
+            SCOPED_TRACE(std::string(ToolName(tools[t])) + ": " + rel);
+            EXPECT_EQ(ReadFile(root + "/" + rel), ReadFile(tmp.path() + "/src/" + rel));
+        }
+        // cp reads with its own buffer sizes.
+        ASSERT_TRUE(Shell("cp '" + root + "/big.bin' '" + tmp.path() + "/copy.bin'"));
+        EXPECT_EQ(ReadFile(tmp.path() + "/copy.bin"), ReadFile(tmp.path() + "/src/big.bin"));
+        // Read-only for everyone.
+        errno = 0;
+        EXPECT_LT(open((root + "/readme.txt").c_str(), O_WRONLY), 0);
+        EXPECT_EQ(errno, EROFS);
+        EXPECT_NE(mkdir((root + "/new").c_str(), 0755), 0);
+        EXPECT_NE(unlink((root + "/readme.txt").c_str()), 0);
+    }
+    EXPECT_TRUE(Exists(drives + "/K/empty folder"));
+    EXPECT_FALSE(Exists(drives + "/N"));
+
+    // Closing one drive leaves the others.
+    EXPECT_EQ(clients[1]->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(clients[1]->Dismount(), ERROR_SUCCESS);
+    EXPECT_FALSE(Exists(drives + "/L"));
+    EXPECT_EQ(clients[1]->Query(), ERROR_NOT_READY);
+    EXPECT_TRUE(Exists(drives + "/K/readme.txt"));
+    EXPECT_TRUE(Exists(drives + "/M/readme.txt"));
+}
+
+TEST_F(DaemonTest, DismountWithAFileHeldOpenFailsAndTheDriveKeepsWorking) {
+    StartDaemon();
+    std::string iso = MakeImage();
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    std::string path = drives + "/K/big.bin";
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char first[16] = {};
+    ASSERT_EQ(pread(fd, first, sizeof first, 0), 16);
+
+    EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(k.Dismount(), ERROR_BUSY);
+    // The reader and the drive are untouched.
+    std::string want = ReadFile(tmp.path() + "/src/big.bin");
+    std::string got(want.size(), '\0');
+    EXPECT_EQ(pread(fd, got.data(), got.size(), 0), static_cast<ssize_t>(want.size()));
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+    EXPECT_EQ(k.Query(), ERROR_SUCCESS);
+
+    // Another handle trying meanwhile fails the same way.
+    {
+        Client other(socketPath, kCd0, u'K');
+        EXPECT_EQ(other.Close(), ERROR_SUCCESS);
+        EXPECT_EQ(other.Dismount(), ERROR_BUSY);
+    }
+    close(fd);
+    EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(k.Dismount(), ERROR_SUCCESS);
+    EXPECT_FALSE(Exists(drives + "/K"));
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
+    StartDaemon();
+    std::string iso = MakeImage();
+    std::mt19937 rng(4242);
+    auto hello = w::Encode(w::Hello{u'K', kCd0});
+    auto valid = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(iso), 0, 0, true);
+    const std::uint32_t codes[] = {vdrive::IOCTL_FILEDISK_OPEN_FILE_W, vdrive::IOCTL_FILEDISK_OPEN_FILE,
+                                   vdrive::IOCTL_FILEDISK_CLOSE_FILE, vdrive::IOCTL_FILEDISK_QUERY_FILE,
+                                   vdrive::FSCTL_DISMOUNT_VOLUME, 0x12345678};
+    const auto start = std::chrono::steady_clock::now();
+    int answered = 0;
+    for (int round = 0; round < 300 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15); ++round) {
+        Client c(socketPath, "", u'K'); // a Hello refused...
+        EXPECT_EQ(c.hello(), ERROR_FILE_NOT_FOUND);
+        Client raw(socketPath, kCd0, u'K'); // ...and one accepted
+        ASSERT_EQ(raw.hello(), ERROR_SUCCESS);
+        for (int i = 0; i < 10; ++i) {
+            std::vector<std::uint8_t> msg;
+            switch (rng() % 4) {
+            case 0: // random bytes, any length up to past the message limit
+                msg.resize(rng() % 3 == 0 ? w::kWireMaxMessage + 1 + rng() % 100 : rng() % 300);
+                for (auto& b : msg)
+                    b = static_cast<std::uint8_t>(rng());
+                break;
+            case 1: { // a valid open record, mutated and cut
+                std::vector<std::uint8_t> in(valid->bytes.begin(), valid->bytes.begin() + valid->sentSize);
+                in[rng() % in.size()] = static_cast<std::uint8_t>(rng());
+                in.resize(rng() % (in.size() + 4));
+                msg = w::Encode(w::Request{codes[rng() % 2], static_cast<std::uint32_t>(rng() % 1000), in});
+                break;
+            }
+            case 2: { // a well-framed request with random input
+                std::vector<std::uint8_t> in(rng() % 700);
+                for (auto& b : in)
+                    b = static_cast<std::uint8_t>(rng());
+                msg = w::Encode(w::Request{codes[rng() % std::size(codes)], static_cast<std::uint32_t>(rng()), in});
+                break;
+            }
+            default: // a truncated frame
+                msg = w::Encode(w::Request{codes[rng() % std::size(codes)], 276, {1, 2, 3, 4}});
+                msg.resize(rng() % msg.size());
+                break;
+            }
+            auto reply = raw.Exchange(msg);
+            ASSERT_TRUE(w::DecodeReply(reply.data(), reply.size())) << "round " << round << " message " << i;
+            ++answered;
+        }
+        // A bare Hello sent as a request and a request sent as the Hello.
+        Client swapped(socketPath, kCd1, u'L');
+        EXPECT_EQ(swapped.Call(vdrive::IOCTL_FILEDISK_QUERY_FILE, std::vector<std::uint8_t>(hello)), ERROR_INVALID_PARAMETER);
+        raw.Close();
+        raw.Dismount();
+    }
+    EXPECT_GT(answered, 100);
+    // Still serving, and still sane.
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 0);
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+}
+
+TEST_F(DaemonTest, SigtermUnmountsAndRemovesTheSocket) {
+    pid_t pid = StartForeground();
+    ASSERT_GT(pid, 0);
+    std::string iso = MakeImage();
+    {
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(Exists(drives + "/K/readme.txt"));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(Mounted(drives));
+    EXPECT_FALSE(Exists(socketPath));
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 1);
+}
+
+TEST_F(DaemonTest, AStaleMountOfAKilledDriverIsDetachedAtStart) {
+    pid_t pid = StartForeground();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(Mounted(drives)); // left behind, "transport endpoint not connected"
+    StartDaemon();
+    std::string iso = MakeImage();
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+}
+
+TEST_F(DaemonTest, WithoutFuseTheDriverSaysSoAndFails) {
+    // /dev hidden behind an empty tmpfs in a mount namespace of its own.
+    if (!Shell("unshare -m true"))
+        GTEST_SKIP() << "cannot make a mount namespace here";
+    std::string err = tmp.path() + "/err.txt";
+    int rc = std::system(("unshare -m sh -c 'mount -t tmpfs none /dev && exec " + std::string(SPINDLE_DRIVER_EXE) +
+                          "' 2>" + err).c_str());
+    rc = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    EXPECT_EQ(rc, 3);
+    EXPECT_NE(ReadFile(err).find("FUSE is not available"), std::string::npos) << ReadFile(err);
+}

@@ -1,0 +1,138 @@
+// The image index: names as each tool wrote them (Rock Ridge before Joliet
+// before ISO 9660), file data found at its extents, and damaged or foreign
+// files refused with a clear error.
+#include "TestSupport.h"
+#include "driver/ImageFile.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace driver;
+using namespace drivertest;
+using namespace port;
+
+namespace {
+
+// The whole content of a file of the image, read the way the file system does.
+std::string ReadThroughIndex(const ImageFile& img, std::uint32_t node, std::size_t chunk) {
+    std::string out;
+    std::vector<ReadPiece> pieces;
+    for (std::uint64_t off = 0;; off += chunk) {
+        if (!img.MapRead(node, off, chunk, pieces))
+            return "<damaged>";
+        if (pieces.empty())
+            break;
+        for (const auto& p : pieces) {
+            std::string buf(p.size, '\0');
+            if (pread(img.fd(), buf.data(), p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
+                return "<short read>";
+            out += buf;
+        }
+    }
+    return out;
+}
+
+class ImageFromTool : public testing::TestWithParam<IsoTool> {};
+
+} // namespace
+
+TEST_P(ImageFromTool, ShowsEveryLongNameAndEveryByte) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/a.iso";
+    auto files = MakeSampleTree(src);
+    ASSERT_TRUE(BuildIso(GetParam(), src, iso));
+
+    std::shared_ptr<ImageFile> img;
+    ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+    for (const auto& rel : files) {
+        SCOPED_TRACE(rel);
+        auto node = img->FindPath(rel);
+        ASSERT_TRUE(node);
+        EXPECT_EQ(img->node(*node).kind, NodeKind::File);
+        std::string want = ReadFile(src + "/" + rel);
+        EXPECT_EQ(img->node(*node).size, want.size());
+        // Chunks that do and do not line up with 2048-byte blocks.
+        EXPECT_EQ(ReadThroughIndex(*img, *node, 131072), want);
+        EXPECT_EQ(ReadThroughIndex(*img, *node, 1000), want);
+    }
+    auto dir = img->FindPath("empty folder");
+    ASSERT_TRUE(dir);
+    EXPECT_EQ(img->node(*dir).kind, NodeKind::Dir);
+    EXPECT_EQ(img->node(*dir).childCount, 0u);
+    EXPECT_FALSE(img->FindPath("README.TXT")); // names are not folded
+    EXPECT_FALSE(img->FindPath("readme.txt/x"));
+    EXPECT_FALSE(img->FindPath("nothing here"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ImageFromTool,
+                         testing::Values(IsoTool::Genisoimage, IsoTool::Xorriso, IsoTool::Libisofs),
+                         [](const auto& info) { return std::string(ToolName(info.param)); });
+
+TEST(ImageFile, FallsBackToJolietThenIso9660Names) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src";
+    Shell("mkdir -p " + src);
+    WriteFile(src + "/Mixed Case Long Name.text", "j");
+    struct Case {
+        const char* options;
+        const char* expected;
+    } cases[] = {
+        {"-R -J", "Mixed Case Long Name.text"},
+        {"-J", "Mixed Case Long Name.text"},
+        {"", "MIXED_CA.TEX"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        std::string iso = tmp.path() + "/x.iso";
+        ASSERT_TRUE(Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
+        std::shared_ptr<ImageFile> img;
+        ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+        ASSERT_EQ(img->node(ImageFile::kRoot).childCount, 1u);
+        EXPECT_EQ(img->node(img->node(ImageFile::kRoot).firstChild).name, c.expected);
+    }
+}
+
+TEST(ImageFile, RefusesWhatIsNotAReadableImage) {
+    TempDir tmp;
+    std::shared_ptr<ImageFile> img;
+    EXPECT_EQ(ImageFile::Open(tmp.path() + "/missing.iso", img), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ImageFile::Open(tmp.path() + "/missing/dir/a.iso", img), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ImageFile::Open(tmp.path(), img), ERROR_UNRECOGNIZED_VOLUME);
+    const std::pair<const char*, std::string> junk[] = {
+        {"empty", ""},
+        {"text", "this is not an image\n"},
+        {"random", RandomBytes(1 << 20, 11)},
+        {"zeros", std::string(40 * 2048, '\0')},
+    };
+    for (const auto& [name, data] : junk) {
+        SCOPED_TRACE(name);
+        WriteFile(tmp.path() + "/" + name, data);
+        EXPECT_EQ(ImageFile::Open(tmp.path() + "/" + name, img), ERROR_UNRECOGNIZED_VOLUME);
+    }
+    EXPECT_FALSE(img);
+}
+
+TEST(ImageFile, TruncatedImageReadsGiveAnErrorNotGarbage) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/a.iso";
+    Shell("mkdir -p " + src);
+    WriteFile(src + "/big.bin", RandomBytes(4 << 20, 5));
+    ASSERT_TRUE(BuildIso(IsoTool::Xorriso, src, iso));
+    std::shared_ptr<ImageFile> whole;
+    ASSERT_EQ(ImageFile::Open(iso, whole), ERROR_SUCCESS);
+    auto node = whole->FindPath("big.bin");
+    ASSERT_TRUE(node);
+    std::vector<ReadPiece> pieces;
+    ASSERT_TRUE(whole->MapRead(*node, 0, 4096, pieces));
+    // Cut the image in the middle of the file's data.
+    ASSERT_EQ(truncate(iso.c_str(), static_cast<off_t>(pieces[0].offset + (2 << 20))), 0);
+    std::shared_ptr<ImageFile> cut;
+    ASSERT_EQ(ImageFile::Open(iso, cut), ERROR_SUCCESS);
+    EXPECT_TRUE(cut->MapRead(*node, 0, 65536, pieces));
+    EXPECT_FALSE(cut->MapRead(*node, 3 << 20, 65536, pieces));
+    EXPECT_EQ(ReadThroughIndex(*cut, *node, 65536), "<damaged>");
+    // Reads at and past the end of the file give nothing, not an error.
+    EXPECT_TRUE(cut->MapRead(*node, 4 << 20, 10, pieces));
+    EXPECT_TRUE(pieces.empty());
+}

@@ -1,0 +1,163 @@
+#include "TestSupport.h"
+
+extern "C" {
+#define LIBISOFS_WITHOUT_LIBBURN
+#include <libisofs/libisofs.h>
+}
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace drivertest {
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/spindle-drvtest-XXXXXX";
+    if (!mkdtemp(tmpl))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    // Anything left mounted below is detached first so nothing is deleted
+    // through a mount.
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line, prefix = " " + m_path + "/";
+    std::vector<std::string> mounts;
+    while (std::getline(in, line)) {
+        size_t at = line.find(prefix);
+        if (at != std::string::npos)
+            mounts.push_back(line.substr(at + 1, line.find(' ', at + 1) - at - 1));
+    }
+    for (const auto& m : mounts)
+        umount2(m.c_str(), MNT_DETACH);
+    Shell("rm -rf '" + m_path + "'");
+}
+
+bool Shell(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<unreadable>";
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string RandomBytes(std::size_t n, std::uint32_t seed) {
+    std::string s(n, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+std::vector<std::string> MakeSampleTree(const std::string& root) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"readme.txt", "hello\n"},
+        {"Mixed Case Name With Spaces.txt", "spaces"},
+        {"a folder/ünïcødé – 名前.txt", "unicode"},
+        {"a folder/deeper/still deeper/data.bin", RandomBytes(300001, 7)},
+        {"a folder/A very long file name that goes well past the sixty-four characters Joliet keeps.txt", "long"},
+        {"empty.dat", ""},
+        {"big.bin", RandomBytes(5 * 1024 * 1024 + 123, 3)},
+    };
+    std::vector<std::string> names;
+    for (const auto& [rel, data] : files) {
+        std::string full = root + "/" + rel;
+        Shell("mkdir -p \"$(dirname '" + full + "')\"");
+        WriteFile(full, data);
+        names.push_back(rel);
+    }
+    Shell("mkdir -p '" + root + "/empty folder'");
+    return names;
+}
+
+const char* ToolName(IsoTool t) {
+    switch (t) {
+    case IsoTool::Genisoimage: return "genisoimage";
+    case IsoTool::Xorriso: return "xorriso";
+    case IsoTool::Libisofs: return "libisofs";
+    }
+    return "?";
+}
+
+namespace {
+
+bool BuildWithLibisofs(const std::string& srcDir, const std::string& isoPath) {
+    iso_init();
+    iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
+    IsoImage* image = nullptr;
+    if (iso_image_new("SPINDLE_TEST", &image) < 0)
+        return false;
+    bool ok = iso_tree_add_dir_rec(image, iso_image_get_root(image), srcDir.c_str()) >= 0;
+    IsoWriteOpts* opts = nullptr;
+    ok = ok && iso_write_opts_new(&opts, 2) >= 0;
+    struct burn_source* src = nullptr;
+    if (ok) {
+        iso_write_opts_set_iso_level(opts, 3);
+        iso_write_opts_set_rockridge(opts, 1);
+        iso_write_opts_set_joliet(opts, 1);
+        iso_write_opts_set_omit_version_numbers(opts, 2);
+        ok = iso_image_create_burn_source(image, opts, &src) >= 0;
+    }
+    if (ok) {
+        FILE* out = std::fopen(isoPath.c_str(), "wb");
+        ok = out != nullptr;
+        off_t total = src->get_size(src), done = 0;
+        unsigned char buf[65536];
+        while (ok && done < total) {
+            int want = static_cast<int>(std::min<off_t>(sizeof buf, total - done));
+            int n = src->read_xt(src, buf, want);
+            if (n <= 0)
+                ok = false;
+            else
+                ok = std::fwrite(buf, 1, static_cast<size_t>(n), out) == static_cast<size_t>(n);
+            done += n > 0 ? n : 0;
+        }
+        if (out)
+            ok = (std::fclose(out) == 0) && ok;
+        src->free_data(src);
+        free(src);
+    }
+    if (opts)
+        iso_write_opts_free(opts);
+    iso_image_unref(image);
+    return ok;
+}
+
+} // namespace
+
+bool BuildIso(IsoTool tool, const std::string& srcDir, const std::string& iso) {
+    switch (tool) {
+    case IsoTool::Genisoimage:
+        return Shell("genisoimage -quiet -input-charset utf-8 -R -J -joliet-long -o '" + iso + "' '" + srcDir + "'");
+    case IsoTool::Xorriso:
+        return Shell("xorriso -as mkisofs -R -J -o '" + iso + "' '" + srcDir + "'");
+    case IsoTool::Libisofs:
+        return BuildWithLibisofs(srcDir, iso);
+    }
+    return false;
+}
+
+} // namespace drivertest
