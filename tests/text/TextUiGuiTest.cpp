@@ -1,0 +1,110 @@
+// The wx side of the catalogue: message box captions and results, setting
+// control texts, and message boxes asked for from a worker thread.
+#include "port/DialogHooks.h"
+#include "tests/guitest/GuiTest.h"
+#include "text/LangText.h"
+#include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
+#include "text/WxDialogHooks.h"
+
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/dialog.h>
+#include <wx/msgdlg.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/thread.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace {
+
+class TextUiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = guitest::MakeTempSubdir("textui");
+        setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1);
+        g_szLangFile = u"languiu.ini";
+        std::ofstream(dir + "languiu.ini")
+            << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nWarning=not used\n"
+               "Question=not used\nKEY_AMP=Save & Exit\nKEY_TEXT=typed\nKEY_LABEL=Label text\n";
+        guitest::ClearShown();
+    }
+    void TearDown() override { unsetenv("SPINDLE_PROGRAM_DIR"); }
+};
+
+TEST_F(TextUiTest, MessageBoxCaptionsStylesAndResults) {
+    guitest::QueueBoxAnswer(IDYES);
+    guitest::QueueBoxAnswer(IDNO);
+    EXPECT_EQ(QuestionBox("Go on?"), IDYES);
+    EXPECT_EQ(QuestionBox("Go on?"), IDNO);
+    InfoBox("Done.");
+    WarningBox("Careful.");
+    const auto& boxes = guitest::ShownBoxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].style, port::MB_YESNO);
+    EXPECT_EQ(boxes[2].text, "Done.");
+    EXPECT_EQ(boxes[2].caption, "Info caption");
+    EXPECT_EQ(boxes[2].style, port::MB_OK | port::MB_ICONINFORMATION);
+    EXPECT_EQ(boxes[3].caption, "Warning");
+    EXPECT_EQ(boxes[3].style, port::MB_OK | port::MB_ICONWARNING);
+}
+
+TEST_F(TextUiTest, SetItemLangTextSetsEveryKindOfControl) {
+    wxDialog dialog(nullptr, wxID_ANY, "t");
+    auto* label = new wxStaticText(&dialog, 1001, "@placeholder");
+    auto* button = new wxButton(&dialog, 1002, "@placeholder");
+    auto* check = new wxCheckBox(&dialog, 1003, "@placeholder");
+    auto* edit = new wxTextCtrl(&dialog, 1004, "@placeholder");
+    SetItemLangText(&dialog, 1001, "KEY_AMP");
+    SetItemLangText(&dialog, 1002, "KEY_LABEL");
+    SetItemLangText(&dialog, 1003, "KEY_MISSING");
+    SetItemLangText(&dialog, 1004, "KEY_TEXT");
+    SetItemLangText(&dialog, 4242, "KEY_TEXT"); // no such control: nothing happens
+    SetItemLangText(nullptr, 1001, "KEY_TEXT");
+    EXPECT_EQ(label->GetLabelText(), "Save & Exit"); // '&' is no mnemonic
+    EXPECT_EQ(button->GetLabelText(), "Label text");
+    EXPECT_EQ(check->GetLabelText(), ""); // missing key: empty, also set
+    EXPECT_EQ(edit->GetValue(), "typed");
+
+    wxString text = "old";
+    EXPECT_EQ(&GetLangText("ID_INFORMATION", text), &text);
+    EXPECT_EQ(text, "Info caption");
+}
+
+TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
+    // The real hooks, with the dialog itself answered by a modal handler.
+    auto previous = port::SetMessageBoxHook(nullptr);
+    InstallWxDialogHooks();
+    bool onGuiThread = false;
+    wxString message, caption;
+    guitest::SetModalHandler([&](wxDialog* dialog) {
+        onGuiThread = wxThread::IsMain();
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            message = box->GetMessage();
+            caption = box->GetTitle();
+        }
+        return wxID_YES;
+    });
+
+    std::promise<int> result;
+    auto answer = result.get_future();
+    std::thread worker([&] { result.set_value(QuestionBox(wxString::FromUTF8("Überschreiben?"))); });
+    for (int i = 0; i < 500 && answer.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i)
+        guitest::Yield(1);
+    worker.join();
+
+    guitest::SetModalHandler(nullptr);
+    port::SetMessageBoxHook(previous);
+    EXPECT_EQ(answer.get(), IDYES);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(message, wxString::FromUTF8("Überschreiben?"));
+    EXPECT_EQ(caption, "Question");
+}
+
+} // namespace
