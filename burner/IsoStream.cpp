@@ -50,6 +50,7 @@ struct HostFile {
     std::size_t bufCap = 0, bufLen = 0, bufPos = 0;
     std::uint64_t fileRead = 0;  // bytes read from the file
     std::uint64_t delivered = 0; // bytes handed to libisofs
+    off_t dataAt = 0;            // where the next data after a hole starts
     bool broken = false;
 
     void Fail(const std::string& why) {
@@ -77,6 +78,7 @@ int StreamOpen(IsoStream* s) {
     HostFile* f = Data(s);
     CloseFile(f);
     f->fileRead = f->delivered = 0;
+    f->dataAt = 0;
     f->broken = false;
     if (f->failure->Failed() || f->failure->StopRequested()) {
         f->broken = true;
@@ -117,9 +119,26 @@ bool Refill(HostFile* f) {
         return false; // the writer gives the reason
     std::uint64_t left = f->size - f->fileRead;
     std::size_t want = left < f->bufCap ? static_cast<std::size_t>(left) : f->bufCap;
+    auto pos = static_cast<off_t>(f->fileRead);
+    // A hole of a sparse file is zeros: fill them in rather than have the
+    // kernel read them into the page cache.
+    if (f->dataAt <= pos) {
+        off_t data = ::lseek(f->fd, pos, SEEK_DATA);
+        f->dataAt = data >= 0 ? data : (errno == ENXIO ? static_cast<off_t>(f->size) : pos);
+    }
+    if (f->dataAt > pos) {
+        auto zeros = static_cast<std::uint64_t>(f->dataAt - pos);
+        if (zeros < want)
+            want = static_cast<std::size_t>(zeros);
+        std::memset(f->buf, 0, want);
+        f->bufLen = want;
+        f->bufPos = 0;
+        f->fileRead += want;
+        return true;
+    }
     ssize_t n;
     do {
-        n = ::read(f->fd, f->buf, want);
+        n = ::pread(f->fd, f->buf, want, pos);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         f->Fail("Cannot read " + f->path + ": " + std::strerror(errno));
