@@ -1,0 +1,123 @@
+// spindle-cli build-iso: images, errors and Ctrl-C, run as a user would.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+
+using burner_test::Exists;
+using burner_test::Q;
+using burner_test::TempDir;
+using burner_test::WriteFile;
+
+namespace {
+
+int Cli(const std::string& args, std::string* err = nullptr, const std::string& dir = "/tmp") {
+    std::string errFile = dir + "/cli.err";
+    int status = 0;
+    burner_test::Run(std::string(SPINDLE_CLI) + " build-iso " + args + " 2>" + Q(errFile), &status);
+    if (err)
+        *err = burner_test::ReadFile(errFile);
+    std::remove(errFile.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HasTempFile(const std::string& dir) {
+    bool found = false;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            found = found || std::strncmp(e->d_name, ".spindle-image-", 15) == 0;
+        ::closedir(d);
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
+    TempDir tmp;
+    std::string src = tmp / "Photos 2024";
+    ::mkdir(src.c_str(), 0755);
+    ::mkdir((src + "/empty").c_str(), 0755);
+    WriteFile(src + "/a.jpg", "jpeg");
+    WriteFile(tmp / "notes.txt", "notes");
+    std::string image = tmp / "Holiday.iso";
+
+    std::string err;
+    ASSERT_EQ(Cli("--label 'My Disc' " + Q(image) + " " + Q(src) + " " + Q(tmp / "notes.txt"),
+                  &err, tmp.path()),
+              0)
+        << err;
+    EXPECT_EQ(burner_test::ImageTree(image),
+              "'/'\n'/Photos 2024'\n'/Photos 2024/a.jpg'\n'/Photos 2024/empty'\n'/notes.txt'\n");
+    EXPECT_EQ(burner_test::VolumeId(image), "My Disc");
+
+    // Without --label the image is named after its file.
+    ASSERT_EQ(Cli(Q(image) + " " + Q(tmp / "notes.txt"), &err, tmp.path()), 0) << err;
+    EXPECT_EQ(burner_test::VolumeId(image), "Holiday");
+    EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/notes.txt'\n");
+}
+
+TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
+    TempDir tmp;
+    WriteFile(tmp / "ok.txt", "ok");
+    struct Case {
+        std::string args;
+        int status;
+        std::string image;
+        std::string says;
+    } cases[] = {
+        {Q(tmp / "a.iso") + " " + Q(tmp / "missing.txt"), 1, tmp / "a.iso", "missing.txt"},
+        {Q(tmp / "no/b.iso") + " " + Q(tmp / "ok.txt"), 1, tmp / "no/b.iso", "no/b.iso"},
+        {"--label " + std::string(128, 'x') + " " + Q(tmp / "c.iso") + " " + Q(tmp / "ok.txt"), 1,
+         tmp / "c.iso", "127"},
+        {"--label", 2, tmp / "d.iso", "--label"},
+        {"--bogus " + Q(tmp / "e.iso"), 2, tmp / "e.iso", "--bogus"},
+        {"", 2, tmp / "f.iso", "usage"},
+    };
+    for (const Case& c : cases) {
+        std::string err;
+        EXPECT_EQ(Cli(c.args, &err, tmp.path()), c.status) << c.args;
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
+        EXPECT_FALSE(Exists(c.image)) << c.args;
+    }
+    EXPECT_FALSE(HasTempFile(tmp.path()));
+}
+
+TEST(BuildIsoCli, InterruptStopsTheBuildAndLeavesNoFile) {
+    TempDir tmp;
+    // A large sparse file keeps the build busy for seconds without using disk.
+    std::string big = tmp / "big.bin";
+    int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t(64) << 30), 0);
+    ::close(fd);
+    std::string image = tmp / "stop.iso";
+
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execl(SPINDLE_CLI, SPINDLE_CLI, "build-iso", image.c_str(), big.c_str(), nullptr);
+        ::_exit(127);
+    }
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!HasTempFile(tmp.path()) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(HasTempFile(tmp.path()));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(Exists(image));
+    EXPECT_FALSE(HasTempFile(tmp.path()));
+}
