@@ -5,6 +5,7 @@
 #include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/FileDiskRecords.h"
 
 #include <cerrno>
 #include <climits>
@@ -27,6 +28,7 @@ enum class HandleKind { File, Device, Directory, Driver };
 struct HandleObject {
     HandleKind kind;
     int fd;
+    int dataFd = -1; // a driver handle's image, opened on the first read
 };
 
 namespace {
@@ -37,7 +39,7 @@ constexpr std::string_view kDriverTargetPrefix = "\\Device\\FileDisk\\";
 // included) before the handle gives up.
 constexpr int kDriverTimeoutSeconds = 120;
 
-HANDLE MakeHandle(HandleKind kind, int fd) { return new HandleObject{kind, fd}; }
+HANDLE MakeHandle(HandleKind kind, int fd) { return new HandleObject{kind, fd, -1}; }
 
 bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
 
@@ -201,7 +203,12 @@ HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
     }
     if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))
         return OpenDevice(path, access);
-    return OpenHostFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    // A stand-in disc the user may not write to is still a drive.
+    HANDLE h = OpenHostFile(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE && (access & GENERIC_WRITE) &&
+        (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_WRITE_PROTECT))
+        h = OpenHostFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    return h;
 }
 
 bool DriverRequest(int fd, std::uint32_t code, const void* in, std::uint32_t inSize,
@@ -259,8 +266,39 @@ bool DeviceRequest(int fd, std::uint32_t code, void* out, std::uint32_t outSize,
     }
 }
 
-bool FdHandle(HANDLE h) {
-    return Valid(h) && (h->kind == HandleKind::File || h->kind == HandleKind::Device);
+// The descriptor that reads and seeks of a handle use: the file or device,
+// or for a driver drive the image it holds (read-only), found by asking the
+// driver. -1 with the last error set when there is none.
+int DataFd(HANDLE h) {
+    if (!Valid(h)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    switch (h->kind) {
+    case HandleKind::File:
+    case HandleKind::Device: return h->fd;
+    case HandleKind::Directory: SetLastError(ERROR_INVALID_FUNCTION); return -1;
+    case HandleKind::Driver: break;
+    }
+    if (h->dataFd >= 0)
+        return h->dataFd;
+    std::vector<std::uint8_t> rec(vdrive::query::kBufferSize, 0);
+    std::uint32_t got = 0;
+    if (!DriverRequest(h->fd, vdrive::IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, rec.data(),
+                       static_cast<std::uint32_t>(rec.size()), &got)) {
+        SetLastError(ERROR_NOT_READY);
+        return -1;
+    }
+    std::size_t len = std::min<std::size_t>(wire::GetU16(rec.data() + vdrive::query::kNameLength),
+                                            vdrive::query::kNameCapacity);
+    std::string name(reinterpret_cast<const char*>(rec.data() + vdrive::query::kName), len);
+    name = name.c_str();
+    if (name.starts_with("\\??\\"))
+        name.erase(0, 4);
+    h->dataFd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (h->dataFd < 0)
+        FailWithErrno();
+    return h->dataFd;
 }
 
 } // namespace
@@ -300,6 +338,8 @@ bool CloseHandle(HANDLE handle) {
     if (!Valid(handle))
         return FailWith(ERROR_INVALID_HANDLE);
     close(handle->fd);
+    if (handle->dataFd >= 0)
+        close(handle->dataFd);
     delete handle;
     return true;
 }
@@ -333,13 +373,14 @@ bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* re
               void* overlapped) {
     if (read)
         *read = 0;
-    if (!FdHandle(handle))
-        return FailWith(Valid(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+    int fd = DataFd(handle);
+    if (fd < 0)
+        return false;
     if (overlapped || (size && !buffer))
         return FailWith(ERROR_INVALID_PARAMETER);
     std::uint32_t done = 0;
     while (done < size) {
-        ssize_t n = ::read(handle->fd, static_cast<char*>(buffer) + done, size - done);
+        ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -360,13 +401,16 @@ bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,
                std::uint32_t* written, void* overlapped) {
     if (written)
         *written = 0;
-    if (!FdHandle(handle))
-        return FailWith(Valid(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+    if (Valid(handle) && handle->kind == HandleKind::Driver)
+        return FailWith(ERROR_WRITE_PROTECT); // virtual drives are read-only
+    int fd = DataFd(handle);
+    if (fd < 0)
+        return false;
     if (overlapped || (size && !buffer))
         return FailWith(ERROR_INVALID_PARAMETER);
     std::uint32_t done = 0;
     while (done < size) {
-        ssize_t n = ::write(handle->fd, static_cast<const char*>(buffer) + done, size - done);
+        ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -383,13 +427,14 @@ bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,
 
 bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPosition,
                       std::uint32_t method) {
-    if (!FdHandle(handle))
-        return FailWith(Valid(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+    int fd = DataFd(handle);
+    if (fd < 0)
+        return false;
     int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR
                : method == FILE_END   ? SEEK_END : -1;
     if (whence < 0)
         return FailWith(ERROR_INVALID_PARAMETER);
-    off_t pos = lseek(handle->fd, static_cast<off_t>(distance), whence);
+    off_t pos = lseek(fd, static_cast<off_t>(distance), whence);
     if (pos < 0)
         return errno == EINVAL ? FailWith(ERROR_SEEK) : FailWithErrno();
     if (newPosition)
@@ -398,15 +443,18 @@ bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPos
 }
 
 bool GetFileSizeEx(HANDLE handle, std::int64_t* size) {
-    if (!FdHandle(handle) || !size)
-        return FailWith(Valid(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+    int fd = DataFd(handle);
+    if (fd < 0)
+        return false;
+    if (!size)
+        return FailWith(ERROR_INVALID_PARAMETER);
     std::uint64_t bytes = 0;
-    if (ioctl(handle->fd, BLKGETSIZE64, &bytes) == 0) {
+    if (ioctl(fd, BLKGETSIZE64, &bytes) == 0) {
         *size = static_cast<std::int64_t>(bytes);
         return true;
     }
     struct stat st {};
-    if (fstat(handle->fd, &st) != 0)
+    if (fstat(fd, &st) != 0)
         return FailWithErrno();
     *size = st.st_size;
     return true;

@@ -64,7 +64,9 @@ bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
                      std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
                      std::uint32_t* bytesReturned, void* overlapped);
 
-// Sequential reads and writes on file and device handles.
+// Sequential reads and writes on file and device handles. A driver drive
+// reads the image it holds (so a virtual disc copies like a real one) and
+// refuses writes with ERROR_WRITE_PROTECT.
 bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* read,
               void* overlapped);
 bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,

@@ -4,7 +4,9 @@
 #include "../port/TestEnv.h"
 #include "DriverProcess.h"
 #include "port/DosDevices.h"
+#include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
+#include "port/LastError.h"
 #include "port/Utf.h"
 
 #include <fcntl.h>
@@ -94,6 +96,26 @@ std::string MakeIso(const TempEnv& env, const std::string& maker, const std::str
     return std::system(cmd.c_str()) == 0 ? iso : std::string();
 }
 
+// The raw drive reads the image byte for byte, as a disc copy reads it.
+void ExpectDriveReadsImage(char16_t letter, const std::string& iso) {
+    port::UniqueHandle h(port::CreateFileW(port::DrivePath(letter).c_str(), port::GENERIC_READ,
+                                           port::FILE_SHARE_READ | port::FILE_SHARE_WRITE, nullptr,
+                                           port::OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h.valid());
+    std::int64_t size = 0;
+    ASSERT_TRUE(port::GetFileSizeEx(h.get(), &size));
+    EXPECT_EQ(static_cast<std::uint64_t>(size), fs::file_size(iso));
+    std::string data(static_cast<size_t>(size), '\0');
+    std::uint32_t got = 0;
+    ASSERT_TRUE(port::ReadFile(h.get(), data.data(), static_cast<std::uint32_t>(size), &got, nullptr));
+    EXPECT_EQ(got, static_cast<std::uint32_t>(size));
+    std::ifstream in(iso, std::ios::binary);
+    std::string want((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_TRUE(data == want);
+    EXPECT_FALSE(port::WriteFile(h.get(), "x", 1, &got, nullptr));
+    EXPECT_EQ(port::GetLastError(), port::ERROR_WRITE_PROTECT);
+}
+
 MountRequest Request(const std::string& path) {
     MountRequest r;
     r.imagePath = port::ToUtf16(path);
@@ -133,6 +155,7 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
         char16_t label[255] = {};
         ASSERT_TRUE(port::GetVolumeInformationW(u"K:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
         EXPECT_EQ(std::u16string(label), u"Spindle");
+        ExpectDriveReadsImage(u'K', iso);
 
         // Read-only for everyone.
         EXPECT_LT(open((Folder(env, 'K') + "/readme.txt").c_str(), O_WRONLY), 0);
