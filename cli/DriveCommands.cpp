@@ -3,8 +3,10 @@
 #include "cli/Commands.h"
 
 #include "port/DosDevices.h"
+#include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
+#include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
 #include "vdrive/VirtualDrive.h"
@@ -155,8 +157,13 @@ int Label(const Args& args) {
         return 0;
     }
     std::u16string label = port::ToUtf16(args[1]);
-    if (!vdrive::WriteVolumeLabel(path, label))
-        return Fail("label", image, port::ERROR_SHARING_VIOLATION);
+    if (!vdrive::WriteVolumeLabel(path, label)) {
+        // Either the file is held by another program, or it is no ISO image.
+        port::UniqueHandle h(port::CreateFileW(path.c_str(), port::GENERIC_READ | port::GENERIC_WRITE,
+                                               0, nullptr, port::OPEN_EXISTING, 0, nullptr));
+        return Fail("label", image,
+                    h.valid() ? port::ERROR_UNRECOGNIZED_VOLUME : port::GetLastError());
+    }
     std::u16string stored = vdrive::ReadVolumeLabel(path);
     if (stored != label)
         std::fprintf(stderr, "spindle-cli label: the label was stored as \"%s\"\n",

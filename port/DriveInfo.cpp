@@ -127,7 +127,11 @@ std::optional<IsoVolume> ReadIsoVolume(int fd) {
 std::optional<IsoVolume> ReadIsoVolumeAt(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        FailWithErrno();
+        // A stand-in disc whose file is gone is an empty drive.
+        if (errno == ENOENT || errno == ENOMEDIUM)
+            SetLastError(ERROR_NOT_READY);
+        else
+            FailWithErrno();
         return std::nullopt;
     }
     auto v = ReadIsoVolume(fd);

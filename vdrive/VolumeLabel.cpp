@@ -21,10 +21,17 @@ constexpr int kScanSectors = 84; // sectors 17 to 100
 constexpr std::size_t kIdOffset = 40;
 constexpr std::size_t kIdSize = 32;
 constexpr std::size_t kJolietUnits = kIdSize / 2;
+constexpr std::uint8_t kTypePrimary = 1;
 constexpr std::uint8_t kTypeSupplementary = 2;
 constexpr std::uint8_t kTypeTerminator = 255;
 
 using Sector = std::array<std::uint8_t, kSector>;
+
+// Only real volume descriptors are read or written: a file that is not an
+// ISO 9660 image has no label and is never changed.
+bool IsDescriptor(const Sector& s, std::uint8_t type) {
+    return s[0] == type && std::memcmp(s.data() + 1, "CD001", 5) == 0;
+}
 
 bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
     std::uint32_t got = 0;
@@ -57,9 +64,9 @@ std::u16string JolietIdentifier(const Sector& s) {
 std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
     for (int i = 0; i < kScanSectors; ++i) {
         std::int64_t offset = (kFirstScanSector + i) * kSector;
-        if (!ReadSector(h, offset, s) || s[0] == kTypeTerminator)
+        if (!ReadSector(h, offset, s) || IsDescriptor(s, kTypeTerminator))
             return std::nullopt;
-        if (s[0] != kTypeSupplementary)
+        if (!IsDescriptor(s, kTypeSupplementary))
             continue;
         if (!label)
             return offset;
@@ -119,7 +126,7 @@ std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
     Sector s{};
     std::u16string joliet;
     bool haveJoliet = FindJoliet(h.get(), s, &joliet).has_value();
-    if (!ReadSector(h.get(), kPrimaryOffset, s))
+    if (!ReadSector(h.get(), kPrimaryOffset, s) || !IsDescriptor(s, kTypePrimary))
         return {};
     if (s[kIdOffset] == 0 && haveJoliet)
         return {};
@@ -133,6 +140,9 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) 
     if (!h.valid())
         return false;
     label = label.substr(0, std::min(label.size(), label.find(u'\0')));
+    Sector primary{};
+    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary))
+        return false;
     Sector s{};
     if (auto offset = FindJoliet(h.get(), s, nullptr)) {
         std::u16string_view j = label.substr(0, std::min(label.size(), kJolietUnits));
@@ -147,14 +157,10 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) 
         if (!WriteSector(h.get(), *offset, s))
             return false;
     }
-    if (ReadSector(h.get(), kPrimaryOffset, s)) {
-        std::string bytes = PrimaryBytes(label);
-        std::memset(s.data() + kIdOffset, 0, kIdSize);
-        std::memcpy(s.data() + kIdOffset, bytes.data(), bytes.size());
-        if (!WriteSector(h.get(), kPrimaryOffset, s))
-            return false;
-    }
-    return true;
+    std::string bytes = PrimaryBytes(label);
+    std::memset(primary.data() + kIdOffset, 0, kIdSize);
+    std::memcpy(primary.data() + kIdOffset, bytes.data(), bytes.size());
+    return WriteSector(h.get(), kPrimaryOffset, primary);
 }
 
 } // namespace vdrive

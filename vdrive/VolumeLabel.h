@@ -10,13 +10,14 @@
 namespace vdrive {
 
 // The Joliet label when the image has one, else the primary identifier (its
-// padding blanks kept). Empty when the file cannot be opened exclusively,
-// is too short, or holds no label.
+// padding blanks kept). Empty when the file cannot be opened exclusively or
+// holds no ISO 9660 primary descriptor.
 std::u16string ReadVolumeLabel(std::u16string_view imagePath);
 
 // Writes the label into the Joliet identifier (at most 16 characters, UTF-16
 // big-endian, zero padded) and the primary identifier (at most 32 bytes,
-// zero padded). False when the file cannot be opened for writing.
+// zero padded). False, with nothing written, when the file cannot be opened
+// exclusively for writing or is not an ISO 9660 image.
 bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label);
 
 } // namespace vdrive

@@ -56,6 +56,11 @@ TEST(DriveCli, LabelReadsAndRewrites) {
     EXPECT_EQ(Cli(env, "label " + iso + " 'Zweite Fassung'").status, 0);
     EXPECT_EQ(Cli(env, "label " + iso).out, "Zweite Fassung\n");
 
+    std::string text = env.Write("notes.txt", std::string(50000, 'n'));
+    r = Cli(env, "label " + text + " New");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error 1005:"), std::string::npos) << r.err;
+
     r = Cli(env, "label " + env.root() + "/missing.iso");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("error 2:"), std::string::npos) << r.err;

@@ -158,11 +158,17 @@ TEST(VolumeLabel, LongAndNonLatinLabelsStayInsideTheFields) {
 
 TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     TempEnv env;
-    // Shorter than the primary descriptor.
-    std::string shortFile = env.Write("short.iso", std::string(0x8000 + 2047, 'x'));
-    EXPECT_EQ(Read(shortFile), u"");
-    EXPECT_TRUE(Write(shortFile, u"New"));
-    EXPECT_EQ(Load(shortFile), Bytes(0x8000 + 2047, 'x'));
+    // Shorter than the primary descriptor, and long enough but no ISO image:
+    // no label, and a write changes nothing.
+    Bytes almost = Image("SHORT");
+    almost.resize(0x8000 + 2047);
+    Bytes notIso(0x8000 + 3 * 2048, 'x');
+    for (const Bytes& content : {almost, notIso}) {
+        std::string path = Save(env, content, "other.bin");
+        EXPECT_EQ(Read(path), u"");
+        EXPECT_FALSE(Write(path, u"New"));
+        EXPECT_EQ(Load(path), content);
+    }
     EXPECT_EQ(Read(env.root() + "/missing.iso"), u"");
     EXPECT_FALSE(Write(env.root() + "/missing.iso", u"New"));
     EXPECT_FALSE(std::filesystem::exists(env.root() + "/missing.iso"));
