@@ -89,24 +89,37 @@ void SetOptions(EngineOptions options);
 int SetOptionsFromRegistry(const char16_t* hive, const char16_t* key);
 int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
 
-// Project. Paths in the image start with "\"; the root is "\".
+// Project. Paths in the image start with "\"; the root is "\"; a folder
+// path may end in "\" or not ("\A\B" and "\A\B\" are the same folder).
+// The operations below return 0 on success, else an error number of
+// port/Errors.h. AddFile and CreateDir report the name the item got in the
+// image through their callbacks, on the caller's thread, before returning.
+// A file whose name is taken in its folder gets a free one ("a (2).txt");
+// CreateDir refuses a taken name (ERROR_ALREADY_EXISTS) and a missing parent
+// (ERROR_PATH_NOT_FOUND). Naming rules: burner/Project.h.
 inline constexpr int kProjectBinCue = 1;
 inline constexpr int kProjectData = 2;
-int CreateProject(int type);
-void DeleteProject();
-void ClearAll();
+int CreateProject(int type);  // a new, empty project; BIN/CUE is not built yet
+void DeleteProject();         // no project until the next CreateProject
+void ClearAll();              // empties the project, keeps it
 int AddFile(FileRecord record);
 int CreateDir(const char16_t* name, const char16_t* parentPath);
 int RemoveFile(const char16_t* name, const char16_t* dirPath);
-int RemoveDir(const char16_t* dirPath);
+int RemoveDir(const char16_t* dirPath); // the folder and everything in it
 
-// Image build: returns at once; the end comes through the burn-done callback.
+// Image build. BuildISO returns at once; an engine thread writes the image
+// from a copy of the project, reporting rising percentages through the
+// process callback and ending with exactly one burn-done report (null text
+// on success, else what went wrong). A call that cannot start a build (no
+// project, no path, a build already running) returns non-zero and makes its
+// error report at once. Abort stops a running build and returns when its
+// partial file is gone; with no build running it does nothing.
 int PrepareISO();
 int BuildISO(const char16_t* imagePath);
 void Abort();
 
 // Drives, burning and erasing (recorders are libburn drives reached through
-// the drive table).
+// the drive table). Not built yet: each fails with ERROR_NOT_SUPPORTED.
 int SetDevice(char16_t driveLetter);
 int GetDeviceInformation(char vendor[8], char product[16], char revision[8]);
 int EjectDevice();
