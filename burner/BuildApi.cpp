@@ -80,7 +80,7 @@ void StopBuild(bool waitForThreads) {
         std::unique_lock lock(job->mutex);
         // A stop asked from a report of the build itself cannot wait for it.
         if (job->thread != std::this_thread::get_id())
-            job->cv.wait_for(lock, std::chrono::seconds(30), [&] { return job->finished; });
+            job->cv.wait_for(lock, std::chrono::seconds(10), [&] { return job->finished; });
     }
     if (waitForThreads) {
         std::unique_lock lock(State().mutex);

@@ -127,6 +127,8 @@ public:
 
     std::string Load(const ProjectNode& node, IsoDir* dir) {
         for (const auto& [name, child] : node.children) {
+            if (failure_->StopRequested())
+                return kStoppedText;
             std::string err = child->isDir ? AddDir(*child, dir) : AddFile(*child, dir);
             if (!err.empty())
                 return err;
@@ -230,12 +232,17 @@ std::string WriteAll(int fd, const unsigned char* p, std::size_t n, const std::s
 // two threads hand over megabytes rather than single 2 KiB blocks.
 void WaitForChunk(burn_source* src, std::size_t want, const std::atomic<bool>& stop,
                   const BuildFailure& failure) {
-    for (int i = 0; i < 2000; ++i) {
+    // Back off from 50 us to 2 ms between looks; after about 200 ms read
+    // whatever there is (read_xt then blocks until the piece is complete).
+    useconds_t pause = 50, waited = 0;
+    while (waited < 200000) {
         std::size_t cap = 0, free = 0;
         int st = iso_ring_buffer_get_status(src, &cap, &free);
         if (st != 1 || cap - free >= want || stop.load() || failure.Failed())
             return;
-        ::usleep(100);
+        ::usleep(pause);
+        waited += pause;
+        pause = pause < 2000 ? pause * 2 : 2000;
     }
 }
 
