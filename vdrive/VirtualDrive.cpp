@@ -257,6 +257,13 @@ DismountResult DismountDrive(char16_t letter) {
     UniqueHandle drive(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
     if (!drive.valid()) {
         result.error = GetLastError();
+        // With no driver running no device holds an image: a binding left
+        // from an earlier driver only blocks its letter, so it goes.
+        if (result.error == ERROR_PATH_NOT_FOUND &&
+            device.starts_with(std::u16string_view(kDevicePrefix)) && RemoveBinding(letter, device)) {
+            result.error = ERROR_SUCCESS;
+            result.ok = true;
+        }
         return result;
     }
     std::uint32_t returned = 0;

@@ -88,6 +88,8 @@ std::optional<MountedImageInfo> QueryMountedImage(char16_t letter);
 
 // Closes the image and removes the letter. While a file of the drive is held
 // open the driver refuses: driveInUse is set and the drive keeps working.
+// With no driver running, a letter still bound to one of its devices holds
+// nothing and is simply freed.
 DismountResult DismountDrive(char16_t letter);
 
 } // namespace vdrive

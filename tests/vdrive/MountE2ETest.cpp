@@ -266,3 +266,34 @@ TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
     EXPECT_EQ(CompareFiles(big, there), "");
     EXPECT_TRUE(DismountDrive(u'N').ok);
 }
+
+TEST(MountE2E, LettersLeftByAStoppedDriverCanBeFreed) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    env.EmptyTable();
+    MakeTree(env);
+    std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
+    port::ErrorCode error = 0;
+    {
+        DriverProcess driver(env.runtime());
+        ASSERT_TRUE(driver.ready());
+        ASSERT_TRUE(MountImage(u'K', Request(iso), error));
+        ASSERT_TRUE(MountImage(u'L', Request(iso), error));
+        EXPECT_EQ(driver.Stop(), 0);
+    }
+    EXPECT_FALSE(fs::exists(Folder(env, 'K') + "/readme.txt"));
+    // Without a driver the binding is simply dropped.
+    EXPECT_TRUE(DismountDrive(u'L').ok);
+    EXPECT_FALSE(IsDriveLetterUsed(u'L'));
+
+    // A new driver holds no image: the old letter answers no query, and a
+    // dismount frees it for the next mount.
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    EXPECT_FALSE(QueryMountedImage(u'K'));
+    EXPECT_TRUE(IsDriveLetterUsed(u'K'));
+    EXPECT_TRUE(DismountDrive(u'K').ok);
+    EXPECT_FALSE(IsDriveLetterUsed(u'K'));
+    ASSERT_TRUE(MountImage(u'K', Request(iso), error));
+    EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
+}

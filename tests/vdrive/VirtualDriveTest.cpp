@@ -284,3 +284,13 @@ TEST(Dismount, ADriveThatIsNotTheDriversIsLeftAlone) {
     EXPECT_EQ(port::FirstDosDeviceTarget("C:"), "/");
     EXPECT_EQ(DismountDrive(u'Q').error, port::ERROR_FILE_NOT_FOUND);
 }
+
+TEST(Dismount, ABindingLeftWithoutADriverIsFreed) {
+    TempEnv env;
+    env.EmptyTable();
+    port::PushDosDevice("K:", "/under");
+    port::PushDosDevice("K:", Cd(2));
+    DismountResult r = DismountDrive(u'K');
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(port::FirstDosDeviceTarget("K:"), "/under");
+}
