@@ -253,6 +253,15 @@ bool DeviceRequest(int fd, std::uint32_t code, void* out, std::uint32_t outSize,
             *returned = 8;
         return true;
     }
+    case IOCTL_STORAGE_CHECK_VERIFY: {
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+            return true; // a stand-in disc file is always there
+        int status = ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+        if (status < 0)
+            return FailWithErrno();
+        return status == CDS_DISC_OK || FailWith(ERROR_NOT_READY);
+    }
     case IOCTL_STORAGE_EJECT_MEDIA:
         if (ioctl(fd, CDROMEJECT, 0) != 0)
             return FailWithErrno();
@@ -360,7 +369,7 @@ bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
     case HandleKind::Device:
         return DeviceRequest(handle->fd, code, outBuffer, outSize, bytesReturned);
     case HandleKind::File:
-        if (code == IOCTL_DISK_GET_LENGTH_INFO)
+        if (code == IOCTL_DISK_GET_LENGTH_INFO || code == IOCTL_STORAGE_CHECK_VERIFY)
             return DeviceRequest(handle->fd, code, outBuffer, outSize, bytesReturned);
         return FailWith(ERROR_INVALID_FUNCTION);
     case HandleKind::Directory:

@@ -41,6 +41,7 @@ inline constexpr std::uint32_t FILE_END = 2;
 
 // Control codes a real optical device answers.
 inline constexpr std::uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x0007405C; // out: int64
+inline constexpr std::uint32_t IOCTL_STORAGE_CHECK_VERIFY = 0x002D4800; // fails 21 without a disc
 inline constexpr std::uint32_t IOCTL_STORAGE_EJECT_MEDIA = 0x002D4808;
 inline constexpr std::uint32_t IOCTL_STORAGE_LOAD_MEDIA = 0x002D480C;
 

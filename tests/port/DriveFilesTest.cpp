@@ -56,6 +56,11 @@ TEST(DriveFiles, DrivePathOpensWhatTheTableNames) {
     ASSERT_TRUE(DeviceIoControl(file.get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, len.data(), 8,
                                 &n, nullptr));
     EXPECT_EQ(len[0] | (len[1] << 8), 4096);
+    EXPECT_TRUE(DeviceIoControl(file.get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0, &n,
+                                nullptr));
+    EXPECT_FALSE(DeviceIoControl(file.get(), IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &n,
+                                 nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
 }
 
 TEST(DriveFiles, MalformedDrivePathsAreNotFound) {
