@@ -124,7 +124,16 @@ bool Refill(HostFile* f) {
     // kernel read them into the page cache.
     if (f->dataAt <= pos) {
         off_t data = ::lseek(f->fd, pos, SEEK_DATA);
-        f->dataAt = data >= 0 ? data : (errno == ENXIO ? static_cast<off_t>(f->size) : pos);
+        if (data < 0 && errno == ENXIO) {
+            // No data up to the end: a trailing hole, unless the file shrank.
+            struct stat st;
+            if (::fstat(f->fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < f->size) {
+                f->Fail(f->path + " changed while the image was built");
+                return false;
+            }
+            data = static_cast<off_t>(f->size);
+        }
+        f->dataAt = data >= 0 ? data : pos;
     }
     if (f->dataAt > pos) {
         auto zeros = static_cast<std::uint64_t>(f->dataAt - pos);
