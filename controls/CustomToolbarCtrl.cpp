@@ -410,7 +410,7 @@ void CCustomToolbarCtrl::OnLeftDown(wxMouseEvent& event)
 {
     m_nPressed = HitTest(event.GetPosition());
     m_nHot = m_nPressed;
-    if (m_nPressed != -1 && !HasCapture())
+    if (m_nPressed != -1 && !HasCapture() && IsShownOnScreen())
         CaptureMouse();
     Refresh(false);
 }

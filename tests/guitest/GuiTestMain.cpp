@@ -47,6 +47,15 @@ protected:
     void Exit(wxDialog*) override {}
 };
 
+// A failed wx assertion fails the running test instead of opening a dialog
+// that nobody will answer.
+void OnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+              const wxString& msg)
+{
+    ADD_FAILURE() << "wx assertion at " << file.utf8_string() << ":" << line << " in "
+                  << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
+}
+
 void InstallScriptedHooks()
 {
     port::SetMessageBoxHook([](const port::MessageBoxRequest& request) {
@@ -189,6 +198,7 @@ int main(int argc, char** argv)
         return 2;
     }
     wxTheApp->CallOnInit();
+    wxSetAssertHandler(OnAssert);
     delete wxLog::SetActiveTarget(new wxLogStderr);
     InstallWxDialogHooks();
     InstallScriptedHooks();

@@ -1,0 +1,252 @@
+// The skin image, the page look and the toolbar on a real (virtual) display.
+#include "controls/CustomToolbarCtrl.h"
+#include "controls/PageLook.h"
+#include "controls/SkinImage.h"
+#include "controls/ToolbarCustomizeDlg.h"
+#include "tests/guitest/Fixtures.h"
+#include "tests/guitest/GuiTest.h"
+
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/checklst.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/panel.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <filesystem>
+
+namespace {
+
+const std::map<std::string, std::string> kTexts = {
+    {"ID_MAIN_BTN_CREATE", "Copy Disc"}, {"ID_MAIN_BTN_FILES", "New Image"},
+    {"ID_MAIN_BTN_MOUNT", "Mount"},      {"ID_MAIN_BTN_UNMOUNT", "Dismount"},
+    {"ID_MAIN_BTN_BURNCD", "Burn"},
+    // ID_MAIN_BTN_HELP missing on purpose
+};
+const char* const kIcons[] = {"create", "files", "mount", "unmount", "burn", "help"};
+
+class ControlsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = guitest::MakeTempSubdir("controls");
+        guitest::WriteLanguageFile(m_dir, "Test", kTexts);
+        std::filesystem::create_directories(m_dir + "res/icons/toolbar");
+        for (const char* icon : kIcons) {
+            const std::string name = std::string(icon) + "-48.png";
+            std::filesystem::copy_file(std::string(SPINDLE_SOURCE_DIR) + "/res/icons/toolbar/" + name,
+                                       m_dir + "res/icons/toolbar/" + name);
+        }
+        m_skin = guitest::MakePatternSkin();
+        SetAppSkin(m_skin.get());
+        m_frame = guitest::MakeSkinnedFrame();
+    }
+    void TearDown() override
+    {
+        guitest::SetModalHandler(nullptr);
+        m_frame->Destroy();
+        guitest::Yield(1);
+        SetAppSkin(nullptr);
+        guitest::ClearShown();
+    }
+    CCustomToolbarCtrl* MakeToolbar()
+    {
+        auto* toolbar = new CCustomToolbarCtrl();
+        EXPECT_TRUE(toolbar->Create(m_frame, 16127));
+        toolbar->InitButtons();
+        return toolbar;
+    }
+
+    std::string m_dir;
+    std::unique_ptr<CSkinImage> m_skin;
+    wxFrame* m_frame = nullptr;
+};
+
+TEST_F(ControlsTest, SkinBlitCopiesTheRequestedPieceAndCachesItsContext)
+{
+    CSkinImage::ClearCache();
+    const int created = CSkinImage::CreatedContexts();
+    wxBitmap target(40, 30);
+    {
+        wxMemoryDC dc(target);
+        EXPECT_TRUE(m_skin->Blit(dc, 0, 0, 40, 30, 330, 100));
+    }
+    EXPECT_EQ(CSkinImage::CreatedContexts(), created + 1);
+    EXPECT_EQ(CSkinImage::CachedContexts(), 1);
+    {
+        wxMemoryDC dc(target);
+        EXPECT_TRUE(m_skin->Blit(dc, 0, 0, 40, 30, 330, 100));
+    }
+    EXPECT_EQ(CSkinImage::CreatedContexts(), created + 1) << "second copy took the cached context";
+    const wxImage image = target.ConvertToImage();
+    for (auto [x, y] : {std::pair{0, 0}, {39, 0}, {0, 29}, {17, 11}}) {
+        const wxColour want = guitest::PatternPixel(330 + x, 100 + y);
+        EXPECT_EQ(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)), want)
+            << x << "," << y;
+    }
+
+    CSkinImage empty;
+    wxMemoryDC dc(target);
+    EXPECT_FALSE(empty.Blit(dc, 0, 0, 10, 10, 0, 0));
+    EXPECT_FALSE(PageEraseBkgnd(nullptr));
+    EXPECT_EQ(m_skin->GetWidth(), 798);
+    EXPECT_EQ(m_skin->GetHeight(), 527);
+}
+
+TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    ASSERT_EQ(toolbar->GetButtonCount(), 6);
+    EXPECT_EQ(toolbar->m_nButtons, 6);
+    EXPECT_EQ(toolbar->m_strDefaultLayout, "000102030405");
+    EXPECT_EQ(toolbar->GetImageCount(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(toolbar->GetItem(i).idCommand, 16129 + i);
+        EXPECT_EQ(toolbar->GetItem(i).iBitmap, i);
+    }
+    EXPECT_EQ(toolbar->GetCaption(0), "Copy Disc");
+    EXPECT_EQ(toolbar->GetCaption(4), "Burn");
+    EXPECT_EQ(toolbar->GetCaption(5), "") << "a missing key gives no caption";
+
+    wxClientDC dc(toolbar);
+    dc.SetFont(toolbar->GetFont());
+    int widest = 0;
+    for (int i = 0; i < 6; ++i)
+        widest = std::max(widest, dc.GetTextExtent(toolbar->GetCaption(i)).x);
+    EXPECT_EQ(toolbar->GetButtonWidth(), widest + 10);
+    EXPECT_EQ(toolbar->GetSize().x, 798);
+    EXPECT_EQ(g_nToolbarHeight, toolbar->GetSize().y);
+    EXPECT_GT(g_nToolbarHeight, 48 + dc.GetCharHeight());
+    EXPECT_EQ(toolbar->GetItemRect(0).x, 100);
+    EXPECT_EQ(toolbar->GetItemRect(1).x, 100 + toolbar->GetButtonWidth());
+}
+
+TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    EXPECT_EQ(toolbar->m_nCheckedId, -1);
+    toolbar->SetCheckedButton(16131);
+    EXPECT_TRUE(toolbar->IsButtonChecked(16131));
+    toolbar->SetCheckedButton(16131);
+    EXPECT_TRUE(toolbar->IsButtonChecked(16131)) << "checking the checked button keeps it checked";
+    toolbar->SetCheckedButton(16133);
+    EXPECT_FALSE(toolbar->IsButtonChecked(16131));
+    EXPECT_TRUE(toolbar->IsButtonChecked(16133));
+    EXPECT_EQ(toolbar->m_nCheckedId, 16133);
+}
+
+TEST_F(ControlsTest, ClickSendsTheButtonCommandToTheParent)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    std::vector<int> commands;
+    m_frame->Bind(wxEVT_TOOL, [&](wxCommandEvent& e) { commands.push_back(e.GetId()); });
+    const wxRect r = toolbar->GetItemRect(3);
+    EXPECT_EQ(toolbar->HitTest(r.GetPosition() + wxPoint(5, 5)), 3);
+    EXPECT_EQ(toolbar->HitTest(wxPoint(50, 20)), -1) << "the indent holds no button";
+
+    wxMouseEvent down(wxEVT_LEFT_DOWN), up(wxEVT_LEFT_UP);
+    down.SetPosition(r.GetPosition() + wxPoint(5, 5));
+    up.SetPosition(r.GetPosition() + wxPoint(6, 6));
+    toolbar->ProcessWindowEvent(down);
+    toolbar->ProcessWindowEvent(up);
+    // Pressed on one button, released on another: no command.
+    down.SetPosition(toolbar->GetItemRect(1).GetPosition() + wxPoint(5, 5));
+    toolbar->ProcessWindowEvent(down);
+    toolbar->ProcessWindowEvent(up);
+    EXPECT_EQ(commands, (std::vector<int>{16132}));
+}
+
+TEST_F(ControlsTest, ColourChangeReloadsIconsAndKeepsButtons)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    toolbar->SetCheckedButton(16130);
+    std::filesystem::remove(m_dir + "res/icons/toolbar/files-48.png");
+    wxSysColourChangedEvent event;
+    toolbar->ProcessWindowEvent(event);
+    EXPECT_EQ(toolbar->GetImageCount(), 5) << "a missing icon is not appended";
+    EXPECT_EQ(toolbar->GetButtonCount(), 6);
+    EXPECT_EQ(toolbar->GetCaption(1), "New Image");
+    EXPECT_TRUE(toolbar->IsButtonChecked(16130));
+}
+
+TEST_F(ControlsTest, CustomizationDialogOpensOnDoubleClickAndResetRestoresTheButtons)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    toolbar->SetCheckedButton(16131);
+    bool opened = false;
+    guitest::SetModalHandler([&](wxDialog* dialog) {
+        opened = true;
+        auto* dlg = dynamic_cast<CToolbarCustomizeDlg*>(dialog);
+        EXPECT_NE(dlg, nullptr);
+        if (!dlg)
+            return wxID_CANCEL;
+        EXPECT_EQ(dlg->FindWindow(wxID_HELP), nullptr) << "no Help button";
+        wxCheckListBox* list = dlg->GetList();
+        EXPECT_EQ(list->GetCount(), 6u);
+        // Take "Copy Disc" out and move "Burn" to the front.
+        list->Check(0, false);
+        wxCommandEvent toggled(wxEVT_CHECKLISTBOX, CToolbarCustomizeDlg::ID_LIST);
+        toggled.SetInt(0);
+        list->ProcessWindowEvent(toggled);
+        EXPECT_EQ(toolbar->GetLayout(), (std::vector<int>{1, 2, 3, 4, 5}));
+        list->SetSelection(4);
+        for (int i = 0; i < 4; ++i)
+            dlg->MoveSelection(-1);
+        EXPECT_EQ(toolbar->GetLayout(), (std::vector<int>{4, 1, 2, 3, 5}));
+        EXPECT_EQ(toolbar->GetButtonCount(), 5);
+        dlg->Reset();
+        return wxID_CLOSE;
+    });
+    wxMouseEvent dclick(wxEVT_LEFT_DCLICK);
+    dclick.SetPosition(wxPoint(20, 20));
+    toolbar->ProcessWindowEvent(dclick);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(toolbar->GetLayout(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(toolbar->GetCaption(0), "Copy Disc");
+    EXPECT_TRUE(toolbar->IsButtonChecked(16131));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(toolbar->GetItem(i).idCommand, 16129 + i);
+}
+
+TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndStaysOnOneLine)
+{
+    auto* page = new wxPanel(m_frame, wxID_ANY, wxPoint(330, 100), wxSize(450, 410));
+    auto* label = new CTransStatic(page, 1018, "x", wxPoint(20, 30), wxSize(60, 20));
+    EXPECT_FALSE(label->IsBold());
+    EXPECT_EQ(label->PaintFont().GetWeight(), wxFONTWEIGHT_NORMAL);
+    label->SetBold(true);
+    label->SetLabelText("A & B, a long description that will not fit");
+    EXPECT_TRUE(label->IsBold());
+    EXPECT_EQ(label->PaintFont().GetWeight(), wxFONTWEIGHT_BOLD);
+    EXPECT_EQ(label->GetLabelText(), "A & B, a long description that will not fit");
+    EXPECT_EQ(label->GetSize(), wxSize(60, 20)) << "a long text is cut, not wrapped or grown";
+    EXPECT_EQ(SkinOrigin(label), wxPoint(350, 130));
+}
+
+TEST_F(ControlsTest, ControlLookByClass)
+{
+    auto* page = new wxPanel(m_frame);
+    struct Case {
+        wxWindow* control;
+        CtlLook look;
+    } cases[] = {
+        {new wxStaticText(page, 1, "a"), CtlLook::Transparent},
+        {new CTransStatic(page, 2, "b", wxDefaultPosition, wxDefaultSize), CtlLook::Transparent},
+        {new wxButton(page, 3, "c"), CtlLook::ButtonSurround},
+        {new wxCheckBox(page, 4, "d"), CtlLook::ButtonSurround},
+        {new wxTextCtrl(page, 5, "e"), CtlLook::Default},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ControlLook(c.control), c.look) << c.control->GetClassInfo()->GetClassName();
+    cases[3].control->SetBackgroundColour(*wxRED);
+    cases[4].control->SetBackgroundColour(*wxRED);
+    PageCtlColor(page);
+    EXPECT_FALSE(cases[3].control->UseBgCol()) << "check box shows the skin again";
+    EXPECT_TRUE(cases[4].control->UseBgCol()) << "edit fields keep their colours";
+    EXPECT_EQ(ButtonSurroundColour(), wxColour(234, 243, 250));
+}
+
+} // namespace

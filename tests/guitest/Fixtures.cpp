@@ -1,0 +1,76 @@
+#include "tests/guitest/Fixtures.h"
+
+#include "text/LangText.h"
+
+#include <wx/dcclient.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace guitest {
+
+wxColour PatternPixel(int x, int y)
+{
+    return wxColour(static_cast<unsigned char>(x * 7 + y * 3), static_cast<unsigned char>(y * 5 + x),
+                    static_cast<unsigned char>((x ^ y) * 11));
+}
+
+std::unique_ptr<CSkinImage> MakePatternSkin()
+{
+    wxImage image(798, 527);
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            const wxColour c = PatternPixel(x, y);
+            image.SetRGB(x, y, c.Red(), c.Green(), c.Blue());
+        }
+    }
+    auto skin = std::make_unique<CSkinImage>();
+    skin->Attach(wxBitmap(image));
+    return skin;
+}
+
+void WriteLanguageFile(const std::string& dir, const std::string& section,
+                       const std::map<std::string, std::string>& texts)
+{
+    std::ofstream out(dir + "languiu.ini", std::ios::trunc);
+    out << "[LANGUAGE]\nCURRENT=" << section << "\n\n[" << section << "]\n";
+    for (const auto& [key, text] : texts)
+        out << key << "=" << text << "\n";
+    out.close();
+    ::setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1);
+    g_szLangFile = u"languiu.ini";
+}
+
+void UseRealLanguageFile(const std::string& dir, const std::string& section)
+{
+    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string patched =
+        std::regex_replace(text.str(), std::regex("CURRENT=[^\r\n]*"), "CURRENT=" + section,
+                           std::regex_constants::format_first_only);
+    std::ofstream out(dir + "languiu.ini", std::ios::trunc);
+    out << patched;
+    out.close();
+    ::setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1);
+    g_szLangFile = u"languiu.ini";
+}
+
+wxFrame* MakeSkinnedFrame()
+{
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "test", wxPoint(0, 0), wxDefaultSize,
+                              wxCAPTION | wxCLOSE_BOX);
+    frame->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS).FaceName("DejaVu Sans Condensed"));
+    frame->SetClientSize(798, 527);
+    frame->SetBackgroundStyle(wxBG_STYLE_PAINT);
+    frame->Bind(wxEVT_PAINT, [frame](wxPaintEvent&) {
+        wxPaintDC dc(frame);
+        if (CSkinImage* skin = AppSkin())
+            skin->Blit(dc, 0, 0, skin->GetWidth(), skin->GetHeight(), 0, 0);
+    });
+    return frame;
+}
+
+} // namespace guitest

@@ -1,0 +1,31 @@
+// Shared pieces of the controls' and pages' GUI tests.
+#pragma once
+
+#include "controls/SkinImage.h"
+
+#include <wx/frame.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace guitest {
+
+// A skin whose every pixel differs from its neighbours' (so an offset by one
+// pixel shows), at the skin's size 798 x 527.
+std::unique_ptr<CSkinImage> MakePatternSkin();
+wxColour PatternPixel(int x, int y);
+
+// Writes dir + "languiu.ini" with [LANGUAGE] CURRENT=<section> and the given
+// texts, points SPINDLE_PROGRAM_DIR at dir and the catalogue at the file.
+void WriteLanguageFile(const std::string& dir, const std::string& section,
+                       const std::map<std::string, std::string>& texts);
+// Copies the real language file of the source tree into dir with CURRENT set
+// to section, and points the catalogue at it.
+void UseRealLanguageFile(const std::string& dir, const std::string& section);
+
+// A frame shaped like the main window: the agreed font, a 798 x 527 client
+// area painted with the application skin.
+wxFrame* MakeSkinnedFrame();
+
+} // namespace guitest
