@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -265,10 +266,14 @@ TEST_F(IsoBuild, AbortStopsPromptlyRemovesThePartialFileAndRefusesASecondBuild) 
     std::condition_variable started;
     bool running = false;
     watch.onProgress = [&](float p) {
-        if (p >= 1.0f) {
-            std::lock_guard lock(m);
-            running = true;
-            started.notify_all();
+        if (p >= 1.0f && !running) {
+            {
+                std::lock_guard lock(m);
+                running = true;
+                started.notify_all();
+            }
+            // Hold the build here a moment, so the stop surely comes first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
     };
     ASSERT_EQ(engine::BuildISO(image16.c_str()), 0);
