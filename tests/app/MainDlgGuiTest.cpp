@@ -19,6 +19,7 @@
 #include <wx/control.h>
 #include <wx/dcmemory.h>
 #include <wx/listctrl.h>
+#include <wx/timer.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -240,6 +241,30 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
                               "ID_MAIN_BTN_UNMOUNT", "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(dlg.m_pToolbar->GetCaption(i).utf8_string(), TestText(captions[i]));
+}
+
+TEST_F(MainDlgTest, CloseBoxAndEscapeEndTheModalRunWithoutAQuestion) {
+    for (bool escape : {false, true}) {
+        CMainDlg& dlg = Open();
+        wxTimer safety; // ends a run that would otherwise hang the test
+        safety.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { dlg.EndModal(999); });
+        safety.StartOnce(5000);
+        dlg.CallAfter([&dlg, escape] {
+            if (escape) {
+                wxKeyEvent key(wxEVT_CHAR_HOOK);
+                key.m_keyCode = WXK_ESCAPE;
+                key.SetEventObject(&dlg);
+                dlg.ProcessWindowEvent(key);
+            } else {
+                dlg.Close(); // what the close box does
+            }
+        });
+        EXPECT_EQ(dlg.ShowModal(), wxID_CANCEL) << (escape ? "Escape" : "close box");
+        EXPECT_TRUE(guitest::ShownBoxes().empty());
+        dlg.Destroy();
+        m_dlg = nullptr;
+        guitest::Yield(1);
+    }
 }
 
 TEST_F(MainDlgTest, LongTitleIsCutTo199Characters) {
