@@ -20,6 +20,18 @@ void GetLangTextBuf(std::u16string_view key, char16_t* buffer) {
     reader.ReadString(section, key, g_szLangFile, buffer);
 }
 
+void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size) {
+    if (size == 0)
+        return;
+    char16_t text[kLangTextBufferSize];
+    GetLangTextBuf(key, text);
+    std::size_t n = std::min(port::U16Length(text, kLangTextBufferSize), size - 1);
+    if (n > 0 && n < port::U16Length(text, kLangTextBufferSize) && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF)
+        --n;
+    std::copy_n(text, n, buffer);
+    buffer[n] = 0;
+}
+
 std::u16string& GetLangText(std::u16string_view key, std::u16string& str) {
     char16_t text[kLangTextBufferSize];
     GetLangTextBuf(key, text);

@@ -3,6 +3,7 @@
 // LangTextUi.h.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,3 +18,7 @@ std::u16string& GetLangText(std::u16string_view key, std::u16string& str);
 
 // The same lookup into a caller's buffer of 255 code units (text + terminator).
 void GetLangTextBuf(std::u16string_view key, char16_t* buffer);
+
+// The same into a buffer of `size` code units (size >= 1): the text is cut to
+// size - 1 units (never in the middle of a surrogate pair) and terminated.
+void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size);

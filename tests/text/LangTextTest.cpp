@@ -136,6 +136,14 @@ TEST_F(LangFileTest, BufferLookupWritesAtMost255Units) {
     EXPECT_EQ(std::u16string(buffer, 254), std::u16string(254, u'a'));
     EXPECT_EQ(buffer[254], 0);
     EXPECT_EQ(buffer[255], u'#'); // nothing written past the 255 units
+
+    // A smaller caller buffer gets a shorter text, never an overflow.
+    std::fill(std::begin(buffer), std::end(buffer), u'#');
+    GetLangTextBuf(u"K", buffer, 10);
+    EXPECT_EQ(std::u16string(buffer), std::u16string(9, u'a'));
+    EXPECT_EQ(buffer[10], u'#');
+    GetLangTextBuf(u"K", buffer, 1);
+    EXPECT_EQ(buffer[0], 0);
 }
 
 TEST_F(LangFileTest, ReadsUtf16LittleEndianFiles) {
