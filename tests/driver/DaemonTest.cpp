@@ -371,3 +371,43 @@ TEST_F(DaemonTest, WithoutFuseTheDriverSaysSoAndFails) {
     EXPECT_EQ(rc, 3);
     EXPECT_NE(ReadFile(err).find("FUSE is not available"), std::string::npos) << ReadFile(err);
 }
+
+TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
+    // 4.5 GiB: two extents (the first one ends at 0xFFFFF800). Random marks
+    // near the start, across the end of the first extent, at 4 GiB and at
+    // the very end; zeros elsewhere, so the image stays sparse.
+    GeneratedFile huge;
+    huge.name = "huge file.bin";
+    huge.size = (9ull << 29) + 12345;
+    for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0xFFFFF800} - 5000, std::uint64_t{1} << 32, huge.size - 7000})
+        huge.marks.emplace_back(at, RandomBytes(10000, static_cast<std::uint32_t>(at)));
+    std::string iso = tmp.path() + "/big.iso";
+    ASSERT_TRUE(BuildIsoWithGeneratedFile(huge, iso));
+    StartDaemon();
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+
+    std::string path = drives + "/K/huge file.bin";
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), huge.size);
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    // 1 MiB windows around every mark, crossing the extent boundary, and
+    // reads that run past the end.
+    for (const auto& [at, data] : huge.marks) {
+        std::uint64_t from = at > (1 << 19) ? at - (1 << 19) : 0;
+        std::string want = huge.Bytes(from, 1 << 20);
+        std::string got(1 << 20, '\1');
+        ssize_t n = pread(fd, got.data(), got.size(), static_cast<off_t>(from));
+        ASSERT_EQ(n, static_cast<ssize_t>(want.size())) << at;
+        got.resize(want.size());
+        size_t diff = 0;
+        while (diff < want.size() && want[diff] == got[diff])
+            ++diff;
+        EXPECT_EQ(diff, want.size()) << "data differs at offset " << from + diff << " near mark " << at;
+    }
+    char c;
+    EXPECT_EQ(pread(fd, &c, 1, static_cast<off_t>(huge.size)), 0);
+    close(fd);
+}

@@ -136,3 +136,31 @@ TEST(ImageFile, TruncatedImageReadsGiveAnErrorNotGarbage) {
     EXPECT_TRUE(cut->MapRead(*node, 4 << 20, 10, pieces));
     EXPECT_TRUE(pieces.empty());
 }
+
+TEST(ImageFile, AFileOverFourGiBIsSeveralExtentsReadInOrder) {
+    TempDir tmp;
+    GeneratedFile huge;
+    huge.name = "huge.bin";
+    huge.size = (1ull << 32) + (3 << 20);
+    huge.marks.emplace_back(0xFFFFF800ull - 3000, RandomBytes(6000, 1));
+    std::string iso = tmp.path() + "/big.iso";
+    ASSERT_TRUE(BuildIsoWithGeneratedFile(huge, iso));
+    std::shared_ptr<ImageFile> img;
+    ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+    auto node = img->FindPath("huge.bin");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(img->node(*node).size, huge.size);
+    EXPECT_EQ(img->node(*node).extentCount, 2u);
+    std::vector<ReadPiece> pieces;
+    ASSERT_TRUE(img->MapRead(*node, 0xFFFFF800ull - 3000, 6000, pieces));
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].size, 3000u);
+    EXPECT_EQ(pieces[1].size, 3000u);
+    std::string got;
+    for (const auto& p : pieces) {
+        std::string buf(p.size, '\0');
+        ASSERT_EQ(pread(img->fd(), buf.data(), p.size, static_cast<off_t>(p.offset)), static_cast<ssize_t>(p.size));
+        got += buf;
+    }
+    EXPECT_EQ(got, huge.marks[0].second);
+}

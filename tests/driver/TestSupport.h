@@ -37,6 +37,21 @@ const char* ToolName(IsoTool t);
 // tool failed.
 bool BuildIso(IsoTool tool, const std::string& srcDir, const std::string& iso);
 
+// A file made up on the fly for an image built by libisofs: zeros, with
+// `marks` (offset, bytes) written over them. Lets a test put a file of
+// several GiB in an image without reading or storing its data.
+struct GeneratedFile {
+    std::string name;
+    std::uint64_t size = 0;
+    std::vector<std::pair<std::uint64_t, std::string>> marks;
+    // The bytes at [off, off + n) (cut at the end of the file).
+    std::string Bytes(std::uint64_t off, std::size_t n) const;
+};
+
+// Builds an ISO level 3 image (Rock Ridge, Joliet) holding the generated
+// file; the image file is sparse where its data are zeros.
+bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso);
+
 // Runs a shell command quietly; true on exit status 0.
 bool Shell(const std::string& cmd);
 
