@@ -6,7 +6,9 @@
 #include "port/LastError.h"
 #include "port/Utf.h"
 
+#include <chrono>
 #include <climits>
+#include <thread>
 
 namespace vdrive {
 
@@ -15,6 +17,8 @@ using namespace port;
 namespace {
 
 constexpr std::uint32_t kTargetBuffer = 260;
+constexpr int kDismountAttempts = 6;
+constexpr auto kDismountRetryDelay = std::chrono::milliseconds(25);
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
 constexpr std::u16string_view kNtUncPrefix = u"\\??\\UNC\\";
 
@@ -266,20 +270,29 @@ DismountResult DismountDrive(char16_t letter) {
         }
         return result;
     }
-    std::uint32_t returned = 0;
-    if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_CLOSE_FILE, nullptr, 0, nullptr, 0,
-                         &returned, nullptr)) {
+    // A file closed just before may still count as open for a moment: the
+    // file system hears of the close after close() has returned. So a
+    // refused dismount is tried again a few times before it is reported.
+    for (int attempt = 1;; ++attempt) {
+        std::uint32_t returned = 0;
+        if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_CLOSE_FILE, nullptr, 0, nullptr, 0,
+                             &returned, nullptr)) {
+            result.error = GetLastError();
+            return result;
+        }
+        // The driver keeps the image while a file of the drive is open, and
+        // refuses here; the drive then goes on working.
+        if (DeviceIoControl(drive.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
+                            &returned, nullptr))
+            break;
         result.error = GetLastError();
-        return result;
+        if (result.error != ERROR_BUSY || attempt == kDismountAttempts) {
+            result.driveInUse = true;
+            return result;
+        }
+        std::this_thread::sleep_for(kDismountRetryDelay);
     }
-    // The driver keeps the image while a file of the drive is open, and
-    // refuses here; the drive then goes on working.
-    if (!DeviceIoControl(drive.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned,
-                         nullptr)) {
-        result.error = GetLastError();
-        result.driveInUse = true;
-        return result;
-    }
+    result.error = ERROR_SUCCESS;
     drive.reset();
     std::u16string name = DosName(letter);
     bool removed = device.empty() ? DefineDosDeviceW(DDD_REMOVE_DEFINITION, name.c_str(), nullptr)
