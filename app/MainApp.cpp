@@ -14,6 +14,7 @@
 
 #include <wx/dialog.h>
 #include <wx/filename.h>
+#include <wx/toplevel.h>
 #include <wx/image.h>
 #include <wx/utils.h>
 
@@ -71,9 +72,23 @@ void CMainApp::LoadSkin() {
 
 void CMainApp::OnEndSignal(int) {
     // Runs on the GUI thread, from the event loop, not in the signal context.
-    auto* dialog = wxDynamicCast(wxTheApp->GetTopWindow(), wxDialog);
-    if (dialog && dialog->IsModal())
-        dialog->EndModal(wxID_CANCEL);
+    EndModalDialogs();
+}
+
+void CMainApp::EndModalDialogs() {
+    // Ends the innermost modal dialog (a message box may be open over the
+    // main window); once its loop has returned, the next one, until the main
+    // window's run ends and its shutdown runs. One at a time: ending an outer
+    // loop while an inner one runs would end the inner one instead.
+    wxDialog* innermost = nullptr;
+    for (wxWindow* window : wxTopLevelWindows)
+        if (auto* dialog = wxDynamicCast(window, wxDialog); dialog && dialog->IsModal())
+            innermost = dialog;
+    if (!innermost)
+        return;
+    innermost->EndModal(wxID_CANCEL);
+    if (innermost != wxTheApp->GetTopWindow())
+        wxTheApp->CallAfter(&CMainApp::EndModalDialogs);
 }
 
 void CMainApp::OnProcessEvent(float, void*) {

@@ -26,6 +26,7 @@ public:
 private:
     void LoadSkin();
     static void OnEndSignal(int signal);
+    static void EndModalDialogs();
 
     // Held to the end of the process so the name stays taken while it runs.
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;

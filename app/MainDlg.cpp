@@ -29,6 +29,22 @@ namespace {
 constexpr int kSkinWidth = 798;
 constexpr int kSkinHeight = 527;
 
+// Creates a page hidden; a page whose layout could not be loaded (a broken
+// installation) is left out rather than used half made.
+template <class Page>
+Page* MakePage(wxWindow* parent) {
+    auto* page = new Page();
+    if (page->Create(parent)) {
+        page->Hide();
+        return page;
+    }
+    if (page->GetHandle())
+        page->Destroy();
+    else
+        delete page;
+    return nullptr;
+}
+
 } // namespace
 
 // clang-format off
@@ -130,21 +146,11 @@ void CMainDlg::SetIcons() {
 void CMainDlg::CreatePages() {
     // Created once, in this order, each hidden until shown; they keep their
     // state while another page is shown.
-    m_pCreateDlg = new CCreateDlg();
-    m_pCreateDlg->Create(this);
-    m_pCreateDlg->Hide();
-    m_pImFilesDlg = new CImFilesDlg();
-    m_pImFilesDlg->Create(this);
-    m_pImFilesDlg->Hide();
-    m_pMountDlg = new CMountDlg();
-    m_pMountDlg->Create(this);
-    m_pMountDlg->Hide();
-    m_pUnmountDlg = new CUnmountDlg();
-    m_pUnmountDlg->Create(this);
-    m_pUnmountDlg->Hide();
-    m_pBurnDlg = new CBurnDlg();
-    m_pBurnDlg->Create(this);
-    m_pBurnDlg->Hide();
+    m_pCreateDlg = MakePage<CCreateDlg>(this);
+    m_pImFilesDlg = MakePage<CImFilesDlg>(this);
+    m_pMountDlg = MakePage<CMountDlg>(this);
+    m_pUnmountDlg = MakePage<CUnmountDlg>(this);
+    m_pBurnDlg = MakePage<CBurnDlg>(this);
 }
 
 wxWindow* CMainDlg::Page(int pageId) const {

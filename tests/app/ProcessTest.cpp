@@ -36,9 +36,11 @@ protected:
         fs::remove_all(m_dir);
     }
 
-    pid_t Launch() {
+    pid_t Launch(const char* programDir = nullptr) {
         pid_t pid = fork();
         if (pid == 0) {
+            if (programDir)
+                setenv("SPINDLE_PROGRAM_DIR", programDir, 1);
             execl(SPINDLE_BINARY, SPINDLE_BINARY, static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -106,6 +108,17 @@ TEST_F(ProcessTest, SecondInstanceEndsAtOnceAndAFreshStartWorksAfterTheFirst) {
     EXPECT_EQ(WaitExit(third, 0ms), -1);
     kill(third, SIGTERM);
     EXPECT_EQ(WaitExit(third, 15s), 0);
+}
+
+TEST_F(ProcessTest, StartsWithoutLanguageFileLayoutsOrPictures) {
+    // A broken installation still gives a window that closes cleanly. With no
+    // language file the title is empty, so look for any new top-level window.
+    fs::create_directories(m_dir / "empty");
+    pid_t pid = Launch((m_dir / "empty").c_str());
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid, 15s), 0);
 }
 
 } // namespace
