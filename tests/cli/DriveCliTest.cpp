@@ -26,9 +26,9 @@ std::string Slurp(const std::string& path) {
     return ss.str();
 }
 
-Result Cli(const TempEnv& env, const std::string& args) {
+Result Cli(const TempEnv& env, const std::string& args, const std::string& prefix = "") {
     std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
-    std::string cmd = std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
+    std::string cmd = prefix + std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -127,4 +127,10 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     EXPECT_EQ(Cli(env, "dismount D").status, 0);
     EXPECT_EQ(Cli(env, "list").out, "");
     EXPECT_FALSE(fs::exists(folder));
+
+    // A relative image path is completed against the working directory.
+    r = Cli(env, "mount disc.iso e", "cd '" + env.root() + "' && ");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Cli(env, "list").out.substr(0, 4 + iso.size()), "E:\t" + iso + "\t");
+    EXPECT_EQ(Cli(env, "dismount E:").status, 0);
 }

@@ -175,12 +175,17 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     TempEnv env;
     env.EmptyTable();
     MakeTree(env);
-    std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
+    // An image whose own name is not ASCII travels through the records and
+    // comes back from the query unchanged.
+    std::string iso = MakeIso(env, "genisoimage -quiet", "Scheibe \xc3\xbc \xe6\x97\xa5.iso");
     ASSERT_FALSE(iso.empty());
     DriverProcess driver(env.runtime());
     ASSERT_TRUE(driver.ready());
     port::ErrorCode error = 0;
     ASSERT_TRUE(MountImage(u'K', Request(iso), error));
+    auto info = QueryMountedImage(u'K');
+    ASSERT_TRUE(info);
+    EXPECT_EQ(port::ToUtf8(FromNtPath(info->imageName)), iso);
 
     struct Case { char16_t letter; std::string path; port::ErrorCode error; };
     const Case cases[] = {
