@@ -71,6 +71,12 @@ bool ResolveRuntime(std::string& runtime) {
 }
 
 int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
+    // A driver answering on the socket is running, even if its lock file
+    // was deleted under it.
+    if (DriverStatus() == 0) {
+        Fail("another spindle-driver is already running for " + runtime);
+        return kExitAlreadyRunning;
+    }
     const std::string lockPath = runtime + "/driver.lock";
     int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {

@@ -77,9 +77,10 @@ std::vector<std::pair<char, std::uint32_t>> DeviceTable::Drives() const {
     return out;
 }
 
-bool DeviceTable::TryRemove(const std::shared_ptr<Mount>& m) {
+bool DeviceTable::TryRemove(const std::shared_ptr<Mount>& m, std::chrono::milliseconds grace) {
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_released.wait_for(lock, grace, [&] { return m->openFiles.load() == 0; });
         auto it = m_bySerial.find(m->serial);
         if (it == m_bySerial.end())
             return true;
@@ -101,6 +102,19 @@ std::shared_ptr<Mount> DeviceTable::AcquireFile(std::uint32_t serial) {
         return nullptr;
     it->second->openFiles.fetch_add(1);
     return it->second;
+}
+
+void DeviceTable::ReleaseFile(Mount& m) {
+    {
+        std::lock_guard lock(m_mutex);
+        m.openFiles.fetch_sub(1);
+    }
+    m_released.notify_all();
+}
+
+bool DeviceTable::WaitUntilUnused(Mount& m, std::chrono::milliseconds grace) {
+    std::unique_lock lock(m_mutex);
+    return m_released.wait_for(lock, grace, [&] { return m.openFiles.load() == 0; });
 }
 
 void DeviceTable::Notify(char letter) {

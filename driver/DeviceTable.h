@@ -12,6 +12,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -55,19 +57,25 @@ public:
     std::vector<std::pair<char, std::uint32_t>> Drives() const;
 
     // Removes the mount from its device unless a file of it is open. True
-    // when it is gone afterwards (also when it was gone already).
-    bool TryRemove(const std::shared_ptr<Mount>& m);
+    // when it is gone afterwards (also when it was gone already). The kernel
+    // reports a closed file a moment after close() returns, so a caller may
+    // give open files `grace` to go before the answer is no.
+    bool TryRemove(const std::shared_ptr<Mount>& m,
+                   std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
     // A file of mount `serial` is opened: counts it and returns the mount, or
     // nothing when the mount is gone. Counting happens under the same lock as
     // TryRemove's check, so a removal never races an open.
     std::shared_ptr<Mount> AcquireFile(std::uint32_t serial);
-    static void ReleaseFile(Mount& m) { m.openFiles.fetch_sub(1); }
+    void ReleaseFile(Mount& m);
+    // Waits up to `grace` for the mount to have no open file; true if so.
+    bool WaitUntilUnused(Mount& m, std::chrono::milliseconds grace);
 
 private:
     void Notify(char letter);
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_released;
     std::array<std::shared_ptr<Mount>, 2 * kDeviceCount> m_devices;
     std::map<std::uint32_t, std::shared_ptr<Mount>> m_bySerial;
     std::uint32_t m_nextSerial = 1;

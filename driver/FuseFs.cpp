@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -33,6 +34,8 @@ bool g_verbose = false;
 // Owner shown for every file: whoever runs the driver.
 const uid_t g_uid = getuid();
 const gid_t g_gid = getgid();
+// The drives folder is as old as the driver.
+const time_t g_started = time(nullptr);
 
 void LogToStderr(enum fuse_log_level level, const char* fmt, va_list ap) {
     if (g_verbose || level <= FUSE_LOG_CRIT)
@@ -71,6 +74,7 @@ void FillRootAttr(struct stat& st) {
     st.st_uid = g_uid;
     st.st_gid = g_gid;
     st.st_blksize = kBlockSize;
+    st.st_mtim.tv_sec = st.st_ctim.tv_sec = st.st_atim.tv_sec = g_started;
 }
 
 void FillAttr(const Mount& m, std::uint32_t index, struct stat& st) {
@@ -291,7 +295,7 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
         return (void)fuse_reply_err(req, ENOENT);
     std::uint32_t index = low - 1;
     if (index >= m->image->nodeCount() || m->image->node(index).kind != NodeKind::File) {
-        DeviceTable::ReleaseFile(*m);
+        Table(req).ReleaseFile(*m);
         return (void)fuse_reply_err(req, index < m->image->nodeCount() ? EISDIR : ENOENT);
     }
     fi->fh = reinterpret_cast<std::uint64_t>(new OpenFile{std::move(m), index});
@@ -300,14 +304,14 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
     if (fuse_reply_open(req, fi) != 0) {
         // The opener went away: the kernel will send no release.
         auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-        DeviceTable::ReleaseFile(*of->mount);
+        Table(req).ReleaseFile(*of->mount);
         delete of;
     }
 }
 
 void OpRelease(fuse_req_t req, fuse_ino_t, struct fuse_file_info* fi) {
     auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-    DeviceTable::ReleaseFile(*of->mount);
+    Table(req).ReleaseFile(*of->mount);
     delete of;
     fuse_reply_err(req, 0);
 }

@@ -3,9 +3,19 @@
 #include "port/DriverWire.h"
 #include "vdrive/FileDiskRecords.h"
 
+#include <chrono>
+
 namespace driver {
 
 using namespace port;
+
+namespace {
+
+// How long a dismount waits for files closed just before it: the kernel
+// reports a close a moment after the program's close() returned.
+constexpr std::chrono::milliseconds kCloseGrace(500);
+
+} // namespace
 
 Session::~Session() {
     if (m_pendingClose)
@@ -84,10 +94,10 @@ ErrorCode Session::CloseFile() {
 ErrorCode Session::DismountVolume() {
     if (auto pending = std::move(m_pendingClose)) {
         m_pendingClose.reset();
-        return m_table.TryRemove(pending) ? ERROR_SUCCESS : ERROR_BUSY;
+        return m_table.TryRemove(pending, kCloseGrace) ? ERROR_SUCCESS : ERROR_BUSY;
     }
     auto m = m_table.Loaded(m_device);
-    if (m && m->openFiles.load() > 0)
+    if (m && !m_table.WaitUntilUnused(*m, kCloseGrace))
         return ERROR_BUSY;
     return ERROR_SUCCESS;
 }

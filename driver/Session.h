@@ -15,6 +15,8 @@
 //    with ERROR_BUSY while a file is open, else succeeds.
 //  - A connection that ends with a close pending completes it when no file
 //    is open by then, else cancels it.
+// The kernel reports a closed file a moment after close() returned, so the
+// dismount gives files half a second to go before it answers ERROR_BUSY.
 #pragma once
 
 #include "driver/DeviceTable.h"

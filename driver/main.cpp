@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     driver::DaemonOptions opts;
     bool status = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--daemon") || !std::strcmp(argv[i], "-d")) {
+        if (!std::strcmp(argv[i], "--daemon")) {
             opts.daemon = true;
         } else if (!std::strcmp(argv[i], "--status")) {
             status = true;

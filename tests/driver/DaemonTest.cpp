@@ -185,7 +185,13 @@ TEST_F(DaemonTest, OneDriverPerRuntimeFolderAndAStatusAnswer) {
     EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE)), 2);
     EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --daemon"), 2);
     EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --bogus"), 1);
+    // Even with its lock file gone, a running driver is not pushed aside.
+    std::string pid = ReadFile(runtime + "/driver.lock");
+    ASSERT_EQ(unlink((runtime + "/driver.lock").c_str()), 0);
+    EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE)), 2);
+    WriteFile(runtime + "/driver.lock", pid);
     // The first one is untouched.
+    EXPECT_TRUE(Mounted(drives));
     Client c(socketPath, kCd0, u'K');
     EXPECT_EQ(c.hello(), ERROR_SUCCESS);
 }

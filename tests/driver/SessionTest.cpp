@@ -190,7 +190,7 @@ TEST_F(SessionTest, CloseWhileAFileIsOpenKeepsTheDriveWorking) {
     EXPECT_TRUE(table.ByLetter('K'));
 
     // The file closes; the retry goes through.
-    DeviceTable::ReleaseFile(*reader);
+    table.ReleaseFile(*reader);
     reader.reset();
     EXPECT_EQ(k.Close(), ERROR_SUCCESS);
     EXPECT_EQ(k.Dismount(), ERROR_SUCCESS);
@@ -205,7 +205,7 @@ TEST_F(SessionTest, PendingCloseCompletesWhenTheConnectionEndsAfterTheFileClosed
     {
         Conn closer(table, kCd0, u'K');
         EXPECT_EQ(closer.Close(), ERROR_SUCCESS);
-        DeviceTable::ReleaseFile(*reader);
+        table.ReleaseFile(*reader);
     }
     EXPECT_FALSE(table.ByLetter('K'));
     // The stale mount can no longer be opened, and a new image on the same
