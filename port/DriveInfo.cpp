@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace port {
@@ -28,7 +29,12 @@ enum class Target { None, FileDiskCd, FileDisk, Device, File, Directory, Missing
 struct Resolved {
     Target kind = Target::None;
     std::string path; // host path for Device, File, Directory
+    bool block = false;   // a Device that is a block device
+    bool optical = false; // ... and an optical drive
 };
+
+// Block major of SCSI CD-ROM drives (/dev/srN).
+constexpr unsigned kOpticalMajor = 11;
 
 constexpr std::string_view kCdPrefix = "\\Device\\FileDisk\\FileDiskCd";
 constexpr std::string_view kDiskPrefix = "\\Device\\FileDisk\\";
@@ -54,8 +60,11 @@ Resolved Resolve(char16_t letter) {
         r.kind = target.starts_with("stdio:") ? Target::File : Target::Missing;
     else if (S_ISDIR(st.st_mode))
         r.kind = Target::Directory;
-    else if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))
+    else if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
         r.kind = Target::Device;
+        r.block = S_ISBLK(st.st_mode);
+        r.optical = r.block && major(st.st_rdev) == kOpticalMajor;
+    }
     else
         r.kind = Target::File;
     return r;
@@ -197,9 +206,10 @@ char16_t DriveLetterOfRoot(const char16_t* root) {
 }
 
 std::uint32_t GetDriveTypeW(const char16_t* rootPathName) {
-    switch (Resolve(DriveLetterOfRoot(rootPathName)).kind) {
+    Resolved r = Resolve(DriveLetterOfRoot(rootPathName));
+    switch (r.kind) {
+    case Target::Device: return r.optical ? DRIVE_CDROM : r.block ? DRIVE_FIXED : DRIVE_UNKNOWN;
     case Target::FileDiskCd:
-    case Target::Device: // only optical drives are seeded as devices
     case Target::File: return DRIVE_CDROM;
     case Target::FileDisk:
     case Target::Directory: return DRIVE_FIXED;

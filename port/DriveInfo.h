@@ -5,6 +5,7 @@
 //   \Device\FileDisk\...Cd<n>  CD-ROM    from the image the driver holds
 //   \Device\FileDisk\...<n>    fixed     from the image the driver holds
 //   /dev/srN                   CD-ROM    from the medium
+//   another block device       fixed     from the medium
 //   stdio:PATH, a file         CD-ROM    from the file
 //   a directory                fixed     empty / the file system's size
 //   undefined                  no root   fails

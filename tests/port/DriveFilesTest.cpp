@@ -117,11 +117,13 @@ TEST(DriveInfo, TypesLabelsAndSizesFollowTheTarget) {
     PushDosDevice("R:", "stdio:" + iso);
     PushDosDevice("K:", "\\Device\\FileDisk\\FileDiskCd4");
     PushDosDevice("L:", "\\Device\\FileDisk\\FileDisk4");
+    PushDosDevice("N:", "/dev/null"); // a device that is no disk at all
 
     struct Case { const char16_t* root; std::uint32_t type; };
     const Case cases[] = {
         {u"C:\\", DRIVE_FIXED}, {u"r:", DRIVE_CDROM},   {u"K:/", DRIVE_CDROM},
         {u"L:\\", DRIVE_FIXED}, {u"Q:\\", DRIVE_NO_ROOT_DIR}, {u"C:\\x", DRIVE_NO_ROOT_DIR},
+        {u"N:\\", DRIVE_UNKNOWN},
     };
     for (const Case& c : cases)
         EXPECT_EQ(GetDriveTypeW(c.root), c.type) << std::string(c.root, c.root + 2);
