@@ -8,6 +8,7 @@
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/arrstr.h>
 
 bool PageEraseBkgnd(wxDC* pDC)
 {
@@ -97,21 +98,50 @@ void CTransStatic::SetLabel(const wxString& label)
 
 wxFont CTransStatic::PaintFont() const
 {
-    // A 10 px character cell; DejaVu's cell is about 1.16 em, so a 9 px em.
-    wxFont font(wxFontInfo(wxSize(0, 9))
-                    .Family(wxFONTFAMILY_SWISS)
-                    .FaceName(GetFont().IsOk() ? GetFont().GetFaceName() : wxString())
-                    .Weight(m_bBold ? wxFONTWEIGHT_BOLD : wxFONTWEIGHT_NORMAL));
+    // The layouts ask for a 10 px cell of the classic bitmap Swiss face, whose
+    // smallest size is the 8 pt of the rest of the page: the page's font.
+    wxFont font = GetFont();
+    font.SetWeight(m_bBold ? wxFONTWEIGHT_BOLD : wxFONTWEIGHT_NORMAL);
     return font;
+}
+
+std::vector<wxString> CTransStatic::Lines(int width) const
+{
+    wxClientDC dc(const_cast<CTransStatic*>(this));
+    dc.SetFont(PaintFont());
+    wxString text = GetLabelText();
+    text.Replace("\n", " ");
+    std::vector<wxString> lines;
+    wxString line;
+    for (const wxString& word : wxSplit(text, ' ', '\0')) {
+        const wxString candidate = line.empty() ? word : line + " " + word;
+        if (!line.empty() && dc.GetTextExtent(candidate).x > width) {
+            lines.push_back(line);
+            line = word;
+        } else {
+            line = candidate;
+        }
+    }
+    if (!line.empty() || lines.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+int CTransStatic::NeededHeight() const
+{
+    wxClientDC dc(const_cast<CTransStatic*>(this));
+    dc.SetFont(PaintFont());
+    return static_cast<int>(Lines(GetClientSize().x - 2).size()) * dc.GetCharHeight();
 }
 
 wxSize CTransStatic::DoGetBestSize() const
 {
     wxClientDC dc(const_cast<CTransStatic*>(this));
     dc.SetFont(PaintFont());
-    wxCoord w = 0, h = 0;
-    dc.GetTextExtent(GetLabelText(), &w, &h);
-    return wxSize(w + 2, h);
+    wxString text = GetLabelText();
+    text.Replace("\n", " ");
+    const wxSize extent = dc.GetTextExtent(text);
+    return wxSize(extent.x + 2, extent.y);
 }
 
 void CTransStatic::OnPaint(wxPaintEvent&)
@@ -121,9 +151,15 @@ void CTransStatic::OnPaint(wxPaintEvent&)
     dc.SetFont(PaintFont());
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(*wxBLACK);
-    wxString text = GetLabelText();
-    text.Replace("\n", " ");
-    dc.DrawText(text, 2, 0);
+    const int lineHeight = dc.GetCharHeight();
+    const int height = GetClientSize().y;
+    int y = 0;
+    for (const wxString& line : Lines(GetClientSize().x - 2)) {
+        dc.DrawText(line, 2, y);
+        y += lineHeight;
+        if (y + lineHeight > height)
+            break; // the rest does not fit: cut
+    }
 }
 
 CTransStatic* CTransStatic::Replace(wxWindow* parent, int id)

@@ -9,6 +9,8 @@
 #include <wx/dc.h>
 #include <wx/gdicmn.h>
 
+#include <vector>
+
 // Where every page lies in the main window's client area.
 inline constexpr int kPageLeft = 330;
 inline constexpr int kPageTop = 100;
@@ -45,9 +47,10 @@ wxColour ButtonSurroundColour();
 // button classes and leaves the other controls' default colours alone.
 void PageCtlColor(wxWindow* page);
 
-// A label that paints only its text, on one line at (2, 0), in a small Swiss
-// font, bold when asked, over whatever skin lies behind it. No wrapping, no
-// ellipsis: a long text is cut at the right edge.
+// A label that paints only its text at (2, 0), in its parent's font, bold
+// when asked, over whatever skin lies behind it. A text wider than the label
+// continues on the next line while lines fit the label's height; what still
+// does not fit is cut at the edges (no ellipsis).
 class CTransStatic : public wxControl {
 public:
     CTransStatic() = default;
@@ -60,8 +63,12 @@ public:
     bool IsBold() const { return m_bBold; }
     void SetLabel(const wxString& label) override;
 
-    // The font the label is painted with (its face, 10 px cell height).
+    // The font the label is painted with.
     wxFont PaintFont() const;
+    // The label's text broken into lines for a width in pixels.
+    std::vector<wxString> Lines(int width) const;
+    // Height in pixels the whole text needs at the label's width.
+    int NeededHeight() const;
 
     // Replaces the label `id` of parent (as loaded from a layout) with a
     // CTransStatic of the same rectangle and text. Returns it, or nullptr

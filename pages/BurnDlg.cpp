@@ -34,7 +34,6 @@ bool CBurnDlg::OnInitDialog()
                                {1015, "IDC_STATIC_BURNCD08"},
                                {1016, "IDC_STATIC_BURNCD09"},
                            });
-    WrapLabels(this);
     wxString text;
     if (m_editLabel)
         m_editLabel->ChangeValue(GetLangText("ID_DEFAULTLABEL", text));
@@ -50,5 +49,6 @@ bool CBurnDlg::OnInitDialog()
         m_editLabel->Disable();
     if (m_editImagePath)
         m_editImagePath->ChangeValue(m_strImagePath);
+    FitControls(this);
     return true;
 }

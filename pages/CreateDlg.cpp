@@ -37,12 +37,12 @@ bool CCreateDlg::OnInitDialog()
                                {1010, "IDC_STATIC_CREATE06"},
                                {1000, "IDC_STATIC_CREATE07"},
                            });
-    WrapLabels(this);
     if (m_progress)
         m_progress->SetRange(100);
     if (m_btnBuild)
         m_btnBuild->Enable();
     if (m_btnStop)
         m_btnStop->Disable();
+    FitControls(this);
     return true;
 }

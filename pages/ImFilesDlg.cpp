@@ -89,6 +89,7 @@ bool CImFilesDlg::OnInitDialog()
         m_treeFiles->SetImageList(&m_imageList);
         m_hRootItem = m_treeFiles->AddRoot(LabelRoundTrip(GetLangText("ID_ISO_VOLUME", text)), 1, 2);
         m_treeFiles->SetItemFont(m_hRootItem, GetFont());
+        m_treeFiles->Unselect(); // the root starts unselected
     }
     if (m_progressBuild)
         m_progressBuild->SetRange(100);
@@ -100,6 +101,7 @@ bool CImFilesDlg::OnInitDialog()
     }
     if (m_btnStop)
         m_btnStop->Disable();
+    FitControls(this);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "pages/Layouts.h"
 
+#include "controls/CompactStyle.h"
 #include "controls/PageLook.h"
 #include "port/Paths.h"
 
@@ -23,6 +24,7 @@ bool LoadLayouts(const std::string& dir)
 {
     if (g_bLoaded)
         return true;
+    ApplyCompactStyle();
     wxXmlResource* xrc = wxXmlResource::Get();
     xrc->InitAllHandlers();
     bool ok = true;

@@ -16,7 +16,8 @@ inline constexpr char kLayoutFiles[] = "IDD_FILES";     // files page
 
 // Loads every layout from port::ProgramDir() + "res/" (or from dir, which
 // ends in "/"). Call once before the main window is created; later calls do
-// nothing. False when a file is missing or unreadable.
+// nothing. Installs the compact control style first (CompactStyle.h).
+// False when a file is missing or unreadable.
 bool LoadLayouts();
 bool LoadLayouts(const std::string& dir);
 

@@ -32,10 +32,10 @@ bool CMountDlg::OnInitDialog()
                                {1032, "IDC_STATIC_MOUNT05"},
                                {1, "IDC_STATIC_MOUNT06"},
                            });
-    WrapLabels(this);
     if (m_editLabel)
         m_editLabel->Disable();
     if (m_chkOpen)
         m_chkOpen->SetValue(m_bOpenAfterMount != 0);
+    FitControls(this);
     return true;
 }

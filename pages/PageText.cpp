@@ -3,7 +3,12 @@
 #include "controls/PageLook.h"
 #include "text/LangTextUi.h"
 
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items)
 {
@@ -23,14 +28,27 @@ CTransStatic* SetDescription(wxWindow* page, int id, const char* key)
     return label;
 }
 
-void WrapLabels(wxWindow* page)
+void FitControls(wxWindow* page)
 {
     for (wxWindow* child : page->GetChildren()) {
-        auto* label = wxDynamicCast(child, wxStaticText);
-        if (!label)
+        if (auto* label = wxDynamicCast(child, wxStaticText)) {
+            if (label->GetBestSize().x > label->GetSize().x)
+                label->Wrap(label->GetSize().x);
+            label->InvalidateBestSize();
+        }
+        const bool fits = wxDynamicCast(child, wxStaticText) || wxDynamicCast(child, wxButton) ||
+                          wxDynamicCast(child, wxCheckBox) || wxDynamicCast(child, wxChoice) ||
+                          wxDynamicCast(child, wxComboBox) || wxDynamicCast(child, wxTextCtrl);
+        if (!fits)
             continue;
-        const int width = label->GetSize().x;
-        if (label->GetBestSize().x > width)
-            label->Wrap(width);
+        // Grow a control that is lower than the toolkit needs, about its
+        // middle, so it stays in line with its neighbours.
+        const wxSize best = child->GetBestSize();
+        wxRect rect = child->GetRect();
+        if (best.y > rect.height) {
+            rect.y -= (best.y - rect.height) / 2;
+            rect.height = best.y;
+            child->SetSize(rect);
+        }
     }
 }

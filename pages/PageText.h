@@ -19,6 +19,7 @@ void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items);
 // and makes it bold. nullptr when the page has no such control.
 CTransStatic* SetDescription(wxWindow* page, int id, const char* key);
 
-// Labels wrap at their width like the platform's static controls do: a
-// label whose text is wider than its rectangle is wrapped to that width.
-void WrapLabels(wxWindow* page);
+// Labels wrap at their width as the platform's static controls do, and a
+// control lower than the toolkit's minimum grows about its middle to that
+// minimum. Run after the texts are set.
+void FitControls(wxWindow* page);

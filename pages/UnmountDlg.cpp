@@ -44,6 +44,7 @@ bool CUnmountDlg::OnInitDialog()
         }
     }
     RefreshList();
+    FitControls(this);
     return true;
 }
 

@@ -211,7 +211,7 @@ TEST_F(ControlsTest, CustomizationDialogOpensOnDoubleClickAndResetRestoresTheBut
         EXPECT_EQ(toolbar->GetItem(i).idCommand, 16129 + i);
 }
 
-TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndStaysOnOneLine)
+TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndWrapsWithinItsRectangle)
 {
     auto* page = new wxPanel(m_frame, wxID_ANY, wxPoint(330, 100), wxSize(450, 410));
     auto* label = new CTransStatic(page, 1018, "x", wxPoint(20, 30), wxSize(60, 20));
@@ -222,7 +222,16 @@ TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndStaysOnOneLine)
     EXPECT_TRUE(label->IsBold());
     EXPECT_EQ(label->PaintFont().GetWeight(), wxFONTWEIGHT_BOLD);
     EXPECT_EQ(label->GetLabelText(), "A & B, a long description that will not fit");
-    EXPECT_EQ(label->GetSize(), wxSize(60, 20)) << "a long text is cut, not wrapped or grown";
+    EXPECT_EQ(label->GetSize(), wxSize(60, 20)) << "the label never grows";
+    const std::vector<wxString> lines = label->Lines(58);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_TRUE(lines[0].StartsWith("A & B,")) << lines[0];
+    EXPECT_EQ(wxJoin(wxArrayString(lines.size(), lines.data()), ' ', '\0'),
+              "A & B, a long description that will not fit")
+        << "wrapping loses no word";
+    EXPECT_GT(label->NeededHeight(), 20);
+    label->SetLabelText("short");
+    EXPECT_EQ(label->Lines(58), std::vector<wxString>{"short"});
     EXPECT_EQ(SkinOrigin(label), wxPoint(350, 130));
 }
 

@@ -65,6 +65,9 @@ wxFrame* MakeSkinnedFrame()
     frame->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS).FaceName("DejaVu Sans Condensed"));
     frame->SetClientSize(798, 527);
     frame->SetBackgroundStyle(wxBG_STYLE_PAINT);
+    // A second child, like the main window's hidden button, so the frame does
+    // not stretch a lone page over its whole client area.
+    (new wxWindow(frame, wxID_ANY, wxPoint(0, 0), wxSize(1, 1)))->Hide();
     frame->Bind(wxEVT_PAINT, [frame](wxPaintEvent&) {
         wxPaintDC dc(frame);
         if (CSkinImage* skin = AppSkin())
