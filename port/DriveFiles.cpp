@@ -23,7 +23,9 @@
 
 namespace port {
 
-enum class HandleKind { File, Device, Directory, Driver };
+// Empty: a stand-in disc drive whose file does not exist (yet): a drive
+// without a disc.
+enum class HandleKind { File, Device, Directory, Driver, Empty };
 
 struct HandleObject {
     HandleKind kind;
@@ -195,8 +197,13 @@ HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
     struct stat st {};
     if (path.empty() || path.front() != '/')
         return Fail(ERROR_PATH_NOT_FOUND);
-    if (stat(path.c_str(), &st) != 0)
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT && target.starts_with("stdio:")) {
+            int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            return fd < 0 ? FailErrno() : MakeHandle(HandleKind::Empty, fd);
+        }
         return FailErrno();
+    }
     if (S_ISDIR(st.st_mode)) {
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         return fd < 0 ? FailErrno() : MakeHandle(HandleKind::Directory, fd);
@@ -287,6 +294,7 @@ int DataFd(HANDLE h) {
     case HandleKind::File:
     case HandleKind::Device: return h->fd;
     case HandleKind::Directory: SetLastError(ERROR_INVALID_FUNCTION); return -1;
+    case HandleKind::Empty: SetLastError(ERROR_NOT_READY); return -1;
     case HandleKind::Driver: break;
     }
     if (h->dataFd >= 0)
@@ -374,6 +382,10 @@ bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
         return FailWith(ERROR_INVALID_FUNCTION);
     case HandleKind::Directory:
         return FailWith(ERROR_INVALID_FUNCTION);
+    case HandleKind::Empty:
+        return FailWith(code == IOCTL_STORAGE_CHECK_VERIFY || code == IOCTL_DISK_GET_LENGTH_INFO
+                            ? ERROR_NOT_READY
+                            : ERROR_INVALID_FUNCTION);
     }
     return FailWith(ERROR_INVALID_FUNCTION);
 }

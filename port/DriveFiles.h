@@ -6,7 +6,7 @@
 //                          in the runtime folder); no driver gives
 //                          ERROR_PATH_NOT_FOUND, a refused Hello its error
 //   /dev/...              the device itself (opened without waiting for media)
-//   stdio:PATH, a file    that file
+//   stdio:PATH, a file    that file (a missing stdio: file: a drive with no disc)
 //   a directory           a handle that only exists (so probes see a drive)
 //   undefined             ERROR_FILE_NOT_FOUND
 // Any other path is a host file; share modes are kept between Spindle's own

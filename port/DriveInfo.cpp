@@ -308,7 +308,7 @@ bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytes
     case Target::File: {
         struct stat st {};
         if (stat(r.path.c_str(), &st) != 0)
-            return FailWithErrno();
+            return errno == ENOENT ? FailWith(ERROR_NOT_READY) : FailWithErrno();
         total = static_cast<std::uint64_t>(st.st_size);
         break;
     }

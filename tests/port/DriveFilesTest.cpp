@@ -28,11 +28,13 @@ TEST(DriveFiles, DrivePathOpensWhatTheTableNames) {
     PushDosDevice("R:", "stdio:" + image);
     PushDosDevice("K:", "\\Device\\FileDisk\\FileDiskCd0");
     PushDosDevice("M:", "/no/such/dir");
+    PushDosDevice("S:", "stdio:" + env.root() + "/not-yet-burnt.iso");
 
     struct Case { char16_t letter; ErrorCode error; };
     const Case cases[] = {
         {u'C', ERROR_SUCCESS},         // a directory: the drive exists
         {u'R', ERROR_SUCCESS},         // a stand-in disc file
+        {u'S', ERROR_SUCCESS},         // a stand-in drive with no disc yet
         {u'K', ERROR_PATH_NOT_FOUND},  // a driver device, no driver running
         {u'M', ERROR_FILE_NOT_FOUND},  // a target that has gone
         {u'Q', ERROR_FILE_NOT_FOUND},  // undefined
@@ -50,6 +52,14 @@ TEST(DriveFiles, DrivePathOpensWhatTheTableNames) {
     EXPECT_FALSE(DeviceIoControl(dir.get(), 0x8000E004, nullptr, 0, nullptr, 0, &n, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     EXPECT_EQ(n, 0u);
+
+    UniqueHandle empty(Open(DrivePath(u'S'), GENERIC_READ));
+    EXPECT_FALSE(DeviceIoControl(empty.get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0,
+                                 &n, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    char byte = 0;
+    EXPECT_FALSE(ReadFile(empty.get(), &byte, 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
 
     UniqueHandle file(Open(DrivePath(u'R'), GENERIC_READ));
     std::array<std::uint8_t, 8> len{};
