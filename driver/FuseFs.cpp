@@ -323,6 +323,12 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
     thread_local std::vector<ReadPiece> pieces;
     thread_local std::vector<std::uint8_t> storage;
     const ImageFile& img = *of->mount->image;
+    if (img.node(of->node).compressed) {
+        thread_local std::string plain;
+        if (!img.ReadCompressed(of->node, static_cast<std::uint64_t>(off), size, plain))
+            return (void)fuse_reply_err(req, EIO);
+        return (void)fuse_reply_buf(req, plain.data(), plain.size());
+    }
     if (!img.MapRead(of->node, static_cast<std::uint64_t>(off), size, pieces))
         return (void)fuse_reply_err(req, EIO);
     if (pieces.empty())

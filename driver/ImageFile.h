@@ -36,6 +36,9 @@ struct Node {
     std::uint32_t extentCount = 0;
     std::uint16_t perm = 0;  // permission bits shown (always readable)
     NodeKind kind = NodeKind::File;
+    // Stored zisofs-compressed (Rock Ridge ZF): `size` is the size after
+    // decompression; the extents hold the compressed form.
+    bool compressed = false;
 };
 
 // A piece of a read: `size` bytes at `offset` of the image file.
@@ -76,9 +79,17 @@ public:
     bool MapRead(std::uint32_t file, std::uint64_t off, std::size_t len,
                  std::vector<ReadPiece>& out) const;
 
+    // Reads `len` bytes at `off` of a compressed file, decompressed (cut at
+    // the file's end). False for damaged data.
+    bool ReadCompressed(std::uint32_t file, std::uint64_t off, std::size_t len,
+                        std::string& out) const;
+
 private:
     ImageFile() = default;
     port::ErrorCode Index(const std::string& procPath);
+    // Reads stored (not decompressed) bytes of a file through its extents.
+    bool ReadStored(const Node& n, std::uint64_t off, std::size_t len, void* buf) const;
+    std::uint64_t StoredSize(const Node& n) const;
 
     int m_fd = -1;
     std::uint64_t m_imageSize = 0;

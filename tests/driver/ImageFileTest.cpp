@@ -164,3 +164,49 @@ TEST(ImageFile, AFileOverFourGiBIsSeveralExtentsReadInOrder) {
     }
     EXPECT_EQ(got, huge.marks[0].second);
 }
+
+TEST(ImageFile, ZisofsCompressedFilesReadDecompressed) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/z.iso";
+    Shell("mkdir -p " + src);
+    // Compressible text, a run of zeros (stored as empty blocks) and random
+    // bytes that do not compress.
+    std::string text;
+    while (text.size() < 300000)
+        text += "a line of text that compresses well " + std::to_string(text.size()) + "\n";
+    std::string data = text + std::string(200000, '\0') + RandomBytes(100001, 9);
+    WriteFile(src + "/z.bin", data);
+    ASSERT_TRUE(Shell("xorriso -outdev " + iso + " -map " + src + " / -set_filter_r --zisofs / -- -commit"));
+    std::shared_ptr<ImageFile> img;
+    ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+    auto node = img->FindPath("z.bin");
+    ASSERT_TRUE(node);
+    ASSERT_TRUE(img->node(*node).compressed);
+    EXPECT_EQ(img->node(*node).size, data.size());
+    std::vector<ReadPiece> pieces;
+    EXPECT_FALSE(img->MapRead(*node, 0, 10, pieces)); // never the stored bytes
+    for (std::size_t chunk : {std::size_t{4096}, std::size_t{100000}, std::size_t{1} << 20}) {
+        std::string all, part;
+        for (std::uint64_t off = 0; off < data.size(); off += chunk) {
+            ASSERT_TRUE(img->ReadCompressed(*node, off, chunk, part));
+            all += part;
+        }
+        EXPECT_TRUE(all == data) << chunk;
+    }
+    std::string tail;
+    EXPECT_TRUE(img->ReadCompressed(*node, data.size(), 10, tail));
+    EXPECT_TRUE(tail.empty());
+
+    // A damaged block gives an error, not wrong bytes.
+    std::string bytes = ReadFile(iso);
+    const char magic[] = "\x37\xE4\x53\x96\xC9\xDB\xD6\x07";
+    size_t at = bytes.find(std::string(magic, 8));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 200] = static_cast<char>(bytes[at + 200] ^ 0x55); // inside the first block
+    WriteFile(iso, bytes);
+    ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+    std::string part;
+    EXPECT_FALSE(img->ReadCompressed(*node, 0, 4096, part));
+    EXPECT_TRUE(img->ReadCompressed(*node, 1 << 17, 4096, part)); // other blocks still read
+    EXPECT_EQ(part, data.substr(1 << 17, 4096));
+}
