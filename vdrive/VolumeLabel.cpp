@@ -33,6 +33,13 @@ bool IsDescriptor(const Sector& s, std::uint8_t type) {
     return s[0] == type && std::memcmp(s.data() + 1, "CD001", 5) == 0;
 }
 
+// A supplementary descriptor is Joliet when its escape sequences name UCS-2
+// (levels 1 to 3); others (such as an enhanced descriptor) hold 8-bit names.
+bool IsJoliet(const Sector& s) {
+    return IsDescriptor(s, kTypeSupplementary) && s[88] == '%' && s[89] == '/' &&
+           (s[90] == '@' || s[90] == 'C' || s[90] == 'E');
+}
+
 bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
     std::uint32_t got = 0;
     return SetFilePointerEx(h, offset, nullptr, FILE_BEGIN) &&
@@ -66,7 +73,7 @@ std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* labe
         std::int64_t offset = (kFirstScanSector + i) * kSector;
         if (!ReadSector(h, offset, s) || IsDescriptor(s, kTypeTerminator))
             return std::nullopt;
-        if (!IsDescriptor(s, kTypeSupplementary))
+        if (!IsJoliet(s))
             continue;
         if (!label)
             return offset;

@@ -9,7 +9,8 @@
 
 namespace vdrive {
 
-// The Joliet label when the image has one, else the primary identifier (its
+// The Joliet label when the image has one (the first supplementary
+// descriptor whose escape sequences name UCS-2), else the primary identifier (its
 // padding blanks kept). Empty when the file cannot be opened exclusively or
 // holds no ISO 9660 primary descriptor.
 std::u16string ReadVolumeLabel(std::u16string_view imagePath);

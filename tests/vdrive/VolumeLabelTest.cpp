@@ -79,6 +79,10 @@ TEST(VolumeLabel, ReadsJolietFirstThenThePrimaryIdentifier) {
     SetJoliet(afterEnd, 18, u"Hidden");
     Bytes emptyPrimary = Image("", {2, 255});
     SetJoliet(emptyPrimary, 17, u"Only");
+    Bytes enhanced = Image("PLAIN", {2, 2, 255});
+    std::memcpy(enhanced.data() + 17 * 2048 + 88, "\0\0\0", 3); // no Joliet escape
+    SetJoliet(enhanced, 17, u"NotJoliet");
+    SetJoliet(enhanced, 18, u"Joliet");
     Bytes wide = Image("?", {2, 255});
     SetJoliet(wide, 17, u"\u0414\u0438\u0441\u043a 2024 \u65e5\u672c");
     const Case cases[] = {
@@ -90,6 +94,7 @@ TEST(VolumeLabel, ReadsJolietFirstThenThePrimaryIdentifier) {
         {"latin-1 primary", Image("CAF\xc9"), u"CAF\u00c9"},
         {"utf-8 primary", Image("CAF\xc3\x89"), u"CAF\u00c9"},
         {"full field", Image(std::string(32, 'Q')), std::u16string(32, u'Q')},
+        {"enhanced descriptor skipped", enhanced, u"Joliet"},
         {"beyond U+00FF", wide, u"\u0414\u0438\u0441\u043a 2024 \u65e5\u672c"},
     };
     for (const Case& c : cases)
