@@ -146,8 +146,10 @@ ErrorCode ImageFile::Index(const std::string& procPath) {
             enum IsoNodeType t = iso_node_get_type(child);
             if (t != LIBISO_DIR && t != LIBISO_FILE && t != LIBISO_SYMLINK)
                 continue; // boot catalogue, device nodes, fifos
+            // Names no file system can show ("/", over 255 bytes) are left out.
             const char* name = iso_node_get_name(child);
-            if (!name || !*name || std::string_view(name) == "." || std::string_view(name) == "..")
+            std::string_view nv = name ? name : "";
+            if (nv.empty() || nv == "." || nv == ".." || nv.size() > 255 || nv.find('/') != nv.npos)
                 continue;
             children.emplace_back(name, child);
         }
