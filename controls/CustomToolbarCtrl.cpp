@@ -355,11 +355,15 @@ void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
         const bool checked = (b.fsState & TBSTATE_CHECKED) != 0;
         const bool pressed = i == m_nPressed && i == m_nHot;
         if (checked || pressed || i == m_nHot) {
-            wxColour fill = checked ? wxColour(255, 255, 255, 110) : wxColour(255, 255, 255, 55);
-            if (pressed)
-                fill = wxColour(0, 40, 80, 50);
+            // Tints that read on light and dark skins alike.
+            wxColour fill(20, 110, 170, checked ? 48 : 24);
+            wxColour edge(20, 100, 160, checked ? 150 : 80);
+            if (pressed) {
+                fill = wxColour(10, 70, 120, 70);
+                edge = wxColour(10, 70, 120, 170);
+            }
             gdc.SetBrush(wxBrush(fill));
-            gdc.SetPen(checked ? wxPen(wxColour(255, 255, 255, 220), 1) : wxPen(wxColour(255, 255, 255, 120), 1));
+            gdc.SetPen(wxPen(edge, 1));
             gdc.DrawRoundedRectangle(wxRect(r).Deflate(1), 4);
         }
         const wxPoint offset = pressed ? wxPoint(1, 1) : wxPoint(0, 0);
