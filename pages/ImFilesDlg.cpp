@@ -64,8 +64,12 @@ wxString CImFilesDlg::LabelRoundTrip(const wxString& label)
 {
     const std::u16string units = port::ToUtf16(label.utf8_string());
     wxString out;
-    for (std::size_t i = 0; i < units.size() && i < 127; ++i)
-        out += static_cast<wxUniChar>(units[i] & 0xFF);
+    for (std::size_t i = 0; i < units.size() && i < 127; ++i) {
+        const unsigned byte = units[i] & 0xFF;
+        if (byte == 0)
+            break; // the record's text ends at its first zero byte
+        out += static_cast<wxUniChar>(byte);
+    }
     return out;
 }
 

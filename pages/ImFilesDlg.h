@@ -19,7 +19,8 @@ public:
     bool Create(wxWindow* parent);
 
     // The label as it comes back from the engine's 8-bit option record: at
-    // most 127 characters, each reduced to its low 8 bits.
+    // most 127 characters, each reduced to its low 8 bits, ending at the
+    // first character whose low 8 bits are zero.
     static wxString LabelRoundTrip(const wxString& label);
 
     // The sunken frame around the capacity ruler, in page pixels.

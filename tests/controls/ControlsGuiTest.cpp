@@ -147,6 +147,14 @@ TEST_F(ControlsTest, ClickSendsTheButtonCommandToTheParent)
     EXPECT_EQ(toolbar->HitTest(r.GetPosition() + wxPoint(5, 5)), 3);
     EXPECT_EQ(toolbar->HitTest(wxPoint(50, 20)), -1) << "the indent holds no button";
 
+    wxMouseEvent move(wxEVT_MOTION);
+    move.SetPosition(r.GetPosition() + wxPoint(5, 5));
+    toolbar->ProcessWindowEvent(move);
+    EXPECT_EQ(toolbar->GetHotItem(), 3) << "hover feedback";
+    move.SetPosition(wxPoint(50, 20));
+    toolbar->ProcessWindowEvent(move);
+    EXPECT_EQ(toolbar->GetHotItem(), -1);
+
     wxMouseEvent down(wxEVT_LEFT_DOWN), up(wxEVT_LEFT_UP);
     down.SetPosition(r.GetPosition() + wxPoint(5, 5));
     up.SetPosition(r.GetPosition() + wxPoint(6, 6));

@@ -210,6 +210,22 @@ TEST_F(PagesTest, RectanglesAreDialogUnitsOfTheAgreedFont)
     }
 }
 
+TEST(FilesPageLabel, TheRootShowsTheLabelAsTheEngineKeepsIt)
+{
+    struct Case {
+        const wchar_t* label;
+        const wchar_t* shown;
+    } cases[] = {
+        {L"NEW_IMAGE", L"NEW_IMAGE"},
+        {L"Gr\u00f6\u00dfe", L"Gr\u00f6\u00dfe"}, // Latin-1 survives
+        {L"A\u0141B", L"AAB"},                  // U+0141 keeps its low byte 0x41
+        {L"A\u0100B", L"A"},                    // a zero low byte ends the text
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CImFilesDlg::LabelRoundTrip(c.label), wxString(c.shown)) << wxString(c.label);
+    EXPECT_EQ(CImFilesDlg::LabelRoundTrip(wxString('x', 300)).length(), 127u);
+}
+
 TEST_F(PagesTest, AboutBoxLayoutHasItsControls)
 {
     wxDialog dialog;
