@@ -98,14 +98,17 @@ void Server::AcceptLoop() {
     for (;;) {
         int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) {
-                if (errno == EMFILE || errno == ENFILE)
-                    usleep(10000);
+            int err = errno;
+            {
                 std::lock_guard lock(m_mutex);
-                if (!m_stopping)
-                    continue;
+                if (m_stopping)
+                    return;
             }
-            return;
+            // Out of descriptors or memory for a moment: try again shortly
+            // rather than stop serving.
+            if (err != EINTR && err != ECONNABORTED)
+                usleep(10000);
+            continue;
         }
         std::lock_guard lock(m_mutex);
         if (m_stopping || m_connections.size() >= kMaxConnections) {
