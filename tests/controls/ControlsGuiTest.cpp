@@ -124,6 +124,41 @@ TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth)
     EXPECT_EQ(toolbar->GetItemRect(1).x, 100 + toolbar->GetButtonWidth());
 }
 
+// The toolbar is no band of its own: around its buttons it shows the skin.
+TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons)
+{
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    m_frame->Show();
+    m_frame->Refresh();
+    guitest::Yield(4);
+    const wxPoint client = m_frame->ClientToScreen(wxPoint(0, 0));
+    const int height = toolbar->GetSize().y;
+    int mismatches = 0;
+    wxPoint first;
+    auto settled = [&](const wxImage& screen) {
+        mismatches = 0;
+        for (int y = 0; y < height + 5; ++y) {
+            for (int x = 0; x < 798; ++x) {
+                const bool onButton = x >= 100 && y >= toolbar->GetItemRect(0).y &&
+                                      y <= toolbar->GetItemRect(0).GetBottom();
+                if (onButton)
+                    continue;
+                const wxColour want = guitest::PatternPixel(x, y);
+                const int sx = client.x + x, sy = client.y + y;
+                if (screen.GetRed(sx, sy) != want.Red() || screen.GetGreen(sx, sy) != want.Green() ||
+                    screen.GetBlue(sx, sy) != want.Blue()) {
+                    if (mismatches++ == 0)
+                        first = wxPoint(x, y);
+                }
+            }
+        }
+        return mismatches == 0;
+    };
+    wxImage screen;
+    EXPECT_TRUE(guitest::GrabScreenWhen(screen, settled))
+        << mismatches << " pixels differ, the first at " << first.x << "," << first.y;
+}
+
 TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton)
 {
     CCustomToolbarCtrl* toolbar = MakeToolbar();

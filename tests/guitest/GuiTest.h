@@ -70,6 +70,12 @@ private:
 // False when that fails.
 bool GrabScreen(wxImage& image);
 
+// Grabs the screen until `settled` accepts it (painting may lag behind on a
+// busy machine), at most `attempts` times with events processed in between.
+// Returns the last grab's verdict; image holds that grab.
+bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& settled,
+                    int attempts = 6);
+
 // Screen rectangle of a window's client area.
 wxRect ScreenRect(const wxWindow* window);
 

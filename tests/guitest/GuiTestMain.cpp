@@ -172,6 +172,17 @@ bool GrabScreen(wxImage& image)
     return ok && image.IsOk();
 }
 
+bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& settled, int attempts)
+{
+    for (int i = 0; i < attempts; ++i) {
+        if (i > 0)
+            Yield(5);
+        if (GrabScreen(image) && settled(image))
+            return true;
+    }
+    return false;
+}
+
 wxRect ScreenRect(const wxWindow* window)
 {
     return wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize());
