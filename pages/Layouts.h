@@ -22,8 +22,10 @@ bool LoadLayouts();
 bool LoadLayouts(const std::string& dir);
 
 // Gives every child of root (recursively) whose name is a non-negative
-// number that number as its id. Loading does this for the pages; the about
-// box's code calls it after loading its dialog.
+// number that number as its id. wx 3.2 already takes a numeric name as the
+// id; this keeps the ids right should that mapping ever change or a name be
+// registered as a symbolic id first. Loading does this for the pages; the
+// about box's code may call it after loading its dialog.
 void ApplyNumericIds(wxWindow* root);
 
 // Creates page (a default-constructed panel) from its layout as a child of

@@ -32,7 +32,7 @@ struct Item {
     const char* key;
 };
 
-struct PageSpec {
+struct PageCase {
     const char* name;
     std::function<wxPanel*(wxWindow*)> make;
     int descId;
@@ -48,9 +48,9 @@ wxPanel* Make(wxWindow* parent)
     return page;
 }
 
-const std::vector<PageSpec>& Pages()
+const std::vector<PageCase>& Pages()
 {
-    static const std::vector<PageSpec> pages = {
+    static const std::vector<PageCase> pages = {
         {"create", Make<CCreateDlg>, 1017, "IDC_STATIC_CREATEDESC",
          {{1053, "IDC_STATIC_CREATE01"}, {1054, "IDC_STATIC_CREATE02"}, {1055, "IDC_STATIC_CREATE03"},
           {1056, "IDC_STATIC_CREATE04"}, {1009, "IDC_STATIC_CREATE05"}, {1010, "IDC_STATIC_CREATE06"},
@@ -76,7 +76,7 @@ constexpr const char* kMissingKey = "IDC_STATIC_MOUNT04";
 std::map<std::string, std::string> TestTexts()
 {
     std::map<std::string, std::string> texts;
-    for (const PageSpec& page : Pages()) {
+    for (const PageCase& page : Pages()) {
         texts[page.descKey] = std::string("t:") + page.descKey;
         for (const Item& item : page.items)
             texts[item.key] = std::string("t:") + item.key;
@@ -123,15 +123,15 @@ wxString TextOf(wxWindow* w)
 
 TEST_F(PagesTest, EveryPageCarriesItsCatalogueTexts)
 {
-    for (const PageSpec& spec : Pages()) {
-        SCOPED_TRACE(spec.name);
-        wxPanel* page = spec.make(m_frame);
+    for (const PageCase& pc : Pages()) {
+        SCOPED_TRACE(pc.name);
+        wxPanel* page = pc.make(m_frame);
         EXPECT_EQ(page->GetRect(), wxRect(330, 100, 450, 410));
-        auto* desc = wxDynamicCast(page->FindWindow(spec.descId), CTransStatic);
-        ASSERT_NE(desc, nullptr) << "description label " << spec.descId;
-        EXPECT_EQ(desc->GetLabelText(), wxString("t:") + spec.descKey);
+        auto* desc = wxDynamicCast(page->FindWindow(pc.descId), CTransStatic);
+        ASSERT_NE(desc, nullptr) << "description label " << pc.descId;
+        EXPECT_EQ(desc->GetLabelText(), wxString("t:") + pc.descKey);
         EXPECT_TRUE(desc->IsBold());
-        for (const Item& item : spec.items) {
+        for (const Item& item : pc.items) {
             wxWindow* control = page->FindWindow(item.id);
             ASSERT_NE(control, nullptr) << "control " << item.id;
             const wxString want = std::string(item.key) == kMissingKey ? wxString() : wxString("t:") + item.key;
@@ -245,8 +245,8 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
         wxFrame* frame = guitest::MakeSkinnedFrame();
         guitest::StderrCapture capture;
         std::vector<wxPanel*> pages;
-        for (const PageSpec& spec : Pages())
-            pages.push_back(spec.make(frame));
+        for (const PageCase& pc : Pages())
+            pages.push_back(pc.make(frame));
         frame->Show();
         for (wxPanel* page : pages) {
             for (wxPanel* other : pages)
@@ -302,8 +302,8 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
 TEST_F(PagesTest, PageBackgroundEqualsTheSkinUnderIt)
 {
     std::vector<wxPanel*> pages;
-    for (const PageSpec& spec : Pages())
-        pages.push_back(spec.make(m_frame));
+    for (const PageCase& pc : Pages())
+        pages.push_back(pc.make(m_frame));
     m_frame->Show();
     for (std::size_t i = 0; i < pages.size(); ++i) {
         SCOPED_TRACE(Pages()[i].name);
