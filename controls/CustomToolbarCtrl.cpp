@@ -336,11 +336,8 @@ void CCustomToolbarCtrl::ClickItem(int pos)
 void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
 {
     wxAutoBufferedPaintDC dc(this);
-    if (!PaintSkinBehind(this, dc)) {
-        dc.SetBackground(wxBrush(GetParent() ? GetParent()->GetBackgroundColour()
-                                             : GetBackgroundColour()));
-        dc.Clear();
-    }
+    if (!PaintSkinBehind(this, dc))
+        PaintPlainBackground(GetParent() ? GetParent() : this, dc);
     wxGCDC gdc(dc);
     gdc.SetFont(GetFont());
     gdc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));

@@ -36,6 +36,12 @@ bool PaintSkinBehind(const wxWindow* w, wxDC& dc)
     return skin->Blit(dc, 0, 0, size.x, size.y, at.x, at.y, wxCOPY);
 }
 
+void PaintPlainBackground(const wxWindow* w, wxDC& dc)
+{
+    dc.SetBackground(wxBrush(w->GetBackgroundColour()));
+    dc.Clear();
+}
+
 CtlLook ControlLook(const wxWindow* control)
 {
     if (wxDynamicCast(control, wxStaticText) || wxDynamicCast(control, CTransStatic))
@@ -147,7 +153,8 @@ wxSize CTransStatic::DoGetBestSize() const
 void CTransStatic::OnPaint(wxPaintEvent&)
 {
     wxPaintDC dc(this);
-    PaintSkinBehind(this, dc);
+    if (!PaintSkinBehind(this, dc))
+        PaintPlainBackground(GetParent() ? GetParent() : this, dc);
     dc.SetFont(PaintFont());
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(*wxBLACK);

@@ -29,6 +29,9 @@ wxPoint SkinOrigin(const wxWindow* w);
 // client coordinates). Used by controls that draw over the skin themselves.
 bool PaintSkinBehind(const wxWindow* w, wxDC& dc);
 
+// Fills w with its background colour: the look without a skin picture.
+void PaintPlainBackground(const wxWindow* w, wxDC& dc);
+
 // How a control on a page is coloured, by its class.
 enum class CtlLook {
     Transparent,    // labels: text straight on the page background

@@ -119,7 +119,8 @@ wxRect CImFilesDlg::RulerFrameRect() const
 void CImFilesDlg::OnPaint(wxPaintEvent&)
 {
     wxPaintDC dc(this);
-    PageEraseBkgnd(&dc);
+    if (!PageEraseBkgnd(&dc))
+        PaintPlainBackground(this, dc);
     const wxRect r = RulerFrameRect();
     dc.SetPen(wxPen(wxColour(128, 128, 128)));
     dc.DrawLine(r.GetLeft(), r.GetTop(), r.GetRight(), r.GetTop());

@@ -58,7 +58,8 @@ bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool pa
     if (paintSkin) {
         page->Bind(wxEVT_PAINT, [page](wxPaintEvent&) {
             wxPaintDC dc(page);
-            PageEraseBkgnd(&dc);
+            if (!PageEraseBkgnd(&dc))
+                PaintPlainBackground(page, dc);
         });
     }
     return true;

@@ -226,6 +226,27 @@ TEST(FilesPageLabel, TheRootShowsTheLabelAsTheEngineKeepsIt)
     EXPECT_EQ(CImFilesDlg::LabelRoundTrip(wxString('x', 300)).length(), 127u);
 }
 
+TEST_F(PagesTest, PagesPaintWithoutASkinPicture)
+{
+    SetAppSkin(nullptr);
+    std::vector<wxPanel*> pages;
+    for (const PageCase& pc : Pages())
+        pages.push_back(pc.make(m_frame));
+    m_frame->Show();
+    for (wxPanel* page : pages) {
+        for (wxPanel* other : pages)
+            other->Show(other == page);
+        guitest::Yield(2);
+    }
+    const wxColour plain = pages.back()->GetBackgroundColour();
+    wxImage screen;
+    EXPECT_TRUE(guitest::GrabScreenWhen(screen, [&](const wxImage& image) {
+        const wxPoint at = pages.back()->ClientToScreen(wxPoint(5, 5));
+        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y), image.GetBlue(at.x, at.y)) ==
+               plain;
+    })) << "a plain fill where the skin would be";
+}
+
 TEST_F(PagesTest, AboutBoxLayoutHasItsControls)
 {
     wxDialog dialog;
