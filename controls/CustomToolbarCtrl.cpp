@@ -219,19 +219,28 @@ void CCustomToolbarCtrl::RefreshLayout()
     }
 }
 
+namespace {
+
+void SetCheckedState(ToolbarButton& b, bool on)
+{
+    b.fsState = on ? static_cast<std::uint8_t>(b.fsState | TBSTATE_CHECKED)
+                   : static_cast<std::uint8_t>(b.fsState & ~TBSTATE_CHECKED);
+}
+
+} // namespace
+
 void CCustomToolbarCtrl::SetCheckedButton(int id)
 {
+    // The bar's button and its record both keep the state, so a button that
+    // customisation takes out and puts back keeps its checked look.
     auto setChecked = [this](int cmd, bool on) {
-        for (auto* list : {&m_items}) {
-            for (ToolbarButton& b : *list) {
-                if (b.idCommand == cmd && !(b.fsStyle & BTNS_SEP))
-                    b.fsState = on ? (b.fsState | TBSTATE_CHECKED) : (b.fsState & ~TBSTATE_CHECKED);
-            }
+        for (ToolbarButton& b : m_items) {
+            if (b.idCommand == cmd && !(b.fsStyle & BTNS_SEP))
+                SetCheckedState(b, on);
         }
         for (int i = 0; i < m_nButtons; ++i) {
             if (m_aButtons[i].idCommand == cmd)
-                m_aButtons[i].fsState = on ? (m_aButtons[i].fsState | TBSTATE_CHECKED)
-                                           : (m_aButtons[i].fsState & ~TBSTATE_CHECKED);
+                SetCheckedState(m_aButtons[i], on);
         }
     };
     if (m_nCheckedId != -1)

@@ -124,6 +124,16 @@ TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth)
     EXPECT_EQ(toolbar->GetItemRect(1).x, 100 + toolbar->GetButtonWidth());
 }
 
+TEST_F(ControlsTest, LongCaptionsAreCutAndButtonsShareTheWidth)
+{
+    std::map<std::string, std::string> texts = kTexts;
+    texts["ID_MAIN_BTN_CREATE"] = std::string(300, 'W');
+    guitest::WriteLanguageFile(m_dir, "Test", texts);
+    CCustomToolbarCtrl* toolbar = MakeToolbar();
+    EXPECT_EQ(toolbar->GetCaption(0), wxString(199, 'W')) << "199 characters and a terminator";
+    EXPECT_EQ(toolbar->GetButtonWidth(), 798 / 6);
+}
+
 // The toolbar is no band of its own: around its buttons it shows the skin.
 TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons)
 {
