@@ -9,6 +9,7 @@
 #include "pages/UnmountDlg.h"
 #include "tests/guitest/Fixtures.h"
 #include "tests/guitest/GuiTest.h"
+#include "text/LangTextUi.h"
 
 #include <gtest/gtest.h>
 #include <wx/button.h>
@@ -247,13 +248,30 @@ TEST_F(PagesTest, PagesPaintWithoutASkinPicture)
     })) << "a plain fill where the skin would be";
 }
 
-TEST_F(PagesTest, AboutBoxLayoutHasItsControls)
+TEST_F(PagesTest, AboutBoxLayoutHoldsItsControlsAndTheirTexts)
 {
-    wxDialog dialog;
-    ASSERT_TRUE(wxXmlResource::Get()->LoadDialog(&dialog, m_frame, kLayoutAbout));
-    ApplyNumericIds(&dialog);
-    for (int id : {1000, 1043, 1044, 1045, 1046, 1041, 1047, 1042, 1})
-        EXPECT_NE(dialog.FindWindow(id), nullptr) << id;
+    for (const char* language : {"English", "Deutsch"}) {
+        SCOPED_TRACE(language);
+        guitest::UseRealLanguageFile(m_dir, language);
+        wxDialog dialog;
+        ASSERT_TRUE(wxXmlResource::Get()->LoadDialog(&dialog, m_frame, kLayoutAbout));
+        ApplyNumericIds(&dialog);
+        EXPECT_NE(dialog.FindWindow(1000), nullptr) << "banner";
+        const Item items[] = {{1043, "IDC_STATIC_ABOUT01"}, {1044, "IDC_STATIC_ABOUT02"},
+                              {1045, "IDC_STATIC_ABOUT03"}, {1046, "IDC_STATIC_ABOUT04"},
+                              {1047, "IDC_STATIC_ABOUT05"}, {1041, "IDC_STATIC_HOMEPAGE"},
+                              {1042, "IDC_STATIC_SUPPORT"},  {1, "IDC_CLOSE"}};
+        for (const Item& item : items) {
+            wxWindow* control = dialog.FindWindow(item.id);
+            ASSERT_NE(control, nullptr) << item.id;
+            SetItemLangText(&dialog, item.id, item.key);
+            EXPECT_FALSE(TextOf(control).empty()) << item.id;
+            if (item.id == 1045)
+                continue; // a group box's caption runs along its frame
+            const wxSize best = control->GetBestSize();
+            EXPECT_LE(best.x, control->GetSize().x) << item.id << " " << TextOf(control).utf8_string();
+        }
+    }
 }
 
 // Every label, button and check box shows its whole text, in each language
