@@ -7,8 +7,8 @@
 #include <wx/dcclient.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
-#include <wx/stattext.h>
 #include <wx/arrstr.h>
+#include <wx/stattext.h>
 
 bool PageEraseBkgnd(wxDC* pDC)
 {
@@ -48,11 +48,9 @@ CtlLook ControlLook(const wxWindow* control)
         return CtlLook::Transparent;
     if (wxDynamicCast(control, wxButton) || wxDynamicCast(control, wxCheckBox) ||
         wxDynamicCast(control, wxRadioButton) || wxDynamicCast(control, wxStaticBox))
-        return CtlLook::ButtonSurround;
+        return CtlLook::ButtonClass;
     return CtlLook::Default;
 }
-
-wxColour ButtonSurroundColour() { return wxColour(234, 243, 250); }
 
 void PageCtlColor(wxWindow* page)
 {

@@ -35,19 +35,18 @@ void PaintPlainBackground(const wxWindow* w, wxDC& dc);
 // How a control on a page is coloured, by its class.
 enum class CtlLook {
     Transparent,    // labels: text straight on the page background
-    ButtonSurround, // push buttons, check boxes, radio buttons, group boxes
+    ButtonClass,    // push buttons, check boxes, radio buttons, group boxes
     Default         // edit fields, combo boxes, lists and the rest
 };
 CtlLook ControlLook(const wxWindow* control);
-
-// RGB(234, 243, 250), the pale blue around button-class controls.
-wxColour ButtonSurroundColour();
 
 // Applies the page look to page's children. GTK draws labels, check boxes,
 // radio buttons and group box captions onto the parent's surface, so they
 // show the skin as long as nothing gave them a background of their own; this
 // removes any such colour (a layout may carry one) from the transparent and
-// button classes and leaves the other controls' default colours alone.
+// button classes and leaves the other controls' default colours alone. Push
+// buttons draw their own rounded frame with clear corners, so no fill colour
+// is needed around them either.
 void PageCtlColor(wxWindow* page);
 
 // A label that paints only its text at (2, 0), in its parent's font, bold
