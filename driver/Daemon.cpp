@@ -7,6 +7,7 @@
 #include "port/Paths.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
@@ -135,7 +136,11 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     fs.Loop();
 
     table.SetObserver(nullptr);
-    server.Stop();
+    if (!server.Stop(std::chrono::seconds(3))) {
+        // A connection is still opening an image: do not wait for it.
+        fs.Unmount();
+        _exit(kExitOk);
+    }
     fs.Unmount();
     close(lockFd);
     return kExitOk;

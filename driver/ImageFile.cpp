@@ -87,7 +87,7 @@ ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& o
     return ERROR_SUCCESS;
 }
 
-ErrorCode ImageFile::Index(const std::string& procPath) {
+ErrorCode ImageFile::IndexHere(const std::string& procPath) {
     std::lock_guard lock(g_libisofsMutex);
     InitLibisofs();
 

@@ -59,6 +59,10 @@ public:
     static port::ErrorCode Open(const std::string& path, std::shared_ptr<ImageFile>& out);
 
     static constexpr std::uint32_t kRoot = 0;
+    // How long indexing may take (30 s unless changed, for tests) and how
+    // much memory it may use.
+    static void SetIndexTimeLimit(int seconds);
+    static constexpr std::uint64_t kIndexMemory = std::uint64_t{4} << 30;
 
     int fd() const { return m_fd; }
     std::uint64_t imageSize() const { return m_imageSize; }
@@ -86,7 +90,12 @@ public:
 
 private:
     ImageFile() = default;
+    // Indexes in a child process, so that an image crafted to make libisofs
+    // loop, eat memory or crash costs a refusal, not the driver.
     port::ErrorCode Index(const std::string& procPath);
+    port::ErrorCode IndexHere(const std::string& procPath);
+    std::string Serialize() const;
+    bool Deserialize(const std::string& data);
     // Reads stored (not decompressed) bytes of a file through its extents.
     bool ReadStored(const Node& n, std::uint64_t off, std::size_t len, void* buf) const;
     std::uint64_t StoredSize(const Node& n) const;

@@ -74,11 +74,13 @@ void Server::Start() {
     m_acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
-void Server::Stop() {
+bool Server::Stop(std::chrono::milliseconds wait) {
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || m_listenFd < 0)
-            return;
+        if (m_listenFd < 0)
+            return true;
+        if (m_stopping)
+            return m_connections.empty();
         m_stopping = true;
         for (int fd : m_connections)
             shutdown(fd, SHUT_RDWR);
@@ -90,7 +92,7 @@ void Server::Stop() {
     if (!m_path.empty())
         unlink(m_path.c_str());
     std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return m_connections.empty(); });
+    return m_idle.wait_for(lock, wait, [this] { return m_connections.empty(); });
 }
 
 void Server::AcceptLoop() {

@@ -5,6 +5,7 @@
 
 #include "driver/DeviceTable.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -25,8 +26,10 @@ public:
     bool Listen(const std::string& socketPath);
     // Starts accepting on a thread of its own.
     void Start();
-    // Stops accepting, ends every connection and waits for their threads.
-    void Stop();
+    // Stops accepting, ends every connection and waits up to `wait` for
+    // their threads (one may be busy opening an image). False when some are
+    // still running: the server must then outlive them (the process ends).
+    bool Stop(std::chrono::milliseconds wait = std::chrono::hours(1));
 
     static constexpr int kMaxConnections = 256;
 

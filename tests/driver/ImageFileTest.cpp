@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <unistd.h>
 
 using namespace driver;
@@ -209,4 +211,38 @@ TEST(ImageFile, ZisofsCompressedFilesReadDecompressed) {
     EXPECT_FALSE(img->ReadCompressed(*node, 0, 4096, part));
     EXPECT_TRUE(img->ReadCompressed(*node, 1 << 17, 4096, part)); // other blocks still read
     EXPECT_EQ(part, data.substr(1 << 17, 4096));
+}
+
+TEST(ImageFile, AFolderLoopingBackToItsParentIsRefusedInTime) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/loop.iso";
+    Shell("mkdir -p '" + src + "/a/b'");
+    WriteFile(src + "/a/b/f", "x");
+    ASSERT_TRUE(Shell("genisoimage -quiet -o " + iso + " " + src));
+    // Point folder A's directory record at the root's own extent.
+    std::string bytes = ReadFile(iso);
+    auto u32 = [&](size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
+                                          static_cast<unsigned char>(bytes[at + 1]) << 8 |
+                                          static_cast<unsigned char>(bytes[at + 2]) << 16 |
+                                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
+    };
+    const size_t rootRecord = 16 * 2048 + 156;
+    const std::uint32_t rootLba = u32(rootRecord + 2);
+    bool patched = false;
+    for (size_t at = size_t{rootLba} * 2048; bytes[at] != 0; at += static_cast<unsigned char>(bytes[at])) {
+        if (bytes[at + 32] == 1 && bytes[at + 33] == 'A') {
+            std::memcpy(&bytes[at + 2], &bytes[rootRecord + 2], 16); // extent and length, both byte orders
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    WriteFile(iso, bytes);
+
+    ImageFile::SetIndexTimeLimit(3);
+    auto start = std::chrono::steady_clock::now();
+    std::shared_ptr<ImageFile> img;
+    EXPECT_EQ(ImageFile::Open(iso, img), ERROR_UNRECOGNIZED_VOLUME);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ImageFile::SetIndexTimeLimit(30);
 }

@@ -1,0 +1,213 @@
+// Indexing an image in a child process. libisofs trusts the image: a folder
+// whose extent points back at an ancestor makes its import loop and grow
+// without end, and a damaged record may crash it. The child does the import
+// under a time and memory limit and hands the finished index back through a
+// pipe; whatever happens to it, the driver only sees a refusal.
+#include "driver/ImageFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace driver {
+
+using namespace port;
+
+namespace {
+
+template <typename T> void Put(std::string& out, const T& v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+void PutString(std::string& out, const std::string& s) {
+    Put(out, static_cast<std::uint32_t>(s.size()));
+    out += s;
+}
+
+class Reader {
+public:
+    explicit Reader(const std::string& data) : m_data(data) {}
+    template <typename T> bool Get(T& v) {
+        if (m_data.size() - m_pos < sizeof v)
+            return false;
+        std::memcpy(&v, m_data.data() + m_pos, sizeof v);
+        m_pos += sizeof v;
+        return true;
+    }
+    bool GetString(std::string& s) {
+        std::uint32_t n = 0;
+        if (!Get(n) || m_data.size() - m_pos < n)
+            return false;
+        s.assign(m_data, m_pos, n);
+        m_pos += n;
+        return true;
+    }
+    bool AtEnd() const { return m_pos == m_data.size(); }
+
+private:
+    const std::string& m_data;
+    std::size_t m_pos = 0;
+};
+
+constexpr std::uint32_t kIndexMagic = 0x58444E49; // "INDX"
+
+std::atomic<int> g_indexSeconds{30};
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads the child's output until it closes the pipe or the deadline passes.
+bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_point deadline) {
+    char buf[65536];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace
+
+void ImageFile::SetIndexTimeLimit(int seconds) {
+    g_indexSeconds = seconds;
+}
+
+std::string ImageFile::Serialize() const {
+    std::string out;
+    Put(out, kIndexMagic);
+    Put(out, static_cast<std::uint64_t>(m_nodes.size()));
+    Put(out, static_cast<std::uint64_t>(m_extents.size()));
+    PutString(out, m_volumeId);
+    for (const Node& n : m_nodes) {
+        PutString(out, n.name);
+        PutString(out, n.linkTarget);
+        Put(out, n.size);
+        Put(out, n.mtime);
+        Put(out, n.atime);
+        Put(out, n.ctime);
+        Put(out, n.parent);
+        Put(out, n.firstChild);
+        Put(out, n.childCount);
+        Put(out, n.firstExtent);
+        Put(out, n.extentCount);
+        Put(out, n.perm);
+        Put(out, static_cast<std::uint8_t>(n.kind));
+        Put(out, static_cast<std::uint8_t>(n.compressed));
+    }
+    for (const Extent& e : m_extents) {
+        Put(out, e.offset);
+        Put(out, e.size);
+    }
+    return out;
+}
+
+bool ImageFile::Deserialize(const std::string& data) {
+    Reader r(data);
+    std::uint32_t magic = 0;
+    std::uint64_t nodes = 0, extents = 0;
+    // Every node and extent takes more than 16 bytes: counts beyond that
+    // are not believed before anything is allocated.
+    if (!r.Get(magic) || magic != kIndexMagic || !r.Get(nodes) || !r.Get(extents) || nodes == 0 ||
+        nodes > data.size() / 16 || extents > data.size() / 16 || !r.GetString(m_volumeId))
+        return false;
+    m_nodes.resize(nodes);
+    m_extents.resize(extents);
+    for (Node& n : m_nodes) {
+        std::uint8_t kind = 0, compressed = 0;
+        if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) || !r.Get(n.mtime) ||
+            !r.Get(n.atime) || !r.Get(n.ctime) || !r.Get(n.parent) || !r.Get(n.firstChild) ||
+            !r.Get(n.childCount) || !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.perm) ||
+            !r.Get(kind) || !r.Get(compressed) || kind > static_cast<std::uint8_t>(NodeKind::Symlink))
+            return false;
+        n.kind = static_cast<NodeKind>(kind);
+        n.compressed = compressed != 0;
+        // Every index must stay inside the tables.
+        if (n.parent >= nodes || std::uint64_t{n.firstChild} + n.childCount > nodes ||
+            std::uint64_t{n.firstExtent} + n.extentCount > extents)
+            return false;
+    }
+    for (Extent& e : m_extents)
+        if (!r.Get(e.offset) || !r.Get(e.size))
+            return false;
+    return r.AtEnd() && m_nodes[kRoot].kind == NodeKind::Dir;
+}
+
+ErrorCode ImageFile::Index(const std::string& procPath) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return ErrorFromErrno(errno);
+    const pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        close(fds[0]);
+        close(fds[1]);
+        return ErrorFromErrno(err);
+    }
+    if (pid == 0) {
+        // Ends with the driver, should the driver end first.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(1);
+        close(fds[0]);
+        rlimit mem{kIndexMemory, kIndexMemory};
+        setrlimit(RLIMIT_AS, &mem);
+        auto seconds = static_cast<rlim_t>(g_indexSeconds.load());
+        rlimit cpu{seconds, seconds};
+        setrlimit(RLIMIT_CPU, &cpu);
+        ErrorCode e = IndexHere(procPath);
+        if (e == ERROR_SUCCESS && !WriteAll(fds[1], Serialize()))
+            e = ERROR_NOT_ENOUGH_MEMORY;
+        _exit(e == ERROR_SUCCESS ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string data;
+    bool complete = ReadUntilClosed(fds[0], data, std::chrono::steady_clock::now() +
+                                                      std::chrono::seconds(g_indexSeconds.load()));
+    close(fds[0]);
+    if (!complete)
+        kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Deserialize(data)) {
+        m_nodes.clear();
+        m_extents.clear();
+        return ERROR_UNRECOGNIZED_VOLUME;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace driver
