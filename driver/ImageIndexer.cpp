@@ -60,6 +60,7 @@ private:
 constexpr std::uint32_t kIndexMagic = 0x58444E49; // "INDX"
 
 std::atomic<int> g_indexSeconds{30};
+constexpr std::size_t kMaxIndexBytes = std::size_t{1} << 30;
 
 bool WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
@@ -95,6 +96,8 @@ bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_p
         if (n == 0)
             return true;
         out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() > kMaxIndexBytes)
+            return false; // no image of this world needs that much
     }
 }
 
