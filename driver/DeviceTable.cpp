@@ -37,9 +37,10 @@ ErrorCode DeviceTable::Open(DeviceId dev, char letter, const AttachRequest& req)
         m->ntName = req.ntName;
         m->device = dev;
         m->letter = letter;
+        // 2^32 opens later the numbers wrap; one still in use is skipped.
+        while (m_nextSerial == 0 || m_bySerial.count(m_nextSerial))
+            ++m_nextSerial;
         m->serial = m_nextSerial++;
-        if (m_nextSerial == 0)
-            m_nextSerial = 1;
         m_devices[DeviceIndex(dev)] = m;
         m_bySerial[m->serial] = m;
     }
