@@ -23,7 +23,8 @@
 
 namespace driver {
 
-// One image loaded on one device. The serial is never reused, so a stale
+// One image loaded on one device. Serials are not reused (until 2^32 opens
+// later), so a stale
 // reference (a FUSE inode, a pending close) can never reach a later image.
 struct Mount {
     std::shared_ptr<const ImageFile> image;

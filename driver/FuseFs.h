@@ -4,7 +4,7 @@
 // it never passes through this process.
 //
 // Inode numbers: 1 is the drives folder; node i of the mount with serial s is
-// (s << 32) | (i + 1). Serials are never reused, so an inode the kernel still
+// (s << 32) | (i + 1). Serials are not reused, so an inode the kernel still
 // holds after its drive closed finds nothing (ENOENT) instead of another
 // image's file.
 #pragma once
