@@ -23,9 +23,9 @@
 
 namespace driver {
 
-// One image loaded on one device. Serials are not reused (until 2^32 opens
-// later), so a stale
-// reference (a FUSE inode, a pending close) can never reach a later image.
+// One image loaded on one device. Serials are not reused (short of 2^32
+// opens), so a stale reference (a FUSE inode, a pending close) never reaches
+// a later image.
 struct Mount {
     std::shared_ptr<const ImageFile> image;
     std::string ntName;
