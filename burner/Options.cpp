@@ -1,20 +1,16 @@
-// Option defaults, their resolution and the INI store.
+// Option defaults, their resolution and their INI store (kept by port/Profile).
 #include "burner/Options.h"
 
 #include "port/Paths.h"
+#include "port/Profile.h"
+#include "port/ProfileSyntax.h"
 #include "port/Utf.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <vector>
-
-#include <unistd.h>
 
 namespace burner {
 
@@ -35,63 +31,6 @@ std::size_t LabelLength(const engine::EngineOptions& o) {
     return n;
 }
 
-// Text values are written in double quotes; a quote, a backslash and the
-// control characters are escaped so that any value reads back unchanged.
-std::string Quote(std::string_view utf8) {
-    std::string out = "\"";
-    for (char c : utf8) {
-        auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b == 0x7F) {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", b);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool Unquote(std::string_view v, std::string& out) {
-    if (v.size() < 2 || v.front() != '"' || v.back() != '"')
-        return false;
-    v = v.substr(1, v.size() - 2);
-    out.clear();
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        if (v[i] != '\\') {
-            out += v[i];
-            continue;
-        }
-        if (i + 1 >= v.size())
-            return false;
-        char n = v[++i];
-        if (n == '"' || n == '\\') {
-            out += n;
-        } else if (n == 'x' && i + 2 < v.size() && HexDigit(v[i + 1]) >= 0 &&
-                   HexDigit(v[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigit(v[i + 1]) * 16 + HexDigit(v[i + 2]));
-            i += 2;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool ParseInt(std::string_view v, long long lo, long long hi, long long& out) {
     std::string s(v);
     if (s.empty())
@@ -103,32 +42,6 @@ bool ParseInt(std::string_view v, long long lo, long long hi, long long& out) {
         return false;
     out = n;
     return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool IsSectionLine(std::string_view line, std::string& name) {
-    line = Trim(line);
-    if (line.size() < 2 || line.front() != '[' || line.back() != ']')
-        return false;
-    name = std::string(line.substr(1, line.size() - 2));
-    return true;
-}
-
-std::vector<std::string> ReadLines(const std::string& file, bool& exists) {
-    std::vector<std::string> lines;
-    std::ifstream in(file);
-    exists = static_cast<bool>(in);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
 }
 
 struct Field {
@@ -177,6 +90,15 @@ void SetField(engine::EngineOptions& o, const Field& f, long long v) {
     }
 }
 
+std::string TempFolderText(const engine::EngineOptions& o) {
+    return port::ToUtf8(std::u16string_view(o.TempFolder, port::U16Length(o.TempFolder, 260)));
+}
+
+// Key names compare without regard to case, as everywhere in the INI store.
+bool SameName(const std::string& key, std::string_view name) {
+    return port::ini::EqualNoCase(std::string_view(key), name);
+}
+
 std::string Latin1ToUtf8(std::string_view bytes) {
     std::u16string u;
     for (char c : bytes)
@@ -221,8 +143,7 @@ ResolvedOptions Resolve(const engine::EngineOptions& o) {
     r.writeSpeedKBs = o.WriteSpeed > 0 ? o.WriteSpeed : 0;
     r.closeDisc = ByteFlag(o.CloseDisc, true);
     r.simulate = ByteFlag(o.Simulate, false);
-    r.tempFolder = port::ToUtf8(
-        std::u16string_view(o.TempFolder, port::U16Length(o.TempFolder, 260)));
+    r.tempFolder = TempFolderText(o);
     if (r.tempFolder.empty()) {
         const char* tmp = std::getenv("TMPDIR");
         r.tempFolder = tmp && *tmp ? tmp : "/tmp";
@@ -244,86 +165,37 @@ port::ErrorCode SaveOptions(const std::string& file, const std::string& section,
     engine::EngineOptions o = in;
     TerminateTexts(o);
 
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, exists);
-    std::ostringstream text;
-    bool skipping = false;
-    for (const std::string& line : lines) {
-        std::string name;
-        if (IsSectionLine(line, name))
-            skipping = (name == section);
-        if (!skipping)
-            text << line << '\n';
-    }
-    text << '[' << section << "]\n";
-    text << "VolumeLabel=" << Quote(LabelText(o)) << '\n';
-    text << "TempFolder="
-         << Quote(port::ToUtf8(std::u16string_view(o.TempFolder, port::U16Length(o.TempFolder, 260))))
-         << '\n';
+    port::ProfileEntries entries = {{"VolumeLabel", LabelText(o)}, {"TempFolder", TempFolderText(o)}};
     for (const Field& f : kFields)
-        text << f.name << '=' << GetField(o, f) << '\n';
-
-    std::string tmp = file + ".tmp." + std::to_string(getpid());
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << text.str();
-        out.flush();
-        if (!out) {
-            int err = errno;
-            std::remove(tmp.c_str());
-            return port::ErrorFromErrno(err ? err : EIO);
-        }
-    }
-    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-        int err = errno;
-        std::remove(tmp.c_str());
-        return port::ErrorFromErrno(err);
-    }
+        entries.emplace_back(f.name, std::to_string(GetField(o, f)));
+    if (!port::WriteProfileSection(file, section, entries))
+        return port::ErrorFromErrno(errno ? errno : EIO);
     return port::ERROR_SUCCESS;
 }
 
 port::ErrorCode LoadOptions(const std::string& file, const std::string& section,
                             engine::EngineOptions& o) {
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(file, exists);
-    if (!exists)
+    port::ProfileEntries entries;
+    if (!port::ReadProfileSection(file, section, entries))
         return port::ERROR_FILE_NOT_FOUND;
 
-    bool inSection = false, found = false;
     engine::EngineOptions r = DefaultOptions();
-    for (const std::string& raw : lines) {
-        std::string name;
-        if (IsSectionLine(raw, name)) {
-            inSection = (name == section);
-            found = found || inSection;
-            continue;
-        }
-        if (!inSection)
-            continue;
-        std::string_view line = raw;
-        std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
-            continue;
-        std::string_view key = Trim(line.substr(0, eq));
-        std::string_view value = Trim(line.substr(eq + 1));
-        std::string text;
-        if (key == "VolumeLabel" && Unquote(value, text)) {
-            std::string bytes = Utf8ToLatin1(text, sizeof r.VolumeLabel - 1);
+    for (const auto& [key, value] : entries) {
+        if (SameName(key, "VolumeLabel")) {
+            std::string bytes = Utf8ToLatin1(value, sizeof r.VolumeLabel - 1);
             std::memcpy(r.VolumeLabel, bytes.c_str(), bytes.size() + 1);
-        } else if (key == "TempFolder" && Unquote(value, text)) {
-            std::u16string u = port::ToUtf16(text);
+        } else if (SameName(key, "TempFolder")) {
+            std::u16string u = port::ToUtf16(value);
             if (u.size() < 260)
                 std::memcpy(r.TempFolder, u.c_str(), (u.size() + 1) * sizeof(char16_t));
         } else {
             for (const Field& f : kFields) {
                 long long n;
-                if (key == f.name && ParseInt(value, f.lo, f.hi, n))
+                if (SameName(key, f.name) && ParseInt(value, f.lo, f.hi, n))
                     SetField(r, f, n);
             }
         }
     }
-    if (!found)
-        return port::ERROR_FILE_NOT_FOUND;
     o = r;
     return port::ERROR_SUCCESS;
 }

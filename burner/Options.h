@@ -70,7 +70,8 @@ std::string LabelText(const engine::EngineOptions& o);
 std::string OptionsFilePath();
 
 // Stores the record in the section; other sections are kept. The file is
-// replaced atomically.
+// replaced atomically under a lock (port/Profile). A section name the INI
+// store cannot hold gives ERROR_INVALID_PARAMETER.
 port::ErrorCode SaveOptions(const std::string& file, const std::string& section,
                             const engine::EngineOptions& o);
 

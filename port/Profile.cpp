@@ -3,6 +3,7 @@
 #include "port/Paths.h"
 #include "port/ProfileSyntax.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -65,24 +66,105 @@ private:
     int m_fd;
 };
 
+// Writes text to a temporary file beside path and renames it over path. On
+// failure errno says why.
 bool WriteAtomically(const std::string& path, const std::string& text) {
     std::string temp = path + ".tmp";
+    auto fail = [&] {
+        int err = errno ? errno : EIO;
+        std::remove(temp.c_str());
+        errno = err;
+        return false;
+    };
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out)
-            return false;
+            return fail();
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
+        if (!out)
+            return fail();
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0)
+        return fail();
+    return true;
+}
+
+using Lines = std::vector<std::string_view>;
+
+Lines SplitLines(std::string_view text) {
+    Lines lines;
+    ini::ForEachLine(text, [&](std::string_view line) {
+        lines.push_back(line);
+        return true;
+    });
+    return lines;
+}
+
+// Where the first [section] stands among lines: its header, its last entry
+// (the header when it has none) and, when a key is given, the line of that
+// key; -1 for what is not there.
+struct SectionPlace {
+    std::ptrdiff_t header = -1, lastEntry = -1, keyLine = -1;
+};
+
+SectionPlace FindSection(const Lines& lines, std::string_view section, std::string_view key = {}) {
+    SectionPlace at;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string_view name, value;
+        auto kind = ini::ParseLine(lines[i], name, value);
+        if (kind == ini::LineKind::Section) {
+            if (at.header >= 0)
+                break;
+            if (ini::EqualNoCase(name, section))
+                at.header = at.lastEntry = static_cast<std::ptrdiff_t>(i);
+        } else if (kind == ini::LineKind::Entry && at.header >= 0) {
+            at.lastEntry = static_cast<std::ptrdiff_t>(i);
+            if (!key.empty() && at.keyLine < 0 && ini::EqualNoCase(name, key))
+                at.keyLine = static_cast<std::ptrdiff_t>(i);
         }
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
+    return at;
+}
+
+// Lines [0, from), then insert, then lines [to, end), each line ended by '\n'.
+std::string Splice(const Lines& lines, std::ptrdiff_t from, std::ptrdiff_t to, std::string_view insert) {
+    std::string out;
+    for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(lines.size()); ++i) {
+        if (i == from)
+            out += insert;
+        if (i < from || i >= to) {
+            out += lines[i];
+            out += '\n';
+        }
     }
-    return true;
+    if (from >= static_cast<std::ptrdiff_t>(lines.size()))
+        out += insert;
+    return out;
+}
+
+// All lines, then a new [section] with body, set apart by a blank line.
+std::string AppendSection(const Lines& lines, std::string_view section, std::string_view body) {
+    std::string out = Splice(lines, static_cast<std::ptrdiff_t>(lines.size()), 0, {});
+    if (out.size() >= 2 && out[out.size() - 2] != '\n')
+        out += '\n';
+    out += "[" + std::string(section) + "]\n";
+    out += body;
+    return out;
+}
+
+// Rewrites the file at path under its lock: edit turns its current lines
+// into the new text.
+template <class Edit>
+bool UpdateFile(const std::string& path, Edit&& edit) {
+    FileLock lock(path + ".lock");
+    std::string text;
+    ReadAll(path, text);
+    return WriteAtomically(path, edit(SplitLines(text)));
+}
+
+std::string Entry(std::string_view key, std::string_view value) {
+    return std::string(key) + "=" + EscapeProfileValue(value) + "\n";
 }
 
 } // namespace
@@ -121,90 +203,71 @@ std::string UnescapeProfileValue(std::string_view stored) {
     return out;
 }
 
-std::string GetProfileString(std::string_view section, std::string_view key, std::string_view def) {
+bool ReadProfileSection(const std::string& path, std::string_view section, ProfileEntries& entries) {
+    entries.clear();
     std::string text;
-    if (!ReadAll(ProfilePath(), text))
-        return std::string(def);
-    bool inSection = false, sectionSeen = false;
-    std::string result(def);
-    ini::ForEachLine(StripBom(text), [&](std::string_view line) {
+    if (!ReadAll(path, text))
+        return false;
+    const Lines lines = SplitLines(StripBom(text));
+    const SectionPlace at = FindSection(lines, section);
+    if (at.header < 0)
+        return false;
+    for (std::ptrdiff_t i = at.header + 1; i <= at.lastEntry; ++i) {
         std::string_view name, value;
-        switch (ini::ParseLine(line, name, value)) {
-        case ini::LineKind::Section:
-            if (inSection)
-                return false;
-            if (!sectionSeen && ini::EqualNoCase(name, section))
-                inSection = sectionSeen = true;
-            return true;
-        case ini::LineKind::Entry:
-            if (inSection && ini::EqualNoCase(name, key)) {
-                result = UnescapeProfileValue(value);
-                return false;
-            }
-            return true;
-        default:
-            return true;
-        }
-    });
-    return result;
+        if (ini::ParseLine(lines[i], name, value) != ini::LineKind::Entry)
+            continue;
+        bool seen = false;
+        for (const auto& e : entries)
+            seen = seen || ini::EqualNoCase(std::string_view(e.first), name);
+        if (!seen)
+            entries.emplace_back(std::string(name), UnescapeProfileValue(value));
+    }
+    return true;
+}
+
+std::string GetProfileString(std::string_view section, std::string_view key, std::string_view def) {
+    ProfileEntries entries;
+    if (ReadProfileSection(ProfilePath(), section, entries))
+        for (const auto& [name, value] : entries)
+            if (ini::EqualNoCase(std::string_view(name), key))
+                return value;
+    return std::string(def);
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!ValidName(section) || !ValidName(key))
+    if (!ValidName(section) || !ValidName(key)) {
+        errno = EINVAL;
         return false;
-    const std::string path = ProfilePath();
-    FileLock lock(path + ".lock");
-    std::string text;
-    ReadAll(path, text);
-
-    std::vector<std::string_view> lines;
-    ini::ForEachLine(std::string_view(text), [&](std::string_view line) {
-        lines.push_back(line);
-        return true;
+    }
+    const std::string entry = Entry(key, value);
+    return UpdateFile(ProfilePath(), [&](const Lines& lines) {
+        const SectionPlace at = FindSection(lines, section, key);
+        if (at.keyLine >= 0)
+            return Splice(lines, at.keyLine, at.keyLine + 1, entry);
+        if (at.header >= 0)
+            return Splice(lines, at.lastEntry + 1, at.lastEntry + 1, entry);
+        return AppendSection(lines, section, entry);
     });
+}
 
-    const std::string entry = std::string(key) + "=" + EscapeProfileValue(value);
-    // Where the section starts, the line of the key, and after which line a
-    // new key goes (the section's last entry, or its header).
-    std::ptrdiff_t header = -1, keyLine = -1, insertAfter = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view name, val;
-        auto kind = ini::ParseLine(lines[i], name, val);
-        if (kind == ini::LineKind::Section) {
-            if (header >= 0)
-                break;
-            if (ini::EqualNoCase(name, section))
-                header = insertAfter = static_cast<std::ptrdiff_t>(i);
-        } else if (kind == ini::LineKind::Entry && header >= 0) {
-            insertAfter = static_cast<std::ptrdiff_t>(i);
-            if (ini::EqualNoCase(name, key)) {
-                keyLine = static_cast<std::ptrdiff_t>(i);
-                break;
-            }
-        }
+bool WriteProfileSection(const std::string& path, std::string_view section,
+                         const ProfileEntries& entries) {
+    bool valid = ValidName(section);
+    std::string body;
+    for (const auto& [key, value] : entries) {
+        valid = valid && ValidName(key);
+        body += Entry(key, value);
     }
-
-    std::string out;
-    out.reserve(text.size() + entry.size() + section.size() + 8);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (static_cast<std::ptrdiff_t>(i) == keyLine) {
-            out += entry;
-            out += '\n';
-            continue;
-        }
-        out += lines[i];
-        out += '\n';
-        if (keyLine < 0 && static_cast<std::ptrdiff_t>(i) == insertAfter) {
-            out += entry;
-            out += '\n';
-        }
+    if (!valid) {
+        errno = EINVAL;
+        return false;
     }
-    if (header < 0) {
-        if (!out.empty() && out.size() >= 2 && out[out.size() - 2] != '\n')
-            out += '\n';
-        out += "[" + std::string(section) + "]\n" + entry + "\n";
-    }
-    return WriteAtomically(path, out);
+    return UpdateFile(path, [&](const Lines& lines) {
+        const SectionPlace at = FindSection(lines, section);
+        if (at.header >= 0) // the header line stays as it stands
+            return Splice(lines, at.header + 1, at.lastEntry + 1, body);
+        return AppendSection(lines, section, body);
+    });
 }
 
 } // namespace port

@@ -11,6 +11,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace port {
 
@@ -25,6 +27,22 @@ std::string GetProfileString(std::string_view section, std::string_view key,
 // nothing. False when a name cannot be stored (empty, or with '[', ']', '=',
 // ';' at its start, or a line break) or the file cannot be written.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value);
+
+// The same store for any INI file: the rules above, the same escaping, lock
+// and atomic replace.
+using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
+
+// The entries of [section] in the file at path, in file order, values
+// unescaped; of duplicate keys only the first. False when the file or the
+// section is missing.
+bool ReadProfileSection(const std::string& path, std::string_view section, ProfileEntries& entries);
+
+// Replaces [section] of the file at path (its header through its last entry)
+// with entries, or adds the section at the end; the rest of the file is kept.
+// False when a name cannot be stored (errno EINVAL) or the file cannot be
+// written (errno says why).
+bool WriteProfileSection(const std::string& path, std::string_view section,
+                         const ProfileEntries& entries);
 
 std::string EscapeProfileValue(std::string_view value);
 std::string UnescapeProfileValue(std::string_view stored);

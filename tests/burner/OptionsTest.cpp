@@ -61,6 +61,11 @@ TEST(Options, RecordRoundTripsThroughTheStoreAndKeepsOtherSections) {
     EXPECT_EQ(rb.IsoLevel, 2);
     EXPECT_EQ(rb.Copies, -1);
     EXPECT_EQ(rb.VolumeLabel[0], '\0');
+
+    // A section name the file cannot hold is refused; the file stays readable.
+    EXPECT_EQ(burner::SaveOptions(file, "HKEY_CURRENT_USER\\Bad]\n[B]", a), port::ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(burner::LoadOptions(file, "HKEY_CURRENT_USER\\Software\\B\\", rb), 0u);
+    EXPECT_EQ(rb.Copies, -1);
 }
 
 TEST(Options, MissingStoreOrSectionLeavesTheRecordAlone) {
@@ -78,7 +83,7 @@ TEST(Options, DamagedValuesTakeTheirDefaultsAndLongLabelsAreCut) {
     // U+0141 and U+0179 keep their low 8 bits, U+00D3 stays.
     burner_test::WriteFile(tmp / "bad.ini", "[S]\nCopies=lots\nIsoLevel=99999999999\n"
                                             "Verify=300\nVolumeLabel=\"\xC5\x81\xC3\x93" "D\xC5\xB9" +
-                                                label + "\"\nTempFolder=unquoted\n");
+                                                label + "\"\nTempFolder=/" + label + label + "\n");
     engine::EngineOptions o = OddRecord();
     ASSERT_EQ(burner::LoadOptions(tmp / "bad.ini", "S", o), 0u);
     EXPECT_EQ(o.Copies, -1);
