@@ -121,6 +121,13 @@ bool WriteTargets(const std::string& dir, const std::string& file,
     return true;
 }
 
+// Puts target on top of the name's stack.
+bool PushTarget(const std::string& dir, const std::string& file, std::string_view target) {
+    auto targets = ReadTargets(dir, file).value_or(std::vector<std::string>{});
+    targets.insert(targets.begin(), std::string(target));
+    return WriteTargets(dir, file, targets);
+}
+
 // Holds the table's lock for one read-modify-write.
 class TableLock {
 public:
@@ -142,6 +149,18 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Runs edit(dir) on the table (seeded first when missing) under its lock.
+template <class Edit>
+bool EditTable(Edit&& edit) {
+    if (!EnsureDosDeviceTable())
+        return false;
+    std::string dir = DosDeviceDir();
+    TableLock lock(dir);
+    if (!lock.ok())
+        return FailWithErrno();
+    return edit(dir);
+}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -191,10 +210,7 @@ void Seed(const std::string& dir) {
         if (letter < 'A' || letter > 'Z')
             continue;
         // A user line stacks on top of a seeded drive of the same letter.
-        std::string file = std::string(1, letter) + ":";
-        std::vector<std::string> targets = ReadTargets(dir, file).value_or(std::vector<std::string>{});
-        targets.insert(targets.begin(), target);
-        WriteTargets(dir, file, targets);
+        PushTarget(dir, std::string(1, letter) + ":", target);
     }
 }
 
@@ -301,15 +317,7 @@ bool PushDosDevice(std::string_view name, std::string_view target) {
         return FailWith(ERROR_INVALID_NAME);
     if (!ValidTarget(target))
         return FailWith(ERROR_INVALID_PARAMETER);
-    if (!EnsureDosDeviceTable())
-        return false;
-    std::string dir = DosDeviceDir();
-    TableLock lock(dir);
-    if (!lock.ok())
-        return FailWithErrno();
-    auto targets = ReadTargets(dir, *file).value_or(std::vector<std::string>{});
-    targets.insert(targets.begin(), std::string(target));
-    return WriteTargets(dir, *file, targets);
+    return EditTable([&](const std::string& dir) { return PushTarget(dir, *file, target); });
 }
 
 bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target,
@@ -317,25 +325,21 @@ bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> targ
     auto file = FileNameOf(name);
     if (!file)
         return FailWith(ERROR_INVALID_NAME);
-    if (!EnsureDosDeviceTable())
-        return false;
-    std::string dir = DosDeviceDir();
-    TableLock lock(dir);
-    if (!lock.ok())
-        return FailWithErrno();
-    auto targets = ReadTargets(dir, *file);
-    if (!targets || targets->empty())
-        return FailWith(ERROR_FILE_NOT_FOUND);
-    auto match = targets->begin();
-    if (target) {
-        match = std::find_if(targets->begin(), targets->end(), [&](const std::string& t) {
-            return exact ? t == *target : t.starts_with(*target);
-        });
-        if (match == targets->end())
+    return EditTable([&](const std::string& dir) {
+        auto targets = ReadTargets(dir, *file);
+        if (!targets || targets->empty())
             return FailWith(ERROR_FILE_NOT_FOUND);
-    }
-    targets->erase(match);
-    return WriteTargets(dir, *file, *targets);
+        auto match = targets->begin();
+        if (target) {
+            match = std::find_if(targets->begin(), targets->end(), [&](const std::string& t) {
+                return exact ? t == *target : t.starts_with(*target);
+            });
+            if (match == targets->end())
+                return FailWith(ERROR_FILE_NOT_FOUND);
+        }
+        targets->erase(match);
+        return WriteTargets(dir, *file, *targets);
+    });
 }
 
 std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath,
