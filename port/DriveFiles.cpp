@@ -306,19 +306,23 @@ int DataFd(HANDLE h) {
         SetLastError(ERROR_NOT_READY);
         return -1;
     }
-    std::size_t len = std::min<std::size_t>(wire::GetU16(rec.data() + vdrive::query::kNameLength),
-                                            vdrive::query::kNameCapacity);
-    std::string name(reinterpret_cast<const char*>(rec.data() + vdrive::query::kName), len);
-    name = name.c_str();
-    if (name.starts_with("\\??\\"))
-        name.erase(0, 4);
-    h->dataFd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    h->dataFd = open(QueriedImagePath(rec.data()).c_str(), O_RDONLY | O_CLOEXEC);
     if (h->dataFd < 0)
         FailWithErrno();
     return h->dataFd;
 }
 
 } // namespace
+
+std::string QueriedImagePath(const std::uint8_t* record) {
+    std::size_t len = std::min<std::size_t>(wire::GetU16(record + vdrive::query::kNameLength),
+                                            vdrive::query::kNameCapacity);
+    std::string name(reinterpret_cast<const char*>(record + vdrive::query::kName), len);
+    name = name.c_str();
+    if (name.starts_with("\\??\\"))
+        name.erase(0, 4);
+    return name;
+}
 
 std::u16string DrivePath(char16_t letter) {
     return std::u16string(kDevicePathPrefix) + letter + u':';

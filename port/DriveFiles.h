@@ -50,6 +50,10 @@ std::u16string DrivePath(char16_t letter);
 // The upper-case letter of a drive path "\\.\K:" (any case), or 0.
 char16_t DriveLetterOfPath(std::u16string_view path);
 
+// The host path of the image a driver's query reply names (a record of
+// vdrive::query::kBufferSize bytes), without its "\??\" prefix.
+std::string QueriedImagePath(const std::uint8_t* record);
+
 // Security attributes and template are accepted for the shape of the call
 // and must be null.
 HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,

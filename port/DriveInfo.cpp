@@ -166,13 +166,7 @@ std::optional<std::pair<std::string, std::uint64_t>> QueryDriverImage(char16_t l
     }
     std::uint64_t size = 0;
     std::memcpy(&size, out.data(), 8);
-    size_t len = std::min<size_t>(wire::GetU16(out.data() + vdrive::query::kNameLength),
-                                  vdrive::query::kNameCapacity);
-    std::string name(reinterpret_cast<const char*>(out.data() + vdrive::query::kName), len);
-    name = name.c_str();
-    if (name.starts_with("\\??\\"))
-        name.erase(0, 4);
-    return std::make_pair(name, size);
+    return std::make_pair(QueriedImagePath(out.data()), size);
 }
 
 bool StoreName(const std::u16string& name, char16_t* buf, std::uint32_t size) {

@@ -3,7 +3,9 @@
 #include "port/DriveInfo.h"
 #include "port/LastError.h"
 #include "TestEnv.h"
+#include "vdrive/FileDiskRecords.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -159,4 +161,27 @@ TEST(DriveInfo, TypesLabelsAndSizesFollowTheTarget) {
     PushDosDevice("S:", "stdio:" + env.Write("junk.bin", std::string(40000, 'j')));
     EXPECT_FALSE(GetVolumeInformationW(u"S:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+}
+
+TEST(DriveFiles, QueriedImagePathReadsTheReplysNameField) {
+    namespace q = vdrive::query;
+    struct Case {
+        std::string field;   // bytes at kName
+        std::uint16_t length; // the record's name length
+        std::string want;
+    };
+    const Case cases[] = {
+        {"\\??\\/srv/a.iso", 14, "/srv/a.iso"},
+        {"/srv/b.iso", 10, "/srv/b.iso"},
+        {std::string("/c.iso\0junk", 11), 11, "/c.iso"}, // ends at a zero byte
+        {"/d.iso", 3, "/d."},                            // only the bytes the length gives
+        {std::string(q::kNameCapacity, 'x'), 0xFFFF, std::string(q::kNameCapacity, 'x')},
+    };
+    for (const Case& c : cases) {
+        std::array<std::uint8_t, q::kBufferSize> rec{};
+        rec[q::kNameLength] = static_cast<std::uint8_t>(c.length);
+        rec[q::kNameLength + 1] = static_cast<std::uint8_t>(c.length >> 8);
+        std::copy(c.field.begin(), c.field.end(), rec.begin() + q::kName);
+        EXPECT_EQ(QueriedImagePath(rec.data()), c.want) << c.field;
+    }
 }
