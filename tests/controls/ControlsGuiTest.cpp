@@ -143,30 +143,14 @@ TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons)
     guitest::Yield(4);
     const wxPoint client = m_frame->ClientToScreen(wxPoint(0, 0));
     const int height = toolbar->GetSize().y;
-    int mismatches = 0;
-    wxPoint first;
-    auto settled = [&](const wxImage& screen) {
-        mismatches = 0;
-        for (int y = 0; y < height + 5; ++y) {
-            for (int x = 0; x < 798; ++x) {
-                const bool onButton = x >= 100 && y >= toolbar->GetItemRect(0).y &&
-                                      y <= toolbar->GetItemRect(0).GetBottom();
-                if (onButton)
-                    continue;
-                const wxColour want = guitest::PatternPixel(x, y);
-                const int sx = client.x + x, sy = client.y + y;
-                if (screen.GetRed(sx, sy) != want.Red() || screen.GetGreen(sx, sy) != want.Green() ||
-                    screen.GetBlue(sx, sy) != want.Blue()) {
-                    if (mismatches++ == 0)
-                        first = wxPoint(x, y);
-                }
-            }
-        }
-        return mismatches == 0;
-    };
-    wxImage screen;
-    EXPECT_TRUE(guitest::GrabScreenWhen(screen, settled))
-        << mismatches << " pixels differ, the first at " << first.x << "," << first.y;
+    const wxRect buttons = toolbar->GetItemRect(0);
+    std::string why;
+    EXPECT_TRUE(guitest::ScreenShowsPattern(client, wxRect(0, 0, 798, height + 5), why,
+                                            [&](int x, int y) {
+                                                return x >= 100 && y >= buttons.y &&
+                                                       y <= buttons.GetBottom();
+                                            }))
+        << why;
 }
 
 TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton)

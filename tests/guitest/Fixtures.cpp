@@ -1,5 +1,6 @@
 #include "tests/guitest/Fixtures.h"
 
+#include "tests/guitest/GuiTest.h"
 #include "text/LangText.h"
 
 #include <wx/dcclient.h>
@@ -29,6 +30,36 @@ std::unique_ptr<CSkinImage> MakePatternSkin()
     auto skin = std::make_unique<CSkinImage>();
     skin->Attach(wxBitmap(image));
     return skin;
+}
+
+bool ScreenShowsPattern(const wxPoint& client, const wxRect& area, std::string& why,
+                        const std::function<bool(int x, int y)>& skip)
+{
+    int mismatches = 0;
+    wxPoint first;
+    auto settled = [&](const wxImage& screen) {
+        mismatches = 0;
+        for (int y = area.GetTop(); y <= area.GetBottom(); ++y) {
+            for (int x = area.GetLeft(); x <= area.GetRight(); ++x) {
+                if (skip && skip(x, y))
+                    continue;
+                const int sx = client.x + x, sy = client.y + y;
+                const wxColour want = PatternPixel(x, y);
+                if (sx >= screen.GetWidth() || sy >= screen.GetHeight() ||
+                    screen.GetRed(sx, sy) != want.Red() || screen.GetGreen(sx, sy) != want.Green() ||
+                    screen.GetBlue(sx, sy) != want.Blue()) {
+                    if (mismatches++ == 0)
+                        first = wxPoint(x, y);
+                }
+            }
+        }
+        return mismatches == 0;
+    };
+    wxImage screen;
+    const bool same = GrabScreenWhen(screen, settled);
+    why = std::to_string(mismatches) + " pixels differ, the first at " + std::to_string(first.x) +
+          "," + std::to_string(first.y);
+    return same;
 }
 
 void WriteLanguageFile(const std::string& dir, const std::string& section,

@@ -5,6 +5,7 @@
 
 #include <wx/frame.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,6 +16,13 @@ namespace guitest {
 // pixel shows), at the skin's size 798 x 527.
 std::unique_ptr<CSkinImage> MakePatternSkin();
 wxColour PatternPixel(int x, int y);
+
+// Whether the screen shows the pattern skin at every point of `area` (client
+// coordinates of a window whose client area starts at `client` on the
+// screen) that `skip` leaves in; grabs again while painting lags. When not,
+// `why` says how many points differ and which is the first.
+bool ScreenShowsPattern(const wxPoint& client, const wxRect& area, std::string& why,
+                        const std::function<bool(int x, int y)>& skip = nullptr);
 
 // Writes dir + "languiu.ini" with [LANGUAGE] CURRENT=<section> and the given
 // texts, points SPINDLE_PROGRAM_DIR at dir and the catalogue at the file.
