@@ -35,6 +35,16 @@ std::deque<std::optional<std::string>> g_fileAnswers;
 std::deque<std::optional<std::string>> g_folderAnswers;
 std::function<int(wxDialog*)> g_modalHandler;
 
+// The next queued answer of a file or folder dialog; none left: cancelled.
+std::optional<std::string> NextAnswer(std::deque<std::optional<std::string>>& answers)
+{
+    if (answers.empty())
+        return std::nullopt;
+    std::optional<std::string> answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
 class ModalGuard : public wxModalDialogHook {
 protected:
     int Enter(wxDialog* dialog) override
@@ -67,21 +77,13 @@ void InstallScriptedHooks()
         }
         return (request.style & port::MB_BUTTONMASK) == port::MB_YESNO ? 7 : 1;
     });
-    port::SetFileDialogHook([](const port::FileDialogRequest&) -> std::optional<std::string> {
+    port::SetFileDialogHook([](const port::FileDialogRequest&) {
         g_dialogs.push_back("file");
-        if (g_fileAnswers.empty())
-            return std::nullopt;
-        auto answer = g_fileAnswers.front();
-        g_fileAnswers.pop_front();
-        return answer;
+        return NextAnswer(g_fileAnswers);
     });
-    port::SetFolderDialogHook([](const port::FolderDialogRequest&) -> std::optional<std::string> {
+    port::SetFolderDialogHook([](const port::FolderDialogRequest&) {
         g_dialogs.push_back("folder");
-        if (g_folderAnswers.empty())
-            return std::nullopt;
-        auto answer = g_folderAnswers.front();
-        g_folderAnswers.pop_front();
-        return answer;
+        return NextAnswer(g_folderAnswers);
     });
 }
 
