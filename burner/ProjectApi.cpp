@@ -29,7 +29,15 @@ std::string Section(const char16_t* hive, const char16_t* key) {
     return h + k;
 }
 
-bool HaveDataProject() { return burner::State().projectType == engine::kProjectData; }
+// Runs op on the data project under the engine's lock; ERROR_NOT_READY when
+// no data project is open.
+template <class Op>
+port::ErrorCode OnDataProject(Op&& op) {
+    std::lock_guard lock(burner::State().mutex);
+    if (burner::State().projectType != engine::kProjectData)
+        return port::ERROR_NOT_READY;
+    return op(burner::State().project);
+}
 
 } // namespace
 
@@ -93,14 +101,10 @@ int AddFile(FileRecord record) {
         !ReadText(record.ImageDir, dir) || !ReadText(record.ImageName, name))
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
     burner::AddedFile added;
-    {
-        std::lock_guard lock(State().mutex);
-        if (!HaveDataProject())
-            return static_cast<int>(port::ERROR_NOT_READY);
-        port::ErrorCode rc = State().project.AddFile(source, dir, name, added);
-        if (rc != port::ERROR_SUCCESS)
-            return static_cast<int>(rc);
-    }
+    port::ErrorCode rc = OnDataProject(
+        [&](burner::Project& project) { return project.AddFile(source, dir, name, added); });
+    if (rc != port::ERROR_SUCCESS)
+        return static_cast<int>(rc);
     burner::Callbacks cb = burner::CurrentCallbacks();
     if (cb.addFile) {
         std::u16string given = port::ToUtf16(added.name), where = port::ToUtf16(added.dir),
@@ -116,14 +120,10 @@ int CreateDir(const char16_t* name, const char16_t* parentPath) {
     if (!name || !ReadText(name, n) || !ReadText(parentPath, parent))
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
     burner::CreatedDir created;
-    {
-        std::lock_guard lock(State().mutex);
-        if (!HaveDataProject())
-            return static_cast<int>(port::ERROR_NOT_READY);
-        port::ErrorCode rc = State().project.CreateDir(n, parent, created);
-        if (rc != port::ERROR_SUCCESS)
-            return static_cast<int>(rc);
-    }
+    port::ErrorCode rc = OnDataProject(
+        [&](burner::Project& project) { return project.CreateDir(n, parent, created); });
+    if (rc != port::ERROR_SUCCESS)
+        return static_cast<int>(rc);
     burner::Callbacks cb = burner::CurrentCallbacks();
     if (cb.createDir) {
         std::u16string given = port::ToUtf16(created.name), full = port::ToUtf16(created.path);
@@ -136,20 +136,16 @@ int RemoveFile(const char16_t* name, const char16_t* dirPath) {
     std::string n, dir;
     if (!name || !ReadText(name, n) || !ReadText(dirPath, dir))
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
-    std::lock_guard lock(State().mutex);
-    if (!HaveDataProject())
-        return static_cast<int>(port::ERROR_NOT_READY);
-    return static_cast<int>(State().project.RemoveFile(n, dir));
+    return static_cast<int>(
+        OnDataProject([&](burner::Project& project) { return project.RemoveFile(n, dir); }));
 }
 
 int RemoveDir(const char16_t* dirPath) {
     std::string dir;
     if (!dirPath || !ReadText(dirPath, dir))
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
-    std::lock_guard lock(State().mutex);
-    if (!HaveDataProject())
-        return static_cast<int>(port::ERROR_NOT_READY);
-    return static_cast<int>(State().project.RemoveDir(dir));
+    return static_cast<int>(
+        OnDataProject([&](burner::Project& project) { return project.RemoveDir(dir); }));
 }
 
 } // namespace engine
