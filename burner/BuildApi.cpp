@@ -3,8 +3,10 @@
 // Every BuildISO call ends in exactly one burn-done report: from the engine
 // thread when the build ran (null text on success), at once from the
 // caller's thread when it was refused (no project, no path, a build already
-// running). The build works on a copy of the project taken when it starts,
-// so the project may change while it runs.
+// running). DeInitialize stops a running build and silences it: it makes no
+// more reports, even once the engine is initialized again. The build works
+// on a copy of the project taken when it starts, so the project may change
+// while it runs.
 #include "burner/IsoBuilder.h"
 #include "burner/Options.h"
 #include "burner/State.h"
@@ -16,8 +18,19 @@ namespace {
 
 using burner::State;
 
-void ReportDone(const std::string& error) {
-    burner::Callbacks cb = burner::CurrentCallbacks();
+thread_local bool t_buildThread = false;
+
+// The callbacks a build may still report to: none once the engine was shut
+// down after it started.
+burner::Callbacks CallbacksFor(const burner::BuildJob* job) {
+    std::lock_guard lock(State().mutex);
+    if (job && job->epoch != State().epoch)
+        return {};
+    return State().callbacks;
+}
+
+void ReportDone(const burner::BuildJob* job, const std::string& error) {
+    burner::Callbacks cb = CallbacksFor(job);
     if (!cb.burnDone)
         return;
     if (error.empty()) {
@@ -28,19 +41,19 @@ void ReportDone(const std::string& error) {
     }
 }
 
-void ReportProgress(float percent) {
-    burner::Callbacks cb = burner::CurrentCallbacks();
-    if (cb.process)
-        cb.process(percent, cb.processUser);
-}
-
 void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::ProjectNode> root,
               burner::ImageSettings settings, std::string outPath) {
+    t_buildThread = true;
     {
         std::lock_guard lock(job->mutex);
         job->thread = std::this_thread::get_id();
     }
-    std::string error = burner::WriteIsoImage(*root, settings, outPath, job->stop, ReportProgress);
+    auto progress = [&job](float percent) {
+        burner::Callbacks cb = CallbacksFor(job.get());
+        if (cb.process)
+            cb.process(percent, cb.processUser);
+    };
+    std::string error = burner::WriteIsoImage(*root, settings, outPath, job->stop, progress);
     root.reset();
     {
         std::lock_guard lock(job->mutex);
@@ -52,16 +65,17 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
         if (State().build == job)
             State().build.reset(); // a new build may start from the report on
     }
-    ReportDone(error);
+    ReportDone(job.get(), error);
     {
         std::lock_guard lock(State().mutex);
-        --State().liveBuildThreads;
+        if (--State().liveBuildThreads == 0 && !State().initialized)
+            burner::FinishLibraries(); // put off by a DeInitialize during the build
     }
     State().buildThreadsDone.notify_all();
 }
 
 int Refuse(port::ErrorCode code, const std::string& why) {
-    ReportDone(why);
+    ReportDone(nullptr, why);
     return static_cast<int>(code);
 }
 
@@ -83,9 +97,11 @@ void StopBuild(bool waitForThreads) {
             job->cv.wait_for(lock, std::chrono::seconds(10), [&] { return job->finished; });
     }
     if (waitForThreads) {
+        // A build thread cannot wait for itself.
+        const int own = t_buildThread ? 1 : 0;
         std::unique_lock lock(State().mutex);
         State().buildThreadsDone.wait_for(lock, std::chrono::seconds(10),
-                                          [] { return State().liveBuildThreads == 0; });
+                                          [own] { return State().liveBuildThreads <= own; });
     }
 }
 
@@ -122,6 +138,7 @@ int BuildISO(const char16_t* imagePath) {
     settings.rockRidge = options.rockRidge;
 
     auto job = std::make_shared<burner::BuildJob>();
+    job->epoch = State().epoch;
     State().build = job;
     ++State().liveBuildThreads;
     try {

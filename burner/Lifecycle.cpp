@@ -23,6 +23,14 @@ Callbacks CurrentCallbacks() {
     return State().callbacks;
 }
 
+void FinishLibraries() {
+    if (!State().librariesUp)
+        return;
+    burn::burn_finish();
+    iso_finish();
+    State().librariesUp = false;
+}
+
 } // namespace burner
 
 namespace engine {
@@ -41,19 +49,22 @@ int Initialize() {
     std::lock_guard lock(State().mutex);
     if (State().initialized)
         return 1;
-    if (iso_init() < 0)
-        return 0;
-    // Names in the project are UTF-8 whatever the locale says.
-    iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
-    if (!burn::burn_initialize()) {
-        iso_finish();
-        return 0;
+    if (!State().librariesUp) {
+        if (iso_init() < 0)
+            return 0;
+        // Names in the project are UTF-8 whatever the locale says.
+        iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
+        if (!burn::burn_initialize()) {
+            iso_finish();
+            return 0;
+        }
+        // The engine never prints to the user's terminal on its own.
+        burn::burn_msgs_set_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
+                                       const_cast<char*>("spindle: "));
+        iso_set_msgs_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
+                                const_cast<char*>("spindle: "));
+        State().librariesUp = true;
     }
-    // The engine never prints to the user's terminal on its own.
-    burn::burn_msgs_set_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
-                                   const_cast<char*>("spindle: "));
-    iso_set_msgs_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
-                            const_cast<char*>("spindle: "));
     State().initialized = true;
     return 1;
 }
@@ -65,15 +76,19 @@ void DeInitialize() {
         if (!State().initialized)
             return;
         State().callbacks = {};
+        ++State().epoch;
     }
     burner::StopBuild(true);
     std::lock_guard lock(State().mutex);
     if (!State().initialized)
         return;
-    burn::burn_finish();
-    iso_finish();
     State().initialized = false;
     State().callbacks = {};
+    // A build thread still running (this one, when called from a report, or
+    // one stuck past the wait) still uses libisofs: the last one to end
+    // shuts the libraries down instead.
+    if (State().liveBuildThreads == 0)
+        burner::FinishLibraries();
 }
 
 void SetLanguage(const char16_t* languageSection, const char16_t* languageFile) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,7 @@ struct Callbacks {
 
 // One image build on the engine thread.
 struct BuildJob {
+    std::uint64_t epoch = 0; // EngineState::epoch when it started
     std::atomic<bool> stop{false};
     std::thread::id thread;
     std::mutex mutex;
@@ -37,6 +39,14 @@ struct BuildJob {
 struct EngineState {
     std::mutex mutex;
     bool initialized = false;
+    // libisofs and libburn are up. They outlive DeInitialize while a build
+    // thread still runs (one that shut the engine down from its own report,
+    // or one that did not stop in time); the last build thread to end then
+    // shuts them down, unless the engine was initialized again meanwhile.
+    bool librariesUp = false;
+    // Counts DeInitialize calls: a build started in an earlier epoch makes
+    // no more reports, even to callbacks registered after a new Initialize.
+    std::uint64_t epoch = 0;
     std::u16string languageSection;
     std::u16string languageFile;
     Callbacks callbacks;
@@ -52,6 +62,10 @@ EngineState& State();
 
 // A copy of the callbacks, taken under the lock, for calling outside it.
 Callbacks CurrentCallbacks();
+
+// Shuts libisofs and libburn down. The caller holds State().mutex and no
+// build thread is left.
+void FinishLibraries();
 
 // Stops a running build and waits until its partial file is removed (not
 // for its completion report). Called by Abort and DeInitialize.

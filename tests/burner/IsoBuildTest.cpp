@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -333,4 +334,179 @@ TEST_F(IsoBuild, LevelTwoRefusesAFileOverFourGiB) {
     ASSERT_TRUE(err.has_value());
     EXPECT_NE(err->find("level 3"), std::string::npos) << *err;
     EXPECT_FALSE(Exists(tmp / "l2.iso"));
+}
+
+namespace {
+
+// A file of `size` bytes that are not all zero, so every block is written.
+void MakeDense(const std::string& path, std::size_t size) {
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(1 + i % 251);
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t done = 0; done < size; done += block.size())
+        out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
+}
+
+} // namespace
+
+TEST_F(IsoBuild, AbortAtAnyMomentEndsInOneReportAndEitherAWholeImageOrNoFile) {
+    // Many small files make the tree and layout phases take a while; the
+    // large one the writing phase. Aborts at growing delays hit each phase.
+    std::string src = tmp / "src";
+    ::mkdir(src.c_str(), 0755);
+    MakeDense(src + "/big.bin", 48u << 20);
+    ASSERT_EQ(Add(src + "/big.bin", u"\\"), 0);
+    ASSERT_EQ(engine::CreateDir(u"many", u"\\"), 0);
+    for (int i = 0; i < 1500; ++i) {
+        std::string name = src + "/f" + std::to_string(i);
+        WriteFile(name, std::to_string(i));
+        ASSERT_EQ(Add(name, u"\\many"), 0);
+    }
+    std::string image = tmp / "phase.iso";
+    const int delaysUs[] = {0, 0, 100, 1000, 5000, 20000, 60000, 150000, 400000};
+    std::size_t reports = 0;
+    for (int delay : delaysUs) {
+        ::unlink(image.c_str());
+        ASSERT_EQ(engine::BuildISO(port::ToUtf16(image).c_str()), 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        engine::Abort();
+        // Abort has returned: the temporary file is gone whatever happened.
+        std::vector<std::string> left = Leftovers(tmp.path());
+        ASSERT_TRUE(watch.WaitFor(++reports)) << delay;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for a stray report
+        std::lock_guard lock(watch.mutex);
+        ASSERT_EQ(watch.done.size(), reports) << delay;
+        if (watch.done.back().has_value()) {
+            EXPECT_EQ(*watch.done.back(), burner::kStoppedText) << delay;
+            EXPECT_TRUE(left.empty()) << delay;
+            EXPECT_FALSE(Exists(image)) << delay;
+        } else {
+            EXPECT_EQ(left, std::vector<std::string>{"phase.iso"}) << delay;
+            EXPECT_NE(burner_test::ImageTree(image).find("'/many/f1499'"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
+    ASSERT_EQ(MakeSparse(tmp / "big.bin", off_t(2) << 30, "TAIL"), "");
+    WriteFile(tmp / "small.txt", "small");
+    ASSERT_EQ(Add(tmp / "big.bin", u"\\"), 0);
+    std::u16string first = port::ToUtf16(tmp / "first.iso");
+    std::u16string second = port::ToUtf16(tmp / "second.iso");
+
+    // A completion report starts the next build.
+    struct Chain {
+        Watch* watch;
+        std::u16string next;
+        int started = -1;
+    } chain{&watch, second};
+    engine::SetBurnDoneEventCallback(
+        [](const char16_t* text, void* user) {
+            auto* c = static_cast<Chain*>(user);
+            Watch::Done(text, c->watch);
+            if (c->started == -1) {
+                engine::ClearAll();
+                c->started = engine::BuildISO(c->next.c_str());
+            }
+        },
+        &chain);
+    ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
+    ASSERT_TRUE(watch.WaitFor(2));
+    EXPECT_EQ(chain.started, 0);
+    EXPECT_EQ(watch.done[0], std::nullopt);
+    EXPECT_EQ(watch.done[1], std::nullopt);
+    EXPECT_EQ(burner_test::ImageTree(tmp / "second.iso"), "'/'\n");
+
+    // Shutdown from a progress report of the build itself: it returns at
+    // once (it cannot wait for its own thread), the build stops, makes no
+    // further report and leaves no file; the engine starts again afterwards.
+    engine::SetBurnDoneEventCallback(Watch::Done, &watch);
+    ASSERT_EQ(Add(tmp / "big.bin", u"\\"), 0);
+    ::unlink((tmp / "first.iso").c_str());
+    ::unlink((tmp / "second.iso").c_str());
+    std::atomic<int> shutdowns{0};
+    std::chrono::steady_clock::duration took{};
+    watch.onProgress = [&](float p) {
+        if (p >= 1.0f && shutdowns++ == 0) {
+            auto t0 = std::chrono::steady_clock::now();
+            engine::DeInitialize();
+            took = std::chrono::steady_clock::now() - t0;
+        }
+    };
+    ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
+    for (int i = 0; i < 600 && (shutdowns == 0 || !Leftovers(tmp.path()).empty()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_TRUE(Leftovers(tmp.path()).empty());
+    ASSERT_TRUE(engine::Initialize());
+    engine::SetProcessEventCallback(Watch::Progress, &watch);
+    engine::SetBurnDoneEventCallback(Watch::Done, &watch);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    watch.onProgress = nullptr;
+    {
+        // None from the build that was shut down, not even to the callbacks
+        // registered after the engine started again.
+        std::lock_guard lock(watch.mutex);
+        EXPECT_EQ(watch.done.size(), 2u);
+    }
+
+    // Shutdown from a completion report returns at once too.
+    std::chrono::steady_clock::duration tookInDone{};
+    engine::SetBurnDoneEventCallback(
+        [](const char16_t* text, void* user) {
+            auto* d = static_cast<std::chrono::steady_clock::duration*>(user);
+            (void)text;
+            auto t0 = std::chrono::steady_clock::now();
+            engine::DeInitialize();
+            *d = std::chrono::steady_clock::now() - t0;
+        },
+        &tookInDone);
+    engine::ClearAll();
+    ASSERT_EQ(Add(tmp / "small.txt", u"\\"), 0);
+    ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
+    for (int i = 0; i < 600 && tookInDone == std::chrono::steady_clock::duration{}; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(tookInDone, std::chrono::steady_clock::duration{});
+    EXPECT_LT(tookInDone, std::chrono::seconds(3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(engine::Initialize());
+
+    // Shutdown from another thread while a build writes: it waits for the
+    // build to end and clean up, and no report comes afterwards.
+    engine::SetProcessEventCallback(Watch::Progress, &watch);
+    engine::SetBurnDoneEventCallback(Watch::Done, &watch);
+    engine::ClearAll();
+    ::unlink((tmp / "first.iso").c_str());
+    ASSERT_EQ(Add(tmp / "big.bin", u"\\"), 0);
+    std::mutex m;
+    std::condition_variable cv;
+    bool writing = false;
+    watch.onProgress = [&](float p) {
+        if (p >= 1.0f) {
+            std::lock_guard lock(m);
+            writing = true;
+            cv.notify_all();
+        }
+    };
+    std::size_t before = watch.done.size();
+    ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return writing; }));
+    }
+    engine::DeInitialize();
+    EXPECT_TRUE(Leftovers(tmp.path()).empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    watch.onProgress = nullptr;
+    EXPECT_EQ(watch.done.size(), before);
+
+    // And the engine builds again after all that.
+    ASSERT_TRUE(engine::Initialize());
+    engine::SetProcessEventCallback(Watch::Progress, &watch);
+    engine::SetBurnDoneEventCallback(Watch::Done, &watch);
+    engine::ClearAll();
+    ASSERT_EQ(Add(tmp / "small.txt", u"\\"), 0);
+    EXPECT_EQ(Build(tmp / "again.iso"), std::nullopt);
+    EXPECT_EQ(burner_test::ImageTree(tmp / "again.iso"), "'/'\n'/small.txt'\n");
 }
