@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -122,8 +123,17 @@ public:
     std::string AddEntry(const std::string& path, const std::string& name,
                          const std::string& imageDir, std::set<std::pair<dev_t, ino_t>>& seen) {
         struct stat st;
-        if (::stat(path.c_str(), &st) != 0)
-            return "cannot read " + path + ": " + std::strerror(errno);
+        if (::stat(path.c_str(), &st) != 0) {
+            int err = errno;
+            struct stat link;
+            if (err == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                // A link that leads nowhere has no content to store.
+                std::fprintf(stderr, "spindle-cli: skipping %s: the link leads nowhere\n",
+                             path.c_str());
+                return {};
+            }
+            return "cannot read " + path + ": " + std::strerror(err);
+        }
         if (S_ISREG(st.st_mode)) {
             std::u16string src = port::ToUtf16(path), where = port::ToUtf16(imageDir);
             engine::FileRecord r{src.c_str(), where.c_str(), nullptr, 0, 0};
@@ -252,7 +262,7 @@ std::string DefaultLabel(const std::string& out) {
 
 int WaitForBuild(BuildWatch& watch) {
     const bool terminal = ::isatty(STDERR_FILENO);
-    bool aborted = false;
+    bool aborted = false, barShown = false;
     std::unique_lock lock(watch.mutex);
     while (!watch.done) {
         watch.cv.wait_for(lock, std::chrono::milliseconds(100));
@@ -262,12 +272,14 @@ int WaitForBuild(BuildWatch& watch) {
             engine::Abort();
             lock.lock();
         }
-        if (terminal && !watch.done)
+        if (terminal && !watch.done) {
             DrawBar(watch.percent.load());
+            barShown = true;
+        }
     }
-    if (terminal && watch.failed)
+    if (barShown && watch.failed)
         std::fputc('\n', stderr);
-    else if (terminal)
+    else if (barShown)
         std::fprintf(stderr, "\r%60s\r", "");
     if (aborted)
         return (std::fprintf(stderr, "spindle-cli: stopped; no image was written\n"), 130);

@@ -59,6 +59,15 @@ TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
               "'/'\n'/Photos 2024'\n'/Photos 2024/a.jpg'\n'/Photos 2024/empty'\n'/notes.txt'\n");
     EXPECT_EQ(burner_test::VolumeId(image), "My Disc");
 
+    // A link that leads nowhere has no content to store: it is left out
+    // with a word on it, and the rest of the folder is built.
+    ASSERT_EQ(::symlink("gone.jpg", (src + "/dangling.jpg").c_str()), 0);
+    ASSERT_EQ(Cli(Q(image) + " " + Q(src), &err, tmp.path()), 0) << err;
+    EXPECT_NE(err.find("dangling.jpg"), std::string::npos) << err;
+    EXPECT_EQ(burner_test::ImageTree(image),
+              "'/'\n'/Photos 2024'\n'/Photos 2024/a.jpg'\n'/Photos 2024/empty'\n");
+    ::unlink((src + "/dangling.jpg").c_str());
+
     // Without --label the image is named after its file.
     ASSERT_EQ(Cli(Q(image) + " " + Q(tmp / "notes.txt"), &err, tmp.path()), 0) << err;
     EXPECT_EQ(burner_test::VolumeId(image), "Holiday");
