@@ -122,6 +122,10 @@ public:
 
     std::string AddEntry(const std::string& path, const std::string& name,
                          const std::string& imageDir, std::set<std::pair<dev_t, ino_t>>& seen) {
+        // The engine takes UTF-16 paths: a host name in another encoding
+        // would reach it changed and could not be read back.
+        if (port::ToUtf8(port::ToUtf16(path)) != path)
+            return "cannot add " + path + ": its name is not UTF-8 text";
         struct stat st;
         if (::stat(path.c_str(), &st) != 0) {
             int err = errno;

@@ -77,6 +77,9 @@ TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
 TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
     TempDir tmp;
     WriteFile(tmp / "ok.txt", "ok");
+    // A host name that is not UTF-8 cannot be handed to the engine.
+    ::mkdir((tmp / "latin1").c_str(), 0755);
+    WriteFile(tmp / "latin1/caf\xE9.txt", "latin-1 name");
     struct Case {
         std::string args;
         int status;
@@ -90,6 +93,7 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
         {"--label", 2, tmp / "d.iso", "--label"},
         {"--bogus " + Q(tmp / "e.iso"), 2, tmp / "e.iso", "--bogus"},
         {"", 2, tmp / "f.iso", "usage"},
+        {Q(tmp / "g.iso") + " " + Q(tmp / "latin1"), 1, tmp / "g.iso", "not UTF-8"},
     };
     for (const Case& c : cases) {
         std::string err;
