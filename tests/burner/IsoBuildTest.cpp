@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -20,6 +21,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 
 using burner_test::Exists;
 using burner_test::Q;
@@ -509,4 +511,22 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
     ASSERT_EQ(Add(tmp / "small.txt", u"\\"), 0);
     EXPECT_EQ(Build(tmp / "again.iso"), std::nullopt);
     EXPECT_EQ(burner_test::ImageTree(tmp / "again.iso"), "'/'\n'/small.txt'\n");
+}
+
+TEST_F(IsoBuild, FullDiskIsReportedAndLeavesNoFile) {
+    std::string small = tmp / "small";
+    ::mkdir(small.c_str(), 0755);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{small};
+    MakeDense(tmp / "four.bin", 4u << 20);
+    ASSERT_EQ(Add(tmp / "four.bin", u"\\"), 0);
+    std::optional<std::string> err = Build(small + "/full.iso");
+    ASSERT_TRUE(err.has_value());
+    EXPECT_NE(err->find("disk is full"), std::string::npos) << *err;
+    EXPECT_TRUE(Leftovers(small).empty());
+    EXPECT_EQ(watch.done.size(), 1u);
 }
