@@ -114,7 +114,8 @@ int Dismount(const Args& args) {
 int List(const Args& args) {
     if (!args.empty())
         return Usage("list");
-    for (char16_t c = u'C'; c <= u'Z'; ++c) {
+    // Every letter: mount takes A: and B: too.
+    for (char16_t c = u'A'; c <= u'Z'; ++c) {
         auto info = vdrive::QueryMountedImage(c);
         if (!info)
             continue;

@@ -133,4 +133,11 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Cli(env, "list").out.substr(0, 4 + iso.size()), "E:\t" + iso + "\t");
     EXPECT_EQ(Cli(env, "dismount E:").status, 0);
+
+    // A: and B: are drive letters like the others: a drive mounted there is listed.
+    r = Cli(env, "mount " + iso + " a");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Cli(env, "list").out.substr(0, 3 + iso.size()), "A:\t" + iso);
+    EXPECT_EQ(Cli(env, "dismount A").status, 0);
+    EXPECT_EQ(Cli(env, "list").out, "");
 }
