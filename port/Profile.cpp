@@ -15,12 +15,28 @@ namespace port {
 
 namespace {
 
+// The whole file; false with errno set when it cannot be opened or read to
+// its end (ENOENT: there is no such file).
 bool ReadAll(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    out.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            close(fd);
+            return true;
+        } else if (errno != EINTR) {
+            int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+    }
 }
 
 std::string_view StripBom(std::string_view text) {
@@ -159,7 +175,10 @@ template <class Edit>
 bool UpdateFile(const std::string& path, Edit&& edit) {
     FileLock lock(path + ".lock");
     std::string text;
-    ReadAll(path, text);
+    // Only a file that is not there starts empty; one that exists but cannot
+    // be read is left alone rather than replaced by the new entries alone.
+    if (!ReadAll(path, text) && errno != ENOENT)
+        return false;
     return WriteAtomically(path, edit(SplitLines(text)));
 }
 

@@ -119,6 +119,21 @@ TEST_F(ProfileTest, HandWrittenFileIsRead) {
     EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/x y.iso"); // comment and rest kept
 }
 
+TEST_F(ProfileTest, ExistingFileThatCannotBeReadIsNeverReplaced) {
+    // A profile that exists but cannot be read must not be rewritten from an
+    // empty reading: that would throw every other setting away. A link that
+    // points at itself cannot be opened even by root.
+    fs::create_directories(m_dir / "config");
+    fs::create_symlink("spindle.ini", m_dir / "config" / "spindle.ini");
+    EXPECT_FALSE(port::WriteProfileString("Mount", "hist0", "/a.iso"));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "config" / "spindle.ini"));
+    EXPECT_FALSE(fs::exists(m_dir / "config" / "spindle.ini.tmp"));
+
+    fs::create_symlink("loop.ini", m_dir / "loop.ini");
+    EXPECT_FALSE(port::WriteProfileSection((m_dir / "loop.ini").string(), "S", {{"k", "v"}}));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "loop.ini"));
+}
+
 using SingleInstanceTest = StoreTest;
 
 // Whether a separate process finds the lock taken (exit status 1) or free (0).
