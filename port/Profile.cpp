@@ -179,7 +179,9 @@ bool UpdateFile(const std::string& path, Edit&& edit) {
     // be read is left alone rather than replaced by the new entries alone.
     if (!ReadAll(path, text) && errno != ENOENT)
         return false;
-    return WriteAtomically(path, edit(SplitLines(text)));
+    // A byte order mark would hide the first section header from the edit,
+    // which would then add a second section of that name that reads ignore.
+    return WriteAtomically(path, edit(SplitLines(StripBom(text))));
 }
 
 std::string Entry(std::string_view key, std::string_view value) {

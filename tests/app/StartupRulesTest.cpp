@@ -119,6 +119,19 @@ TEST_F(ProfileTest, HandWrittenFileIsRead) {
     EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/x y.iso"); // comment and rest kept
 }
 
+TEST_F(ProfileTest, FileSavedWithByteOrderMarkIsUpdatedInPlace) {
+    // Editors may save the file with a UTF-8 byte order mark before its first
+    // section; a write must land in that section, where reads look.
+    fs::create_directories(m_dir / "config");
+    std::ofstream(m_dir / "config" / "spindle.ini") << "\xEF\xBB\xBF[Mount]\nhist0=/old.iso\n";
+    ASSERT_TRUE(port::WriteProfileString("Mount", "hist0", "/new.iso"));
+    EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/new.iso");
+    ASSERT_TRUE(port::WriteProfileSection(port::ProfilePath(), "Mount", {{"hist1", "/b.iso"}}));
+    port::ProfileEntries entries;
+    ASSERT_TRUE(port::ReadProfileSection(port::ProfilePath(), "Mount", entries));
+    EXPECT_EQ(entries, (port::ProfileEntries{{"hist1", "/b.iso"}}));
+}
+
 TEST_F(ProfileTest, ExistingFileThatCannotBeReadIsNeverReplaced) {
     // A profile that exists but cannot be read must not be rewritten from an
     // empty reading: that would throw every other setting away. A link that
