@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <dirent.h>
+#include <pty.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 
@@ -133,4 +134,40 @@ TEST(BuildIsoCli, InterruptStopsTheBuildAndLeavesNoFile) {
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(Exists(image));
     EXPECT_FALSE(HasTempFile(tmp.path()));
+}
+
+TEST(BuildIsoCli, OnATerminalAProgressBarIsDrawnAndClearedAtTheEnd) {
+    TempDir tmp;
+    std::string big = tmp / "big.bin";
+    int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t(6) << 30), 0);
+    ::close(fd);
+    std::string image = tmp / "bar.iso";
+
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(SPINDLE_CLI, SPINDLE_CLI, "build-iso", image.c_str(), big.c_str(), nullptr);
+        ::_exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(master, buf, sizeof buf)) > 0) // ends with EIO once the child is gone
+        screen.append(buf, static_cast<std::size_t>(n));
+    ::close(master);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+    EXPECT_NE(screen.find("\r[#"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("%"), std::string::npos) << screen;
+    // Nothing follows the bar but the blanks that wipe it off its line.
+    std::size_t last = screen.find_last_not_of(" \r");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(screen[last], '%') << screen;
+    EXPECT_NE(screen.find('\r', last), std::string::npos) << screen;
+    EXPECT_TRUE(Exists(image));
 }
