@@ -3,20 +3,14 @@
 #include "cli/Commands.h"
 
 #include "port/DosDevices.h"
-#include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
-#include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace cli {
 
@@ -147,24 +141,18 @@ int Label(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Usage("label IMAGE [NEW]");
     const std::string& image = args[0];
-    // The label operations report no reason; find it here for the user.
-    int fd = open(image.c_str(), (args.size() == 2 ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (fd < 0)
-        return Fail("label", image, port::ErrorFromErrno(errno));
-    close(fd);
     std::u16string path = port::ToUtf16(image);
+    port::ErrorCode error = 0;
     if (args.size() == 1) {
-        std::printf("%s\n", port::ToUtf8(vdrive::ReadVolumeLabel(path)).c_str());
+        auto label = vdrive::ReadVolumeLabel(path, error);
+        if (!label)
+            return Fail("label", image, error);
+        std::printf("%s\n", port::ToUtf8(*label).c_str());
         return 0;
     }
     std::u16string label = port::ToUtf16(args[1]);
-    if (!vdrive::WriteVolumeLabel(path, label)) {
-        // Either the file is held by another program, or it is no ISO image.
-        port::UniqueHandle h(port::CreateFileW(path.c_str(), port::GENERIC_READ | port::GENERIC_WRITE,
-                                               0, nullptr, port::OPEN_EXISTING, 0, nullptr));
-        return Fail("label", image,
-                    h.valid() ? port::ERROR_UNRECOGNIZED_VOLUME : port::GetLastError());
-    }
+    if (!vdrive::WriteVolumeLabel(path, label, error))
+        return Fail("label", image, error);
     std::u16string stored = vdrive::ReadVolumeLabel(path);
     if (stored != label)
         std::fprintf(stderr, "spindle-cli label: the label was stored as \"%s\"\n",

@@ -1,6 +1,7 @@
 #include "vdrive/VolumeLabel.h"
 
 #include "port/DriveFiles.h"
+#include "port/LastError.h"
 #include "port/Utf.h"
 
 #include <array>
@@ -116,40 +117,49 @@ std::string PrimaryBytes(std::u16string_view label) {
     return out;
 }
 
-UniqueHandle OpenImage(std::u16string_view path, bool write) {
+// Opens the image exclusively; `error` is the open's error, else 0.
+UniqueHandle OpenImage(std::u16string_view path, bool write, ErrorCode& error) {
     std::u16string p(path);
     std::uint32_t access = GENERIC_READ | (write ? GENERIC_WRITE : 0);
-    return UniqueHandle(CreateFileW(p.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueHandle h(CreateFileW(p.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    error = h.valid() ? ERROR_SUCCESS : GetLastError();
+    return h;
 }
 
 } // namespace
 
-std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
-    if (imagePath.empty())
-        return {};
-    UniqueHandle h = OpenImage(imagePath, false);
+std::optional<std::u16string> ReadVolumeLabel(std::u16string_view imagePath, ErrorCode& error) {
+    UniqueHandle h = OpenImage(imagePath, false, error);
     if (!h.valid())
-        return {};
+        return std::nullopt;
     Sector s{};
     std::u16string joliet;
     bool haveJoliet = FindJoliet(h.get(), s, &joliet).has_value();
-    if (!ReadSector(h.get(), kPrimaryOffset, s) || !IsDescriptor(s, kTypePrimary))
-        return {};
+    if (!ReadSector(h.get(), kPrimaryOffset, s) || !IsDescriptor(s, kTypePrimary)) {
+        error = ERROR_UNRECOGNIZED_VOLUME;
+        return std::nullopt;
+    }
     if (s[kIdOffset] == 0 && haveJoliet)
-        return {};
+        return std::u16string();
     return haveJoliet ? joliet : PrimaryIdentifier(s);
 }
 
-bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) {
-    if (imagePath.empty())
-        return false;
-    UniqueHandle h = OpenImage(imagePath, true);
+std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
+    ErrorCode error = ERROR_SUCCESS;
+    return ReadVolumeLabel(imagePath, error).value_or(std::u16string());
+}
+
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
+                      ErrorCode& error) {
+    UniqueHandle h = OpenImage(imagePath, true, error);
     if (!h.valid())
         return false;
     label = label.substr(0, std::min(label.size(), label.find(u'\0')));
     Sector primary{};
-    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary))
+    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary)) {
+        error = ERROR_UNRECOGNIZED_VOLUME;
         return false;
+    }
     Sector s{};
     if (auto offset = FindJoliet(h.get(), s, nullptr)) {
         std::u16string_view j = label.substr(0, std::min(label.size(), kJolietUnits));
@@ -161,13 +171,24 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) 
             s[kIdOffset + 2 * i] = static_cast<std::uint8_t>(j[i] >> 8);
             s[kIdOffset + 2 * i + 1] = static_cast<std::uint8_t>(j[i]);
         }
-        if (!WriteSector(h.get(), *offset, s))
+        if (!WriteSector(h.get(), *offset, s)) {
+            error = GetLastError();
             return false;
+        }
     }
     std::string bytes = PrimaryBytes(label);
     std::memset(primary.data() + kIdOffset, 0, kIdSize);
     std::memcpy(primary.data() + kIdOffset, bytes.data(), bytes.size());
-    return WriteSector(h.get(), kPrimaryOffset, primary);
+    if (!WriteSector(h.get(), kPrimaryOffset, primary)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) {
+    ErrorCode error = ERROR_SUCCESS;
+    return WriteVolumeLabel(imagePath, label, error);
 }
 
 } // namespace vdrive

@@ -4,6 +4,9 @@
 // file is read or changed.
 #pragma once
 
+#include "port/Errors.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +23,13 @@ std::u16string ReadVolumeLabel(std::u16string_view imagePath);
 // zero padded). False, with nothing written, when the file cannot be opened
 // exclusively for writing or is not an ISO 9660 image.
 bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label);
+
+// The same two operations telling why they fail: the open's error, or
+// ERROR_UNRECOGNIZED_VOLUME for a file without an ISO 9660 primary descriptor.
+// A read that succeeds may still give an empty label.
+std::optional<std::u16string> ReadVolumeLabel(std::u16string_view imagePath,
+                                              port::ErrorCode& error);
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
+                      port::ErrorCode& error);
 
 } // namespace vdrive

@@ -57,9 +57,16 @@ TEST(DriveCli, LabelReadsAndRewrites) {
     EXPECT_EQ(Cli(env, "label " + iso).out, "Zweite Fassung\n");
 
     std::string text = env.Write("notes.txt", std::string(50000, 'n'));
-    r = Cli(env, "label " + text + " New");
+    for (const char* newLabel : {"", " New"}) {
+        // Neither read nor written: a file that is no image has no label.
+        r = Cli(env, "label " + text + newLabel);
+        EXPECT_EQ(r.status, 1) << newLabel;
+        EXPECT_EQ(r.out, "") << newLabel;
+        EXPECT_NE(r.err.find("error 1005:"), std::string::npos) << r.err;
+    }
+    r = Cli(env, "label " + env.root());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("error 1005:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error 5:"), std::string::npos) << r.err;
 
     r = Cli(env, "label " + env.root() + "/missing.iso");
     EXPECT_NE(r.status, 0);

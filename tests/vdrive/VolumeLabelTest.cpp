@@ -179,6 +179,25 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     EXPECT_FALSE(std::filesystem::exists(env.root() + "/missing.iso"));
     EXPECT_EQ(ReadVolumeLabel(u""), u"");
 
+    // The forms that tell why: an image without a label is not a failure.
+    struct Case { std::string path; bool readable; port::ErrorCode error; };
+    const Case cases[] = {
+        {Save(env, Image(""), "blank.iso"), true, port::ERROR_SUCCESS},
+        {Save(env, notIso, "other.bin"), false, port::ERROR_UNRECOGNIZED_VOLUME},
+        {Save(env, almost, "short.bin"), false, port::ERROR_UNRECOGNIZED_VOLUME},
+        {env.root() + "/missing.iso", false, port::ERROR_FILE_NOT_FOUND},
+        {env.root(), false, port::ERROR_ACCESS_DENIED}, // a folder
+    };
+    for (const Case& c : cases) {
+        port::ErrorCode error = 99;
+        auto label = ReadVolumeLabel(port::ToUtf16(c.path), error);
+        EXPECT_EQ(label.has_value(), c.readable) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+        error = 99;
+        EXPECT_EQ(WriteVolumeLabel(port::ToUtf16(c.path), u"", error), c.readable) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+    }
+
     // Held open by another program: no exclusive access.
     std::string path = Save(env, Image("HELD"));
     port::UniqueHandle other(port::CreateFileW(port::ToUtf16(path).c_str(), port::GENERIC_READ,
@@ -187,6 +206,9 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     ASSERT_TRUE(other.valid());
     EXPECT_EQ(Read(path), u"");
     EXPECT_FALSE(Write(path, u"New"));
+    port::ErrorCode error = 0;
+    EXPECT_FALSE(ReadVolumeLabel(port::ToUtf16(path), error));
+    EXPECT_EQ(error, port::ERROR_SHARING_VIOLATION);
     other.reset();
     EXPECT_EQ(Read(path), u"HELD");
 }
