@@ -20,9 +20,6 @@ std::u16string_view UpToZero(std::u16string_view s) {
     return s.substr(0, std::min(s.size(), s.find(u'\0')));
 }
 
-// Longest name (in UTF-16 code units) the 8-bit query name may turn into.
-constexpr std::size_t kQueryNameUnits = 260;
-
 } // namespace
 
 std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
@@ -60,6 +57,12 @@ AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize
     PutLe<std::uint16_t>(b + attach::kNameLength, static_cast<std::uint16_t>(length));
     r.sentSize = attach::SentSize(length);
     return r;
+}
+
+bool FitsQueryRecord(std::u16string_view ntName) {
+    ntName = UpToZero(ntName);
+    return ntName.size() <= kQueryNameUnits &&
+           port::ToUtf8(ntName).size() <= query::kNameCapacity;
 }
 
 MountedImageInfo ParseQueryRecord(const std::uint8_t* bytes, std::size_t size) {

@@ -41,6 +41,14 @@ std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
 AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize,
                                bool readOnly);
 
+// Longest name (in UTF-16 code units) a query record's 8-bit name may turn
+// into; a longer one is not converted at all.
+inline constexpr std::size_t kQueryNameUnits = 260;
+
+// True when a query record can carry the NT name whole: at most 264 bytes
+// of 8-bit text that turn into at most 260 code units.
+bool FitsQueryRecord(std::u16string_view ntName);
+
 // Reads a query record out of a buffer of `size` bytes (the part past `size`
 // counts as zero). The name is read for at most the bytes the record holds.
 MountedImageInfo ParseQueryRecord(const std::uint8_t* bytes, std::size_t size);

@@ -86,6 +86,16 @@ std::optional<std::u16string> RequestName(const MountRequest& request) {
     return name;
 }
 
+// The name a mount may hand the driver: one that the driver's query gives
+// back whole, so that the drive can always be listed with its image and
+// its image read through the drive.
+std::optional<std::u16string> MountName(const MountRequest& request) {
+    auto name = RequestName(request);
+    if (name && !FitsQueryRecord(*name))
+        return std::nullopt;
+    return name;
+}
+
 } // namespace
 
 std::u16string DeviceName(DeviceFamily family, unsigned number) {
@@ -165,7 +175,7 @@ bool MountImageWithDevices(char16_t letter, const MountRequest& request,
         error = ERROR_INVALID_DRIVE;
         return false;
     }
-    auto name = RequestName(request);
+    auto name = MountName(request);
     if (!name) {
         error = ERROR_FILENAME_EXCED_RANGE;
         return false;

@@ -65,8 +65,10 @@ std::u16string FromNtPath(std::u16string_view name);
 // Mounts the request's image on the letter. Errors: ERROR_BUSY when the letter
 // already opens as a drive, ERROR_INVALID_DRIVE when every device of the
 // family is bound (or the letter is not A..Z), ERROR_FILENAME_EXCED_RANGE when
-// the path does not fit the records, ERROR_PATH_NOT_FOUND when the driver is
-// not running, else the driver's error. A failed mount leaves no letter behind.
+// the path does not fit the records (its NT form must also come back whole
+// from a query: at most 260 code units and 264 bytes of UTF-8),
+// ERROR_PATH_NOT_FOUND when the driver is not running, else the driver's
+// error. A failed mount leaves no letter behind.
 bool MountImage(char16_t letter, const MountRequest& request, port::ErrorCode& error);
 
 // MountImage against a device-use table the caller scanned (a test can

@@ -187,8 +187,15 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     ASSERT_TRUE(info);
     EXPECT_EQ(port::ToUtf8(FromNtPath(info->imageName)), iso);
 
+    // The longest path whose NT form a query gives back whole (260 units),
+    // and one past it.
+    std::string longest = env.root() + "/" + std::string(260 - 5 - env.root().size(), 'l');
+    fs::create_hard_link(iso, longest);
+    fs::create_hard_link(iso, longest + "x");
+
     struct Case { char16_t letter; std::string path; port::ErrorCode error; };
     const Case cases[] = {
+        {u'L', longest + "x", port::ERROR_FILENAME_EXCED_RANGE},
         {u'K', iso, port::ERROR_BUSY},                                // letter taken
         {u'L', env.Write("text.iso", std::string(100000, 't')), port::ERROR_UNRECOGNIZED_VOLUME},
         {u'L', env.root() + "/missing.iso", port::ERROR_FILE_NOT_FOUND},
@@ -205,6 +212,12 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     ASSERT_TRUE(QueryMountedImage(u'K'));
     EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
     EXPECT_TRUE(DismountDrive(u'K').ok);
+
+    ASSERT_TRUE(MountImage(u'L', Request(longest), error)) << error;
+    info = QueryMountedImage(u'L');
+    ASSERT_TRUE(info);
+    EXPECT_EQ(port::ToUtf8(FromNtPath(info->imageName)), longest);
+    EXPECT_TRUE(DismountDrive(u'L').ok);
 }
 
 TEST(MountE2E, AFileHeldOpenKeepsTheDriveWorking) {

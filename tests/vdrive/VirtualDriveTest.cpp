@@ -198,7 +198,11 @@ TEST(Mount, PathsThatDoNotFitTheRecordsAreRefusedUntouched) {
     MountRequest tooLong;
     tooLong.imagePath = u"/" + std::u16string(300, u'x');
     MountRequest rawTooLong = Raw(u"\\??\\/" + std::u16string(272, u'x'));
-    for (const MountRequest& r : {tooLong, rawTooLong}) {
+    // Names the driver's query could not give back whole (261 units, or
+    // 265 bytes of UTF-8): the drive could not be listed with its image.
+    MountRequest pastQuery = Raw(u"\\??\\/" + std::u16string(256, u'x'));
+    MountRequest pastQueryBytes = Raw(u"\\??\\/" + std::u16string(87, u'\u65e5'));
+    for (const MountRequest& r : {tooLong, rawTooLong, pastQuery, pastQueryBytes}) {
         port::ErrorCode error = 0;
         EXPECT_FALSE(MountImage(u'K', r, error));
         EXPECT_EQ(error, port::ERROR_FILENAME_EXCED_RANGE);
@@ -208,6 +212,9 @@ TEST(Mount, PathsThatDoNotFitTheRecordsAreRefusedUntouched) {
     EXPECT_EQ(error, port::ERROR_INVALID_DRIVE);
     EXPECT_TRUE(driver.Hellos().empty());
     EXPECT_FALSE(IsDriveLetterUsed(u'K'));
+    // Just inside both bounds.
+    EXPECT_TRUE(MountImage(u'K', Raw(u"\\??\\/" + std::u16string(255, u'x')), error));
+    EXPECT_TRUE(MountImage(u'L', Raw(u"\\??\\/" + std::u16string(86, u'\u65e5') + u"x"), error));
 }
 
 TEST(Query, AnswersOnlyForTheDriversLetters) {
