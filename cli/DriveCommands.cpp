@@ -38,6 +38,15 @@ char16_t ParseLetter(const std::string& arg) {
     return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
 }
 
+// A drive letter argument, or 0 after saying what is wrong with it.
+char16_t LetterArgument(const char* command, const std::string& arg) {
+    char16_t letter = ParseLetter(arg);
+    if (!letter)
+        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command,
+                     arg.c_str());
+    return letter;
+}
+
 std::string LetterText(char16_t letter) { return std::string(1, static_cast<char>(letter)) + ":"; }
 
 std::string DriveFolder(char16_t letter) {
@@ -64,7 +73,7 @@ int Mount(const Args& args) {
         return Usage(usage);
     char16_t letter = 0;
     if (args.size() == 2) {
-        letter = ParseLetter(args[1]);
+        letter = LetterArgument("mount", args[1]);
         if (!letter)
             return Usage(usage);
     } else {
@@ -89,7 +98,7 @@ int Mount(const Args& args) {
 
 int Dismount(const Args& args) {
     const char* usage = "dismount LETTER";
-    char16_t letter = args.size() == 1 ? ParseLetter(args[0]) : 0;
+    char16_t letter = args.size() == 1 ? LetterArgument("dismount", args[0]) : 0;
     if (!letter)
         return Usage(usage);
     vdrive::DismountResult r = vdrive::DismountDrive(letter);
@@ -100,6 +109,14 @@ int Dismount(const Args& args) {
                      "spindle-cli dismount: %s is in use (error %u): close the files open on "
                      "it and try again\n",
                      LetterText(letter).c_str(), static_cast<unsigned>(r.error));
+        return 1;
+    }
+    // The drive path's errors say more in drive words.
+    if (r.error == port::ERROR_FILE_NOT_FOUND || r.error == port::ERROR_INVALID_FUNCTION) {
+        std::fprintf(stderr, "spindle-cli dismount: error %u: %s %s\n",
+                     static_cast<unsigned>(r.error), LetterText(letter).c_str(),
+                     r.error == port::ERROR_FILE_NOT_FOUND ? "is not a drive"
+                                                           : "is not a virtual drive");
         return 1;
     }
     return Fail("dismount", LetterText(letter), r.error);

@@ -78,13 +78,17 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     TempEnv env;
     env.EmptyTable();
     env.Write("cfg/drives.conf", "");
+    { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
     std::string iso = MakeIso(env, "X");
     struct Case { std::string args; int status; std::string err; };
     const Case cases[] = {
         {"mount " + iso + " K", 1, "error 3:"}, // no driver running
-        {"dismount K", 1, "error 2:"},
+        {"dismount K", 1, "error 2: K: is not a drive"},
+        {"dismount C", 1, "error 1: C: is not a virtual drive"},
         {"mount", 2, "usage"},
-        {"mount " + iso + " KK", 2, "usage"},
+        {"mount " + iso + " KK", 2, "'KK' is not a drive letter"},
+        {"mount " + iso + " 1", 2, "usage"},
+        {"dismount 9", 2, "'9' is not a drive letter"},
         {"dismount", 2, "usage"},
         {"list extra", 2, "usage"},
     };
@@ -94,7 +98,7 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
         EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
     }
     // The failed mount left no letter behind.
-    EXPECT_EQ(Cli(env, "drives").out, "");
+    EXPECT_EQ(Cli(env, "drives").out, "C:\tfixed\t/\n");
 }
 
 TEST(DriveCli, MountListDismountAcrossProcesses) {
