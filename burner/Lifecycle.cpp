@@ -12,9 +12,13 @@ extern "C" {
 namespace burner {
 
 EngineState& State() {
-    static EngineState state;
-    static const bool defaultsSet = (state.options = DefaultOptions(), true);
-    (void)defaultsSet;
+    // Never destroyed: a build thread that outlived DeInitialize (stuck in a
+    // read past the wait) may still reach it while the process exits.
+    static EngineState& state = *[] {
+        auto* s = new EngineState;
+        s->options = DefaultOptions();
+        return s;
+    }();
     return state;
 }
 
