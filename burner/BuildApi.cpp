@@ -14,6 +14,8 @@
 
 #include <chrono>
 
+#include <unistd.h>
+
 namespace {
 
 using burner::State;
@@ -53,7 +55,12 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
         if (cb.process)
             cb.process(percent, cb.processUser);
     };
-    std::string error = burner::WriteIsoImage(*root, settings, outPath, job->stop, progress);
+    auto tempFile = [&job](const std::string& path) {
+        std::lock_guard lock(job->mutex);
+        job->tempPath = path;
+    };
+    std::string error =
+        burner::WriteIsoImage(*root, settings, outPath, job->stop, progress, tempFile);
     root.reset();
     {
         std::lock_guard lock(job->mutex);
@@ -93,8 +100,16 @@ void StopBuild(bool waitForThreads) {
         job->stop = true;
         std::unique_lock lock(job->mutex);
         // A stop asked from a report of the build itself cannot wait for it.
-        if (job->thread != std::this_thread::get_id())
-            job->cv.wait_for(lock, std::chrono::seconds(10), [&] { return job->finished; });
+        if (job->thread != std::this_thread::get_id() &&
+            !job->cv.wait_for(lock, std::chrono::seconds(10), [&] { return job->finished; }) &&
+            !job->tempPath.empty()) {
+            // The build is stuck (a stalled read, a report that does not
+            // return). Having been stopped it can no longer become the image:
+            // remove its partial file now rather than when it comes free,
+            // which may be never.
+            ::unlink(job->tempPath.c_str());
+            job->tempPath.clear();
+        }
     }
     if (waitForThreads) {
         // A build thread cannot wait for itself.

@@ -52,11 +52,14 @@ mode_t CurrentUmask() {
 // The temporary file the image is written to, removed unless kept.
 class TempFile {
 public:
+    explicit TempFile(const TempFileFn& tell) : tell_(tell) {}
     ~TempFile() {
         if (fd_ >= 0)
             ::close(fd_);
-        if (!path_.empty())
+        if (!path_.empty()) {
             ::unlink(path_.c_str());
+            Tell({});
+        }
     }
     std::string Create(const std::string& target) {
         std::size_t slash = target.rfind('/');
@@ -70,6 +73,7 @@ public:
         if (fd_ < 0)
             return "Cannot write " + target + ": " + Errno(errno);
         path_ = name.data();
+        Tell(path_);
         return {};
     }
     int fd() const { return fd_; }
@@ -83,10 +87,17 @@ public:
         if (::rename(path_.c_str(), target.c_str()) != 0)
             return "Cannot write " + target + ": " + Errno(errno);
         path_.clear();
+        Tell({});
         return {};
     }
 
 private:
+    void Tell(const std::string& path) {
+        if (tell_)
+            tell_(path);
+    }
+
+    const TempFileFn& tell_;
     int fd_ = -1;
     std::string path_;
 };
@@ -296,7 +307,7 @@ std::string Pump(burn_source* src, int fd, const std::string& target,
 
 std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
                           const std::string& outPath, const std::atomic<bool>& stop,
-                          const ProgressFn& progress) {
+                          const ProgressFn& progress, const TempFileFn& tempFile) {
     if (outPath.empty())
         return "No image path was given";
     struct stat st;
@@ -305,7 +316,7 @@ std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings
     if (progress)
         progress(0.0f);
 
-    TempFile temp;
+    TempFile temp(tempFile);
     std::string err = temp.Create(outPath);
     if (!err.empty())
         return err;

@@ -25,13 +25,17 @@ struct ImageSettings {
 // Percent done, 0 to 100, rising.
 using ProgressFn = std::function<void(float)>;
 
+// Told the temporary file's path once it exists, and "" once it is gone or
+// has become the image.
+using TempFileFn = std::function<void(const std::string&)>;
+
 // Builds the image of `root` at `outPath`. Returns an empty text on success,
 // else what went wrong (a source that cannot be read, a full disk, a target
 // that cannot be written, "Stopped by the user" when `stop` was set).
 // Blocks until done; progress is reported from the calling thread.
 std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
                           const std::string& outPath, const std::atomic<bool>& stop,
-                          const ProgressFn& progress);
+                          const ProgressFn& progress, const TempFileFn& tempFile = {});
 
 // The text a stopped build ends with.
 extern const char* const kStoppedText;

@@ -34,6 +34,7 @@ struct BuildJob {
     std::mutex mutex;
     std::condition_variable cv;
     bool finished = false; // the image or its partial file is dealt with
+    std::string tempPath;  // the partial image while there is one
 };
 
 struct EngineState {

@@ -530,3 +530,39 @@ TEST_F(IsoBuild, FullDiskIsReportedAndLeavesNoFile) {
     EXPECT_TRUE(Leftovers(small).empty());
     EXPECT_EQ(watch.done.size(), 1u);
 }
+
+TEST_F(IsoBuild, AbortThatOutwaitsAStuckBuildStillLeavesNoPartialFile) {
+    // The build's thread is held (here in its own report, as it could be in
+    // a read of a stalled source) longer than Abort waits for it.
+    ASSERT_EQ(MakeSparse(tmp / "big.bin", off_t(1) << 30, "TAIL"), "");
+    ASSERT_EQ(Add(tmp / "big.bin", u"\\"), 0);
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false, release = false;
+    watch.onProgress = [&](float p) {
+        if (p < 1.0f)
+            return;
+        std::unique_lock lock(m);
+        if (held)
+            return;
+        held = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+    };
+    ASSERT_EQ(engine::BuildISO(port::ToUtf16(tmp / "stuck.iso").c_str()), 0);
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return held; }));
+    }
+    engine::Abort(); // gives up waiting after a while
+    EXPECT_TRUE(Leftovers(tmp.path()).empty());
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(watch.WaitFor(1));
+    watch.onProgress = nullptr;
+    EXPECT_EQ(watch.done[0], std::optional<std::string>(burner::kStoppedText));
+    EXPECT_TRUE(Leftovers(tmp.path()).empty());
+}
