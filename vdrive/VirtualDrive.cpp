@@ -4,11 +4,16 @@
 #include "port/DriveFiles.h"
 #include "port/FullPath.h"
 #include "port/LastError.h"
+#include "port/Paths.h"
 #include "port/Utf.h"
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace vdrive {
 
@@ -96,6 +101,29 @@ std::optional<std::u16string> MountName(const MountRequest& request) {
     return name;
 }
 
+// Holds the runtime folder's mount lock while it lives (best effort: without
+// the lock file a mount goes on unserialised).
+class MountLock {
+public:
+    MountLock() {
+        std::string path = RuntimeDir() + "/mount.lock";
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~MountLock() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    MountLock(const MountLock&) = delete;
+    MountLock& operator=(const MountLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 } // namespace
 
 std::u16string DeviceName(DeviceFamily family, unsigned number) {
@@ -165,6 +193,10 @@ std::optional<unsigned> FreeDevice(const DeviceUseTable& used, DeviceFamily fami
 }
 
 bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) {
+    // Mounts of other processes wait from the scan to the driver's answer:
+    // two mounts that scanned at once would pick the same free device, and
+    // the later one would be refused as if its letter were taken.
+    MountLock lock;
     return MountImageWithDevices(letter, request, ScanFileDiskDevices(), error);
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -314,4 +315,39 @@ TEST(MountE2E, LettersLeftByAStoppedDriverCanBeFreed) {
     EXPECT_FALSE(IsDriveLetterUsed(u'K'));
     ASSERT_TRUE(MountImage(u'K', Request(iso), error));
     EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
+}
+
+TEST(MountE2E, MountsStartedAtOnceByManyProcessesEachGetTheirOwnDevice) {
+    REQUIRE_FUSE();
+    TempEnv env;
+    env.EmptyTable();
+    MakeTree(env);
+    std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
+    ASSERT_FALSE(iso.empty());
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    const std::string letters = "EFGHIJKL";
+    std::vector<pid_t> children;
+    for (char letter : letters) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            port::ErrorCode error = 0;
+            bool ok = MountImage(static_cast<char16_t>(letter), Request(iso), error);
+            _exit(ok ? 0 : static_cast<int>(error & 0xFF));
+        }
+        children.push_back(pid);
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+        int status = 0;
+        waitpid(children[i], &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << letters[i] << ": error " << WEXITSTATUS(status);
+    }
+    for (char letter : letters) {
+        EXPECT_TRUE(QueryMountedImage(static_cast<char16_t>(letter))) << letter;
+        EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, letter) + "/readme.txt"), "")
+            << letter;
+        EXPECT_TRUE(DismountDrive(static_cast<char16_t>(letter)).ok) << letter;
+    }
 }
