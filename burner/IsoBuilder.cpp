@@ -218,6 +218,20 @@ std::string MakeOptions(const ImageSettings& s, OptsRef& o) {
     return {};
 }
 
+// The primary descriptor holds 32 bytes of volume id, and libisofs cuts
+// there even inside a character. Cut before it instead. The Joliet id holds
+// 16 characters, which for the engine's 8-bit labels always lie within
+// those 32 bytes, so it loses nothing by this.
+std::string VolumeIdBytes(const std::string& utf8) {
+    constexpr std::size_t kMax = 32;
+    if (utf8.size() <= kMax)
+        return utf8;
+    std::size_t n = kMax;
+    while (n > 0 && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
+        --n;
+    return utf8.substr(0, n);
+}
+
 bool AllZero(const unsigned char* p, std::size_t n) {
     return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
@@ -327,7 +341,7 @@ std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings
     int rc = iso_image_new("", &image.image);
     if (rc < 0)
         return "Cannot build the image: " + IsoError(rc);
-    iso_image_set_volume_id(image.image, settings.volumeId.c_str());
+    iso_image_set_volume_id(image.image, VolumeIdBytes(settings.volumeId).c_str());
     iso_image_set_application_id(image.image, "SPINDLE");
     err = TreeLoader(settings, &failure).Load(root, iso_image_get_root(image.image));
     if (!err.empty())

@@ -566,3 +566,16 @@ TEST_F(IsoBuild, AbortThatOutwaitsAStuckBuildStillLeavesNoPartialFile) {
     EXPECT_EQ(watch.done[0], std::optional<std::string>(burner::kStoppedText));
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
 }
+
+TEST_F(IsoBuild, LongLabelIsCutWithoutSplittingACharacter) {
+    // 'a' and seventeen U+00C9, two bytes each in UTF-8: 35 bytes for the
+    // primary descriptor's 32.
+    SetLabel("a" + std::string(17, '\xC9'));
+    std::string image = tmp / "label.iso";
+    ASSERT_EQ(Build(image), std::nullopt);
+    std::string pvd = burner_test::ReadFile(image).substr(16 * 2048 + 40, 32);
+    std::string expect = "a";
+    for (int i = 0; i < 15; ++i)
+        expect += "\xC3\x89";
+    EXPECT_EQ(pvd, expect + " ");
+}
