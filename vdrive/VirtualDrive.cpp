@@ -22,7 +22,9 @@ using namespace port;
 namespace {
 
 constexpr std::uint32_t kTargetBuffer = 260;
-constexpr int kDismountAttempts = 6;
+// spindle-driver itself gives files closed just before half a second to go,
+// so a few attempts suffice; each refused one costs that half second.
+constexpr int kDismountAttempts = 3;
 constexpr auto kDismountRetryDelay = std::chrono::milliseconds(25);
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
 constexpr std::u16string_view kNtUncPrefix = u"\\??\\UNC\\";
