@@ -71,27 +71,34 @@ int Mount(const Args& args) {
     const char* usage = "mount IMAGE [LETTER]";
     if (args.empty() || args.size() > 2)
         return Usage(usage);
+    vdrive::MountRequest request;
+    request.imagePath = port::ToUtf16(args[0]);
+    port::ErrorCode error = 0;
     char16_t letter = 0;
     if (args.size() == 2) {
         letter = LetterArgument("mount", args[1]);
         if (!letter)
             return Usage(usage);
+        if (!vdrive::MountImage(letter, request, error))
+            return Fail("mount", args[0] + " on " + LetterText(letter), error);
     } else {
-        // The first free letter, as the mount page offers them: C to Z.
-        for (char16_t c = u'C'; c <= u'Z' && !letter; ++c) {
-            if (!vdrive::IsDriveLetterUsed(c))
-                letter = c;
+        // The first free letter, as the mount page offers them: C to Z. One
+        // that another program takes meanwhile is passed over for the next.
+        for (char16_t c = u'C'; c <= u'Z'; ++c) {
+            if (vdrive::IsDriveLetterUsed(c))
+                continue;
+            letter = c;
+            if (vdrive::MountImage(letter, request, error))
+                break;
+            if (error != port::ERROR_BUSY)
+                return Fail("mount", args[0] + " on " + LetterText(letter), error);
+            letter = 0;
         }
         if (!letter) {
             std::fprintf(stderr, "spindle-cli mount: no free drive letter\n");
             return 1;
         }
     }
-    vdrive::MountRequest request;
-    request.imagePath = port::ToUtf16(args[0]);
-    port::ErrorCode error = 0;
-    if (!vdrive::MountImage(letter, request, error))
-        return Fail("mount", args[0] + " on " + LetterText(letter), error);
     std::printf("%s\t%s\n", LetterText(letter).c_str(), DriveFolder(letter).c_str());
     return 0;
 }

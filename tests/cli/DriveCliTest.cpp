@@ -2,6 +2,7 @@
 #include "../port/TestEnv.h"
 #include "../vdrive/DriverProcess.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -151,4 +152,33 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     EXPECT_EQ(Cli(env, "list").out.substr(0, 3 + iso.size()), "A:\t" + iso);
     EXPECT_EQ(Cli(env, "dismount A").status, 0);
     EXPECT_EQ(Cli(env, "list").out, "");
+}
+
+TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    TempEnv env;
+    env.EmptyTable();
+    std::string iso = MakeIso(env, "Spindle");
+    ASSERT_FALSE(iso.empty());
+    DriverProcess driver(env.runtime());
+    ASSERT_TRUE(driver.ready());
+    // Four at once: a letter another one took first is no reason to fail.
+    std::string cmd;
+    for (int i = 0; i < 4; ++i)
+        cmd += std::string(SPINDLE_BIN_DIR) + "/spindle-cli mount '" + iso + "' >'" + env.root() +
+               "/out" + std::to_string(i) + "' 2>&1 & ";
+    ASSERT_EQ(std::system(("cd / && " + cmd + "wait").c_str()), 0);
+    std::string letters;
+    for (int i = 0; i < 4; ++i) {
+        std::string out = Slurp(env.root() + "/out" + std::to_string(i));
+        EXPECT_EQ(out.substr(1, 2), ":\t") << out;
+        letters += out.substr(0, 1);
+    }
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(letters, "CDEF");
+    std::string list = Cli(env, "list").out;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 4) << list;
+    for (char c : letters)
+        EXPECT_EQ(Cli(env, std::string("dismount ") + c).status, 0) << c;
 }
