@@ -194,6 +194,8 @@ struct Options {
     std::vector<std::string> sources;
 };
 
+constexpr char kUsage[] = "usage: spindle-cli build-iso [--label L] OUT SOURCE...";
+
 bool ParseArgs(const Args& args, Options& o, std::string& err) {
     bool optionsDone = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -220,7 +222,7 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
         }
     }
     if (o.out.empty()) {
-        err = "usage: spindle-cli build-iso [--label L] OUT SOURCE...";
+        err = kUsage;
         return false;
     }
     return true;
@@ -295,6 +297,15 @@ int WaitForBuild(BuildWatch& watch) {
 } // namespace
 
 int BuildIso(const Args& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::printf("%s\n"
+                    "Builds an ISO image OUT (Joliet, Rock Ridge, ISO level 3). A SOURCE\n"
+                    "folder becomes a folder of the image root; a SOURCE file goes to the\n"
+                    "root. The label defaults to OUT's name. Ctrl-C stops the build and\n"
+                    "leaves no image.\n",
+                    kUsage);
+        return 0;
+    }
     Options o;
     std::string err;
     if (!ParseArgs(args, o, err))

@@ -103,6 +103,12 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
         EXPECT_FALSE(Exists(c.image)) << c.args;
     }
     EXPECT_FALSE(HasTempFile(tmp.path()));
+
+    // Asking for help is no failure.
+    int status = -1;
+    std::string help = burner_test::Run(std::string(SPINDLE_CLI) + " build-iso --help", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(help.rfind("usage: spindle-cli build-iso", 0), 0u) << help;
 }
 
 TEST(BuildIsoCli, InterruptStopsTheBuildAndLeavesNoFile) {
