@@ -7,13 +7,20 @@
 // (s << 32) | (i + 1). Serials are not reused, so an inode the kernel still
 // holds after its drive closed finds nothing (ENOENT) instead of another
 // image's file.
+//
+// Files of a megabyte or more are streamed (direct I/O): reads go from the
+// image's page cache straight to the reader, not through a second cached
+// copy; mapping them still works (shared or private).
 #pragma once
 
 #include "driver/DeviceTable.h"
 
+#include <atomic>
 #include <string>
+#include <sys/types.h>
 
 struct fuse_session;
+struct iovec;
 
 namespace driver {
 
@@ -37,12 +44,24 @@ public:
 
     DeviceTable& table() { return m_table; }
 
+    // Whether large files are opened for direct I/O: only once the kernel
+    // has agreed that such files may still be mapped shared.
+    bool streaming() const { return m_streaming; }
+    void SetStreaming(bool on) { m_streaming = on; }
+    // Asks WriteToKernel to add the shared-mapping flag to the init reply
+    // (for a libfuse that cannot ask for it itself).
+    void ArmInitPatch() { m_patchInit = true; }
+    // Every message to the kernel passes here.
+    ssize_t WriteToKernel(int fd, struct iovec* iov, int count);
+
 private:
     DeviceTable& m_table;
     bool m_verbose;
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
     bool m_signals = false;
+    std::atomic<bool> m_streaming{false};
+    std::atomic<bool> m_patchInit{false};
 };
 
 } // namespace driver

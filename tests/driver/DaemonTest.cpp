@@ -13,9 +13,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <random>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -436,4 +438,37 @@ TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
     char c;
     EXPECT_EQ(pread(fd, &c, 1, static_cast<off_t>(huge.size)), 0);
     close(fd);
+}
+
+TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
+    // big.bin is large enough to be streamed (direct I/O), data.bin is
+    // cached: both must map either way and read at unaligned offsets.
+    StartDaemon();
+    std::string iso = MakeImage();
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    for (const std::string rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
+        SCOPED_TRACE(rel);
+        std::string want = ReadFile(tmp.path() + "/src/" + rel);
+        int fd = open((drives + "/K/" + rel).c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        for (int flags : {MAP_SHARED, MAP_PRIVATE}) {
+            void* p = mmap(nullptr, want.size(), PROT_READ, flags, fd, 0);
+            ASSERT_NE(p, MAP_FAILED) << (flags == MAP_SHARED ? "shared: " : "private: ") << strerror(errno);
+            EXPECT_EQ(std::memcmp(p, want.data(), want.size()), 0);
+            munmap(p, want.size());
+        }
+        // Odd sizes at odd offsets, across the first MiB and past the end.
+        const std::pair<size_t, size_t> reads[] = {
+            {1, 4095}, {(1 << 20) - 1, 3}, {4097, (1 << 20) + 5}, {want.size() - 10, 100}};
+        for (auto [off, len] : reads) {
+            std::string got(len, '\1');
+            ssize_t n = pread(fd, got.data(), len, static_cast<off_t>(off));
+            std::string expect = off < want.size() ? want.substr(off, len) : "";
+            ASSERT_EQ(n, static_cast<ssize_t>(expect.size())) << off;
+            got.resize(expect.size());
+            EXPECT_EQ(got, expect) << off;
+        }
+        close(fd);
+    }
 }
