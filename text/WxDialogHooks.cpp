@@ -9,6 +9,7 @@
 #include <wx/thread.h>
 
 #include <future>
+#include <memory>
 
 namespace {
 
@@ -35,10 +36,19 @@ int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
 int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
     if (wxThread::IsMain() || !wxTheApp)
         return ShowMessageBoxNow(request);
-    std::promise<int> answer;
-    auto future = answer.get_future();
-    wxTheApp->CallAfter([&] { answer.set_value(ShowMessageBoxNow(request)); });
-    return future.get();
+    // The queued call alone owns the promise. When the application ends
+    // before running it, the call is dropped unrun, the promise breaks, and
+    // the worker gets a closed box's answer instead of waiting forever.
+    auto answer = std::make_shared<std::promise<int>>();
+    auto future = answer->get_future();
+    wxTheApp->CallAfter([answer = std::move(answer), request] {
+        answer->set_value(ShowMessageBoxNow(request));
+    });
+    try {
+        return future.get();
+    } catch (const std::future_error&) {
+        return (request.style & port::MB_BUTTONMASK) == port::MB_YESNO ? 7 : 1; // IDNO, IDOK
+    }
 }
 
 std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& request) {

@@ -8,6 +8,7 @@
 #include "text/WxDialogHooks.h"
 
 #include <gtest/gtest.h>
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/dialog.h>
@@ -105,6 +106,32 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
     EXPECT_TRUE(onGuiThread);
     EXPECT_EQ(message, wxString::FromUTF8("Überschreiben?"));
     EXPECT_EQ(caption, "Question");
+}
+
+TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
+    // The application ends while a worker waits for a box: the call queued
+    // for the GUI thread is dropped unrun (as the application object's end
+    // does), and the worker gets a closed box's answer instead of waiting
+    // forever.
+    auto previous = port::SetMessageBoxHook(nullptr);
+    InstallWxDialogHooks();
+    std::promise<int> result;
+    auto answer = result.get_future();
+    std::thread worker([&] { result.set_value(QuestionBox("Go on?")); });
+    // Drop whatever is queued until the worker has its answer (at most 5 s);
+    // nothing here runs the queued calls.
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+        wxTheApp->DeletePendingEvents();
+        ended = answer.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+    }
+    if (ended)
+        worker.join();
+    else
+        worker.detach(); // stuck for good; the test fails below
+    port::SetMessageBoxHook(previous);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(answer.get(), IDNO);
 }
 
 } // namespace
