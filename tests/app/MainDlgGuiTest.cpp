@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/control.h>
+#include <wx/iconbndl.h>
 #include <wx/dcmemory.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -138,6 +139,11 @@ TEST_F(MainDlgTest, StartsOnTheMountPage) {
     }
     EXPECT_EQ(dlg.GetClientSize(), wxSize(s_skin->GetWidth(), s_skin->GetHeight()));
     EXPECT_EQ(dlg.GetTitle().utf8_string(), m_title);
+    // The window icon, in each size the program ships.
+    const wxIconBundle& icons = dlg.GetIcons();
+    EXPECT_EQ(icons.GetIconCount(), 5u);
+    for (int size : {16, 32, 48, 64, 128})
+        EXPECT_TRUE(icons.GetIconOfExactSize(wxSize(size, size)).IsOk()) << size;
     // Created in the fixed order: create, files, mount, unmount, burn.
     std::vector<wxWindow*> order;
     for (wxWindow* child : dlg.GetChildren())
