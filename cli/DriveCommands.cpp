@@ -11,6 +11,7 @@
 #include "vdrive/VolumeLabel.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace cli {
 
@@ -25,6 +26,16 @@ int Fail(const char* command, const std::string& what, port::ErrorCode code) {
 int Usage(const char* usage) {
     std::fprintf(stderr, "usage: spindle-cli %s\n", usage);
     return 2;
+}
+
+// The UTF-16 form of a host path, or nothing after saying that the path is
+// not UTF-8 text: its converted form would name another file.
+std::optional<std::u16string> PathArgument(const char* command, const std::string& path) {
+    std::u16string wide = port::ToUtf16(path);
+    if (port::ToUtf8(wide) == path)
+        return wide;
+    Fail(command, path + ": its name is not UTF-8 text", port::ERROR_INVALID_NAME);
+    return std::nullopt;
 }
 
 // "K", "k", "K:" or "K:\" -> 'K'; 0 when it is not a drive letter.
@@ -71,8 +82,11 @@ int Mount(const Args& args) {
     const char* usage = "mount IMAGE [LETTER]";
     if (args.empty() || args.size() > 2)
         return Usage(usage);
+    auto path = PathArgument("mount", args[0]);
+    if (!path)
+        return 1;
     vdrive::MountRequest request;
-    request.imagePath = port::ToUtf16(args[0]);
+    request.imagePath = *path;
     port::ErrorCode error = 0;
     char16_t letter = 0;
     if (args.size() == 2) {
@@ -165,7 +179,10 @@ int Label(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Usage("label IMAGE [NEW]");
     const std::string& image = args[0];
-    std::u16string path = port::ToUtf16(image);
+    auto wide = PathArgument("label", image);
+    if (!wide)
+        return 1;
+    const std::u16string& path = *wide;
     port::ErrorCode error = 0;
     if (args.size() == 1) {
         auto label = vdrive::ReadVolumeLabel(path, error);

@@ -98,6 +98,16 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
         EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
     }
+    // A name in another encoding than UTF-8 cannot travel to the driver or
+    // be opened again: said as such, not as a missing file.
+    std::string latin1 = env.root() + "/caf\xe9.iso";
+    fs::copy_file(iso, latin1);
+    for (const std::string& args : {"mount '" + latin1 + "' K", "label '" + latin1 + "'",
+                                    "label '" + latin1 + "' New"}) {
+        Result r = Cli(env, args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("error 123:"), std::string::npos) << args << ": " << r.err;
+    }
     // The failed mount left no letter behind.
     EXPECT_EQ(Cli(env, "drives").out, "C:\tfixed\t/\n");
 }
