@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -101,6 +103,11 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
         if (!out)
             return fail();
     }
+    // The replacement keeps the permissions of the file it replaces, so a
+    // private file stays private.
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && chmod(temp.c_str(), old.st_mode & 07777) != 0)
+        return fail();
     if (std::rename(temp.c_str(), path.c_str()) != 0)
         return fail();
     return true;
@@ -172,7 +179,15 @@ std::string AppendSection(const Lines& lines, std::string_view section, std::str
 // Rewrites the file at path under its lock: edit turns its current lines
 // into the new text.
 template <class Edit>
-bool UpdateFile(const std::string& path, Edit&& edit) {
+bool UpdateFile(const std::string& given, Edit&& edit) {
+    // A link is followed: the file it points at is replaced, the link stays.
+    std::string path = given;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(given, ec)) {
+        std::filesystem::path target = std::filesystem::weakly_canonical(given, ec);
+        if (!ec)
+            path = target.string();
+    }
     FileLock lock(path + ".lock");
     std::string text;
     // Only a file that is not there starts empty; one that exists but cannot

@@ -132,6 +132,25 @@ TEST_F(ProfileTest, FileSavedWithByteOrderMarkIsUpdatedInPlace) {
     EXPECT_EQ(entries, (port::ProfileEntries{{"hist1", "/b.iso"}}));
 }
 
+TEST_F(ProfileTest, UpdateKeepsTheFilesLinkAndPermissions) {
+    // A profile kept elsewhere through a link (a settings repository) is
+    // updated where it lies, and a private file stays private.
+    fs::create_directories(m_dir / "config");
+    fs::create_directories(m_dir / "dotfiles");
+    const fs::path real = m_dir / "dotfiles" / "spindle.ini";
+    std::ofstream(real) << "[Mount]\nhist0=/old.iso\n";
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(real, m_dir / "config" / "spindle.ini");
+
+    ASSERT_TRUE(port::WriteProfileString("Mount", "hist1", "/new.iso"));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "config" / "spindle.ini"));
+    port::ProfileEntries entries;
+    ASSERT_TRUE(port::ReadProfileSection(real.string(), "Mount", entries));
+    EXPECT_EQ(entries, (port::ProfileEntries{{"hist0", "/old.iso"}, {"hist1", "/new.iso"}}));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(ProfileTest, ExistingFileThatCannotBeReadIsNeverReplaced) {
     // A profile that exists but cannot be read must not be rewritten from an
     // empty reading: that would throw every other setting away. A link that
