@@ -74,11 +74,29 @@ std::string ConfigDir() {
     return dir;
 }
 
+std::string FirstPrivateDir(const std::string& base) {
+    for (int n = 0; n < 100; ++n) {
+        std::string dir = n == 0 ? base : base + "." + std::to_string(n);
+        mkdir(dir.c_str(), 0700);
+        struct stat st {};
+        // A link, a file or a folder of another user is passed over: whoever
+        // made it could read the drive table or stand in for the driver.
+        if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+            continue;
+        if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0)
+            continue;
+        return dir;
+    }
+    return base;
+}
+
 std::string RuntimeDir() {
     std::string dir = Env("SPINDLE_RUNTIME_DIR");
     if (dir.empty()) {
         std::string xdg = Env("XDG_RUNTIME_DIR");
-        dir = xdg.empty() ? "/tmp/spindle-" + std::to_string(getuid()) : xdg + "/spindle";
+        if (xdg.empty())
+            return FirstPrivateDir("/tmp/spindle-" + std::to_string(getuid()));
+        dir = xdg + "/spindle";
     }
     dir = WithoutTrailingSlash(dir);
     MakeDirs(dir, 0700);

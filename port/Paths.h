@@ -16,9 +16,15 @@ std::string ProgramDir();
 // Created on first use.
 std::string ConfigDir();
 
-// $SPINDLE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/spindle, else /tmp/spindle-<uid>.
-// Created (mode 0700) on first use.
+// $SPINDLE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/spindle, else /tmp/spindle-<uid>
+// (see FirstPrivateDir). Created (mode 0700) on first use.
 std::string RuntimeDir();
+
+// The first of base, base.1, base.2, ... that is a folder of this user which
+// no one else can enter (creating it, or taking the group's and others' rights
+// away from one of ours). Links and other users' folders are passed over: the
+// runtime folder's fallback lies in /tmp, where anyone may create that name.
+std::string FirstPrivateDir(const std::string& base);
 
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirs(const std::string& path, unsigned mode = 0755);

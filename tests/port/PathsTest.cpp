@@ -1,0 +1,51 @@
+#include "port/Paths.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using spindle_test::TempEnv;
+
+namespace {
+
+mode_t Mode(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+} // namespace
+
+TEST(Paths, PrivateDirIsMadeOrTakenBackFromOthers) {
+    TempEnv env;
+    const std::string fresh = env.root() + "/fresh";
+    EXPECT_EQ(port::FirstPrivateDir(fresh), fresh);
+    EXPECT_EQ(Mode(fresh), 0700u);
+
+    // A folder of ours that others may enter is closed to them and used.
+    const std::string open = env.root() + "/open";
+    ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
+    chmod(open.c_str(), 0777);
+    EXPECT_EQ(port::FirstPrivateDir(open), open);
+    EXPECT_EQ(Mode(open), 0700u);
+}
+
+TEST(Paths, PrivateDirPassesOverLinksAndFilesPlantedByOthers) {
+    TempEnv env;
+    const std::string link = env.root() + "/link";
+    ASSERT_EQ(symlink(env.runtime().c_str(), link.c_str()), 0);
+    EXPECT_EQ(port::FirstPrivateDir(link), link + ".1");
+
+    const std::string file = env.Write("file", "x");
+    EXPECT_EQ(port::FirstPrivateDir(file), file + ".1");
+
+    if (getuid() != 0)
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    const std::string foreign = env.root() + "/foreign";
+    ASSERT_EQ(mkdir(foreign.c_str(), 0777), 0);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(port::FirstPrivateDir(foreign), foreign + ".1");
+    EXPECT_EQ(Mode(foreign + ".1"), 0700u);
+}
