@@ -3,7 +3,8 @@
 # spindle-driver, beside `cat` of the image itself and beside fuseiso, and
 # prints throughputs and ratios (warm page cache for the image in every case).
 #
-#   bench/drive_bench.sh [BUILD_DIR]     (default: build)
+#   bench/drive_bench.sh [BUILD_DIR]     (default: build; relative to the
+#                                         checkout, or absolute)
 # Environment: BENCH_DIR (scratch folder, default /tmp/spindle-drive-bench),
 # BIG_MIB (default 1024), SMALL_FILES (default 20000), RUNS (default 5).
 # Needs hyperfine, xorriso, fuseiso and python3. Run as a user that may mount
@@ -11,7 +12,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-driver=$PWD/$build/bin/spindle-driver
+case $build in
+/*) driver=$build/bin/spindle-driver ;;
+*) driver=$PWD/$build/bin/spindle-driver ;;
+esac
 [ -x "$driver" ] || { echo "no $driver: build spindle-driver first" >&2; exit 1; }
 for tool in hyperfine xorriso fuseiso python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -29,7 +33,11 @@ mkdir -p "$work"
 cleanup() {
   fusermount -u "$work/fuseiso" 2>/dev/null || true
   if [ -s "$SPINDLE_RUNTIME_DIR/driver.lock" ]; then
-    kill "$(cat "$SPINDLE_RUNTIME_DIR/driver.lock")" 2>/dev/null || true
+    local pid
+    pid=$(cat "$SPINDLE_RUNTIME_DIR/driver.lock")
+    kill "$pid" 2>/dev/null || true
+    # Gone before the next run starts a driver on the same folder.
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   fi
 }
 trap cleanup EXIT
