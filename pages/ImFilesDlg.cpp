@@ -156,6 +156,12 @@ bool CImFilesDlg::OnInitDialog() {
     engine::DeleteProject();
     engine::CreateProject(engine::kProjectData);
 
+    // Items draw in the tree's item font; setting it once spares the tree a
+    // text measurement per item that a font of each item's own would cost.
+    // The tree already carries the page's font as a window, which makes a
+    // plain SetFont a no-op that leaves the item font at the GUI default.
+    m_treeFiles->SetFont(*wxNORMAL_FONT);
+    m_treeFiles->SetFont(GetFont());
     m_treeFiles->SetImageList(&m_imageList);
     AcceptFileDrops(m_treeFiles);
     m_treeFiles->m_onDrop = [this](const wxArrayString& paths, const wxTreeItemId& target) {
@@ -190,7 +196,6 @@ void CImFilesDlg::InsertRoot() {
     engine::LabelToOptions(ToU16(GetLangText("ID_ISO_VOLUME", text)), options);
     engine::SetOptions(options);
     m_hRootItem = m_treeFiles->AddRoot(ToWx(engine::LabelFromOptions(options)), 1, 2);
-    m_treeFiles->SetItemFont(m_hRootItem, GetFont());
     m_treeFiles->Unselect(); // the control selects a new root itself
 }
 
@@ -248,7 +253,6 @@ void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& pa
     m_arrSourcePaths.push_back(sourcePath);
     const std::size_t n = m_arrSourcePaths.size();
     const wxTreeItemId item = m_treeFiles->AppendItem(parent, name, 0, 0);
-    m_treeFiles->SetItemFont(item, GetFont());
     wxString dir = GetParentPath(parent);
     if (parent != m_hRootItem)
         dir += m_treeFiles->GetItemText(parent);
@@ -300,7 +304,6 @@ public:
         }
         wxTreeCtrl* tree = m_page.m_treeFiles;
         const wxTreeItemId item = tree->AppendItem(parent, name, 1, 2);
-        tree->SetItemFont(item, m_page.GetFont());
         const std::u16string n = ToU16(name), where = ToU16(m_page.GetParentPath(item));
         g_mapDirItems[n] = item;
         engine::CreateDir(n.c_str(), where.c_str());
@@ -463,7 +466,11 @@ void CImFilesDlg::OnAddFileEvent(const char16_t* sourcePath, const char16_t* nam
         auto it = g_mapFileItems.find(source);
         if (it == g_mapFileItems.end())
             return;
-        page->m_treeFiles->SetItemText(it->second, ToWx(name));
+        // Most names come back as they went; measuring an unchanged text
+        // again would cost the tree more than the rest of the add.
+        const wxString text = ToWx(name);
+        if (page->m_treeFiles->GetItemText(it->second) != text)
+            page->m_treeFiles->SetItemText(it->second, text);
         g_mapFileItems.erase(it);
     };
     // The tree and the maps belong to the GUI thread.
@@ -480,11 +487,12 @@ void CImFilesDlg::OnCreateDirEvent(const char16_t* requestedName, const char16_t
         wxTreeCtrl* tree = page->m_treeFiles;
         auto it = g_mapDirItems.find(requested);
         if (it != g_mapDirItems.end()) {
-            tree->SetItemText(it->second, ToWx(name));
+            const wxString text = ToWx(name);
+            if (tree->GetItemText(it->second) != text)
+                tree->SetItemText(it->second, text);
             g_mapDirItems.erase(it);
         } else if (plain == u"VIDEO_TS" || plain == u"AUDIO_TS") {
-            const wxTreeItemId item = tree->AppendItem(page->m_hRootItem, ToWx(name), 1, 2);
-            tree->SetItemFont(item, page->GetFont());
+            tree->AppendItem(page->m_hRootItem, ToWx(name), 1, 2);
         }
     };
     wxThread::IsMain() ? apply() : page->CallAfter(apply);

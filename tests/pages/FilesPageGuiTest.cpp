@@ -155,6 +155,20 @@ protected:
     CCompilationTree* m_tree = nullptr;
 };
 
+TEST_F(FilesPageTest, ItemsUseThePageFont)
+{
+    m_frame->Show();
+    const wxTreeItemId plain = m_tree->AppendItem(m_page->m_hRootItem, "Some file name.txt");
+    const wxTreeItemId marked = m_tree->AppendItem(m_page->m_hRootItem, "Some file name.txt");
+    m_tree->SetItemFont(marked, m_page->GetFont());
+    m_tree->Expand(m_page->m_hRootItem);
+    guitest::Yield(3);
+    wxRect a, b;
+    ASSERT_TRUE(m_tree->GetBoundingRect(plain, a, true));
+    ASSERT_TRUE(m_tree->GetBoundingRect(marked, b, true));
+    EXPECT_EQ(a.GetSize(), b.GetSize());
+}
+
 TEST_F(FilesPageTest, StartsUnselectedAndResetLeavesOnlyTheSelectedRoot)
 {
     const wxString lodz = wxString::FromUTF8("A\xC3\x93" "Dy"); // U+0141, U+0179 keep their low bytes
