@@ -356,6 +356,10 @@ TEST(SizeRange, PaintsTheScaleMarksAndBarPixelForPixel)
     EXPECT_EQ(At(below, 355, 5), blue);
     EXPECT_EQ(At(below, 359, 5), *wxWHITE);
 
+    const wxImage at700 = RenderRuler(true, 700); // 700 MB selects DVD: blue, ending at 700
+    EXPECT_EQ(At(at700, 55, 5), blue);
+    EXPECT_EQ(At(at700, 60, 5), *wxWHITE);
+
     const wxImage dvd = RenderRuler(true, 6000);
     EXPECT_EQ(At(dvd, 370, 5), blue);
     EXPECT_EQ(At(dvd, 399, 5), red) << "clamped at the right end";
