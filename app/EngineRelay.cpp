@@ -30,7 +30,8 @@ void OnGuiThread(std::function<void()> work) {
 } // namespace
 
 void RelayProcessEvent(float percent) {
-    if (!engine::ShowsProgress(engine::CurrentWorkKind(), g_nCurrentPage.load(std::memory_order_relaxed)))
+    if (!engine::ShowsProgress(engine::CurrentWorkKind(),
+                               g_nCurrentPage.load(std::memory_order_relaxed)))
         return;
     OnGuiThread([percent] {
         if (CImFilesDlg* page = FilesPage())

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
     wxTheApp->CallOnInit();
     if (!LoadLayouts() || !engine::Initialize())
         return 1;
-    port::SetFileDialogHook([&](const port::FileDialogRequest&) { return std::optional<std::string>(out); });
+    port::SetFileDialogHook(
+        [&](const port::FileDialogRequest&) { return std::optional<std::string>(out); });
     port::SetMessageBoxHook([](const port::MessageBoxRequest&) { return 6; }); // replace: yes
     g_nCurrentPage = 16130;
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(798, 527));

@@ -32,7 +32,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+void OnSignal(int) {
+    g_interrupted = 1;
+}
 
 struct BuildWatch {
     std::mutex mutex;

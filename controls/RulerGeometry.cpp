@@ -2,7 +2,9 @@
 
 namespace {
 
-int Cut(double v) { return static_cast<int>(v); }
+int Cut(double v) {
+    return static_cast<int>(v);
+}
 
 } // namespace
 

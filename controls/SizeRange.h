@@ -22,7 +22,9 @@ public:
     void SetLabelStep(int n) { m_scale.labelStep = n; }
     void SetValue(int n) { m_scale.value = n; }
     void SetUnit(const wxString& unit) { m_strUnit = unit; }
-    void AddMark(int position, std::uint32_t colour, int solid) { m_scale.marks.push_back({position, colour, solid}); }
+    void AddMark(int position, std::uint32_t colour, int solid) {
+        m_scale.marks.push_back({position, colour, solid});
+    }
     void RemoveAllMarks() { m_scale.marks.clear(); }
     void AddBand(int start, std::uint32_t colour) { m_scale.bands.push_back({start, colour}); }
     void RemoveAllBands() { m_scale.bands.clear(); }

@@ -34,8 +34,10 @@ CompletionAction DecideCompletion(WorkKind kind, int currentPage, const char16_t
         if (stoppedByUser)
             return {"ID_INTERRUPTBYUSER", true};
         return {"ID_BUILDIMAGEERROR", false};
-    case WorkKind::Burn: return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
-    case WorkKind::None: break;
+    case WorkKind::Burn:
+        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
+    case WorkKind::None:
+        break;
     }
     return {};
 }

@@ -121,15 +121,22 @@ SourceEntry InspectSource(const std::string& path) {
 
 std::string DescribeSkip(const SourceEntry& e) {
     switch (e.why) {
-    case SkipReason::DanglingLink: return "the link leads nowhere";
-    case SkipReason::LinkLoop: return "the link leads round in a loop";
-    case SkipReason::FolderLoop: return "it links back to a folder above it";
-    case SkipReason::Special: return "not a file or folder";
+    case SkipReason::DanglingLink:
+        return "the link leads nowhere";
+    case SkipReason::LinkLoop:
+        return "the link leads round in a loop";
+    case SkipReason::FolderLoop:
+        return "it links back to a folder above it";
+    case SkipReason::Special:
+        return "not a file or folder";
     case SkipReason::KernelFile:
         return "a kernel file that reports no size; its content cannot be stored";
-    case SkipReason::NotUtf8: return "its name is not UTF-8 text";
-    case SkipReason::Unreadable: return std::strerror(e.err);
-    case SkipReason::None: break;
+    case SkipReason::NotUtf8:
+        return "its name is not UTF-8 text";
+    case SkipReason::Unreadable:
+        return std::strerror(e.err);
+    case SkipReason::None:
+        break;
     }
     return {};
 }
@@ -142,8 +149,8 @@ std::string HostBaseName(std::string_view path) {
     while (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);
     const std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos || path.size() == 1 ? path
-                                                                           : path.substr(slash + 1));
+    return std::string(
+        slash == std::string_view::npos || path.size() == 1 ? path : path.substr(slash + 1));
 }
 
 std::string SourceName(const std::string& path) {

@@ -22,7 +22,16 @@ namespace engine {
 
 enum class SourceKind { Folder, File, Skipped };
 
-enum class SkipReason { None, DanglingLink, LinkLoop, FolderLoop, Special, KernelFile, NotUtf8, Unreadable };
+enum class SkipReason {
+    None,
+    DanglingLink,
+    LinkLoop,
+    FolderLoop,
+    Special,
+    KernelFile,
+    NotUtf8,
+    Unreadable
+};
 
 struct SourceEntry {
     std::string path; // host path, UTF-8

@@ -9,8 +9,12 @@ namespace {
 std::atomic<WorkKind> g_workKind{WorkKind::None};
 } // namespace
 
-void SetWorkKind(WorkKind kind) { g_workKind.store(kind, std::memory_order_relaxed); }
+void SetWorkKind(WorkKind kind) {
+    g_workKind.store(kind, std::memory_order_relaxed);
+}
 
-WorkKind CurrentWorkKind() { return g_workKind.load(std::memory_order_relaxed); }
+WorkKind CurrentWorkKind() {
+    return g_workKind.load(std::memory_order_relaxed);
+}
 
 } // namespace engine

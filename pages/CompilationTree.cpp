@@ -46,4 +46,6 @@ private:
 
 } // namespace
 
-void AcceptFileDrops(CCompilationTree* tree) { tree->SetDropTarget(new FileDrop(tree)); }
+void AcceptFileDrops(CCompilationTree* tree) {
+    tree->SetDropTarget(new FileDrop(tree));
+}

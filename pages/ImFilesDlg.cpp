@@ -82,7 +82,8 @@ std::int64_t OpenedFileSize(const wxString& path) {
 void CollectItems(const wxTreeCtrl* tree, const wxTreeItemId& item, std::set<void*>& out) {
     out.insert(item.GetID());
     wxTreeItemIdValue cookie;
-    for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk(); c = tree->GetNextChild(item, cookie))
+    for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
+         c = tree->GetNextChild(item, cookie))
         CollectItems(tree, c, out);
 }
 
@@ -248,7 +249,8 @@ void CImFilesDlg::OnAddFile(wxCommandEvent&) {
     RefreshSizeDisplay();
 }
 
-void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent, bool sortNow) {
+void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent,
+                              bool sortNow) {
     const wxString name = sourcePath.AfterLast('/');
     m_arrSourcePaths.push_back(sourcePath);
     const std::size_t n = m_arrSourcePaths.size();
@@ -290,7 +292,9 @@ namespace {
 // the walk leaves it, which gives the order sorting after each file gives.
 class TreeFiller : public engine::SourceWalkHandler {
 public:
-    TreeFiller(CImFilesDlg& page, const wxTreeItemId& target) : m_page(page) { m_folders.push_back(target); }
+    TreeFiller(CImFilesDlg& page, const wxTreeItemId& target) : m_page(page) {
+        m_folders.push_back(target);
+    }
 
     bool EnterFolder(const engine::SourceEntry& folder) override {
         const wxTreeItemId parent = m_folders.back();
@@ -459,7 +463,8 @@ void CImFilesDlg::OnAddFileEvent(const char16_t* sourcePath, const char16_t* nam
                                  const char16_t*, const char16_t*, std::uint64_t, std::uint32_t,
                                  std::int64_t, std::int32_t, void* user) {
     auto* page = static_cast<CImFilesDlg*>(user);
-    if (!page || !sourcePath || !nameInImage || g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
+    if (!page || !sourcePath || !nameInImage ||
+        g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
         return;
     std::u16string source(sourcePath), name(nameInImage);
     auto apply = [page, source, name] {
@@ -480,7 +485,8 @@ void CImFilesDlg::OnAddFileEvent(const char16_t* sourcePath, const char16_t* nam
 void CImFilesDlg::OnCreateDirEvent(const char16_t* requestedName, const char16_t* nameInImage,
                                    const char16_t* plainName, const char16_t*, void* user) {
     auto* page = static_cast<CImFilesDlg*>(user);
-    if (!page || !requestedName || !nameInImage || g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
+    if (!page || !requestedName || !nameInImage ||
+        g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
         return;
     std::u16string requested(requestedName), name(nameInImage), plain(plainName ? plainName : u"");
     auto apply = [page, requested, name, plain] {

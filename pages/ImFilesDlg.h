@@ -66,12 +66,12 @@ public:
     static void OnCreateDirEvent(const char16_t* requestedName, const char16_t* nameInImage,
                                  const char16_t* plainName, const char16_t*, void* user);
 
-    CTransStatic* m_staticDesc = nullptr;  // 1034
+    CTransStatic* m_staticDesc = nullptr;    // 1034
     CCompilationTree* m_treeFiles = nullptr; // 1001
-    wxGauge* m_progressBuild = nullptr;    // 1005
-    wxChoice* m_comboMedia = nullptr;      // 1036
-    wxButton* m_btnStop = nullptr;         // 1038
-    CSizeRange* m_rulerSize = nullptr;     // takes over 1026
+    wxGauge* m_progressBuild = nullptr;      // 1005
+    wxChoice* m_comboMedia = nullptr;        // 1036
+    wxButton* m_btnStop = nullptr;           // 1038
+    CSizeRange* m_rulerSize = nullptr;       // takes over 1026
     wxTreeItemId m_hRootItem;
     std::vector<wxString> m_arrSourcePaths; // only grows
     double m_dTotalSize = 0;

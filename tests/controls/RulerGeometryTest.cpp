@@ -8,7 +8,11 @@ namespace {
 constexpr std::uint32_t kBlue = 0xD87E23, kAmber = 0x0AC8F7, kRed = 0x0511DA;
 
 RulerScale Cd(int valueMb) {
-    return {750, 20, 100, {{670, kAmber, 0}, {700, kRed, 0}}, {{0, kBlue}, {670, kAmber}, {700, kRed}},
+    return {750,
+            20,
+            100,
+            {{670, kAmber, 0}, {700, kRed, 0}},
+            {{0, kBlue}, {670, kAmber}, {700, kRed}},
             valueMb};
 }
 RulerScale Dvd(int valueMb) {
@@ -50,11 +54,15 @@ TEST(RulerGeometry, TheBarIsShadowedColouredByBandAndClampedAtTheRightEnd) {
         {Cd(669), {{1, 3, 357, 9, 0x323232}, {0, 2, 356, 8, kBlue}}},
         // 680 MB: blue to 670, amber from 670 (x 357) to 680 (x 362).
         {Cd(680),
-         {{1, 3, 363, 9, 0x323232}, {0, 2, 362, 8, kBlue}, {358, 3, 5, 9, 0x323232},
+         {{1, 3, 363, 9, 0x323232},
+          {0, 2, 362, 8, kBlue},
+          {358, 3, 5, 9, 0x323232},
           {357, 2, 4, 8, kAmber}}},
         // 6000 MB on the DVD scale: drawn to the right end, red from 4700.
         {Dvd(6000),
-         {{1, 3, 401, 9, 0x323232}, {0, 2, 400, 8, kBlue}, {377, 3, 25, 9, 0x323232},
+         {{1, 3, 401, 9, 0x323232},
+          {0, 2, 400, 8, kBlue},
+          {377, 3, 25, 9, 0x323232},
           {376, 2, 24, 8, kRed}}},
     };
     for (const Case& c : cases) {

@@ -29,21 +29,24 @@
 
 namespace {
 
-std::string U8(const char16_t* s) { return s ? port::ToUtf8(s) : std::string("(null)"); }
+std::string U8(const char16_t* s) {
+    return s ? port::ToUtf8(s) : std::string("(null)");
+}
 
 // Every AddFile and CreateDir the page makes, as the engine reports them
 // (source, image folder, name; name, full image path), passed on to the page.
 std::vector<std::string> g_calls;
 
-void RecordFile(const char16_t* src, const char16_t* name, const char16_t* dir, const char16_t* path,
-                std::uint64_t size, std::uint32_t mode, std::int64_t t, std::int32_t renamed, void* user)
-{
-    g_calls.push_back("AddFile " + U8(src).substr(U8(src).rfind('/') + 1) + " " + U8(dir) + " " + U8(name));
+void RecordFile(const char16_t* src, const char16_t* name, const char16_t* dir,
+                const char16_t* path, std::uint64_t size, std::uint32_t mode, std::int64_t t,
+                std::int32_t renamed, void* user) {
+    g_calls.push_back("AddFile " + U8(src).substr(U8(src).rfind('/') + 1) + " " + U8(dir) + " " +
+                      U8(name));
     CImFilesDlg::OnAddFileEvent(src, name, dir, path, size, mode, t, renamed, user);
 }
 
-void RecordDir(const char16_t* req, const char16_t* name, const char16_t* plain, const char16_t* path, void* user)
-{
+void RecordDir(const char16_t* req, const char16_t* name, const char16_t* plain,
+               const char16_t* path, void* user) {
     g_calls.push_back("CreateDir " + U8(req) + " " + U8(path));
     CImFilesDlg::OnCreateDirEvent(req, name, plain, path, user);
 }
@@ -55,18 +58,18 @@ struct Done {
     std::string error;
 } g_done;
 
-void OnBuildDone(const char16_t* error, void*)
-{
+void OnBuildDone(const char16_t* error, void*) {
     std::lock_guard lock(g_done.mutex);
     g_done.done = true;
     g_done.error = error ? port::ToUtf8(error) : "";
     g_done.cv.notify_all();
 }
 
-void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
 
-std::string Shell(const std::string& cmd)
-{
+std::string Shell(const std::string& cmd) {
     std::string out;
     if (FILE* p = ::popen(cmd.c_str(), "r")) {
         char buf[4096];
@@ -80,12 +83,12 @@ std::string Shell(const std::string& cmd)
 
 class FilesPageTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(LoadLayouts(std::string(SPINDLE_SOURCE_DIR) + "/res/"));
         m_dir = guitest::MakeTempSubdir("files");
         guitest::WriteLanguageFile(m_dir, "Test",
-                                   {{"ID_ISO_VOLUME", "\xC5\x81\xC3\x93" "D\xC5\xB9"}, // ŁÓDŹ
+                                   {{"ID_ISO_VOLUME", "\xC5\x81\xC3\x93"
+                                                      "D\xC5\xB9"}, // ŁÓDŹ
                                     {"ID_MB", " MB"},
                                     {"ID_CD_RULER", "CD"},
                                     {"ID_DVD_RULER", "DVD"},
@@ -102,36 +105,33 @@ protected:
         g_calls.clear();
         guitest::ClearShown();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         m_frame->Destroy();
         guitest::Yield(1);
         engine::DeInitialize();
     }
 
-    void Click(void (CImFilesDlg::*handler)(wxCommandEvent&))
-    {
+    void Click(void (CImFilesDlg::*handler)(wxCommandEvent&)) {
         wxCommandEvent event;
         (m_page->*handler)(event);
     }
-    wxTreeItemId Child(const wxTreeItemId& parent, const wxString& text)
-    {
+    wxTreeItemId Child(const wxTreeItemId& parent, const wxString& text) {
         wxTreeItemIdValue cookie;
-        for (wxTreeItemId c = m_tree->GetFirstChild(parent, cookie); c.IsOk(); c = m_tree->GetNextChild(parent, cookie))
+        for (wxTreeItemId c = m_tree->GetFirstChild(parent, cookie); c.IsOk();
+             c = m_tree->GetNextChild(parent, cookie))
             if (m_tree->GetItemText(c) == text)
                 return c;
         return {};
     }
-    std::string Children(const wxTreeItemId& parent)
-    {
+    std::string Children(const wxTreeItemId& parent) {
         std::string out;
         wxTreeItemIdValue cookie;
-        for (wxTreeItemId c = m_tree->GetFirstChild(parent, cookie); c.IsOk(); c = m_tree->GetNextChild(parent, cookie))
+        for (wxTreeItemId c = m_tree->GetFirstChild(parent, cookie); c.IsOk();
+             c = m_tree->GetNextChild(parent, cookie))
             out += (out.empty() ? "" : " ") + m_tree->GetItemText(c).utf8_string();
         return out;
     }
-    std::string Build(const std::string& path)
-    {
+    std::string Build(const std::string& path) {
         {
             std::lock_guard lock(g_done.mutex);
             g_done.done = false;
@@ -142,8 +142,7 @@ protected:
         EXPECT_TRUE(g_done.cv.wait_for(lock, std::chrono::seconds(60), [] { return g_done.done; }));
         return g_done.error;
     }
-    std::string Mkdir(const std::string& name)
-    {
+    std::string Mkdir(const std::string& name) {
         const std::string path = m_dir + name;
         ::mkdir(path.c_str(), 0755);
         return path;
@@ -155,8 +154,7 @@ protected:
     CCompilationTree* m_tree = nullptr;
 };
 
-TEST_F(FilesPageTest, ItemsUseThePageFont)
-{
+TEST_F(FilesPageTest, ItemsUseThePageFont) {
     m_frame->Show();
     const wxTreeItemId plain = m_tree->AppendItem(m_page->m_hRootItem, "Some file name.txt");
     const wxTreeItemId marked = m_tree->AppendItem(m_page->m_hRootItem, "Some file name.txt");
@@ -169,9 +167,9 @@ TEST_F(FilesPageTest, ItemsUseThePageFont)
     EXPECT_EQ(a.GetSize(), b.GetSize());
 }
 
-TEST_F(FilesPageTest, StartsUnselectedAndResetLeavesOnlyTheSelectedRoot)
-{
-    const wxString lodz = wxString::FromUTF8("A\xC3\x93" "Dy"); // U+0141, U+0179 keep their low bytes
+TEST_F(FilesPageTest, StartsUnselectedAndResetLeavesOnlyTheSelectedRoot) {
+    const wxString lodz = wxString::FromUTF8("A\xC3\x93"
+                                             "Dy"); // U+0141, U+0179 keep their low bytes
     EXPECT_EQ(m_tree->GetItemText(m_page->m_hRootItem), lodz);
     wxTheApp->ProcessIdle(); // the generic tree control would select its root here
     EXPECT_FALSE(m_tree->GetSelection().IsOk());
@@ -193,8 +191,7 @@ TEST_F(FilesPageTest, StartsUnselectedAndResetLeavesOnlyTheSelectedRoot)
     EXPECT_EQ(engine::RemoveFile(u"x.txt", u"\\"), 2) << "the engine's project is empty";
 }
 
-TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler)
-{
+TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler) {
     const std::string data = Mkdir("data/"), other = Mkdir("other/");
     WriteFile(data + "b.txt", "bbbb");
     WriteFile(data + "a.txt", "aa");
@@ -206,9 +203,11 @@ TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler)
 
     m_tree->SelectItem(m_page->m_hRootItem);
     m_page->m_progressBuild->SetValue(40);
-    guitest::QueueFileAnswer(data + "b.txt" + '\0' + data + "a.txt" + '\0' + data + "Big.iso" + '\0');
+    guitest::QueueFileAnswer(data + "b.txt" + '\0' + data + "a.txt" + '\0' + data + "Big.iso" +
+                             '\0');
     Click(&CImFilesDlg::OnAddFile);
-    EXPECT_EQ(Children(m_page->m_hRootItem), "a.txt b.txt Big.iso"); // sorted without regard to case
+    EXPECT_EQ(Children(m_page->m_hRootItem),
+              "a.txt b.txt Big.iso"); // sorted without regard to case
     ASSERT_EQ(m_page->m_arrSourcePaths.size(), 3u);
     EXPECT_EQ(m_page->m_arrSourcePaths[0], data + "b.txt"); // in the dialog's order
     EXPECT_EQ(m_page->m_dTotalSize, 5000000006.0);
@@ -220,7 +219,8 @@ TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler)
     // a.txt is taken (case-sensitive), A.TXT is not.
     guitest::QueueFileAnswer(other + "a.txt" + '\0' + other + "A.TXT" + '\0');
     Click(&CImFilesDlg::OnAddFile);
-    EXPECT_EQ(Children(m_page->m_hRootItem), "A.TXT a.txt b.txt Big.iso"); // equal without case: upper first
+    EXPECT_EQ(Children(m_page->m_hRootItem),
+              "A.TXT a.txt b.txt Big.iso"); // equal without case: upper first
 
     // With a file selected nothing happens.
     m_tree->SelectItem(Child(m_page->m_hRootItem, "b.txt"));
@@ -243,8 +243,7 @@ TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler)
     EXPECT_EQ(m_page->m_comboMedia->GetSelection(), 1);
 }
 
-TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
-{
+TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits) {
     const std::string src = Mkdir("Sub/");
     Mkdir("Sub/empty/");
     Mkdir("Sub/Deep/");
@@ -269,10 +268,11 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
     m_tree->SelectItem(deep);
     guitest::QueueFileAnswer(m_dir + "b.txt" + '\0');
     Click(&CImFilesDlg::OnAddFile);
-    std::vector<std::string> want = {"AddFile .hidden \\A\\Sub .hidden", "AddFile b.txt \\A\\Sub\\Deep b.txt",
-                                     "AddFile x.txt \\A\\Sub\\Deep x.txt", "CreateDir A \\A",
-                                     "CreateDir Deep \\A\\Sub\\Deep", "CreateDir Sub \\A\\Sub",
-                                     "CreateDir empty \\A\\Sub\\empty"};
+    std::vector<std::string> want = {
+        "AddFile .hidden \\A\\Sub .hidden",   "AddFile b.txt \\A\\Sub\\Deep b.txt",
+        "AddFile x.txt \\A\\Sub\\Deep x.txt", "CreateDir A \\A",
+        "CreateDir Deep \\A\\Sub\\Deep",      "CreateDir Sub \\A\\Sub",
+        "CreateDir empty \\A\\Sub\\empty"};
     std::sort(g_calls.begin(), g_calls.end()); // the walk goes in the file system's order
     EXPECT_EQ(g_calls, want);
 
@@ -284,7 +284,8 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
     m_tree->SelectItem(m_page->m_hRootItem);
     guitest::QueueFileAnswer(m_dir + "file 1.txt" + '\0' + m_dir + "gone.txt" + '\0');
     Click(&CImFilesDlg::OnAddFile);
-    const std::u16string one = port::ToUtf16(m_dir + "file 1.txt"), gone = port::ToUtf16(m_dir + "gone.txt");
+    const std::u16string one = port::ToUtf16(m_dir + "file 1.txt"),
+                         gone = port::ToUtf16(m_dir + "gone.txt");
     g_nCurrentPage = 16131;
     CImFilesDlg::OnAddFileEvent(one.c_str(), u"IGNORED", nullptr, nullptr, 0, 0, 0, 0, m_page);
     g_nCurrentPage = 16130;
@@ -302,7 +303,8 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
     struct Edit {
         wxTreeItemId item;
         wxString text, shown;
-    } edits[] = {{Child(m_page->m_hRootItem, "A"), "B", "A"}, {m_page->m_hRootItem, "BACKUP", "BACKUP"}};
+    } edits[] = {{Child(m_page->m_hRootItem, "A"), "B", "A"},
+                 {m_page->m_hRootItem, "BACKUP", "BACKUP"}};
     for (const Edit& e : edits) {
         wxTreeEvent event(wxEVT_TREE_END_LABEL_EDIT, m_tree, e.item);
         event.SetLabel(e.text);
@@ -317,7 +319,8 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
     longEdit.SetLabel(wxString('L', 300));
     m_page->OnEndLabelEdit(longEdit);
     engine::GetOptions(&options);
-    EXPECT_EQ(engine::LabelFromOptions(options).size(), 127u) << "cut, never written past the field";
+    EXPECT_EQ(engine::LabelFromOptions(options).size(), 127u)
+        << "cut, never written past the field";
 
     // A drop onto a file is refused; onto a folder it adds as Add File would.
     wxArrayString dropped;
@@ -328,8 +331,7 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits)
     EXPECT_EQ(Children(m_page->m_hRootItem), "A b.txt empty FILE_1.TXT VIDEO_TS");
 }
 
-TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical)
-{
+TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     Mkdir("src/");
     const std::string docs = Mkdir("src/Docs/");
     WriteFile(m_dir + "src/a.txt", "alpha\n");
@@ -386,7 +388,8 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical)
     guitest::QueueFolderAnswer(zz.substr(0, zz.size() - 1));
     Click(&CImFilesDlg::OnAddFolder);
     EXPECT_EQ(Build(out + "third"), "");
-    CImFilesDlg::OnCreateDirEvent(u"Docs", u"..", u"..", nullptr, m_page); // a name no folder can have
+    CImFilesDlg::OnCreateDirEvent(u"Docs", u"..", u"..", nullptr,
+                                  m_page); // a name no folder can have
     engine::SetCreateDirEventCallback(RecordDir, m_page);
     g_calls.clear();
     EXPECT_EQ(Build(out + "fourth"), "");
