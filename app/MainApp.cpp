@@ -1,5 +1,6 @@
 #include "app/MainApp.h"
 
+#include "app/EngineRelay.h"
 #include "app/MainDlg.h"
 #include "app/StartupRules.h"
 #include "controls/CustomToolbarCtrl.h"
@@ -91,10 +92,6 @@ void CMainApp::EndModalDialogs() {
         wxTheApp->CallAfter(&CMainApp::EndModalDialogs);
 }
 
-void CMainApp::OnProcessEvent(float, void*) {
-    // Progress reaches the files page once it can build images.
-}
+void CMainApp::OnProcessEvent(float percent, void*) { RelayProcessEvent(percent); }
 
-void CMainApp::OnBurnDone(const char16_t*, void*) {
-    // Completion messages come with the pages that start engine work.
-}
+void CMainApp::OnBurnDone(const char16_t* errorText, void*) { RelayBurnDone(errorText); }

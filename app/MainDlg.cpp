@@ -21,8 +21,6 @@
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 
-int g_nCurrentPage = ID_PAGE_CREATE;
-
 namespace {
 
 // Size of the skin picture, which the client area matches exactly.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/PageIds.h"
+#include "engine/WorkState.h"
 
 #include <wx/dialog.h>
 
@@ -13,10 +14,9 @@ class CMountDlg;
 class CUnmountDlg;
 class CBurnDlg;
 
-// The page shown, as its toolbar command; ID_PAGE_CREATE until the main window
-// is initialised. Written on the GUI thread only; the engine's callbacks read
-// it to tell which page started the engine's current work.
-extern int g_nCurrentPage;
+// g_nCurrentPage (engine/WorkState.h): the page shown, as its toolbar command;
+// ID_PAGE_CREATE until the main window is initialised. Written on the GUI
+// thread only.
 
 class CMainDlg : public wxDialog {
 public:

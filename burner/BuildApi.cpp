@@ -10,6 +10,7 @@
 #include "burner/IsoBuilder.h"
 #include "burner/Options.h"
 #include "burner/State.h"
+#include "engine/BuildError.h"
 #include "port/Utf.h"
 
 #include <chrono>
@@ -31,14 +32,14 @@ burner::Callbacks CallbacksFor(const burner::BuildJob* job) {
     return State().callbacks;
 }
 
-void ReportDone(const burner::BuildJob* job, const std::string& error) {
+void ReportDone(const burner::BuildJob* job, const engine::BuildError& error) {
     burner::Callbacks cb = CallbacksFor(job);
     if (!cb.burnDone)
         return;
-    if (error.empty()) {
+    if (!error) {
         cb.burnDone(nullptr, cb.burnDoneUser);
     } else {
-        std::u16string text = port::ToUtf16(error);
+        std::u16string text = port::ToUtf16(engine::DescribeBuildError(error));
         cb.burnDone(text.c_str(), cb.burnDoneUser);
     }
 }
@@ -59,7 +60,7 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
         std::lock_guard lock(job->mutex);
         job->tempPath = path;
     };
-    std::string error =
+    engine::BuildError error =
         burner::WriteIsoImage(*root, settings, outPath, job->stop, progress, tempFile);
     root.reset();
     {
@@ -81,8 +82,8 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
     State().buildThreadsDone.notify_all();
 }
 
-int Refuse(port::ErrorCode code, const std::string& why) {
-    ReportDone(nullptr, why);
+int Refuse(port::ErrorCode code, const std::string& path = {}) {
+    ReportDone(nullptr, {code, path});
     return static_cast<int>(code);
 }
 
@@ -132,18 +133,18 @@ int PrepareISO() {
 int BuildISO(const char16_t* imagePath) {
     std::size_t n = imagePath ? port::U16Length(imagePath, 4096) : 0;
     if (n == 0)
-        return Refuse(port::ERROR_INVALID_PARAMETER, "No image path was given");
+        return Refuse(port::ERROR_INVALID_PARAMETER);
     if (n == 4096)
-        return Refuse(port::ERROR_FILENAME_EXCED_RANGE, "The image path is too long");
+        return Refuse(port::ERROR_FILENAME_EXCED_RANGE, port::ToUtf8(std::u16string_view(imagePath, 64)) + "...");
     std::string outPath = port::ToUtf8(std::u16string_view(imagePath, n));
 
     std::unique_lock lock(State().mutex);
     if (!State().initialized)
-        return (lock.unlock(), Refuse(port::ERROR_NOT_READY, "The engine is not initialized"));
+        return (lock.unlock(), Refuse(port::ERROR_NOT_READY));
     if (State().projectType != kProjectData)
-        return (lock.unlock(), Refuse(port::ERROR_NOT_READY, "There is no data project"));
+        return (lock.unlock(), Refuse(port::ERROR_NOT_READY));
     if (State().build)
-        return (lock.unlock(), Refuse(port::ERROR_BUSY, "An image build is already running"));
+        return (lock.unlock(), Refuse(port::ERROR_BUSY));
 
     burner::ResolvedOptions options = burner::Resolve(State().options);
     burner::ImageSettings settings;
@@ -162,7 +163,7 @@ int BuildISO(const char16_t* imagePath) {
         State().build.reset();
         --State().liveBuildThreads;
         lock.unlock();
-        return Refuse(port::ERROR_NOT_ENOUGH_MEMORY, "Cannot start the engine thread");
+        return Refuse(port::ERROR_NOT_ENOUGH_MEMORY);
     }
     return 0;
 }

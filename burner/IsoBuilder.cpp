@@ -6,6 +6,8 @@
 
 #include "burner/IsoStream.h"
 
+#include "port/Errors.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,11 @@
 #include <fstream>
 #include <vector>
 
+#include <random>
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +30,8 @@ const char* const kStoppedText = "Stopped by the user";
 
 namespace {
 
+using engine::BuildError;
+
 // The generator and the writer hand over 256 KiB at a time through a 2 MiB
 // ring: small enough that the data is still in the CPU cache when write()
 // copies it out (a 16 MiB ring doubled the system time), large enough that
@@ -31,12 +39,18 @@ namespace {
 constexpr std::size_t kChunk = 256 << 10;
 constexpr std::size_t kFifoBlocks = 1024;
 constexpr std::uint64_t kFourGiB = 4ull << 30;
+constexpr char kTempPrefix[] = ".spindle-image-";
 
-std::string Errno(int err) { return std::strerror(err); }
+BuildError Stopped() { return {port::ERROR_OPERATION_ABORTED, {}}; }
+BuildError FromErrno(int err, const std::string& path) { return {port::ErrorFromErrno(err), path}; }
 
-std::string IsoError(int code) {
-    const char* msg = iso_error_to_msg(code);
-    return msg ? msg : "unknown error";
+// An error of the image's own path: a missing part is its folder.
+BuildError TargetError(int err, const std::string& target) {
+    return err == ENOENT ? BuildError{port::ERROR_PATH_NOT_FOUND, target} : FromErrno(err, target);
+}
+
+BuildError FromIso(int code, const std::string& path) {
+    return {code == static_cast<int>(ISO_OUT_OF_MEM) ? port::ERROR_NOT_ENOUGH_MEMORY : port::ERROR_GEN_FAILURE, path};
 }
 
 mode_t CurrentUmask() {
@@ -49,7 +63,22 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-// The temporary file the image is written to, removed unless kept.
+std::string FolderOf(const std::string& target) {
+    std::size_t slash = target.rfind('/');
+    return slash == std::string::npos ? "./" : target.substr(0, slash + 1);
+}
+
+// A hidden name beside the target that carries this process's id, so a
+// later build can tell whether its maker still runs.
+std::string HiddenName(const std::string& folder, const char* tail) {
+    return folder + kTempPrefix + std::to_string(::getpid()) + "-" + tail;
+}
+
+// The file the image is written to. Where the file system allows it, the
+// file has no name until the image is complete (O_TMPFILE), so a process
+// that dies leaves nothing behind; it is then linked under a hidden name and
+// renamed over the target. Elsewhere it has a hidden name from the start,
+// and RemoveStaleTempFiles clears those of dead processes.
 class TempFile {
 public:
     explicit TempFile(const TempFileFn& tell) : tell_(tell) {}
@@ -61,37 +90,63 @@ public:
             Tell({});
         }
     }
-    std::string Create(const std::string& target) {
-        std::size_t slash = target.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-        std::vector<char> name(dir.begin(), dir.end());
-        if (dir.back() != '/')
-            name.push_back('/');
-        const char kPattern[] = ".spindle-image-XXXXXX";
-        name.insert(name.end(), kPattern, kPattern + sizeof kPattern);
+    BuildError Create(const std::string& target) {
+        const std::string folder = FolderOf(target);
+        RemoveStaleTempFiles(folder);
+        if (::access("/proc/self/fd", X_OK) == 0) {
+            fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd_ >= 0)
+                return {};
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return TargetError(errno, target);
+        }
+        std::string name = HiddenName(folder, "XXXXXX");
         fd_ = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd_ < 0)
-            return "Cannot write " + target + ": " + Errno(errno);
-        path_ = name.data();
+            return TargetError(errno, target);
+        path_ = name;
         Tell(path_);
         return {};
     }
     int fd() const { return fd_; }
-    // Closes the file and renames it to `target`.
-    std::string Commit(const std::string& target) {
+    // Closes the file and puts it in the target's place.
+    BuildError Commit(const std::string& target) {
         ::fchmod(fd_, 0666 & ~CurrentUmask());
+        if (path_.empty()) {
+            BuildError err = LinkUnnamed(target);
+            if (err)
+                return err;
+        }
         int rc = ::close(fd_);
         fd_ = -1;
         if (rc != 0)
-            return "Cannot write " + target + ": " + Errno(errno);
+            return FromErrno(errno, target);
         if (::rename(path_.c_str(), target.c_str()) != 0)
-            return "Cannot write " + target + ": " + Errno(errno);
+            return FromErrno(errno, target);
         path_.clear();
         Tell({});
         return {};
     }
 
 private:
+    BuildError LinkUnnamed(const std::string& target) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        std::random_device random;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            char tail[16];
+            std::snprintf(tail, sizeof tail, "%08x", static_cast<unsigned>(random()));
+            std::string name = HiddenName(FolderOf(target), tail);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                path_ = name;
+                Tell(path_);
+                return {};
+            }
+            if (errno != EEXIST)
+                return FromErrno(errno, target);
+        }
+        return {port::ERROR_FILE_EXISTS, target};
+    }
+
     void Tell(const std::string& path) {
         if (tell_)
             tell_(path);
@@ -136,23 +191,23 @@ class TreeLoader {
 public:
     TreeLoader(const ImageSettings& s, BuildFailure* failure) : settings_(s), failure_(failure) {}
 
-    std::string Load(const ProjectNode& node, IsoDir* dir) {
+    BuildError Load(const ProjectNode& node, IsoDir* dir) {
         for (const auto& [name, child] : node.children) {
             if (failure_->StopRequested())
-                return kStoppedText;
-            std::string err = child->isDir ? AddDir(*child, dir) : AddFile(*child, dir);
-            if (!err.empty())
+                return Stopped();
+            BuildError err = child->isDir ? AddDir(*child, dir) : AddFile(*child, dir);
+            if (err)
                 return err;
         }
         return {};
     }
 
 private:
-    std::string AddDir(const ProjectNode& node, IsoDir* parent) {
+    BuildError AddDir(const ProjectNode& node, IsoDir* parent) {
         IsoDir* dir = nullptr;
         int rc = iso_tree_add_new_dir(parent, node.name.c_str(), &dir);
         if (rc < 0)
-            return "Cannot add folder " + node.name + ": " + IsoError(rc);
+            return FromIso(rc, node.name);
         auto* n = reinterpret_cast<IsoNode*>(dir);
         iso_node_set_permissions(n, 0555);
         iso_node_set_uid(n, 0);
@@ -163,24 +218,24 @@ private:
         return Load(node, dir);
     }
 
-    std::string AddFile(const ProjectNode& node, IsoDir* parent) {
+    BuildError AddFile(const ProjectNode& node, IsoDir* parent) {
         struct stat st;
         if (::stat(node.source.c_str(), &st) != 0)
-            return "Cannot read " + node.source + ": " + Errno(errno);
+            return FromErrno(errno, node.source);
         if (!S_ISREG(st.st_mode))
-            return "Cannot read " + node.source + ": not a regular file";
+            return {engine::ERROR_BUILD_NOT_REGULAR, node.source};
         auto size = static_cast<std::uint64_t>(st.st_size);
         if (size >= kFourGiB && settings_.isoLevel < 3)
-            return node.source + " is 4 GiB or larger, which needs ISO level 3";
+            return {engine::ERROR_BUILD_TOO_LARGE, node.source};
         IsoStream* stream = nullptr;
         int rc = NewHostFileStream(node.source, size, st.st_dev, st.st_ino, failure_, &stream);
         if (rc < 0)
-            return "Cannot add " + node.source + ": " + IsoError(rc);
+            return FromIso(rc, node.source);
         IsoFile* file = nullptr;
         rc = iso_tree_add_new_file(parent, node.name.c_str(), stream, &file);
         if (rc < 0) {
             iso_stream_unref(stream);
-            return "Cannot add " + node.source + ": " + IsoError(rc);
+            return FromIso(rc, node.source);
         }
         auto* n = reinterpret_cast<IsoNode*>(file);
         iso_node_set_permissions(n, (st.st_mode & 0755) | 0444);
@@ -197,10 +252,10 @@ private:
     time_t now_ = std::time(nullptr);
 };
 
-std::string MakeOptions(const ImageSettings& s, OptsRef& o) {
+BuildError MakeOptions(const ImageSettings& s, OptsRef& o) {
     int rc = iso_write_opts_new(&o.opts, 0);
     if (rc < 0)
-        return "Cannot build the image: " + IsoError(rc);
+        return FromIso(rc, {});
     iso_write_opts_set_iso_level(o.opts, s.isoLevel);
     iso_write_opts_set_rockridge(o.opts, s.rockRidge ? 1 : 0);
     iso_write_opts_set_joliet(o.opts, s.joliet ? 1 : 0);
@@ -236,7 +291,7 @@ bool AllZero(const unsigned char* p, std::size_t n) {
     return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
-std::string WriteAll(int fd, const unsigned char* p, std::size_t n, const std::string& target) {
+BuildError WriteAll(int fd, const unsigned char* p, std::size_t n, const std::string& target) {
     while (n > 0) {
         ssize_t w = ::write(fd, p, n);
         if (w < 0 && errno == EINTR)
@@ -244,8 +299,8 @@ std::string WriteAll(int fd, const unsigned char* p, std::size_t n, const std::s
         if (w <= 0) {
             int err = w < 0 ? errno : ENOSPC;
             if (err == ENOSPC || err == EDQUOT)
-                return "The disk is full: cannot write " + target;
-            return "Cannot write " + target + ": " + Errno(err);
+                return {port::ERROR_DISK_FULL, target};
+            return FromErrno(err, target);
         }
         p += w;
         n -= static_cast<std::size_t>(w);
@@ -272,7 +327,7 @@ void WaitForChunk(burn_source* src, std::size_t want, const std::atomic<bool>& s
 }
 
 // Copies the image from the generator into the file.
-std::string Pump(burn_source* src, int fd, const std::string& target,
+BuildError Pump(burn_source* src, int fd, const std::string& target,
                  const std::atomic<bool>& stop, const BuildFailure& failure,
                  const ProgressFn& progress) {
     const auto total = static_cast<std::uint64_t>(src->get_size(src));
@@ -284,23 +339,23 @@ std::string Pump(burn_source* src, int fd, const std::string& target,
         std::size_t want = total - done < kChunk ? static_cast<std::size_t>(total - done) : kChunk;
         WaitForChunk(src, want, stop, failure);
         if (stop.load())
-            return kStoppedText;
+            return Stopped();
         if (failure.Failed())
-            return failure.Message();
+            return failure.Error();
         int got = src->read_xt(src, buf.data(), static_cast<int>(want));
         if (stop.load())
-            return kStoppedText;
+            return Stopped();
         if (failure.Failed())
-            return failure.Message();
+            return failure.Error();
         if (got != static_cast<int>(want))
-            return "The image generator failed before the end of the image";
+            return {port::ERROR_GEN_FAILURE, {}};
         if (AllZero(buf.data(), want)) {
             if (::lseek(fd, static_cast<off_t>(want), SEEK_CUR) < 0)
-                return "Cannot write " + target + ": " + Errno(errno);
+                return FromErrno(errno, target);
             holeAtEnd = true;
         } else {
-            std::string err = WriteAll(fd, buf.data(), want, target);
-            if (!err.empty())
+            BuildError err = WriteAll(fd, buf.data(), want, target);
+            if (err)
                 return err;
             holeAtEnd = false;
         }
@@ -313,26 +368,26 @@ std::string Pump(burn_source* src, int fd, const std::string& target,
         }
     }
     if (holeAtEnd && ::ftruncate(fd, static_cast<off_t>(total)) != 0)
-        return "Cannot write " + target + ": " + Errno(errno);
+        return FromErrno(errno, target);
     return {};
 }
 
 } // namespace
 
-std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
-                          const std::string& outPath, const std::atomic<bool>& stop,
-                          const ProgressFn& progress, const TempFileFn& tempFile) {
+BuildError WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
+                         const std::string& outPath, const std::atomic<bool>& stop,
+                         const ProgressFn& progress, const TempFileFn& tempFile) {
     if (outPath.empty())
-        return "No image path was given";
+        return {port::ERROR_INVALID_PARAMETER, {}};
     struct stat st;
     if (::stat(outPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return "Cannot write " + outPath + ": it is a folder";
+        return {engine::ERROR_BUILD_IS_FOLDER, outPath};
     if (progress)
         progress(0.0f);
 
     TempFile temp(tempFile);
-    std::string err = temp.Create(outPath);
-    if (!err.empty())
+    BuildError err = temp.Create(outPath);
+    if (err)
         return err;
 
     BuildFailure failure(stop);
@@ -340,38 +395,58 @@ std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings
     iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
     int rc = iso_image_new("", &image.image);
     if (rc < 0)
-        return "Cannot build the image: " + IsoError(rc);
+        return FromIso(rc, {});
     iso_image_set_volume_id(image.image, VolumeIdBytes(settings.volumeId).c_str());
     iso_image_set_application_id(image.image, "SPINDLE");
     err = TreeLoader(settings, &failure).Load(root, iso_image_get_root(image.image));
-    if (!err.empty())
+    if (err)
         return err;
     if (stop.load())
-        return kStoppedText;
+        return Stopped();
 
     OptsRef opts;
     err = MakeOptions(settings, opts);
-    if (!err.empty())
+    if (err)
         return err;
     SourceRef source;
     rc = iso_image_create_burn_source(image.image, opts.opts, &source.src);
     if (rc < 0)
-        return "Cannot build the image: " + IsoError(rc);
+        return FromIso(rc, {});
 
     err = Pump(source.src, temp.fd(), outPath, stop, failure, progress);
     source.Release(); // joins the generator, so every stream has reported
-    if (err.empty() && failure.Failed())
-        err = failure.Message();
-    if (err.empty() && stop.load())
-        err = kStoppedText;
-    if (!err.empty())
+    if (!err && failure.Failed())
+        err = failure.Error();
+    if (!err && stop.load())
+        err = Stopped();
+    if (err)
         return err;
     err = temp.Commit(outPath);
-    if (!err.empty())
+    if (err)
         return err;
     if (progress)
         progress(100.0f);
     return {};
+}
+
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return;
+    const std::size_t prefix = sizeof kTempPrefix - 1;
+    const pid_t self = ::getpid();
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, kTempPrefix, prefix) != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name + prefix, &end, 10);
+        // Only names that carry a process id, of a process that is gone.
+        if (pid <= 0 || end == e->d_name + prefix || *end != '-' || pid == self)
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
 }
 
 } // namespace burner

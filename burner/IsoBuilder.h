@@ -3,11 +3,14 @@
 //
 // The image is written to a temporary file beside the target and renamed
 // into place only when it is complete, so a failed or stopped build leaves
-// neither a partial image nor a changed target. Runs of zero blocks are
+// neither a partial image nor a changed target. The temporary file has no
+// name while it is written where the file system allows that, so not even a
+// killed process leaves one. Runs of zero blocks are
 // skipped rather than written, so the image of a sparse file stays sparse.
 #pragma once
 
 #include "burner/Project.h"
+#include "engine/BuildError.h"
 
 #include <atomic>
 #include <functional>
@@ -25,17 +28,22 @@ struct ImageSettings {
 // Percent done, 0 to 100, rising.
 using ProgressFn = std::function<void(float)>;
 
-// Told the temporary file's path once it exists, and "" once it is gone or
+// Told the temporary file's path once it has one, and "" once it is gone or
 // has become the image.
 using TempFileFn = std::function<void(const std::string&)>;
 
-// Builds the image of `root` at `outPath`. Returns an empty text on success,
-// else what went wrong (a source that cannot be read, a full disk, a target
-// that cannot be written, "Stopped by the user" when `stop` was set).
+// Builds the image of `root` at `outPath`. Returns no error on success,
+// else what went wrong and where (a source that cannot be read, a full disk,
+// a target that cannot be written, ERROR_OPERATION_ABORTED when `stop` was
+// set).
 // Blocks until done; progress is reported from the calling thread.
-std::string WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
-                          const std::string& outPath, const std::atomic<bool>& stop,
-                          const ProgressFn& progress, const TempFileFn& tempFile = {});
+engine::BuildError WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
+                               const std::string& outPath, const std::atomic<bool>& stop,
+                               const ProgressFn& progress, const TempFileFn& tempFile = {});
+
+// Removes the hidden temporary images of processes that no longer run from
+// a folder (left where a killed build could not use an unnamed file).
+void RemoveStaleTempFiles(const std::string& folder);
 
 // The text a stopped build ends with.
 extern const char* const kStoppedText;

@@ -11,17 +11,17 @@
 
 namespace burner {
 
-void BuildFailure::Set(const std::string& message) {
+void BuildFailure::Set(engine::BuildError error) {
     std::lock_guard lock(mutex_);
     if (failed_.load(std::memory_order_relaxed))
         return;
-    message_ = message;
+    error_ = std::move(error);
     failed_.store(true, std::memory_order_release);
 }
 
-std::string BuildFailure::Message() const {
+engine::BuildError BuildFailure::Error() const {
     std::lock_guard lock(mutex_);
-    return message_;
+    return error_;
 }
 
 namespace {
@@ -53,9 +53,9 @@ struct HostFile {
     off_t dataAt = 0;            // where the next data after a hole starts
     bool broken = false;
 
-    void Fail(const std::string& why) {
+    void Fail(port::ErrorCode code) {
         broken = true;
-        failure->Set(why);
+        failure->Set({code, path});
     }
 };
 
@@ -86,12 +86,12 @@ int StreamOpen(IsoStream* s) {
     }
     f->fd = ::open(f->path.c_str(), O_RDONLY | O_CLOEXEC);
     if (f->fd < 0) {
-        f->Fail("Cannot read " + f->path + ": " + std::strerror(errno));
+        f->Fail(port::ErrorFromErrno(errno));
         return Err(ISO_FILE_ERROR);
     }
     struct stat st;
     if (::fstat(f->fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) != f->size) {
-        f->Fail(f->path + " changed while the image was built");
+        f->Fail(engine::ERROR_BUILD_CHANGED);
         CloseFile(f);
         return Err(ISO_FILE_ERROR);
     }
@@ -100,7 +100,7 @@ int StreamOpen(IsoStream* s) {
     f->bufCap = want ? static_cast<std::size_t>(want) : 1;
     f->buf = static_cast<char*>(std::malloc(f->bufCap));
     if (!f->buf) {
-        f->Fail("Out of memory while reading " + f->path);
+        f->Fail(port::ERROR_NOT_ENOUGH_MEMORY);
         CloseFile(f);
         return Err(ISO_OUT_OF_MEM);
     }
@@ -128,7 +128,7 @@ bool Refill(HostFile* f) {
             // No data up to the end: a trailing hole, unless the file shrank.
             struct stat st;
             if (::fstat(f->fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < f->size) {
-                f->Fail(f->path + " changed while the image was built");
+                f->Fail(engine::ERROR_BUILD_CHANGED);
                 return false;
             }
             data = static_cast<off_t>(f->size);
@@ -150,11 +150,11 @@ bool Refill(HostFile* f) {
         n = ::pread(f->fd, f->buf, want, pos);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        f->Fail("Cannot read " + f->path + ": " + std::strerror(errno));
+        f->Fail(port::ErrorFromErrno(errno));
         return false;
     }
     if (n == 0) {
-        f->Fail(f->path + " changed while the image was built");
+        f->Fail(engine::ERROR_BUILD_CHANGED);
         return false;
     }
     f->bufLen = static_cast<std::size_t>(n);

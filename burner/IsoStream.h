@@ -9,6 +9,8 @@
 // silently padded with zeros.
 #pragma once
 
+#include "engine/BuildError.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -27,15 +29,16 @@ namespace burner {
 class BuildFailure {
 public:
     explicit BuildFailure(const std::atomic<bool>& stop) : stop_(stop) {}
-    void Set(const std::string& message);
+    void Set(engine::BuildError error);
     bool Failed() const { return failed_.load(std::memory_order_acquire); }
-    std::string Message() const;
+    engine::BuildError Error() const;
+    std::string Message() const { return engine::DescribeBuildError(Error()); }
     bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
 
 private:
     const std::atomic<bool>& stop_;
     mutable std::mutex mutex_;
-    std::string message_;
+    engine::BuildError error_;
     std::atomic<bool> failed_{false};
 };
 

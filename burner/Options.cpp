@@ -1,6 +1,7 @@
 // Option defaults, their resolution and their INI store (kept by port/Profile).
 #include "burner/Options.h"
 
+#include "engine/Label.h"
 #include "port/Paths.h"
 #include "port/Profile.h"
 #include "port/ProfileSyntax.h"
@@ -22,13 +23,6 @@ bool ByteFlag(std::uint8_t v, bool dflt) {
     if (v == kByteDefault)
         return dflt;
     return v != 0;
-}
-
-std::size_t LabelLength(const engine::EngineOptions& o) {
-    std::size_t n = 0;
-    while (n < sizeof o.VolumeLabel && o.VolumeLabel[n] != '\0')
-        ++n;
-    return n;
 }
 
 bool ParseInt(std::string_view v, long long lo, long long hi, long long& out) {
@@ -99,25 +93,6 @@ bool SameName(const std::string& key, std::string_view name) {
     return port::ini::EqualNoCase(std::string_view(key), name);
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-    std::u16string u;
-    for (char c : bytes)
-        u.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    return port::ToUtf8(u);
-}
-
-// Keeps the low 8 bits of each UTF-16 unit, like the label conversion of
-// the files page, and at most `max` of them.
-std::string Utf8ToLatin1(std::string_view utf8, std::size_t max) {
-    std::string out;
-    for (char16_t c : port::ToUtf16(utf8)) {
-        if (out.size() == max)
-            break;
-        out.push_back(static_cast<char>(c & 0xFF));
-    }
-    return out;
-}
-
 } // namespace
 
 engine::EngineOptions DefaultOptions() {
@@ -134,7 +109,7 @@ void TerminateTexts(engine::EngineOptions& o) {
 }
 
 std::string LabelText(const engine::EngineOptions& o) {
-    return Latin1ToUtf8(std::string_view(o.VolumeLabel, LabelLength(o)));
+    return port::ToUtf8(engine::LabelFromOptions(o));
 }
 
 ResolvedOptions Resolve(const engine::EngineOptions& o) {
@@ -182,8 +157,7 @@ port::ErrorCode LoadOptions(const std::string& file, const std::string& section,
     engine::EngineOptions r = DefaultOptions();
     for (const auto& [key, value] : entries) {
         if (SameName(key, "VolumeLabel")) {
-            std::string bytes = Utf8ToLatin1(value, sizeof r.VolumeLabel - 1);
-            std::memcpy(r.VolumeLabel, bytes.c_str(), bytes.size() + 1);
+            engine::LabelToOptions(port::ToUtf16(value), r);
         } else if (SameName(key, "TempFolder")) {
             std::u16string u = port::ToUtf16(value);
             if (u.size() < 260)

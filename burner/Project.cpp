@@ -1,6 +1,8 @@
 // The data project's tree and its naming rules.
 #include "burner/Project.h"
 
+#include "engine/SourceWalk.h"
+
 #include <sys/stat.h>
 
 namespace burner {
@@ -101,13 +103,6 @@ std::string FreeName(const ProjectNode& dir, const std::string& name) {
     }
 }
 
-std::string BaseName(std::string_view hostPath) {
-    while (hostPath.size() > 1 && hostPath.back() == '/')
-        hostPath.remove_suffix(1);
-    std::size_t slash = hostPath.rfind('/');
-    return std::string(slash == std::string_view::npos ? hostPath : hostPath.substr(slash + 1));
-}
-
 Project::Project() : root_(std::make_unique<ProjectNode>()) {}
 
 void Project::Clear() { root_ = std::make_unique<ProjectNode>(); }
@@ -138,7 +133,7 @@ port::ErrorCode Project::AddFile(std::string_view source, std::string_view dir,
     ProjectNode* parent = FindDir(dir, &dirPath);
     if (!parent)
         return port::ERROR_PATH_NOT_FOUND;
-    std::string wanted = name.empty() ? BaseName(source) : std::string(name);
+    std::string wanted = name.empty() ? engine::HostBaseName(source) : std::string(name);
     std::string fitted = FitName(wanted);
     if (fitted.empty())
         return port::ERROR_INVALID_NAME;

@@ -92,7 +92,4 @@ std::string FitName(std::string_view name);
 // The first name that is free in `dir`, starting with `name` itself.
 std::string FreeName(const ProjectNode& dir, const std::string& name);
 
-// The last part of a host path ("/a/b.txt" gives "b.txt").
-std::string BaseName(std::string_view hostPath);
-
 } // namespace burner

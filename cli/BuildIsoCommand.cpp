@@ -1,13 +1,16 @@
-// build-iso [--label L] OUT SOURCE...: builds an ISO image with the engine.
-// A source folder becomes a folder of the image root, with everything in it;
-// a source file goes to the root. On a terminal a progress bar is drawn on
-// stderr. Ctrl-C stops the build the way Abort does: no image is left.
+// build-iso [--label L] [--force] OUT SOURCE...: builds an ISO image with the
+// engine. A source folder becomes a folder of the image root, with
+// everything in it; a source file goes to the root. On a terminal a progress
+// bar is drawn on stderr. Ctrl-C stops the build the way Abort does: no
+// image is left, unless the image was already complete.
 #include "cli/Commands.h"
 
+#include "engine/BuildError.h"
 #include "engine/Engine.h"
+#include "engine/Label.h"
+#include "engine/SourceWalk.h"
 #include "port/Utf.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,15 +19,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include <climits>
-#include <cstdlib>
-
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +32,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+void OnSignal(int) {
+    g_interrupted = 1;
+}
 
 struct BuildWatch {
     std::mutex mutex;
@@ -74,96 +73,51 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-std::string BaseName(std::string path) {
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The name a source takes in the image root: its own name, or for "." and
-// the like the name of the folder it stands for.
-std::string SourceName(const std::string& path) {
-    std::string name = BaseName(path);
-    if (name != "." && name != ".." && name != "/")
-        return name;
-    char real[PATH_MAX];
-    if (::realpath(path.c_str(), real)) {
-        name = BaseName(real);
-        if (name != "/")
-            return name;
-    }
-    return "root";
-}
-
-// Adds the contents of host folder `dir` to image folder `imageDir` ("\A").
-// `seen` holds the folders on the way down, so a link loop ends.
-class Gatherer {
+// Passes a source to the engine's project through the shared walk: folders
+// become folders of the image, files go in by their own names, and what an
+// image cannot hold is passed over with a word. The first engine error ends
+// the walk.
+class Gatherer : public engine::SourceWalkHandler {
 public:
-    std::string AddFolder(const std::string& dir, const std::string& imageDir,
-                          std::set<std::pair<dev_t, ino_t>>& seen) {
-        DIR* d = ::opendir(dir.c_str());
-        if (!d)
-            return "cannot read " + dir + ": " + std::strerror(errno);
-        std::vector<std::string> names;
-        while (dirent* e = ::readdir(d)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.emplace_back(e->d_name);
-        }
-        ::closedir(d);
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            std::string err = AddEntry(dir + "/" + name, name, imageDir, seen);
-            if (!err.empty())
-                return err;
-        }
-        return {};
+    // Adds `source` under the image root as `name`.
+    engine::BuildError Add(const std::string& source, const std::string& name) {
+        rootName_ = name;
+        folders_.assign(1, u"\\");
+        error_ = {};
+        engine::WalkSource(source, *this, true);
+        return error_;
     }
 
-    std::string AddEntry(const std::string& path, const std::string& name,
-                         const std::string& imageDir, std::set<std::pair<dev_t, ino_t>>& seen) {
-        // The engine takes UTF-16 paths: a host name in another encoding
-        // would reach it changed and could not be read back.
-        if (port::ToUtf8(port::ToUtf16(path)) != path)
-            return "cannot add " + path + ": its name is not UTF-8 text";
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) {
-            int err = errno;
-            struct stat link;
-            if (err == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-                // A link that leads nowhere has no content to store.
-                std::fprintf(stderr, "spindle-cli: skipping %s: the link leads nowhere\n",
-                             path.c_str());
-                return {};
-            }
-            return "cannot read " + path + ": " + std::strerror(err);
-        }
-        if (S_ISREG(st.st_mode)) {
-            std::u16string src = port::ToUtf16(path), where = port::ToUtf16(imageDir);
-            engine::FileRecord r{src.c_str(), where.c_str(), nullptr, 0, 0};
-            int rc = engine::AddFile(r);
-            return rc == 0 ? std::string() : "cannot add " + path + " (error " + std::to_string(rc) + ")";
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            std::fprintf(stderr, "spindle-cli: skipping %s: not a file or folder\n", path.c_str());
-            return {};
-        }
-        auto id = std::make_pair(st.st_dev, st.st_ino);
-        if (seen.count(id)) {
-            std::fprintf(stderr, "spindle-cli: skipping %s: it links back to a folder above it\n",
-                         path.c_str());
-            return {};
-        }
-        std::u16string n = port::ToUtf16(name), parent = port::ToUtf16(imageDir);
-        int rc = engine::CreateDir(n.c_str(), parent.c_str());
+    bool EnterFolder(const engine::SourceEntry& folder) override {
+        std::u16string n = port::ToUtf16(folders_.size() == 1 ? rootName_ : folder.name);
+        int rc = engine::CreateDir(n.c_str(), folders_.back().c_str());
         if (rc != 0)
-            return "cannot add folder " + path + (rc == 183 ? ": another source has that name"
-                                                             : " (error " + std::to_string(rc) + ")");
-        std::string own = (imageDir == "\\" ? "\\" : imageDir + "\\") + lastName_;
-        seen.insert(id);
-        std::string err = AddFolder(path, own, seen);
-        seen.erase(id);
-        return err;
+            return Failed(static_cast<port::ErrorCode>(rc), folder.path);
+        folders_.push_back(engine::ImageChildPath(folders_.back(), port::ToUtf16(lastName_)));
+        return true;
+    }
+    bool LeaveFolder(const engine::SourceEntry&) override {
+        folders_.pop_back();
+        return true;
+    }
+    bool AddFile(const engine::SourceEntry& file) override {
+        std::u16string src = port::ToUtf16(file.path);
+        std::u16string name = port::ToUtf16(folders_.size() == 1 ? rootName_ : file.name);
+        engine::FileRecord r{src.c_str(), folders_.back().c_str(), name.c_str(), 0, 0};
+        int rc = engine::AddFile(r);
+        return rc == 0 || Failed(static_cast<port::ErrorCode>(rc), file.path);
+    }
+    bool Skip(const engine::SourceEntry& entry) override {
+        if (entry.why == engine::SkipReason::Unreadable)
+            return Failed(port::ErrorFromErrno(entry.err), entry.path);
+        if (entry.why == engine::SkipReason::NotUtf8)
+            return Failed(port::ERROR_INVALID_NAME, entry.path);
+        std::fprintf(stderr, "spindle-cli: skipping %s: %s\n", entry.path.c_str(),
+                     engine::DescribeSkip(entry).c_str());
+        return true;
+    }
+    bool ListFailed(const engine::SourceEntry& folder, int err) override {
+        return Failed(port::ErrorFromErrno(err), folder.path);
     }
 
     // The name the engine gave the last folder (reported during CreateDir).
@@ -173,7 +127,15 @@ public:
     }
 
 private:
+    bool Failed(port::ErrorCode code, const std::string& path) {
+        error_ = {code, path};
+        return false;
+    }
+
+    std::string rootName_;
+    std::vector<std::u16string> folders_; // image folders on the way down
     std::string lastName_;
+    engine::BuildError error_;
 };
 
 void DrawBar(float percent) {
@@ -190,11 +152,12 @@ void DrawBar(float percent) {
 struct Options {
     std::string label;
     bool haveLabel = false;
+    bool force = false;
     std::string out;
     std::vector<std::string> sources;
 };
 
-constexpr char kUsage[] = "usage: spindle-cli build-iso [--label L] OUT SOURCE...";
+constexpr char kUsage[] = "usage: spindle-cli build-iso [--label L] [--force] OUT SOURCE...";
 
 bool ParseArgs(const Args& args, Options& o, std::string& err) {
     bool optionsDone = false;
@@ -202,6 +165,8 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
         const std::string& a = args[i];
         if (!optionsDone && a == "--") {
             optionsDone = true;
+        } else if (!optionsDone && a == "--force") {
+            o.force = true;
         } else if (!optionsDone && a == "--label") {
             if (i + 1 >= args.size()) {
                 err = "--label needs a value";
@@ -228,25 +193,34 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
     return true;
 }
 
-// The label as the engine stores it: one byte per UTF-16 unit.
+// An output that is a link or a read-only file is kept unless the user says
+// --force: replacing it silently could not be what was meant.
+bool OutputMayBeReplaced(const Options& o, std::string& err) {
+    struct stat st;
+    if (o.force || ::lstat(o.out.c_str(), &st) != 0)
+        return true;
+    if (S_ISLNK(st.st_mode))
+        err = o.out + " is a symbolic link; --force replaces the link with the image";
+    else if (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+        err = o.out + " is read-only; --force replaces it";
+    return err.empty();
+}
+
+// The label as the engine stores it: one byte per UTF-16 unit. A label the
+// record cannot hold as typed is refused rather than changed.
 bool SetLabel(const std::string& utf8, std::string& err) {
     std::u16string label = port::ToUtf16(utf8);
-    if (label.size() > 127) {
+    if (label.size() > engine::kMaxLabel) {
         err = "the label is longer than 127 characters";
         return false;
     }
-    for (char16_t c : label) {
-        if (c > 0xFF) {
-            err = "the label can hold only characters up to U+00FF";
-            return false;
-        }
+    if (engine::LabelRoundTrip(label) != label) {
+        err = "the label can hold only characters from U+0001 to U+00FF";
+        return false;
     }
     engine::EngineOptions o;
     engine::GetOptions(&o);
-    std::size_t i = 0;
-    for (char16_t c : label)
-        o.VolumeLabel[i++] = static_cast<char>(c & 0xFF);
-    o.VolumeLabel[i] = '\0';
+    engine::LabelToOptions(label, o);
     o.EjectWhenDone = 0;
     engine::SetOptions(o);
     return true;
@@ -254,7 +228,7 @@ bool SetLabel(const std::string& utf8, std::string& err) {
 
 // A default label: the image file's name without ".iso", as far as it fits.
 std::string DefaultLabel(const std::string& out) {
-    std::string stem = BaseName(out);
+    std::string stem = engine::HostBaseName(out);
     if (stem.size() > 4 && strcasecmp(stem.c_str() + stem.size() - 4, ".iso") == 0)
         stem.resize(stem.size() - 4);
     std::u16string u = port::ToUtf16(stem);
@@ -272,7 +246,7 @@ int WaitForBuild(BuildWatch& watch) {
     std::unique_lock lock(watch.mutex);
     while (!watch.done) {
         watch.cv.wait_for(lock, std::chrono::milliseconds(100));
-        if (g_interrupted && !aborted) {
+        if (g_interrupted && !aborted && !watch.done) {
             aborted = true;
             lock.unlock();
             engine::Abort();
@@ -287,11 +261,16 @@ int WaitForBuild(BuildWatch& watch) {
         std::fputc('\n', stderr);
     else if (barShown)
         std::fprintf(stderr, "\r%60s\r", "");
+    // The engine's report says what is on disk: a stop that came too late
+    // to stop anything leaves a complete image, and that is the outcome.
+    if (!watch.failed) {
+        if (aborted || g_interrupted)
+            std::fprintf(stderr, "spindle-cli: the image was complete before the stop; kept\n");
+        return 0;
+    }
     if (aborted)
         return (std::fprintf(stderr, "spindle-cli: stopped; no image was written\n"), 130);
-    if (watch.failed)
-        return Fail(watch.error);
-    return 0;
+    return Fail(watch.error);
 }
 
 } // namespace
@@ -301,8 +280,11 @@ int BuildIso(const Args& args) {
         std::printf("%s\n"
                     "Builds an ISO image OUT (Joliet, Rock Ridge, ISO level 3). A SOURCE\n"
                     "folder becomes a folder of the image root; a SOURCE file goes to the\n"
-                    "root. The label defaults to OUT's name. Ctrl-C stops the build and\n"
-                    "leaves no image.\n",
+                    "root. The label defaults to OUT's name. An OUT that is a symbolic\n"
+                    "link or a read-only file is replaced only with --force. Links that\n"
+                    "lead nowhere or in a loop, devices, pipes and kernel files without\n"
+                    "a size are left out with a word. Ctrl-C stops the build and leaves\n"
+                    "no image.\n",
                     kUsage);
         return 0;
     }
@@ -313,10 +295,19 @@ int BuildIso(const Args& args) {
     for (const std::string& s : o.sources) {
         struct stat st;
         if (::stat(s.c_str(), &st) != 0)
-            return Fail("cannot read " + s + ": " + std::strerror(errno));
+            return Fail(engine::DescribeBuildError({port::ErrorFromErrno(errno), s}));
     }
+    if (!OutputMayBeReplaced(o, err))
+        return Fail(err);
     if (!engine::Initialize())
         return Fail("the burning engine did not start");
+
+    // Ctrl-C from here on stops the build the engine's way.
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
 
     BuildWatch watch;
     Gatherer gatherer;
@@ -332,27 +323,19 @@ int BuildIso(const Args& args) {
         status = Fail(err);
     } else {
         for (const std::string& s : o.sources) {
-            std::set<std::pair<dev_t, ino_t>> seen;
-            err = gatherer.AddEntry(s, SourceName(s), "\\", seen);
-            if (!err.empty())
+            if (engine::BuildError e = gatherer.Add(s, engine::SourceName(s))) {
+                status = Fail(engine::DescribeBuildError(e));
                 break;
+            }
         }
-        if (!err.empty())
-            status = Fail(err);
     }
+    if (status == 0 && g_interrupted)
+        status = (std::fprintf(stderr, "spindle-cli: stopped; no image was written\n"), 130);
     if (status == 0) {
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        struct sigaction oldInt, oldTerm;
-        sigaction(SIGINT, &sa, &oldInt);
-        sigaction(SIGTERM, &sa, &oldTerm);
         std::u16string out = port::ToUtf16(o.out);
         engine::PrepareISO();
         engine::BuildISO(out.c_str());
         status = WaitForBuild(watch);
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
     }
     engine::DeleteProject();
     engine::DeInitialize();

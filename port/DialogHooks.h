@@ -35,8 +35,10 @@ struct FileDialogRequest {
     std::string defaultFile;
     bool mustExist = false;        // open: file and path must exist
     bool overwritePrompt = false;  // save: ask before replacing a file
+    bool multiSelect = false;      // open: several files may be chosen
 };
-// The chosen path, or nothing when the user cancelled.
+// The chosen path, or nothing when the user cancelled. With multiSelect the
+// chosen paths, each ended by a zero character (which no path can hold).
 using FileDialogHook = std::function<std::optional<std::string>(const FileDialogRequest&)>;
 
 struct FolderDialogRequest {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config libgtest-dev
-  libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra
+  libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
   xvfb xauth x11-utils xorriso genisoimage imagemagick
 )

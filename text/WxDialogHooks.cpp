@@ -57,6 +57,8 @@ std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& requ
         style |= wxFD_OVERWRITE_PROMPT;
     if (!request.save && request.mustExist)
         style |= wxFD_FILE_MUST_EXIST;
+    if (!request.save && request.multiSelect)
+        style |= wxFD_MULTIPLE;
     wxString title = request.title.empty() ? wxString(wxFileSelectorPromptStr)
                                            : wxString::FromUTF8(request.title);
     wxString filter = request.filter.empty() ? wxString(wxFileSelectorDefaultWildcardStr)
@@ -66,6 +68,14 @@ std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& requ
                         wxString::FromUTF8(request.defaultFile), filter, style);
     if (dialog.ShowModal() != wxID_OK)
         return std::nullopt;
+    if (!request.save && request.multiSelect) {
+        wxArrayString paths;
+        dialog.GetPaths(paths);
+        std::string list;
+        for (const wxString& path : paths)
+            list += path.utf8_string() + '\0';
+        return list;
+    }
     return dialog.GetPath().utf8_string();
 }
 

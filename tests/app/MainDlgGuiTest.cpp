@@ -1,5 +1,6 @@
 // The main window under Xvfb: start page, page switching, the catalogue's
 // texts on every page control, the bounded title and the skin behind pages.
+#include "app/EngineRelay.h"
 #include "app/MainDlg.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
@@ -19,6 +20,9 @@
 #include <wx/control.h>
 #include <wx/iconbndl.h>
 #include <wx/dcmemory.h>
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
 
@@ -29,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -368,6 +373,54 @@ TEST_F(Screenshots, EachPage) {
         std::string path = std::string(dir) + "/" + name + ".png";
         EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG)) << path;
     }
+}
+
+// The engine's reports arrive on its own thread; what ended is the work
+// that was started, announced on whatever page is shown.
+TEST_F(MainDlgTest, EngineReportsReachTheFilesPageAndAnnounceTheWorkThatWasStarted) {
+    CMainDlg& dlg = Open();
+    wxTheApp->SetTopWindow(&dlg);
+    CImFilesDlg* files = dlg.m_pImFilesDlg;
+    ASSERT_NE(files, nullptr);
+    auto fromEngine = [](auto report) { std::thread(report).join(); };
+
+    engine::SetWorkKind(engine::WorkKind::ImageBuild);
+    fromEngine([] { RelayProcessEvent(42.0f); }); // the mount page is shown: dropped
+    guitest::Yield(1);
+    EXPECT_EQ(files->m_progressBuild->GetValue(), 0);
+    Click(ID_PAGE_FILES);
+    fromEngine([] { RelayProcessEvent(42.7f); });
+    guitest::Yield(1);
+    EXPECT_EQ(files->m_progressBuild->GetValue(), 42);
+
+    struct Case {
+        engine::WorkKind kind;
+        int page;
+        const char16_t* error;
+        int stopped;
+        const char* key;
+        bool stopEnabled;
+    } cases[] = {
+        {engine::WorkKind::ImageBuild, ID_PAGE_MOUNT, u"stopped", 1, "ID_INTERRUPTBYUSER", false},
+        {engine::WorkKind::ImageBuild, ID_PAGE_BURN, u"failed", 0, "ID_BUILDIMAGEERROR", true},
+        {engine::WorkKind::Burn, ID_PAGE_FILES, nullptr, 1, "ID_BURNDISCDONE", true},
+    };
+    for (const Case& c : cases) {
+        Click(c.page);
+        engine::SetWorkKind(c.kind);
+        g_bStoppedByUser = c.stopped;
+        files->m_btnStop->Enable();
+        files->SetProgress(70);
+        guitest::ClearShown();
+        fromEngine([&c] { RelayBurnDone(c.error); });
+        guitest::Yield(1);
+        ASSERT_EQ(guitest::ShownBoxes().size(), 1u) << c.key;
+        EXPECT_EQ(guitest::ShownBoxes()[0].text, TestText(c.key));
+        EXPECT_EQ(files->m_btnStop->IsEnabled(), c.stopEnabled) << c.key;
+        EXPECT_EQ(files->m_progressBuild->GetValue(), 0) << c.key;
+    }
+    g_bStoppedByUser = 0;
+    engine::SetWorkKind(engine::WorkKind::None);
 }
 
 } // namespace

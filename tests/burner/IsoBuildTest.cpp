@@ -23,6 +23,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 
 using burner_test::Exists;
 using burner_test::Q;
@@ -584,4 +585,24 @@ TEST_F(IsoBuild, LongLabelIsCutWithoutSplittingACharacter) {
     for (int i = 0; i < 15; ++i)
         expect += "\xC3\x89";
     EXPECT_EQ(pvd, expect + " ");
+}
+
+// Where a file system has no unnamed files, the temporary image carries its
+// maker's process id; the next build removes those whose maker is gone and
+// leaves a running build's file and names it did not make alone.
+TEST(IsoBuildTempFile, StaleTemporaryImagesOfDeadProcessesAreRemoved) {
+    TempDir tmp;
+    pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string gone = tmp / (".spindle-image-" + std::to_string(dead) + "-abc123");
+    const std::string alive = tmp / (".spindle-image-" + std::to_string(::getppid()) + "-abc123");
+    const std::string other = tmp / ".spindle-image-Xy12ab";
+    for (const std::string& p : {gone, alive, other})
+        burner_test::WriteFile(p, "partial");
+    burner::RemoveStaleTempFiles(tmp.path() + "/");
+    EXPECT_FALSE(burner_test::Exists(gone));
+    EXPECT_TRUE(burner_test::Exists(alive));
+    EXPECT_TRUE(burner_test::Exists(other));
 }

@@ -40,6 +40,49 @@ bool HasTempFile(const std::string& dir) {
     return found;
 }
 
+// Whether process `pid` holds the image it is writing in `dir` open: an
+// unnamed file ("... (deleted)") or a hidden temporary one.
+bool WritingImage(pid_t pid, const std::string& dir) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    bool found = false;
+    if (DIR* d = ::opendir(fds.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            char target[4096];
+            ssize_t n = ::readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+            if (n <= 0)
+                continue;
+            std::string t(target, static_cast<std::size_t>(n));
+            found = found || (t.rfind(dir + "/", 0) == 0 &&
+                              (t.find("(deleted)") != std::string::npos ||
+                               t.find(".spindle-image-") != std::string::npos));
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+// Starts a build of `source` into `image` with stderr discarded.
+pid_t StartBuild(const std::string& image, const std::string& source) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execl(SPINDLE_CLI, SPINDLE_CLI, "build-iso", image.c_str(), source.c_str(), nullptr);
+        ::_exit(127);
+    }
+    return pid;
+}
+
+std::string SparseFile(const TempDir& tmp, const std::string& name, off_t size) {
+    std::string path = tmp / name;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0) {
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+    }
+    return path;
+}
+
 } // namespace
 
 TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
@@ -111,35 +154,76 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
     EXPECT_EQ(help.rfind("usage: spindle-cli build-iso", 0), 0u) << help;
 }
 
-TEST(BuildIsoCli, InterruptStopsTheBuildAndLeavesNoFile) {
+TEST(BuildIsoCli, InterruptOrKillLeavesNoFileAndALateInterruptKeepsTheImage) {
     TempDir tmp;
     // A large sparse file keeps the build busy for seconds without using disk.
-    std::string big = tmp / "big.bin";
-    int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t(64) << 30), 0);
-    ::close(fd);
+    std::string big = SparseFile(tmp, "big.bin", off_t(64) << 30);
     std::string image = tmp / "stop.iso";
-
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
-        ::execl(SPINDLE_CLI, SPINDLE_CLI, "build-iso", image.c_str(), big.c_str(), nullptr);
-        ::_exit(127);
+    for (int signal : {SIGINT, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        pid_t pid = StartBuild(image, big);
+        ASSERT_GT(pid, 0);
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!WritingImage(pid, tmp.path()) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(WritingImage(pid, tmp.path()));
+        ::kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (signal == SIGINT) {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 130);
+        }
+        // Not even a killed build leaves its temporary file behind.
+        EXPECT_FALSE(Exists(image));
+        EXPECT_FALSE(HasTempFile(tmp.path()));
     }
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!HasTempFile(tmp.path()) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(HasTempFile(tmp.path()));
+
+    // Ctrl-C once the image is in place stops nothing: the image stays and
+    // the command says it succeeded.
+    std::string mid = SparseFile(tmp, "mid.bin", off_t(1) << 30);
+    pid_t pid = StartBuild(image, mid);
+    while (!Exists(image))
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     ::kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_FALSE(Exists(image));
-    EXPECT_FALSE(HasTempFile(tmp.path()));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(Exists(image));
+}
+
+TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnlessForced) {
+    TempDir tmp;
+    std::string src = tmp / "src";
+    ::mkdir(src.c_str(), 0755);
+    WriteFile(src + "/ok.txt", "ok");
+    ASSERT_EQ(::symlink("loop", (src + "/loop").c_str()), 0);            // a link loop
+    ASSERT_EQ(::symlink(".", (src + "/self").c_str()), 0);               // a folder loop
+    ASSERT_EQ(::symlink("/proc/self/status", (src + "/status").c_str()), 0); // no size, content
+    std::string image = tmp / "out.iso", err;
+    ASSERT_EQ(Cli(Q(image) + " " + Q(src), &err, tmp.path()), 0) << err;
+    for (const char* word : {"loop: the link leads round", "self: it links back",
+                             "status: a kernel file"})
+        EXPECT_NE(err.find(word), std::string::npos) << word << " in " << err;
+    EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/src'\n'/src/ok.txt'\n");
+
+    // An output that is a link or a read-only file is refused unless forced;
+    // forced, the link itself is replaced and what it pointed at is kept.
+    WriteFile(tmp / "precious", "precious");
+    ASSERT_EQ(::symlink("precious", (tmp / "link.iso").c_str()), 0);
+    WriteFile(tmp / "ro.iso", "read-only");
+    ::chmod((tmp / "ro.iso").c_str(), 0444);
+    struct Case {
+        std::string out, says;
+    } cases[] = {{tmp / "link.iso", "symbolic link"}, {tmp / "ro.iso", "read-only"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(Cli(Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 1) << c.out;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(Cli("--force " + Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 0) << err;
+        EXPECT_EQ(burner_test::ImageTree(c.out), "'/'\n'/ok.txt'\n") << c.out;
+    }
+    EXPECT_EQ(burner_test::ReadFile(tmp / "precious"), "precious");
 }
 
 TEST(BuildIsoCli, OnATerminalAProgressBarIsDrawnAndClearedAtTheEnd) {

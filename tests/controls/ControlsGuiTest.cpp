@@ -1,6 +1,7 @@
 // The skin image, the page look and the toolbar on a real (virtual) display.
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
+#include "controls/SizeRange.h"
 #include "controls/SkinImage.h"
 #include "controls/ToolbarCustomizeDlg.h"
 #include "tests/guitest/Fixtures.h"
@@ -292,6 +293,77 @@ TEST_F(ControlsTest, ControlLookByClass)
     PageCtlColor(page);
     EXPECT_FALSE(cases[3].control->UseBgCol()) << "check box shows the skin again";
     EXPECT_TRUE(cases[4].control->UseBgCol()) << "edit fields keep their colours";
+}
+
+// The capacity ruler rendered off-screen, 400 x 29 pixels without a skin,
+// checked pixel by pixel.
+wxImage RenderRuler(bool dvd, int valueMb)
+{
+    CSizeRange ruler;
+    ruler.SetMax(dvd ? 5000 : 750);
+    ruler.SetSmallStep(dvd ? 200 : 20);
+    ruler.SetLabelStep(dvd ? 1000 : 100);
+    ruler.SetUnit(dvd ? " MB" : ""); // CD: a bare number, clear of its neighbours
+    ruler.AddBand(0, 0xD87E23);
+    if (!dvd) {
+        ruler.AddMark(670, 0x0AC8F7, 0);
+        ruler.AddBand(670, 0x0AC8F7);
+    }
+    ruler.AddMark(dvd ? 4700 : 700, 0x0511DA, 0);
+    ruler.AddBand(dvd ? 4700 : 700, 0x0511DA);
+    ruler.SetValue(valueMb);
+    wxBitmap bitmap(400, 29, 24);
+    {
+        wxMemoryDC dc(bitmap);
+        ruler.Draw(dc, wxSize(400, 29), wxPoint(0, 0));
+    }
+    return bitmap.ConvertToImage();
+}
+
+wxColour At(const wxImage& image, int x, int y)
+{
+    return wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y));
+}
+
+// Columns in rows [y0, y1) with a dark (text or tick) pixel, first and last.
+std::pair<int, int> DarkColumns(const wxImage& image, int x0, int x1, int y0, int y1)
+{
+    int first = -1, last = -1;
+    for (int x = x0; x < x1; ++x)
+        for (int y = y0; y < y1; ++y)
+            if (image.GetRed(x, y) < 100 && image.GetGreen(x, y) < 100 && image.GetBlue(x, y) < 100) {
+                first = first < 0 ? x : first;
+                last = x;
+            }
+    return {first, last};
+}
+
+TEST(SizeRange, PaintsTheScaleMarksAndBarPixelForPixel)
+{
+    const wxColour blue(35, 126, 216), amber(247, 200, 10), red(218, 17, 5);
+    const wxImage cd = RenderRuler(false, 680);
+    // The label "100" hangs from 60 % of the height, centred at x = 53.
+    const auto [left, right] = DarkColumns(cd, 20, 90, 17, 29);
+    ASSERT_GE(left, 0);
+    EXPECT_NEAR((left + right) / 2.0, 53.0, 1.5);
+    EXPECT_EQ(At(cd, 357, 14), amber) << "the amber mark at 670";
+    EXPECT_EQ(At(cd, 300, 5), blue);
+    EXPECT_EQ(At(cd, 360, 5), amber) << "amber from 670 to 680";
+    EXPECT_EQ(At(cd, 363, 10), wxColour(50, 50, 50)) << "the bar's shadow";
+    EXPECT_EQ(At(cd, 370, 5), *wxWHITE) << "nothing past the value";
+
+    const wxImage below = RenderRuler(false, 669); // 669.9 MB
+    EXPECT_EQ(At(below, 355, 5), blue);
+    EXPECT_EQ(At(below, 359, 5), *wxWHITE);
+
+    const wxImage at700 = RenderRuler(true, 700); // 700 MB selects DVD: blue, ending at 700
+    EXPECT_EQ(At(at700, 55, 5), blue);
+    EXPECT_EQ(At(at700, 60, 5), *wxWHITE);
+
+    const wxImage dvd = RenderRuler(true, 6000);
+    EXPECT_EQ(At(dvd, 370, 5), blue);
+    EXPECT_EQ(At(dvd, 399, 5), red) << "clamped at the right end";
+    EXPECT_EQ(DarkColumns(dvd, 381, 400, 17, 29).first, -1) << "no label at the right end";
 }
 
 } // namespace

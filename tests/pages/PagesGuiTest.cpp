@@ -3,6 +3,7 @@
 #include "controls/PageLook.h"
 #include "pages/BurnDlg.h"
 #include "pages/CreateDlg.h"
+#include "pages/CompilationTree.h"
 #include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
 #include "pages/MountDlg.h"

@@ -1,0 +1,56 @@
+// Where the capacity ruler draws each of its parts, computed without a
+// window: the control paints exactly this list, and tests check it against
+// the numbers the ruler is specified by. Colours are 0x00BBGGRR values.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct RulerMark {
+    int position; // scale units
+    std::uint32_t colour;
+    int solid; // 1 solid, 0 dotted (drawn alike at width 2)
+};
+
+struct RulerBand {
+    int start; // scale units
+    std::uint32_t colour;
+};
+
+// What the ruler shows: its scale and the value to mark.
+struct RulerScale {
+    int max = 0;       // value at the right end; > 0
+    int smallStep = 0; // between short ticks; > 0
+    int labelStep = 0; // between labelled long ticks; > 0
+    std::vector<RulerMark> marks;
+    std::vector<RulerBand> bands;
+    int value = 0;
+};
+
+struct RulerLine {
+    int x0, y0, x1, y1;
+};
+
+struct RulerRect {
+    int x, y, width, height;
+    std::uint32_t colour;
+};
+
+struct RulerLabel {
+    int x, y;   // the text's top centre
+    int number; // drawn as number + unit
+};
+
+struct RulerLayout {
+    std::vector<RulerLine> shortTicks; // current pen (black, 1 px)
+    std::vector<RulerLine> longTicks;  // current pen
+    std::vector<RulerLabel> labels;
+    std::vector<RulerLine> marks; // pen of width 2 in markColours
+    std::vector<std::uint32_t> markColours;
+    std::vector<RulerRect> rects; // shadow, band, shadow, band, ... in order
+};
+
+inline constexpr std::uint32_t kRulerShadow = 0x323232;
+
+// Every pixel value is the exact value cut toward zero.
+RulerLayout LayoutRuler(const RulerScale& scale, int width, int height);

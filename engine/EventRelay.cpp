@@ -1,0 +1,45 @@
+#include "engine/EventRelay.h"
+
+namespace engine {
+
+namespace {
+
+constexpr int kPageCreate = 16129;
+constexpr int kPageFiles = 16130;
+constexpr int kPageBurn = 16133;
+
+WorkKind KindOfPage(int page) {
+    if (page == kPageCreate || page == kPageFiles)
+        return WorkKind::ImageBuild;
+    if (page == kPageBurn)
+        return WorkKind::Burn;
+    return WorkKind::None;
+}
+
+} // namespace
+
+bool ShowsProgress(WorkKind kind, int currentPage) {
+    return kind != WorkKind::Burn && currentPage == kPageFiles;
+}
+
+CompletionAction DecideCompletion(WorkKind kind, int currentPage, const char16_t* errorText,
+                                  bool stoppedByUser) {
+    const bool failed = errorText && *errorText;
+    if (kind == WorkKind::None)
+        kind = KindOfPage(currentPage);
+    switch (kind) {
+    case WorkKind::ImageBuild:
+        if (!failed)
+            return {"ID_BUILDIMAGEDONE", true};
+        if (stoppedByUser)
+            return {"ID_INTERRUPTBYUSER", true};
+        return {"ID_BUILDIMAGEERROR", false};
+    case WorkKind::Burn:
+        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
+    case WorkKind::None:
+        break;
+    }
+    return {};
+}
+
+} // namespace engine

@@ -1,0 +1,146 @@
+// The files page's capacity ruler and image build.
+#include "pages/ImFilesDlg.h"
+
+#include "controls/SizeRange.h"
+#include "engine/Engine.h"
+#include "engine/Label.h"
+#include "engine/SourceWalk.h"
+#include "engine/WorkState.h"
+#include "pages/CompilationTree.h"
+#include "pages/FilesText.h"
+#include "port/DialogHooks.h"
+#include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/gauge.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kMegabyte = 1048576.0;
+constexpr std::uint32_t kBlue = 0xD87E23, kAmber = 0x0AC8F7, kRed = 0x0511DA;
+
+struct Limit {
+    int mb;
+    std::uint32_t colour;
+};
+
+} // namespace
+
+void CImFilesDlg::ApplyMediaScale() {
+    if (!m_rulerSize)
+        return;
+    const bool cd = m_comboMedia->GetSelection() == 0;
+    m_rulerSize->SetMax(cd ? 750 : 5000);
+    m_rulerSize->SetSmallStep(cd ? 20 : 200);
+    m_rulerSize->SetLabelStep(cd ? 100 : 1000);
+    wxString unit;
+    m_rulerSize->SetUnit(GetLangText("ID_MB", unit));
+    m_rulerSize->RemoveAllMarks();
+    m_rulerSize->RemoveAllBands();
+    m_rulerSize->AddBand(0, kBlue);
+    const std::vector<Limit> limits =
+        cd ? std::vector<Limit>{{670, kAmber}, {700, kRed}} : std::vector<Limit>{{4700, kRed}};
+    for (const Limit& limit : limits) {
+        m_rulerSize->AddMark(limit.mb, limit.colour, 0);
+        m_rulerSize->AddBand(limit.mb, limit.colour);
+    }
+    m_rulerSize->SetValue(static_cast<int>(m_dTotalSize / kMegabyte));
+}
+
+void CImFilesDlg::RefreshSizeDisplay() {
+    const double mb = m_dTotalSize / kMegabyte;
+    m_progressBuild->SetValue(0);
+    m_comboMedia->SetSelection(mb < 700 ? 0 : 1);
+    ApplyMediaScale();
+    if (m_rulerSize) {
+        m_rulerSize->Refresh();
+        m_rulerSize->Update();
+    }
+}
+
+void CImFilesDlg::OnMediaChange(wxCommandEvent&) {
+    ApplyMediaScale();
+    RefreshSizeDisplay();
+}
+
+void CImFilesDlg::SetProgress(float percent) {
+    int value = static_cast<int>(percent); // cut toward zero: 99.9 shows 99
+    m_progressBuild->SetValue(value < 0 ? 0 : value > 100 ? 100 : value);
+}
+
+void CImFilesDlg::OnStop(wxCommandEvent&) {
+    g_bStoppedByUser.store(1, std::memory_order_relaxed);
+    engine::Abort();
+}
+
+void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
+    port::FileDialogRequest request;
+    request.owner = this;
+    request.save = true;
+    request.filter = "ISO Files (*.iso)|*.iso";
+    std::optional<std::string> chosen = port::ShowFileDialog(request);
+    if (!chosen || chosen->empty())
+        return;
+    wxString path = wxString::FromUTF8(*chosen);
+    if (path.length() < 4 || path.Right(4).CmpNoCase(".iso") != 0)
+        path += ".iso";
+    struct stat st;
+    if (::lstat(path.utf8_string().c_str(), &st) == 0) {
+        wxString question;
+        GetLangText("ID_OVERWRITE_IMAGE", question);
+        // The text is a pattern with one string argument; it is filled in
+        // here rather than handed to a formatter it might not suit.
+        question.Replace("%s", path, false);
+        if (QuestionBox(question) != IDYES)
+            return;
+        ::unlink(path.utf8_string().c_str());
+    }
+    m_progressBuild->SetValue(0);
+    g_bStoppedByUser.store(0, std::memory_order_relaxed);
+
+    engine::EngineOptions options;
+    engine::FillUndefined(options);
+    engine::GetOptions(&options);
+    options.EjectWhenDone = 0; // offset 665
+    engine::LabelToOptions(ToU16(m_treeFiles->GetItemText(m_hRootItem)), options);
+    engine::SetOptions(options);
+
+    m_btnStop->Enable();
+    Update();
+
+    engine::ClearAll();
+    SendTreeToEngine(m_hRootItem, "\\");
+    engine::PrepareISO();
+    engine::SetWorkKind(engine::WorkKind::ImageBuild);
+    engine::BuildISO(ToU16(path).c_str());
+}
+
+void CImFilesDlg::SendTreeToEngine(const wxTreeItemId& item, wxString path) {
+    if (!item.IsOk())
+        return;
+    if (const std::size_t n = m_treeFiles->ItemNumber(item)) {
+        const std::u16string source = ToU16(m_arrSourcePaths[n - 1]), where = ToU16(path),
+                             name = ToU16(m_treeFiles->GetItemText(item));
+        ExpectFileReport(source, item);
+        engine::AddFile({source.c_str(), where.c_str(), name.c_str(), 0, 0});
+        return;
+    }
+    wxString own = path;
+    if (item != m_hRootItem) {
+        const wxString name = m_treeFiles->GetItemText(item);
+        own = ToWx(engine::ImageChildPath(ToU16(path), ToU16(name)));
+        const std::u16string n = ToU16(name), parent = ToU16(path);
+        ExpectDirReport(n, item);
+        if (engine::CreateDir(n.c_str(), parent.c_str()) != 0)
+            return; // nothing beneath this folder is passed
+    }
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId c = m_treeFiles->GetFirstChild(item, cookie); c.IsOk();
+         c = m_treeFiles->GetNextChild(item, cookie))
+        SendTreeToEngine(c, own);
+}

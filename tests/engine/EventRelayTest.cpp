@@ -1,0 +1,55 @@
+// The relay's decisions: which message the end of the engine's work shows,
+// and whether progress moves the files page's bar.
+#include "engine/EventRelay.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using engine::WorkKind;
+
+constexpr int kCreate = 16129, kFiles = 16130, kMount = 16131, kBurn = 16133;
+
+TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
+    struct Case {
+        WorkKind kind;
+        int page;
+        const char16_t* error;
+        bool stopped;
+        const char* key; // nullptr: no message
+        bool disableStop;
+    } cases[] = {
+        // A build, wherever the user is: the mount page and the burn page too.
+        {WorkKind::ImageBuild, kFiles, nullptr, false, "ID_BUILDIMAGEDONE", true},
+        {WorkKind::ImageBuild, kMount, nullptr, false, "ID_BUILDIMAGEDONE", true},
+        {WorkKind::ImageBuild, kBurn, u"", false, "ID_BUILDIMAGEDONE", true}, // empty = success
+        {WorkKind::ImageBuild, kFiles, u"Stopped", true, "ID_INTERRUPTBYUSER", true},
+        {WorkKind::ImageBuild, kMount, u"disk full", false, "ID_BUILDIMAGEERROR", false},
+        // A burn is a burn even while the files page is shown.
+        {WorkKind::Burn, kFiles, nullptr, false, "ID_BURNDISCDONE", false},
+        {WorkKind::Burn, kFiles, u"no disc", true, "ID_BURNDISCERROR", false},
+        // Nobody said what started: the visible page decides.
+        {WorkKind::None, kCreate, nullptr, false, "ID_BUILDIMAGEDONE", true},
+        {WorkKind::None, kFiles, u"x", true, "ID_INTERRUPTBYUSER", true},
+        {WorkKind::None, kBurn, u"x", false, "ID_BURNDISCERROR", false},
+        {WorkKind::None, kMount, nullptr, false, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        const engine::CompletionAction a =
+            engine::DecideCompletion(c.kind, c.page, c.error, c.stopped);
+        const std::string got = a.messageKey ? a.messageKey : "(none)";
+        EXPECT_EQ(got, c.key ? c.key : "(none)") << int(c.kind) << " page " << c.page;
+        EXPECT_EQ(a.disableStop, c.disableStop) << got;
+    }
+}
+
+TEST(EventRelay, ProgressMovesTheBarOnlyForABuildWhileTheFilesPageIsShown) {
+    EXPECT_TRUE(engine::ShowsProgress(WorkKind::ImageBuild, kFiles));
+    EXPECT_TRUE(engine::ShowsProgress(WorkKind::None, kFiles));
+    EXPECT_FALSE(engine::ShowsProgress(WorkKind::ImageBuild, kCreate));
+    EXPECT_FALSE(engine::ShowsProgress(WorkKind::Burn, kFiles));
+}
+
+} // namespace
