@@ -2,10 +2,10 @@
 
 #include "port/DosDevices.h"
 #include "port/DriverWire.h"
+#include "port/FileDiskRecords.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
-#include "vdrive/FileDiskRecords.h"
 
 #include <cerrno>
 #include <climits>
