@@ -4,6 +4,7 @@
 #include "driver/FuseFs.h"
 #include "driver/Server.h"
 #include "port/DriverWire.h"
+#include "port/FileOps.h"
 #include "port/Paths.h"
 
 #include <cerrno>
@@ -245,7 +246,7 @@ int DriverStatus() {
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
         auto hello = port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
         std::uint8_t buf[64];
-        if (send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size())) {
+        if (port::SendAll(fd, hello.data(), hello.size())) {
             ssize_t n = recv(fd, buf, sizeof(buf), 0);
             if (n > 0 && port::wire::DecodeHelloReply(buf, static_cast<size_t>(n)))
                 result = 0;

@@ -2,6 +2,7 @@
 
 #include "driver/Session.h"
 #include "port/DriverWire.h"
+#include "port/FileOps.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,16 +22,6 @@ void BlockSignals() {
     sigset_t set;
     sigfillset(&set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-bool SendAll(int fd, const std::vector<std::uint8_t>& msg) {
-    for (;;) {
-        ssize_t n = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<size_t>(n) == msg.size();
-        if (errno != EINTR)
-            return false;
-    }
 }
 
 // recv() gives 0 both for an empty message and for the end of the
@@ -150,7 +141,7 @@ void Server::Serve(int fd) {
             } else {
                 reply = session.OnRequest(buf.data(), len);
             }
-            if (!SendAll(fd, reply) || !keep)
+            if (!port::SendAll(fd, reply.data(), reply.size()) || !keep)
                 break;
         }
     } // the session ends (and settles a pending close) before the fd is released

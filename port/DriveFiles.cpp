@@ -3,6 +3,7 @@
 #include "port/DosDevices.h"
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
+#include "port/FileOps.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
@@ -119,17 +120,12 @@ HANDLE OpenDevice(const std::string& path, std::uint32_t access) {
     return MakeHandle(HandleKind::Device, fd);
 }
 
-bool SendAll(int fd, const std::vector<std::uint8_t>& msg) {
-    for (;;) {
-        ssize_t n = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == static_cast<ssize_t>(msg.size()))
-            return true;
-        return FailWith(n < 0 && errno != EPIPE && errno != ECONNRESET
-                            ? ErrorFromErrno(errno)
-                            : ERROR_BROKEN_PIPE);
-    }
+bool SendMessage(int fd, const std::vector<std::uint8_t>& msg) {
+    if (SendAll(fd, msg.data(), msg.size()))
+        return true;
+    return FailWith(errno != EPIPE && errno != ECONNRESET && errno != EMSGSIZE
+                        ? ErrorFromErrno(errno)
+                        : ERROR_BROKEN_PIPE);
 }
 
 // Receives one message; false with ERROR_BROKEN_PIPE when the driver went away.
@@ -172,7 +168,7 @@ HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
                         : ErrorFromErrno(err));
     }
     std::vector<std::uint8_t> reply;
-    if (!SendAll(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
+    if (!SendMessage(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
@@ -228,7 +224,7 @@ bool DriverRequest(int fd, std::uint32_t code, const void* in, std::uint32_t inS
     const auto* p = static_cast<const std::uint8_t*>(in);
     req.input.assign(p, p + inSize);
     std::vector<std::uint8_t> buf;
-    if (!SendAll(fd, wire::Encode(req)) || !ReceiveMessage(fd, buf))
+    if (!SendMessage(fd, wire::Encode(req)) || !ReceiveMessage(fd, buf))
         return false;
     auto reply = wire::DecodeReply(buf.data(), buf.size());
     if (!reply || reply->output.size() > outSize)

@@ -2,6 +2,7 @@
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
+#include "port/FileOps.h"
 #include "port/FullPath.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
@@ -105,25 +106,9 @@ std::optional<std::u16string> MountName(const MountRequest& request) {
 
 // Holds the runtime folder's mount lock while it lives (best effort: without
 // the lock file a mount goes on unserialised).
-class MountLock {
+class MountLock : public FileLock {
 public:
-    MountLock() {
-        std::string path = RuntimeDir() + "/mount.lock";
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~MountLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    MountLock(const MountLock&) = delete;
-    MountLock& operator=(const MountLock&) = delete;
-
-private:
-    int fd_ = -1;
+    MountLock() : FileLock(RuntimeDir() + "/mount.lock") {}
 };
 
 } // namespace
