@@ -123,7 +123,7 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     server.Start();
 
     if (readyFd >= 0) {
-        if (!opts.verbose) {
+        if (opts.daemon && !opts.verbose) {
             int devnull = open("/dev/null", O_RDWR);
             if (devnull >= 0) {
                 dup2(devnull, STDIN_FILENO);
@@ -190,10 +190,18 @@ bool DetachStaleMount(const std::string& path) {
 
 int RunDriver(const DaemonOptions& opts) {
     std::string runtime;
+    if (opts.readyFd >= 0)
+        fcntl(opts.readyFd, F_SETFD, FD_CLOEXEC); // not for the helpers it runs
+    if (!opts.daemon) {
+        int status = ResolveRuntime(runtime) ? Serve(opts, runtime, opts.readyFd) : kExitFailure;
+        // Reached on failure before readiness (the byte says so), or at the
+        // end of a normal run (the descriptor is long closed).
+        if (status != kExitOk)
+            Report(opts.readyFd, status);
+        return status;
+    }
     if (!ResolveRuntime(runtime))
         return kExitFailure;
-    if (!opts.daemon)
-        return Serve(opts, runtime, -1);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         Fail(std::string("pipe: ") + strerror(errno));

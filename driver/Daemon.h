@@ -19,6 +19,9 @@ enum ExitStatus : int {
 struct DaemonOptions {
     bool daemon = false;
     bool verbose = false;
+    // In the foreground: a descriptor that gets one status byte once the
+    // driver is ready or has failed (-1: none).
+    int readyFd = -1;
 };
 
 // Runs the driver until signalled. With `daemon`, forks; the parent returns

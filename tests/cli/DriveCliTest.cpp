@@ -1,6 +1,6 @@
 // spindle-cli's drive subcommands, run as a user would run them.
-#include "../port/TestEnv.h"
-#include "../vdrive/DriverProcess.h"
+#include "tests/support/DriverProcess.h"
+#include "tests/support/TempEnv.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -20,21 +20,14 @@ struct Result {
     std::string out, err;
 };
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 Result Cli(const TempEnv& env, const std::string& args, const std::string& prefix = "") {
     std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
     std::string cmd = prefix + std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.out = spindle_test::ReadFile(out);
+    r.err = spindle_test::ReadFile(err);
     return r;
 }
 
@@ -120,7 +113,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     std::string iso = MakeIso(env, "Spindle");
     ASSERT_FALSE(iso.empty());
     { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
 
     // The first free letter after C:; the mount outlives the command.
@@ -128,7 +121,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     Result r = Cli(env, "mount " + iso);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "D:\t" + folder + "\n");
-    EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+    EXPECT_EQ(spindle_test::ReadFile(folder + "/hello.txt"), "hello\n");
 
     r = Cli(env, "list");
     EXPECT_EQ(r.out, "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\n");
@@ -144,7 +137,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
         r = Cli(env, "dismount D");
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
-        EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+        EXPECT_EQ(spindle_test::ReadFile(folder + "/hello.txt"), "hello\n");
     }
     EXPECT_EQ(Cli(env, "dismount D").status, 0);
     EXPECT_EQ(Cli(env, "list").out, "");
@@ -171,7 +164,7 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
     env.EmptyTable();
     std::string iso = MakeIso(env, "Spindle");
     ASSERT_FALSE(iso.empty());
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     // Four at once: a letter another one took first is no reason to fail.
     std::string cmd;
@@ -181,7 +174,7 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
     ASSERT_EQ(std::system(("cd / && " + cmd + "wait").c_str()), 0);
     std::string letters;
     for (int i = 0; i < 4; ++i) {
-        std::string out = Slurp(env.root() + "/out" + std::to_string(i));
+        std::string out = spindle_test::ReadFile(env.root() + "/out" + std::to_string(i));
         EXPECT_EQ(out.substr(1, 2), ":\t") << out;
         letters += out.substr(0, 1);
     }

@@ -2,6 +2,7 @@
 // back byte for byte, closing a drive with a file held open, random messages,
 // start and stop. Each test runs its own driver in a temporary runtime folder.
 #include "TestSupport.h"
+#include "tests/support/DriverProcess.h"
 #include "port/DriverWire.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
@@ -26,6 +27,8 @@
 #include <unistd.h>
 
 using namespace drivertest;
+using spindle_test::DriverProcess;
+using spindle_test::WaitForExit;
 using namespace port;
 namespace w = port::wire;
 
@@ -46,13 +49,6 @@ bool Mounted(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-// Running and not yet a zombie waiting for whoever reaps it.
-bool Alive(pid_t pid) {
-    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
 }
 
 // Exit status of a command run with the test's environment.
@@ -117,36 +113,25 @@ private:
 };
 
 // Whether a driver can mount its folder here at all: asked once, of a
-// driver in a scratch runtime folder (exit status 3 means no FUSE).
+// driver in the test's runtime folder (exit status 3 means no FUSE).
 bool FuseWorks() {
-    static const bool works = [] {
-        if (access("/dev/fuse", R_OK | W_OK) != 0)
-            return false;
-        TempDir scratch;
-        std::string cmd = "SPINDLE_RUNTIME_DIR=" + scratch.path() + " " + SPINDLE_DRIVER_EXE;
-        bool ok = Status(cmd + " --daemon") == 0;
-        pid_t pid = static_cast<pid_t>(std::atoi(ReadFile(scratch.path() + "/driver.lock").c_str()));
-        if (ok && pid > 0) {
-            kill(pid, SIGTERM);
-            for (int i = 0; i < 500 && Alive(pid); ++i)
-                usleep(10000);
-        }
-        return ok;
-    }();
+    static const bool works = access("/dev/fuse", R_OK | W_OK) == 0 && DriverProcess().ready();
     return works;
 }
 
 class DaemonTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!FuseWorks())
-            GTEST_SKIP() << "FUSE is not available here (no /dev/fuse, or mounting is refused)";
         runtime = tmp.path() + "/rt";
         drives = runtime + "/drives";
         socketPath = runtime + "/driver.sock";
         setenv("SPINDLE_RUNTIME_DIR", runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (tmp.path() + "/config").c_str(), 1);
         setenv("SPINDLE_PROGRAM_DIR", (tmp.path() + "/program").c_str(), 1);
+        if (!FuseWorks()) {
+            runtime.clear();
+            GTEST_SKIP() << "FUSE is not available here (no /dev/fuse, or mounting is refused)";
+        }
     }
     void TearDown() override {
         if (runtime.empty())
@@ -158,16 +143,10 @@ protected:
     void StartDaemon() { ASSERT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --daemon"), 0); }
 
     // The driver in the foreground, as a child of the test.
-    pid_t StartForeground() {
-        pid_t pid = fork();
-        if (pid == 0) {
-            execl(SPINDLE_DRIVER_EXE, SPINDLE_DRIVER_EXE, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Bounded wait for the socket to answer.
-        for (int i = 0; i < 500 && Status(std::string(SPINDLE_DRIVER_EXE) + " --status") != 0; ++i)
-            usleep(10000);
-        return pid;
+    std::unique_ptr<DriverProcess> StartForeground() {
+        auto driver = std::make_unique<DriverProcess>();
+        EXPECT_TRUE(driver->ready());
+        return driver;
     }
 
     pid_t DaemonPid() { return static_cast<pid_t>(std::atoi(ReadFile(runtime + "/driver.lock").c_str())); }
@@ -175,12 +154,8 @@ protected:
     // Ends the running driver (if any) with SIGTERM and waits, bounded, for it.
     void Stop() {
         pid_t pid = DaemonPid();
-        if (pid <= 0 || kill(pid, SIGTERM) != 0)
-            return;
-        for (int i = 0; i < 500 && Alive(pid); ++i) {
-            waitpid(pid, nullptr, WNOHANG);
-            usleep(10000);
-        }
+        if (pid > 0 && kill(pid, SIGTERM) == 0)
+            WaitForExit(pid, 5000);
     }
 
     std::string MakeImage(IsoTool tool = IsoTool::Xorriso) {
@@ -357,29 +332,21 @@ TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
 }
 
 TEST_F(DaemonTest, SigtermUnmountsAndRemovesTheSocket) {
-    pid_t pid = StartForeground();
-    ASSERT_GT(pid, 0);
+    auto driver = StartForeground();
     std::string iso = MakeImage();
     {
         Client k(socketPath, kCd0, u'K');
         ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
     }
     ASSERT_TRUE(Exists(drives + "/K/readme.txt"));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(driver->Stop(SIGTERM), 0);
     EXPECT_FALSE(Mounted(drives));
     EXPECT_FALSE(Exists(socketPath));
     EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 1);
 }
 
 TEST_F(DaemonTest, AStaleMountOfAKilledDriverIsDetachedAtStart) {
-    pid_t pid = StartForeground();
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
-    waitpid(pid, nullptr, 0);
+    ASSERT_EQ(StartForeground()->Stop(SIGKILL), 128 + SIGKILL);
     ASSERT_TRUE(Mounted(drives)); // left behind, "transport endpoint not connected"
     StartDaemon();
     std::string iso = MakeImage();

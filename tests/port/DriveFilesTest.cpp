@@ -3,7 +3,7 @@
 #include "port/DriveInfo.h"
 #include "port/FileDiskRecords.h"
 #include "port/LastError.h"
-#include "TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <algorithm>
 #include <array>

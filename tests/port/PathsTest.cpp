@@ -1,5 +1,5 @@
 #include "port/Paths.h"
-#include "TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,15 @@
 // The drive manager against a real spindle-driver and its FUSE mount.
 #include "vdrive/VirtualDrive.h"
 
-#include "../port/TestEnv.h"
-#include "DriverProcess.h"
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
+#include "tests/support/DriverProcess.h"
+#include "tests/support/TempEnv.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -135,7 +136,7 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
     env.EmptyTable();
     port::PushDosDevice("C:", "/");
     MakeTree(env);
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     const std::string makers[] = {"genisoimage -quiet", "xorriso -as mkisofs"};
     for (const std::string& maker : makers) {
@@ -180,7 +181,7 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     // comes back from the query unchanged.
     std::string iso = MakeIso(env, "genisoimage -quiet", "Scheibe \xc3\xbc \xe6\x97\xa5.iso");
     ASSERT_FALSE(iso.empty());
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     port::ErrorCode error = 0;
     ASSERT_TRUE(MountImage(u'K', Request(iso), error));
@@ -227,7 +228,7 @@ TEST(MountE2E, AFileHeldOpenKeepsTheDriveWorking) {
     env.EmptyTable();
     MakeTree(env);
     std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     port::ErrorCode error = 0;
     ASSERT_TRUE(MountImage(u'M', Request(iso), error));
@@ -275,7 +276,7 @@ TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
     ASSERT_EQ(std::system(("xorriso -as mkisofs -iso-level 3 -J -R -o '" + iso + "' '" + env.root() +
                            "/big' >/dev/null 2>&1").c_str()),
               0);
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     port::ErrorCode error = 0;
     ASSERT_TRUE(MountImage(u'N', Request(iso), error)) << error;
@@ -294,7 +295,7 @@ TEST(MountE2E, LettersLeftByAStoppedDriverCanBeFreed) {
     std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
     port::ErrorCode error = 0;
     {
-        DriverProcess driver(env.runtime());
+        DriverProcess driver;
         ASSERT_TRUE(driver.ready());
         ASSERT_TRUE(MountImage(u'K', Request(iso), error));
         ASSERT_TRUE(MountImage(u'L', Request(iso), error));
@@ -307,7 +308,7 @@ TEST(MountE2E, LettersLeftByAStoppedDriverCanBeFreed) {
 
     // A new driver holds no image: the old letter answers no query, and a
     // dismount frees it for the next mount.
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     EXPECT_FALSE(QueryMountedImage(u'K'));
     EXPECT_TRUE(IsDriveLetterUsed(u'K'));
@@ -324,7 +325,7 @@ TEST(MountE2E, MountsStartedAtOnceByManyProcessesEachGetTheirOwnDevice) {
     MakeTree(env);
     std::string iso = MakeIso(env, "genisoimage -quiet", "a.iso");
     ASSERT_FALSE(iso.empty());
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     const std::string letters = "EFGHIJKL";
     std::vector<pid_t> children;
