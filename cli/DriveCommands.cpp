@@ -147,16 +147,28 @@ int List(const Args& args) {
     if (!args.empty())
         return Usage("list");
     // Every letter: mount takes A: and B: too.
+    int status = 0;
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
-        auto info = vdrive::QueryMountedImage(c);
-        if (!info)
+        port::ErrorCode error = port::ERROR_SUCCESS;
+        auto info = vdrive::QueryMountedImage(c, error);
+        if (!info) {
+            // A letter of the driver's that no driver answers for is not
+            // passed over in silence.
+            if (error != port::ERROR_FILE_NOT_FOUND && error != port::ERROR_NOT_READY) {
+                std::fprintf(stderr,
+                             "spindle-cli list: %s: the driver could not be reached (error %u: %s)\n",
+                             LetterText(c).c_str(), static_cast<unsigned>(error),
+                             port::DescribeError(error));
+                status = 1;
+            }
             continue;
+        }
         std::string path = port::ToUtf8(vdrive::FromNtPath(info->imageName));
         std::printf("%s\t%s\t%s\t%llu\n", LetterText(c).c_str(), path.c_str(),
                     info->readOnly ? "read-only" : "read-write",
                     static_cast<unsigned long long>(info->fileSize));
     }
-    return 0;
+    return status;
 }
 
 int Drives(const Args& args) {

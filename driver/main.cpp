@@ -16,6 +16,7 @@ void Usage(std::FILE* out) {
                "  --status  exit 0 when a driver answers, 1 otherwise\n"
                "  --ready-fd=N  in the foreground, write one status byte to descriptor N\n"
                "                once ready (0) or failed (the exit status), then close it\n"
+               "  --allow-other  let other users enter the drive folders too\n"
                "  -v        print FUSE and image messages\n",
                out);
 }
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
                 return driver::kExitFailure;
             }
             opts.readyFd = static_cast<int>(fd);
+        } else if (!std::strcmp(argv[i], "--allow-other")) {
+            opts.allowOther = true;
         } else if (!std::strcmp(argv[i], "--status")) {
             status = true;
         } else if (!std::strcmp(argv[i], "-v") || !std::strcmp(argv[i], "--verbose")) {

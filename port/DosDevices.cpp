@@ -105,7 +105,7 @@ bool EditTable(Edit&& edit) {
 
 bool Exists(const std::string& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    return lstat(path.c_str(), &st) == 0;
 }
 
 std::string Trim(std::string s) {
@@ -194,7 +194,10 @@ std::uint32_t StoreMultiString(const std::vector<std::string>& items, char16_t* 
 std::string DosDeviceDir() { return RuntimeDir() + "/dosdevices"; }
 
 bool EnsureDosDeviceTable() {
-    std::string dir = DosDeviceDir();
+    std::string runtime;
+    if (!PrivateRuntimeDir(runtime))
+        return FailWithErrno();
+    std::string dir = runtime + "/dosdevices";
     if (Exists(dir))
         return true;
     // Seed a private folder and move it into place in one step, so that two

@@ -82,11 +82,15 @@ HANDLE OpenHostFile(const std::string& path, std::uint32_t access, std::uint32_t
     case TRUNCATE_EXISTING: break;
     default: return Fail(ERROR_INVALID_PARAMETER);
     }
-    int fd = open(path.c_str(), flags, 0644);
+    // Without waiting: a FIFO would block the open until someone writes to
+    // it. Only files and block devices are opened; reads then wait as usual.
+    int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0)
-        return errno == EISDIR ? Fail(ERROR_ACCESS_DENIED) : FailErrno();
+        return errno == EISDIR || errno == ENXIO ? Fail(ERROR_ACCESS_DENIED) : FailErrno();
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int fl = -1;
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) ||
+        (fl = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
         close(fd);
         return Fail(ERROR_ACCESS_DENIED);
     }
@@ -147,7 +151,11 @@ bool ReceiveMessage(int fd, std::vector<std::uint8_t>& buf) {
 }
 
 HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
-    std::string sock = RuntimeDir() + "/" + wire::kSocketName;
+    // Only a driver in a private folder of this user is trusted with paths.
+    std::string runtime;
+    if (!PrivateRuntimeDir(runtime))
+        return FailErrno();
+    std::string sock = runtime + "/" + wire::kSocketName;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (sock.size() >= sizeof addr.sun_path)

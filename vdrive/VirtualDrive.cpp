@@ -261,19 +261,27 @@ bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uin
 }
 
 std::optional<MountedImageInfo> QueryMountedImage(char16_t letter) {
+    ErrorCode error = ERROR_SUCCESS;
+    return QueryMountedImage(letter, error);
+}
+
+std::optional<MountedImageInfo> QueryMountedImage(char16_t letter, ErrorCode& error) {
     letter = Upper(letter);
+    error = ERROR_FILE_NOT_FOUND;
     if (!IsLetter(letter))
         return std::nullopt;
     if (!FirstTarget(DosName(letter)).starts_with(std::u16string_view(kDevicePrefix)))
         return std::nullopt;
     UniqueHandle drive(OpenDrive(letter, GENERIC_READ));
-    if (!drive.valid())
-        return std::nullopt;
     std::array<std::uint8_t, query::kBufferSize> out{};
     std::uint32_t returned = 0;
-    if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
-                         static_cast<std::uint32_t>(out.size()), &returned, nullptr))
+    if (!drive.valid() ||
+        !DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
+                         static_cast<std::uint32_t>(out.size()), &returned, nullptr)) {
+        error = GetLastError();
         return std::nullopt;
+    }
+    error = ERROR_SUCCESS;
     return ParseQueryRecord(out.data(), out.size());
 }
 

@@ -24,12 +24,18 @@ TEST(Paths, PrivateDirIsMadeOrTakenBackFromOthers) {
     EXPECT_EQ(port::FirstPrivateDir(fresh), fresh);
     EXPECT_EQ(Mode(fresh), 0700u);
 
-    // A folder of ours that others may enter is closed to them and used.
+    // A folder of ours that others may enter is closed to them and used; one
+    // they may write to (where they could have planted anything) is not.
     const std::string open = env.root() + "/open";
-    ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
-    chmod(open.c_str(), 0777);
+    ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
+    chmod(open.c_str(), 0755);
     EXPECT_EQ(port::FirstPrivateDir(open), open);
     EXPECT_EQ(Mode(open), 0700u);
+    const std::string shared = env.root() + "/shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    chmod(shared.c_str(), 0777);
+    EXPECT_EQ(port::FirstPrivateDir(shared), shared + ".1");
+    EXPECT_EQ(Mode(shared), 0777u);
 }
 
 TEST(Paths, PrivateDirPassesOverLinksAndFilesPlantedByOthers) {
