@@ -26,16 +26,11 @@ void BlockSignals() {
 }
 
 // Only the driver's own user is served: another user who reaches the socket
-// could otherwise load and read images only this user may read. The refusal
-// is answered (access denied) before the connection is closed.
+// could otherwise load and read images only this user may read.
 bool FromOwnUser(int fd) {
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == geteuid())
-        return true;
-    auto refusal = port::wire::Encode(port::wire::HelloReply{port::ERROR_ACCESS_DENIED});
-    port::SendAll(fd, refusal.data(), refusal.size());
-    return false;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == geteuid();
 }
 
 // recv() gives 0 both for an empty message and for the end of the
@@ -121,10 +116,6 @@ void Server::AcceptLoop() {
                 usleep(10000);
             continue;
         }
-        if (!FromOwnUser(fd)) {
-            close(fd);
-            continue;
-        }
         std::lock_guard lock(m_mutex);
         if (m_stopping) {
             close(fd);
@@ -135,7 +126,8 @@ void Server::AcceptLoop() {
             continue;
         }
         m_connections[fd] = Connection{std::chrono::steady_clock::now()};
-        std::thread([this, fd] { Serve(fd); }).detach();
+        bool own = FromOwnUser(fd);
+        std::thread([this, fd, own] { Serve(fd, own); }).detach();
     }
 }
 
@@ -165,7 +157,7 @@ bool Server::WaitForMessage(int fd, bool greeted) {
     return n > 0;
 }
 
-void Server::Serve(int fd) {
+void Server::Serve(int fd, bool ownUser) {
     BlockSignals();
     {
         Session session(m_table);
@@ -187,6 +179,11 @@ void Server::Serve(int fd) {
                 reply = hello ? port::wire::Encode(port::wire::HelloReply{port::ERROR_INVALID_PARAMETER})
                               : port::wire::Encode(port::wire::Reply{port::ERROR_INVALID_PARAMETER, {}});
                 keep = !hello;
+            } else if (hello && !ownUser) {
+                // Another user's Hello is answered "access denied" and the
+                // connection ends.
+                reply = port::wire::Encode(port::wire::HelloReply{port::ERROR_ACCESS_DENIED});
+                keep = false;
             } else if (hello) {
                 reply = session.OnHello(buf.data(), len, keep);
                 hello = false;

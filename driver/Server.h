@@ -40,7 +40,9 @@ public:
 
 private:
     void AcceptLoop();
-    void Serve(int fd);
+    // Serves one connection; a connection of another user than the driver's
+    // own (ownUser false) gets its Hello refused.
+    void Serve(int fd, bool ownUser);
     // Shuts down the oldest connection still waiting for its Hello; false
     // when there is none. Called with m_mutex held.
     bool EvictOneLocked();

@@ -17,6 +17,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <poll.h>
 #include <random>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -438,4 +440,191 @@ TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
         }
         close(fd);
     }
+}
+
+namespace {
+
+// Threads of a process, from /proc.
+int ThreadCount(pid_t pid) {
+    std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("Threads:");
+    return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 8);
+}
+
+// Waits, bounded, until the driver has `want` threads again (a connection's
+// thread ends a moment after its client closes).
+int SettledThreadCount(pid_t pid, int want) {
+    int n = ThreadCount(pid);
+    for (int i = 0; i < 200 && n != want; ++i) {
+        usleep(10000);
+        n = ThreadCount(pid);
+    }
+    return n;
+}
+
+// A second user for the length of a test (root only): made with useradd
+// when it can be, else a bare uid no account uses.
+class OtherUser {
+public:
+    OtherUser() : m_name("spindletest" + std::to_string(getpid() % 100000)) {
+        m_made = Shell("useradd -M -r -s /usr/sbin/nologin " + m_name);
+        std::string id = spindle_test::Run("id -u " + m_name + " 2>/dev/null");
+        m_uid = m_made && !id.empty() ? static_cast<uid_t>(std::atoi(id.c_str())) : 54321;
+    }
+    ~OtherUser() {
+        if (m_made)
+            Shell("userdel " + m_name);
+    }
+    uid_t uid() const { return m_uid; }
+
+private:
+    std::string m_name;
+    bool m_made = false;
+    uid_t m_uid = 0;
+};
+
+// Connects to the socket as `uid` and sends a Hello; the error of the reply,
+// -errno when the connection itself failed, -1000 for no answer.
+int HelloAs(uid_t uid, const std::string& socketPath) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1001;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        int result = -1000;
+        if (setgid(uid) == 0 && setuid(uid) == 0) {
+            Client c(socketPath, kCd0, u'K');
+            result = static_cast<int>(c.hello());
+        }
+        if (write(pipeFds[1], &result, sizeof result) != sizeof result)
+            _exit(1);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    int result = -1000;
+    if (read(pipeFds[0], &result, sizeof result) != sizeof result)
+        result = -1000;
+    close(pipeFds[0]);
+    waitpid(pid, nullptr, 0);
+    return result;
+}
+
+} // namespace
+
+TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
+    // Each planted folder refuses the start (status 1) and stays as it was.
+    std::string victim = tmp.path() + "/victim.txt";
+    WriteFile(victim, "precious\n");
+    std::string target = tmp.path() + "/elsewhere";
+    ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    auto folder = [&](mode_t mode) {
+        EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
+        EXPECT_EQ(chmod(runtime.c_str(), mode), 0);
+    };
+    const Case cases[] = {
+        {"a link to a folder", [&] { EXPECT_EQ(symlink(target.c_str(), runtime.c_str()), 0); }},
+        {"a folder others may write to", [&] { folder(0777); }},
+        {"driver.lock linked to another file",
+         [&] {
+             folder(0700);
+             EXPECT_EQ(symlink(victim.c_str(), (runtime + "/driver.lock").c_str()), 0);
+         }},
+        {"another user's folder",
+         [&] {
+             folder(0700);
+             EXPECT_EQ(chown(runtime.c_str(), 54321, 54321), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "another user's folder" && getuid() != 0)
+            continue; // giving a folder away needs root
+        Shell("rm -rf '" + runtime + "'");
+        c.plant();
+        DriverProcess driver;
+        EXPECT_EQ(driver.startStatus(), 1);
+        EXPECT_FALSE(Mounted(drives));
+        EXPECT_EQ(ReadFile(victim), "precious\n");
+        EXPECT_FALSE(Exists(target + "/driver.lock"));
+    }
+    Shell("rm -rf '" + runtime + "'");
+}
+
+TEST_F(DaemonTest, OnlyTheDriversOwnUserIsServed) {
+    // The socket is private whatever the umask, and the drive folders are
+    // not opened to other users unless asked for.
+    mode_t mask = umask(0);
+    auto driver = StartForeground();
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(lstat(socketPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string mountinfo = ReadFile("/proc/self/mountinfo");
+    size_t at = mountinfo.find(" " + drives + " ");
+    ASSERT_NE(at, std::string::npos);
+    std::string line = mountinfo.substr(at, mountinfo.find('\n', at) - at);
+    EXPECT_EQ(line.find("allow_other"), std::string::npos) << line;
+    if (getuid() != 0)
+        GTEST_SKIP() << "connecting as another user needs root";
+    OtherUser other;
+    // Through a folder and socket opened up by hand, the other user reaches
+    // the driver and is refused by it.
+    chmod(tmp.path().c_str(), 0711);
+    chmod(runtime.c_str(), 0711);
+    chmod(socketPath.c_str(), 0666);
+    EXPECT_EQ(HelloAs(other.uid(), socketPath), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(HelloAs(getuid(), socketPath), static_cast<int>(ERROR_SUCCESS));
+}
+
+TEST_F(DaemonTest, AFifoAsTheImageFailsAtOnceAndLeavesNoThread) {
+    auto driver = StartForeground();
+    std::string fifo = tmp.path() + "/pipe.iso";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int threads = ThreadCount(driver->pid());
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        Client k(socketPath, kCd0, u'K');
+        EXPECT_EQ(k.Open(fifo), ERROR_UNRECOGNIZED_VOLUME);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(SettledThreadCount(driver->pid(), threads), threads);
+    // A normal image still mounts on the same device.
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(MakeImage()), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+}
+
+TEST_F(DaemonTest, SilentConnectionsDoNotLockOthersOut) {
+    auto driver = StartForeground();
+    std::string iso = MakeImage();
+    // More silent clients than the driver has places for.
+    std::vector<int> idle;
+    for (int i = 0; i < 300; ++i) {
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        socketPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << i;
+        idle.push_back(fd);
+    }
+    auto start = std::chrono::steady_clock::now();
+    {
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.hello(), ERROR_SUCCESS);
+        ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+        EXPECT_EQ(k.Query(), ERROR_SUCCESS);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // The silent ones are closed by the driver once their time is up.
+    pollfd p{idle.back(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 8000), 1);
+    char c;
+    EXPECT_EQ(recv(idle.back(), &c, 1, MSG_DONTWAIT), 0);
+    for (int fd : idle)
+        close(fd);
 }
