@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -62,6 +63,14 @@ TEST(DriveCli, LabelReadsAndRewrites) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("error 5:"), std::string::npos) << r.err;
 
+    // A FIFO is no image either, and is refused at once instead of waiting
+    // for a writer.
+    std::string fifo = env.root() + "/pipe.iso";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    r = Cli(env, "label " + fifo, "timeout 10 ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error 5:"), std::string::npos) << r.err;
+
     r = Cli(env, "label " + env.root() + "/missing.iso");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("error 2:"), std::string::npos) << r.err;
@@ -103,6 +112,12 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     }
     // The failed mount left no letter behind.
     EXPECT_EQ(Cli(env, "drives").out, "C:\tfixed\t/\n");
+    // A driver letter that no driver answers for is not listed in silence.
+    { std::ofstream(env.runtime() + "/dosdevices/L:") << "\\Device\\FileDisk\\FileDiskCd0\n"; }
+    Result r = Cli(env, "list");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("L: the driver could not be reached (error 3:"), std::string::npos) << r.err;
 }
 
 TEST(DriveCli, MountListDismountAcrossProcesses) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,15 @@ TEST(Paths, PrivateDirPassesOverLinksAndFilesPlantedByOthers) {
 
     const std::string file = env.Write("file", "x");
     EXPECT_EQ(port::FirstPrivateDir(file), file + ".1");
+
+    // Every name taken: the answer is a name the check refuses, never a
+    // folder someone else planted.
+    const std::string taken = env.root() + "/taken";
+    ASSERT_EQ(symlink(env.runtime().c_str(), taken.c_str()), 0);
+    for (int n = 1; n < 100; ++n)
+        env.Write("taken." + std::to_string(n), "");
+    EXPECT_FALSE(port::MakePrivateDir(port::FirstPrivateDir(taken)));
+    EXPECT_EQ(errno, ELOOP);
 
     if (getuid() != 0)
         GTEST_SKIP() << "giving a folder to another user needs root";
