@@ -10,6 +10,7 @@
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -76,12 +77,25 @@ const char* DriveTypeName(std::uint32_t type) {
     }
 }
 
+// The drive table and the driver live in the runtime folder: one that is not
+// a private folder of this user is refused with a plain word, not an error
+// number.
+bool RuntimeUsable(const char* command) {
+    std::string dir;
+    if (port::PrivateRuntimeDir(dir))
+        return true;
+    std::fprintf(stderr, "spindle-cli %s: %s\n", command, port::RuntimeDirProblem(dir, errno).c_str());
+    return false;
+}
+
 } // namespace
 
 int Mount(const Args& args) {
     const char* usage = "mount IMAGE [LETTER]";
     if (args.empty() || args.size() > 2)
         return Usage(usage);
+    if (!RuntimeUsable("mount"))
+        return 1;
     auto path = PathArgument("mount", args[0]);
     if (!path)
         return 1;
@@ -122,6 +136,8 @@ int Dismount(const Args& args) {
     char16_t letter = args.size() == 1 ? LetterArgument("dismount", args[0]) : 0;
     if (!letter)
         return Usage(usage);
+    if (!RuntimeUsable("dismount"))
+        return 1;
     vdrive::DismountResult r = vdrive::DismountDrive(letter);
     if (r.ok)
         return 0;
@@ -146,6 +162,8 @@ int Dismount(const Args& args) {
 int List(const Args& args) {
     if (!args.empty())
         return Usage("list");
+    if (!RuntimeUsable("list"))
+        return 1;
     // Every letter: mount takes A: and B: too.
     int status = 0;
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
@@ -174,6 +192,8 @@ int List(const Args& args) {
 int Drives(const Args& args) {
     if (!args.empty())
         return Usage("drives");
+    if (!RuntimeUsable("drives"))
+        return 1;
     for (const std::string& name : port::DosDeviceNames()) {
         auto targets = port::DosDeviceTargets(name);
         if (!targets)
