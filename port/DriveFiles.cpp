@@ -150,45 +150,6 @@ bool ReceiveMessage(int fd, std::vector<std::uint8_t>& buf) {
     }
 }
 
-HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
-    // Only a driver in a private folder of this user is trusted with paths.
-    std::string runtime;
-    if (!PrivateRuntimeDir(runtime))
-        return FailErrno();
-    std::string sock = runtime + "/" + wire::kSocketName;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (sock.size() >= sizeof addr.sun_path)
-        return Fail(ERROR_FILENAME_EXCED_RANGE);
-    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return FailErrno();
-    timeval tv{kDriverTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        int err = errno;
-        close(fd);
-        // No socket, or nobody listening on it: the driver is not running.
-        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR
-                        ? ERROR_PATH_NOT_FOUND
-                        : ErrorFromErrno(err));
-    }
-    std::vector<std::uint8_t> reply;
-    if (!SendMessage(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
-        close(fd);
-        return INVALID_HANDLE_VALUE;
-    }
-    auto hello = wire::DecodeHelloReply(reply.data(), reply.size());
-    ErrorCode err = hello ? hello->error : ERROR_INVALID_DATA;
-    if (err != ERROR_SUCCESS) {
-        close(fd);
-        return Fail(err);
-    }
-    return MakeHandle(HandleKind::Driver, fd);
-}
-
 HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
     std::string name = std::string(1, static_cast<char>(letter)) + ":";
     auto targets = DosDeviceTargets(name);
@@ -317,6 +278,45 @@ int DataFd(HANDLE h) {
 }
 
 } // namespace
+
+HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
+    // Only a driver in a private folder of this user is trusted with paths.
+    std::string runtime;
+    if (!PrivateRuntimeDir(runtime))
+        return FailErrno();
+    std::string sock = runtime + "/" + wire::kSocketName;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (sock.size() >= sizeof addr.sun_path)
+        return Fail(ERROR_FILENAME_EXCED_RANGE);
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return FailErrno();
+    timeval tv{kDriverTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        int err = errno;
+        close(fd);
+        // No socket, or nobody listening on it: the driver is not running.
+        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR
+                        ? ERROR_PATH_NOT_FOUND
+                        : ErrorFromErrno(err));
+    }
+    std::vector<std::uint8_t> reply;
+    if (!SendMessage(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto hello = wire::DecodeHelloReply(reply.data(), reply.size());
+    ErrorCode err = hello ? hello->error : ERROR_INVALID_DATA;
+    if (err != ERROR_SUCCESS) {
+        close(fd);
+        return Fail(err);
+    }
+    return MakeHandle(HandleKind::Driver, fd);
+}
 
 std::string QueriedImagePath(const std::uint8_t* record) {
     std::size_t len = std::min<std::size_t>(wire::GetU16(record + vdrive::query::kNameLength),

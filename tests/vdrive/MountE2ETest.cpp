@@ -328,6 +328,10 @@ TEST(MountE2E, LettersOfAnEndedDriverAreFreed) {
     ASSERT_TRUE(MountImage(u'M', Request(iso), error)) << error;
     EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'M') + "/readme.txt"), "");
     ASSERT_TRUE(MountImage(u'K', Request(iso), error)) << error;
+    // Such a drive can also be dismounted by the letter it shows.
+    ASSERT_TRUE(port::RemoveDosDevice("M:", std::nullopt, false));
+    EXPECT_TRUE(DismountDrive(u'M').ok);
+    EXPECT_FALSE(fs::exists(Folder(env, 'M')));
 }
 
 TEST(MountE2E, MountsStartedAtOnceByManyProcessesEachGetTheirOwnDevice) {
