@@ -84,7 +84,8 @@ bool RuntimeUsable(const char* command) {
     std::string dir;
     if (port::PrivateRuntimeDir(dir))
         return true;
-    std::fprintf(stderr, "spindle-cli %s: %s\n", command, port::RuntimeDirProblem(dir, errno).c_str());
+    std::fprintf(stderr, "spindle-cli %s: %s\n", command,
+                 port::RuntimeDirProblem(dir, errno).c_str());
     return false;
 }
 
@@ -174,7 +175,8 @@ int List(const Args& args) {
             // passed over in silence.
             if (error != port::ERROR_FILE_NOT_FOUND && error != port::ERROR_NOT_READY) {
                 std::fprintf(stderr,
-                             "spindle-cli list: %s the driver could not be reached (error %u: %s)\n",
+                             "spindle-cli list: %s the driver could not be reached "
+                             "(error %u: %s)\n",
                              LetterText(c).c_str(), static_cast<unsigned>(error),
                              port::DescribeError(error));
                 status = 1;

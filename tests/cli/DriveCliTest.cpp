@@ -117,11 +117,12 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     Result r = Cli(env, "list");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("L: the driver could not be reached (error 3:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("L: the driver could not be reached (error 3:"), std::string::npos)
+        << r.err;
     // A runtime folder others may write to is not used, and the user is told.
     fs::permissions(env.runtime(), fs::perms::all);
-    for (const std::string& command :
-         {std::string("drives"), std::string("list"), std::string("dismount L"), "mount " + iso + " K"}) {
+    const std::string commands[] = {"drives", "list", "dismount L", "mount " + iso + " K"};
+    for (const std::string& command : commands) {
         r = Cli(env, command);
         EXPECT_EQ(r.status, 1) << command;
         EXPECT_NE(r.err.find("others may write to it; it is not used"), std::string::npos) << r.err;

@@ -58,7 +58,9 @@ DriverProcess::DriverProcess(const std::vector<std::string>& args) {
         Stop(SIGKILL);
 }
 
-DriverProcess::~DriverProcess() { Stop(); }
+DriverProcess::~DriverProcess() {
+    Stop();
+}
 
 int DriverProcess::Stop(int signal) {
     if (m_pid <= 0)

@@ -18,7 +18,9 @@ TempEnv::~TempEnv() {
     unsetenv("SPINDLE_CONFIG_DIR");
 }
 
-void TempEnv::EmptyTable() const { std::filesystem::create_directories(m_runtime + "/dosdevices"); }
+void TempEnv::EmptyTable() const {
+    std::filesystem::create_directories(m_runtime + "/dosdevices");
+}
 
 std::string TempEnv::Write(const std::string& name, const std::string& data) const {
     std::string path = m_dir / name;
