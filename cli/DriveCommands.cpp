@@ -10,6 +10,7 @@
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -76,12 +77,26 @@ const char* DriveTypeName(std::uint32_t type) {
     }
 }
 
+// The drive table and the driver live in the runtime folder: one that is not
+// a private folder of this user is refused with a plain word, not an error
+// number.
+bool RuntimeUsable(const char* command) {
+    std::string dir;
+    if (port::PrivateRuntimeDir(dir))
+        return true;
+    std::fprintf(stderr, "spindle-cli %s: %s\n", command,
+                 port::RuntimeDirProblem(dir, errno).c_str());
+    return false;
+}
+
 } // namespace
 
 int Mount(const Args& args) {
     const char* usage = "mount IMAGE [LETTER]";
     if (args.empty() || args.size() > 2)
         return Usage(usage);
+    if (!RuntimeUsable("mount"))
+        return 1;
     auto path = PathArgument("mount", args[0]);
     if (!path)
         return 1;
@@ -122,6 +137,8 @@ int Dismount(const Args& args) {
     char16_t letter = args.size() == 1 ? LetterArgument("dismount", args[0]) : 0;
     if (!letter)
         return Usage(usage);
+    if (!RuntimeUsable("dismount"))
+        return 1;
     vdrive::DismountResult r = vdrive::DismountDrive(letter);
     if (r.ok)
         return 0;
@@ -146,22 +163,39 @@ int Dismount(const Args& args) {
 int List(const Args& args) {
     if (!args.empty())
         return Usage("list");
+    if (!RuntimeUsable("list"))
+        return 1;
     // Every letter: mount takes A: and B: too.
+    int status = 0;
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
-        auto info = vdrive::QueryMountedImage(c);
-        if (!info)
+        port::ErrorCode error = port::ERROR_SUCCESS;
+        auto info = vdrive::QueryMountedImage(c, error);
+        if (!info) {
+            // A letter of the driver's that no driver answers for is not
+            // passed over in silence.
+            if (error != port::ERROR_FILE_NOT_FOUND && error != port::ERROR_NOT_READY) {
+                std::fprintf(stderr,
+                             "spindle-cli list: %s the driver could not be reached "
+                             "(error %u: %s)\n",
+                             LetterText(c).c_str(), static_cast<unsigned>(error),
+                             port::DescribeError(error));
+                status = 1;
+            }
             continue;
+        }
         std::string path = port::ToUtf8(vdrive::FromNtPath(info->imageName));
         std::printf("%s\t%s\t%s\t%llu\n", LetterText(c).c_str(), path.c_str(),
                     info->readOnly ? "read-only" : "read-write",
                     static_cast<unsigned long long>(info->fileSize));
     }
-    return 0;
+    return status;
 }
 
 int Drives(const Args& args) {
     if (!args.empty())
         return Usage("drives");
+    if (!RuntimeUsable("drives"))
+        return 1;
     for (const std::string& name : port::DosDeviceNames()) {
         auto targets = port::DosDeviceTargets(name);
         if (!targets)

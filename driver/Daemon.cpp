@@ -3,8 +3,12 @@
 #include "driver/DeviceTable.h"
 #include "driver/FuseFs.h"
 #include "driver/Server.h"
+#include "port/DosDevices.h"
 #include "port/DriverWire.h"
+#include "port/FileDiskRecords.h"
+#include "port/FileOps.h"
 #include "port/Paths.h"
+#include "port/Utf.h"
 
 #include <cerrno>
 #include <chrono>
@@ -45,6 +49,29 @@ std::string Unescape(const std::string& s) {
     return out;
 }
 
+// Removes every binding of a letter to one of the driver's devices. At start
+// they are left by a driver that ended without a clean stop (its mounts did
+// not survive it); at a clean stop its mounts end.
+void RemoveDriverLetters() {
+    struct stat st {};
+    if (lstat(port::DosDeviceDir().c_str(), &st) != 0)
+        return; // no table yet: nothing bound
+    const std::string prefix = port::ToUtf8(vdrive::kDevicePrefix);
+    for (const std::string& name : port::DosDeviceNames()) {
+        auto targets = port::DosDeviceTargets(name);
+        if (!targets)
+            continue;
+        for (const std::string& t : *targets)
+            if (t.starts_with(prefix))
+                port::RemoveDosDevice(name, t, true);
+    }
+}
+
+// Whether `letter` still points at the device in the drive table.
+bool LetterPointsAt(char letter, DeviceId dev) {
+    return port::FirstDosDeviceTarget(std::string(1, letter) + ":") == DeviceName(dev);
+}
+
 // Writes one status byte to the parent waiting in --daemon mode.
 void Report(int fd, int status) {
     if (fd < 0)
@@ -57,9 +84,8 @@ void Report(int fd, int status) {
 
 // The runtime folder as an absolute path (a daemon leaves its working folder).
 bool ResolveRuntime(std::string& runtime) {
-    runtime = port::RuntimeDir();
-    if (!port::MakeDirs(runtime, 0700)) {
-        Fail("cannot create the runtime folder " + runtime + ": " + strerror(errno));
+    if (!port::PrivateRuntimeDir(runtime)) {
+        Fail(port::RuntimeDirProblem(runtime, errno));
         return false;
     }
     char buf[PATH_MAX];
@@ -79,7 +105,16 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         return kExitAlreadyRunning;
     }
     const std::string lockPath = runtime + "/driver.lock";
-    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link, and only a file of our own: the PID is written
+    // into it.
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat lockStat {};
+    if (lockFd >= 0 && (fstat(lockFd, &lockStat) != 0 || !S_ISREG(lockStat.st_mode) ||
+                        lockStat.st_uid != getuid() || lockStat.st_nlink != 1)) {
+        close(lockFd);
+        Fail(lockPath + " is not a file of this user's own; the driver does not start");
+        return kExitFailure;
+    }
     if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (lockFd >= 0 && errno == EWOULDBLOCK) {
             Fail("another spindle-driver is already running for " + runtime);
@@ -94,18 +129,23 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         ssize_t written = pwrite(lockFd, pid.data(), pid.size(), 0);
         (void)written; // only informative
     }
+    RemoveDriverLetters();
     const std::string drives = runtime + "/drives";
     if (!DetachStaleMount(drives)) {
         Fail("a stale mount at " + drives + " cannot be detached");
         return kExitFailure;
     }
-    if (!port::MakeDirs(drives, 0755)) {
-        Fail("cannot create " + drives + ": " + strerror(errno));
+    struct stat drivesStat {};
+    if (!port::MakeDirs(drives, 0755) || lstat(drives.c_str(), &drivesStat) != 0 ||
+        !S_ISDIR(drivesStat.st_mode)) {
+        Fail("cannot create the folder " + drives + ": " +
+             strerror(S_ISLNK(drivesStat.st_mode) ? ELOOP : errno));
         return kExitFailure;
     }
 
     DeviceTable table;
-    FuseFs fs(table, opts.verbose);
+    table.SetBindingCheck(LetterPointsAt);
+    FuseFs fs(table, opts.verbose, opts.allowOther);
     std::string error;
     if (!fs.Mount(drives, error)) {
         Fail(error);
@@ -122,7 +162,7 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     server.Start();
 
     if (readyFd >= 0) {
-        if (!opts.verbose) {
+        if (opts.daemon && !opts.verbose) {
             int devnull = open("/dev/null", O_RDWR);
             if (devnull >= 0) {
                 dup2(devnull, STDIN_FILENO);
@@ -136,12 +176,11 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     fs.Loop();
 
     table.SetObserver(nullptr);
-    if (!server.Stop(std::chrono::seconds(3))) {
-        // A connection is still opening an image: do not wait for it.
-        fs.Unmount();
-        _exit(kExitOk);
-    }
+    bool stopped = server.Stop(std::chrono::seconds(3));
     fs.Unmount();
+    RemoveDriverLetters();
+    if (!stopped)
+        _exit(kExitOk); // a connection is still opening an image: not waited for
     close(lockFd);
     return kExitOk;
 }
@@ -189,10 +228,18 @@ bool DetachStaleMount(const std::string& path) {
 
 int RunDriver(const DaemonOptions& opts) {
     std::string runtime;
+    if (opts.readyFd >= 0)
+        fcntl(opts.readyFd, F_SETFD, FD_CLOEXEC); // not for the helpers it runs
+    if (!opts.daemon) {
+        int status = ResolveRuntime(runtime) ? Serve(opts, runtime, opts.readyFd) : kExitFailure;
+        // Reached on failure before readiness (the byte says so), or at the
+        // end of a normal run (the descriptor is long closed).
+        if (status != kExitOk)
+            Report(opts.readyFd, status);
+        return status;
+    }
     if (!ResolveRuntime(runtime))
         return kExitFailure;
-    if (!opts.daemon)
-        return Serve(opts, runtime, -1);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         Fail(std::string("pipe: ") + strerror(errno));
@@ -245,7 +292,7 @@ int DriverStatus() {
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
         auto hello = port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
         std::uint8_t buf[64];
-        if (send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size())) {
+        if (port::SendAll(fd, hello.data(), hello.size())) {
             ssize_t n = recv(fd, buf, sizeof(buf), 0);
             if (n > 0 && port::wire::DecodeHelloReply(buf, static_cast<size_t>(n)))
                 result = 0;

@@ -19,6 +19,11 @@ enum ExitStatus : int {
 struct DaemonOptions {
     bool daemon = false;
     bool verbose = false;
+    // Other users may enter the drive folders (FUSE's allow_other).
+    bool allowOther = false;
+    // In the foreground: a descriptor that gets one status byte once the
+    // driver is ready or has failed (-1: none).
+    int readyFd = -1;
 };
 
 // Runs the driver until signalled. With `daemon`, forks; the parent returns

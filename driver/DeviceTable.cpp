@@ -18,11 +18,15 @@ ErrorCode DeviceTable::Open(DeviceId dev, char letter, const AttachRequest& req)
                 return true;
         return false;
     };
+    std::vector<char> dropped;
     {
         std::lock_guard lock(m_mutex);
+        dropped = DropUnboundLocked(dev, letter);
         if (busy())
             return ERROR_BUSY;
     }
+    for (char gone : dropped)
+        Notify(gone);
     // Indexing may take a while on a big image: done outside the lock, then
     // the checks are made again.
     std::shared_ptr<ImageFile> image;
@@ -116,6 +120,26 @@ void DeviceTable::ReleaseFile(Mount& m) {
 bool DeviceTable::WaitUntilUnused(Mount& m, std::chrono::milliseconds grace) {
     std::unique_lock lock(m_mutex);
     return m_released.wait_for(lock, grace, [&] { return m.openFiles.load() == 0; });
+}
+
+std::vector<char> DeviceTable::DropUnboundLocked(DeviceId dev, char letter) {
+    std::vector<char> gone;
+    if (!m_bound)
+        return gone;
+    for (auto it = m_bySerial.begin(); it != m_bySerial.end();) {
+        const std::shared_ptr<Mount>& m = it->second;
+        bool inTheWay = m->device == dev || m->letter == letter;
+        if (!inTheWay || m->openFiles.load() > 0 || m_bound(m->letter, m->device)) {
+            ++it;
+            continue;
+        }
+        gone.push_back(m->letter);
+        auto& slot = m_devices[DeviceIndex(m->device)];
+        if (slot == m)
+            slot.reset();
+        it = m_bySerial.erase(it);
+    }
+    return gone;
 }
 
 void DeviceTable::Notify(char letter) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,13 @@ public:
 
     void SetObserver(Observer* o) { m_observer = o; }
 
+    // Tells whether a letter still points at a device (the drive table can
+    // be edited by any program of the user). A loaded device whose letter
+    // no longer points at it, with no file open, is freed when its device or
+    // letter is asked for again. Unset: every letter counts as bound.
+    using BindingCheck = std::function<bool(char letter, DeviceId dev)>;
+    void SetBindingCheck(BindingCheck check) { m_bound = std::move(check); }
+
     // Loads the image named by the request onto the device and shows it as
     // the folder `letter`. ERROR_BUSY when the device already holds an image
     // or another device is shown under that letter.
@@ -74,6 +82,9 @@ public:
 
 private:
     void Notify(char letter);
+    // Drops the mounts in the way of (dev, letter) whose letter binding
+    // vanished; the letters of the folders that went. With m_mutex held.
+    std::vector<char> DropUnboundLocked(DeviceId dev, char letter);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
@@ -81,6 +92,7 @@ private:
     std::map<std::uint32_t, std::shared_ptr<Mount>> m_bySerial;
     std::uint32_t m_nextSerial = 1;
     std::atomic<Observer*> m_observer{nullptr};
+    BindingCheck m_bound;
 };
 
 } // namespace driver

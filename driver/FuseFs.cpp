@@ -433,7 +433,8 @@ const fuse_lowlevel_ops kOps = [] {
 
 } // namespace
 
-FuseFs::FuseFs(DeviceTable& table, bool verbose) : m_table(table), m_verbose(verbose) {
+FuseFs::FuseFs(DeviceTable& table, bool verbose, bool allowOther)
+    : m_table(table), m_verbose(verbose), m_allowOther(allowOther) {
     g_verbose = verbose;
     fuse_set_log_func(LogToStderr);
 }
@@ -449,7 +450,7 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
     }
     std::string opts = "ro,fsname=spindle,subtype=spindle,default_permissions,max_read=" +
                        std::to_string(kMaxRead);
-    if (geteuid() == 0)
+    if (m_allowOther)
         opts += ",allow_other";
     std::vector<std::string> argv = {"spindle-driver", "-o", opts};
     if (m_verbose)

@@ -26,7 +26,9 @@ namespace driver {
 
 class FuseFs : public DeviceTable::Observer {
 public:
-    FuseFs(DeviceTable& table, bool verbose);
+    // `allowOther`: other users may enter the drive folders too (only when
+    // asked for: the images are this user's).
+    FuseFs(DeviceTable& table, bool verbose, bool allowOther = false);
     ~FuseFs() override;
     FuseFs(const FuseFs&) = delete;
     FuseFs& operator=(const FuseFs&) = delete;
@@ -57,6 +59,7 @@ public:
 private:
     DeviceTable& m_table;
     bool m_verbose;
+    bool m_allowOther;
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
     bool m_signals = false;

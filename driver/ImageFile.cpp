@@ -10,7 +10,9 @@ extern "C" {
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <mutex>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,7 +65,9 @@ ImageFile::~ImageFile() {
 
 ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& out) {
     std::shared_ptr<ImageFile> img(new ImageFile());
-    img->m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Without waiting: opening a FIFO would otherwise block until someone
+    // writes to it (holding the caller's mount for good).
+    img->m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (img->m_fd < 0) {
         int err = errno;
         if (err == ENOENT || err == ENOTDIR)
@@ -75,9 +79,14 @@ ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& o
     struct stat st {};
     if (fstat(img->m_fd, &st) != 0)
         return ErrorFromErrno(errno);
-    if (!S_ISREG(st.st_mode))
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (S_ISBLK(st.st_mode) ? ioctl(img->m_fd, BLKGETSIZE64, &size) != 0 : !S_ISREG(st.st_mode))
         return ERROR_UNRECOGNIZED_VOLUME;
-    img->m_imageSize = static_cast<std::uint64_t>(st.st_size);
+    // Reads wait for their data as usual.
+    int flags = fcntl(img->m_fd, F_GETFL);
+    if (flags < 0 || fcntl(img->m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return ErrorFromErrno(errno);
+    img->m_imageSize = size;
     // libisofs reads the very file opened above, not whatever the path names
     // by now.
     ErrorCode e = img->Index("/proc/self/fd/" + std::to_string(img->m_fd));

@@ -1,7 +1,7 @@
 #include "driver/Records.h"
 
+#include "port/FileDiskRecords.h"
 #include "port/Utf.h"
-#include "vdrive/FileDiskRecords.h"
 
 #include <algorithm>
 

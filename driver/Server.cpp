@@ -2,12 +2,14 @@
 
 #include "driver/Session.h"
 #include "port/DriverWire.h"
+#include "port/FileOps.h"
 
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -23,14 +25,12 @@ void BlockSignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-bool SendAll(int fd, const std::vector<std::uint8_t>& msg) {
-    for (;;) {
-        ssize_t n = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<size_t>(n) == msg.size();
-        if (errno != EINTR)
-            return false;
-    }
+// Only the driver's own user is served: another user who reaches the socket
+// could otherwise load and read images only this user may read.
+bool FromOwnUser(int fd) {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == geteuid();
 }
 
 // recv() gives 0 both for an empty message and for the end of the
@@ -58,8 +58,12 @@ bool Server::Listen(const std::string& socketPath) {
     addr.sun_family = AF_UNIX;
     socketPath.copy(addr.sun_path, socketPath.size());
     unlink(socketPath.c_str());
-    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        listen(m_listenFd, 64) != 0) {
+    // The socket is the user's alone, whatever the umask: it is created
+    // without rights for others, and made 0600 in case the umask took more.
+    mode_t oldMask = umask(0177);
+    int bound = bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    umask(oldMask);
+    if (bound != 0 || chmod(socketPath.c_str(), 0600) != 0 || listen(m_listenFd, 64) != 0) {
         int err = errno;
         close(m_listenFd);
         m_listenFd = -1;
@@ -82,7 +86,7 @@ bool Server::Stop(std::chrono::milliseconds wait) {
         if (m_stopping)
             return m_connections.empty();
         m_stopping = true;
-        for (int fd : m_connections)
+        for (const auto& [fd, c] : m_connections)
             shutdown(fd, SHUT_RDWR);
     }
     shutdown(m_listenFd, SHUT_RDWR);
@@ -113,24 +117,55 @@ void Server::AcceptLoop() {
             continue;
         }
         std::lock_guard lock(m_mutex);
-        if (m_stopping || m_connections.size() >= kMaxConnections) {
+        if (m_stopping) {
             close(fd);
-            if (m_stopping)
-                return;
+            return;
+        }
+        if (m_connections.size() >= kMaxConnections && !EvictOneLocked()) {
+            close(fd);
             continue;
         }
-        m_connections.insert(fd);
-        std::thread([this, fd] { Serve(fd); }).detach();
+        m_connections[fd] = Connection{std::chrono::steady_clock::now()};
+        bool own = FromOwnUser(fd);
+        std::thread([this, fd, own] { Serve(fd, own); }).detach();
     }
 }
 
-void Server::Serve(int fd) {
+bool Server::EvictOneLocked() {
+    auto oldest = m_connections.end();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        const Connection& c = it->second;
+        if (!c.greeted && !c.evicted &&
+            (oldest == m_connections.end() || c.since < oldest->second.since))
+            oldest = it;
+    }
+    if (oldest == m_connections.end())
+        return false;
+    // Its thread sees the end of the connection and frees the place.
+    oldest->second.evicted = true;
+    shutdown(oldest->first, SHUT_RDWR);
+    return true;
+}
+
+bool Server::WaitForMessage(int fd, bool greeted) {
+    auto timeout = greeted ? std::chrono::duration_cast<std::chrono::milliseconds>(kIdleTimeout)
+                           : std::chrono::duration_cast<std::chrono::milliseconds>(kHelloTimeout);
+    pollfd p{fd, POLLIN, 0};
+    int n;
+    while ((n = poll(&p, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR) {
+    }
+    return n > 0;
+}
+
+void Server::Serve(int fd, bool ownUser) {
     BlockSignals();
     {
         Session session(m_table);
         std::vector<std::uint8_t> buf(port::wire::kWireMaxMessage + 1);
         bool hello = true;
         for (;;) {
+            if (!WaitForMessage(fd, !hello))
+                break; // silent too long
             // MSG_TRUNC gives the real length of an oversized message.
             ssize_t n = recv(fd, buf.data(), buf.size(), MSG_TRUNC);
             if (n < 0 && errno == EINTR)
@@ -144,13 +179,20 @@ void Server::Serve(int fd) {
                 reply = hello ? port::wire::Encode(port::wire::HelloReply{port::ERROR_INVALID_PARAMETER})
                               : port::wire::Encode(port::wire::Reply{port::ERROR_INVALID_PARAMETER, {}});
                 keep = !hello;
+            } else if (hello && !ownUser) {
+                // Another user's Hello is answered "access denied" and the
+                // connection ends.
+                reply = port::wire::Encode(port::wire::HelloReply{port::ERROR_ACCESS_DENIED});
+                keep = false;
             } else if (hello) {
                 reply = session.OnHello(buf.data(), len, keep);
                 hello = false;
+                std::lock_guard lock(m_mutex);
+                m_connections[fd].greeted = true;
             } else {
                 reply = session.OnRequest(buf.data(), len);
             }
-            if (!SendAll(fd, reply) || !keep)
+            if (!port::SendAll(fd, reply.data(), reply.size()) || !keep)
                 break;
         }
     } // the session ends (and settles a pending close) before the fd is released

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <set>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -32,10 +32,22 @@ public:
     bool Stop(std::chrono::milliseconds wait = std::chrono::hours(1));
 
     static constexpr int kMaxConnections = 256;
+    // A connection that has not said Hello within this time is closed; so is
+    // one silent for kIdleTimeout after it. When every place is taken, the
+    // oldest connection still waiting for its Hello makes room for the new.
+    static constexpr std::chrono::seconds kHelloTimeout{5};
+    static constexpr std::chrono::minutes kIdleTimeout{10};
 
 private:
     void AcceptLoop();
-    void Serve(int fd);
+    // Serves one connection; a connection of another user than the driver's
+    // own (ownUser false) gets its Hello refused.
+    void Serve(int fd, bool ownUser);
+    // Shuts down the oldest connection still waiting for its Hello; false
+    // when there is none. Called with m_mutex held.
+    bool EvictOneLocked();
+    // Waits for the next message within the connection's timeout.
+    bool WaitForMessage(int fd, bool greeted);
 
     DeviceTable& m_table;
     std::string m_path;
@@ -43,7 +55,12 @@ private:
     std::thread m_acceptThread;
     std::mutex m_mutex;
     std::condition_variable m_idle;
-    std::set<int> m_connections;
+    struct Connection {
+        std::chrono::steady_clock::time_point since;
+        bool greeted = false; // past its Hello
+        bool evicted = false; // shut down to make room
+    };
+    std::map<int, Connection> m_connections;
     bool m_stopping = false;
 };
 

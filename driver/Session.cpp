@@ -1,7 +1,7 @@
 #include "driver/Session.h"
 
 #include "port/DriverWire.h"
-#include "vdrive/FileDiskRecords.h"
+#include "port/FileDiskRecords.h"
 
 #include <chrono>
 

@@ -1,5 +1,6 @@
 #include "port/DosDevices.h"
 
+#include "port/FileOps.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
@@ -38,23 +39,10 @@ bool ValidTarget(std::string_view target) {
            target.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
-// Reads a whole small file; nullopt with errno set when it cannot be opened.
+// Reads a file of the table (never through a link); nullopt with errno set
+// when it cannot be read.
 std::optional<std::string> ReadSmallFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string data;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return data;
+    return ReadWholeFile(path, 1 << 20, O_NOFOLLOW);
 }
 
 std::vector<std::string> SplitLines(const std::string& data) {
@@ -88,36 +76,11 @@ bool WriteTargets(const std::string& dir, const std::string& file,
             return FailWithErrno();
         return true;
     }
-    static std::atomic<unsigned> counter{0};
-    std::string tmp = dir + "/.tmp." + std::to_string(getpid()) + "." +
-                      std::to_string(counter.fetch_add(1));
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return FailWithErrno();
     std::string data;
     for (const std::string& t : targets)
         data += t + "\n";
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int err = errno;
-            close(fd);
-            unlink(tmp.c_str());
-            errno = err;
-            return FailWithErrno();
-        }
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        unlink(tmp.c_str());
-        errno = err;
+    if (!ReplaceFile(path, data, 0600))
         return FailWithErrno();
-    }
     return true;
 }
 
@@ -128,35 +91,13 @@ bool PushTarget(const std::string& dir, const std::string& file, std::string_vie
     return WriteTargets(dir, file, targets);
 }
 
-// Holds the table's lock for one read-modify-write.
-class TableLock {
-public:
-    explicit TableLock(const std::string& dir) {
-        fd_ = open((dir + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~TableLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    TableLock(const TableLock&) = delete;
-    TableLock& operator=(const TableLock&) = delete;
-    bool ok() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
-
 // Runs edit(dir) on the table (seeded first when missing) under its lock.
 template <class Edit>
 bool EditTable(Edit&& edit) {
     if (!EnsureDosDeviceTable())
         return false;
     std::string dir = DosDeviceDir();
-    TableLock lock(dir);
+    FileLock lock(dir + "/" + kLockName);
     if (!lock.ok())
         return FailWithErrno();
     return edit(dir);
@@ -164,7 +105,7 @@ bool EditTable(Edit&& edit) {
 
 bool Exists(const std::string& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    return lstat(path.c_str(), &st) == 0;
 }
 
 std::string Trim(std::string s) {
@@ -253,7 +194,10 @@ std::uint32_t StoreMultiString(const std::vector<std::string>& items, char16_t* 
 std::string DosDeviceDir() { return RuntimeDir() + "/dosdevices"; }
 
 bool EnsureDosDeviceTable() {
-    std::string dir = DosDeviceDir();
+    std::string runtime;
+    if (!PrivateRuntimeDir(runtime))
+        return FailWithErrno();
+    std::string dir = runtime + "/dosdevices";
     if (Exists(dir))
         return true;
     // Seed a private folder and move it into place in one step, so that two

@@ -2,10 +2,11 @@
 
 #include "port/DosDevices.h"
 #include "port/DriverWire.h"
+#include "port/FileDiskRecords.h"
+#include "port/FileOps.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
-#include "vdrive/FileDiskRecords.h"
 
 #include <cerrno>
 #include <climits>
@@ -81,11 +82,15 @@ HANDLE OpenHostFile(const std::string& path, std::uint32_t access, std::uint32_t
     case TRUNCATE_EXISTING: break;
     default: return Fail(ERROR_INVALID_PARAMETER);
     }
-    int fd = open(path.c_str(), flags, 0644);
+    // Without waiting: a FIFO would block the open until someone writes to
+    // it. Only files and block devices are opened; reads then wait as usual.
+    int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0)
-        return errno == EISDIR ? Fail(ERROR_ACCESS_DENIED) : FailErrno();
+        return errno == EISDIR || errno == ENXIO ? Fail(ERROR_ACCESS_DENIED) : FailErrno();
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int fl = -1;
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) ||
+        (fl = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
         close(fd);
         return Fail(ERROR_ACCESS_DENIED);
     }
@@ -119,17 +124,12 @@ HANDLE OpenDevice(const std::string& path, std::uint32_t access) {
     return MakeHandle(HandleKind::Device, fd);
 }
 
-bool SendAll(int fd, const std::vector<std::uint8_t>& msg) {
-    for (;;) {
-        ssize_t n = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == static_cast<ssize_t>(msg.size()))
-            return true;
-        return FailWith(n < 0 && errno != EPIPE && errno != ECONNRESET
-                            ? ErrorFromErrno(errno)
-                            : ERROR_BROKEN_PIPE);
-    }
+bool SendMessage(int fd, const std::vector<std::uint8_t>& msg) {
+    if (SendAll(fd, msg.data(), msg.size()))
+        return true;
+    return FailWith(errno != EPIPE && errno != ECONNRESET && errno != EMSGSIZE
+                        ? ErrorFromErrno(errno)
+                        : ERROR_BROKEN_PIPE);
 }
 
 // Receives one message; false with ERROR_BROKEN_PIPE when the driver went away.
@@ -148,41 +148,6 @@ bool ReceiveMessage(int fd, std::vector<std::uint8_t>& buf) {
         buf.resize(static_cast<size_t>(n));
         return true;
     }
-}
-
-HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
-    std::string sock = RuntimeDir() + "/" + wire::kSocketName;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (sock.size() >= sizeof addr.sun_path)
-        return Fail(ERROR_FILENAME_EXCED_RANGE);
-    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return FailErrno();
-    timeval tv{kDriverTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        int err = errno;
-        close(fd);
-        // No socket, or nobody listening on it: the driver is not running.
-        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR
-                        ? ERROR_PATH_NOT_FOUND
-                        : ErrorFromErrno(err));
-    }
-    std::vector<std::uint8_t> reply;
-    if (!SendAll(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
-        close(fd);
-        return INVALID_HANDLE_VALUE;
-    }
-    auto hello = wire::DecodeHelloReply(reply.data(), reply.size());
-    ErrorCode err = hello ? hello->error : ERROR_INVALID_DATA;
-    if (err != ERROR_SUCCESS) {
-        close(fd);
-        return Fail(err);
-    }
-    return MakeHandle(HandleKind::Driver, fd);
 }
 
 HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
@@ -228,7 +193,7 @@ bool DriverRequest(int fd, std::uint32_t code, const void* in, std::uint32_t inS
     const auto* p = static_cast<const std::uint8_t*>(in);
     req.input.assign(p, p + inSize);
     std::vector<std::uint8_t> buf;
-    if (!SendAll(fd, wire::Encode(req)) || !ReceiveMessage(fd, buf))
+    if (!SendMessage(fd, wire::Encode(req)) || !ReceiveMessage(fd, buf))
         return false;
     auto reply = wire::DecodeReply(buf.data(), buf.size());
     if (!reply || reply->output.size() > outSize)
@@ -313,6 +278,45 @@ int DataFd(HANDLE h) {
 }
 
 } // namespace
+
+HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
+    // Only a driver in a private folder of this user is trusted with paths.
+    std::string runtime;
+    if (!PrivateRuntimeDir(runtime))
+        return FailErrno();
+    std::string sock = runtime + "/" + wire::kSocketName;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (sock.size() >= sizeof addr.sun_path)
+        return Fail(ERROR_FILENAME_EXCED_RANGE);
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return FailErrno();
+    timeval tv{kDriverTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        int err = errno;
+        close(fd);
+        // No socket, or nobody listening on it: the driver is not running.
+        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR
+                        ? ERROR_PATH_NOT_FOUND
+                        : ErrorFromErrno(err));
+    }
+    std::vector<std::uint8_t> reply;
+    if (!SendMessage(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto hello = wire::DecodeHelloReply(reply.data(), reply.size());
+    ErrorCode err = hello ? hello->error : ERROR_INVALID_DATA;
+    if (err != ERROR_SUCCESS) {
+        close(fd);
+        return Fail(err);
+    }
+    return MakeHandle(HandleKind::Driver, fd);
+}
 
 std::string QueriedImagePath(const std::uint8_t* record) {
     std::size_t len = std::min<std::size_t>(wire::GetU16(record + vdrive::query::kNameLength),

@@ -54,6 +54,11 @@ char16_t DriveLetterOfPath(std::u16string_view path);
 // vdrive::query::kBufferSize bytes), without its "\??\" prefix.
 std::string QueriedImagePath(const std::uint8_t* record);
 
+// A connection to spindle-driver's device `device` ("\Device\FileDisk\...")
+// introduced as drive `letter`, without the drive table (a drive path opens
+// one through its letter's binding). Errors as for a drive path.
+HANDLE OpenDriverDevice(char16_t letter, const std::string& device);
+
 // Security attributes and template are accepted for the shape of the call
 // and must be null.
 HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,

@@ -3,9 +3,9 @@
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
 #include "port/DriverWire.h"
+#include "port/FileDiskRecords.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
-#include "vdrive/FileDiskRecords.h"
 
 #include <algorithm>
 #include <array>

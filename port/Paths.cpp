@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -74,19 +75,35 @@ std::string ConfigDir() {
     return dir;
 }
 
+bool MakePrivateDir(const std::string& dir) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+        return false;
+    }
+    // Another user's folder, or one of ours where others may have put
+    // things, is never used: whoever can write there could plant links or
+    // stand in for the driver.
+    if (st.st_uid != getuid() || (st.st_mode & 022) != 0) {
+        errno = EPERM;
+        return false;
+    }
+    if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0)
+        return false;
+    return true;
+}
+
 std::string FirstPrivateDir(const std::string& base) {
     for (int n = 0; n < 100; ++n) {
         std::string dir = n == 0 ? base : base + "." + std::to_string(n);
-        mkdir(dir.c_str(), 0700);
-        struct stat st {};
-        // A link, a file or a folder of another user is passed over: whoever
-        // made it could read the drive table or stand in for the driver.
-        if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-            continue;
-        if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0)
-            continue;
-        return dir;
+        if (MakePrivateDir(dir))
+            return dir;
     }
+    // Every name is taken: the caller's check refuses this one.
     return base;
 }
 
@@ -101,6 +118,22 @@ std::string RuntimeDir() {
     dir = WithoutTrailingSlash(dir);
     MakeDirs(dir, 0700);
     return dir;
+}
+
+bool PrivateRuntimeDir(std::string& dir) {
+    dir = RuntimeDir();
+    return MakePrivateDir(dir);
+}
+
+std::string RuntimeDirProblem(const std::string& dir, int err) {
+    switch (err) {
+    case EPERM:
+        return "the runtime folder " + dir +
+               " belongs to another user or others may write to it; it is not used";
+    case ELOOP: return "the runtime folder " + dir + " is a symbolic link; it is not used";
+    case ENOTDIR: return "the runtime folder " + dir + " is not a folder";
+    default: return "cannot create the runtime folder " + dir + ": " + std::strerror(err);
+    }
 }
 
 } // namespace port

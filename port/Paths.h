@@ -20,10 +20,25 @@ std::string ConfigDir();
 // (see FirstPrivateDir). Created (mode 0700) on first use.
 std::string RuntimeDir();
 
-// The first of base, base.1, base.2, ... that is a folder of this user which
-// no one else can enter (creating it, or taking the group's and others' rights
-// away from one of ours). Links and other users' folders are passed over: the
-// runtime folder's fallback lies in /tmp, where anyone may create that name.
+// The runtime folder made ready for use: created (0700) when missing, and
+// checked with lstat. False (errno set) for a link (ELOOP), something that is
+// not a folder (ENOTDIR), another user's folder or one that others may write
+// to (EPERM); a folder of this user that others may only read or enter is
+// closed to them. Every file in the folder is then opened without following
+// links.
+bool PrivateRuntimeDir(std::string& dir);
+
+// What is wrong with the runtime folder `dir`, for errno `err` of
+// PrivateRuntimeDir, as a plain sentence.
+std::string RuntimeDirProblem(const std::string& dir, int err);
+
+// Creates `dir` (0700) when missing and checks it as PrivateRuntimeDir says.
+bool MakePrivateDir(const std::string& dir);
+
+// The first of base, base.1, base.2, ... that MakePrivateDir accepts. Links
+// and other users' folders are passed over: the runtime folder's fallback
+// lies in /tmp, where anyone may create that name. When every name is taken,
+// base (which the check then refuses).
 std::string FirstPrivateDir(const std::string& base);
 
 // Creates a folder and its parents; true when it exists afterwards.

@@ -1,14 +1,12 @@
 #include "port/Profile.h"
 
+#include "port/FileOps.h"
 #include "port/Paths.h"
 #include "port/ProfileSyntax.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -20,25 +18,9 @@ namespace {
 // The whole file; false with errno set when it cannot be opened or read to
 // its end (ENOENT: there is no such file).
 bool ReadAll(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            close(fd);
-            return true;
-        } else if (errno != EINTR) {
-            int err = errno;
-            close(fd);
-            errno = err;
-            return false;
-        }
-    }
+    auto data = ReadWholeFile(path);
+    out = data ? std::move(*data) : std::string();
+    return data.has_value();
 }
 
 std::string_view StripBom(std::string_view text) {
@@ -65,52 +47,10 @@ int HexValue(char c) {
     return -1;
 }
 
-// Holds an exclusive lock on the profile's lock file for one update.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path)
-        : m_fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (m_fd >= 0)
-            flock(m_fd, LOCK_EX);
-    }
-    ~FileLock() {
-        if (m_fd >= 0)
-            close(m_fd); // releases the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    int m_fd;
-};
-
 // Writes text to a temporary file beside path and renames it over path. On
 // failure errno says why.
 bool WriteAtomically(const std::string& path, const std::string& text) {
-    std::string temp = path + ".tmp";
-    auto fail = [&] {
-        int err = errno ? errno : EIO;
-        std::remove(temp.c_str());
-        errno = err;
-        return false;
-    };
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return fail();
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out)
-            return fail();
-    }
-    // The replacement keeps the permissions of the file it replaces, so a
-    // private file stays private.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && chmod(temp.c_str(), old.st_mode & 07777) != 0)
-        return fail();
-    if (std::rename(temp.c_str(), path.c_str()) != 0)
-        return fail();
-    return true;
+    return ReplaceFile(path, text);
 }
 
 using Lines = std::vector<std::string_view>;

@@ -1,11 +1,11 @@
 #include "text/ProfileReader.h"
 
+#include "port/FileOps.h"
 #include "port/Paths.h"
 #include "port/ProfileSyntax.h"
 #include "port/Utf.h"
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 
 namespace {
@@ -14,18 +14,10 @@ namespace {
 constexpr std::size_t kMaxFileSize = 16u << 20;
 
 bool ReadFileBytes(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<std::size_t>(size) > kMaxFileSize)
-        return false;
-    in.seekg(0, std::ios::beg);
-    out.resize(static_cast<std::size_t>(size));
-    in.read(out.data(), size);
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return true;
+    auto data = port::ReadWholeFile(path, kMaxFileSize);
+    if (data)
+        out = std::move(*data);
+    return data.has_value();
 }
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }

@@ -1,9 +1,9 @@
 // Building the driver's attach records and reading its query record, byte for
-// byte as vdrive/FileDiskRecords.h lays them out. Names in the classic records
+// byte as port/FileDiskRecords.h lays them out. Names in the classic records
 // are 8-bit text in the system code page, which is UTF-8 here.
 #pragma once
 
-#include "vdrive/FileDiskRecords.h"
+#include "port/FileDiskRecords.h"
 
 #include <array>
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
+#include "port/FileOps.h"
 #include "port/FullPath.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
@@ -10,8 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <array>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -105,25 +108,9 @@ std::optional<std::u16string> MountName(const MountRequest& request) {
 
 // Holds the runtime folder's mount lock while it lives (best effort: without
 // the lock file a mount goes on unserialised).
-class MountLock {
+class MountLock : public FileLock {
 public:
-    MountLock() {
-        std::string path = RuntimeDir() + "/mount.lock";
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~MountLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    MountLock(const MountLock&) = delete;
-    MountLock& operator=(const MountLock&) = delete;
-
-private:
-    int fd_ = -1;
+    MountLock() : FileLock(RuntimeDir() + "/mount.lock") {}
 };
 
 } // namespace
@@ -276,21 +263,90 @@ bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uin
 }
 
 std::optional<MountedImageInfo> QueryMountedImage(char16_t letter) {
+    ErrorCode error = ERROR_SUCCESS;
+    return QueryMountedImage(letter, error);
+}
+
+std::optional<MountedImageInfo> QueryMountedImage(char16_t letter, ErrorCode& error) {
     letter = Upper(letter);
+    error = ERROR_FILE_NOT_FOUND;
     if (!IsLetter(letter))
         return std::nullopt;
     if (!FirstTarget(DosName(letter)).starts_with(std::u16string_view(kDevicePrefix)))
         return std::nullopt;
     UniqueHandle drive(OpenDrive(letter, GENERIC_READ));
-    if (!drive.valid())
-        return std::nullopt;
     std::array<std::uint8_t, query::kBufferSize> out{};
     std::uint32_t returned = 0;
-    if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
-                         static_cast<std::uint32_t>(out.size()), &returned, nullptr))
+    if (!drive.valid() ||
+        !DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
+                         static_cast<std::uint32_t>(out.size()), &returned, nullptr)) {
+        error = GetLastError();
         return std::nullopt;
+    }
+    error = ERROR_SUCCESS;
     return ParseQueryRecord(out.data(), out.size());
 }
+
+namespace {
+
+// Closes the image of a driver drive; false with the result filled in when
+// the driver refuses.
+bool CloseImage(HANDLE drive, DismountResult& result) {
+    // A file closed just before may still count as open for a moment: the
+    // file system hears of the close after close() has returned. So a
+    // refused dismount is tried again a few times before it is reported.
+    for (int attempt = 1;; ++attempt) {
+        std::uint32_t returned = 0;
+        if (!DeviceIoControl(drive, IOCTL_FILEDISK_CLOSE_FILE, nullptr, 0, nullptr, 0, &returned,
+                             nullptr)) {
+            result.error = GetLastError();
+            return false;
+        }
+        // The driver keeps the image while a file of the drive is open, and
+        // refuses here; the drive then goes on working.
+        if (DeviceIoControl(drive, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned,
+                            nullptr))
+            break;
+        result.error = GetLastError();
+        if (result.error != ERROR_BUSY || attempt == kDismountAttempts) {
+            result.driveInUse = true;
+            return false;
+        }
+        std::this_thread::sleep_for(kDismountRetryDelay);
+    }
+    result.error = ERROR_SUCCESS;
+    return true;
+}
+
+// A drive the driver still shows under a letter that no longer points at it
+// (the drive table edited or cleared by another program): the device that
+// shows the letter is found by asking each one, and its image closed. The
+// result is left as it came (ERROR_FILE_NOT_FOUND) when there is none.
+DismountResult DismountUnboundDrive(char16_t letter, DismountResult result) {
+    struct stat st {};
+    std::string folder = RuntimeDir() + "/drives/" + std::string(1, static_cast<char>(letter));
+    if (stat(folder.c_str(), &st) != 0)
+        return result;
+    for (DeviceFamily family : {DeviceFamily::Cd, DeviceFamily::Disk}) {
+        for (unsigned n = 0; n < kDevicesPerFamily; ++n) {
+            UniqueHandle drive(OpenDriverDevice(letter, ToUtf8(DeviceName(family, n))));
+            if (!drive.valid())
+                return result; // no driver to ask
+            std::array<std::uint8_t, query::kBufferSize> out{};
+            std::uint32_t returned = 0;
+            if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, out.data(),
+                                 static_cast<std::uint32_t>(out.size()), &returned, nullptr) ||
+                out[query::kDriveLetter] != letter)
+                continue;
+            DismountResult closed;
+            closed.ok = CloseImage(drive.get(), closed);
+            return closed;
+        }
+    }
+    return result;
+}
+
+} // namespace
 
 DismountResult DismountDrive(char16_t letter) {
     DismountResult result;
@@ -305,6 +361,8 @@ DismountResult DismountDrive(char16_t letter) {
     UniqueHandle drive(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
     if (!drive.valid()) {
         result.error = GetLastError();
+        if (result.error == ERROR_FILE_NOT_FOUND)
+            return DismountUnboundDrive(letter, result);
         // With no driver running no device holds an image: a binding left
         // from an earlier driver only blocks its letter, so it goes.
         if (result.error == ERROR_PATH_NOT_FOUND &&
@@ -314,29 +372,8 @@ DismountResult DismountDrive(char16_t letter) {
         }
         return result;
     }
-    // A file closed just before may still count as open for a moment: the
-    // file system hears of the close after close() has returned. So a
-    // refused dismount is tried again a few times before it is reported.
-    for (int attempt = 1;; ++attempt) {
-        std::uint32_t returned = 0;
-        if (!DeviceIoControl(drive.get(), IOCTL_FILEDISK_CLOSE_FILE, nullptr, 0, nullptr, 0,
-                             &returned, nullptr)) {
-            result.error = GetLastError();
-            return result;
-        }
-        // The driver keeps the image while a file of the drive is open, and
-        // refuses here; the drive then goes on working.
-        if (DeviceIoControl(drive.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
-                            &returned, nullptr))
-            break;
-        result.error = GetLastError();
-        if (result.error != ERROR_BUSY || attempt == kDismountAttempts) {
-            result.driveInUse = true;
-            return result;
-        }
-        std::this_thread::sleep_for(kDismountRetryDelay);
-    }
-    result.error = ERROR_SUCCESS;
+    if (!CloseImage(drive.get(), result))
+        return result;
     drive.reset();
     std::u16string name = DosName(letter);
     bool removed = device.empty() ? DefineDosDeviceW(DDD_REMOVE_DEFINITION, name.c_str(), nullptr)

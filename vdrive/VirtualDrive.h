@@ -87,6 +87,10 @@ bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uin
 // The image a driver drive holds; nullopt for a letter that is not the
 // driver's, or a device that gives no answer.
 std::optional<MountedImageInfo> QueryMountedImage(char16_t letter);
+// The same, saying why there is no answer: ERROR_FILE_NOT_FOUND for a letter
+// that is not the driver's, ERROR_NOT_READY for a device without an image,
+// any other error when the driver could not be reached or asked.
+std::optional<MountedImageInfo> QueryMountedImage(char16_t letter, port::ErrorCode& error);
 
 // Closes the image and removes the letter. While a file of the drive is held
 // open the driver refuses: driveInUse is set and the drive keeps working.

@@ -4,7 +4,7 @@
 #include "engine/Engine.h"
 #include "port/DosDevices.h"
 #include "port/Errors.h"
-#include "tests/burner/TestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,13 @@
 // spindle-cli's drive subcommands, run as a user would run them.
-#include "../port/TestEnv.h"
-#include "../vdrive/DriverProcess.h"
+#include "tests/support/DriverProcess.h"
+#include "tests/support/TempEnv.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -20,21 +21,14 @@ struct Result {
     std::string out, err;
 };
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 Result Cli(const TempEnv& env, const std::string& args, const std::string& prefix = "") {
     std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
     std::string cmd = prefix + std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.out = spindle_test::ReadFile(out);
+    r.err = spindle_test::ReadFile(err);
     return r;
 }
 
@@ -66,6 +60,14 @@ TEST(DriveCli, LabelReadsAndRewrites) {
         EXPECT_NE(r.err.find("error 1005:"), std::string::npos) << r.err;
     }
     r = Cli(env, "label " + env.root());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error 5:"), std::string::npos) << r.err;
+
+    // A FIFO is no image either, and is refused at once instead of waiting
+    // for a writer.
+    std::string fifo = env.root() + "/pipe.iso";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    r = Cli(env, "label " + fifo, "timeout 10 ");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("error 5:"), std::string::npos) << r.err;
 
@@ -110,6 +112,21 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     }
     // The failed mount left no letter behind.
     EXPECT_EQ(Cli(env, "drives").out, "C:\tfixed\t/\n");
+    // A driver letter that no driver answers for is not listed in silence.
+    { std::ofstream(env.runtime() + "/dosdevices/L:") << "\\Device\\FileDisk\\FileDiskCd0\n"; }
+    Result r = Cli(env, "list");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("L: the driver could not be reached (error 3:"), std::string::npos)
+        << r.err;
+    // A runtime folder others may write to is not used, and the user is told.
+    fs::permissions(env.runtime(), fs::perms::all);
+    const std::string commands[] = {"drives", "list", "dismount L", "mount " + iso + " K"};
+    for (const std::string& command : commands) {
+        r = Cli(env, command);
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("others may write to it; it is not used"), std::string::npos) << r.err;
+    }
 }
 
 TEST(DriveCli, MountListDismountAcrossProcesses) {
@@ -120,7 +137,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     std::string iso = MakeIso(env, "Spindle");
     ASSERT_FALSE(iso.empty());
     { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
 
     // The first free letter after C:; the mount outlives the command.
@@ -128,7 +145,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     Result r = Cli(env, "mount " + iso);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "D:\t" + folder + "\n");
-    EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+    EXPECT_EQ(spindle_test::ReadFile(folder + "/hello.txt"), "hello\n");
 
     r = Cli(env, "list");
     EXPECT_EQ(r.out, "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\n");
@@ -144,7 +161,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
         r = Cli(env, "dismount D");
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
-        EXPECT_EQ(Slurp(folder + "/hello.txt"), "hello\n");
+        EXPECT_EQ(spindle_test::ReadFile(folder + "/hello.txt"), "hello\n");
     }
     EXPECT_EQ(Cli(env, "dismount D").status, 0);
     EXPECT_EQ(Cli(env, "list").out, "");
@@ -171,7 +188,7 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
     env.EmptyTable();
     std::string iso = MakeIso(env, "Spindle");
     ASSERT_FALSE(iso.empty());
-    DriverProcess driver(env.runtime());
+    DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     // Four at once: a letter another one took first is no reason to fail.
     std::string cmd;
@@ -181,7 +198,7 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
     ASSERT_EQ(std::system(("cd / && " + cmd + "wait").c_str()), 0);
     std::string letters;
     for (int i = 0; i < 4; ++i) {
-        std::string out = Slurp(env.root() + "/out" + std::to_string(i));
+        std::string out = spindle_test::ReadFile(env.root() + "/out" + std::to_string(i));
         EXPECT_EQ(out.substr(1, 2), ":\t") << out;
         letters += out.substr(0, 1);
     }

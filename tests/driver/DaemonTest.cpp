@@ -2,6 +2,7 @@
 // back byte for byte, closing a drive with a file held open, random messages,
 // start and stop. Each test runs its own driver in a temporary runtime folder.
 #include "TestSupport.h"
+#include "tests/support/DriverProcess.h"
 #include "port/DriverWire.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
@@ -14,8 +15,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <poll.h>
 #include <random>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -26,6 +30,8 @@
 #include <unistd.h>
 
 using namespace drivertest;
+using spindle_test::DriverProcess;
+using spindle_test::WaitForExit;
 using namespace port;
 namespace w = port::wire;
 
@@ -46,13 +52,6 @@ bool Mounted(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-// Running and not yet a zombie waiting for whoever reaps it.
-bool Alive(pid_t pid) {
-    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
 }
 
 // Exit status of a command run with the test's environment.
@@ -117,36 +116,25 @@ private:
 };
 
 // Whether a driver can mount its folder here at all: asked once, of a
-// driver in a scratch runtime folder (exit status 3 means no FUSE).
+// driver in the test's runtime folder (exit status 3 means no FUSE).
 bool FuseWorks() {
-    static const bool works = [] {
-        if (access("/dev/fuse", R_OK | W_OK) != 0)
-            return false;
-        TempDir scratch;
-        std::string cmd = "SPINDLE_RUNTIME_DIR=" + scratch.path() + " " + SPINDLE_DRIVER_EXE;
-        bool ok = Status(cmd + " --daemon") == 0;
-        pid_t pid = static_cast<pid_t>(std::atoi(ReadFile(scratch.path() + "/driver.lock").c_str()));
-        if (ok && pid > 0) {
-            kill(pid, SIGTERM);
-            for (int i = 0; i < 500 && Alive(pid); ++i)
-                usleep(10000);
-        }
-        return ok;
-    }();
+    static const bool works = access("/dev/fuse", R_OK | W_OK) == 0 && DriverProcess().ready();
     return works;
 }
 
 class DaemonTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!FuseWorks())
-            GTEST_SKIP() << "FUSE is not available here (no /dev/fuse, or mounting is refused)";
         runtime = tmp.path() + "/rt";
         drives = runtime + "/drives";
         socketPath = runtime + "/driver.sock";
         setenv("SPINDLE_RUNTIME_DIR", runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (tmp.path() + "/config").c_str(), 1);
         setenv("SPINDLE_PROGRAM_DIR", (tmp.path() + "/program").c_str(), 1);
+        if (!FuseWorks()) {
+            runtime.clear();
+            GTEST_SKIP() << "FUSE is not available here (no /dev/fuse, or mounting is refused)";
+        }
     }
     void TearDown() override {
         if (runtime.empty())
@@ -158,16 +146,10 @@ protected:
     void StartDaemon() { ASSERT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --daemon"), 0); }
 
     // The driver in the foreground, as a child of the test.
-    pid_t StartForeground() {
-        pid_t pid = fork();
-        if (pid == 0) {
-            execl(SPINDLE_DRIVER_EXE, SPINDLE_DRIVER_EXE, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Bounded wait for the socket to answer.
-        for (int i = 0; i < 500 && Status(std::string(SPINDLE_DRIVER_EXE) + " --status") != 0; ++i)
-            usleep(10000);
-        return pid;
+    std::unique_ptr<DriverProcess> StartForeground() {
+        auto driver = std::make_unique<DriverProcess>();
+        EXPECT_TRUE(driver->ready());
+        return driver;
     }
 
     pid_t DaemonPid() { return static_cast<pid_t>(std::atoi(ReadFile(runtime + "/driver.lock").c_str())); }
@@ -175,12 +157,8 @@ protected:
     // Ends the running driver (if any) with SIGTERM and waits, bounded, for it.
     void Stop() {
         pid_t pid = DaemonPid();
-        if (pid <= 0 || kill(pid, SIGTERM) != 0)
-            return;
-        for (int i = 0; i < 500 && Alive(pid); ++i) {
-            waitpid(pid, nullptr, WNOHANG);
-            usleep(10000);
-        }
+        if (pid > 0 && kill(pid, SIGTERM) == 0)
+            WaitForExit(pid, 5000);
     }
 
     std::string MakeImage(IsoTool tool = IsoTool::Xorriso) {
@@ -357,29 +335,21 @@ TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
 }
 
 TEST_F(DaemonTest, SigtermUnmountsAndRemovesTheSocket) {
-    pid_t pid = StartForeground();
-    ASSERT_GT(pid, 0);
+    auto driver = StartForeground();
     std::string iso = MakeImage();
     {
         Client k(socketPath, kCd0, u'K');
         ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
     }
     ASSERT_TRUE(Exists(drives + "/K/readme.txt"));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(driver->Stop(SIGTERM), 0);
     EXPECT_FALSE(Mounted(drives));
     EXPECT_FALSE(Exists(socketPath));
     EXPECT_EQ(Status(std::string(SPINDLE_DRIVER_EXE) + " --status"), 1);
 }
 
 TEST_F(DaemonTest, AStaleMountOfAKilledDriverIsDetachedAtStart) {
-    pid_t pid = StartForeground();
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
-    waitpid(pid, nullptr, 0);
+    ASSERT_EQ(StartForeground()->Stop(SIGKILL), 128 + SIGKILL);
     ASSERT_TRUE(Mounted(drives)); // left behind, "transport endpoint not connected"
     StartDaemon();
     std::string iso = MakeImage();
@@ -471,4 +441,187 @@ TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
         }
         close(fd);
     }
+}
+
+namespace {
+
+// Threads of a process that are inside open() (openat), from /proc: a
+// thread stuck opening a FIFO stays there.
+int ThreadsInOpen(pid_t pid) {
+    int n = 0;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* d = opendir(tasks.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.' &&
+                ReadFile(tasks + "/" + e->d_name + "/syscall").starts_with("257 "))
+                ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// A second user for the length of a test (root only): made with useradd
+// when it can be, else a bare uid no account uses.
+class OtherUser {
+public:
+    OtherUser() : m_name("spindletest" + std::to_string(getpid() % 100000)) {
+        m_made = Shell("useradd -M -r -s /usr/sbin/nologin " + m_name);
+        std::string id = spindle_test::Run("id -u " + m_name + " 2>/dev/null");
+        m_uid = m_made && !id.empty() ? static_cast<uid_t>(std::atoi(id.c_str())) : 54321;
+    }
+    ~OtherUser() {
+        if (m_made)
+            Shell("userdel " + m_name);
+    }
+    uid_t uid() const { return m_uid; }
+
+private:
+    std::string m_name;
+    bool m_made = false;
+    uid_t m_uid = 0;
+};
+
+// Connects to the socket as `uid` and sends a Hello; the error of the reply,
+// -errno when the connection itself failed, -1000 for no answer.
+int HelloAs(uid_t uid, const std::string& socketPath) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1001;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        int result = -1000;
+        if (setgid(uid) == 0 && setuid(uid) == 0) {
+            Client c(socketPath, kCd0, u'K');
+            result = static_cast<int>(c.hello());
+        }
+        if (write(pipeFds[1], &result, sizeof result) != sizeof result)
+            _exit(1);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    int result = -1000;
+    if (read(pipeFds[0], &result, sizeof result) != sizeof result)
+        result = -1000;
+    close(pipeFds[0]);
+    waitpid(pid, nullptr, 0);
+    return result;
+}
+
+} // namespace
+
+TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
+    // Each planted folder refuses the start (status 1) and stays as it was.
+    std::string victim = tmp.path() + "/victim.txt";
+    WriteFile(victim, "precious\n");
+    std::string target = tmp.path() + "/elsewhere";
+    ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    auto folder = [&](mode_t mode) {
+        EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
+        EXPECT_EQ(chmod(runtime.c_str(), mode), 0);
+    };
+    const Case cases[] = {
+        {"a link to a folder", [&] { EXPECT_EQ(symlink(target.c_str(), runtime.c_str()), 0); }},
+        {"a folder others may write to", [&] { folder(0777); }},
+        {"driver.lock linked to another file",
+         [&] {
+             folder(0700);
+             EXPECT_EQ(symlink(victim.c_str(), (runtime + "/driver.lock").c_str()), 0);
+         }},
+        {"another user's folder",
+         [&] {
+             folder(0700);
+             EXPECT_EQ(chown(runtime.c_str(), 54321, 54321), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "another user's folder" && getuid() != 0)
+            continue; // giving a folder away needs root
+        Shell("rm -rf '" + runtime + "'");
+        c.plant();
+        DriverProcess driver;
+        EXPECT_EQ(driver.startStatus(), 1);
+        EXPECT_FALSE(Mounted(drives));
+        EXPECT_EQ(ReadFile(victim), "precious\n");
+        EXPECT_FALSE(Exists(target + "/driver.lock"));
+    }
+    Shell("rm -rf '" + runtime + "'");
+}
+
+TEST_F(DaemonTest, OnlyTheDriversOwnUserIsServed) {
+    // The socket is private whatever the umask, and the drive folders are
+    // not opened to other users unless asked for.
+    mode_t mask = umask(0);
+    auto driver = StartForeground();
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(lstat(socketPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string mountinfo = ReadFile("/proc/self/mountinfo");
+    size_t at = mountinfo.find(" " + drives + " ");
+    ASSERT_NE(at, std::string::npos);
+    std::string line = mountinfo.substr(at, mountinfo.find('\n', at) - at);
+    EXPECT_EQ(line.find("allow_other"), std::string::npos) << line;
+    if (getuid() != 0)
+        GTEST_SKIP() << "connecting as another user needs root";
+    OtherUser other;
+    // Through a folder and socket opened up by hand, the other user reaches
+    // the driver and is refused by it.
+    chmod(tmp.path().c_str(), 0711);
+    chmod(runtime.c_str(), 0711);
+    chmod(socketPath.c_str(), 0666);
+    EXPECT_EQ(HelloAs(other.uid(), socketPath), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(HelloAs(getuid(), socketPath), static_cast<int>(ERROR_SUCCESS));
+}
+
+TEST_F(DaemonTest, AFifoAsTheImageFailsAtOnceAndLeavesNoThreadInOpen) {
+    auto driver = StartForeground();
+    std::string fifo = tmp.path() + "/pipe.iso";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        Client k(socketPath, kCd0, u'K');
+        EXPECT_EQ(k.Open(fifo), ERROR_UNRECOGNIZED_VOLUME);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(ThreadsInOpen(driver->pid()), 0);
+    // A normal image still mounts on the same device.
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(MakeImage()), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+}
+
+TEST_F(DaemonTest, SilentConnectionsDoNotLockOthersOut) {
+    auto driver = StartForeground();
+    std::string iso = MakeImage();
+    // More silent clients than the driver has places for.
+    std::vector<int> idle;
+    for (int i = 0; i < 300; ++i) {
+        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        socketPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << i;
+        idle.push_back(fd);
+    }
+    auto start = std::chrono::steady_clock::now();
+    {
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.hello(), ERROR_SUCCESS);
+        ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+        EXPECT_EQ(k.Query(), ERROR_SUCCESS);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // The silent ones are closed by the driver once their time is up.
+    pollfd p{idle.back(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 8000), 1);
+    char c;
+    EXPECT_EQ(recv(idle.back(), &c, 1, MSG_DONTWAIT), 0);
+    for (int fd : idle)
+        close(fd);
 }

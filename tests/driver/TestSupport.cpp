@@ -19,49 +19,6 @@ extern "C" {
 
 namespace drivertest {
 
-TempDir::TempDir() {
-    char tmpl[] = "/tmp/spindle-drvtest-XXXXXX";
-    if (!mkdtemp(tmpl))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = tmpl;
-}
-
-TempDir::~TempDir() {
-    // Anything left mounted below is detached first so nothing is deleted
-    // through a mount.
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line, prefix = " " + m_path + "/";
-    std::vector<std::string> mounts;
-    while (std::getline(in, line)) {
-        size_t at = line.find(prefix);
-        if (at != std::string::npos)
-            mounts.push_back(line.substr(at + 1, line.find(' ', at + 1) - at - 1));
-    }
-    for (const auto& m : mounts)
-        umount2(m.c_str(), MNT_DETACH);
-    Shell("rm -rf '" + m_path + "'");
-}
-
-bool Shell(const std::string& cmd) {
-    return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "<unreadable>";
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string RandomBytes(std::size_t n, std::uint32_t seed) {
     std::string s(n, '\0');
     std::uint32_t x = seed * 2654435761u + 1;

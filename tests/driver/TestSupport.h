@@ -1,6 +1,8 @@
-// Helpers of the driver tests: temporary folders, source trees and ISO images
+// Helpers of the driver tests: source trees and ISO images
 // made by genisoimage, xorriso and libisofs itself.
 #pragma once
+
+#include "tests/support/Files.h"
 
 #include <cstdint>
 #include <string>
@@ -8,20 +10,11 @@
 
 namespace drivertest {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
+using spindle_test::ReadFile;
+using spindle_test::Shell;
+using spindle_test::TempDir;
+using spindle_test::WriteFile;
 
-private:
-    std::string m_path;
-};
-
-void WriteFile(const std::string& path, const std::string& data);
-std::string ReadFile(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t n, std::uint32_t seed);
 
@@ -52,7 +45,5 @@ struct GeneratedFile {
 // file; the image file is sparse where its data are zeros.
 bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso);
 
-// Runs a shell command quietly; true on exit status 0.
-bool Shell(const std::string& cmd);
 
 } // namespace drivertest

@@ -1,6 +1,6 @@
 #include "pages/RecentPaths.h"
 #include "port/Profile.h"
-#include "tests/port/TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 

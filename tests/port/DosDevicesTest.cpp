@@ -1,6 +1,6 @@
 #include "port/DosDevices.h"
 #include "port/LastError.h"
-#include "TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,9 +1,9 @@
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
+#include "port/FileDiskRecords.h"
 #include "port/LastError.h"
-#include "TestEnv.h"
-#include "vdrive/FileDiskRecords.h"
+#include "tests/support/TempEnv.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,9 @@
 #include "port/Paths.h"
-#include "TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,12 +25,18 @@ TEST(Paths, PrivateDirIsMadeOrTakenBackFromOthers) {
     EXPECT_EQ(port::FirstPrivateDir(fresh), fresh);
     EXPECT_EQ(Mode(fresh), 0700u);
 
-    // A folder of ours that others may enter is closed to them and used.
+    // A folder of ours that others may enter is closed to them and used; one
+    // they may write to (where they could have planted anything) is not.
     const std::string open = env.root() + "/open";
-    ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
-    chmod(open.c_str(), 0777);
+    ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
+    chmod(open.c_str(), 0755);
     EXPECT_EQ(port::FirstPrivateDir(open), open);
     EXPECT_EQ(Mode(open), 0700u);
+    const std::string shared = env.root() + "/shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    chmod(shared.c_str(), 0777);
+    EXPECT_EQ(port::FirstPrivateDir(shared), shared + ".1");
+    EXPECT_EQ(Mode(shared), 0777u);
 }
 
 TEST(Paths, PrivateDirPassesOverLinksAndFilesPlantedByOthers) {
@@ -40,6 +47,15 @@ TEST(Paths, PrivateDirPassesOverLinksAndFilesPlantedByOthers) {
 
     const std::string file = env.Write("file", "x");
     EXPECT_EQ(port::FirstPrivateDir(file), file + ".1");
+
+    // Every name taken: the answer is a name the check refuses, never a
+    // folder someone else planted.
+    const std::string taken = env.root() + "/taken";
+    ASSERT_EQ(symlink(env.runtime().c_str(), taken.c_str()), 0);
+    for (int n = 1; n < 100; ++n)
+        env.Write("taken." + std::to_string(n), "");
+    EXPECT_FALSE(port::MakePrivateDir(port::FirstPrivateDir(taken)));
+    EXPECT_EQ(errno, ELOOP);
 
     if (getuid() != 0)
         GTEST_SKIP() << "giving a folder to another user needs root";

@@ -1,10 +1,10 @@
 #include "vdrive/VirtualDrive.h"
 
-#include "../port/TestEnv.h"
 #include "FakeDriver.h"
 #include "port/DosDevices.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

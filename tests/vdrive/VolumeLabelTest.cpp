@@ -1,8 +1,8 @@
 #include "vdrive/VolumeLabel.h"
 
-#include "../port/TestEnv.h"
 #include "port/DriveFiles.h"
 #include "port/Utf.h"
+#include "tests/support/TempEnv.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,0 +1,50 @@
+// Small file operations used all over: reading a whole file, writing or
+// sending a buffer whole, replacing a file by rename, and holding a lock
+// file. All of them retry on EINTR and report failure through errno.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace port {
+
+// The whole file. Nothing (errno set) when it cannot be opened or read to its
+// end, or is larger than maxBytes (EFBIG). `openFlags` are added to
+// O_RDONLY | O_CLOEXEC (O_NOFOLLOW for a file in the runtime folder,
+// O_NONBLOCK for one that may be a FIFO).
+std::optional<std::string>
+ReadWholeFile(const std::string& path,
+              std::size_t maxBytes = std::numeric_limits<std::size_t>::max(), int openFlags = 0);
+
+// Writes n bytes, however many write() calls it takes. False with errno set.
+bool WriteAll(int fd, const void* data, std::size_t n);
+
+// Sends one message whole on a socket without raising SIGPIPE. False with
+// errno set (EMSGSIZE when only part of it went).
+bool SendAll(int fd, const void* data, std::size_t n);
+
+// Replaces `path` with `data`: written to a new file beside it (never through
+// a link) and renamed over it, so a reader sees the old or the new contents,
+// never part of them. The new file keeps the permissions of the one it
+// replaces, else gets `mode` (less the umask). False with errno set.
+bool ReplaceFile(const std::string& path, std::string_view data, unsigned mode = 0666);
+
+// Holds an exclusive lock on a lock file (created 0600 when missing, never
+// opened through a link) while it lives.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    // False (errno set) when the lock file could not be opened.
+    bool ok() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace port

@@ -1,0 +1,75 @@
+#include "tests/support/DriverProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef SPINDLE_DRIVER_EXE
+#error "SPINDLE_DRIVER_EXE must name spindle-driver"
+#endif
+
+namespace spindle_test {
+
+bool FuseAvailable() {
+    struct stat st {};
+    return stat("/dev/fuse", &st) == 0;
+}
+
+bool WaitForExit(pid_t pid, int ms) {
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return errno == ESRCH;
+    pollfd p{fd, POLLIN, 0};
+    int n;
+    while ((n = poll(&p, 1, ms)) < 0 && errno == EINTR) {
+    }
+    close(fd);
+    return n == 1;
+}
+
+DriverProcess::DriverProcess(const std::vector<std::string>& args) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    m_pid = fork();
+    if (m_pid == 0) {
+        // The write end stays open across exec, named by its number.
+        int ready = dup(fds[1]);
+        std::string fdArg = "--ready-fd=" + std::to_string(ready);
+        std::vector<char*> argv{const_cast<char*>(SPINDLE_DRIVER_EXE), fdArg.data()};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(SPINDLE_DRIVER_EXE, argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    pollfd p{fds[0], POLLIN, 0};
+    unsigned char b = 0;
+    if (m_pid > 0 && poll(&p, 1, 30000) == 1 && read(fds[0], &b, 1) == 1)
+        m_status = b;
+    close(fds[0]);
+    if (m_status != 0)
+        Stop(SIGKILL);
+}
+
+DriverProcess::~DriverProcess() {
+    Stop();
+}
+
+int DriverProcess::Stop(int signal) {
+    if (m_pid <= 0)
+        return -1;
+    kill(m_pid, signal);
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace spindle_test

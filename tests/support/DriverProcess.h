@@ -1,0 +1,44 @@
+// A private spindle-driver for one test, run in the foreground as a child of
+// the test with the test's environment (its runtime folder). The start waits
+// on the driver's readiness pipe; the end is SIGTERM (which unmounts its
+// drives) and a wait for the process.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace spindle_test {
+
+// Whether /dev/fuse exists here at all.
+bool FuseAvailable();
+
+// Waits up to `ms` milliseconds for a process (not necessarily a child) to
+// end, without polling; true when it has ended.
+bool WaitForExit(pid_t pid, int ms);
+
+class DriverProcess {
+public:
+    // Starts the driver with `args` and returns once it reports ready or
+    // failed (or 30 s passed).
+    explicit DriverProcess(const std::vector<std::string>& args = {});
+    ~DriverProcess();
+    DriverProcess(const DriverProcess&) = delete;
+    DriverProcess& operator=(const DriverProcess&) = delete;
+
+    bool ready() const { return m_status == 0; }
+    // The status the driver reported at start (its exit status on failure),
+    // -1 when it said nothing.
+    int startStatus() const { return m_status; }
+    pid_t pid() const { return m_pid; }
+
+    // SIGTERM (or `signal`) and wait; the exit status, 128 + the signal for a
+    // killed driver, -1 when none runs.
+    int Stop(int signal = 15);
+
+private:
+    pid_t m_pid = -1;
+    int m_status = -1;
+};
+
+} // namespace spindle_test

@@ -1,0 +1,32 @@
+#include "tests/support/TempEnv.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace spindle_test {
+
+TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg") {
+    std::filesystem::create_directories(m_runtime);
+    std::filesystem::create_directories(m_config);
+    std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
+    setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
+    setenv("SPINDLE_CONFIG_DIR", m_config.c_str(), 1);
+}
+
+TempEnv::~TempEnv() {
+    unsetenv("SPINDLE_RUNTIME_DIR");
+    unsetenv("SPINDLE_CONFIG_DIR");
+}
+
+void TempEnv::EmptyTable() const {
+    std::filesystem::create_directories(m_runtime + "/dosdevices");
+}
+
+std::string TempEnv::Write(const std::string& name, const std::string& data) const {
+    std::string path = m_dir / name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteFile(path, data);
+    return path;
+}
+
+} // namespace spindle_test
