@@ -11,6 +11,7 @@ extern "C" {
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,10 @@ ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& o
         return ErrorFromErrno(errno);
     if (!S_ISREG(st.st_mode))
         return ERROR_UNRECOGNIZED_VOLUME;
+    // Held shared for as long as it is mounted: a writer that asks for the
+    // file alone (the volume label writer) sees it open elsewhere.
+    if (flock(img->m_fd, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrorFromErrno(errno);
     img->m_imageSize = static_cast<std::uint64_t>(st.st_size);
     // libisofs reads the very file opened above, not whatever the path names
     // by now.
