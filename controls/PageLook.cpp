@@ -88,8 +88,17 @@ void PaintButtonClassFill(const wxWindow* page, wxDC& dc)
     dc.SetBrush(wxBrush(ButtonClassFill()));
     dc.SetPen(*wxTRANSPARENT_PEN);
     for (const wxWindow* child : page->GetChildren()) {
-        if (child->IsShown() && ControlLook(child) == CtlLook::ButtonClass)
-            dc.DrawRectangle(child->GetRect());
+        if (!child->IsShown() || ControlLook(child) != CtlLook::ButtonClass)
+            continue;
+        wxRect rect = child->GetRect();
+        // GTK draws a group box's frame through the middle of its caption's
+        // line: the fill starts at the frame, not above it.
+        if (wxDynamicCast(child, wxStaticBox)) {
+            const int above = (child->GetCharHeight() + 1) / 2;
+            rect.y += above;
+            rect.height -= above;
+        }
+        dc.DrawRectangle(rect);
     }
 }
 

@@ -307,6 +307,15 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem)
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(list->GetItemText(r, c).utf8_string(), rows[r][c]) << r << "," << c;
 
+    if (const char* shots = std::getenv("SPINDLE_PAGE_SHOTS")) {
+        // A picture of the filled list for a person to look at.
+        m_frame->Show();
+        guitest::Yield(4);
+        wxImage screen;
+        if (guitest::GrabScreen(screen))
+            screen.GetSubImage(guitest::ScreenRect(m_frame)).SaveFile(wxString(shots) + "/unmount-rows.png");
+    }
+
     // Nothing selected: nothing happens.
     Click(page, 1001);
     EXPECT_TRUE(Boxes().empty());
