@@ -27,10 +27,11 @@ constexpr int kCboImage = 1023;
 
 constexpr char kIsoFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|";
 
-std::u16string ToUtf16(const wxString& text) { return port::ToUtf16(text.utf8_string()); }
+std::u16string ToUtf16(const wxString& text) {
+    return port::ToUtf16(text.utf8_string());
+}
 
-wxString LangText(const char* key)
-{
+wxString LangText(const char* key) {
     wxString text;
     return GetLangText(wxString(key), text);
 }
@@ -39,8 +40,7 @@ wxString LangText(const char* key)
 // flags, width or length marks) replaced by the argument's text, and "%%" by
 // "%". The pattern comes from a file anyone can edit, so it never reaches a
 // printf-style call.
-wxString FormatLangText(const wxString& pattern, const wxString& argument)
-{
+wxString FormatLangText(const wxString& pattern, const wxString& argument) {
     wxString out;
     bool done = false;
     for (std::size_t i = 0; i < pattern.length(); ++i) {
@@ -54,9 +54,11 @@ wxString FormatLangText(const wxString& pattern, const wxString& argument)
             continue;
         }
         std::size_t j = i + 1;
-        while (j < pattern.length() && wxString("-+ #0123456789.hlLqjzt").Find(pattern[j]) != wxNOT_FOUND)
+        while (j < pattern.length() &&
+               wxString("-+ #0123456789.hlLqjzt").Find(pattern[j]) != wxNOT_FOUND)
             ++j;
-        if (done || j == pattern.length() || wxString("cCdiuxXsS").Find(pattern[j]) == wxNOT_FOUND) {
+        if (done || j == pattern.length() ||
+            wxString("cCdiuxXsS").Find(pattern[j]) == wxNOT_FOUND) {
             out += pattern[i];
             continue;
         }
@@ -67,8 +69,7 @@ wxString FormatLangText(const wxString& pattern, const wxString& argument)
     return out;
 }
 
-bool Exists(const wxString& path)
-{
+bool Exists(const wxString& path) {
     struct stat st {};
     return stat(path.utf8_string().c_str(), &st) == 0;
 }
@@ -76,8 +77,7 @@ bool Exists(const wxString& path)
 class ImageDropTarget : public wxFileDropTarget {
 public:
     explicit ImageDropTarget(CMountDlg* page) : m_page(page) {}
-    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override
-    {
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
         return m_page->OnDropFiles(files);
     }
 
@@ -87,8 +87,7 @@ private:
 
 } // namespace
 
-bool CMountDlg::Create(wxWindow* parent)
-{
+bool CMountDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutMount))
         return false;
     m_cboDrive = wxDynamicCast(FindWindow(1005), wxChoice);
@@ -106,8 +105,7 @@ bool CMountDlg::Create(wxWindow* parent)
     return OnInitDialog();
 }
 
-bool CMountDlg::OnInitDialog()
-{
+bool CMountDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1018, "IDC_STATIC_MOUNTDESC");
     SetItemsLangText(this, {
                                {1057, "IDC_STATIC_MOUNT01"},
@@ -131,8 +129,7 @@ bool CMountDlg::OnInitDialog()
     return true;
 }
 
-void CMountDlg::UpdateData(bool bSaveAndValidate)
-{
+void CMountDlg::UpdateData(bool bSaveAndValidate) {
     if (bSaveAndValidate) {
         m_strImagePath = m_cboImage->GetValue();
         m_strDrive = m_cboDrive->GetStringSelection();
@@ -146,8 +143,7 @@ void CMountDlg::UpdateData(bool bSaveAndValidate)
     m_chkOpen->SetValue(m_bOpenAfterMount != 0);
 }
 
-void CMountDlg::FillDriveList()
-{
+void CMountDlg::FillDriveList() {
     m_cboDrive->Clear();
     const wxString drive = LangText("ID_DRIVE");
     for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
@@ -158,15 +154,13 @@ void CMountDlg::FillDriveList()
         m_cboDrive->SetSelection(0);
 }
 
-void CMountDlg::LoadHistory()
-{
+void CMountDlg::LoadHistory() {
     m_cboImage->Clear();
     for (const std::string& path : m_history.Load())
         m_cboImage->Append(wxString::FromUTF8(path));
 }
 
-void CMountDlg::SaveHistory()
-{
+void CMountDlg::SaveHistory() {
     if (m_strImagePath.empty())
         return;
     std::vector<std::string> items;
@@ -180,14 +174,12 @@ void CMountDlg::SaveHistory()
     m_cboImage->SetValue(text);
 }
 
-void CMountDlg::ShowVolumeLabel()
-{
+void CMountDlg::ShowVolumeLabel() {
     const std::u16string label = vdrive::ReadVolumeLabel(ToUtf16(m_strImagePath));
     m_editLabel->SetValue(wxString::FromUTF8(port::ToUtf8(label)));
 }
 
-void CMountDlg::OnBrowse(wxCommandEvent&)
-{
+void CMountDlg::OnBrowse(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
     request.filter = kIsoFilter;
@@ -209,15 +201,13 @@ void CMountDlg::OnBrowse(wxCommandEvent&)
     UpdateData(false);
 }
 
-void CMountDlg::OnSelChangeImage(wxCommandEvent& event)
-{
+void CMountDlg::OnSelChangeImage(wxCommandEvent& event) {
     m_strImagePath = event.GetString();
     ShowVolumeLabel();
     UpdateData(true);
 }
 
-bool CMountDlg::OnDropFiles(const wxArrayString& files)
-{
+bool CMountDlg::OnDropFiles(const wxArrayString& files) {
     if (files.empty())
         return false;
     m_strImagePath = files[0];
@@ -226,8 +216,7 @@ bool CMountDlg::OnDropFiles(const wxArrayString& files)
     return true;
 }
 
-void CMountDlg::OnMount(wxCommandEvent&)
-{
+void CMountDlg::OnMount(wxCommandEvent&) {
     UpdateData(true);
     const std::size_t at = LangText("ID_DRIVE").length() + 1;
     if (m_strDrive.length() <= at)

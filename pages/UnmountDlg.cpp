@@ -16,12 +16,13 @@ namespace {
 constexpr int kBtnDismount = 1001;
 constexpr int kBtnRefresh = 1002;
 
-wxString FromUtf16(std::u16string_view text) { return wxString::FromUTF8(port::ToUtf8(text)); }
+wxString FromUtf16(std::u16string_view text) {
+    return wxString::FromUTF8(port::ToUtf8(text));
+}
 
 } // namespace
 
-bool CUnmountDlg::Create(wxWindow* parent)
-{
+bool CUnmountDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutUnmount))
         return false;
     m_listDrives = wxDynamicCast(FindWindow(1000), wxListCtrl);
@@ -31,8 +32,7 @@ bool CUnmountDlg::Create(wxWindow* parent)
     return OnInitDialog();
 }
 
-bool CUnmountDlg::OnInitDialog()
-{
+bool CUnmountDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1019, "IDC_STATIC_UNMOUNTDESC");
     SetItemsLangText(this, {
                                {kBtnRefresh, "IDC_STATIC_UNMOUNT01"},
@@ -64,8 +64,7 @@ bool CUnmountDlg::OnInitDialog()
     return true;
 }
 
-void CUnmountDlg::RefreshList()
-{
+void CUnmountDlg::RefreshList() {
     ++m_nRefreshCount;
     if (!m_listDrives)
         return;
@@ -76,11 +75,10 @@ void CUnmountDlg::RefreshList()
     }
 }
 
-void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& info)
-{
+void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& info) {
     const std::u16string_view name = info.imageName;
-    const wxString path = FromUtf16(name.substr(0, 4) == u"\\??\\" ? vdrive::FromNtPath(name)
-                                                                  : std::u16string(name));
+    const wxString path =
+        FromUtf16(name.substr(0, 4) == u"\\??\\" ? vdrive::FromNtPath(name) : std::u16string(name));
     const long row = m_listDrives->InsertItem(m_listDrives->GetItemCount(),
                                               wxString::Format("%c:", static_cast<char>(letter)));
     m_listDrives->SetItem(row, 1, path);
@@ -89,8 +87,7 @@ void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& i
     m_listDrives->RefreshItem(row);
 }
 
-void CUnmountDlg::OnDismount(wxCommandEvent&)
-{
+void CUnmountDlg::OnDismount(wxCommandEvent&) {
     if (!m_listDrives)
         return;
     const long row = m_listDrives->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
@@ -99,7 +96,8 @@ void CUnmountDlg::OnDismount(wxCommandEvent&)
     const wxString drive = m_listDrives->GetItemText(row, 0);
     if (drive.empty())
         return;
-    const vdrive::DismountResult result = vdrive::DismountDrive(static_cast<char16_t>(drive[0].GetValue()));
+    const vdrive::DismountResult result =
+        vdrive::DismountDrive(static_cast<char16_t>(drive[0].GetValue()));
     if (result.ok) {
         m_listDrives->DeleteItem(row);
         return;
@@ -110,6 +108,10 @@ void CUnmountDlg::OnDismount(wxCommandEvent&)
     }
 }
 
-void CUnmountDlg::OnRefresh(wxCommandEvent&) { RefreshList(); }
+void CUnmountDlg::OnRefresh(wxCommandEvent&) {
+    RefreshList();
+}
 
-std::string CUnmountDlg::WriteDrivesFile() { return vdrive::WriteDrivesFile(); }
+std::string CUnmountDlg::WriteDrivesFile() {
+    return vdrive::WriteDrivesFile();
+}

@@ -33,8 +33,7 @@ using ListFilters = SList* (*)(void*);
 using AddCustom = void (*)(void*, int, CustomFunc, void*, DestroyFunc);
 using FreeList = void (*)(SList*);
 
-template <class F>
-F Lookup(const char* name) {
+template <class F> F Lookup(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
 }
 
@@ -48,7 +47,9 @@ int MatchesFolded(const FilterInfo* info, void* data) {
     return 0;
 }
 
-void DeletePatterns(void* data) { delete static_cast<Patterns*>(data); }
+void DeletePatterns(void* data) {
+    delete static_cast<Patterns*>(data);
+}
 
 } // namespace
 

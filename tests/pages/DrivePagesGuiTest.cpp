@@ -31,14 +31,13 @@ using spindle_test::DriverProcess;
 
 namespace {
 
-#define REQUIRE_FUSE()                                                  \
-    if (!spindle_test::FuseAvailable())                                 \
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
+#define REQUIRE_FUSE()                                                                             \
+    if (!spindle_test::FuseAvailable())                                                            \
+    GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
 
 class DrivePagesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(LoadLayouts(std::string(SPINDLE_SOURCE_DIR) + "/res/"));
         m_dir = guitest::MakeTempSubdir("drive-pages");
         guitest::UseRealLanguageFile(m_dir, "English");
@@ -51,48 +50,42 @@ protected:
         m_frame = guitest::MakeSkinnedFrame();
         guitest::ClearShown();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         m_frame->Destroy();
         guitest::Yield(1);
         m_driver.reset(); // stops it, which frees its drives
     }
 
-    bool StartDriver()
-    {
+    bool StartDriver() {
         m_driver = std::make_unique<DriverProcess>(m_runtime);
         return m_driver->ready();
     }
 
     // An ISO image with one file, made by genisoimage.
-    std::string MakeIso(const std::string& name, const std::string& label)
-    {
+    std::string MakeIso(const std::string& name, const std::string& label) {
         const std::string src = m_dir + "src-" + name;
         fs::create_directories(src);
         std::ofstream(src + "/readme.txt") << "image " << name << "\n";
         const std::string iso = m_dir + name;
-        const std::string cmd = "genisoimage -quiet -J -R -V '" + label + "' -o '" + iso + "' '" + src + "'";
+        const std::string cmd =
+            "genisoimage -quiet -J -R -V '" + label + "' -o '" + iso + "' '" + src + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
         return iso;
     }
 
-    template <class Page>
-    Page* MakePage()
-    {
+    template <class Page> Page* MakePage() {
         auto* page = new Page();
         EXPECT_TRUE(page->Create(m_frame));
         return page;
     }
 
-    static void Click(wxWindow* page, int id)
-    {
+    static void Click(wxWindow* page, int id) {
         wxCommandEvent event(wxEVT_BUTTON, id);
         event.SetEventObject(page->FindWindow(id));
         page->GetEventHandler()->ProcessEvent(event);
     }
 
-    static std::vector<std::string> Boxes()
-    {
+    static std::vector<std::string> Boxes() {
         std::vector<std::string> texts;
         for (const guitest::ShownBox& box : guitest::ShownBoxes())
             texts.push_back(box.text);
@@ -101,22 +94,19 @@ protected:
     }
 
     // The label box's text without the blanks that pad the identifier.
-    static std::string Label(CMountDlg* page)
-    {
+    static std::string Label(CMountDlg* page) {
         wxString label = page->m_editLabel->GetValue();
         return label.Trim().utf8_string();
     }
 
-    static std::vector<std::string> History()
-    {
+    static std::vector<std::string> History() {
         std::vector<std::string> keys;
         for (int i = 0; i < 10; ++i)
             keys.push_back(port::GetProfileString("Mount", "hist" + std::to_string(i), "<unset>"));
         return keys;
     }
 
-    static void SetHistory(const std::vector<std::string>& paths)
-    {
+    static void SetHistory(const std::vector<std::string>& paths) {
         for (std::size_t i = 0; i < paths.size(); ++i)
             port::WriteProfileString("Mount", "hist" + std::to_string(i), paths[i]);
     }
@@ -126,8 +116,7 @@ protected:
     wxFrame* m_frame = nullptr;
 };
 
-TEST_F(DrivePagesTest, MountPageOffersFreeLettersAndTheOldestImageOfItsHistory)
-{
+TEST_F(DrivePagesTest, MountPageOffersFreeLettersAndTheOldestImageOfItsHistory) {
     for (const char* name : {"D:", "E:", "F:"})
         port::PushDosDevice(name, "/dev/null");
     const std::string p = MakeIso("p.iso", "PLABEL"), q = MakeIso("q.iso", "QLABEL");
@@ -160,24 +149,26 @@ TEST_F(DrivePagesTest, MountPageOffersFreeLettersAndTheOldestImageOfItsHistory)
     EXPECT_EQ(Label(page), "QLABEL");
 }
 
-TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFile)
-{
+TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFile) {
     const std::string img = m_dir + "disc.img";
     fs::copy_file(MakeIso("disc.iso", "IMGLABEL"), img);
     auto* page = MakePage<CMountDlg>();
     page->m_strImagePath = wxString::FromUTF8(m_dir + "old.iso");
     std::vector<port::FileDialogRequest> asked;
-    std::vector<std::optional<std::string>> answers = {img, m_dir + "typed", m_dir + "A.Iso", std::nullopt};
+    std::vector<std::optional<std::string>> answers = {img, m_dir + "typed", m_dir + "A.Iso",
+                                                       std::nullopt};
     port::ScopedFileDialogHook hook([&](const port::FileDialogRequest& request) {
         asked.push_back(request);
         auto answer = answers[asked.size() - 1];
         return answer;
     });
-    struct Case { std::string path, label; } cases[] = {
-        {img, "IMGLABEL"},            // exists: kept, not disc.img.ISO
-        {m_dir + "typed.ISO", ""},    // names no file: completed
-        {m_dir + "A.Iso", ""},        // ends in .ISO in any case
-        {m_dir + "A.Iso", ""},        // cancelled: nothing changes
+    struct Case {
+        std::string path, label;
+    } cases[] = {
+        {img, "IMGLABEL"},         // exists: kept, not disc.img.ISO
+        {m_dir + "typed.ISO", ""}, // names no file: completed
+        {m_dir + "A.Iso", ""},     // ends in .ISO in any case
+        {m_dir + "A.Iso", ""},     // cancelled: nothing changes
     };
     for (const Case& c : cases) {
         Click(page, 1003);
@@ -193,8 +184,7 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     EXPECT_EQ(asked[1].defaultFile, "disc.img");
 }
 
-TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive)
-{
+TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
     REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string p = MakeIso("p.iso", "PLABEL"), q = MakeIso("q.iso", "QLABEL");
@@ -242,22 +232,24 @@ TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive)
     want.insert(want.begin(), m_dir + "new.iso");
     want.pop_back();
     EXPECT_EQ(History(), want);
-    EXPECT_EQ(again->m_cboImage->GetCount(), 11u) << "the page keeps the eleventh until it starts anew";
+    EXPECT_EQ(again->m_cboImage->GetCount(), 11u)
+        << "the page keeps the eleventh until it starts anew";
 }
 
-TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind)
-{
+TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     const std::string q = MakeIso("q.iso", "QLABEL");
     auto* page = MakePage<CMountDlg>();
     page->m_cboImage->SetValue(q);
 
     // No driver.
     Click(page, 1);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "The virtual drive service is not running. Start spindle-driver and try again."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{
+                  "The virtual drive service is not running. Start spindle-driver and try again."});
     EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
     EXPECT_EQ(page->m_cboDrive->GetString(0), "Drive D:");
-    EXPECT_EQ(History(), std::vector<std::string>(10, "<unset>")) << "a failed mount keeps the history";
+    EXPECT_EQ(History(), std::vector<std::string>(10, "<unset>"))
+        << "a failed mount keeps the history";
 
     // A path the driver's records cannot carry whole is refused, not cut.
     page->m_cboImage->SetValue(wxString::FromUTF8("/" + std::string(300, 'x') + ".iso"));
@@ -280,8 +272,7 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind)
     EXPECT_EQ(page->m_cboDrive->GetSelection(), 0);
 }
 
-TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem)
-{
+TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
     REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string small = MakeIso("small.iso", "SMALL");
@@ -313,7 +304,8 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem)
         guitest::Yield(4);
         wxImage screen;
         if (guitest::GrabScreen(screen))
-            screen.GetSubImage(guitest::ScreenRect(m_frame)).SaveFile(wxString(shots) + "/unmount-rows.png");
+            screen.GetSubImage(guitest::ScreenRect(m_frame))
+                .SaveFile(wxString(shots) + "/unmount-rows.png");
     }
 
     // Nothing selected: nothing happens.

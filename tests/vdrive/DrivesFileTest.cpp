@@ -23,15 +23,21 @@ std::string Slurp(const std::string& path) {
 } // namespace
 
 TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
-    struct Case { const char* what; std::vector<ListedDrive> drives; std::string text; };
+    struct Case {
+        const char* what;
+        std::vector<ListedDrive> drives;
+        std::string text;
+    };
     const Case cases[] = {
         {"no drive", {}, "[DRIVES]\r\n"},
         {"two drives",
          {{u'K', u"\\??\\/img/a.iso"}, {u'M', u"\\??\\UNC\\srv\\share\\b.iso"}},
-         "[DRIVES]\r\ndrive0 = K\r\nfile0 = /img/a.iso\r\ndrive1 = M\r\nfile1 = \\\\srv\\share\\b.iso\r\n"},
+         "[DRIVES]\r\ndrive0 = K\r\nfile0 = /img/a.iso\r\ndrive1 = M\r\nfile1 = "
+         "\\\\srv\\share\\b.iso\r\n"},
         {"name without prefix, beyond ASCII",
          {{u'Z', u"/img/Gr\u00f6\u00dfe \u65e5.iso"}},
-         "[DRIVES]\r\ndrive0 = Z\r\nfile0 = /img/Gr\xc3\xb6\xc3\x9f" "e \xe6\x97\xa5.iso\r\n"},
+         "[DRIVES]\r\ndrive0 = Z\r\nfile0 = /img/Gr\xc3\xb6\xc3\x9f"
+         "e \xe6\x97\xa5.iso\r\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatDrivesFile(c.drives), c.text) << c.what;
@@ -52,7 +58,8 @@ TEST(DrivesFile, GoesBesideTheProgramElseToTheConfigFolderReplacedWhole) {
     EXPECT_EQ(Slurp(program + "drives.ini"), "[DRIVES]\r\n");
     EXPECT_EQ(Slurp(old), "[DRIVES]\r\ndrive0 = K\r\n");
     EXPECT_EQ(fs::status(program + "drives.ini").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(program), {}), 1) << "no temporary file left";
 
     // A program folder that cannot take the file: the config folder does.
