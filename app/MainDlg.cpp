@@ -101,6 +101,8 @@ void CMainDlg::Shutdown() {
     if (m_bShutDown)
         return;
     m_bShutDown = true;
+    // The list of mounted drives first, then the engine.
+    CUnmountDlg::WriteDrivesFile();
     // The pages still exist here, so the engine is released while its
     // callbacks could still reach them.
     engine::DeInitialize();

@@ -226,8 +226,9 @@ int Label(const Args& args) {
         return 0;
     }
     std::u16string label = port::ToUtf16(args[1]);
-    if (!vdrive::WriteVolumeLabel(path, label, error))
-        return Fail("label", image, error);
+    if (!vdrive::WriteVolumeLabelUtf8(path, args[1], error))
+        return Fail("label", error == port::ERROR_INVALID_DATA ? "the new label is not UTF-8 text" : image,
+                    error);
     std::u16string stored = vdrive::ReadVolumeLabel(path);
     if (stored != label)
         std::fprintf(stderr, "spindle-cli label: the label was stored as \"%s\"\n",

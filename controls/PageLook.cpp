@@ -10,6 +10,8 @@
 #include <wx/arrstr.h>
 #include <wx/stattext.h>
 
+#include <set>
+
 bool PageEraseBkgnd(wxDC* pDC)
 {
     CSkinImage* skin = AppSkin();
@@ -52,6 +54,15 @@ CtlLook ControlLook(const wxWindow* control)
     return CtlLook::Default;
 }
 
+namespace {
+
+// The pages that carry the colour handler.
+std::set<const wxWindow*> g_colouredPages;
+
+} // namespace
+
+wxColour ButtonClassFill() { return wxColour(234, 243, 250); }
+
 void PageCtlColor(wxWindow* page)
 {
     if (!page)
@@ -59,6 +70,35 @@ void PageCtlColor(wxWindow* page)
     for (wxWindow* child : page->GetChildren()) {
         if (ControlLook(child) != CtlLook::Default && child->UseBgCol())
             child->SetBackgroundColour(wxNullColour);
+    }
+    if (g_colouredPages.insert(page).second) {
+        page->Bind(wxEVT_DESTROY, [page](wxWindowDestroyEvent& event) {
+            if (event.GetEventObject() == page)
+                g_colouredPages.erase(page);
+            event.Skip();
+        });
+    }
+    page->Refresh();
+}
+
+void PaintButtonClassFill(const wxWindow* page, wxDC& dc)
+{
+    if (!page || !g_colouredPages.count(page))
+        return;
+    dc.SetBrush(wxBrush(ButtonClassFill()));
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    for (const wxWindow* child : page->GetChildren()) {
+        if (!child->IsShown() || ControlLook(child) != CtlLook::ButtonClass)
+            continue;
+        wxRect rect = child->GetRect();
+        // GTK draws a group box's frame through the middle of its caption's
+        // line: the fill starts at the frame, not above it.
+        if (wxDynamicCast(child, wxStaticBox)) {
+            const int above = (child->GetCharHeight() + 1) / 2;
+            rect.y += above;
+            rect.height -= above;
+        }
+        dc.DrawRectangle(rect);
     }
 }
 

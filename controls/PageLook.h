@@ -40,14 +40,23 @@ enum class CtlLook {
 };
 CtlLook ControlLook(const wxWindow* control);
 
+// The fill of button-class controls: RGB (234, 243, 250), a pale blue.
+wxColour ButtonClassFill();
+
 // Applies the page look to page's children. GTK draws labels, check boxes,
 // radio buttons and group box captions onto the parent's surface, so they
-// show the skin as long as nothing gave them a background of their own; this
-// removes any such colour (a layout may carry one) from the transparent and
-// button classes and leaves the other controls' default colours alone. Push
-// buttons draw their own rounded frame with clear corners, so no fill colour
-// is needed around them either.
+// show what the page paints as long as nothing gave them a background of
+// their own; this removes any such colour (a layout may carry one) from the
+// transparent and button classes and leaves the other controls' default
+// colours alone. From then on the page paints the pale blue fill under its
+// button-class controls (PaintButtonClassFill), so labels show the skin and
+// group boxes, check boxes and the corners of push buttons the pale blue.
 void PageCtlColor(wxWindow* page);
+
+// Paints the fill under each shown button-class child of page, in page's
+// client coordinates, after its background; nothing for a page that
+// PageCtlColor was not applied to.
+void PaintButtonClassFill(const wxWindow* page, wxDC& dc);
 
 // A label that paints only its text at (2, 0), in its parent's font, bold
 // when asked, over whatever skin lies behind it. A text wider than the label

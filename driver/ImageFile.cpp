@@ -13,6 +13,7 @@ extern "C" {
 #include <linux/fs.h>
 #include <mutex>
 #include <sys/ioctl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,10 @@ ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& o
     std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     if (S_ISBLK(st.st_mode) ? ioctl(img->m_fd, BLKGETSIZE64, &size) != 0 : !S_ISREG(st.st_mode))
         return ERROR_UNRECOGNIZED_VOLUME;
+    // Held shared for as long as it is mounted: a writer that asks for the
+    // file alone (the volume label writer) sees it open elsewhere.
+    if (flock(img->m_fd, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrorFromErrno(errno);
     // Reads wait for their data as usual.
     int flags = fcntl(img->m_fd, F_GETFL);
     if (flags < 0 || fcntl(img->m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0)

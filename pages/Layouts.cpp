@@ -60,6 +60,7 @@ bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool pa
             wxPaintDC dc(page);
             if (!PageEraseBkgnd(&dc))
                 PaintPlainBackground(page, dc);
+            PaintButtonClassFill(page, dc);
         });
     }
     return true;

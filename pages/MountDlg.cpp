@@ -3,39 +3,246 @@
 #include "controls/PageLook.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
+#include "port/DialogHooks.h"
+#include "port/OpenFolder.h"
+#include "port/Utf.h"
+#include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
+#include "vdrive/VirtualDrive.h"
+#include "vdrive/VolumeLabel.h"
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/dnd.h>
 #include <wx/textctrl.h>
 
-bool CMountDlg::Create(wxWindow* parent)
-{
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kBtnMount = 1;
+constexpr int kBtnBrowse = 1003;
+constexpr int kCboImage = 1023;
+
+constexpr char kIsoFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|";
+
+std::u16string ToUtf16(const wxString& text) {
+    return port::ToUtf16(text.utf8_string());
+}
+
+wxString LangText(const char* key) {
+    wxString text;
+    return GetLangText(wxString(key), text);
+}
+
+// The catalogue's pattern with its one placeholder (%c, %u, %d, %s, with any
+// flags, width or length marks) replaced by the argument's text, and "%%" by
+// "%". The pattern comes from a file anyone can edit, so it never reaches a
+// printf-style call.
+wxString FormatLangText(const wxString& pattern, const wxString& argument) {
+    wxString out;
+    bool done = false;
+    for (std::size_t i = 0; i < pattern.length(); ++i) {
+        if (pattern[i] != '%' || i + 1 == pattern.length()) {
+            out += pattern[i];
+            continue;
+        }
+        if (pattern[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < pattern.length() &&
+               wxString("-+ #0123456789.hlLqjzt").Find(pattern[j]) != wxNOT_FOUND)
+            ++j;
+        if (done || j == pattern.length() ||
+            wxString("cCdiuxXsS").Find(pattern[j]) == wxNOT_FOUND) {
+            out += pattern[i];
+            continue;
+        }
+        out += argument;
+        done = true;
+        i = j;
+    }
+    return out;
+}
+
+bool Exists(const wxString& path) {
+    struct stat st {};
+    return stat(path.utf8_string().c_str(), &st) == 0;
+}
+
+class ImageDropTarget : public wxFileDropTarget {
+public:
+    explicit ImageDropTarget(CMountDlg* page) : m_page(page) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override {
+        return m_page->OnDropFiles(files);
+    }
+
+private:
+    CMountDlg* m_page;
+};
+
+} // namespace
+
+bool CMountDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutMount))
         return false;
     m_cboDrive = wxDynamicCast(FindWindow(1005), wxChoice);
-    m_cboImage = wxDynamicCast(FindWindow(1023), wxComboBox);
+    m_cboImage = wxDynamicCast(FindWindow(kCboImage), wxComboBox);
     m_editLabel = wxDynamicCast(FindWindow(1024), wxTextCtrl);
     m_chkOpen = wxDynamicCast(FindWindow(1032), wxCheckBox);
+    if (!m_cboDrive || !m_cboImage || !m_editLabel || !m_chkOpen)
+        return false;
+    Bind(wxEVT_BUTTON, &CMountDlg::OnBrowse, this, kBtnBrowse);
+    Bind(wxEVT_BUTTON, &CMountDlg::OnMount, this, kBtnMount);
+    Bind(wxEVT_COMBOBOX, &CMountDlg::OnSelChangeImage, this, kCboImage);
+    SetDropTarget(new ImageDropTarget(this));
+    m_cboImage->SetDropTarget(new ImageDropTarget(this));
     PageCtlColor(this);
     return OnInitDialog();
 }
 
-bool CMountDlg::OnInitDialog()
-{
+bool CMountDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1018, "IDC_STATIC_MOUNTDESC");
     SetItemsLangText(this, {
                                {1057, "IDC_STATIC_MOUNT01"},
                                {1058, "IDC_STATIC_MOUNT02"},
                                {1059, "IDC_STATIC_MOUNT03"},
-                               {1003, "IDC_STATIC_MOUNT04"},
+                               {kBtnBrowse, "IDC_STATIC_MOUNT04"},
                                {1032, "IDC_STATIC_MOUNT05"},
-                               {1, "IDC_STATIC_MOUNT06"},
+                               {kBtnMount, "IDC_STATIC_MOUNT06"},
                            });
-    if (m_editLabel)
-        m_editLabel->Disable();
-    if (m_chkOpen)
-        m_chkOpen->SetValue(m_bOpenAfterMount != 0);
+    FillDriveList();
+    m_editLabel->Disable();
+    LoadHistory();
+    // The last entry, the least recently mounted of those listed.
+    if (m_cboImage->GetCount() > 0) {
+        m_cboImage->SetSelection(static_cast<int>(m_cboImage->GetCount()) - 1);
+        m_strImagePath = m_cboImage->GetValue();
+    }
+    ShowVolumeLabel();
+    m_chkOpen->SetValue(m_bOpenAfterMount != 0);
     FitControls(this);
     return true;
+}
+
+void CMountDlg::UpdateData(bool bSaveAndValidate) {
+    if (bSaveAndValidate) {
+        m_strImagePath = m_cboImage->GetValue();
+        m_strDrive = m_cboDrive->GetStringSelection();
+        m_bOpenAfterMount = m_chkOpen->GetValue() ? 1 : 0;
+        return;
+    }
+    m_cboImage->SetValue(m_strImagePath);
+    const int drive = m_cboDrive->FindString(m_strDrive, true);
+    if (drive != wxNOT_FOUND)
+        m_cboDrive->SetSelection(drive);
+    m_chkOpen->SetValue(m_bOpenAfterMount != 0);
+}
+
+void CMountDlg::FillDriveList() {
+    m_cboDrive->Clear();
+    const wxString drive = LangText("ID_DRIVE");
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        if (!vdrive::IsDriveLetterUsed(letter))
+            m_cboDrive->Append(drive + " " + wxString::Format("%c:", static_cast<char>(letter)));
+    }
+    if (m_cboDrive->GetCount() > 0)
+        m_cboDrive->SetSelection(0);
+}
+
+void CMountDlg::LoadHistory() {
+    m_cboImage->Clear();
+    for (const std::string& path : m_history.Load())
+        m_cboImage->Append(wxString::FromUTF8(path));
+}
+
+void CMountDlg::SaveHistory() {
+    if (m_strImagePath.empty())
+        return;
+    std::vector<std::string> items;
+    for (const wxString& item : m_cboImage->GetStrings())
+        items.push_back(item.utf8_string());
+    items = m_history.Save(std::move(items), m_strImagePath.utf8_string());
+    const wxString text = m_cboImage->GetValue();
+    m_cboImage->Clear();
+    for (const std::string& item : items)
+        m_cboImage->Append(wxString::FromUTF8(item));
+    m_cboImage->SetValue(text);
+}
+
+void CMountDlg::ShowVolumeLabel() {
+    const std::u16string label = vdrive::ReadVolumeLabel(ToUtf16(m_strImagePath));
+    m_editLabel->SetValue(wxString::FromUTF8(port::ToUtf8(label)));
+}
+
+void CMountDlg::OnBrowse(wxCommandEvent&) {
+    port::FileDialogRequest request;
+    request.owner = this;
+    request.filter = kIsoFilter;
+    // The path as the page holds it at the click, split the toolkit's way.
+    const std::string held = m_strImagePath.utf8_string();
+    const std::size_t slash = held.rfind('/');
+    request.defaultDir = slash == std::string::npos ? std::string() : held.substr(0, slash + 1);
+    request.defaultFile = slash == std::string::npos ? held : held.substr(slash + 1);
+    UpdateData(true);
+    const std::optional<std::string> chosen = port::ShowFileDialog(request);
+    if (!chosen)
+        return;
+    m_strImagePath = wxString::FromUTF8(*chosen);
+    // ".ISO" completes a typed name only: a chosen file that exists keeps
+    // its name, whatever it ends in.
+    if (m_strImagePath.Right(4).Upper() != ".ISO" && !Exists(m_strImagePath))
+        m_strImagePath += ".ISO";
+    ShowVolumeLabel();
+    UpdateData(false);
+}
+
+void CMountDlg::OnSelChangeImage(wxCommandEvent& event) {
+    m_strImagePath = event.GetString();
+    ShowVolumeLabel();
+    UpdateData(true);
+}
+
+bool CMountDlg::OnDropFiles(const wxArrayString& files) {
+    if (files.empty())
+        return false;
+    m_strImagePath = files[0];
+    m_cboImage->SetValue(m_strImagePath);
+    ShowVolumeLabel();
+    return true;
+}
+
+void CMountDlg::OnMount(wxCommandEvent&) {
+    UpdateData(true);
+    const std::size_t at = LangText("ID_DRIVE").length() + 1;
+    if (m_strDrive.length() <= at)
+        return; // no free letter was offered
+    const auto letter = static_cast<char16_t>(m_strDrive[at].GetValue());
+
+    vdrive::MountRequest request;
+    request.imagePath = ToUtf16(m_strImagePath);
+    request.convertPath = true;
+    request.readOnly = true;
+    request.fileSize = 0;
+    request.secondValue = 0;
+    request.deviceKind = vdrive::kDeviceKindCd;
+    port::ErrorCode error = port::ERROR_SUCCESS;
+    if (vdrive::MountImage(letter, request, error)) {
+        SaveHistory();
+        if (m_bOpenAfterMount)
+            port::OpenFolder(port::DriveFolder(letter)); // a failed start is not reported
+        else
+            InfoBox(FormatLangText(LangText("ID_MOUNT_DONE"), wxString(wxUniChar(letter))));
+    } else if (error == port::ERROR_PATH_NOT_FOUND) {
+        InfoBox(LangText("ID_FILEDISK_NOT_READY"));
+    } else if (error == port::ERROR_FILENAME_EXCED_RANGE) {
+        InfoBox(FormatLangText(LangText("ID_MOUNT_PATH_TOO_LONG"), wxString::Format("%u", error)));
+    } else {
+        InfoBox(FormatLangText(LangText("ID_MOUNT_FAILED"), wxString::Format("%u", error)));
+    }
+    FillDriveList();
 }

@@ -1,6 +1,8 @@
 // The mount page: attach an image file to a free drive letter.
 #pragma once
 
+#include "pages/RecentPaths.h"
+
 #include <wx/panel.h>
 
 class CTransStatic;
@@ -14,6 +16,25 @@ public:
     CMountDlg() = default;
     bool Create(wxWindow* parent);
 
+    // The letters C to Z that are free, as "<ID_DRIVE> K:", the first one
+    // selected.
+    void FillDriveList();
+    // The image list from section "Mount" of the profile; SaveHistory puts
+    // m_strImagePath on top of it and writes it back.
+    void LoadHistory();
+    void SaveHistory();
+    void ShowVolumeLabel();
+
+    void OnBrowse(wxCommandEvent& event);
+    void OnMount(wxCommandEvent& event);
+    void OnSelChangeImage(wxCommandEvent& event);
+    // A file dragged from the file manager onto the page or the image box:
+    // the first one becomes the image path.
+    bool OnDropFiles(const wxArrayString& files);
+
+    // The members from the controls (true) or back into them (false).
+    void UpdateData(bool bSaveAndValidate);
+
     CTransStatic* m_staticDesc = nullptr; // 1018
     wxChoice* m_cboDrive = nullptr;       // 1005
     wxComboBox* m_cboImage = nullptr;     // 1023
@@ -25,4 +46,6 @@ public:
 
 private:
     bool OnInitDialog();
+
+    CRecentPaths m_history{"Mount"};
 };

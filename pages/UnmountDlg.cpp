@@ -3,27 +3,43 @@
 #include "controls/PageLook.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
+#include "port/Utf.h"
 #include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
+#include "vdrive/DrivesFile.h"
+#include "vdrive/VirtualDrive.h"
 
 #include <wx/listctrl.h>
 
-bool CUnmountDlg::Create(wxWindow* parent)
-{
+namespace {
+
+constexpr int kBtnDismount = 1001;
+constexpr int kBtnRefresh = 1002;
+
+wxString FromUtf16(std::u16string_view text) {
+    return wxString::FromUTF8(port::ToUtf8(text));
+}
+
+} // namespace
+
+bool CUnmountDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutUnmount))
         return false;
     m_listDrives = wxDynamicCast(FindWindow(1000), wxListCtrl);
+    Bind(wxEVT_BUTTON, &CUnmountDlg::OnDismount, this, kBtnDismount);
+    Bind(wxEVT_BUTTON, &CUnmountDlg::OnRefresh, this, kBtnRefresh);
     // This page keeps the toolkit's own colours for its controls.
     return OnInitDialog();
 }
 
-bool CUnmountDlg::OnInitDialog()
-{
+bool CUnmountDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1019, "IDC_STATIC_UNMOUNTDESC");
     SetItemsLangText(this, {
-                               {1002, "IDC_STATIC_UNMOUNT01"},
-                               {1001, "IDC_STATIC_UNMOUNT02"},
+                               {kBtnRefresh, "IDC_STATIC_UNMOUNT01"},
+                               {kBtnDismount, "IDC_STATIC_UNMOUNT02"},
                            });
     if (m_listDrives) {
+        // Report view, one row at a time, grid lines (the layout's style).
         struct Column {
             const char* key;
             wxListColumnFormat format;
@@ -48,9 +64,54 @@ bool CUnmountDlg::OnInitDialog()
     return true;
 }
 
-void CUnmountDlg::RefreshList()
-{
+void CUnmountDlg::RefreshList() {
     ++m_nRefreshCount;
-    if (m_listDrives)
-        m_listDrives->DeleteAllItems();
+    if (!m_listDrives)
+        return;
+    m_listDrives->DeleteAllItems();
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        if (auto info = vdrive::QueryMountedImage(letter))
+            AddDriveRow(letter, *info);
+    }
+}
+
+void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& info) {
+    const std::u16string_view name = info.imageName;
+    const wxString path =
+        FromUtf16(name.substr(0, 4) == u"\\??\\" ? vdrive::FromNtPath(name) : std::u16string(name));
+    const long row = m_listDrives->InsertItem(m_listDrives->GetItemCount(),
+                                              wxString::Format("%c:", static_cast<char>(letter)));
+    m_listDrives->SetItem(row, 1, path);
+    m_listDrives->SetItem(row, 2, info.readOnly ? "Yes" : "No");
+    m_listDrives->SetItem(row, 3, std::to_string(static_cast<std::uint64_t>(info.fileSize)));
+    m_listDrives->RefreshItem(row);
+}
+
+void CUnmountDlg::OnDismount(wxCommandEvent&) {
+    if (!m_listDrives)
+        return;
+    const long row = m_listDrives->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (row < 0)
+        return;
+    const wxString drive = m_listDrives->GetItemText(row, 0);
+    if (drive.empty())
+        return;
+    const vdrive::DismountResult result =
+        vdrive::DismountDrive(static_cast<char16_t>(drive[0].GetValue()));
+    if (result.ok) {
+        m_listDrives->DeleteItem(row);
+        return;
+    }
+    if (result.driveInUse) {
+        wxString text;
+        InfoBox(GetLangText("ID_DRIVE_USED", text));
+    }
+}
+
+void CUnmountDlg::OnRefresh(wxCommandEvent&) {
+    RefreshList();
+}
+
+std::string CUnmountDlg::WriteDrivesFile() {
+    return vdrive::WriteDrivesFile();
 }

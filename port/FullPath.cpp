@@ -6,10 +6,50 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace port {
+
+namespace {
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const std::string& p : parts)
+        out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+// "..": the kernel takes the parent of the folder that the path so far
+// names, after following its links, so "lnk/.." is the parent of the link's
+// target, not the folder holding the link. When the path so far names no
+// folder the kernel's open fails there, and the ".." stays so that the full
+// path fails the same way instead of naming another file.
+void StepUp(std::vector<std::string>& parts) {
+    if (parts.empty())
+        return; // "/.." is "/"
+    const std::string soFar = Join(parts);
+    struct stat st {};
+    std::vector<char> real(PATH_MAX + 1);
+    if (stat(soFar.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !realpath(soFar.c_str(), real.data())) {
+        parts.push_back("..");
+        return;
+    }
+    parts.clear();
+    std::string_view rest(real.data());
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        if (slash != 0)
+            parts.push_back(std::string(rest.substr(0, slash)));
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    if (!parts.empty())
+        parts.pop_back();
+}
+
+} // namespace
 
 std::optional<std::string> FullPath(std::string_view path) {
     if (path.empty()) {
@@ -32,7 +72,7 @@ std::optional<std::string> FullPath(std::string_view path) {
     joined += path;
     bool trailingSlash = joined.back() == '/';
 
-    std::vector<std::string_view> parts;
+    std::vector<std::string> parts;
     std::string_view rest(joined);
     while (!rest.empty()) {
         size_t slash = rest.find('/');
@@ -41,14 +81,13 @@ std::optional<std::string> FullPath(std::string_view path) {
         if (part.empty() || part == ".")
             continue;
         if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
+            StepUp(parts);
             continue;
         }
-        parts.push_back(part);
+        parts.push_back(std::string(part));
     }
     std::string out;
-    for (std::string_view p : parts) {
+    for (const std::string& p : parts) {
         out += '/';
         out += p;
     }

@@ -1,6 +1,8 @@
 // Completing a relative path against the current directory, the way
-// GetFullPathNameW does: purely textual (the file need not exist), with "."
-// and ".." folded and repeated slashes merged.
+// GetFullPathNameW does: the file need not exist; "." and repeated slashes
+// are dropped, and ".." is folded as the kernel resolves it (the parent of
+// where a link leads, not of the link), so the full path names the file the
+// kernel opens for the path given.
 #pragma once
 
 #include <cstdint>

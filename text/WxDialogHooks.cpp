@@ -1,6 +1,7 @@
 #include "text/WxDialogHooks.h"
 
 #include "port/DialogHooks.h"
+#include "text/CaseBlindFilter.h"
 
 #include <wx/app.h>
 #include <wx/dirdlg.h>
@@ -51,7 +52,9 @@ int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
     }
 }
 
-std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& request) {
+} // namespace
+
+std::unique_ptr<wxFileDialog> MakeFileDialog(const port::FileDialogRequest& request) {
     long style = request.save ? wxFD_SAVE : wxFD_OPEN;
     if (request.save && request.overwritePrompt)
         style |= wxFD_OVERWRITE_PROMPT;
@@ -61,22 +64,34 @@ std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& requ
         style |= wxFD_MULTIPLE;
     wxString title = request.title.empty() ? wxString(wxFileSelectorPromptStr)
                                            : wxString::FromUTF8(request.title);
-    wxString filter = request.filter.empty() ? wxString(wxFileSelectorDefaultWildcardStr)
-                                             : wxString::FromUTF8(request.filter);
-    wxFileDialog dialog(static_cast<wxWindow*>(request.owner), title,
-                        wxString::FromUTF8(request.defaultDir),
-                        wxString::FromUTF8(request.defaultFile), filter, style);
-    if (dialog.ShowModal() != wxID_OK)
+    // The platform's form may end in "|" or "||"; the toolkit wants none.
+    wxString filter = wxString::FromUTF8(request.filter);
+    while (filter.EndsWith("|"))
+        filter.RemoveLast();
+    if (filter.empty())
+        filter = wxFileSelectorDefaultWildcardStr;
+    auto dialog = std::make_unique<wxFileDialog>(static_cast<wxWindow*>(request.owner), title,
+                                                 wxString::FromUTF8(request.defaultDir),
+                                                 wxString::FromUTF8(request.defaultFile), filter, style);
+    MakeFiltersCaseBlind(*dialog);
+    return dialog;
+}
+
+namespace {
+
+std::optional<std::string> ShowFileDialogNow(const port::FileDialogRequest& request) {
+    std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(request);
+    if (dialog->ShowModal() != wxID_OK)
         return std::nullopt;
     if (!request.save && request.multiSelect) {
         wxArrayString paths;
-        dialog.GetPaths(paths);
+        dialog->GetPaths(paths);
         std::string list;
         for (const wxString& path : paths)
             list += path.utf8_string() + '\0';
         return list;
     }
-    return dialog.GetPath().utf8_string();
+    return dialog->GetPath().utf8_string();
 }
 
 std::optional<std::string> ShowFolderDialogNow(const port::FolderDialogRequest& request) {

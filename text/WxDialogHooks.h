@@ -3,7 +3,17 @@
 // them too and then replace single hooks with scripted answers.
 #pragma once
 
+#include "port/DialogHooks.h"
+
+#include <memory>
+
+class wxFileDialog;
+
 // Message boxes are owned by the application's top window (none when there is
 // none). A call from a worker thread is handed to the GUI thread and waits for
 // the answer there.
 void InstallWxDialogHooks();
+
+// The real file dialog a request asks for (not shown yet), its filters
+// matching names without regard to case.
+std::unique_ptr<wxFileDialog> MakeFileDialog(const port::FileDialogRequest& request);

@@ -67,6 +67,34 @@ std::u16string JolietIdentifier(const Sector& s) {
     return id;
 }
 
+// A whole descriptor set: after the primary descriptor, every sector up to
+// a terminator within the scanned ones carries the standard identifier. A
+// file that merely holds "\x01CD001" at 0x8000 is no image to write into.
+bool IsWholeDescriptorSet(HANDLE h) {
+    Sector s{};
+    for (int i = 0; i < kScanSectors; ++i) {
+        if (!ReadSector(h, (kFirstScanSector + i) * kSector, s) ||
+            std::memcmp(s.data() + 1, "CD001", 5) != 0)
+            return false;
+        if (s[0] == kTypeTerminator)
+            return true;
+    }
+    return false;
+}
+
+// A label that UTF-8 cannot carry (an unpaired surrogate) would be stored
+// as U+FFFD; it is refused instead.
+bool IsWholeText(std::u16string_view label) {
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        bool high = label[i] >= 0xD800 && label[i] <= 0xDBFF;
+        bool low = label[i] >= 0xDC00 && label[i] <= 0xDFFF;
+        if (low || (high && (i + 1 == label.size() || label[i + 1] < 0xDC00 || label[i + 1] > 0xDFFF)))
+            return false;
+        i += high ? 1 : 0;
+    }
+    return true;
+}
+
 // Offset of the first supplementary descriptor before a terminator, if any.
 // With `label` given, stops at the first one whose identifier is not empty.
 std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
@@ -151,12 +179,17 @@ std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
 
 bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
                       ErrorCode& error) {
+    label = label.substr(0, std::min(label.size(), label.find(u'\0')));
+    if (!IsWholeText(label)) {
+        error = ERROR_INVALID_DATA;
+        return false;
+    }
     UniqueHandle h = OpenImage(imagePath, true, error);
     if (!h.valid())
         return false;
-    label = label.substr(0, std::min(label.size(), label.find(u'\0')));
     Sector primary{};
-    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary)) {
+    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary) ||
+        !IsWholeDescriptorSet(h.get())) {
         error = ERROR_UNRECOGNIZED_VOLUME;
         return false;
     }
@@ -189,6 +222,16 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
 bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) {
     ErrorCode error = ERROR_SUCCESS;
     return WriteVolumeLabel(imagePath, label, error);
+}
+
+bool WriteVolumeLabelUtf8(std::u16string_view imagePath, std::string_view label,
+                          ErrorCode& error) {
+    std::u16string wide = ToUtf16(label);
+    if (ToUtf8(wide) != label) {
+        error = ERROR_INVALID_DATA;
+        return false;
+    }
+    return WriteVolumeLabel(imagePath, wide, error);
 }
 
 } // namespace vdrive

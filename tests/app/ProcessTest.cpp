@@ -1,5 +1,11 @@
 // The spindle executable as a user starts it: one instance per user. Runs
 // under Xvfb with private runtime and config folders.
+#include "CloseWindow.h"
+#include "port/DosDevices.h"
+#include "port/Utf.h"
+#include "tests/vdrive/DriverProcess.h"
+#include "vdrive/VirtualDrive.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -119,6 +127,48 @@ TEST_F(ProcessTest, StartsWithoutLanguageFileLayoutsOrPictures) {
     EXPECT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
     kill(pid, SIGTERM);
     EXPECT_EQ(WaitExit(pid, 15s), 0);
+}
+
+// The real program closed through its window leaves the list of mounted
+// drives beside itself, in the agreed format byte for byte.
+TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    const fs::path run = m_dir / "run", program = m_dir / "program";
+    fs::create_directories(run / "dosdevices"); // an empty drive table
+    fs::permissions(run, fs::perms::owner_all);
+    port::PushDosDevice("C:", "/");
+    // The program's folder: its language files and layouts, and room for
+    // the list.
+    fs::create_directories(program);
+    const fs::path bin = fs::path(SPINDLE_BINARY).parent_path();
+    for (const char* item : {"languiu.ini", "langburu.ini", "res"})
+        fs::create_symlink(bin / item, program / item);
+    fs::create_directories(m_dir / "src");
+    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    const std::string iso = (m_dir / "a b.iso").string();
+    ASSERT_EQ(std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'").c_str()), 0);
+
+    spindle_test::DriverProcess driver(run.string());
+    ASSERT_TRUE(driver.ready());
+    vdrive::MountRequest request;
+    request.imagePath = port::ToUtf16(iso);
+    port::ErrorCode error = 0;
+    ASSERT_TRUE(vdrive::MountImage(u'K', request, error)) << error;
+
+    // Starts the program, closes it through its window, returns the list.
+    auto runAndClose = [&]() -> std::string {
+        fs::remove(program / "drives.ini");
+        pid_t pid = Launch(program.c_str());
+        if (!WaitForMainWindows(1, 30s) || !CloseWindowTitled("Spindle"))
+            return "<no window to close>";
+        EXPECT_EQ(WaitExit(pid, 15s), 0);
+        std::ifstream in(program / "drives.ini", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(runAndClose(), "[DRIVES]\r\ndrive0 = K\r\nfile0 = " + iso + "\r\n");
+    ASSERT_TRUE(vdrive::DismountDrive(u'K').ok);
+    EXPECT_EQ(runAndClose(), "[DRIVES]\r\n");
 }
 
 } // namespace

@@ -358,4 +358,45 @@ TEST_F(PagesTest, PageBackgroundEqualsTheSkinUnderIt)
     }
 }
 
+// The pages with the colour handler fill their button-class controls (the
+// group box, the check box) with the pale blue; edit fields keep their own
+// colours, and the unmount page, which has no colour handler, shows the
+// skin inside its group box.
+TEST_F(PagesTest, ButtonClassControlsGetThePaleBlueFill)
+{
+    auto* mount = static_cast<CMountDlg*>(Make<CMountDlg>(m_frame));
+    auto* unmount = static_cast<CUnmountDlg*>(Make<CUnmountDlg>(m_frame));
+    m_frame->Show();
+    const wxColour pale(234, 243, 250);
+    EXPECT_EQ(ButtonClassFill(), pale);
+    auto pixel = [](const wxImage& image, const wxPoint& at) {
+        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y), image.GetBlue(at.x, at.y));
+    };
+    unmount->Hide();
+    m_frame->Refresh();
+    guitest::Yield(4);
+    const wxRect check = mount->m_chkOpen->GetRect();
+    const wxRect edit = mount->m_editLabel->GetRect();
+    const wxPoint inGroup = mount->ClientToScreen(wxPoint(20, 120));
+    const wxPoint inCheck = mount->ClientToScreen(wxPoint(check.GetRight() - 2, check.y + check.height / 2));
+    const wxPoint inEdit = mount->ClientToScreen(wxPoint(edit.x + edit.width / 2, edit.y + edit.height / 2));
+    wxImage screen;
+    EXPECT_TRUE(guitest::GrabScreenWhen(screen, [&](const wxImage& image) {
+        return pixel(image, inGroup) == pale && pixel(image, inCheck) == pale;
+    })) << "group box " << pixel(screen, inGroup).GetAsString(wxC2S_CSS_SYNTAX).utf8_string()
+        << ", check box " << pixel(screen, inCheck).GetAsString(wxC2S_CSS_SYNTAX).utf8_string();
+    EXPECT_NE(pixel(screen, inEdit), pale) << "the edit box keeps its own colours";
+    const wxPoint client = m_frame->ClientToScreen(wxPoint(0, 0));
+    std::string why;
+    EXPECT_TRUE(guitest::ScreenShowsPattern(client, wxRect(kPageLeft, kPageTop, 450, 40), why))
+        << "above the group box the skin shows: " << why;
+
+    mount->Hide();
+    unmount->Show();
+    m_frame->Refresh();
+    guitest::Yield(4);
+    // A strip inside the group box, left of the list.
+    EXPECT_TRUE(guitest::ScreenShowsPattern(client, wxRect(kPageLeft + 14, kPageTop + 100, 10, 200), why)) << why;
+}
+
 } // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace port;
@@ -18,7 +21,7 @@ TEST(FullPath, CompletesAndFoldsPaths) {
     const Case cases[] = {
         {"/img/a.iso", "/img/a.iso"},
         {"a.iso", here + "/a.iso"},
-        {"./x/../a.iso", here + "/a.iso"},
+        {"./no-such-folder-7f3/../a.iso", here + "/no-such-folder-7f3/../a.iso"},
         {"..", parent},
         {"//img///b//./c.iso", "/img/b/c.iso"},
         {"/../../a", "/a"},
@@ -28,6 +31,30 @@ TEST(FullPath, CompletesAndFoldsPaths) {
     for (const Case& c : cases)
         EXPECT_EQ(FullPath(c.in).value_or("<none>"), c.out) << c.in;
     EXPECT_FALSE(FullPath(""));
+}
+
+// ".." after a link leads to the parent of the link's target, as the
+// kernel resolves it; where the path so far names no folder it stays.
+TEST(FullPath, FoldsDotDotAsTheKernelResolvesIt) {
+    char tmpl[] = "/tmp/spindle-fullpath-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string t = tmpl;
+    ASSERT_EQ(mkdir((t + "/real").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((t + "/real/sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((t + "/real/sub").c_str(), (t + "/lnk").c_str()), 0);
+    ASSERT_EQ(symlink("real/sub", (t + "/rel").c_str()), 0);
+    std::fclose(std::fopen((t + "/file").c_str(), "w"));
+    struct Case { std::string in, out; };
+    const Case cases[] = {
+        {t + "/lnk/../a.iso", t + "/real/a.iso"},
+        {t + "/rel/../../a.iso", t + "/a.iso"},
+        {t + "/real/sub/./../a.iso", t + "/real/a.iso"},
+        {t + "/missing/../a.iso", t + "/missing/../a.iso"},
+        {t + "/file/../a.iso", t + "/file/../a.iso"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FullPath(c.in).value_or("<none>"), c.out) << c.in;
+    std::system(("rm -rf " + t).c_str());
 }
 
 TEST(FullPath, WideCallReportsTheLengthNeededWhenTheBufferIsShort) {

@@ -12,17 +12,32 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/dialog.h>
+#include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/thread.h>
 
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 #include <future>
 #include <thread>
 
 namespace {
+
+// GTK 3's filter types, looked up at run time as the program does.
+struct FilterInfo {
+    int contains;
+    const char* filename;
+    const char* uri;
+    const char* displayName;
+    const char* mimeType;
+};
+struct SList {
+    void* data;
+    SList* next;
+};
 
 class TextUiTest : public ::testing::Test {
 protected:
@@ -132,6 +147,39 @@ TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
     port::SetMessageBoxHook(previous);
     ASSERT_TRUE(ended);
     EXPECT_EQ(answer.get(), IDNO);
+}
+
+// The file dialog's filters show names of any case, in open and save
+// dialogs alike, and still hide other names; the patterns stay as given
+// (without the bars that end the platform's form of the filter).
+TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
+    using ListFilters = SList* (*)(void*);
+    using Filter = int (*)(void*, const FilterInfo*);
+    auto listFilters = reinterpret_cast<ListFilters>(dlsym(RTLD_DEFAULT, "gtk_file_chooser_list_filters"));
+    auto filter = reinterpret_cast<Filter>(dlsym(RTLD_DEFAULT, "gtk_file_filter_filter"));
+    ASSERT_TRUE(listFilters && filter);
+    for (bool save : {false, true}) {
+        port::FileDialogRequest request;
+        request.save = save;
+        request.filter = "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|";
+        std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(request);
+        EXPECT_EQ(dialog->GetWildcard(), "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin");
+        SList* filters = listFilters(dialog->GetHandle());
+        ASSERT_NE(filters, nullptr);
+        ASSERT_NE(filters->next, nullptr);
+        auto shows = [&](void* f, const char* name) {
+            FilterInfo info{1 << 2, nullptr, nullptr, name, nullptr}; // display name
+            return filter(f, &info) != 0;
+        };
+        for (const char* name : {"a.iso", "A.ISO", "a.Iso"})
+            EXPECT_TRUE(shows(filters->data, name)) << name << (save ? " save" : " open");
+        for (const char* name : {"a.isox", "a.img", "iso"})
+            EXPECT_FALSE(shows(filters->data, name)) << name;
+        for (const char* name : {"b.IMG", "c.bin", "d.BIN"})
+            EXPECT_TRUE(shows(filters->next->data, name)) << name;
+        EXPECT_FALSE(shows(filters->next->data, "e.iso"));
+        reinterpret_cast<void (*)(SList*)>(dlsym(RTLD_DEFAULT, "g_slist_free"))(filters);
+    }
 }
 
 } // namespace

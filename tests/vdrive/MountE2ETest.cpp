@@ -1,5 +1,6 @@
 // The drive manager against a real spindle-driver and its FUSE mount.
 #include "vdrive/VirtualDrive.h"
+#include "vdrive/VolumeLabel.h"
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
@@ -159,6 +160,9 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
         ASSERT_TRUE(port::GetVolumeInformationW(u"K:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
         EXPECT_EQ(std::u16string(label), u"Spindle");
         ExpectDriveReadsImage(u'K', iso);
+        // The driver holds its image: no label is written underneath it.
+        EXPECT_FALSE(WriteVolumeLabel(port::ToUtf16(iso), u"Changed", error));
+        EXPECT_EQ(error, port::ERROR_SHARING_VIOLATION);
 
         // Read-only for everyone.
         EXPECT_LT(open((Folder(env, 'K') + "/readme.txt").c_str(), O_WRONLY), 0);
@@ -169,6 +173,7 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
         EXPECT_FALSE(IsDriveLetterUsed(u'K'));
         EXPECT_FALSE(QueryMountedImage(u'K'));
         EXPECT_FALSE(fs::exists(Folder(env, 'K')));
+        EXPECT_TRUE(WriteVolumeLabel(port::ToUtf16(iso), u"Changed", error)) << error;
         fs::remove(iso);
     }
 }

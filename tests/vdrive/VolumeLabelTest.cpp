@@ -213,6 +213,38 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     EXPECT_EQ(Read(path), u"HELD");
 }
 
+// A write needs a whole descriptor set and whole text; otherwise the file
+// stays as it was and the error says why.
+TEST(VolumeLabel, WriteRefusesBrokenDescriptorSetsAndBrokenText) {
+    TempEnv env;
+    Bytes sixBytes(0x8000 + 4 * 2048, 'x'); // "\x01CD001" at 0x8000 and nothing more
+    std::memcpy(sixBytes.data() + kPvd, "\x01" "CD001", 6);
+    Bytes unterminated = Image("OPEN", {2}); // ends after the Joliet descriptor
+    Bytes strayAfterPrimary = Image("STRAY", {2, 255});
+    std::memset(strayAfterPrimary.data() + 17 * 2048, 0, 8); // not a descriptor
+    struct Case { const char* what; Bytes img; std::u16string label; port::ErrorCode error; };
+    const Case cases[] = {
+        {"six bytes", sixBytes, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
+        {"no terminator", unterminated, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
+        {"stray sector", strayAfterPrimary, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
+        {"lone high surrogate", Image("OK", {2, 255}), u"Disc\xD83D", port::ERROR_INVALID_DATA},
+        {"lone low surrogate", Image("OK", {2, 255}), u"\xDCBF" u"Disc", port::ERROR_INVALID_DATA},
+    };
+    for (const Case& c : cases) {
+        std::string path = Save(env, c.img, "w.iso");
+        port::ErrorCode error = 0;
+        EXPECT_FALSE(WriteVolumeLabel(port::ToUtf16(path), c.label, error)) << c.what;
+        EXPECT_EQ(error, c.error) << c.what;
+        EXPECT_EQ(Load(path), c.img) << c.what;
+    }
+    std::string path = Save(env, Image("OK", {2, 255}), "w.iso");
+    port::ErrorCode error = 0;
+    EXPECT_FALSE(WriteVolumeLabelUtf8(port::ToUtf16(path), "Disc \xff", error));
+    EXPECT_EQ(error, port::ERROR_INVALID_DATA);
+    EXPECT_TRUE(WriteVolumeLabelUtf8(port::ToUtf16(path), "Sch\xc3\xb6n", error));
+    EXPECT_EQ(Read(path), u"Sch\u00f6n");
+}
+
 // Images from two other tools, rewritten and read back by isoinfo.
 TEST(VolumeLabel, RewritesImagesOfOtherTools) {
     TempEnv env;

@@ -1,0 +1,55 @@
+// Opening a drive's folder: the default runs the desktop's opener with the
+// folder and leaves no child behind; a hook replaces it.
+#include "port/OpenFolder.h"
+
+#include "TestEnv.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+
+using spindle_test::TempEnv;
+namespace fs = std::filesystem;
+
+TEST(OpenFolder, RunsTheOpenerDetachedOrSaysItIsMissing) {
+    TempEnv env;
+    const std::string bin = env.root() + "/bin", seen = env.root() + "/seen";
+    fs::create_directories(bin);
+    env.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + seen + "'\n");
+    fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+
+    const std::string folder = port::DriveFolder(u'K');
+    EXPECT_EQ(folder, env.runtime() + "/drives/K/");
+    EXPECT_GT(port::OpenFolder(folder), 32);
+    // The opener runs on its own: wait (at most 5 s) for what it was given.
+    std::string arg;
+    for (int i = 0; i < 250 && arg != folder; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::ifstream in(seen);
+        arg.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(arg, folder);
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
+    EXPECT_EQ(errno, ECHILD);
+
+    setenv("PATH", env.root().c_str(), 1); // no opener anywhere
+    EXPECT_EQ(port::OpenFolder(folder), 2);
+
+    std::string hooked;
+    port::SetOpenFolderHook([&](const std::string& f) {
+        hooked = f;
+        return 33;
+    });
+    EXPECT_EQ(port::OpenFolder("/x/"), 33);
+    EXPECT_EQ(hooked, "/x/");
+    port::SetOpenFolderHook(nullptr);
+    setenv("PATH", savedPath.c_str(), 1);
+}

@@ -1,0 +1,72 @@
+// The mounted-drive list file: its format byte for byte, where it goes, and
+// that it is replaced whole.
+#include "vdrive/DrivesFile.h"
+
+#include "../port/TestEnv.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+using namespace vdrive;
+using spindle_test::TempEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
+    struct Case {
+        const char* what;
+        std::vector<ListedDrive> drives;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"no drive", {}, "[DRIVES]\r\n"},
+        {"two drives",
+         {{u'K', u"\\??\\/img/a.iso"}, {u'M', u"\\??\\UNC\\srv\\share\\b.iso"}},
+         "[DRIVES]\r\ndrive0 = K\r\nfile0 = /img/a.iso\r\ndrive1 = M\r\nfile1 = "
+         "\\\\srv\\share\\b.iso\r\n"},
+        {"name without prefix, beyond ASCII",
+         {{u'Z', u"/img/Gr\u00f6\u00dfe \u65e5.iso"}},
+         "[DRIVES]\r\ndrive0 = Z\r\nfile0 = /img/Gr\xc3\xb6\xc3\x9f"
+         "e \xe6\x97\xa5.iso\r\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatDrivesFile(c.drives), c.text) << c.what;
+}
+
+TEST(DrivesFile, GoesBesideTheProgramElseToTheConfigFolderReplacedWhole) {
+    TempEnv env;
+    env.EmptyTable();
+    const std::string program = env.root() + "/bin/";
+    fs::create_directories(program);
+    setenv("SPINDLE_PROGRAM_DIR", program.c_str(), 1);
+
+    // An older list shared through a hard link: the new list replaces the
+    // name, never the old file's bytes in place.
+    const std::string old = env.Write("old-list", "[DRIVES]\r\ndrive0 = K\r\n");
+    fs::create_hard_link(old, program + "drives.ini");
+    EXPECT_EQ(WriteDrivesFile(), program + "drives.ini");
+    EXPECT_EQ(Slurp(program + "drives.ini"), "[DRIVES]\r\n");
+    EXPECT_EQ(Slurp(old), "[DRIVES]\r\ndrive0 = K\r\n");
+    EXPECT_EQ(fs::status(program + "drives.ini").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(program), {}), 1) << "no temporary file left";
+
+    // A program folder that cannot take the file: the config folder does.
+    const std::string gone = env.root() + "/not-there/";
+    setenv("SPINDLE_PROGRAM_DIR", gone.c_str(), 1);
+    EXPECT_EQ(WriteDrivesFile(), env.config() + "/drives.ini");
+    EXPECT_EQ(Slurp(env.config() + "/drives.ini"), "[DRIVES]\r\n");
+    EXPECT_FALSE(fs::exists(gone));
+    unsetenv("SPINDLE_PROGRAM_DIR");
+}
