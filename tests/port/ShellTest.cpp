@@ -180,4 +180,22 @@ TEST(ShellTest, RealLauncherRunsCommandsAndMapsSpawnFailures) {
     EXPECT_EQ(port::RunLaunch({"x", {env.Write("plain.txt", "text")}}), port::kShellAccessDenied);
 }
 
+TEST(ShellTest, RealDefaultHandlerResultsFollowXdgOpensExitStatus) {
+    spindle_test::TempEnv env;
+    const char* oldPath = std::getenv("PATH");
+    const std::string saved = oldPath ? oldPath : "";
+    setenv("PATH", env.root().c_str(), 1);
+    // No xdg-open at all: nothing can open anything.
+    EXPECT_EQ(port::RunLaunch({"https://a.example/", {}}), port::kShellNoAssociation);
+    const std::string script = env.Write("xdg-open", "");
+    for (const auto& [status, result] : {std::pair{0, port::kShellOpened}, {2, port::kShellFileNotFound},
+                                         {3, port::kShellNoAssociation}, {4, port::kShellNoAssociation}}) {
+        std::ofstream(script, std::ios::trunc) << "#!/bin/sh\n[ \"$1\" = \"a b\" ] || exit 9\nexit " << status
+                                               << "\n";
+        ::chmod(script.c_str(), 0755);
+        EXPECT_EQ(port::RunLaunch({"a b", {}}), result) << status;
+    }
+    setenv("PATH", saved.c_str(), 1);
+}
+
 } // namespace
