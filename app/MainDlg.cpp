@@ -1,7 +1,10 @@
 #include "app/MainDlg.h"
 
+#include "app/AboutDlg.h"
+#include "app/Manual.h"
 #include "app/StartupRules.h"
 #include "controls/CustomToolbarCtrl.h"
+#include "controls/HyperLink.h"
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
 #include "engine/Engine.h"
@@ -11,8 +14,11 @@
 #include "pages/MountDlg.h"
 #include "pages/UnmountDlg.h"
 #include "port/Paths.h"
+#include "port/Shell.h"
 #include "port/Utf.h"
 #include "text/LangText.h"
+#include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
 #include "text/ProfileReader.h"
 
 #include <wx/button.h>
@@ -20,12 +26,18 @@
 #include <wx/filename.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
+#include <wx/menu.h>
+
+std::function<void(wxWindow*, wxMenu&, const wxPoint&)> CMainDlg::s_popupMenu;
 
 namespace {
 
 // Size of the skin picture, which the client area matches exactly.
 constexpr int kSkinWidth = 798;
 constexpr int kSkinHeight = 527;
+
+// Where a new e-mail to support goes.
+constexpr char kSupportMail[] = "mailto:support@spindle.example.org";
 
 // Creates a page hidden; a page whose layout could not be loaded (a broken
 // installation) is left out rather than used half made.
@@ -54,6 +66,9 @@ wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
     EVT_TOOL(ID_PAGE_UNMOUNT, CMainDlg::OnBtnUnmount)
     EVT_TOOL(ID_PAGE_BURN, CMainDlg::OnBtnBurn)
     EVT_TOOL(ID_BTN_HELP, CMainDlg::OnBtnHelp)
+    EVT_MENU(ID_HELP_MANUAL, CMainDlg::OnHelpManual)
+    EVT_MENU(ID_HELP_MAIL, CMainDlg::OnHelpSupport)
+    EVT_MENU(ID_HELP_ABOUTBOX, CMainDlg::OnHelpAbout)
 wxEND_EVENT_TABLE()
 // clang-format on
 
@@ -197,7 +212,46 @@ void CMainDlg::OnBtnUnmount(wxCommandEvent&) { SelectPage(ID_PAGE_UNMOUNT); }
 void CMainDlg::OnBtnBurn(wxCommandEvent&) { SelectPage(ID_PAGE_BURN); }
 
 void CMainDlg::OnBtnHelp(wxCommandEvent&) {
-    // The help menu is not built yet; the button deliberately does nothing.
+    const wxPoint pointer = wxGetMousePosition();
+    wxString text;
+    wxMenu menu;
+    menu.Append(ID_HELP_MANUAL, GetLangText("ID_HELP_ONLINEHELP", text));
+    menu.Append(ID_HELP_MAIL, GetLangText("ID_HELP_SUPPORT", text));
+    menu.AppendSeparator();
+    menu.Append(ID_HELP_ABOUTBOX, GetLangText("ID_HELP_ABOUT", text));
+    if (s_popupMenu)
+        s_popupMenu(this, menu, pointer);
+    else
+        PopupMenu(&menu, ScreenToClient(pointer));
+}
+
+void CMainDlg::OnHelpManual(wxCommandEvent&) {
+    // Looked up beside the program's resources, never in the current
+    // directory, and a missing manual is said so rather than ignored.
+    const std::string path = ManualPath();
+    if (!wxFileName::FileExists(wxString::FromUTF8(path))) {
+        wxString text;
+        GetLangText("ID_HELP_NOMANUAL", text);
+        text.Replace("%s", wxString::FromUTF8(path), false);
+        WarningBox(text);
+        return;
+    }
+    const int result = port::OpenWithShell(path);
+    if (result <= 32)
+        ShowOpenError(result);
+}
+
+void CMainDlg::OnHelpSupport(wxCommandEvent&) {
+    const int result = port::OpenWithShell(kSupportMail);
+    if (result <= 32)
+        ShowOpenError(result);
+}
+
+void CMainDlg::OnHelpAbout(wxCommandEvent&) {
+    // Made without a parent: while it runs, the main window owns it.
+    CAboutDlg dlg;
+    if (dlg.IsLoaded())
+        dlg.ShowModal();
 }
 
 void CMainDlg::OnPaint(wxPaintEvent&) {

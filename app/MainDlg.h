@@ -7,12 +7,15 @@
 
 #include <wx/dialog.h>
 
+#include <functional>
+
 class CCustomToolbarCtrl;
 class CCreateDlg;
 class CImFilesDlg;
 class CMountDlg;
 class CUnmountDlg;
 class CBurnDlg;
+class wxMenu;
 
 // g_nCurrentPage (engine/WorkState.h): the page shown, as its toolbar command;
 // ID_PAGE_CREATE until the main window is initialised. Written on the GUI
@@ -47,6 +50,14 @@ public:
     void OnBtnUnmount(wxCommandEvent& event);
     void OnBtnBurn(wxCommandEvent& event);
     void OnBtnHelp(wxCommandEvent& event);
+    void OnHelpManual(wxCommandEvent& event);
+    void OnHelpSupport(wxCommandEvent& event);
+    void OnHelpAbout(wxCommandEvent& event);
+
+    // Shows a popup menu with its top left corner at a screen position and
+    // returns when it closes; the chosen entry arrives as a menu command.
+    // Null: the toolkit's popup. Tests replace it to see the menu.
+    static std::function<void(wxWindow* owner, wxMenu& menu, const wxPoint& screen)> s_popupMenu;
 
 private:
     void OnInitDialog();

@@ -2,6 +2,8 @@
 // pages.
 #include "cli/Commands.h"
 
+#include "SpindleVersion.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +25,7 @@ const Command kCommands[] = {
 };
 
 void Usage(FILE* out) {
-    std::fprintf(out, "usage: spindle-cli COMMAND [ARGS]\n\ncommands:\n");
+    std::fprintf(out, "usage: spindle-cli COMMAND [ARGS]\n       spindle-cli --version\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %s\n", c.usage);
 }
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help") ||
         !std::strcmp(argv[1], "help")) {
         Usage(stdout);
+        return 0;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("spindle-cli %s\n", spindle::kVersion);
         return 0;
     }
     for (const Command& c : kCommands) {

@@ -1,6 +1,8 @@
 // spindle-driver: the virtual disk driver daemon.
 #include "driver/Daemon.h"
 
+#include "SpindleVersion.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@ namespace {
 void Usage(std::FILE* out) {
     std::fputs("usage: spindle-driver [--daemon] [-v]\n"
                "       spindle-driver --status\n"
+               "       spindle-driver --version\n"
                "Serves the virtual CD and disk devices on driver.sock in the runtime folder\n"
                "and shows each loaded image under drives/<letter>/ there.\n"
                "  --daemon  run in the background once ready\n"
@@ -43,6 +46,9 @@ int main(int argc, char** argv) {
             status = true;
         } else if (!std::strcmp(argv[i], "-v") || !std::strcmp(argv[i], "--verbose")) {
             opts.verbose = true;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            std::printf("spindle-driver %s\n", spindle::kVersion);
+            return 0;
         } else if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
             Usage(stdout);
             return 0;

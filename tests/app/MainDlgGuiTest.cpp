@@ -198,8 +198,12 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
     Click(ID_PAGE_UNMOUNT); // shown anew: refreshed anew
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 2);
 
-    // The help button is no page: the shown page stays.
+    // The help button is no page: the shown page stays (its menu is shown).
+    int menus = 0;
+    CMainDlg::s_popupMenu = [&menus](wxWindow*, wxMenu&, const wxPoint&) { ++menus; };
     Click(ID_BTN_HELP);
+    CMainDlg::s_popupMenu = nullptr;
+    EXPECT_EQ(menus, 1);
     EXPECT_EQ(g_nCurrentPage, ID_PAGE_UNMOUNT);
     EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
 }

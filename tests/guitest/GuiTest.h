@@ -2,8 +2,10 @@
 // main(): it starts wx without an event loop (run the binary under
 // xvfb-run), points SPINDLE_CONFIG_DIR and SPINDLE_RUNTIME_DIR at a private
 // temporary folder unless they are set, scripts every message box, file and
-// folder dialog (answers queued by the test, everything shown recorded) and
-// ends any other modal dialog at once unless a test takes it over.
+// folder dialog (answers queued by the test, everything shown recorded),
+// ends any other modal dialog at once unless a test takes it over, and lets
+// no launch through (port::Launch answers "no association" unless a test
+// installs its own launcher hook).
 #pragma once
 
 #include <wx/image.h>

@@ -2,6 +2,7 @@
 #include "tests/guitest/GuiTest.h"
 
 #include "port/DialogHooks.h"
+#include "port/Shell.h"
 #include "text/WxDialogHooks.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,9 @@ void InstallScriptedHooks()
         g_dialogs.push_back("folder");
         return NextAnswer(g_folderAnswers);
     });
+    // No test opens a real browser or file manager: a launch that a test
+    // did not take over finds nothing to open it.
+    port::SetLauncherHook([](const port::LaunchRequest&) { return port::kShellNoAssociation; });
 }
 
 } // namespace

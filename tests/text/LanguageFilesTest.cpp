@@ -80,6 +80,7 @@ std::vector<std::string> ProgramKeys() {
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
         "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
+        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL",
     };
     for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
                       Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
@@ -108,6 +109,7 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
         {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
         {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
         {"ID_MOUNT_PATH_TOO_LONG", "%u"},
+        {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {

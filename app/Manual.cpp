@@ -1,0 +1,12 @@
+#include "app/Manual.h"
+
+#include "port/Paths.h"
+#include "port/Utf.h"
+#include "text/LangText.h"
+
+std::string ManualPath() {
+    std::u16string file;
+    GetLangText(u"ID_HELP_MANUALFILE", file);
+    const std::string relative = file.empty() ? "manual/en/manual.html" : port::ToUtf8(file);
+    return port::ProgramDir() + "res/" + relative;
+}

@@ -1,0 +1,93 @@
+// A static text turned into a link: drawn in link colours and underlined,
+// with a hand cursor and the target as tool tip; a click, or Space while it
+// has the focus, opens the target with the desktop (port/Shell.h). Failures
+// are reported in a message box whose texts are fixed here.
+#pragma once
+
+#include <wx/control.h>
+#include <wx/cursor.h>
+#include <wx/font.h>
+
+// The hand cursor shared by all links: the toolkit's own, made by the first
+// link that is set up and kept for the life of the process. Null until then,
+// or when the toolkit has none (the links keep the ordinary cursor).
+extern wxCursor* g_hLinkCursor;
+
+// Window style of a link whose text is centred vertically in its rectangle
+// (like a static text with a centred image); horizontal alignment comes from
+// wxALIGN_CENTRE_HORIZONTAL and wxALIGN_RIGHT.
+inline constexpr long HLS_CENTERIMAGE = wxALIGN_CENTRE_VERTICAL;
+
+class CHyperLink : public wxControl {
+public:
+    // Option bits of m_nFlags.
+    static constexpr int kUnderline = 1;
+    static constexpr int kFitToText = 4;
+    static constexpr int kFocusOnClick = 16;
+
+    // Colours by state.
+    static const wxColour kActiveColour; // has the focus or was pressed
+    static const wxColour kOpenedColour; // opened before, not active
+    static const wxColour kLinkColour;   // otherwise
+
+    CHyperLink() = default;
+    ~CHyperLink() override;
+
+    // Creates the link and sets it up: text, font, fit, cursor, tool tip.
+    bool Create(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
+                const wxSize& size, long style = 0, const wxFont& font = wxNullFont);
+
+    // Takes the place of the static text `id` of dialog (as its layout made
+    // it): the same rectangle, text, font, alignment, id and tab position.
+    // False when dialog has no such child.
+    bool SubclassDlgItem(int id, wxWindow* dialog);
+
+    // Stores the target; a link already on screen is fitted to its text again
+    // and shows the new target as its tool tip. The text is not changed.
+    void SetTarget(const wxString& target);
+    const wxString& GetTarget() const { return m_strTarget; }
+
+    // Opens the target; on success the link keeps the opened colour, on
+    // failure it beeps and shows ShowOpenError. Returns the shell's result.
+    int OpenTarget();
+
+    // The colour the text is drawn in now.
+    wxColour LinkColour() const;
+
+    void SetLabel(const wxString& label) override;
+    // Takes the focus when clicked, but like a label it is no tab stop, so
+    // a dialog never starts with the focus on it.
+    bool AcceptsFocus() const override { return true; }
+    bool AcceptsFocusFromKeyboard() const override { return false; }
+
+    bool m_bActive = false;
+    bool m_bHover = false;
+    bool m_bOpened = false;
+    int m_nFlags = kUnderline | kFitToText | kFocusOnClick;
+    wxString m_strTarget;
+    wxFont m_fontLink;
+
+protected:
+    wxSize DoGetBestSize() const override;
+
+private:
+    void PreSubclassWindow();
+    void FitToText();
+    void Redraw();
+
+    void OnPaint(wxPaintEvent& event);
+    void OnMouseMove(wxMouseEvent& event);
+    void OnLeftDown(wxMouseEvent& event);
+    void OnLeftUp(wxMouseEvent& event);
+    void OnCaptureLost(wxMouseCaptureLostEvent& event);
+    void OnSetFocus(wxFocusEvent& event);
+    void OnKillFocus(wxFocusEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+// "Can't open link:\n\n" and the text for a failed shell result.
+wxString OpenErrorText(int result);
+// Shows OpenErrorText(result) in a message box with the exclamation icon.
+void ShowOpenError(int result);
