@@ -3,7 +3,7 @@
 #include "CloseWindow.h"
 #include "port/DosDevices.h"
 #include "port/Utf.h"
-#include "tests/vdrive/DriverProcess.h"
+#include "tests/support/DriverProcess.h"
 #include "vdrive/VirtualDrive.h"
 
 #include <gtest/gtest.h>
@@ -149,7 +149,7 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
     const std::string iso = (m_dir / "a b.iso").string();
     ASSERT_EQ(std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'").c_str()), 0);
 
-    spindle_test::DriverProcess driver(run.string());
+    spindle_test::DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     vdrive::MountRequest request;
     request.imagePath = port::ToUtf16(iso);

@@ -11,7 +11,7 @@
 #include "port/Utf.h"
 #include "tests/guitest/Fixtures.h"
 #include "tests/guitest/GuiTest.h"
-#include "tests/vdrive/DriverProcess.h"
+#include "tests/support/DriverProcess.h"
 #include "vdrive/VirtualDrive.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ protected:
     }
 
     bool StartDriver() {
-        m_driver = std::make_unique<DriverProcess>(m_runtime);
+        m_driver = std::make_unique<DriverProcess>();
         return m_driver->ready();
     }
 

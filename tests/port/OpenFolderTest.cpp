@@ -2,7 +2,7 @@
 // folder and leaves no child behind; a hook replaces it.
 #include "port/OpenFolder.h"
 
-#include "TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <cerrno>
 #include <chrono>

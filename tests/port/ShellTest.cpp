@@ -3,7 +3,7 @@
 // order of attempts of OpenWithShell through the launcher hook.
 #include "port/Shell.h"
 #include "port/DesktopEntry.h"
-#include "tests/port/TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // that it is replaced whole.
 #include "vdrive/DrivesFile.h"
 
-#include "../port/TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <filesystem>
 #include <fstream>
