@@ -118,12 +118,20 @@ int PrepareISO();
 int BuildISO(const char16_t* imagePath);
 void Abort();
 
-// Drives, burning and erasing (recorders are libburn drives reached through
-// the drive table). Not built yet: each fails with ERROR_NOT_SUPPORTED.
+// Drives. Recorders are libburn drives reached through the drive table: a
+// letter whose target is an optical device (/dev/srN) or a file standing in
+// for one ("stdio:PATH"). SetDevice makes the letter's drive the current
+// recorder (ERROR_INVALID_DRIVE and no current recorder for any other
+// letter). GetDeviceInformation fills the 8-byte vendor, 16-byte product and
+// 8-byte revision fields as the drive reports them, blank-padded and not
+// terminated; 0 on success. EjectDevice and CloseDevice open and close the
+// tray of a real drive (0 on success) and succeed without effect on a file.
 int SetDevice(char16_t driveLetter);
 int GetDeviceInformation(char vendor[8], char product[16], char revision[8]);
 int EjectDevice();
 int CloseDevice();
+
+// Burning and erasing. Not built yet: each fails with ERROR_NOT_SUPPORTED.
 int BurnDialog(int a, int b, int c, const char16_t* title, const char16_t* isoPath);
 int EraseDialog(const char16_t* title);
 
