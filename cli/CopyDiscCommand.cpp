@@ -241,8 +241,12 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
         }
         if (auto result = console.Result()) {
             ClearBar(barShown);
+            if (result->labelFailed)
+                std::fprintf(stderr, "spindle-cli copy-disc: the label could not be written into "
+                                     "%s (no ISO 9660 volume there?)\n",
+                             o.out.c_str());
             switch (result->outcome) {
-            case CopyOutcome::Done: return 0;
+            case CopyOutcome::Done: return result->labelFailed ? 1 : 0;
             case CopyOutcome::Stopped:
                 std::fprintf(stderr, "spindle-cli copy-disc: stopped; the partial image %s is kept\n",
                              o.out.c_str());

@@ -8,6 +8,7 @@
 #include "vdrive/VolumeLabel.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -23,6 +24,7 @@ constexpr int kIdYes = 6;
 constexpr int kWorkerNice = 10;
 // Passes between two status updates, plus one.
 constexpr int kPassesPerStatus = 11;
+constexpr std::size_t kPageBytes = 4096;
 
 using Shared = CDiscImageReader::Shared;
 
@@ -117,7 +119,10 @@ private:
 
     port::UniqueHandle m_device;
     std::unique_ptr<CImageWriter> m_image;
-    std::unique_ptr<char[]> m_buffer;
+    struct FreeBuffer {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::unique_ptr<char, FreeBuffer> m_buffer;
     std::int64_t m_discKiB = 0;
     std::int64_t m_sinceUpdate = 0;
     int m_progress = -1;
@@ -158,7 +163,8 @@ bool CopyRun::Open() {
     }
     // A list of an earlier copy to this path does not describe the new image.
     DeletePath(BadSectorListPath(m_job.imagePath));
-    m_buffer.reset(new (std::nothrow) char[kDiscChunkBytes]);
+    // Page-aligned: the kernel copies into and out of it at full speed.
+    m_buffer.reset(static_cast<char*>(std::aligned_alloc(kPageBytes, kDiscChunkBytes)));
     if (!m_buffer) {
         Say(CopyMessage::CannotCreateBuffer);
         Status(CopyStatus::Kind::Empty);
@@ -255,7 +261,7 @@ CopyResult CopyRun::Run() {
 
     const std::u16string label = m_observer.NewLabel();
     if (label != m_job.discLabel)
-        vdrive::WriteVolumeLabel(m_job.imagePath, label);
+        m_result.labelFailed = !vdrive::WriteVolumeLabel(m_job.imagePath, label);
     m_shared.m_bStop.store(1);
     m_observer.OnCopying(false);
 

@@ -67,6 +67,7 @@ struct CopyResult {
     std::int64_t copied = 0;   // bytes of the volume now in the image
     std::int64_t unreadable = 0;
     bool writeFailed = false;
+    bool labelFailed = false; // a new label was asked for and could not be written
     port::ErrorCode error = port::ERROR_SUCCESS; // of the failed write
 };
 

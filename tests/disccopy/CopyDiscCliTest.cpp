@@ -71,8 +71,11 @@ TEST(CopyDiscCli, CopiesAndRefusesAsAScriptSeesIt) {
         std::string args;
         int status;
         const char* says;
+        bool fresh = false; // OUT removed first
     } cases[] = {
-        {"copied", "r: '" + out + "'", 0, ""},
+        {"copied", "r: '" + out + "'", 0, "", true},
+        {"a label where there is no volume", "--label NEW R: '" + out + "'", 1,
+         "the label could not be written", true},
         {"image exists", "R '" + out + "'", 1, "already exists; not replaced"},
         {"no optical drive", "C: x.iso", 1, "C: is no optical drive"},
         {"not a letter", "12 x.iso", 2, "is not a drive letter"},
@@ -81,6 +84,8 @@ TEST(CopyDiscCli, CopiesAndRefusesAsAScriptSeesIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.fresh)
+            std::filesystem::remove(out);
         CliRun run = Cli(env, c.args);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;

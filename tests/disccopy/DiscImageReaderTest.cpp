@@ -198,8 +198,10 @@ TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
     WriteAll(e.image, "old");
     struct Gate : Recorder {
         std::promise<void> asked, release, ended;
+        int nice = -100;
         int OnMessage(const CopyNote& note) override {
             if (note.message == CopyMessage::OverwriteImage) {
+                nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
                 asked.set_value();
                 release.get_future().wait();
             }
@@ -215,6 +217,7 @@ TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
     EXPECT_FALSE(reader.Start(e.job, std::make_shared<Recorder>()));
     gate->release.set_value();
     gate->ended.get_future().wait();
+    EXPECT_EQ(gate->nice, 10) << "the worker runs below normal priority";
     EXPECT_EQ(ReadAll(e.image), "old") << "the question answered no";
     auto again = std::make_shared<Gate>();
     again->answers = {6};
