@@ -76,7 +76,7 @@ std::vector<std::string> ProgramKeys() {
         "ID_UNKNOWNERROR", "ID_ERASEDISC", "IDC_STATIC_CREATEDESC", "ID_SELECT_CDDRIVE",
         "ID_PREPARING", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE", "ID_CANNTCREATEBUFFER",
         "ID_CANNTOPENCDDRIVE", "ID_CURRENTREADING", "ID_READERROR", "ID_CREATEIMAGEDONE",
-        "ID_CREATEIMAGEFAILED", "IDC_STATIC_FILESDESC", "ID_CD_RULER", "ID_DVD_RULER",
+        "ID_CREATEIMAGEFAILED", "ID_CREATEIMAGEBADSECTORS", "IDC_STATIC_FILESDESC", "ID_CD_RULER", "ID_DVD_RULER",
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
         "ID_DRIVE_USED",
@@ -106,7 +106,7 @@ TEST(LanguageFiles, ProgramFileHasEveryKeyInEveryLanguage) {
 TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
         {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
-        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
+        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {
