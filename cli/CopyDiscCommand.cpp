@@ -30,7 +30,9 @@ constexpr int kIdOk = 1, kIdYes = 6, kIdNo = 7;
 constexpr char kUsage[] = "copy-disc [--label L] [--ignore-read-errors] LETTER OUT";
 
 volatile std::sig_atomic_t g_interrupted = 0;
-void OnSignal(int) { g_interrupted = 1; }
+void OnSignal(int) {
+    g_interrupted = 1;
+}
 
 struct Options {
     std::optional<std::string> label;
@@ -98,8 +100,7 @@ public:
     // Waits up to 100 ms for a note to answer or the end.
     void Wait() {
         std::unique_lock lock(m_mutex);
-        m_cv.wait_for(lock, std::chrono::milliseconds(100),
-                      [&] { return m_question || m_result; });
+        m_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return m_question || m_result; });
     }
     std::optional<CopyNote> TakeNote() {
         std::lock_guard lock(m_mutex);
@@ -174,7 +175,8 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
     bool interrupted = false;
     int answer = kIdOk;
     switch (note.message) {
-    case CopyMessage::SelectDrive: break;
+    case CopyMessage::SelectDrive:
+        break;
     case CopyMessage::CannotOpenDrive:
         std::fprintf(stderr, "spindle-cli copy-disc: cannot open drive %s: error %u: %s\n",
                      path.c_str(), note.error, port::DescribeError(note.error));
@@ -207,7 +209,8 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
                                  "(--ignore-read-errors copies past unreadable sectors)\n");
         }
         break;
-    case CopyMessage::Done: break;
+    case CopyMessage::Done:
+        break;
     case CopyMessage::DoneWithBadSectors:
         std::fprintf(stderr,
                      "spindle-cli copy-disc: %lld sectors could not be read and are zeros in "
@@ -242,16 +245,20 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
         if (auto result = console.Result()) {
             ClearBar(barShown);
             if (result->labelFailed)
-                std::fprintf(stderr, "spindle-cli copy-disc: the label could not be written into "
-                                     "%s (no ISO 9660 volume there?)\n",
+                std::fprintf(stderr,
+                             "spindle-cli copy-disc: the label could not be written into "
+                             "%s (no ISO 9660 volume there?)\n",
                              o.out.c_str());
             switch (result->outcome) {
-            case CopyOutcome::Done: return result->labelFailed ? 1 : 0;
+            case CopyOutcome::Done:
+                return result->labelFailed ? 1 : 0;
             case CopyOutcome::Stopped:
-                std::fprintf(stderr, "spindle-cli copy-disc: stopped; the partial image %s is kept\n",
+                std::fprintf(stderr,
+                             "spindle-cli copy-disc: stopped; the partial image %s is kept\n",
                              o.out.c_str());
                 return 130;
-            default: return 1;
+            default:
+                return 1;
             }
         }
         if (terminal && reader.DiscSize() > 0) {

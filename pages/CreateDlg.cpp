@@ -52,7 +52,9 @@ wxString FormatText(const char* key, std::initializer_list<wxString> args) {
     return out;
 }
 
-wxString Number(std::int64_t n) { return wxString::Format("%lld", static_cast<long long>(n)); }
+wxString Number(std::int64_t n) {
+    return wxString::Format("%lld", static_cast<long long>(n));
+}
 
 wxString Wide(const std::u16string& s) {
     return wxString(reinterpret_cast<const char*>(s.data()), wxMBConvUTF16(), s.size() * 2);
@@ -81,6 +83,7 @@ wxString DriveItemText(char16_t letter, const char (&vendor)[8], const char (&pr
 
 } // namespace
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(CCreateDlg, wxPanel)
     EVT_BUTTON(1000, CCreateDlg::OnBuildImage)
     EVT_BUTTON(1009, CCreateDlg::OnBrowse)
@@ -90,6 +93,7 @@ wxBEGIN_EVENT_TABLE(CCreateDlg, wxPanel)
     EVT_COMBOBOX(1011, CCreateDlg::OnSelChangeDrive)
     EVT_COMBOBOX(1007, CCreateDlg::OnSelChangeImage)
 wxEND_EVENT_TABLE()
+// clang-format on
 
 CCreateDlg::~CCreateDlg() {
     if (m_observer)
@@ -247,9 +251,13 @@ void CCreateDlg::OnStop(wxCommandEvent&) {
     SetCopyButtons(false);
 }
 
-void CCreateDlg::OnDropDownImage(wxCommandEvent&) { LoadHistory(); }
+void CCreateDlg::OnDropDownImage(wxCommandEvent&) {
+    LoadHistory();
+}
 
-void CCreateDlg::OnDropDownDrive(wxCommandEvent&) { FillDriveList(); }
+void CCreateDlg::OnDropDownDrive(wxCommandEvent&) {
+    FillDriveList();
+}
 
 void CCreateDlg::OnSelChangeDrive(wxCommandEvent&) {
     m_strDrive = m_cboDrive->GetStringSelection();
@@ -265,15 +273,22 @@ void CCreateDlg::SetCopyButtons(bool copying) {
     m_btnBuild->Enable(!copying);
 }
 
-void CCreateDlg::SetProgress(int percent) { m_progress->SetValue(percent); }
+void CCreateDlg::SetProgress(int percent) {
+    m_progress->SetValue(percent);
+}
 
-std::u16string CCreateDlg::LabelBoxText() const { return Narrow(m_editLabel->GetValue()); }
+std::u16string CCreateDlg::LabelBoxText() const {
+    return Narrow(m_editLabel->GetValue());
+}
 
 wxString CCreateDlg::StatusText(const CopyStatus& status) {
     switch (status.kind) {
-    case CopyStatus::Kind::Empty: return wxString();
-    case CopyStatus::Kind::Blank: return " ";
-    case CopyStatus::Kind::Preparing: return Text("ID_PREPARING");
+    case CopyStatus::Kind::Empty:
+        return wxString();
+    case CopyStatus::Kind::Blank:
+        return " ";
+    case CopyStatus::Kind::Preparing:
+        return Text("ID_PREPARING");
     case CopyStatus::Kind::Reading:
         return FormatText("ID_CURRENTREADING", {Number(status.mibRead), Number(status.mibTotal),
                                                 Number(status.unreadable)});
@@ -284,16 +299,24 @@ wxString CCreateDlg::StatusText(const CopyStatus& status) {
 int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
     const wxString path = Wide(note.path);
     switch (note.message) {
-    case CopyMessage::SelectDrive: return WarningBox(Text("ID_SELECT_CDDRIVE"));
-    case CopyMessage::CannotOpenDrive: return WarningBox(FormatText("ID_CANNTOPENCDDRIVE", {path}));
-    case CopyMessage::OverwriteImage: return QuestionBox(FormatText("ID_OVERWRITE_IMAGE", {path}));
-    case CopyMessage::CannotCreateFile: return InfoBox(FormatText("ID_CANNTCREATEFILE", {path}));
-    case CopyMessage::CannotCreateBuffer: return WarningBox(Text("ID_CANNTCREATEBUFFER"));
-    case CopyMessage::ReadError: return QuestionBox(Text("ID_READERROR"));
-    case CopyMessage::Done: return InfoBox(Text("ID_CREATEIMAGEDONE"));
+    case CopyMessage::SelectDrive:
+        return WarningBox(Text("ID_SELECT_CDDRIVE"));
+    case CopyMessage::CannotOpenDrive:
+        return WarningBox(FormatText("ID_CANNTOPENCDDRIVE", {path}));
+    case CopyMessage::OverwriteImage:
+        return QuestionBox(FormatText("ID_OVERWRITE_IMAGE", {path}));
+    case CopyMessage::CannotCreateFile:
+        return InfoBox(FormatText("ID_CANNTCREATEFILE", {path}));
+    case CopyMessage::CannotCreateBuffer:
+        return WarningBox(Text("ID_CANNTCREATEBUFFER"));
+    case CopyMessage::ReadError:
+        return QuestionBox(Text("ID_READERROR"));
+    case CopyMessage::Done:
+        return InfoBox(Text("ID_CREATEIMAGEDONE"));
     case CopyMessage::DoneWithBadSectors:
         return InfoBox(FormatText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
-    case CopyMessage::Failed: return InfoBox(Text("ID_CREATEIMAGEFAILED"));
+    case CopyMessage::Failed:
+        return InfoBox(Text("ID_CREATEIMAGEFAILED"));
     }
     return IDOK;
 }

@@ -33,7 +33,9 @@ bool PathExists(const std::u16string& path) {
     return !path.empty() && ::stat(port::ToUtf8(path).c_str(), &st) == 0;
 }
 
-void DeletePath(const std::u16string& path) { ::unlink(port::ToUtf8(path).c_str()); }
+void DeletePath(const std::u16string& path) {
+    ::unlink(port::ToUtf8(path).c_str());
+}
 
 // Reads `size` bytes at `offset` of the device; `got` says how many arrived
 // before an error or the end of the medium.
@@ -66,8 +68,8 @@ bool RereadBySector(port::HANDLE device, std::int64_t offset, char* buffer, std:
 
 bool WriteBadSectorList(const std::u16string& imagePath, const std::vector<std::int64_t>& bad) {
     port::UniqueHandle file(port::CreateFileW(BadSectorListPath(imagePath).c_str(),
-                                              port::GENERIC_WRITE, 0, nullptr,
-                                              port::CREATE_ALWAYS, 0, nullptr));
+                                              port::GENERIC_WRITE, 0, nullptr, port::CREATE_ALWAYS,
+                                              0, nullptr));
     if (!file.valid())
         return false;
     const std::string text = FormatSectorRanges(bad);
@@ -207,8 +209,7 @@ CopyRun::LoopEnd CopyRun::CopyLoop() {
                     return LoopEnd::Declined;
                 m_shared.m_bIgnoreReadErrors.store(1);
             }
-            if (!RereadBySector(m_device.get(), offset, buffer, want, got, m_bad,
-                                m_shared.m_bStop))
+            if (!RereadBySector(m_device.get(), offset, buffer, want, got, m_bad, m_shared.m_bStop))
                 return LoopEnd::Stopped;
         }
         if (!m_image->Write(buffer, want)) {
@@ -317,9 +318,13 @@ bool CDiscImageReader::Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver>
     return true;
 }
 
-void CDiscImageReader::Stop() { m_shared->m_bStop.store(1); }
+void CDiscImageReader::Stop() {
+    m_shared->m_bStop.store(1);
+}
 
-bool CDiscImageReader::IsRunning() const { return m_shared->m_running.load(); }
+bool CDiscImageReader::IsRunning() const {
+    return m_shared->m_running.load();
+}
 
 CopyResult CDiscImageReader::ReadDiscToImage(const DiscCopyJob& job, CDiscCopyObserver& observer) {
     m_shared->m_bStop.store(0);
@@ -336,9 +341,13 @@ bool CDiscImageReader::IgnoresReadErrors() const {
     return m_shared->m_bIgnoreReadErrors.load() != 0;
 }
 
-std::int64_t CDiscImageReader::DiscSize() const { return m_shared->m_discSize.load(); }
+std::int64_t CDiscImageReader::DiscSize() const {
+    return m_shared->m_discSize.load();
+}
 
-std::int64_t CDiscImageReader::BytesCopied() const { return m_shared->m_copied.load(); }
+std::int64_t CDiscImageReader::BytesCopied() const {
+    return m_shared->m_copied.load();
+}
 
 int CopyPercent(std::int64_t pass, std::int64_t discKiB) {
     // 64-bit throughout: pass x 51,200 passes 2^31 on discs of about 20 GB.

@@ -112,7 +112,11 @@ int main(int argc, char** argv) {
     ops.readdir = ReadDir;
     ops.open = Open;
     ops.read = Read;
-    char* args[] = {argv[0], argv[2], const_cast<char*>("-f"), const_cast<char*>("-s"),
-                    const_cast<char*>("-o"), const_cast<char*>("ro,default_permissions")};
+    char* args[] = {argv[0],
+                    argv[2],
+                    const_cast<char*>("-f"),
+                    const_cast<char*>("-s"),
+                    const_cast<char*>("-o"),
+                    const_cast<char*>("ro,default_permissions")};
     return fuse_main(6, args, &ops, nullptr);
 }

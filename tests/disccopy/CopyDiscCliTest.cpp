@@ -26,16 +26,16 @@ struct CliRun {
 
 CliRun Cli(const spindle_test::TempEnv& env, const std::string& args) {
     const std::string errFile = env.root() + "/cli.err";
-    const int rc = std::system((std::string(SPINDLE_CLI) + " copy-disc " + args + " </dev/null 2>'" +
-                                errFile + "'")
-                                   .c_str());
+    const int rc = std::system(
+        (std::string(SPINDLE_CLI) + " copy-disc " + args + " </dev/null 2>'" + errFile + "'")
+            .c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadAll(errFile)};
 }
 
 // Runs the command on a terminal; `talk` sees everything printed so far and
 // may answer or signal. Returns the exit status and the screen.
 CliRun OnTerminal(const std::vector<std::string>& args,
-               const std::function<void(pid_t, int, const std::string&)>& talk) {
+                  const std::function<void(pid_t, int, const std::string&)>& talk) {
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {

@@ -73,7 +73,8 @@ bool SameRange(int a, int b, off_t from, off_t to) {
 bool SameBytes(const std::string& a, const std::string& b) {
     int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
     int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     bool same = fa >= 0 && fb >= 0 && ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 &&
                 sa.st_size == sb.st_size;
     if (same) {
@@ -88,7 +89,9 @@ bool SameBytes(const std::string& a, const std::string& b) {
     return same;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool Shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 int Recorder::OnMessage(const CopyNote& note) {
     Log(MessageName(note.message));
@@ -108,15 +111,24 @@ int Recorder::OnMessage(const CopyNote& note) {
 
 const char* MessageName(CopyMessage message) {
     switch (message) {
-    case CopyMessage::SelectDrive: return "SelectDrive";
-    case CopyMessage::CannotOpenDrive: return "CannotOpenDrive";
-    case CopyMessage::OverwriteImage: return "OverwriteImage";
-    case CopyMessage::CannotCreateFile: return "CannotCreateFile";
-    case CopyMessage::CannotCreateBuffer: return "CannotCreateBuffer";
-    case CopyMessage::ReadError: return "ReadError";
-    case CopyMessage::Done: return "Done";
-    case CopyMessage::DoneWithBadSectors: return "DoneWithBadSectors";
-    case CopyMessage::Failed: return "Failed";
+    case CopyMessage::SelectDrive:
+        return "SelectDrive";
+    case CopyMessage::CannotOpenDrive:
+        return "CannotOpenDrive";
+    case CopyMessage::OverwriteImage:
+        return "OverwriteImage";
+    case CopyMessage::CannotCreateFile:
+        return "CannotCreateFile";
+    case CopyMessage::CannotCreateBuffer:
+        return "CannotCreateBuffer";
+    case CopyMessage::ReadError:
+        return "ReadError";
+    case CopyMessage::Done:
+        return "Done";
+    case CopyMessage::DoneWithBadSectors:
+        return "DoneWithBadSectors";
+    case CopyMessage::Failed:
+        return "Failed";
     }
     return "?";
 }

@@ -108,13 +108,33 @@ TEST(DiscImageReader, EndsBeforeCopyingWithTheirMessage) {
         CopyStatus::Kind lastStatus;
     } cases[] = {
         {"no drive chosen", u"", false, {}, false, "SelectDrive", CopyStatus::Kind::Blank},
-        {"undefined letter", u"Q: nothing", false, {}, false, "CannotOpenDrive",
+        {"undefined letter",
+         u"Q: nothing",
+         false,
+         {},
+         false,
+         "CannotOpenDrive",
          CopyStatus::Kind::Empty},
-        {"image exists, answer no", u"r: drive", true, {7}, false, "OverwriteImage",
+        {"image exists, answer no",
+         u"r: drive",
+         true,
+         {7},
+         false,
+         "OverwriteImage",
          CopyStatus::Kind::Empty},
-        {"image exists, answer yes", u"R: drive", true, {6}, false,
-         "OverwriteImage copying idle Done finished", CopyStatus::Kind::Empty},
-        {"folder of the image missing", u"R:", false, {}, true, "CannotCreateFile",
+        {"image exists, answer yes",
+         u"R: drive",
+         true,
+         {6},
+         false,
+         "OverwriteImage copying idle Done finished",
+         CopyStatus::Kind::Empty},
+        {"folder of the image missing",
+         u"R:",
+         false,
+         {},
+         true,
+         "CannotCreateFile",
          CopyStatus::Kind::Empty},
     };
     for (const Case& c : cases) {
@@ -232,12 +252,10 @@ TEST(DiscImageReader, ProgressAndSectorListForms) {
         std::int64_t pass, discKiB;
         int expected;
     } percents[] = {
-        {100, 716800, 7},              // 700 MiB
-        {50000, 48828125, 52},         // 50 GB: pass x 51,200 is past 2^31
-        {95367, 48828125, 99},
-        {95368, 48828125, 100},
-        {3, 0, 100},                   // a volume below 1 KiB
-        {10, 1024, 100},               // never past 100
+        {100, 716800, 7},      // 700 MiB
+        {50000, 48828125, 52}, // 50 GB: pass x 51,200 is past 2^31
+        {95367, 48828125, 99}, {95368, 48828125, 100}, {3, 0, 100}, // a volume below 1 KiB
+        {10, 1024, 100},                                            // never past 100
     };
     for (const Percent& p : percents)
         EXPECT_EQ(CopyPercent(p.pass, p.discKiB), p.expected) << p.pass << " / " << p.discKiB;
@@ -275,9 +293,8 @@ protected:
     std::string Expected(std::size_t size) {
         std::string data = ReadAll(source);
         for (std::int64_t s : kBad)
-            for (std::int64_t i = s * kSector; i < std::min<std::int64_t>((s + 1) * kSector,
-                                                                           data.size());
-                 ++i)
+            for (std::int64_t i = s * kSector;
+                 i < std::min<std::int64_t>((s + 1) * kSector, data.size()); ++i)
                 data[i] = 0;
         return data.substr(0, size);
     }
@@ -299,13 +316,33 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
         const char* events;
         std::size_t imageSize;
     } cases[] = {
-        {"errors ignored from the start", true, {}, false, CopyOutcome::Done,
-         "copying idle DoneWithBadSectors finished", 4 * kChunk + kSector + 100},
-        {"yes, once", false, {6}, false, CopyOutcome::Done,
-         "ReadError copying idle DoneWithBadSectors finished", 4 * kChunk + kSector + 100},
-        {"no ends the copy", false, {7}, false, CopyOutcome::Failed,
-         "ReadError copying idle Failed finished", kChunk},
-        {"stop while asked", false, {6}, true, CopyOutcome::Stopped, "ReadError copying idle",
+        {"errors ignored from the start",
+         true,
+         {},
+         false,
+         CopyOutcome::Done,
+         "copying idle DoneWithBadSectors finished",
+         4 * kChunk + kSector + 100},
+        {"yes, once",
+         false,
+         {6},
+         false,
+         CopyOutcome::Done,
+         "ReadError copying idle DoneWithBadSectors finished",
+         4 * kChunk + kSector + 100},
+        {"no ends the copy",
+         false,
+         {7},
+         false,
+         CopyOutcome::Failed,
+         "ReadError copying idle Failed finished",
+         kChunk},
+        {"stop while asked",
+         false,
+         {6},
+         true,
+         CopyOutcome::Stopped,
+         "ReadError copying idle",
          kChunk},
     };
     for (const Case& c : cases) {

@@ -144,10 +144,8 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
         std::optional<std::string> chosen;
         const char* shown;
     } cases[] = {
-        {"/d/image.iso", "/d/image.iso"},
-        {"/d/image", "/d/image.ISO"},
-        {"/d/image.Iso", "/d/image.Iso"},
-        {"/d/image.is", "/d/image.is.ISO"},
+        {"/d/image.iso", "/d/image.iso"},  {"/d/image", "/d/image.ISO"},
+        {"/d/image.Iso", "/d/image.Iso"},  {"/d/image.is", "/d/image.is.ISO"},
         {std::nullopt, "/d/image.is.ISO"}, // cancelled: nothing changes
     };
     for (const Case& c : cases) {
@@ -189,12 +187,24 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         const char* status;
     } cases[] = {
         {"no drive chosen", "", out, false, {{"t:ID_SELECT_CDDRIVE", "Warning", kWarning}}, " "},
-        {"drive cannot be opened", "Q: gone", out, false,
-         {{"t:ID_CANNTOPENCDDRIVE \\\\.\\Q:", "Warning", kWarning}}, ""},
-        {"image exists, no", "R: ", out, true,
-         {{"t:ID_OVERWRITE_IMAGE " + out, "Question", kQuestion}}, ""},
-        {"image cannot be created", "R: ", m_dir + "none/out.iso", false,
-         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso", "Information", kInfo}}, ""},
+        {"drive cannot be opened",
+         "Q: gone",
+         out,
+         false,
+         {{"t:ID_CANNTOPENCDDRIVE \\\\.\\Q:", "Warning", kWarning}},
+         ""},
+        {"image exists, no",
+         "R: ",
+         out,
+         true,
+         {{"t:ID_OVERWRITE_IMAGE " + out, "Question", kQuestion}},
+         ""},
+        {"image cannot be created",
+         "R: ",
+         m_dir + "none/out.iso",
+         false,
+         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso", "Information", kInfo}},
+         ""},
         {"empty disc", "E: ", out, false, {{"t:ID_CREATEIMAGEFAILED", "Information", kInfo}}, ""},
         {"copied", "R: ", out, false, {{"t:ID_CREATEIMAGEDONE", "Information", kInfo}}, ""},
     };
@@ -241,7 +251,7 @@ protected:
         WriteAll(m_source, copytest::RandomBytes(4 * kChunk + 5000, 11));
         std::filesystem::create_directories(m_dir + "mnt");
         m_disc = std::make_unique<copytest::BadSectorDisc>(m_source, m_dir + "mnt",
-                                                            std::vector<std::int64_t>{300, 700});
+                                                           std::vector<std::int64_t>{300, 700});
         ASSERT_TRUE(m_disc->Ready());
         port::PushDosDevice("R:", "stdio:" + m_disc->File());
         m_out = m_dir + "out.iso";
@@ -288,9 +298,9 @@ TEST_F(ScratchedDiscPage, ALaterCopyAsksNothingAndNamesTheUnreadableSectors) {
     Build(page);
     guitest::QueueBoxAnswer(6); // replace the image
     Build(page);
-    const std::vector<std::string> texts = {
-        "t:ID_READERROR", "t:bad 2, " + m_out + ".badsectors",
-        "t:ID_OVERWRITE_IMAGE " + m_out, "t:bad 2, " + m_out + ".badsectors"};
+    const std::vector<std::string> texts = {"t:ID_READERROR", "t:bad 2, " + m_out + ".badsectors",
+                                            "t:ID_OVERWRITE_IMAGE " + m_out,
+                                            "t:bad 2, " + m_out + ".badsectors"};
     ASSERT_EQ(guitest::ShownBoxes().size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(guitest::ShownBoxes()[i].text, texts[i]);
