@@ -257,6 +257,11 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
                              "spindle-cli copy-disc: stopped; the partial image %s is kept\n",
                              o.out.c_str());
                 return 130;
+            case CopyOutcome::NotStarted:
+                // Ctrl-C at the first question: nothing was touched.
+                if (g_interrupted)
+                    return (std::fprintf(stderr, "spindle-cli copy-disc: stopped\n"), 130);
+                return 1;
             default:
                 return 1;
             }
