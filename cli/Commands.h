@@ -19,4 +19,7 @@ int Label(const Args& args);    // label IMAGE [NEW]
 // Image building (BuildIsoCommand.cpp).
 int BuildIso(const Args& args); // build-iso [--label L] OUT SOURCE...
 
+// Disc copy (CopyDiscCommand.cpp).
+int CopyDisc(const Args& args); // copy-disc [--label L] [--ignore-read-errors] LETTER OUT
+
 } // namespace cli

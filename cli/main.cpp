@@ -22,6 +22,8 @@ const Command kCommands[] = {
     {"drives", "drives                    show the whole drive table", cli::Drives},
     {"label", "label IMAGE [NEW]         read or rewrite an image's volume label", cli::Label},
     {"build-iso", "build-iso [--label L] OUT SOURCE...   build an ISO image", cli::BuildIso},
+    {"copy-disc", "copy-disc [--label L] [--ignore-read-errors] LETTER OUT   copy a disc into an image",
+     cli::CopyDisc},
 };
 
 void Usage(FILE* out) {

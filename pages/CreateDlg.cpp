@@ -1,32 +1,122 @@
 #include "pages/CreateDlg.h"
 
 #include "controls/PageLook.h"
+#include "engine/Engine.h"
+#include "pages/CreatePageObserver.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
+#include "port/DialogHooks.h"
+#include "port/DriveInfo.h"
+#include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
 
 #include <wx/button.h>
-#include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/textctrl.h>
 
-bool CCreateDlg::Create(wxWindow* parent)
-{
+#include <initializer_list>
+
+namespace {
+
+// The save dialog's filter: pairs of description and pattern.
+constexpr char kImageFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|All Files (*.*)|*.*";
+
+wxString Text(const char* key) {
+    wxString text;
+    return GetLangText(wxString(key), text);
+}
+
+// The catalogue text of key with each "%s", "%d", "%i" or "%u" replaced by the
+// next argument, in order, and "%%" by "%". Nothing else of a translated text
+// is read as a format, so a stray "%" cannot misread the arguments.
+wxString FormatText(const char* key, std::initializer_list<wxString> args) {
+    const wxString format = Text(key);
+    wxString out;
+    auto next = args.begin();
+    for (size_t i = 0; i < format.length(); ++i) {
+        const wxUniChar c = format[i];
+        const wxUniChar k = i + 1 < format.length() ? format[i + 1] : wxUniChar(0);
+        if (c == '%' && k == '%') {
+            out += '%';
+            ++i;
+        } else if (c == '%' && (k == 's' || k == 'd' || k == 'i' || k == 'u')) {
+            if (next != args.end())
+                out += *next++;
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+wxString Number(std::int64_t n) {
+    return wxString::Format("%lld", static_cast<long long>(n));
+}
+
+wxString Wide(const std::u16string& s) {
+    return wxString(reinterpret_cast<const char*>(s.data()), wxMBConvUTF16(), s.size() * 2);
+}
+
+std::u16string Narrow(const wxString& s) {
+    const wxScopedCharBuffer buf = s.mb_str(wxMBConvUTF16());
+    return std::u16string(reinterpret_cast<const char16_t*>(buf.data()), buf.length() / 2);
+}
+
+// Drive item text: "E: " and the vendor and product fields, each byte one
+// character; a zero byte ends the visible text.
+wxString DriveItemText(char16_t letter, const char (&vendor)[8], const char (&product)[16]) {
+    wxString text = wxString(wxUniChar(letter)) + ": ";
+    bool ended = false;
+    for (const char* field : {vendor, product}) {
+        const size_t size = field == vendor ? 8 : 16;
+        for (size_t i = 0; i < size && !ended; ++i) {
+            ended = field[i] == 0;
+            if (!ended)
+                text += wxUniChar(static_cast<unsigned char>(field[i]));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CCreateDlg, wxPanel)
+    EVT_BUTTON(1000, CCreateDlg::OnBuildImage)
+    EVT_BUTTON(1009, CCreateDlg::OnBrowse)
+    EVT_BUTTON(1010, CCreateDlg::OnStop)
+    EVT_COMBOBOX_DROPDOWN(1007, CCreateDlg::OnDropDownImage)
+    EVT_COMBOBOX_DROPDOWN(1011, CCreateDlg::OnDropDownDrive)
+    EVT_COMBOBOX(1011, CCreateDlg::OnSelChangeDrive)
+    EVT_COMBOBOX(1007, CCreateDlg::OnSelChangeImage)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+CCreateDlg::~CCreateDlg() {
+    if (m_observer)
+        m_observer->Detach();
+    m_reader.Stop();
+}
+
+bool CCreateDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutCreate))
         return false;
     m_staticStatus = CTransStatic::Replace(this, 1018);
-    m_cboDrive = wxDynamicCast(FindWindow(1011), wxChoice);
+    m_cboDrive = wxDynamicCast(FindWindow(1011), wxComboBox);
     m_editLabel = wxDynamicCast(FindWindow(1024), wxTextCtrl);
     m_cboImage = wxDynamicCast(FindWindow(1007), wxComboBox);
     m_progress = wxDynamicCast(FindWindow(1021), wxGauge);
     m_btnStop = wxDynamicCast(FindWindow(1010), wxButton);
     m_btnBuild = wxDynamicCast(FindWindow(1000), wxButton);
     PageCtlColor(this);
-    return OnInitDialog();
+    return m_cboDrive && m_editLabel && m_cboImage && m_progress && m_btnStop && m_btnBuild &&
+           m_staticStatus && OnInitDialog();
 }
 
-bool CCreateDlg::OnInitDialog()
-{
+bool CCreateDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1017, "IDC_STATIC_CREATEDESC");
     SetItemsLangText(this, {
                                {1053, "IDC_STATIC_CREATE01"},
@@ -37,12 +127,196 @@ bool CCreateDlg::OnInitDialog()
                                {1010, "IDC_STATIC_CREATE06"},
                                {1000, "IDC_STATIC_CREATE07"},
                            });
-    if (m_progress)
-        m_progress->SetRange(100);
-    if (m_btnBuild)
-        m_btnBuild->Enable();
-    if (m_btnStop)
-        m_btnStop->Disable();
+    m_progress->SetRange(100);
+    FillDriveList();
+    if (m_cboDrive->GetCount() > 0) {
+        m_cboDrive->SetSelection(0);
+        m_strDrive = m_cboDrive->GetString(0);
+    }
+    LoadHistory();
+    if (m_cboImage->GetCount() > 0) {
+        const unsigned last = m_cboImage->GetCount() - 1;
+        m_cboImage->SetSelection(last);
+        m_strImagePath = m_cboImage->GetString(last);
+    }
+    SetCopyButtons(false);
+    ReadDiscLabel();
     FitControls(this);
     return true;
+}
+
+void CCreateDlg::FillDriveList() {
+    // The drive stays chosen when it is listed again; nothing else changes
+    // until the user picks one.
+    const wxString chosen = m_cboDrive->GetStringSelection();
+    m_cboDrive->Clear();
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        const char16_t root[] = {letter, u':', u'\\', 0};
+        if (port::GetDriveTypeW(root) != port::DRIVE_CDROM)
+            continue;
+        engine::SetDevice(letter);
+        char vendor[8] = {}, product[16] = {}, revision[8] = {};
+        if (engine::GetDeviceInformation(vendor, product, revision) == 0)
+            m_cboDrive->Append(DriveItemText(letter, vendor, product));
+    }
+    if (!chosen.empty())
+        m_cboDrive->SetStringSelection(chosen);
+}
+
+void CCreateDlg::ReadDiscLabel() {
+    char16_t name[255] = {};
+    if (!m_strDrive.empty()) {
+        const char16_t root[] = {static_cast<char16_t>(m_strDrive[0].GetValue()), u':', u'\\', 0};
+        if (!port::GetVolumeInformationW(root, name, 255, nullptr, nullptr, nullptr, nullptr, 0))
+            name[0] = 0;
+    }
+    m_strDiscLabel = Wide(name);
+    m_editLabel->SetValue(m_strDiscLabel);
+}
+
+void CCreateDlg::LoadHistory() {
+    m_cboImage->Clear();
+    for (const std::string& path : m_history.Load())
+        m_cboImage->Append(wxString::FromUTF8(path));
+}
+
+void CCreateDlg::SaveHistory() {
+    m_strImagePath = m_cboImage->GetValue();
+    if (m_strImagePath.empty())
+        return;
+    std::vector<std::string> items;
+    for (const wxString& item : m_cboImage->GetStrings())
+        items.push_back(item.utf8_string());
+    items = m_history.Save(std::move(items), m_strImagePath.utf8_string());
+    m_cboImage->Clear();
+    for (const std::string& item : items)
+        m_cboImage->Append(wxString::FromUTF8(item));
+    m_cboImage->SetValue(m_strImagePath);
+}
+
+void CCreateDlg::UpdateStatus() {
+    m_staticStatus->SetLabel(m_strStatus);
+    // The label is transparent: the page background under it is drawn anew.
+    RefreshRect(m_staticStatus->GetRect(), true);
+    m_staticStatus->Refresh();
+}
+
+void CCreateDlg::UpdateData(bool save) {
+    if (save) {
+        m_strDrive = m_cboDrive->GetStringSelection();
+        m_strImagePath = m_cboImage->GetValue();
+    } else {
+        m_cboDrive->SetStringSelection(m_strDrive);
+        m_cboImage->SetValue(m_strImagePath);
+    }
+}
+
+void CCreateDlg::OnBuildImage(wxCommandEvent&) {
+    UpdateData(true);
+    auto observer = std::make_shared<CCreatePageObserver>(this, Narrow(m_strDiscLabel));
+    DiscCopyJob job{Narrow(m_strDrive), Narrow(m_strImagePath), Narrow(m_strDiscLabel)};
+    // A second press before the running copy switched the buttons starts
+    // nothing: two workers would write the same file.
+    if (m_reader.Start(std::move(job), observer)) {
+        if (m_observer)
+            m_observer->Detach();
+        m_observer = std::move(observer);
+    }
+}
+
+std::weak_ptr<CDiscCopyObserver> CCreateDlg::CopyObserver() const {
+    return std::static_pointer_cast<CDiscCopyObserver>(m_observer);
+}
+
+void CCreateDlg::OnBrowse(wxCommandEvent&) {
+    UpdateData(true);
+    port::FileDialogRequest request;
+    request.owner = this;
+    request.save = true;
+    request.filter = kImageFilter;
+    const wxFileName initial(m_strImagePath);
+    request.defaultDir = initial.GetPath().utf8_string();
+    request.defaultFile = initial.GetFullName().utf8_string();
+    const std::optional<std::string> chosen = port::ShowFileDialog(request);
+    if (!chosen)
+        return;
+    m_strImagePath = wxString::FromUTF8(*chosen);
+    if (m_strImagePath.Right(4).Upper() != ".ISO")
+        m_strImagePath += ".ISO";
+    UpdateData(false);
+}
+
+void CCreateDlg::OnStop(wxCommandEvent&) {
+    m_reader.Stop();
+    SetCopyButtons(false);
+}
+
+void CCreateDlg::OnDropDownImage(wxCommandEvent&) {
+    LoadHistory();
+}
+
+void CCreateDlg::OnDropDownDrive(wxCommandEvent&) {
+    FillDriveList();
+}
+
+void CCreateDlg::OnSelChangeDrive(wxCommandEvent&) {
+    m_strDrive = m_cboDrive->GetStringSelection();
+    ReadDiscLabel();
+}
+
+void CCreateDlg::OnSelChangeImage(wxCommandEvent&) {
+    m_strImagePath = m_cboImage->GetStringSelection();
+}
+
+void CCreateDlg::SetCopyButtons(bool copying) {
+    m_btnStop->Enable(copying);
+    m_btnBuild->Enable(!copying);
+}
+
+void CCreateDlg::SetProgress(int percent) {
+    m_progress->SetValue(percent);
+}
+
+std::u16string CCreateDlg::LabelBoxText() const {
+    return Narrow(m_editLabel->GetValue());
+}
+
+wxString CCreateDlg::StatusText(const CopyStatus& status) {
+    switch (status.kind) {
+    case CopyStatus::Kind::Empty:
+        return wxString();
+    case CopyStatus::Kind::Blank:
+        return " ";
+    case CopyStatus::Kind::Preparing:
+        return Text("ID_PREPARING");
+    case CopyStatus::Kind::Reading:
+        return FormatText("ID_CURRENTREADING", {Number(status.mibRead), Number(status.mibTotal),
+                                                Number(status.unreadable)});
+    }
+    return wxString();
+}
+
+int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
+    const wxString path = Wide(note.path);
+    switch (note.message) {
+    case CopyMessage::SelectDrive:
+        return WarningBox(Text("ID_SELECT_CDDRIVE"));
+    case CopyMessage::CannotOpenDrive:
+        return WarningBox(FormatText("ID_CANNTOPENCDDRIVE", {path}));
+    case CopyMessage::OverwriteImage:
+        return QuestionBox(FormatText("ID_OVERWRITE_IMAGE", {path}));
+    case CopyMessage::CannotCreateFile:
+        return InfoBox(FormatText("ID_CANNTCREATEFILE", {path}));
+    case CopyMessage::CannotCreateBuffer:
+        return WarningBox(Text("ID_CANNTCREATEBUFFER"));
+    case CopyMessage::ReadError:
+        return QuestionBox(Text("ID_READERROR"));
+    case CopyMessage::Done:
+        return InfoBox(Text("ID_CREATEIMAGEDONE"));
+    case CopyMessage::DoneWithBadSectors:
+        return InfoBox(FormatText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
+    case CopyMessage::Failed:
+        return InfoBox(Text("ID_CREATEIMAGEFAILED"));
+    }
+    return IDOK;
 }

@@ -34,9 +34,17 @@ int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
     return 1;                              // IDOK
 }
 
+int ClosedBoxAnswer(const port::MessageBoxRequest& request) {
+    return (request.style & port::MB_BUTTONMASK) == port::MB_YESNO ? 7 : 1; // IDNO, IDOK
+}
+
 int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
-    if (wxThread::IsMain() || !wxTheApp)
+    if (wxThread::IsMain())
         return ShowMessageBoxNow(request);
+    // No application object: nothing can show a window for a worker any
+    // more (and a window shown off the GUI thread would break the toolkit).
+    if (!wxTheApp)
+        return ClosedBoxAnswer(request);
     // The queued call alone owns the promise. When the application ends
     // before running it, the call is dropped unrun, the promise breaks, and
     // the worker gets a closed box's answer instead of waiting forever.
@@ -48,7 +56,7 @@ int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
     try {
         return future.get();
     } catch (const std::future_error&) {
-        return (request.style & port::MB_BUTTONMASK) == port::MB_YESNO ? 7 : 1; // IDNO, IDOK
+        return ClosedBoxAnswer(request);
     }
 }
 

@@ -76,7 +76,7 @@ std::vector<std::string> ProgramKeys() {
         "ID_UNKNOWNERROR", "ID_ERASEDISC", "IDC_STATIC_CREATEDESC", "ID_SELECT_CDDRIVE",
         "ID_PREPARING", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE", "ID_CANNTCREATEBUFFER",
         "ID_CANNTOPENCDDRIVE", "ID_CURRENTREADING", "ID_READERROR", "ID_CREATEIMAGEDONE",
-        "ID_CREATEIMAGEFAILED", "IDC_STATIC_FILESDESC", "ID_CD_RULER", "ID_DVD_RULER",
+        "ID_CREATEIMAGEFAILED", "ID_CREATEIMAGEBADSECTORS", "IDC_STATIC_FILESDESC", "ID_CD_RULER", "ID_DVD_RULER",
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
         "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
@@ -110,6 +110,7 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
         {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
         {"ID_MOUNT_PATH_TOO_LONG", "%u"},
         {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
+        {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {

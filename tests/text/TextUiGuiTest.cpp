@@ -183,3 +183,29 @@ TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TextUiTest, WorkerBoxAfterTheApplicationObjectIsGoneIsAnsweredAsClosed) {
+    // The window was closed during a disc copy: the application object is
+    // gone when the copy's worker asks. Nothing may show a window from the
+    // worker; the box answers as though closed.
+    auto previous = port::SetMessageBoxHook(nullptr);
+    InstallWxDialogHooks();
+    const std::size_t opened = guitest::OpenedDialogs().size();
+    wxAppConsole* app = wxAppConsole::GetInstance();
+    wxAppConsole::SetInstance(nullptr);
+    int question = 0, info = 0;
+    std::thread worker([&] {
+        question = QuestionBox("Go on?");
+        info = InfoBox("Done");
+    });
+    worker.join();
+    wxAppConsole::SetInstance(app);
+    port::SetMessageBoxHook(previous);
+    EXPECT_EQ(question, IDNO);
+    EXPECT_EQ(info, IDOK);
+    EXPECT_EQ(guitest::OpenedDialogs().size(), opened) << "no dialog was made";
+}
+
+} // namespace

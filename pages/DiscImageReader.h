@@ -1,0 +1,154 @@
+// The disc image reader: copies the volume of a disc in an optical drive,
+// sector for sector, into an image file, on a worker thread of its own at
+// lower priority. It opens no window: whoever drives it (the create page,
+// spindle-cli copy-disc) hears of buttons, progress, status and the end, and
+// answers its questions, through an observer.
+//
+// Every chunk of 512 KiB is read at its own offset. A chunk that cannot be
+// read whole is read again sector by sector (2048 bytes), so that every
+// readable sector lands at its true place and only the unreadable ones are
+// zeros; those are counted and listed beside the image in IMAGE.badsectors.
+// The image is exactly as long as the volume when the copy ends well. Chunks
+// of zeros are not written but skipped, so the image of a sparse source is
+// sparse too.
+#pragma once
+
+#include "port/Errors.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline constexpr std::uint32_t kDiscChunkBytes = 524288;
+inline constexpr std::uint32_t kDiscSectorBytes = 2048;
+
+// What the reader tells its user, with the box it belongs in.
+enum class CopyMessage {
+    SelectDrive,        // warning: no drive chosen
+    CannotOpenDrive,    // warning: `path` is the device path, `error` why
+    OverwriteImage,     // question: `path` exists
+    CannotCreateFile,   // information: `path` cannot be created, `error` why
+    CannotCreateBuffer, // warning: no memory for the buffer
+    ReadError,          // question: go on past unreadable sectors?
+    Done,               // information: the whole volume was copied
+    DoneWithBadSectors, // information: copied; `count` sectors unreadable, listed in `path`
+    Failed,             // information: the volume was not copied whole
+};
+
+struct CopyNote {
+    CopyMessage message = CopyMessage::Done;
+    std::u16string path;
+    std::int64_t count = 0;
+    port::ErrorCode error = port::ERROR_SUCCESS;
+};
+
+// The status line. Empty and Blank (one space) both show nothing; Reading
+// carries the numbers of "n of m MB read, e read errors".
+struct CopyStatus {
+    enum class Kind { Empty, Blank, Preparing, Reading } kind = Kind::Empty;
+    std::int64_t mibRead = 0;
+    std::int64_t mibTotal = 0;
+    std::int64_t unreadable = 0;
+};
+
+// How a copy ended.
+enum class CopyOutcome {
+    NotStarted, // ended before the copy loop (steps that show their own message)
+    Stopped,    // the user stopped it; the partial image is kept
+    Done,       // the whole volume is in the image
+    Failed,     // the loop ended before the end of the volume
+};
+
+struct CopyResult {
+    CopyOutcome outcome = CopyOutcome::NotStarted;
+    std::int64_t discSize = 0; // bytes of the volume, 0 when unknown
+    std::int64_t copied = 0;   // bytes of the volume now in the image
+    std::int64_t unreadable = 0;
+    bool writeFailed = false;
+    bool labelFailed = false; // a new label was asked for and could not be written
+    port::ErrorCode error = port::ERROR_SUCCESS; // of the failed write
+};
+
+// Called on the reader's worker thread. Each call may hand over to another
+// thread; the reader waits for OnMessage's and NewLabel's answers.
+class CDiscCopyObserver {
+public:
+    virtual ~CDiscCopyObserver() = default;
+    // copying: stop enabled and build disabled; else the other way round.
+    virtual void OnCopying(bool copying) = 0;
+    virtual void OnProgress(int percent) = 0; // 0 to 100
+    virtual void OnStatus(const CopyStatus& status) = 0;
+    // Shows the note; returns IDYES (6) or IDNO (7) for a question, IDOK (1)
+    // otherwise. A box that cannot be shown answers as though closed.
+    virtual int OnMessage(const CopyNote& note) = 0;
+    // The label the image is to carry (read once the copy loop has ended).
+    virtual std::u16string NewLabel() = 0;
+    // The copy ran to its end (not stopped): keep the image path in the history.
+    virtual void OnFinished() = 0;
+    // Last call of every copy, however it ended.
+    virtual void OnEnded(const CopyResult&) {}
+};
+
+struct DiscCopyJob {
+    std::u16string drive;     // text of the chosen drive item; its first character is the letter
+    std::u16string imagePath; // image file to write
+    std::u16string discLabel; // the disc's label as read when the drive was chosen
+};
+
+class CDiscImageReader {
+public:
+    CDiscImageReader();
+    // Asks a running copy to stop; the worker ends on its own.
+    ~CDiscImageReader();
+    CDiscImageReader(const CDiscImageReader&) = delete;
+    CDiscImageReader& operator=(const CDiscImageReader&) = delete;
+
+    // Starts a copy on a worker thread of its own (nice 10) and returns at
+    // once; nothing waits for the thread. False, with nothing started, while
+    // a copy of this reader runs.
+    bool Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver> observer);
+    // The copy ends at the top of its next pass (or next sector when reading
+    // sector by sector) without a message, keeping the partial image.
+    void Stop();
+    bool IsRunning() const;
+
+    // One copy on the calling thread: the worker's body.
+    CopyResult ReadDiscToImage(const DiscCopyJob& job, CDiscCopyObserver& observer);
+
+    // Once set (the user chose to go on after a read error, or the command
+    // line asked for it), read errors of this and every later copy are
+    // counted without a question.
+    void SetIgnoreReadErrors(bool ignore);
+    bool IgnoresReadErrors() const;
+
+    // Bytes of the volume and of it copied so far, for a progress display of
+    // its own (any thread).
+    std::int64_t DiscSize() const;
+    std::int64_t BytesCopied() const;
+
+    // The flags a copy shares with its driver, kept apart from the reader so
+    // that a worker may outlive it.
+    struct Shared {
+        std::atomic<int> m_bStop{1}; // 1 when idle or asked to stop
+        std::atomic<int> m_bIgnoreReadErrors{0};
+        std::atomic<bool> m_running{false};
+        std::atomic<std::int64_t> m_discSize{0};
+        std::atomic<std::int64_t> m_copied{0};
+    };
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+// The progress position at the top of a pass: pass x 51,200 / disc KiB in
+// 64-bit arithmetic, at most 100 (100 when the size is below 1 KiB).
+int CopyPercent(std::int64_t pass, std::int64_t discKiB);
+
+// Sector numbers as lines of ranges ("16", "100-103"), ascending, each ending
+// in a line feed. `sectors` must be ascending.
+std::string FormatSectorRanges(const std::vector<std::int64_t>& sectors);
+
+// The list file written beside an image: the image path + ".badsectors".
+std::u16string BadSectorListPath(const std::u16string& imagePath);

@@ -1,0 +1,169 @@
+// spindle-cli copy-disc run as a user would: from a script (no terminal)
+// and on a terminal with its question, progress bar and Ctrl-C.
+#include "port/DosDevices.h"
+#include "tests/disccopy/CopySupport.h"
+#include "tests/support/TempEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace copytest;
+
+namespace {
+
+constexpr std::size_t kChunk = kDiscChunkBytes;
+
+struct CliRun {
+    int status = -1;
+    std::string err;
+};
+
+CliRun Cli(const spindle_test::TempEnv& env, const std::string& args) {
+    const std::string errFile = env.root() + "/cli.err";
+    const int rc = std::system(
+        (std::string(SPINDLE_CLI) + " copy-disc " + args + " </dev/null 2>'" + errFile + "'")
+            .c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadAll(errFile)};
+}
+
+// Runs the command on a terminal; `talk` sees everything printed so far and
+// may answer or signal. Returns the exit status and the screen.
+CliRun OnTerminal(const std::vector<std::string>& args,
+                  const std::function<void(pid_t, int, const std::string&)>& talk) {
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(SPINDLE_CLI), const_cast<char*>("copy-disc")};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(SPINDLE_CLI, argv.data());
+        ::_exit(127);
+    }
+    CliRun run;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) { // EIO once the child is gone
+        run.err.append(buf, static_cast<std::size_t>(n));
+        talk(pid, master, run.err);
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(CopyDiscCli, CopiesAndRefusesAsAScriptSeesIt) {
+    spindle_test::TempEnv env;
+    env.EmptyTable();
+    const std::string disc = env.Write("disc.bin", RandomBytes(2 * kChunk + 777, 21));
+    port::PushDosDevice("R:", "stdio:" + disc);
+    port::PushDosDevice("C:", "/");
+    const std::string out = env.root() + "/out.iso";
+    struct Case {
+        const char* name;
+        std::string args;
+        int status;
+        const char* says;
+        bool fresh = false; // OUT removed first
+    } cases[] = {
+        {"copied", "r: '" + out + "'", 0, "", true},
+        {"a label where there is no volume", "--label NEW R: '" + out + "'", 1,
+         "the label could not be written", true},
+        {"image exists", "R '" + out + "'", 1, "already exists; not replaced"},
+        {"no optical drive", "C: x.iso", 1, "C: is no optical drive"},
+        {"not a letter", "12 x.iso", 2, "is not a drive letter"},
+        {"missing argument", "R", 2, "usage:"},
+        {"unknown option", "--fast R x.iso", 2, "unknown option --fast"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.fresh)
+            std::filesystem::remove(out);
+        CliRun run = Cli(env, c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_TRUE(SameBytes(disc, out));
+    }
+}
+
+class ScratchedDiscCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access("/dev/fuse", R_OK | W_OK) != 0)
+            GTEST_SKIP() << "no FUSE here";
+        env.EmptyTable();
+        source = env.Write("source.bin", RandomBytes(3 * kChunk, 22));
+        std::filesystem::create_directories(env.root() + "/mnt");
+        disc = std::make_unique<BadSectorDisc>(source, env.root() + "/mnt",
+                                               std::vector<std::int64_t>{10, 11, 600});
+        ASSERT_TRUE(disc->Ready());
+        port::PushDosDevice("R:", "stdio:" + disc->File());
+        std::string sparse = env.root() + "/sparse.bin";
+        WriteAll(sparse, "");
+        ASSERT_EQ(::truncate(sparse.c_str(), 6ll << 30), 0);
+        port::PushDosDevice("S:", "stdio:" + sparse);
+    }
+
+    std::string Expected() {
+        std::string data = ReadAll(source);
+        for (std::size_t s : {10, 11, 600})
+            data.replace(s * 2048, 2048, 2048, '\0');
+        return data;
+    }
+
+    spindle_test::TempEnv env;
+    std::string source;
+    std::unique_ptr<BadSectorDisc> disc;
+};
+
+TEST_F(ScratchedDiscCli, ReadErrorsFailUnlessIgnoredOrAnsweredYes) {
+    const std::string out = env.root() + "/out.iso";
+    CliRun refused = Cli(env, "R '" + out + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("--ignore-read-errors"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadAll(out), "") << "sector 10 lies in the first chunk";
+
+    std::filesystem::remove(out);
+    CliRun ignored = Cli(env, "--ignore-read-errors R '" + out + "'");
+    EXPECT_EQ(ignored.status, 0) << ignored.err;
+    EXPECT_NE(ignored.err.find("3 sectors could not be read"), std::string::npos) << ignored.err;
+    EXPECT_EQ(ReadAll(out), Expected());
+    EXPECT_EQ(ReadAll(out + ".badsectors"), "10-11\n600\n");
+
+    std::filesystem::remove(out);
+    bool asked = false;
+    CliRun answered = OnTerminal({"R", out}, [&](pid_t, int master, const std::string& screen) {
+        if (!asked && screen.find("[y/N]") != std::string::npos) {
+            asked = true;
+            (void)!::write(master, "y\n", 2);
+        }
+    });
+    EXPECT_TRUE(asked) << answered.err;
+    EXPECT_EQ(answered.status, 0) << answered.err;
+    EXPECT_EQ(ReadAll(out), Expected());
+}
+
+TEST_F(ScratchedDiscCli, CtrlCStopsTheCopyAndKeepsThePartialImage) {
+    const std::string out = env.root() + "/big.iso";
+    bool interrupted = false;
+    CliRun run = OnTerminal({"S", out}, [&](pid_t pid, int, const std::string& screen) {
+        if (!interrupted && screen.find("\r[") != std::string::npos) {
+            interrupted = true;
+            ::kill(pid, SIGINT);
+        }
+    });
+    EXPECT_TRUE(interrupted) << run.err;
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("partial image"), std::string::npos) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_LT(std::filesystem::file_size(out), 6ull << 30);
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+#include "tests/disccopy/CopySupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace copytest {
+
+std::string RandomBytes(std::size_t n, std::uint32_t seed) {
+    std::string s(n, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x & 0xFF);
+    }
+    return s;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+namespace {
+
+// The ranges [start, end) of a file that hold data; holes read as zeros.
+std::vector<std::pair<off_t, off_t>> DataRanges(int fd, off_t size) {
+    std::vector<std::pair<off_t, off_t>> ranges;
+    for (off_t at = 0; at < size;) {
+        off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
+            break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        ranges.emplace_back(data, hole < 0 ? size : hole);
+        at = hole < 0 ? size : hole;
+    }
+    return ranges;
+}
+
+bool SameRange(int a, int b, off_t from, off_t to) {
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    for (off_t at = from; at < to;) {
+        const auto n = static_cast<std::size_t>(std::min<off_t>(ba.size(), to - at));
+        if (::pread(a, ba.data(), n, at) != static_cast<ssize_t>(n) ||
+            ::pread(b, bb.data(), n, at) != static_cast<ssize_t>(n) ||
+            std::memcmp(ba.data(), bb.data(), n) != 0)
+            return false;
+        at += static_cast<off_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+// Compares only where either file holds data: elsewhere both read as zeros,
+// so sparse files of several GiB compare without reading their holes.
+bool SameBytes(const std::string& a, const std::string& b) {
+    int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat sa {
+    }, sb{};
+    bool same = fa >= 0 && fb >= 0 && ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 &&
+                sa.st_size == sb.st_size;
+    if (same) {
+        for (int fd : {fa, fb})
+            for (auto [from, to] : DataRanges(fd, sa.st_size))
+                same = same && SameRange(fa, fb, from, to);
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
+bool Shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+int Recorder::OnMessage(const CopyNote& note) {
+    Log(MessageName(note.message));
+    notes.push_back(note);
+    if (onMessage)
+        onMessage(note);
+    const bool question =
+        note.message == CopyMessage::OverwriteImage || note.message == CopyMessage::ReadError;
+    if (!question)
+        return 1;
+    if (answers.empty())
+        return 7;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+const char* MessageName(CopyMessage message) {
+    switch (message) {
+    case CopyMessage::SelectDrive:
+        return "SelectDrive";
+    case CopyMessage::CannotOpenDrive:
+        return "CannotOpenDrive";
+    case CopyMessage::OverwriteImage:
+        return "OverwriteImage";
+    case CopyMessage::CannotCreateFile:
+        return "CannotCreateFile";
+    case CopyMessage::CannotCreateBuffer:
+        return "CannotCreateBuffer";
+    case CopyMessage::ReadError:
+        return "ReadError";
+    case CopyMessage::Done:
+        return "Done";
+    case CopyMessage::DoneWithBadSectors:
+        return "DoneWithBadSectors";
+    case CopyMessage::Failed:
+        return "Failed";
+    }
+    return "?";
+}
+
+BadSectorDisc::BadSectorDisc(const std::string& image, const std::string& mountpoint,
+                             const std::vector<std::int64_t>& badSectors)
+    : m_mountpoint(mountpoint) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return;
+    std::vector<std::string> args = {BAD_SECTOR_FS, image, mountpoint};
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        int fd = ::dup(ready[1]); // without close-on-exec
+        args.push_back(std::to_string(fd));
+        for (std::int64_t s : badSectors)
+            args.push_back(std::to_string(s));
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    pollfd p{ready[0], POLLIN, 0};
+    char byte = 0;
+    m_ready = m_pid > 0 && ::poll(&p, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+}
+
+BadSectorDisc::~BadSectorDisc() {
+    if (m_pid <= 0)
+        return;
+    if (m_ready)
+        Shell("fusermount3 -u '" + m_mountpoint + "'");
+    else
+        ::kill(m_pid, SIGTERM);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+}
+
+} // namespace copytest

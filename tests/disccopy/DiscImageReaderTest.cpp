@@ -1,0 +1,378 @@
+// The disc image reader against stand-in discs (stdio: files) and against a
+// disc with unreadable sectors served by bad_sector_fs.
+#include "pages/DiscImageReader.h"
+#include "port/DosDevices.h"
+#include "port/Utf.h"
+#include "tests/disccopy/CopySupport.h"
+#include "tests/support/TempEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace copytest;
+
+namespace {
+
+constexpr std::int64_t kChunk = kDiscChunkBytes;
+constexpr std::int64_t kSector = kDiscSectorBytes;
+
+// A test's own drive table with R: standing in for an optical drive.
+struct Env {
+    spindle_test::TempEnv env;
+    std::string disc = env.root() + "/disc.bin";
+    std::string image = env.root() + "/out.iso";
+    DiscCopyJob job{u"R: YOYODYNE", port::ToUtf16(image), u""};
+
+    Env() {
+        env.EmptyTable();
+        port::PushDosDevice("R:", "stdio:" + disc);
+    }
+};
+
+std::string Events(const Recorder& r) {
+    std::string s;
+    for (const std::string& e : r.events)
+        s += (s.empty() ? "" : " ") + e;
+    return s;
+}
+
+TEST(DiscImageReader, StandInDiscsOfEverySizeCopyByteForByte) {
+    constexpr std::int64_t kGiB = 1ll << 30;
+    struct Case {
+        const char* name;
+        std::int64_t size;
+        bool sparse;
+        CopyOutcome outcome;
+        const char* events;
+    } cases[] = {
+        {"not a multiple of 512 KiB", 3 * kChunk + 12345, false, CopyOutcome::Done,
+         "copying idle Done finished"},
+        {"exactly 512 KiB", kChunk, false, CopyOutcome::Done, "copying idle Done finished"},
+        {"smaller than 1 KiB", 700, false, CopyOutcome::Done, "copying idle Done finished"},
+        {"empty", 0, false, CopyOutcome::Failed, "copying idle Failed finished"},
+        {"over 4 GiB, sparse", 4 * kGiB + 3000, true, CopyOutcome::Done,
+         "copying idle Done finished"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Env e;
+        if (c.sparse) {
+            // Data at the start, across the 4 GiB line and at the very end.
+            WriteAll(e.disc, RandomBytes(5000, 1));
+            ASSERT_EQ(::truncate(e.disc.c_str(), c.size), 0);
+            std::FILE* f = std::fopen(e.disc.c_str(), "r+b");
+            for (std::int64_t at : {2 * kGiB + 7, 4 * kGiB - 100, c.size - 10}) {
+                std::string mark = RandomBytes(at == c.size - 10 ? 10 : 300, 2);
+                fseeko(f, at, SEEK_SET);
+                std::fwrite(mark.data(), 1, mark.size(), f);
+            }
+            std::fclose(f);
+        } else {
+            WriteAll(e.disc, RandomBytes(static_cast<std::size_t>(c.size), 3));
+        }
+        CDiscImageReader reader;
+        Recorder r;
+        CopyResult result = reader.ReadDiscToImage(e.job, r);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(Events(r), c.events);
+        EXPECT_EQ(result.discSize, c.size);
+        EXPECT_EQ(result.copied, c.size);
+        EXPECT_EQ(std::filesystem::file_size(e.image), static_cast<std::uintmax_t>(c.size));
+        EXPECT_TRUE(SameBytes(e.disc, e.image));
+        if (c.sparse) {
+            struct stat st {};
+            ::stat(e.image.c_str(), &st);
+            EXPECT_LT(st.st_blocks * 512, 16 << 20) << "chunks of zeros are passed over";
+        }
+        EXPECT_FALSE(std::filesystem::exists(e.image + ".badsectors"));
+        ASSERT_FALSE(r.progress.empty());
+        EXPECT_EQ(r.progress.back(), 0);
+        EXPECT_EQ(r.statuses.back().kind, CopyStatus::Kind::Empty);
+    }
+}
+
+TEST(DiscImageReader, EndsBeforeCopyingWithTheirMessage) {
+    struct Case {
+        const char* name;
+        std::u16string drive;
+        bool imageExists;
+        std::deque<int> answers;
+        bool folderMissing;
+        const char* events;
+        CopyStatus::Kind lastStatus;
+    } cases[] = {
+        {"no drive chosen", u"", false, {}, false, "SelectDrive", CopyStatus::Kind::Blank},
+        {"undefined letter",
+         u"Q: nothing",
+         false,
+         {},
+         false,
+         "CannotOpenDrive",
+         CopyStatus::Kind::Empty},
+        {"image exists, answer no",
+         u"r: drive",
+         true,
+         {7},
+         false,
+         "OverwriteImage",
+         CopyStatus::Kind::Empty},
+        {"image exists, answer yes",
+         u"R: drive",
+         true,
+         {6},
+         false,
+         "OverwriteImage copying idle Done finished",
+         CopyStatus::Kind::Empty},
+        {"folder of the image missing",
+         u"R:",
+         false,
+         {},
+         true,
+         "CannotCreateFile",
+         CopyStatus::Kind::Empty},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Env e;
+        WriteAll(e.disc, RandomBytes(100000, 4));
+        if (c.imageExists)
+            WriteAll(e.image, "old image");
+        DiscCopyJob job = e.job;
+        job.drive = c.drive;
+        if (c.folderMissing)
+            job.imagePath = port::ToUtf16(e.env.root() + "/missing/out.iso");
+        Recorder r;
+        r.answers = c.answers;
+        CDiscImageReader reader;
+        CopyResult result = reader.ReadDiscToImage(job, r);
+        EXPECT_EQ(Events(r), c.events);
+        EXPECT_EQ(r.statuses.back().kind, c.lastStatus);
+        if (c.drive == u"Q: nothing") {
+            EXPECT_EQ(r.notes[0].path, u"\\\\.\\Q:");
+        }
+        if (c.imageExists) {
+            EXPECT_EQ(ReadAll(e.image), c.answers[0] == 6 ? ReadAll(e.disc) : "old image");
+        } else if (result.outcome == CopyOutcome::NotStarted) {
+            EXPECT_FALSE(std::filesystem::exists(e.image));
+        }
+    }
+}
+
+TEST(DiscImageReader, ChangedLabelLandsInTheImageAndAnUnchangedOneLeavesItAsRead) {
+    Env e;
+    std::string tree = e.env.root() + "/tree";
+    std::filesystem::create_directories(tree);
+    WriteAll(tree + "/a.txt", "some text");
+    if (!Shell("genisoimage -quiet -J -V ORIGINAL -o '" + e.disc + "' '" + tree + "'"))
+        GTEST_SKIP() << "genisoimage is missing";
+    for (const char* label : {"ORIGINAL", "NEWLABEL"}) {
+        SCOPED_TRACE(label);
+        std::filesystem::remove(e.image);
+        DiscCopyJob job = e.job;
+        job.discLabel = u"ORIGINAL";
+        Recorder r;
+        r.label = port::ToUtf16(label);
+        CDiscImageReader reader;
+        EXPECT_EQ(reader.ReadDiscToImage(job, r).outcome, CopyOutcome::Done);
+        EXPECT_EQ(SameBytes(e.disc, e.image), std::string(label) == "ORIGINAL");
+        std::string out = e.env.root() + "/isoinfo.txt";
+        ASSERT_TRUE(Shell("isoinfo -d -i '" + e.image + "' > '" + out + "'"));
+        EXPECT_NE(ReadAll(out).find(std::string("Volume id: ") + label), std::string::npos);
+    }
+}
+
+TEST(DiscImageReader, AFailedWriteEndsTheCopyAsFailedKeepingWhatWasWritten) {
+    Env e;
+    WriteAll(e.disc, RandomBytes(4 * kChunk, 5));
+    constexpr rlim_t kLimit = 2 * kChunk + 1000;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = kLimit;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    Recorder r;
+    CDiscImageReader reader;
+    CopyResult result = reader.ReadDiscToImage(e.job, r);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+
+    EXPECT_EQ(result.outcome, CopyOutcome::Failed);
+    EXPECT_TRUE(result.writeFailed);
+    EXPECT_EQ(result.copied, 2 * kChunk);
+    EXPECT_EQ(Events(r), "copying idle Failed finished");
+    std::string image = ReadAll(e.image);
+    EXPECT_LE(image.size(), kLimit);
+    EXPECT_GE(image.size(), static_cast<std::size_t>(2 * kChunk));
+    EXPECT_EQ(image, ReadAll(e.disc).substr(0, image.size()));
+}
+
+TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
+    Env e;
+    WriteAll(e.disc, RandomBytes(1000, 6));
+    WriteAll(e.image, "old");
+    struct Gate : Recorder {
+        std::promise<void> asked, release, ended;
+        int nice = -100;
+        int OnMessage(const CopyNote& note) override {
+            if (note.message == CopyMessage::OverwriteImage) {
+                nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+                asked.set_value();
+                release.get_future().wait();
+            }
+            return Recorder::OnMessage(note);
+        }
+        void OnEnded(const CopyResult&) override { ended.set_value(); }
+    };
+    auto gate = std::make_shared<Gate>();
+    CDiscImageReader reader;
+    ASSERT_TRUE(reader.Start(e.job, gate));
+    gate->asked.get_future().wait();
+    EXPECT_TRUE(reader.IsRunning());
+    EXPECT_FALSE(reader.Start(e.job, std::make_shared<Recorder>()));
+    gate->release.set_value();
+    gate->ended.get_future().wait();
+    EXPECT_EQ(gate->nice, 10) << "the worker runs below normal priority";
+    EXPECT_EQ(ReadAll(e.image), "old") << "the question answered no";
+    auto again = std::make_shared<Gate>();
+    again->answers = {6};
+    ASSERT_TRUE(reader.Start(e.job, again));
+    again->release.set_value();
+    again->ended.get_future().wait();
+    EXPECT_EQ(ReadAll(e.image), ReadAll(e.disc));
+}
+
+TEST(DiscImageReader, ProgressAndSectorListForms) {
+    struct Percent {
+        std::int64_t pass, discKiB;
+        int expected;
+    } percents[] = {
+        {100, 716800, 7},      // 700 MiB
+        {50000, 48828125, 52}, // 50 GB: pass x 51,200 is past 2^31
+        {95367, 48828125, 99}, {95368, 48828125, 100}, {3, 0, 100}, // a volume below 1 KiB
+        {10, 1024, 100},                                            // never past 100
+    };
+    for (const Percent& p : percents)
+        EXPECT_EQ(CopyPercent(p.pass, p.discKiB), p.expected) << p.pass << " / " << p.discKiB;
+
+    struct Ranges {
+        std::vector<std::int64_t> sectors;
+        const char* text;
+    } ranges[] = {
+        {{}, ""},
+        {{16}, "16\n"},
+        {{5, 300, 301, 302, 1500}, "5\n300-302\n1500\n"},
+        {{0, 1, 3, 4}, "0-1\n3-4\n"},
+        {{2199023255551}, "2199023255551\n"},
+    };
+    for (const Ranges& r : ranges)
+        EXPECT_EQ(FormatSectorRanges(r.sectors), r.text);
+}
+
+// A disc with unreadable sectors: 2 MiB + 2148 bytes, the last sector short.
+class ScratchedDisc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access("/dev/fuse", R_OK | W_OK) != 0)
+            GTEST_SKIP() << "no FUSE here";
+        source = e.env.root() + "/source.bin";
+        WriteAll(source, RandomBytes(4 * kChunk + kSector + 100, 7));
+        std::filesystem::create_directories(e.env.root() + "/mnt");
+        disc = std::make_unique<BadSectorDisc>(source, e.env.root() + "/mnt", kBad);
+        ASSERT_TRUE(disc->Ready());
+        // R: now reads the disc through the test file system.
+        port::PushDosDevice("R:", "stdio:" + disc->File());
+    }
+
+    // The source with the bad sectors zeroed, cut to `size` bytes.
+    std::string Expected(std::size_t size) {
+        std::string data = ReadAll(source);
+        for (std::int64_t s : kBad)
+            for (std::int64_t i = s * kSector;
+                 i < std::min<std::int64_t>((s + 1) * kSector, data.size()); ++i)
+                data[i] = 0;
+        return data.substr(0, size);
+    }
+
+    // Sector 300 lies in chunk 1, 1025 is the short last sector.
+    const std::vector<std::int64_t> kBad = {300, 301, 302, 700, 1025};
+    Env e;
+    std::string source;
+    std::unique_ptr<BadSectorDisc> disc;
+};
+
+TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
+    struct Case {
+        const char* name;
+        bool ignoreBefore;
+        std::deque<int> answers;
+        bool stopOnQuestion;
+        CopyOutcome outcome;
+        const char* events;
+        std::size_t imageSize;
+    } cases[] = {
+        {"errors ignored from the start",
+         true,
+         {},
+         false,
+         CopyOutcome::Done,
+         "copying idle DoneWithBadSectors finished",
+         4 * kChunk + kSector + 100},
+        {"yes, once",
+         false,
+         {6},
+         false,
+         CopyOutcome::Done,
+         "ReadError copying idle DoneWithBadSectors finished",
+         4 * kChunk + kSector + 100},
+        {"no ends the copy",
+         false,
+         {7},
+         false,
+         CopyOutcome::Failed,
+         "ReadError copying idle Failed finished",
+         kChunk},
+        {"stop while asked",
+         false,
+         {6},
+         true,
+         CopyOutcome::Stopped,
+         "ReadError copying idle",
+         kChunk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(e.image);
+        std::filesystem::remove(e.image + ".badsectors");
+        CDiscImageReader reader;
+        reader.SetIgnoreReadErrors(c.ignoreBefore);
+        Recorder r;
+        r.answers = c.answers;
+        if (c.stopOnQuestion)
+            r.onMessage = [&](const CopyNote&) { reader.Stop(); };
+        CopyResult result = reader.ReadDiscToImage(e.job, r);
+        EXPECT_EQ(result.outcome, c.outcome);
+        // "copying" comes first; the question is asked once, during the copy.
+        std::string events = Events(r);
+        if (events.starts_with("copying ReadError"))
+            events = "ReadError copying" + events.substr(17);
+        EXPECT_EQ(events, c.events);
+        EXPECT_EQ(ReadAll(e.image), Expected(c.imageSize));
+        if (c.outcome == CopyOutcome::Done) {
+            EXPECT_EQ(result.unreadable, 5);
+            EXPECT_EQ(r.notes.back().count, 5);
+            EXPECT_EQ(r.notes.back().path, port::ToUtf16(e.image + ".badsectors"));
+            EXPECT_EQ(ReadAll(e.image + ".badsectors"), "300-302\n700\n1025\n");
+            EXPECT_TRUE(reader.IgnoresReadErrors()) << "yes holds for later copies";
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(e.image + ".badsectors"));
+        }
+    }
+}
+
+} // namespace
