@@ -1,0 +1,484 @@
+#include "burner/BurnJob.h"
+
+#include "burner/GrabbedDrive.h"
+#include "burner/TrackSource.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libburn/libburn.h>
+
+namespace burner {
+
+namespace {
+
+constexpr std::int64_t kMB = 1024 * 1024;
+
+BurnOutcome Fail(BurnError error, std::string detail = {}) {
+    BurnOutcome o;
+    o.error = error;
+    o.detail = std::move(detail);
+    return o;
+}
+
+std::vector<TrackRange> Ranges(const BurnImage& image) {
+    std::vector<TrackRange> ranges;
+    if (!image.isCue) {
+        ranges.push_back({image.isoPath, 0, -1, TrackMode::Mode1_2048});
+        return ranges;
+    }
+    for (const CueTrack& t : image.cue.tracks)
+        ranges.push_back({t.file, t.offset, t.sectors, t.mode});
+    return ranges;
+}
+
+// The bytes the disc needs: each track padded to whole sectors.
+std::int64_t NeededBytes(const std::vector<TrackRange>& ranges) {
+    std::int64_t total = 0;
+    for (const TrackRange& r : ranges) {
+        std::int64_t ss = OutputSectorSize(r.mode);
+        total += (TrackBytes(r) + ss - 1) / ss * ss;
+    }
+    return total;
+}
+
+// Looks at the image before the recorder is opened: readable, not empty,
+// raw sectors of the declared mode.
+std::string CheckImage(const std::vector<TrackRange>& ranges) {
+    for (const TrackRange& r : ranges) {
+        std::string error;
+        burn::burn_source* src = OpenTrackSource(r, error);
+        if (!src)
+            return error;
+        burn::burn_source_free(src);
+        if (TrackBytes(r) <= 0)
+            return "\"" + r.path + "\" is empty";
+        if (r.mode == TrackMode::Mode1_2352 || r.mode == TrackMode::Mode2_2352) {
+            unsigned char sector[2352];
+            FILE* f = std::fopen(r.path.c_str(), "rb");
+            bool read = f && std::fseek(f, static_cast<long>(r.offset), SEEK_SET) == 0 &&
+                        std::fread(sector, 1, sizeof sector, f) == sizeof sector;
+            if (f)
+                std::fclose(f);
+            if (!read)
+                return "\"" + r.path + "\" cannot be read";
+            std::string why = CheckRawSector(sector, r.mode);
+            if (!why.empty())
+                return "\"" + r.path + "\" does not hold the sectors its cue sheet declares: " + why;
+        }
+    }
+    return {};
+}
+
+// A disc of one session holding the image's tracks, each fed through a fifo.
+class DiscLayout {
+public:
+    ~DiscLayout() {
+        for (burn::burn_track* t : tracks)
+            burn::burn_track_free(t);
+        for (burn::burn_source* s : sources)
+            burn::burn_source_free(s);
+        if (session)
+            burn::burn_session_free(session);
+        if (disc)
+            burn::burn_disc_free(disc);
+    }
+    std::string Build(const BurnImage& image, const std::vector<TrackRange>& ranges) {
+        disc = burn::burn_disc_create();
+        session = burn::burn_session_create();
+        burn::burn_disc_add_session(disc, session, BURN_POS_END);
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            std::string error;
+            burn::burn_source* src = OpenTrackSource(ranges[i], error);
+            if (!src)
+                return error;
+            sources.push_back(src);
+            const bool audio = ranges[i].mode == TrackMode::Audio;
+            const int ss = OutputSectorSize(ranges[i].mode);
+            burn::burn_source* fifo = burn::burn_fifo_source_new(src, ss, 2048, 0);
+            if (!fifo)
+                return "The write buffer cannot be made";
+            sources.push_back(fifo);
+            fifos.push_back(fifo);
+            burn::burn_track* t = burn::burn_track_create();
+            tracks.push_back(t);
+            burn::burn_track_define_data(t, 0, 0, 1, audio ? BURN_AUDIO : BURN_MODE1);
+            if (burn::burn_track_set_source(t, fifo) != burn::BURN_SOURCE_OK)
+                return "The track cannot take its data";
+            if (image.isCue) {
+                const CueTrack& ct = image.cue.tracks[i];
+                if (ct.swapBytes)
+                    burn::burn_track_set_byte_swap(t, 1);
+                if (ct.pregap > 0)
+                    burn::burn_track_set_pregap_size(t, ct.pregap, 0);
+                for (const CueIndex& x : ct.indexes)
+                    if (x.number >= 1 && !(x.number == 1 && x.sector == 0))
+                        burn::burn_track_set_index(t, x.number, static_cast<unsigned>(x.sector), 0);
+            }
+            burn::burn_session_add_track(session, t, BURN_POS_END);
+        }
+        return {};
+    }
+    int BufferFill() const {
+        int fill = -1;
+        for (burn::burn_source* f : fifos) {
+            int size = 0, freeSpace = 0;
+            char* text = nullptr;
+            if (burn::burn_fifo_inquire_status(f, &size, &freeSpace, &text) >= 0 && size > 0)
+                fill = static_cast<int>((static_cast<std::int64_t>(size) - freeSpace) * 100 / size);
+        }
+        return fill;
+    }
+    burn::burn_disc* disc = nullptr;
+    burn::burn_session* session = nullptr;
+    std::vector<burn::burn_track*> tracks;
+    std::vector<burn::burn_source*> sources;
+    std::vector<burn::burn_source*> fifos;
+};
+
+// Start addresses (in 2048-byte blocks) of the tracks of the disc's last
+// session; laid end to end from `first` when the table of contents does not
+// show them.
+std::vector<std::int64_t> TrackStarts(burn::burn_drive* d, const std::vector<TrackRange>& ranges,
+                                      std::int64_t first) {
+    std::vector<std::int64_t> starts;
+    burn::burn_disc* disc = burn::burn_drive_get_disc(d);
+    if (disc) {
+        int ns = 0, nt = 0;
+        burn::burn_session** sessions = burn::burn_disc_get_sessions(disc, &ns);
+        burn::burn_track** tracks = ns > 0 ? burn::burn_session_get_tracks(sessions[ns - 1], &nt) : nullptr;
+        if (tracks && nt == static_cast<int>(ranges.size())) {
+            for (int i = 0; i < nt; ++i) {
+                burn::burn_toc_entry e;
+                std::memset(&e, 0, sizeof e);
+                burn::burn_track_get_entry(tracks[i], &e);
+                if (!(e.extensions_valid & 1))
+                    break;
+                starts.push_back(e.start_lba);
+            }
+        }
+        burn::burn_disc_free(disc);
+    }
+    if (starts.size() != ranges.size()) {
+        starts.clear();
+        std::int64_t at = first;
+        for (const TrackRange& r : ranges) {
+            starts.push_back(at);
+            at += (TrackBytes(r) + 2047) / 2048;
+        }
+    }
+    return starts;
+}
+
+} // namespace
+
+std::string Describe(const BurnOutcome& o) {
+    switch (o.error) {
+    case BurnError::None:
+        return {};
+    case BurnError::Cancelled:
+        return "Stopped by the user";
+    case BurnError::NoRecorder:
+        return o.detail.empty() ? "No recorder was found" : o.detail;
+    case BurnError::NoMedium:
+        return "There is no disc in the recorder";
+    case BurnError::NotWritable:
+        return "The disc in the recorder cannot be written" +
+               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+    case BurnError::TooBig:
+        return "The image needs " + std::to_string((o.neededBytes + kMB - 1) / kMB) +
+               " MB, but the disc has only " + std::to_string(o.freeBytes / kMB) + " MB free";
+    case BurnError::NotErasable:
+        return "The disc in the recorder cannot be erased" +
+               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+    case BurnError::BadImage:
+    case BurnError::VerifyFailed:
+    case BurnError::DriveError:
+        break;
+    }
+    const char* what = o.error == BurnError::BadImage       ? "The image cannot be burned"
+                       : o.error == BurnError::VerifyFailed ? "The disc does not match the image"
+                                                            : "The recorder failed";
+    return o.detail.empty() ? std::string(what) : std::string(what) + ": " + o.detail;
+}
+
+BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t neededBytes) {
+    switch (state) {
+    case MediumState::Empty:
+    case MediumState::Unready:
+        return Fail(BurnError::NoMedium);
+    case MediumState::Full:
+        return Fail(BurnError::NotWritable, "it is closed");
+    case MediumState::Unsuitable:
+        return Fail(BurnError::NotWritable, "it is not a writable disc");
+    case MediumState::Blank:
+    case MediumState::Appendable:
+        break;
+    }
+    if (neededBytes > freeBytes) {
+        BurnOutcome o = Fail(BurnError::TooBig);
+        o.neededBytes = neededBytes;
+        o.freeBytes = freeBytes;
+        return o;
+    }
+    return {};
+}
+
+std::string LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out) {
+    out = {};
+    if (!isoPath.empty()) {
+        struct stat st;
+        if (::stat(isoPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return "The image \"" + isoPath + "\" was not found";
+        out.isoPath = isoPath;
+        return {};
+    }
+    if (cuePath.empty())
+        return "There is nothing to burn";
+    out.isCue = true;
+    return LoadCueSheet(cuePath, out.cue);
+}
+
+BurnJob::BurnJob(std::string address, BurnImage image, BurnSettings settings)
+    : m_address(std::move(address)), m_image(std::move(image)), m_settings(settings) {
+    if (m_settings.copies < 1)
+        m_settings.copies = 1;
+}
+
+namespace {
+
+// Polls a running write until the drive is idle. A stop makes the track
+// sources fail, which ends the run. `report` gets the fraction done.
+template <class Report>
+void WaitIdle(burn::burn_drive* d, Report&& report) {
+    burn::burn_progress p;
+    // The drive may report idle before the write thread took it over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (burn::burn_drive_get_status(d, &p) != burn::BURN_DRIVE_IDLE) {
+        if (p.sectors > 0)
+            report(static_cast<double>(p.sector) / p.sectors);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+class VerifyRun {
+public:
+    VerifyRun(burn::burn_drive* d, const Job& job) : m_drive(d), m_job(job) {}
+    // Compares every data track with the disc; audio tracks are not read back.
+    template <class Report>
+    BurnOutcome Run(const std::vector<TrackRange>& ranges, const std::vector<std::int64_t>& starts,
+                    std::int64_t total, Report&& report) {
+        constexpr int kChunk = 32 * 2048;
+        std::vector<unsigned char> want(kChunk);
+        std::vector<char> got(kChunk);
+        std::int64_t done = 0;
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            if (ranges[i].mode == TrackMode::Audio)
+                continue;
+            std::string error;
+            burn::burn_source* src = OpenTrackSource(ranges[i], error);
+            if (!src)
+                return Fail(BurnError::BadImage, error);
+            const std::int64_t bytes = TrackBytes(ranges[i]);
+            BurnOutcome outcome;
+            for (std::int64_t pos = 0; pos < bytes && outcome.ok(); pos += kChunk) {
+                if (m_job.StopRequested()) {
+                    outcome = Fail(BurnError::Cancelled);
+                    break;
+                }
+                int n = static_cast<int>(std::min<std::int64_t>(kChunk, bytes - pos));
+                int r = src->read_xt(src, want.data(), n);
+                if (r != n) {
+                    outcome = Fail(BurnError::BadImage, "the image changed while it was verified");
+                    break;
+                }
+                off_t count = 0;
+                off_t readSize = (n + 2047) / 2048 * 2048;
+                if (burn::burn_read_data(m_drive, starts[i] * 2048 + pos, got.data(), readSize,
+                                         &count, 2) <= 0 ||
+                    count < n) {
+                    outcome = Fail(BurnError::VerifyFailed,
+                                   "track " + std::to_string(i + 1) + " cannot be read back at byte " +
+                                       std::to_string(pos + count));
+                    break;
+                }
+                if (std::memcmp(want.data(), got.data(), n) != 0) {
+                    int at = 0;
+                    while (want[at] == static_cast<unsigned char>(got[at]))
+                        ++at;
+                    outcome = Fail(BurnError::VerifyFailed, "track " + std::to_string(i + 1) +
+                                                                " differs at byte " +
+                                                                std::to_string(pos + at));
+                    break;
+                }
+                done += n;
+                report(total > 0 ? static_cast<double>(done) / total : 1.0);
+            }
+            burn::burn_source_free(src);
+            if (!outcome.ok())
+                return outcome;
+        }
+        return {};
+    }
+
+private:
+    burn::burn_drive* m_drive;
+    const Job& m_job;
+};
+
+} // namespace
+
+BurnOutcome BurnJob::Run(BurnObserver& observer) {
+    const int copies = m_settings.copies;
+    observer.OnPhase(BurnPhase::Preparing, 1, copies);
+    std::vector<TrackRange> ranges = Ranges(m_image);
+    for (TrackRange& r : ranges)
+        r.stop = &m_stop;
+    std::string bad = CheckImage(ranges);
+    if (!bad.empty())
+        return Fail(BurnError::BadImage, bad);
+    const std::int64_t needed = NeededBytes(ranges);
+    std::int64_t dataBytes = 0;
+    for (const TrackRange& r : ranges)
+        if (r.mode != TrackMode::Audio)
+            dataBytes += TrackBytes(r);
+    const bool verify = m_settings.verify && !m_settings.simulate && dataBytes > 0;
+
+    std::string error;
+    std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
+    if (!drive)
+        return Fail(BurnError::NoRecorder, error);
+
+    for (int copy = 1; copy <= copies; ++copy) {
+        auto progress = [&](double phaseFraction, bool verifying) {
+            double inCopy = verify ? (verifying ? 0.5 + phaseFraction / 2 : phaseFraction / 2)
+                                   : phaseFraction;
+            int fill = -1;
+            observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
+        };
+        if (copy > 1) {
+            observer.OnPhase(BurnPhase::Preparing, copy, copies);
+            if (drive->IsReal()) {
+                drive->EjectOnClose(true);
+                drive.reset();
+                if (!observer.OnNextDisc(copy))
+                    return Fail(BurnError::Cancelled);
+                drive = GrabbedDrive::Open(m_address, false, error);
+                if (!drive)
+                    return Fail(BurnError::NoRecorder, error);
+            }
+        }
+        if (StopRequested())
+            return Fail(BurnError::Cancelled);
+        BurnOutcome medium = CheckMedium(drive->Medium(), drive->FreeBytes(), needed);
+        if (!medium.ok())
+            return medium;
+
+        DiscLayout layout;
+        std::string why = layout.Build(m_image, ranges);
+        if (!why.empty())
+            return Fail(BurnError::BadImage, why);
+        burn::burn_write_opts* opts = burn::burn_write_opts_new(drive->drive());
+        burn::burn_write_opts_set_simulate(opts, m_settings.simulate ? 1 : 0);
+        burn::burn_write_opts_set_underrun_proof(opts, m_settings.underrunProtection ? 1 : 0);
+        burn::burn_write_opts_set_multi(opts, m_settings.closeDisc ? 0 : 1);
+        burn::burn_write_opts_set_perform_opc(opts, 1);
+        char reasons[BURN_REASONS_LEN] = {};
+        if (burn::burn_write_opts_auto_write_type(opts, layout.disc, reasons, 0) ==
+            burn::BURN_WRITE_NONE) {
+            burn::burn_write_opts_free(opts);
+            std::string more = TakeLibraryMessages();
+            return Fail(BurnError::NotWritable, reasons[0] ? reasons : more);
+        }
+        int lba = 0, nwa = 0;
+        if (burn::burn_disc_track_lba_nwa(drive->drive(), opts, 0, &lba, &nwa) <= 0)
+            nwa = 0;
+        burn::burn_drive_set_speed(drive->drive(), 0, m_settings.speedKBs > 0 ? m_settings.speedKBs : 0);
+        if (StopRequested()) {
+            burn::burn_write_opts_free(opts);
+            return Fail(BurnError::Cancelled);
+        }
+
+        observer.OnPhase(BurnPhase::Writing, copy, copies);
+        TakeLibraryMessages();
+        burn::burn_disc_write(opts, layout.disc);
+        burn::burn_write_opts_free(opts);
+        WaitIdle(drive->drive(), [&](double f) {
+            int fill = layout.BufferFill();
+            double inCopy = verify ? f / 2 : f;
+            observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
+        });
+        const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
+        std::string libraryWords = TakeLibraryMessages();
+        if (StopRequested())
+            return Fail(BurnError::Cancelled);
+        // libburn refuses some runs (a drive still busy) with a message only,
+        // and then still calls the run well done.
+        if (!wroteWell || !libraryWords.empty())
+            return Fail(BurnError::DriveError, libraryWords);
+        progress(1.0, false);
+
+        if (verify) {
+            observer.OnPhase(BurnPhase::Verifying, copy, copies);
+            // A fresh grab reads the new table of contents.
+            drive.reset();
+            drive = GrabbedDrive::Open(m_address, false, error);
+            if (!drive)
+                return Fail(BurnError::NoRecorder, error);
+            std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
+            BurnOutcome checked = VerifyRun(drive->drive(), *this)
+                                      .Run(ranges, starts, dataBytes,
+                                           [&](double f) { progress(f, true); });
+            if (!checked.ok())
+                return checked;
+        }
+    }
+    drive->EjectOnClose(m_settings.eject);
+    return {};
+}
+
+EraseJob::EraseJob(std::string address, bool full, bool eject)
+    : m_address(std::move(address)), m_full(full), m_eject(eject) {}
+
+BurnOutcome EraseJob::Run(BurnObserver& observer) {
+    observer.OnPhase(BurnPhase::Preparing, 1, 1);
+    std::string error;
+    std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
+    if (!drive)
+        return Fail(BurnError::NoRecorder, error);
+    MediumState state = drive->Medium();
+    if (state == MediumState::Empty || state == MediumState::Unready)
+        return Fail(BurnError::NoMedium);
+    // A write-only stdio file (role 5) is blanked by truncation; libburn does
+    // not call it erasable.
+    if (drive->Role() != 5 && !burn::burn_disc_erasable(drive->drive()))
+        return Fail(BurnError::NotErasable, drive->MediumName());
+    if (StopRequested())
+        return Fail(BurnError::Cancelled);
+    observer.OnPhase(BurnPhase::Erasing, 1, 1);
+    TakeLibraryMessages();
+    burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
+    // Blanking cannot be cancelled halfway; a stop asked meanwhile is noted
+    // once it ends.
+    burn::burn_progress p;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (burn::burn_drive_get_status(drive->drive(), &p) != burn::BURN_DRIVE_IDLE) {
+        if (p.sectors > 0)
+            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors), -1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const bool well = burn::burn_drive_wrote_well(drive->drive());
+    std::string words = TakeLibraryMessages();
+    if (!well)
+        return Fail(BurnError::NotErasable, words);
+    observer.OnProgress(100, -1);
+    drive->EjectOnClose(m_eject);
+    return {};
+}
+
+} // namespace burner
