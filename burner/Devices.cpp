@@ -1,4 +1,4 @@
-// Recorders, burning and erasing are not built yet: every call fails with
+// Burning and erasing are not built yet: every call fails with
 // ERROR_NOT_SUPPORTED and does nothing, so callers can link and report the
 // failure rather than believe a disc was written.
 #include "engine/Engine.h"
@@ -10,10 +10,6 @@ int NotBuilt() { return static_cast<int>(port::ERROR_NOT_SUPPORTED); }
 
 namespace engine {
 
-int SetDevice(char16_t) { return NotBuilt(); }
-int GetDeviceInformation(char*, char*, char*) { return NotBuilt(); }
-int EjectDevice() { return NotBuilt(); }
-int CloseDevice() { return NotBuilt(); }
 int BurnDialog(int, int, int, const char16_t*, const char16_t*) { return NotBuilt(); }
 int EraseDialog(const char16_t*) { return NotBuilt(); }
 
