@@ -454,15 +454,26 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
     MediumState state = drive->Medium();
     if (state == MediumState::Empty || state == MediumState::Unready)
         return Fail(BurnError::NoMedium);
+    // DVD-RAM, DVD+RW and BD-RE are not blanked but formatted (which a new
+    // one needs before its first use anyway).
+    int profile = 0;
+    char profileName[80] = {};
+    burn::burn_disc_get_profile(drive->drive(), &profile, profileName);
+    const bool format = profile == 0x12 || profile == 0x1a || profile == 0x43;
     // A write-only stdio file (role 5) is blanked by truncation; libburn does
     // not call it erasable.
-    if (drive->Role() != 5 && !burn::burn_disc_erasable(drive->drive()))
+    if (!format && drive->Role() != 5 && !burn::burn_disc_erasable(drive->drive()))
         return Fail(BurnError::NotErasable, drive->MediumName());
     if (StopRequested())
         return Fail(BurnError::Cancelled);
     observer.OnPhase(BurnPhase::Erasing, 1, 1);
     TakeLibraryMessages();
-    burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
+    if (format)
+        // Default size; a full erase formats anew, a quick one skips the
+        // lengthy certification.
+        burn::burn_disc_format(drive->drive(), 0, 6 | (m_full ? 16 : 64));
+    else
+        burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
     // Blanking cannot be cancelled halfway; a stop asked meanwhile is noted
     // once it ends.
     burn::burn_progress p;

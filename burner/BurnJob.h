@@ -99,6 +99,7 @@ class BurnJob : public Job {
 public:
     BurnJob(std::string address, BurnImage image, BurnSettings settings);
     BurnOutcome Run(BurnObserver& observer) override;
+    const BurnImage& Image() const { return m_image; }
 
 private:
     std::string m_address;

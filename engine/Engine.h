@@ -87,6 +87,9 @@ void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user);
 void GetOptions(EngineOptions* out);
 void SetOptions(EngineOptions options);
 int SetOptionsFromRegistry(const char16_t* hive, const char16_t* key);
+// Where the pages keep the engine's options.
+inline constexpr char16_t kOptionsHive[] = u"HKEY_CURRENT_USER";
+inline constexpr char16_t kOptionsKey[] = u"\\Software\\Spindle\\Engine\\";
 int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
 
 // Project. Paths in the image start with "\"; the root is "\"; a folder
@@ -100,7 +103,7 @@ int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
 inline constexpr int kProjectBinCue = 1;
 inline constexpr int kProjectData = 2;
 // A BIN/CUE project holds one cue sheet, added by AddFile with the image
-// folder "\\" (or none) and flag 1; it is read when a burn starts.
+// folder "\" (or none) and flag 1; it is read when a burn starts.
 int CreateProject(int type);  // a new, empty project
 void DeleteProject();         // no project until the next CreateProject
 void ClearAll();              // empties the project, keeps it
