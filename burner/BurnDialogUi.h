@@ -26,6 +26,7 @@ public:
 
     // The settings as the controls show them.
     BurnSettings Settings() const;
+    const std::string& IsoPath() const { return m_isoPath; }
 
 private:
     std::unique_ptr<Job> MakeJob(std::string& error) override;
