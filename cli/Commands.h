@@ -19,4 +19,11 @@ int Label(const Args& args);    // label IMAGE [NEW]
 // Image building (BuildIsoCommand.cpp).
 int BuildIso(const Args& args); // build-iso [--label L] OUT SOURCE...
 
+// Recorders (BurnCommands.cpp).
+int Burn(const Args& args);      // burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER
+int Erase(const Args& args);     // erase [--full] LETTER
+int Eject(const Args& args);     // eject LETTER
+int CloseTray(const Args& args); // close-tray LETTER
+int Devices(const Args& args);   // devices
+
 } // namespace cli
