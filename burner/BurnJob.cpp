@@ -3,11 +3,14 @@
 #include "burner/GrabbedDrive.h"
 #include "burner/TrackSource.h"
 
+#include <cerrno>
 #include <chrono>
+#include <map>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +21,17 @@ namespace burner {
 namespace {
 
 constexpr std::int64_t kMB = 1024 * 1024;
+
+struct FileHandle {
+    int fd = -1;
+    FileHandle() = default;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 BurnOutcome Fail(BurnError error, std::string detail = {}) {
     BurnOutcome o;
@@ -60,12 +74,7 @@ std::string CheckImage(const std::vector<TrackRange>& ranges) {
             return "\"" + r.path + "\" is empty";
         if (r.mode == TrackMode::Mode1_2352 || r.mode == TrackMode::Mode2_2352) {
             unsigned char sector[2352];
-            FILE* f = std::fopen(r.path.c_str(), "rb");
-            bool read = f && std::fseek(f, static_cast<long>(r.offset), SEEK_SET) == 0 &&
-                        std::fread(sector, 1, sizeof sector, f) == sizeof sector;
-            if (f)
-                std::fclose(f);
-            if (!read)
+            if (::pread(r.fd, sector, sizeof sector, r.offset) != static_cast<ssize_t>(sizeof sector))
                 return "\"" + r.path + "\" cannot be read";
             std::string why = CheckRawSector(sector, r.mode);
             if (!why.empty())
@@ -337,8 +346,18 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
     const int copies = m_settings.copies;
     observer.OnPhase(BurnPhase::Preparing, 1, copies);
     std::vector<TrackRange> ranges = Ranges(m_image);
-    for (TrackRange& r : ranges)
+    // Each file is opened once, read-only and without a lock, for writing
+    // and verifying alike.
+    std::map<std::string, FileHandle> files;
+    for (TrackRange& r : ranges) {
         r.stop = &m_stop;
+        FileHandle& f = files[r.path];
+        if (f.fd < 0)
+            f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (f.fd < 0)
+            return Fail(BurnError::BadImage, "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
+        r.fd = f.fd;
+    }
     std::string bad = CheckImage(ranges);
     if (!bad.empty())
         return Fail(BurnError::BadImage, bad);

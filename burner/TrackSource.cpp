@@ -145,7 +145,7 @@ std::int64_t TrackBytes(const TrackRange& range) {
     std::int64_t sectors = range.sectors;
     if (sectors < 0) {
         struct stat st;
-        if (::stat(range.path.c_str(), &st) != 0)
+        if ((range.fd >= 0 ? ::fstat(range.fd, &st) : ::stat(range.path.c_str(), &st)) != 0)
             return 0;
         return st.st_size - range.offset;
     }
@@ -153,7 +153,8 @@ std::int64_t TrackBytes(const TrackRange& range) {
 }
 
 burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error) {
-    int fd = ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = range.fd >= 0 ? ::fcntl(range.fd, F_DUPFD_CLOEXEC, 0)
+                           : ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "\"" + range.path + "\" cannot be opened: " + std::strerror(errno);
         return nullptr;

@@ -27,6 +27,10 @@ struct TrackRange {
     // which (unlike burn_drive_cancel) lets its worker finish before the
     // drive reports idle, so the drive can be used again at once.
     const std::atomic<bool>* stop = nullptr;
+    // An open descriptor of the file to read instead of opening path again:
+    // the job opens each file once, so an image replaced under its name
+    // meanwhile (a build that finished, a copy over it) is not mixed in.
+    int fd = -1;
 };
 
 // Bytes libburn gets per sector of the mode.

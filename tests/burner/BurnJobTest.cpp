@@ -161,6 +161,19 @@ TEST_F(BurnJobTest, VerifyCatchesACorruptedTargetAndCopiesRepeatTheBurn) {
     EXPECT_EQ(o.error, BurnError::VerifyFailed);
     EXPECT_NE(o.detail.find("differs at byte " + std::to_string(2048 * 150 + 7)), std::string::npos)
         << o.detail;
+
+    // An image replaced under its name during the burn (a build finishing,
+    // a copy over it): the burn and its verify keep to the file they opened.
+    Recorder replaced;
+    replaced.onPhase = [&](BurnPhase p) {
+        if (p != BurnPhase::Writing)
+            return;
+        WriteFile(tmp / "new.iso", RandomBytes(2048 * 10, 9));
+        ::rename((tmp / "new.iso").c_str(), (tmp / "a.iso").c_str());
+    };
+    o = Burn(iso, tmp / "out", s, &replaced);
+    EXPECT_TRUE(o.ok()) << burner::Describe(o);
+    EXPECT_TRUE(ReadFile(tmp / "out") == payload);
 }
 
 // The engine's run: progress through the process callback, one burn-done
