@@ -108,16 +108,10 @@ public:
                 return error;
             sources.push_back(src);
             const bool audio = ranges[i].mode == TrackMode::Audio;
-            const int ss = OutputSectorSize(ranges[i].mode);
-            burn::burn_source* fifo = burn::burn_fifo_source_new(src, ss, 2048, 0);
-            if (!fifo)
-                return "The write buffer cannot be made";
-            sources.push_back(fifo);
-            fifos.push_back(fifo);
             burn::burn_track* t = burn::burn_track_create();
             tracks.push_back(t);
             burn::burn_track_define_data(t, 0, 0, 1, audio ? BURN_AUDIO : BURN_MODE1);
-            if (burn::burn_track_set_source(t, fifo) != burn::BURN_SOURCE_OK)
+            if (burn::burn_track_set_source(t, src) != burn::BURN_SOURCE_OK)
                 return "The track cannot take its data";
             if (image.isCue) {
                 const CueTrack& ct = image.cue.tracks[i];
@@ -133,21 +127,16 @@ public:
         }
         return {};
     }
-    int BufferFill() const {
-        int fill = -1;
-        for (burn::burn_source* f : fifos) {
-            int size = 0, freeSpace = 0;
-            char* text = nullptr;
-            if (burn::burn_fifo_inquire_status(f, &size, &freeSpace, &text) >= 0 && size > 0)
-                fill = static_cast<int>((static_cast<std::int64_t>(size) - freeSpace) * 100 / size);
-        }
-        return fill;
+    // The read-ahead of the track being written (the first not yet drained).
+    int BufferFill(int track) const {
+        if (track < 0 || track >= static_cast<int>(sources.size()))
+            return -1;
+        return TrackSourceFill(sources[track]);
     }
     burn::burn_disc* disc = nullptr;
     burn::burn_session* session = nullptr;
     std::vector<burn::burn_track*> tracks;
     std::vector<burn::burn_source*> sources;
-    std::vector<burn::burn_source*> fifos;
 };
 
 // Start addresses (in 2048-byte blocks) of the tracks of the disc's last
@@ -263,14 +252,21 @@ namespace {
 
 // Polls a running write until the drive is idle. A stop makes the track
 // sources fail, which ends the run. `report` gets the fraction done.
-template <class Report>
-void WaitIdle(burn::burn_drive* d, Report&& report) {
+template <class Report, class Closing>
+void WaitIdle(burn::burn_drive* d, Report&& report, Closing&& closing) {
     burn::burn_progress p;
+    bool closed = false;
     // The drive may report idle before the write thread took it over.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    while (burn::burn_drive_get_status(d, &p) != burn::BURN_DRIVE_IDLE) {
+    burn::burn_drive_status status;
+    while ((status = burn::burn_drive_get_status(d, &p)) != burn::BURN_DRIVE_IDLE) {
+        if (!closed && (status == burn::BURN_DRIVE_CLOSING_SESSION ||
+                        status == burn::BURN_DRIVE_CLOSING_TRACK)) {
+            closed = true;
+            closing();
+        }
         if (p.sectors > 0)
-            report(static_cast<double>(p.sector) / p.sectors);
+            report(static_cast<double>(p.sector) / p.sectors, p.track);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
@@ -427,11 +423,11 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         TakeLibraryMessages();
         burn::burn_disc_write(opts, layout.disc);
         burn::burn_write_opts_free(opts);
-        WaitIdle(drive->drive(), [&](double f) {
-            int fill = layout.BufferFill();
+        WaitIdle(drive->drive(), [&](double f, int track) {
+            int fill = layout.BufferFill(track);
             double inCopy = verify ? f / 2 : f;
             observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
-        });
+        }, [&] { observer.OnPhase(BurnPhase::Closing, copy, copies); });
         const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
         std::string libraryWords = TakeLibraryMessages();
         if (StopRequested())

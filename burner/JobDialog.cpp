@@ -2,6 +2,8 @@
 
 #include "burner/EngineText.h"
 #include "burner/GrabbedDrive.h"
+#include "burner/Recorder.h"
+#include "engine/Engine.h"
 #include "port/DialogHooks.h"
 
 #include <wx/button.h>
@@ -9,7 +11,6 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-#include <libburn/libburn.h>
 
 namespace burner {
 
@@ -18,16 +19,17 @@ wxString W(const std::string& utf8) { return wxString::FromUTF8(utf8); }
 } // namespace
 
 std::string RecorderLine(const std::string& address) {
-    burn::burn_drive_info* info = nullptr;
-    std::string adr = address;
-    std::string line = address;
-    if (burn::burn_drive_scan_and_grab(&info, adr.data(), 0) > 0 && info) {
-        line = std::string(info[0].vendor) + " " + info[0].product + " (" + address + ")";
-        burn::burn_drive_release(info[0].drive, 0);
-        burn::burn_drive_info_free(info);
-    }
-    TakeLibraryMessages();
-    return line;
+    // The engine's description of its current recorder (cached for real
+    // drives), when that is the drive shown.
+    char vendor[8], product[16], revision[8];
+    if (CurrentRecorderAddress() != address ||
+        engine::GetDeviceInformation(vendor, product, revision) != 0)
+        return address;
+    auto trim = [](const char* s, std::size_t n) {
+        std::string t(s, n);
+        return t.substr(0, t.find_last_not_of(' ') + 1);
+    };
+    return trim(vendor, 8) + " " + trim(product, 16) + " (" + address + ")";
 }
 
 JobDialog::JobDialog(const wxString& title, std::string address)

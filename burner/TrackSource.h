@@ -45,8 +45,12 @@ std::string CheckRawSector(const unsigned char* sector, TrackMode mode);
 bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 
 // Opens the file read-only; nullptr with `error` set when it cannot. The
-// source reads ahead in large blocks. Free with burn_source_free.
+// source reads ahead on a thread of its own, in 1 MiB blocks, up to 16 MiB.
+// Free with burn_source_free.
 burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error);
+
+// How full the source's read-ahead is, in percent.
+int TrackSourceFill(burn::burn_source* source);
 
 // Output bytes the source will deliver.
 std::int64_t TrackBytes(const TrackRange& range);
