@@ -22,8 +22,8 @@ namespace {
 
 constexpr unsigned char kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-constexpr int kSectorsPerRead = 512; // 1 MiB of 2048-byte sectors per read
-constexpr std::size_t kChunks = 16;  // read ahead: 16 reads
+constexpr int kSectorsPerRead = 256; // 512 KiB of 2048-byte sectors per read
+constexpr std::size_t kChunks = 8;   // read ahead: 8 reads, 4 MiB
 
 // The file is read on a thread of the source's own, ahead of libburn, into
 // a ring of kChunks converted blocks: libburn's write loop never waits for

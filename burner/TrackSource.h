@@ -45,7 +45,7 @@ std::string CheckRawSector(const unsigned char* sector, TrackMode mode);
 bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 
 // Opens the file read-only; nullptr with `error` set when it cannot. The
-// source reads ahead on a thread of its own, in 1 MiB blocks, up to 16 MiB.
+// source reads ahead on a thread of its own, in 512 KiB blocks, up to 4 MiB.
 // Free with burn_source_free.
 burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error);
 
