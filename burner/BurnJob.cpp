@@ -408,7 +408,10 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
             burn::BURN_WRITE_NONE) {
             burn::burn_write_opts_free(opts);
             std::string more = TakeLibraryMessages();
-            return Fail(BurnError::NotWritable, reasons[0] ? reasons : more);
+            std::string why = reasons[0] ? reasons : more;
+            while (!why.empty() && (why.back() == ' ' || why.back() == ','))
+                why.pop_back(); // libburn ends its list of reasons with ", "
+            return Fail(BurnError::NotWritable, why);
         }
         int lba = 0, nwa = 0;
         if (burn::burn_disc_track_lba_nwa(drive->drive(), opts, 0, &lba, &nwa) <= 0)

@@ -204,7 +204,7 @@ wxString JobDialog::FailedText(const BurnOutcome& o) const {
     case BurnError::NoMedium:
         return W(EngineText("ENG_WAITING_FOR_DISC"));
     case BurnError::NotWritable:
-        return W(EngineText("BURN_NOT_WRITABLE"));
+        return W(EngineText("BURN_NOT_WRITABLE") + (o.detail.empty() ? "" : " (" + o.detail + ")"));
     case BurnError::NotErasable:
         return W(EngineText("ERASE_NOT_ERASABLE"));
     case BurnError::TooBig:
