@@ -84,9 +84,10 @@ void JobDialog::FinishLayout(const std::string& startKey) {
                   wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
     m_gauge = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(260, -1));
     progress->Add(m_gauge, 1, wxALIGN_CENTER_VERTICAL);
+    progress->Add(new wxStaticText(this, wxID_ANY, W(EngineText("ENG_BUFFER"))), 0,
+                  wxLEFT | wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
     m_buffer = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(60, -1));
-    m_buffer->SetToolTip("buffer");
-    progress->Add(m_buffer, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, 8);
+    progress->Add(m_buffer, 0, wxALIGN_CENTER_VERTICAL);
     top->Add(progress, 0, wxEXPAND | wxLEFT | wxRIGHT, 12);
     m_state = new wxStaticText(this, wxID_ANY, wxEmptyString);
     top->Add(m_state, 0, wxEXPAND | wxALL, 12);

@@ -195,7 +195,12 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     WriteAll(m_dir + "data.iso", image);
     m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
     wxString state;
+    guitest::StderrCapture gtk;
     BurnWith([&](burner::BurnDialogUi& d) {
+        d.Show();
+        guitest::Yield(5);
+        std::string warnings = gtk.Stop();
+        EXPECT_EQ(warnings.find("Gtk-"), std::string::npos) << warnings;
         d.m_verify->SetValue(true);
         RunToEnd(d);
         EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
