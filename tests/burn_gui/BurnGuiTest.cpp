@@ -211,6 +211,27 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     EXPECT_EQ(m_done.count, 1);
     EXPECT_FALSE(m_done.failed);
 
+    // Cancel (confirmed) stops the burn, reports one failure, and the same
+    // dialog burns again afterwards.
+    WriteAll(m_dir + "big.iso", std::string(128 << 20, 'b'));
+    m_page->m_editImagePath->ChangeValue(m_dir + "big.iso");
+    BurnWith([&](burner::BurnDialogUi& d) {
+        d.StartJob();
+        guitest::QueueBoxAnswer(6); // IDYES: stop now
+        d.CancelOrClose();
+        for (int i = 0; i < 3000 && !d.Finished(); ++i)
+            guitest::Yield(1);
+        EXPECT_EQ(d.LastOutcome().error, burner::BurnError::Cancelled);
+        EXPECT_EQ(d.StateText(), "Burning was stopped.");
+        EXPECT_EQ(m_done.count, 2);
+        EXPECT_TRUE(m_done.failed);
+        RunToEnd(d);
+        EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
+    });
+    EXPECT_EQ(m_done.count, 3);
+    EXPECT_FALSE(m_done.failed);
+    EXPECT_EQ(std::filesystem::file_size(Disc('E')), 128u << 20);
+
     // The erase dialog, in German, asks first and then blanks the disc.
     engine::SetLanguage(u"Deutsch", u"langburu.ini");
     guitest::QueueBoxAnswer(6); // IDYES
@@ -226,7 +247,7 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     guitest::SetModalHandler(nullptr);
     EXPECT_EQ(state, "Die Disc wurde gelöscht.");
     EXPECT_EQ(ReadAll(Disc('E')), "");
-    EXPECT_EQ(m_done.count, 1) << "an erase is not reported as a burn";
+    EXPECT_EQ(m_done.count, 3) << "an erase is not reported as a burn";
 }
 
 } // namespace
