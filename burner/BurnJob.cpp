@@ -1,5 +1,6 @@
 #include "burner/BurnJob.h"
 
+#include "burner/DiscLayout.h"
 #include "burner/GrabbedDrive.h"
 #include "burner/TrackSource.h"
 
@@ -33,12 +34,6 @@ struct FileHandle {
     }
 };
 
-BurnOutcome Fail(BurnError error, std::string detail = {}) {
-    BurnOutcome o;
-    o.error = error;
-    o.detail = std::move(detail);
-    return o;
-}
 
 std::vector<TrackRange> Ranges(const BurnImage& image) {
     std::vector<TrackRange> ranges;
@@ -82,95 +77,6 @@ std::string CheckImage(const std::vector<TrackRange>& ranges) {
         }
     }
     return {};
-}
-
-// A disc of one session holding the image's tracks, each fed through a fifo.
-class DiscLayout {
-public:
-    ~DiscLayout() {
-        for (burn::burn_track* t : tracks)
-            burn::burn_track_free(t);
-        for (burn::burn_source* s : sources)
-            burn::burn_source_free(s);
-        if (session)
-            burn::burn_session_free(session);
-        if (disc)
-            burn::burn_disc_free(disc);
-    }
-    std::string Build(const BurnImage& image, const std::vector<TrackRange>& ranges) {
-        disc = burn::burn_disc_create();
-        session = burn::burn_session_create();
-        burn::burn_disc_add_session(disc, session, BURN_POS_END);
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            std::string error;
-            burn::burn_source* src = OpenTrackSource(ranges[i], error);
-            if (!src)
-                return error;
-            sources.push_back(src);
-            const bool audio = ranges[i].mode == TrackMode::Audio;
-            burn::burn_track* t = burn::burn_track_create();
-            tracks.push_back(t);
-            burn::burn_track_define_data(t, 0, 0, 1, audio ? BURN_AUDIO : BURN_MODE1);
-            if (burn::burn_track_set_source(t, src) != burn::BURN_SOURCE_OK)
-                return "The track cannot take its data";
-            if (image.isCue) {
-                const CueTrack& ct = image.cue.tracks[i];
-                if (ct.swapBytes)
-                    burn::burn_track_set_byte_swap(t, 1);
-                if (ct.pregap > 0)
-                    burn::burn_track_set_pregap_size(t, ct.pregap, 0);
-                for (const CueIndex& x : ct.indexes)
-                    if (x.number >= 1 && !(x.number == 1 && x.sector == 0))
-                        burn::burn_track_set_index(t, x.number, static_cast<unsigned>(x.sector), 0);
-            }
-            burn::burn_session_add_track(session, t, BURN_POS_END);
-        }
-        return {};
-    }
-    // The read-ahead of the track being written (the first not yet drained).
-    int BufferFill(int track) const {
-        if (track < 0 || track >= static_cast<int>(sources.size()))
-            return -1;
-        return TrackSourceFill(sources[track]);
-    }
-    burn::burn_disc* disc = nullptr;
-    burn::burn_session* session = nullptr;
-    std::vector<burn::burn_track*> tracks;
-    std::vector<burn::burn_source*> sources;
-};
-
-// Start addresses (in 2048-byte blocks) of the tracks of the disc's last
-// session; laid end to end from `first` when the table of contents does not
-// show them.
-std::vector<std::int64_t> TrackStarts(burn::burn_drive* d, const std::vector<TrackRange>& ranges,
-                                      std::int64_t first) {
-    std::vector<std::int64_t> starts;
-    burn::burn_disc* disc = burn::burn_drive_get_disc(d);
-    if (disc) {
-        int ns = 0, nt = 0;
-        burn::burn_session** sessions = burn::burn_disc_get_sessions(disc, &ns);
-        burn::burn_track** tracks = ns > 0 ? burn::burn_session_get_tracks(sessions[ns - 1], &nt) : nullptr;
-        if (tracks && nt == static_cast<int>(ranges.size())) {
-            for (int i = 0; i < nt; ++i) {
-                burn::burn_toc_entry e;
-                std::memset(&e, 0, sizeof e);
-                burn::burn_track_get_entry(tracks[i], &e);
-                if (!(e.extensions_valid & 1))
-                    break;
-                starts.push_back(e.start_lba);
-            }
-        }
-        burn::burn_disc_free(disc);
-    }
-    if (starts.size() != ranges.size()) {
-        starts.clear();
-        std::int64_t at = first;
-        for (const TrackRange& r : ranges) {
-            starts.push_back(at);
-            at += (TrackBytes(r) + 2047) / 2048;
-        }
-    }
-    return starts;
 }
 
 } // namespace
@@ -270,71 +176,6 @@ void WaitIdle(burn::burn_drive* d, Report&& report, Closing&& closing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
-
-class VerifyRun {
-public:
-    VerifyRun(burn::burn_drive* d, const Job& job) : m_drive(d), m_job(job) {}
-    // Compares every data track with the disc; audio tracks are not read back.
-    template <class Report>
-    BurnOutcome Run(const std::vector<TrackRange>& ranges, const std::vector<std::int64_t>& starts,
-                    std::int64_t total, Report&& report) {
-        constexpr int kChunk = 32 * 2048;
-        std::vector<unsigned char> want(kChunk);
-        std::vector<char> got(kChunk);
-        std::int64_t done = 0;
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            if (ranges[i].mode == TrackMode::Audio)
-                continue;
-            std::string error;
-            burn::burn_source* src = OpenTrackSource(ranges[i], error);
-            if (!src)
-                return Fail(BurnError::BadImage, error);
-            const std::int64_t bytes = TrackBytes(ranges[i]);
-            BurnOutcome outcome;
-            for (std::int64_t pos = 0; pos < bytes && outcome.ok(); pos += kChunk) {
-                if (m_job.StopRequested()) {
-                    outcome = Fail(BurnError::Cancelled);
-                    break;
-                }
-                int n = static_cast<int>(std::min<std::int64_t>(kChunk, bytes - pos));
-                int r = src->read_xt(src, want.data(), n);
-                if (r != n) {
-                    outcome = Fail(BurnError::BadImage, "the image changed while it was verified");
-                    break;
-                }
-                off_t count = 0;
-                off_t readSize = (n + 2047) / 2048 * 2048;
-                if (burn::burn_read_data(m_drive, starts[i] * 2048 + pos, got.data(), readSize,
-                                         &count, 2) <= 0 ||
-                    count < n) {
-                    outcome = Fail(BurnError::VerifyFailed,
-                                   "track " + std::to_string(i + 1) + " cannot be read back at byte " +
-                                       std::to_string(pos + count));
-                    break;
-                }
-                if (std::memcmp(want.data(), got.data(), n) != 0) {
-                    int at = 0;
-                    while (want[at] == static_cast<unsigned char>(got[at]))
-                        ++at;
-                    outcome = Fail(BurnError::VerifyFailed, "track " + std::to_string(i + 1) +
-                                                                " differs at byte " +
-                                                                std::to_string(pos + at));
-                    break;
-                }
-                done += n;
-                report(total > 0 ? static_cast<double>(done) / total : 1.0);
-            }
-            burn::burn_source_free(src);
-            if (!outcome.ok())
-                return outcome;
-        }
-        return {};
-    }
-
-private:
-    burn::burn_drive* m_drive;
-    const Job& m_job;
-};
 
 } // namespace
 
@@ -449,64 +290,13 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
             if (!drive)
                 return Fail(BurnError::NoRecorder, error);
             std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
-            BurnOutcome checked = VerifyRun(drive->drive(), *this)
-                                      .Run(ranges, starts, dataBytes,
-                                           [&](double f) { progress(f, true); });
+            BurnOutcome checked = VerifyTracks(drive->drive(), m_stop, ranges, starts, dataBytes,
+                                               [&](double f) { progress(f, true); });
             if (!checked.ok())
                 return checked;
         }
     }
     drive->EjectOnClose(m_settings.eject);
-    return {};
-}
-
-EraseJob::EraseJob(std::string address, bool full, bool eject)
-    : m_address(std::move(address)), m_full(full), m_eject(eject) {}
-
-BurnOutcome EraseJob::Run(BurnObserver& observer) {
-    observer.OnPhase(BurnPhase::Preparing, 1, 1);
-    std::string error;
-    std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
-    if (!drive)
-        return Fail(BurnError::NoRecorder, error);
-    MediumState state = drive->Medium();
-    if (state == MediumState::Empty || state == MediumState::Unready)
-        return Fail(BurnError::NoMedium);
-    // DVD-RAM, DVD+RW and BD-RE are not blanked but formatted (which a new
-    // one needs before its first use anyway).
-    int profile = 0;
-    char profileName[80] = {};
-    burn::burn_disc_get_profile(drive->drive(), &profile, profileName);
-    const bool format = profile == 0x12 || profile == 0x1a || profile == 0x43;
-    // A write-only stdio file (role 5) is blanked by truncation; libburn does
-    // not call it erasable.
-    if (!format && drive->Role() != 5 && !burn::burn_disc_erasable(drive->drive()))
-        return Fail(BurnError::NotErasable, drive->MediumName());
-    if (StopRequested())
-        return Fail(BurnError::Cancelled);
-    observer.OnPhase(BurnPhase::Erasing, 1, 1);
-    TakeLibraryMessages();
-    if (format)
-        // Default size; a full erase formats anew, a quick one skips the
-        // lengthy certification.
-        burn::burn_disc_format(drive->drive(), 0, 6 | (m_full ? 16 : 64));
-    else
-        burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
-    // Blanking cannot be cancelled halfway; a stop asked meanwhile is noted
-    // once it ends.
-    burn::burn_progress p;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    while (burn::burn_drive_get_status(drive->drive(), &p) != burn::BURN_DRIVE_IDLE) {
-        if (p.sectors > 0)
-            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors), -1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    const bool well = burn::burn_drive_wrote_well(drive->drive());
-    std::string words = TakeLibraryMessages();
-    if (!well)
-        return Fail(BurnError::NotErasable, words);
-    observer.OnProgress(100, -1);
-    drive->EjectOnClose(m_eject);
     return {};
 }
 

@@ -39,6 +39,13 @@ struct BurnOutcome {
     bool ok() const { return error == BurnError::None; }
 };
 
+inline BurnOutcome Fail(BurnError error, std::string detail = {}) {
+    BurnOutcome o;
+    o.error = error;
+    o.detail = std::move(detail);
+    return o;
+}
+
 // Plain English for the command line and the burn-done report.
 std::string Describe(const BurnOutcome& outcome);
 
