@@ -13,7 +13,9 @@
 namespace burner {
 
 namespace {
-wxString W(const std::string& utf8) { return wxString::FromUTF8(utf8); }
+wxString W(const std::string& utf8) {
+    return wxString::FromUTF8(utf8);
+}
 } // namespace
 
 BurnDialogUi::BurnDialogUi(const wxString& title, std::string address, std::string isoPath)
@@ -70,7 +72,9 @@ BurnDialogUi::BurnDialogUi(const wxString& title, std::string address, std::stri
 BurnSettings BurnDialogUi::Settings() const {
     BurnSettings s;
     int sel = m_speed->GetSelection();
-    s.speedKBs = sel > 0 ? static_cast<int>(reinterpret_cast<std::intptr_t>(m_speed->GetClientData(sel))) : 0;
+    s.speedKBs =
+        sel > 0 ? static_cast<int>(reinterpret_cast<std::intptr_t>(m_speed->GetClientData(sel)))
+                : 0;
     s.copies = m_copies->GetValue();
     s.simulate = m_simulate->GetValue();
     s.verify = m_verify->GetValue();
@@ -119,7 +123,8 @@ wxString BurnDialogUi::PhaseText(BurnPhase phase, int copy, int copies, int perc
         break;
     }
     if (copies > 1)
-        text = EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(copies)}) + " - " + text;
+        text = EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(copies)}) + " - " +
+               text;
     return W(text);
 }
 
@@ -129,7 +134,7 @@ wxString BurnDialogUi::DoneText() const {
 
 void BurnDialogUi::EnableSettings(bool enable) {
     for (wxWindow* w : std::initializer_list<wxWindow*>{m_speed, m_copies, m_simulate, m_verify,
-                                                         m_closeDisc, m_underrun, m_eject})
+                                                        m_closeDisc, m_underrun, m_eject})
         w->Enable(enable);
 }
 

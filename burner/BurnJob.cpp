@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <map>
 #include <cstring>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -33,7 +33,6 @@ struct FileHandle {
             ::close(fd);
     }
 };
-
 
 std::vector<TrackRange> Ranges(const BurnImage& image) {
     std::vector<TrackRange> ranges;
@@ -69,11 +68,13 @@ std::string CheckImage(const std::vector<TrackRange>& ranges) {
             return "\"" + r.path + "\" is empty";
         if (r.mode == TrackMode::Mode1_2352 || r.mode == TrackMode::Mode2_2352) {
             unsigned char sector[2352];
-            if (::pread(r.fd, sector, sizeof sector, r.offset) != static_cast<ssize_t>(sizeof sector))
+            if (::pread(r.fd, sector, sizeof sector, r.offset) !=
+                static_cast<ssize_t>(sizeof sector))
                 return "\"" + r.path + "\" cannot be read";
             std::string why = CheckRawSector(sector, r.mode);
             if (!why.empty())
-                return "\"" + r.path + "\" does not hold the sectors its cue sheet declares: " + why;
+                return "\"" + r.path +
+                       "\" does not hold the sectors its cue sheet declares: " + why;
         }
     }
     return {};
@@ -192,7 +193,8 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         if (f.fd < 0)
             f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (f.fd < 0)
-            return Fail(BurnError::BadImage, "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
+            return Fail(BurnError::BadImage,
+                        "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
         r.fd = f.fd;
     }
     std::string bad = CheckImage(ranges);
@@ -212,8 +214,8 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
 
     for (int copy = 1; copy <= copies; ++copy) {
         auto progress = [&](double phaseFraction, bool verifying) {
-            double inCopy = verify ? (verifying ? 0.5 + phaseFraction / 2 : phaseFraction / 2)
-                                   : phaseFraction;
+            double inCopy =
+                verify ? (verifying ? 0.5 + phaseFraction / 2 : phaseFraction / 2) : phaseFraction;
             int fill = -1;
             observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
         };
@@ -257,7 +259,8 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         int lba = 0, nwa = 0;
         if (burn::burn_disc_track_lba_nwa(drive->drive(), opts, 0, &lba, &nwa) <= 0)
             nwa = 0;
-        burn::burn_drive_set_speed(drive->drive(), 0, m_settings.speedKBs > 0 ? m_settings.speedKBs : 0);
+        burn::burn_drive_set_speed(drive->drive(), 0,
+                                   m_settings.speedKBs > 0 ? m_settings.speedKBs : 0);
         if (StopRequested()) {
             burn::burn_write_opts_free(opts);
             return Fail(BurnError::Cancelled);
@@ -267,11 +270,14 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         TakeLibraryMessages();
         burn::burn_disc_write(opts, layout.disc);
         burn::burn_write_opts_free(opts);
-        WaitIdle(drive->drive(), [&](double f, int track) {
-            int fill = layout.BufferFill(track);
-            double inCopy = verify ? f / 2 : f;
-            observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
-        }, [&] { observer.OnPhase(BurnPhase::Closing, copy, copies); });
+        WaitIdle(
+            drive->drive(),
+            [&](double f, int track) {
+                int fill = layout.BufferFill(track);
+                double inCopy = verify ? f / 2 : f;
+                observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
+            },
+            [&] { observer.OnPhase(BurnPhase::Closing, copy, copies); });
         const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
         std::string libraryWords = TakeLibraryMessages();
         if (StopRequested())

@@ -21,10 +21,10 @@ namespace burner {
 enum class BurnError {
     None,
     Cancelled,
-    NoRecorder,   // the address opens no recorder
+    NoRecorder, // the address opens no recorder
     NoMedium,
-    NotWritable,  // closed, read-only or of a kind the image cannot go on
-    TooBig,       // the image needs more than the medium's free space
+    NotWritable, // closed, read-only or of a kind the image cannot go on
+    TooBig,      // the image needs more than the medium's free space
     NotErasable,
     BadImage,     // missing or unreadable image, malformed cue sheet
     VerifyFailed, // what was read back differs from the image
@@ -33,7 +33,7 @@ enum class BurnError {
 
 struct BurnOutcome {
     BurnError error = BurnError::None;
-    std::string detail;          // the library's or the check's own words
+    std::string detail;           // the library's or the check's own words
     std::int64_t neededBytes = 0; // TooBig: what the image needs
     std::int64_t freeBytes = 0;   // TooBig: what the medium has
     bool ok() const { return error == BurnError::None; }

@@ -71,8 +71,9 @@ std::optional<TrackMode> ParseMode(const std::string& s) {
 }
 
 bool IsPassedOver(const std::string& keyword) {
-    static const char* const kIgnored[] = {"REM",   "CATALOG", "TITLE",      "PERFORMER", "SONGWRITER",
-                                           "FLAGS", "ISRC",    "CDTEXTFILE", "POSTGAP"};
+    static const char* const kIgnored[] = {"REM",       "CATALOG",    "TITLE",
+                                           "PERFORMER", "SONGWRITER", "FLAGS",
+                                           "ISRC",      "CDTEXTFILE", "POSTGAP"};
     return std::any_of(std::begin(kIgnored), std::end(kIgnored),
                        [&](const char* k) { return keyword == k; });
 }
@@ -152,7 +153,9 @@ std::string LayOut(const FileGroup& g, std::vector<CueTrack>& tracks) {
 
 } // namespace
 
-int SectorSize(TrackMode mode) { return mode == TrackMode::Mode1_2048 ? 2048 : 2352; }
+int SectorSize(TrackMode mode) {
+    return mode == TrackMode::Mode1_2048 ? 2048 : 2352;
+}
 
 std::int64_t CueSheet::PayloadBytes() const {
     std::int64_t total = 0;
@@ -195,7 +198,8 @@ std::string ParseCueSheet(std::string_view text, const std::string& baseDir, Cue
             if (w.size() != 3)
                 return LineError(lineNo, "TRACK needs a number and a mode");
             int number = std::atoi(w[1].c_str());
-            if (number < 1 || number > 99 || (!tracks.empty() && number != tracks.back().number + 1))
+            if (number < 1 || number > 99 ||
+                (!tracks.empty() && number != tracks.back().number + 1))
                 return LineError(lineNo, "track number " + w[1] + " is out of order");
             auto mode = ParseMode(w[2]);
             if (!mode)
@@ -216,7 +220,8 @@ std::string ParseCueSheet(std::string_view text, const std::string& baseDir, Cue
                 return LineError(lineNo, "INDEX outside a track of the current FILE");
             auto at = w.size() == 3 ? ParseTime(w[2]) : std::nullopt;
             int number = std::atoi(w[1].c_str());
-            if (!at || number < 0 || number > 99 || w[1].find_first_not_of("0123456789") != std::string::npos)
+            if (!at || number < 0 || number > 99 ||
+                w[1].find_first_not_of("0123456789") != std::string::npos)
                 return LineError(lineNo, "INDEX needs a number and a time mm:ss:ff");
             CueTrack& t = tracks.back();
             std::int64_t& start = files.back().starts.back();
@@ -237,7 +242,8 @@ std::string ParseCueSheet(std::string_view text, const std::string& baseDir, Cue
         } else if (key == "PREGAP") {
             auto at = w.size() == 2 ? ParseTime(w[1]) : std::nullopt;
             if (tracks.empty() || !at || !tracks.back().indexes.empty())
-                return LineError(lineNo, "PREGAP needs a time and must come before the track's INDEX");
+                return LineError(lineNo,
+                                 "PREGAP needs a time and must come before the track's INDEX");
             tracks.back().pregap = static_cast<int>(*at);
         } else if (!IsPassedOver(key)) {
             return LineError(lineNo, "unknown command " + w[0]);

@@ -29,11 +29,11 @@ struct CueIndex {
 struct CueTrack {
     int number = 0;
     TrackMode mode = TrackMode::Mode1_2048;
-    std::string file;          // absolute path of its BIN file
-    bool swapBytes = false;    // MOTOROLA (big-endian) audio
-    std::int64_t offset = 0;   // byte offset of the track's first sector in the file
-    std::int64_t sectors = 0;  // sectors of the track in the file
-    int pregap = 0;            // PREGAP: sectors of silence written before it
+    std::string file;              // absolute path of its BIN file
+    bool swapBytes = false;        // MOTOROLA (big-endian) audio
+    std::int64_t offset = 0;       // byte offset of the track's first sector in the file
+    std::int64_t sectors = 0;      // sectors of the track in the file
+    int pregap = 0;                // PREGAP: sectors of silence written before it
     std::vector<CueIndex> indexes; // as given; INDEX 01 is always among them
 };
 

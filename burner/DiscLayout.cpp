@@ -62,7 +62,8 @@ std::vector<std::int64_t> TrackStarts(burn::burn_drive* d, const std::vector<Tra
     if (disc) {
         int ns = 0, nt = 0;
         burn::burn_session** sessions = burn::burn_disc_get_sessions(disc, &ns);
-        burn::burn_track** tracks = ns > 0 ? burn::burn_session_get_tracks(sessions[ns - 1], &nt) : nullptr;
+        burn::burn_track** tracks =
+            ns > 0 ? burn::burn_session_get_tracks(sessions[ns - 1], &nt) : nullptr;
         if (tracks && nt == static_cast<int>(ranges.size())) {
             for (int i = 0; i < nt; ++i) {
                 burn::burn_toc_entry e;
@@ -116,12 +117,12 @@ BurnOutcome VerifyTracks(burn::burn_drive* d, const std::atomic<bool>& stop,
             }
             off_t count = 0;
             off_t readSize = (n + 2047) / 2048 * 2048;
-            if (burn::burn_read_data(d, starts[i] * 2048 + pos, got.data(), readSize,
-                                     &count, 2) <= 0 ||
+            if (burn::burn_read_data(d, starts[i] * 2048 + pos, got.data(), readSize, &count, 2) <=
+                    0 ||
                 count < n) {
-                outcome = Fail(BurnError::VerifyFailed,
-                               "track " + std::to_string(i + 1) + " cannot be read back at byte " +
-                                   std::to_string(pos + count));
+                outcome = Fail(BurnError::VerifyFailed, "track " + std::to_string(i + 1) +
+                                                            " cannot be read back at byte " +
+                                                            std::to_string(pos + count));
                 break;
             }
             if (std::memcmp(want.data(), got.data(), n) != 0) {

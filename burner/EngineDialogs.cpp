@@ -11,7 +11,8 @@ namespace {
 wxString Title(const char16_t* title) {
     if (!title)
         return {};
-    return wxString::FromUTF8(port::ToUtf8(std::u16string_view(title, port::U16Length(title, 1024))));
+    return wxString::FromUTF8(
+        port::ToUtf8(std::u16string_view(title, port::U16Length(title, 1024))));
 }
 
 } // namespace
@@ -22,7 +23,8 @@ int BurnDialog(int, int, int, const char16_t* title, const char16_t* isoPath) {
     const std::string address = burner::CurrentRecorderAddress();
     if (address.empty())
         return static_cast<int>(port::ERROR_INVALID_DRIVE);
-    std::string iso = isoPath ? port::ToUtf8(std::u16string_view(isoPath, port::U16Length(isoPath, 4096))) : "";
+    std::string iso =
+        isoPath ? port::ToUtf8(std::u16string_view(isoPath, port::U16Length(isoPath, 4096))) : "";
     burner::BurnDialogUi dialog(Title(title), address, iso);
     dialog.ShowModal();
     return 0;

@@ -19,7 +19,8 @@ std::string EngineText(std::string_view key) {
         CProfileReader reader;
         reader.ReadString(section, k, file, buffer);
     }
-    std::string text = port::ToUtf8(std::u16string_view(buffer, port::U16Length(buffer, kLangTextBufferSize)));
+    std::string text =
+        port::ToUtf8(std::u16string_view(buffer, port::U16Length(buffer, kLangTextBufferSize)));
     return text.empty() ? std::string(key) : text;
 }
 

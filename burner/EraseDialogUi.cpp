@@ -11,7 +11,9 @@
 namespace burner {
 
 namespace {
-wxString W(const std::string& utf8) { return wxString::FromUTF8(utf8); }
+wxString W(const std::string& utf8) {
+    return wxString::FromUTF8(utf8);
+}
 } // namespace
 
 EraseDialogUi::EraseDialogUi(const wxString& title, std::string address)
@@ -48,7 +50,9 @@ wxString EraseDialogUi::PhaseText(BurnPhase phase, int, int, int percent) const 
     return W(EngineText("BURN_STATE_PREPARING"));
 }
 
-wxString EraseDialogUi::DoneText() const { return W(EngineText("ERASE_STATE_DONE")); }
+wxString EraseDialogUi::DoneText() const {
+    return W(EngineText("ERASE_STATE_DONE"));
+}
 
 void EraseDialogUi::EnableSettings(bool enable) {
     m_quick->Enable(enable);

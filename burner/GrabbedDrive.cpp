@@ -62,7 +62,9 @@ GrabbedDrive::~GrabbedDrive() {
         ::close(m_fd);
 }
 
-int GrabbedDrive::Role() const { return burn::burn_drive_get_drive_role(m_drive); }
+int GrabbedDrive::Role() const {
+    return burn::burn_drive_get_drive_role(m_drive);
+}
 
 MediumState GrabbedDrive::Medium() const {
     burn::burn_disc_status s = burn::burn_disc_get_status(m_drive);

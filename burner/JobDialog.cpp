@@ -11,11 +11,12 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
-
 namespace burner {
 
 namespace {
-wxString W(const std::string& utf8) { return wxString::FromUTF8(utf8); }
+wxString W(const std::string& utf8) {
+    return wxString::FromUTF8(utf8);
+}
 } // namespace
 
 std::string RecorderLine(const std::string& address) {
@@ -152,7 +153,9 @@ void JobDialog::OnCloseWindow(wxCloseEvent& event) {
     event.Skip();
 }
 
-wxString JobDialog::StateText() const { return m_state ? m_state->GetLabel() : wxString(); }
+wxString JobDialog::StateText() const {
+    return m_state ? m_state->GetLabel() : wxString();
+}
 
 void JobDialog::OnPhase(BurnPhase phase, int copy, int copies) {
     CallAfter([this, phase, copy, copies] {
@@ -183,9 +186,10 @@ bool JobDialog::OnNextDisc(int copy) {
         m_answer = -1;
     }
     CallAfter([this, copy] {
-        port::MessageBoxRequest ask{EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(m_copies)}) +
-                                        "\n" + EngineText("ENG_WAITING_FOR_DISC"),
-                                    GetTitle().utf8_string(), port::MB_OK | port::MB_ICONINFORMATION};
+        port::MessageBoxRequest ask{
+            EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(m_copies)}) + "\n" +
+                EngineText("ENG_WAITING_FOR_DISC"),
+            GetTitle().utf8_string(), port::MB_OK | port::MB_ICONINFORMATION};
         port::ShowMessageBox(ask);
         {
             std::lock_guard lock(m_askMutex);
@@ -212,11 +216,13 @@ wxString JobDialog::FailedText(const BurnOutcome& o) const {
         return W(EngineTextf("BURN_TOO_BIG", {std::to_string((o.neededBytes + (1 << 20) - 1) >> 20),
                                               std::to_string(o.freeBytes >> 20)}));
     case BurnError::VerifyFailed:
-        return W(EngineText("BURN_VERIFY_FAILED") + (o.detail.empty() ? "" : " (" + o.detail + ")"));
+        return W(EngineText("BURN_VERIFY_FAILED") +
+                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
     case BurnError::DriveError:
         return W(EngineTextf("ENG_DRIVE_ERROR", {o.detail}));
     default:
-        return W(EngineText(o.error == BurnError::NotErasable ? "ERASE_STATE_FAILED" : "BURN_STATE_FAILED") +
+        return W(EngineText(o.error == BurnError::NotErasable ? "ERASE_STATE_FAILED"
+                                                              : "BURN_STATE_FAILED") +
                  (o.detail.empty() ? "" : " (" + o.detail + ")"));
     }
 }

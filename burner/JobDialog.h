@@ -47,11 +47,11 @@ protected:
     virtual wxString FailedText(const BurnOutcome& outcome) const;
     virtual void EnableSettings(bool enable) = 0;
 
-    wxBoxSizer* m_body = nullptr;    // the rows, then the settings of the derived dialog
+    wxBoxSizer* m_body = nullptr; // the rows, then the settings of the derived dialog
     std::string m_address;
-    std::string m_mediumLine;        // "DVD+RW, 4482 MB free"
-    std::vector<int> m_speeds;       // kB/s from the disc, fastest first
-    int m_speedBase = 176;           // kB/s of 1x for the disc's kind
+    std::string m_mediumLine;  // "DVD+RW, 4482 MB free"
+    std::vector<int> m_speeds; // kB/s from the disc, fastest first
+    int m_speedBase = 176;     // kB/s of 1x for the disc's kind
 
 private:
     void OnPhase(BurnPhase phase, int copy, int copies) override;

@@ -40,8 +40,8 @@ struct SourceData {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<std::vector<unsigned char>> ready; // converted blocks, oldest first
-    std::size_t frontPos = 0;                      // bytes of ready.front() handed out
-    bool ended = false;                            // the reader read its last block
+    std::size_t frontPos = 0;                     // bytes of ready.front() handed out
+    bool ended = false;                           // the reader read its last block
     bool failed = false;
     bool quit = false;
     std::thread reader;
@@ -150,14 +150,18 @@ int ReadXt(burn::burn_source* src, unsigned char* buffer, int size) {
     return static_cast<SourceData*>(src->data)->Read(buffer, size);
 }
 
-off_t GetSize(burn::burn_source* src) { return static_cast<SourceData*>(src->data)->outSize; }
+off_t GetSize(burn::burn_source* src) {
+    return static_cast<SourceData*>(src->data)->outSize;
+}
 
 int SetSize(burn::burn_source* src, off_t size) {
     static_cast<SourceData*>(src->data)->outSize = size;
     return 1;
 }
 
-void FreeData(burn::burn_source* src) { delete static_cast<SourceData*>(src->data); }
+void FreeData(burn::burn_source* src) {
+    delete static_cast<SourceData*>(src->data);
+}
 
 int Cancel(burn::burn_source* src) {
     auto* s = static_cast<SourceData*>(src->data);
@@ -171,7 +175,9 @@ int Cancel(burn::burn_source* src) {
 
 } // namespace
 
-int OutputSectorSize(TrackMode mode) { return mode == TrackMode::Audio ? 2352 : 2048; }
+int OutputSectorSize(TrackMode mode) {
+    return mode == TrackMode::Audio ? 2352 : 2048;
+}
 
 std::string CheckRawSector(const unsigned char* sector, TrackMode mode) {
     if (mode == TrackMode::Mode1_2048 || mode == TrackMode::Audio)
@@ -226,8 +232,9 @@ burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error) 
     data->stop = range.stop;
     data->offset = range.offset;
     data->outSize = TrackBytes(range);
-    data->left = range.sectors < 0 ? data->outSize
-                                   : range.sectors * static_cast<std::int64_t>(SectorSize(range.mode));
+    data->left = range.sectors < 0
+                     ? data->outSize
+                     : range.sectors * static_cast<std::int64_t>(SectorSize(range.mode));
     auto* src = static_cast<burn::burn_source*>(std::calloc(1, sizeof(burn::burn_source)));
     src->refcount = 1;
     src->read = nullptr;

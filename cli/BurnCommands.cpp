@@ -49,7 +49,8 @@ char16_t ParseLetter(const std::string& arg) {
 bool UseRecorder(const char* command, const std::string& arg) {
     char16_t letter = ParseLetter(arg);
     if (!letter) {
-        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command, arg.c_str());
+        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command,
+                     arg.c_str());
         return false;
     }
     if (!engine::Initialize()) {
@@ -57,7 +58,8 @@ bool UseRecorder(const char* command, const std::string& arg) {
         return false;
     }
     if (engine::SetDevice(letter) != 0) {
-        std::fprintf(stderr, "spindle-cli %s: %c: is not a recorder\n", command, static_cast<char>(letter));
+        std::fprintf(stderr, "spindle-cli %s: %c: is not a recorder\n", command,
+                     static_cast<char>(letter));
         return false;
     }
     return true;
@@ -86,7 +88,8 @@ public:
         Draw(changed);
     }
     bool OnNextDisc(int copy) override {
-        std::fprintf(stderr, "\nInsert a blank disc for copy %d and press Enter (Ctrl-D stops): ", copy);
+        std::fprintf(stderr,
+                     "\nInsert a blank disc for copy %d and press Enter (Ctrl-D stops): ", copy);
         int c;
         while ((c = std::getchar()) != EOF && c != '\n') {
         }
@@ -97,11 +100,21 @@ private:
     std::string Label() const {
         const char* what = "Preparing";
         switch (m_phase) {
-        case burner::BurnPhase::Preparing: what = "Preparing"; break;
-        case burner::BurnPhase::Writing: what = "Writing"; break;
-        case burner::BurnPhase::Closing: what = "Closing"; break;
-        case burner::BurnPhase::Verifying: what = "Verifying"; break;
-        case burner::BurnPhase::Erasing: what = "Erasing"; break;
+        case burner::BurnPhase::Preparing:
+            what = "Preparing";
+            break;
+        case burner::BurnPhase::Writing:
+            what = "Writing";
+            break;
+        case burner::BurnPhase::Closing:
+            what = "Closing";
+            break;
+        case burner::BurnPhase::Verifying:
+            what = "Verifying";
+            break;
+        case burner::BurnPhase::Erasing:
+            what = "Erasing";
+            break;
         }
         std::string s = what;
         if (!m_erase && m_copies > 1)
@@ -116,7 +129,8 @@ private:
         std::string bar(filled, '#');
         bar += std::string(kWidth - filled, '.');
         std::string buffer = m_buffer >= 0 ? "  buffer " + std::to_string(m_buffer) + "%" : "";
-        std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s", bar.c_str(), m_percent, buffer.c_str(), Label().c_str());
+        std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s", bar.c_str(), m_percent, buffer.c_str(),
+                     Label().c_str());
         std::fflush(stderr);
         m_drawn = true;
     }
@@ -178,7 +192,8 @@ int SpeedKBs(const std::string& address, int factor) {
 } // namespace
 
 int Burn(const Args& args) {
-    const char* usage = "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER";
+    const char* usage =
+        "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER";
     burner::BurnSettings settings;
     bool cue = false;
     int speed = 0;
@@ -267,9 +282,13 @@ int Tray(const char* command, const Args& args, int (*op)()) {
 }
 } // namespace
 
-int Eject(const Args& args) { return Tray("eject", args, engine::EjectDevice); }
+int Eject(const Args& args) {
+    return Tray("eject", args, engine::EjectDevice);
+}
 
-int CloseTray(const Args& args) { return Tray("close-tray", args, engine::CloseDevice); }
+int CloseTray(const Args& args) {
+    return Tray("close-tray", args, engine::CloseDevice);
+}
 
 int Devices(const Args& args) {
     if (!args.empty())

@@ -21,13 +21,16 @@
 
 namespace {
 
-std::u16string U16(const wxString& s) { return port::ToUtf16(s.utf8_string()); }
-wxString FromU16(const std::u16string& s) { return wxString::FromUTF8(port::ToUtf8(s)); }
+std::u16string U16(const wxString& s) {
+    return port::ToUtf16(s.utf8_string());
+}
+wxString FromU16(const std::u16string& s) {
+    return wxString::FromUTF8(port::ToUtf8(s));
+}
 
 } // namespace
 
-bool CBurnDlg::Create(wxWindow* parent)
-{
+bool CBurnDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutBurn))
         return false;
     m_cboImageType = wxDynamicCast(FindWindow(1027), wxChoice);
@@ -35,17 +38,22 @@ bool CBurnDlg::Create(wxWindow* parent)
     m_editLabel = wxDynamicCast(FindWindow(1029), wxTextCtrl);
     m_cboWriter = wxDynamicCast(FindWindow(1028), wxChoice);
     PageCtlColor(this);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBurn(); }, 1016);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnErase(); }, 1015);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, 1024);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnEject(); }, 1038);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseTray(); }, 1039);
-    Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnSelChangeWriter(); }, 1028);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBurn(); }, 1016);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnErase(); }, 1015);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, 1024);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnEject(); }, 1038);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseTray(); }, 1039);
+    Bind(
+        wxEVT_CHOICE, [this](wxCommandEvent&) { OnSelChangeWriter(); }, 1028);
     return OnInitDialog();
 }
 
-bool CBurnDlg::OnInitDialog()
-{
+bool CBurnDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1020, "IDC_STATIC_BURNDISCDESC");
     SetItemsLangText(this, {
                                {1048, "IDC_STATIC_BURNCD01"},
@@ -78,8 +86,7 @@ bool CBurnDlg::OnInitDialog()
 
 // Every optical drive from C: to Z: that the engine can describe, as
 // "E: VENDOR  PRODUCT"; the first becomes the engine's current recorder.
-void CBurnDlg::FillWriterList()
-{
+void CBurnDlg::FillWriterList() {
     if (!m_cboWriter)
         return;
     m_cboWriter->Clear();
@@ -106,8 +113,7 @@ void CBurnDlg::FillWriterList()
     }
 }
 
-void CBurnDlg::UpdateData(bool fromControls)
-{
+void CBurnDlg::UpdateData(bool fromControls) {
     if (fromControls) {
         if (m_editImagePath)
             m_strImagePath = m_editImagePath->GetValue();
@@ -121,8 +127,7 @@ void CBurnDlg::UpdateData(bool fromControls)
     }
 }
 
-void CBurnDlg::OnBrowse()
-{
+void CBurnDlg::OnBrowse() {
     if (!m_cboImageType)
         return;
     int sel = m_cboImageType->GetSelection();
@@ -132,8 +137,7 @@ void CBurnDlg::OnBrowse()
         BrowseImage(kBinCueImage);
 }
 
-void CBurnDlg::BrowseImage(ImageKind kind)
-{
+void CBurnDlg::BrowseImage(ImageKind kind) {
     port::FileDialogRequest request;
     request.owner = this;
     // Any case of the extension, as a Windows user would expect.
@@ -148,8 +152,7 @@ void CBurnDlg::BrowseImage(ImageKind kind)
     UpdateData(false);
 }
 
-void CBurnDlg::OnSelChangeWriter()
-{
+void CBurnDlg::OnSelChangeWriter() {
     if (!m_cboWriter || m_cboWriter->GetSelection() == wxNOT_FOUND)
         return;
     wxString item = m_cboWriter->GetStringSelection();
@@ -157,18 +160,20 @@ void CBurnDlg::OnSelChangeWriter()
         engine::SetDevice(static_cast<char16_t>(item[0].GetValue()));
 }
 
-void CBurnDlg::OnEject() { engine::EjectDevice(); }
+void CBurnDlg::OnEject() {
+    engine::EjectDevice();
+}
 
-void CBurnDlg::OnCloseTray() { engine::CloseDevice(); }
+void CBurnDlg::OnCloseTray() {
+    engine::CloseDevice();
+}
 
-void CBurnDlg::OnErase()
-{
+void CBurnDlg::OnErase() {
     wxString title;
     engine::EraseDialog(U16(GetLangText("ID_ERASEDISC", title)).c_str());
 }
 
-void CBurnDlg::AddImageToProject()
-{
+void CBurnDlg::AddImageToProject() {
     const int sel = m_cboImageType ? m_cboImageType->GetSelection() : wxNOT_FOUND;
     if (sel != kIsoImage && sel != kBinCueImage)
         return;
@@ -182,8 +187,7 @@ void CBurnDlg::AddImageToProject()
     engine::AddFile(record);
 }
 
-void CBurnDlg::OnBurn()
-{
+void CBurnDlg::OnBurn() {
     UpdateData(true);
     if (!m_cboWriter || m_cboWriter->GetCount() == 0)
         return;

@@ -16,11 +16,11 @@ public:
 
     enum ImageKind { kIsoImage = 0, kBinCueImage = 1 };
 
-    CTransStatic* m_staticDesc = nullptr; // 1020
-    wxChoice* m_cboImageType = nullptr;   // 1027
+    CTransStatic* m_staticDesc = nullptr;  // 1020
+    wxChoice* m_cboImageType = nullptr;    // 1027
     wxTextCtrl* m_editImagePath = nullptr; // 1026
-    wxTextCtrl* m_editLabel = nullptr;    // 1029
-    wxChoice* m_cboWriter = nullptr;      // 1028
+    wxTextCtrl* m_editLabel = nullptr;     // 1029
+    wxChoice* m_cboWriter = nullptr;       // 1028
     wxString m_strImagePath;
     wxString m_strWriter;
 

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/radiobut.h>
 #include <wx/frame.h>
+#include <wx/radiobut.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
@@ -159,7 +159,9 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
     engine::GetOptions(&o);
     EXPECT_EQ(std::string(o.VolumeLabel), "PHOTOS" + std::string(26, ' '));
     engine::EngineOptions reread = burner::DefaultOptions();
-    ASSERT_EQ(burner::LoadOptions(burner::OptionsFilePath(), "HKEY_CURRENT_USER\\Software\\Spindle\\Engine\\", reread), 0u);
+    ASSERT_EQ(burner::LoadOptions(burner::OptionsFilePath(),
+                                  "HKEY_CURRENT_USER\\Software\\Spindle\\Engine\\", reread),
+              0u);
     for (const engine::EngineOptions* r : {&o, &reread}) {
         EXPECT_EQ(r->CloseDisc, 1);
         EXPECT_EQ(r->Verify, 1);
@@ -237,7 +239,8 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     guitest::QueueBoxAnswer(6); // IDYES
     guitest::SetModalHandler([&](wxDialog* d) {
         if (auto* erase = dynamic_cast<burner::EraseDialogUi*>(d)) {
-            EXPECT_EQ(erase->m_full->GetLabel(), wxString::FromUTF8("Vollständig löschen (langsam)"));
+            EXPECT_EQ(erase->m_full->GetLabel(),
+                      wxString::FromUTF8("Vollständig löschen (langsam)"));
             RunToEnd(*erase);
             state = erase->StateText();
         }

@@ -2,10 +2,10 @@
 // recorders here: what lands on the target, simulate, verify, copies,
 // cancel, the disc checks and the engine's single burn-done report.
 #include "burner/BurnJob.h"
+#include "TestSupport.h"
 #include "burner/BurnRun.h"
 #include "burner/TrackSource.h"
 #include "engine/Engine.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,9 @@ struct Recorder : burner::BurnObserver {
         if (onProgress)
             onProgress(percent);
     }
-    int Count(BurnPhase p) const { return static_cast<int>(std::count(phases.begin(), phases.end(), p)); }
+    int Count(BurnPhase p) const {
+        return static_cast<int>(std::count(phases.begin(), phases.end(), p));
+    }
 };
 
 class BurnJobTest : public ::testing::Test {
@@ -100,8 +102,8 @@ TEST_F(BurnJobTest, WritesIsoAndCueTracksByteForByte) {
     };
     for (const auto& c : cues) {
         WriteFile(tmp / "img.bin", c.bin);
-        WriteFile(tmp / "img.cue",
-                  std::string("FILE \"img.bin\" BINARY\n TRACK 01 ") + c.mode + "\n  INDEX 01 00:00:00\n");
+        WriteFile(tmp / "img.cue", std::string("FILE \"img.bin\" BINARY\n TRACK 01 ") + c.mode +
+                                       "\n  INDEX 01 00:00:00\n");
         burner::BurnImage cue;
         ASSERT_EQ(burner::LoadBurnImage("", tmp / "img.cue", cue), "") << c.mode;
         burner::BurnOutcome o = Burn(cue, tmp / "cue.out");
@@ -190,7 +192,9 @@ void OnDone(const char16_t* text, void* user) {
     r->text = text ? text : u"";
     ++r->done;
 }
-void OnProcess(float, void* user) { ++static_cast<Reports*>(user)->progress; }
+void OnProcess(float, void* user) {
+    ++static_cast<Reports*>(user)->progress;
+}
 
 TEST_F(BurnJobTest, EngineRunReportsOnceAndCancelLeavesItUsable) {
     WriteFile(tmp / "big.iso", RandomBytes(64 << 20, 5));

@@ -14,19 +14,18 @@ TEST(CueSheet, LaysTracksOutInTheirFilesRelativeToTheSheetsFolder) {
     ::mkdir((tmp / "sub").c_str(), 0755);
     burner_test::WriteFile(tmp / "sub/data.bin", std::string(2352 * 10 + 2352 * 5, 'x'));
     burner_test::WriteFile(tmp / "sub/two.bin", std::string(2048 * 3, 'y'));
-    burner_test::WriteFile(tmp / "sub/disc.cue",
-                           "\xEF\xBB\xBFREM made by hand\r\n"
-                           "FILE \"data.bin\" BINARY\r\n"
-                           "  TRACK 01 MODE1/2352\r\n"
-                           "    INDEX 01 00:00:00\r\n"
-                           "  TRACK 02 AUDIO\r\n"
-                           "    PREGAP 00:02:00\r\n"
-                           "    INDEX 00 00:00:10\r\n"
-                           "    INDEX 01 00:00:12\r\n"
-                           "    INDEX 02 00:00:14\r\n"
-                           "FILE two.bin BINARY\n"
-                           "  TRACK 03 MODE1/2048\n"
-                           "    INDEX 01 00:00:00\n");
+    burner_test::WriteFile(tmp / "sub/disc.cue", "\xEF\xBB\xBFREM made by hand\r\n"
+                                                 "FILE \"data.bin\" BINARY\r\n"
+                                                 "  TRACK 01 MODE1/2352\r\n"
+                                                 "    INDEX 01 00:00:00\r\n"
+                                                 "  TRACK 02 AUDIO\r\n"
+                                                 "    PREGAP 00:02:00\r\n"
+                                                 "    INDEX 00 00:00:10\r\n"
+                                                 "    INDEX 01 00:00:12\r\n"
+                                                 "    INDEX 02 00:00:14\r\n"
+                                                 "FILE two.bin BINARY\n"
+                                                 "  TRACK 03 MODE1/2048\n"
+                                                 "    INDEX 01 00:00:00\n");
     ::chdir("/"); // FILE names must not depend on the working folder
     burner::CueSheet cue;
     ASSERT_EQ(burner::LoadCueSheet(tmp / "sub/disc.cue", cue), "");
@@ -67,17 +66,20 @@ TEST(CueSheet, RefusesMalformedSheetsWithAClearReason) {
          "\"gone.bin\" named by the cue sheet was not found"},
         {"size not of the mode", "FILE a.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
          "not whole sectors of 2352"},
-        {"file too short", "FILE raw.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
-                           "TRACK 02 AUDIO\nINDEX 01 00:00:09\n",
+        {"file too short",
+         "FILE raw.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "TRACK 02 AUDIO\nINDEX 01 00:00:09\n",
          "too short for track"},
         {"no INDEX 01", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\n", "has no INDEX 01"},
-        {"bad time", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:75\n",
-         "Line 3"},
-        {"unknown command", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nBURN FAST\n",
+        {"bad time", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:75\n", "Line 3"},
+        {"unknown command",
+         "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nBURN FAST\n",
          "unknown command BURN"},
-        {"WAVE file", "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "WAVE is not supported"},
-        {"tracks out of order", "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
-                                 "TRACK 03 MODE1/2048\nINDEX 01 00:00:01\n",
+        {"WAVE file", "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         "WAVE is not supported"},
+        {"tracks out of order",
+         "FILE a.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
+         "TRACK 03 MODE1/2048\nINDEX 01 00:00:01\n",
          "out of order"},
         {"open quote", "FILE \"a.bin BINARY\n", "quote is not closed"},
     };

@@ -26,7 +26,8 @@ std::string Slurp(const std::string& path) {
 
 Result Cli(const TempEnv& env, const std::string& args) {
     std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
-    std::string cmd = std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+    std::string cmd = std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out +
+                      "' 2>'" + err + "' </dev/null";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -66,7 +67,9 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
         raw += s;
     }
     env.Write("img/track.bin", raw);
-    const std::string cue = env.Write("img/disc.cue", "FILE \"track.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    const std::string cue =
+        env.Write("img/disc.cue",
+                  "FILE \"track.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     EXPECT_EQ(Cli(env, "erase R").status, 0);
     EXPECT_EQ(Slurp(disc), "");
     r = Cli(env, "burn --cue " + cue + " R");
@@ -77,7 +80,8 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
     env.Write("bad.cue", "FILE gone.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n");
     r = Cli(env, "burn " + env.root() + "/bad.cue R");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("\"gone.bin\" named by the cue sheet was not found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\"gone.bin\" named by the cue sheet was not found"), std::string::npos)
+        << r.err;
     EXPECT_TRUE(Slurp(disc) == payload);
     EXPECT_EQ(Cli(env, "burn " + iso + " Q").status, 1);
     EXPECT_EQ(Cli(env, "burn --copies 0 " + iso + " R").status, 2);
