@@ -112,7 +112,9 @@ void JobDialog::StartJob() {
     std::string error;
     std::unique_ptr<Job> job = MakeJob(error);
     if (!job) {
-        m_state->SetLabel(W(error));
+        // A malformed cue sheet, a missing image: said before anything starts.
+        m_state->SetLabel(error.empty() ? wxString()
+                                        : FailedText(Fail(BurnError::BadImage, error)));
         return;
     }
     m_finished = false;

@@ -173,7 +173,14 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
     // at "\" with flag 1, and no ISO path for the dialog.
     m_page->m_cboImageType->SetSelection(1);
     m_page->m_editImagePath->ChangeValue(m_dir + "typed.cue");
-    BurnWith([&](burner::BurnDialogUi& d) { EXPECT_EQ(d.IsoPath(), ""); });
+    BurnWith([&](burner::BurnDialogUi& d) {
+        EXPECT_EQ(d.IsoPath(), "");
+        d.StartJob(); // the sheet does not exist: said in the dialog, nothing starts
+        EXPECT_FALSE(d.IsRunning());
+        EXPECT_TRUE(d.StateText().StartsWith("The disc could not be burned. (")) << d.StateText();
+        EXPECT_NE(d.StateText().Find("typed.cue"), wxNOT_FOUND);
+    });
+    EXPECT_EQ(m_done.count, 0);
     {
         std::lock_guard lock(burner::State().mutex);
         EXPECT_EQ(burner::State().projectType, engine::kProjectBinCue);
