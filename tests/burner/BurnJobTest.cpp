@@ -132,6 +132,15 @@ TEST_F(BurnJobTest, SimulateWritesNothingAndWrongRawSectorsAreRefusedFirst) {
     o = Burn(cue, tmp / "target");
     EXPECT_EQ(o.error, BurnError::BadImage);
     EXPECT_NE(o.detail.find("sync pattern"), std::string::npos) << o.detail;
+    // Mode 2 form 2 sectors hold no 2048-byte user data.
+    std::string form2 = RawSectors(RandomBytes(2048 * 8, 3), TrackMode::Mode2_2352);
+    form2[18] = 0x20;
+    WriteFile(tmp / "fake.bin", form2);
+    WriteFile(tmp / "fake.cue", "FILE fake.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n");
+    ASSERT_EQ(burner::LoadBurnImage("", tmp / "fake.cue", cue), "");
+    o = Burn(cue, tmp / "target");
+    EXPECT_EQ(o.error, BurnError::BadImage);
+    EXPECT_NE(o.detail.find("form 2"), std::string::npos) << o.detail;
     EXPECT_EQ(ReadFile(tmp / "target"), "untouched");
 }
 
