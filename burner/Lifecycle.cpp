@@ -63,7 +63,7 @@ int Initialize() {
             return 0;
         }
         // The engine never prints to the user's terminal on its own.
-        burn::burn_msgs_set_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
+        burn::burn_msgs_set_severities(const_cast<char*>("SORRY"), const_cast<char*>("NEVER"),
                                        const_cast<char*>("spindle: "));
         iso_set_msgs_severities(const_cast<char*>("FAILURE"), const_cast<char*>("NEVER"),
                                 const_cast<char*>("spindle: "));

@@ -74,12 +74,11 @@ int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key) {
 }
 
 int CreateProject(int type) {
-    if (type == kProjectBinCue)
-        return static_cast<int>(port::ERROR_NOT_SUPPORTED); // burning images comes later
-    if (type != kProjectData)
+    if (type != kProjectData && type != kProjectBinCue)
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
     std::lock_guard lock(State().mutex);
     State().project.Clear();
+    State().cueSheet.clear();
     State().projectType = type;
     return 0;
 }
@@ -87,12 +86,14 @@ int CreateProject(int type) {
 void DeleteProject() {
     std::lock_guard lock(State().mutex);
     State().project.Clear();
+    State().cueSheet.clear();
     State().projectType = 0;
 }
 
 void ClearAll() {
     std::lock_guard lock(State().mutex);
     State().project.Clear();
+    State().cueSheet.clear();
 }
 
 int AddFile(FileRecord record) {
@@ -100,6 +101,17 @@ int AddFile(FileRecord record) {
     if (!record.SourcePath || !ReadText(record.SourcePath, source) ||
         !ReadText(record.ImageDir, dir) || !ReadText(record.ImageName, name))
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
+    {
+        // A BIN/CUE project holds one cue sheet, added at the root with flag 1;
+        // the sheet is read when the burn starts.
+        std::lock_guard lock(State().mutex);
+        if (State().projectType == kProjectBinCue) {
+            if (record.Flag != 1 || (!dir.empty() && dir != "\\"))
+                return static_cast<int>(port::ERROR_INVALID_PARAMETER);
+            State().cueSheet = source;
+            return 0;
+        }
+    }
     burner::AddedFile added;
     port::ErrorCode rc = OnDataProject(
         [&](burner::Project& project) { return project.AddFile(source, dir, name, added); });

@@ -54,6 +54,7 @@ struct EngineState {
     engine::EngineOptions options{}; // DefaultOptions() from the first use
     int projectType = 0;         // 0: none, else engine::kProjectData / kProjectBinCue
     Project project;
+    std::string cueSheet; // the cue file of a BIN/CUE project
     std::shared_ptr<BuildJob> build; // the running build, if any
     int liveBuildThreads = 0;
     std::condition_variable buildThreadsDone;

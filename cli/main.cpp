@@ -24,6 +24,12 @@ const Command kCommands[] = {
     {"build-iso", "build-iso [--label L] OUT SOURCE...   build an ISO image", cli::BuildIso},
     {"copy-disc", "copy-disc [--label L] [--ignore-read-errors] LETTER OUT   copy a disc into an image",
      cli::CopyDisc},
+    {"burn", "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER\n"
+             "                            burn an ISO image or a BIN/CUE image (its cue sheet)", cli::Burn},
+    {"erase", "erase [--full] LETTER      erase a rewritable disc", cli::Erase},
+    {"eject", "eject LETTER              open a recorder's tray", cli::Eject},
+    {"close-tray", "close-tray LETTER         close a recorder's tray", cli::CloseTray},
+    {"devices", "devices                   list the optical drives: letter, vendor, product", cli::Devices},
 };
 
 void Usage(FILE* out) {

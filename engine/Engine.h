@@ -87,6 +87,9 @@ void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user);
 void GetOptions(EngineOptions* out);
 void SetOptions(EngineOptions options);
 int SetOptionsFromRegistry(const char16_t* hive, const char16_t* key);
+// Where the pages keep the engine's options.
+inline constexpr char16_t kOptionsHive[] = u"HKEY_CURRENT_USER";
+inline constexpr char16_t kOptionsKey[] = u"\\Software\\Spindle\\Engine\\";
 int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
 
 // Project. Paths in the image start with "\"; the root is "\"; a folder
@@ -99,7 +102,9 @@ int SaveOptionsToRegistry(const char16_t* hive, const char16_t* key);
 // (ERROR_PATH_NOT_FOUND). Naming rules: burner/Project.h.
 inline constexpr int kProjectBinCue = 1;
 inline constexpr int kProjectData = 2;
-int CreateProject(int type);  // a new, empty project; BIN/CUE is not built yet
+// A BIN/CUE project holds one cue sheet, added by AddFile with the image
+// folder "\" (or none) and flag 1; it is read when a burn starts.
+int CreateProject(int type);  // a new, empty project
 void DeleteProject();         // no project until the next CreateProject
 void ClearAll();              // empties the project, keeps it
 int AddFile(FileRecord record);
@@ -131,7 +136,16 @@ int GetDeviceInformation(char vendor[8], char product[16], char revision[8]);
 int EjectDevice();
 int CloseDevice();
 
-// Burning and erasing. Not built yet: each fails with ERROR_NOT_SUPPORTED.
+// Burning and erasing on the current recorder, through the engine's own
+// modal dialogs, which speak the language handed over by SetLanguage.
+// BurnDialog burns the ISO file isoPath or, with an empty path, the cue
+// sheet of the BIN/CUE project, with the options in force (speed, simulate,
+// verify, copies, close disc, underrun protection, eject); a, b and c are
+// not used. The burn runs on an engine thread, reports progress through the
+// process callback and ends with exactly one burn-done report (null text on
+// success). EraseDialog blanks a rewritable disc; it makes no burn-done
+// report. Both return 0 once their dialog closed, ERROR_INVALID_DRIVE when
+// there is no current recorder (no dialog then).
 int BurnDialog(int a, int b, int c, const char16_t* title, const char16_t* isoPath);
 int EraseDialog(const char16_t* title);
 

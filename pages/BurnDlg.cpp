@@ -1,15 +1,37 @@
 #include "pages/BurnDlg.h"
 
 #include "controls/PageLook.h"
+#include "engine/Engine.h"
+#include "engine/WorkState.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
+#include "port/DialogHooks.h"
+#include "port/DriveInfo.h"
+#include "port/Utf.h"
 #include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
+#include "vdrive/VolumeLabel.h"
 
+#include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/textctrl.h>
 
-bool CBurnDlg::Create(wxWindow* parent)
-{
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::u16string U16(const wxString& s) {
+    return port::ToUtf16(s.utf8_string());
+}
+wxString FromU16(const std::u16string& s) {
+    return wxString::FromUTF8(port::ToUtf8(s));
+}
+
+} // namespace
+
+bool CBurnDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutBurn))
         return false;
     m_cboImageType = wxDynamicCast(FindWindow(1027), wxChoice);
@@ -17,11 +39,22 @@ bool CBurnDlg::Create(wxWindow* parent)
     m_editLabel = wxDynamicCast(FindWindow(1029), wxTextCtrl);
     m_cboWriter = wxDynamicCast(FindWindow(1028), wxChoice);
     PageCtlColor(this);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBurn(); }, 1016);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnErase(); }, 1015);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, 1024);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnEject(); }, 1038);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseTray(); }, 1039);
+    Bind(
+        wxEVT_CHOICE, [this](wxCommandEvent&) { OnSelChangeWriter(); }, 1028);
     return OnInitDialog();
 }
 
-bool CBurnDlg::OnInitDialog()
-{
+bool CBurnDlg::OnInitDialog() {
     m_staticDesc = SetDescription(this, 1020, "IDC_STATIC_BURNDISCDESC");
     SetItemsLangText(this, {
                                {1048, "IDC_STATIC_BURNCD01"},
@@ -34,6 +67,7 @@ bool CBurnDlg::OnInitDialog()
                                {1015, "IDC_STATIC_BURNCD08"},
                                {1016, "IDC_STATIC_BURNCD09"},
                            });
+    engine::SetOptionsFromRegistry(engine::kOptionsHive, engine::kOptionsKey);
     wxString text;
     if (m_editLabel)
         m_editLabel->ChangeValue(GetLangText("ID_DEFAULTLABEL", text));
@@ -43,12 +77,156 @@ bool CBurnDlg::OnInitDialog()
         m_cboImageType->Append(GetLangText("ID_BIN_IMAGE", text));
         m_cboImageType->SetSelection(0);
     }
-    if (m_cboWriter)
-        m_cboWriter->Clear();
+    FillWriterList();
     if (m_editLabel)
         m_editLabel->Disable();
-    if (m_editImagePath)
-        m_editImagePath->ChangeValue(m_strImagePath);
+    UpdateData(false);
     FitControls(this);
     return true;
+}
+
+// Every optical drive from C: to Z: that the engine can describe, as
+// "E: VENDOR  PRODUCT"; the first becomes the engine's current recorder.
+void CBurnDlg::FillWriterList() {
+    if (!m_cboWriter)
+        return;
+    m_cboWriter->Clear();
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        const char16_t root[] = {letter, u':', u'\\', 0};
+        if (port::GetDriveTypeW(root) != port::DRIVE_CDROM)
+            continue;
+        engine::SetDevice(letter);
+        char vendor[8], product[16], revision[8];
+        if (engine::GetDeviceInformation(vendor, product, revision) != 0)
+            continue;
+        wxString item;
+        item << wxUniChar(letter) << ": ";
+        for (char c : vendor)
+            item << wxUniChar(static_cast<unsigned char>(c));
+        for (char c : product)
+            item << wxUniChar(static_cast<unsigned char>(c));
+        m_cboWriter->Append(item);
+    }
+    if (m_cboWriter->GetCount() > 0) {
+        m_cboWriter->SetSelection(0);
+        m_strWriter = m_cboWriter->GetString(0);
+        engine::SetDevice(static_cast<char16_t>(m_strWriter[0].GetValue()));
+    }
+}
+
+void CBurnDlg::UpdateData(bool fromControls) {
+    if (fromControls) {
+        if (m_editImagePath)
+            m_strImagePath = m_editImagePath->GetValue();
+        if (m_cboWriter)
+            m_strWriter = m_cboWriter->GetStringSelection();
+    } else {
+        if (m_editImagePath)
+            m_editImagePath->ChangeValue(m_strImagePath);
+        if (m_cboWriter && !m_strWriter.empty())
+            m_cboWriter->SetStringSelection(m_strWriter);
+    }
+}
+
+void CBurnDlg::OnBrowse() {
+    if (!m_cboImageType)
+        return;
+    int sel = m_cboImageType->GetSelection();
+    if (sel == kIsoImage)
+        BrowseImage(kIsoImage);
+    else if (sel == kBinCueImage)
+        BrowseImage(kBinCueImage);
+}
+
+void CBurnDlg::BrowseImage(ImageKind kind) {
+    port::FileDialogRequest request;
+    request.owner = this;
+    // Any case of the extension, as a Windows user would expect.
+    request.filter = kind == kIsoImage ? "Iso Files (*.iso)|*.[iI][sS][oO]"
+                                       : "Bin/Cue Files(*.cue)|*.[cC][uU][eE]";
+    request.mustExist = true;
+    if (auto path = port::ShowFileDialog(request)) {
+        m_strImagePath = wxString::FromUTF8(*path);
+        if (m_editLabel)
+            m_editLabel->ChangeValue(FromU16(vdrive::ReadVolumeLabel(U16(m_strImagePath))));
+    }
+    UpdateData(false);
+}
+
+void CBurnDlg::OnSelChangeWriter() {
+    if (!m_cboWriter || m_cboWriter->GetSelection() == wxNOT_FOUND)
+        return;
+    wxString item = m_cboWriter->GetStringSelection();
+    if (!item.empty())
+        engine::SetDevice(static_cast<char16_t>(item[0].GetValue()));
+}
+
+void CBurnDlg::OnEject() {
+    engine::EjectDevice();
+}
+
+void CBurnDlg::OnCloseTray() {
+    engine::CloseDevice();
+}
+
+void CBurnDlg::OnErase() {
+    wxString title;
+    engine::EraseDialog(U16(GetLangText("ID_ERASEDISC", title)).c_str());
+}
+
+void CBurnDlg::AddImageToProject() {
+    const int sel = m_cboImageType ? m_cboImageType->GetSelection() : wxNOT_FOUND;
+    if (sel != kIsoImage && sel != kBinCueImage)
+        return;
+    std::u16string source = U16(m_strImagePath);
+    engine::FileRecord record{};
+    record.SourcePath = source.c_str();
+    record.ImageDir = sel == kBinCueImage ? u"\\" : nullptr;
+    record.ImageName = nullptr;
+    record.Flag = sel == kBinCueImage ? 1 : 0;
+    record.Reserved = 0;
+    engine::AddFile(record);
+}
+
+void CBurnDlg::OnBurn() {
+    UpdateData(true);
+    if (!m_cboWriter || m_cboWriter->GetCount() == 0)
+        return;
+    wxString text;
+    if (m_strImagePath.empty()) {
+        InfoBox(GetLangText("ID_NOTHINGTOBURN", text));
+        return;
+    }
+    try {
+        if (m_strWriter.empty())
+            throw std::runtime_error("no recorder selected");
+        engine::SetDevice(static_cast<char16_t>(m_strWriter[0].GetValue()));
+        engine::EngineOptions options;
+        engine::FillUndefined(options);
+        engine::GetOptions(&options);
+        // The label: the low 8 bits of each character, at most 127, then 0.
+        std::u16string label = m_editLabel ? U16(m_editLabel->GetValue()) : std::u16string();
+        std::memset(options.VolumeLabel, 0, sizeof options.VolumeLabel);
+        const std::size_t n = std::min<std::size_t>(label.size(), sizeof options.VolumeLabel - 1);
+        for (std::size_t i = 0; i < n; ++i)
+            options.VolumeLabel[i] = static_cast<char>(label[i] & 0xFF);
+        options.CloseDisc = 1;
+        options.Verify = 1;
+        options.UnderrunProtection = 1;
+        options.EjectWhenDone = 1;
+        engine::SetOptions(options);
+        engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey);
+        engine::ClearAll();
+        engine::DeleteProject();
+        const bool iso = m_cboImageType && m_cboImageType->GetSelection() == kIsoImage;
+        engine::CreateProject(iso ? engine::kProjectData : engine::kProjectBinCue);
+        AddImageToProject();
+        std::u16string path = iso ? U16(m_strImagePath) : std::u16string();
+        // The burn starts here: the engine's dialog takes over, and its
+        // burn-done report is read as the end of a burn.
+        engine::SetWorkKind(engine::WorkKind::Burn);
+        engine::BurnDialog(0, 0, 1, U16(GetLangText("ID_BURNDISC", text)).c_str(), path.c_str());
+    } catch (...) {
+        WarningBox(GetLangText("ID_UNKNOWNERROR", text));
+    }
 }

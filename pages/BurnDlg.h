@@ -1,5 +1,6 @@
 // The burn page: burn an ISO or BIN/CUE image, erase a disc, open and close
-// a recorder's tray.
+// a recorder's tray. The burning itself is the engine's (its own dialogs);
+// the page prepares the engine's options and project.
 #pragma once
 
 #include <wx/panel.h>
@@ -13,14 +14,29 @@ public:
     CBurnDlg() = default;
     bool Create(wxWindow* parent);
 
-    CTransStatic* m_staticDesc = nullptr; // 1020
-    wxChoice* m_cboImageType = nullptr;   // 1027
+    enum ImageKind { kIsoImage = 0, kBinCueImage = 1 };
+
+    CTransStatic* m_staticDesc = nullptr;  // 1020
+    wxChoice* m_cboImageType = nullptr;    // 1027
     wxTextCtrl* m_editImagePath = nullptr; // 1026
-    wxTextCtrl* m_editLabel = nullptr;    // 1029
-    wxChoice* m_cboWriter = nullptr;      // 1028
+    wxTextCtrl* m_editLabel = nullptr;     // 1029
+    wxChoice* m_cboWriter = nullptr;       // 1028
     wxString m_strImagePath;
     wxString m_strWriter;
 
+    // Handlers (public so that tests drive the page through them).
+    void OnBurn();
+    void OnErase();
+    void OnBrowse();
+    void OnEject();
+    void OnCloseTray();
+    void OnSelChangeWriter();
+    void BrowseImage(ImageKind kind);
+    // Controls into members (true) or members into controls (false).
+    void UpdateData(bool fromControls);
+
 private:
     bool OnInitDialog();
+    void FillWriterList();
+    void AddImageToProject();
 };

@@ -1,0 +1,55 @@
+// One libburn drive held for a job: grabbed when opened, released (and its
+// tray opened when asked) when closed. Also the drive's medium as the jobs
+// and dialogs need it, and libburn's message queue, whose words are the only
+// account of why something failed.
+#pragma once
+
+#include "burner/BurnJob.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace burn {
+struct burn_drive;
+struct burn_drive_info;
+} // namespace burn
+
+namespace burner {
+
+class GrabbedDrive {
+public:
+    // Grabs the drive at a libburn address ("/dev/sr0", "stdio:/path").
+    // forErase: a "stdio:" file is opened write-only so that libburn will
+    // blank it (a read-write file is never erasable to libburn).
+    static std::unique_ptr<GrabbedDrive> Open(const std::string& address, bool forErase,
+                                              std::string& error);
+    ~GrabbedDrive();
+    GrabbedDrive(const GrabbedDrive&) = delete;
+    GrabbedDrive& operator=(const GrabbedDrive&) = delete;
+
+    burn::burn_drive* drive() const { return m_drive; }
+    // libburn's role: 1 a real recorder, 2..5 stdio pseudo-drives.
+    int Role() const;
+    bool IsReal() const { return Role() == 1; }
+    // Waits a few seconds for a drive that is still spinning up.
+    MediumState Medium() const;
+    std::string MediumName() const;       // "DVD+RW", "stdio file", ...
+    std::int64_t FreeBytes() const;       // on the medium as it is
+    std::vector<int> WriteSpeeds() const; // kB/s, fastest first; empty when unknown
+    void EjectOnClose(bool eject) { m_eject = eject; }
+
+private:
+    GrabbedDrive() = default;
+    burn::burn_drive_info* m_info = nullptr;
+    burn::burn_drive* m_drive = nullptr;
+    int m_fd = -1;
+    bool m_eject = false;
+};
+
+// Empties libburn's message queue; returns its most recent message of
+// severity SORRY or worse (empty when there was none).
+std::string TakeLibraryMessages();
+
+} // namespace burner

@@ -1,0 +1,255 @@
+#include "burner/JobDialog.h"
+
+#include "burner/EngineText.h"
+#include "burner/GrabbedDrive.h"
+#include "burner/Recorder.h"
+#include "engine/Engine.h"
+#include "port/DialogHooks.h"
+
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+
+namespace burner {
+
+namespace {
+wxString W(const std::string& utf8) {
+    return wxString::FromUTF8(utf8);
+}
+} // namespace
+
+std::string RecorderLine(const std::string& address) {
+    // The engine's description of its current recorder (cached for real
+    // drives), when that is the drive shown.
+    char vendor[8], product[16], revision[8];
+    if (CurrentRecorderAddress() != address ||
+        engine::GetDeviceInformation(vendor, product, revision) != 0)
+        return address;
+    auto trim = [](const char* s, std::size_t n) {
+        std::string t(s, n);
+        return t.substr(0, t.find_last_not_of(' ') + 1);
+    };
+    return trim(vendor, 8) + " " + trim(product, 16) + " (" + address + ")";
+}
+
+JobDialog::JobDialog(const wxString& title, std::string address)
+    : wxDialog(nullptr, wxID_ANY, title), m_address(std::move(address)) {
+    m_body = new wxBoxSizer(wxVERTICAL);
+    AddRow("ENG_RECORDER", W(RecorderLine(m_address)));
+    // The disc as it is now; the job checks it again before writing.
+    std::string error;
+    std::string disc = EngineText("ENG_NO_DISC");
+    if (auto drive = GrabbedDrive::Open(m_address, false, error)) {
+        MediumState state = drive->Medium();
+        if (state != MediumState::Empty && state != MediumState::Unready) {
+            std::string kind = drive->MediumName();
+            std::int64_t freeMB = drive->FreeBytes() / (1024 * 1024);
+            disc = EngineTextf("ENG_DISC_INFO", {kind, std::to_string(freeMB)});
+            if (state == MediumState::Full)
+                disc += " - " + EngineText("ENG_FULL_DISC");
+            m_speeds = drive->WriteSpeeds();
+            m_speedBase = kind.rfind("BD", 0) == 0 ? 4496 : kind.rfind("DVD", 0) == 0 ? 1385 : 176;
+        }
+    }
+    m_mediumLine = disc;
+    AddRow("ENG_DISC", W(disc));
+    Bind(wxEVT_CLOSE_WINDOW, &JobDialog::OnCloseWindow, this);
+}
+
+JobDialog::~JobDialog() {
+    {
+        std::lock_guard lock(m_askMutex);
+        m_closing = true;
+    }
+    m_asked.notify_all();
+    m_run.reset(); // stops the job and waits for it
+}
+
+wxStaticText* JobDialog::AddRow(const std::string& captionKey, const wxString& value) {
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    auto* caption = new wxStaticText(this, wxID_ANY, W(EngineText(captionKey)));
+    caption->SetMinSize(wxSize(140, -1));
+    auto* text = new wxStaticText(this, wxID_ANY, value);
+    row->Add(caption, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
+    row->Add(text, 1, wxALIGN_CENTER_VERTICAL);
+    m_body->Add(row, 0, wxEXPAND | wxBOTTOM, 6);
+    return text;
+}
+
+void JobDialog::FinishLayout(const std::string& startKey) {
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    top->Add(m_body, 0, wxEXPAND | wxALL, 12);
+    auto* progress = new wxBoxSizer(wxHORIZONTAL);
+    progress->Add(new wxStaticText(this, wxID_ANY, W(EngineText("ENG_PROGRESS"))), 0,
+                  wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
+    m_gauge = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(260, -1));
+    progress->Add(m_gauge, 1, wxALIGN_CENTER_VERTICAL);
+    progress->Add(new wxStaticText(this, wxID_ANY, W(EngineText("ENG_BUFFER"))), 0,
+                  wxLEFT | wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
+    m_buffer = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(60, -1));
+    progress->Add(m_buffer, 0, wxALIGN_CENTER_VERTICAL);
+    top->Add(progress, 0, wxEXPAND | wxLEFT | wxRIGHT, 12);
+    m_state = new wxStaticText(this, wxID_ANY, wxEmptyString);
+    top->Add(m_state, 0, wxEXPAND | wxALL, 12);
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    m_start = new wxButton(this, wxID_ANY, W(EngineText(startKey)));
+    m_cancel = new wxButton(this, wxID_CANCEL, W(EngineText("ENG_CLOSE")));
+    buttons->AddStretchSpacer();
+    buttons->Add(m_start, 0, wxRIGHT, 8);
+    buttons->Add(m_cancel, 0);
+    top->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 12);
+    m_start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { StartJob(); });
+    m_cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { CancelOrClose(); });
+    SetEscapeId(wxID_NONE);
+    SetSizerAndFit(top);
+    CentreOnScreen();
+}
+
+void JobDialog::StartJob() {
+    if (IsRunning())
+        return;
+    std::string error;
+    std::unique_ptr<Job> job = MakeJob(error);
+    if (!job) {
+        // A malformed cue sheet, a missing image: said before anything starts.
+        m_state->SetLabel(error.empty() ? wxString()
+                                        : FailedText(Fail(BurnError::BadImage, error)));
+        return;
+    }
+    m_finished = false;
+    m_outcome = {};
+    m_percent = 0;
+    m_gauge->SetValue(0);
+    m_buffer->SetValue(0);
+    EnableSettings(false);
+    m_start->Disable();
+    m_cancel->SetLabel(W(EngineText("ENG_CANCEL")));
+    m_run.reset(); // a finished run of an earlier start
+    m_run = std::make_unique<BurnRun>(std::move(job), this, ReportsBurnDone());
+    m_run->Start();
+}
+
+void JobDialog::CancelOrClose() {
+    if (!IsRunning()) {
+        if (IsModal())
+            EndModal(wxID_CANCEL);
+        else
+            Hide();
+        return;
+    }
+    port::MessageBoxRequest ask{EngineText("ENG_CANCEL_QUESTION"), GetTitle().utf8_string(),
+                                port::MB_YESNO | port::MB_ICONWARNING};
+    if (port::ShowMessageBox(ask) == 6 /* IDYES */ && m_run)
+        m_run->Stop();
+}
+
+void JobDialog::OnCloseWindow(wxCloseEvent& event) {
+    if (IsRunning()) {
+        if (event.CanVeto())
+            event.Veto();
+        m_closeWhenDone = true;
+        m_run->Stop();
+        return;
+    }
+    event.Skip();
+}
+
+wxString JobDialog::StateText() const {
+    return m_state ? m_state->GetLabel() : wxString();
+}
+
+void JobDialog::OnPhase(BurnPhase phase, int copy, int copies) {
+    CallAfter([this, phase, copy, copies] {
+        m_phase = phase;
+        m_copy = copy;
+        m_copies = copies;
+        ShowProgress();
+    });
+}
+
+void JobDialog::OnProgress(float percent, int bufferFill) {
+    CallAfter([this, percent, bufferFill] {
+        m_percent = static_cast<int>(percent);
+        m_gauge->SetValue(std::clamp(m_percent, 0, 100));
+        m_buffer->SetValue(std::clamp(bufferFill, 0, 100));
+        ShowProgress();
+    });
+}
+
+void JobDialog::ShowProgress() {
+    if (!m_finished)
+        m_state->SetLabel(PhaseText(m_phase, m_copy, m_copies, m_percent));
+}
+
+bool JobDialog::OnNextDisc(int copy) {
+    {
+        std::lock_guard lock(m_askMutex);
+        m_answer = -1;
+    }
+    CallAfter([this, copy] {
+        port::MessageBoxRequest ask{
+            EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(m_copies)}) + "\n" +
+                EngineText("ENG_WAITING_FOR_DISC"),
+            GetTitle().utf8_string(), port::MB_OK | port::MB_ICONINFORMATION};
+        port::ShowMessageBox(ask);
+        {
+            std::lock_guard lock(m_askMutex);
+            m_answer = 1;
+        }
+        m_asked.notify_all();
+    });
+    std::unique_lock lock(m_askMutex);
+    m_asked.wait(lock, [this] { return m_answer >= 0 || m_closing; });
+    return m_answer == 1 && !m_closing;
+}
+
+wxString JobDialog::FailedText(const BurnOutcome& o) const {
+    switch (o.error) {
+    case BurnError::Cancelled:
+        return W(EngineText("BURN_STATE_CANCELLED"));
+    case BurnError::NoMedium:
+        return W(EngineText("ENG_WAITING_FOR_DISC"));
+    case BurnError::NotWritable:
+        return W(EngineText("BURN_NOT_WRITABLE") + (o.detail.empty() ? "" : " (" + o.detail + ")"));
+    case BurnError::NotErasable:
+        return W(EngineText("ERASE_NOT_ERASABLE"));
+    case BurnError::TooBig:
+        return W(EngineTextf("BURN_TOO_BIG", {std::to_string((o.neededBytes + (1 << 20) - 1) >> 20),
+                                              std::to_string(o.freeBytes >> 20)}));
+    case BurnError::VerifyFailed:
+        return W(EngineText("BURN_VERIFY_FAILED") +
+                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+    case BurnError::DriveError:
+        return W(EngineTextf("ENG_DRIVE_ERROR", {o.detail}));
+    default:
+        return W(EngineText(o.error == BurnError::NotErasable ? "ERASE_STATE_FAILED"
+                                                              : "BURN_STATE_FAILED") +
+                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+    }
+}
+
+void JobDialog::OnFinished(const BurnOutcome& outcome) {
+    CallAfter([this, outcome] {
+        m_finished = true;
+        m_outcome = outcome;
+        if (outcome.ok()) {
+            m_gauge->SetValue(100);
+            m_state->SetLabel(DoneText());
+        } else {
+            m_state->SetLabel(FailedText(outcome));
+        }
+        EnableSettings(true);
+        m_start->Enable();
+        m_cancel->SetLabel(W(EngineText("ENG_CLOSE")));
+        Layout();
+        if (m_closeWhenDone) {
+            if (IsModal())
+                EndModal(wxID_CANCEL);
+            else
+                Hide();
+        }
+    });
+}
+
+} // namespace burner

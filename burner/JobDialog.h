@@ -1,0 +1,86 @@
+// The common part of the engine's burn and erase dialogs: the recorder and
+// its disc, a progress bar, a state line and the Start / Cancel-Close
+// buttons, wired to a BurnRun. The job works on its own thread; its reports
+// reach the controls through CallAfter. The dialog cannot close while the
+// job runs: closing asks the job to stop and closes once it has.
+#pragma once
+
+#include "burner/BurnRun.h"
+
+#include <wx/dialog.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class wxButton;
+class wxGauge;
+class wxStaticText;
+class wxBoxSizer;
+
+namespace burner {
+
+class JobDialog : public wxDialog, public BurnObserver {
+public:
+    JobDialog(const wxString& title, std::string address);
+    ~JobDialog() override;
+
+    // Starts the job as the dialog's controls set it (the Start button).
+    void StartJob();
+    // The Cancel / Close button: stops a running job, else closes.
+    void CancelOrClose();
+    bool IsRunning() const { return m_run && m_run->Running(); }
+    bool Finished() const { return m_finished; }
+    BurnOutcome LastOutcome() const { return m_outcome; }
+    wxString StateText() const;
+
+protected:
+    // Adds a "caption: value" row; returns the value label.
+    wxStaticText* AddRow(const std::string& captionKey, const wxString& value);
+    void FinishLayout(const std::string& startKey);
+    // The job for the controls' settings, or null with `error` set.
+    virtual std::unique_ptr<Job> MakeJob(std::string& error) = 0;
+    virtual bool ReportsBurnDone() const = 0;
+    virtual wxString PhaseText(BurnPhase phase, int copy, int copies, int percent) const = 0;
+    virtual wxString DoneText() const = 0;
+    virtual wxString FailedText(const BurnOutcome& outcome) const;
+    virtual void EnableSettings(bool enable) = 0;
+
+    wxBoxSizer* m_body = nullptr; // the rows, then the settings of the derived dialog
+    std::string m_address;
+    std::string m_mediumLine;  // "DVD+RW, 4482 MB free"
+    std::vector<int> m_speeds; // kB/s from the disc, fastest first
+    int m_speedBase = 176;     // kB/s of 1x for the disc's kind
+
+private:
+    void OnPhase(BurnPhase phase, int copy, int copies) override;
+    void OnProgress(float percent, int bufferFill) override;
+    bool OnNextDisc(int copy) override;
+    void OnFinished(const BurnOutcome& outcome) override;
+    void ShowProgress();
+    void OnCloseWindow(wxCloseEvent& event);
+
+    wxGauge* m_gauge = nullptr;
+    wxGauge* m_buffer = nullptr;
+    wxStaticText* m_state = nullptr;
+    wxButton* m_start = nullptr;
+    wxButton* m_cancel = nullptr;
+    std::unique_ptr<BurnRun> m_run;
+    bool m_finished = false;
+    bool m_closeWhenDone = false;
+    BurnOutcome m_outcome;
+    BurnPhase m_phase = BurnPhase::Preparing;
+    int m_copy = 1, m_copies = 1;
+    int m_percent = 0;
+    // OnNextDisc waits for the user's answer on the GUI thread.
+    std::mutex m_askMutex;
+    std::condition_variable m_asked;
+    int m_answer = -1; // -1: none yet, 0: stop, 1: go on
+    bool m_closing = false;
+};
+
+// Describes the current recorder and its disc for the dialog's rows.
+std::string RecorderLine(const std::string& address);
+
+} // namespace burner

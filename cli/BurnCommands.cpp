@@ -1,0 +1,319 @@
+// The recorder subcommands of spindle-cli: burn, erase, eject, close-tray and
+// devices, on the same engine calls and burn jobs as the burn page and the
+// engine's dialogs. A burn or erase shows a progress bar on stderr; Ctrl-C
+// stops it cleanly.
+#include "cli/Commands.h"
+
+#include "burner/BurnJob.h"
+#include "burner/GrabbedDrive.h"
+#include "burner/Recorder.h"
+#include "engine/Engine.h"
+#include "port/DriveInfo.h"
+#include "port/Errors.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+std::atomic<burner::Job*> g_running{nullptr};
+
+void OnInterrupt(int) {
+    if (burner::Job* job = g_running.load())
+        job->Stop();
+}
+
+int Usage(const char* usage) {
+    std::fprintf(stderr, "usage: spindle-cli %s\n", usage);
+    return 2;
+}
+
+char16_t ParseLetter(const std::string& arg) {
+    if (arg.empty() || arg.size() > 3 || (arg.size() >= 2 && arg[1] != ':'))
+        return 0;
+    char c = arg[0];
+    if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
+}
+
+// Makes the letter's recorder the engine's current one, as the burn page
+// does; false after saying why not.
+bool UseRecorder(const char* command, const std::string& arg) {
+    char16_t letter = ParseLetter(arg);
+    if (!letter) {
+        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command,
+                     arg.c_str());
+        return false;
+    }
+    if (!engine::Initialize()) {
+        std::fprintf(stderr, "spindle-cli %s: the burning engine cannot start\n", command);
+        return false;
+    }
+    if (engine::SetDevice(letter) != 0) {
+        std::fprintf(stderr, "spindle-cli %s: %c: is not a recorder\n", command,
+                     static_cast<char>(letter));
+        return false;
+    }
+    return true;
+}
+
+class ProgressBar : public burner::BurnObserver {
+public:
+    explicit ProgressBar(bool erase) : m_erase(erase), m_tty(::isatty(STDERR_FILENO)) {}
+    ~ProgressBar() override {
+        if (m_drawn)
+            std::fputc('\n', stderr);
+    }
+    void OnPhase(burner::BurnPhase phase, int copy, int copies) override {
+        m_phase = phase;
+        m_copy = copy;
+        m_copies = copies;
+        if (!m_tty)
+            std::fprintf(stderr, "%s\n", Label().c_str());
+        Draw(true);
+    }
+    void OnProgress(float percent, int bufferFill) override {
+        int p = static_cast<int>(percent);
+        bool changed = p != m_percent;
+        m_percent = p;
+        m_buffer = bufferFill;
+        Draw(changed);
+    }
+    bool OnNextDisc(int copy) override {
+        std::fprintf(stderr,
+                     "\nInsert a blank disc for copy %d and press Enter (Ctrl-D stops): ", copy);
+        int c;
+        while ((c = std::getchar()) != EOF && c != '\n') {
+        }
+        return c != EOF;
+    }
+
+private:
+    std::string Label() const {
+        const char* what = "Preparing";
+        switch (m_phase) {
+        case burner::BurnPhase::Preparing:
+            what = "Preparing";
+            break;
+        case burner::BurnPhase::Writing:
+            what = "Writing";
+            break;
+        case burner::BurnPhase::Closing:
+            what = "Closing";
+            break;
+        case burner::BurnPhase::Verifying:
+            what = "Verifying";
+            break;
+        case burner::BurnPhase::Erasing:
+            what = "Erasing";
+            break;
+        }
+        std::string s = what;
+        if (!m_erase && m_copies > 1)
+            s += " (copy " + std::to_string(m_copy) + " of " + std::to_string(m_copies) + ")";
+        return s;
+    }
+    void Draw(bool changed) {
+        if (!m_tty || !changed)
+            return;
+        constexpr int kWidth = 40;
+        int filled = m_percent * kWidth / 100;
+        std::string bar(filled, '#');
+        bar += std::string(kWidth - filled, '.');
+        std::string buffer = m_buffer >= 0 ? "  buffer " + std::to_string(m_buffer) + "%" : "";
+        std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s", bar.c_str(), m_percent, buffer.c_str(),
+                     Label().c_str());
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
+    bool m_erase;
+    bool m_tty;
+    bool m_drawn = false;
+    burner::BurnPhase m_phase = burner::BurnPhase::Preparing;
+    int m_copy = 1, m_copies = 1, m_percent = -1, m_buffer = -1;
+};
+
+// Runs a job in the foreground with the progress bar; Ctrl-C stops it.
+int RunJob(const char* command, burner::Job& job, bool erase) {
+    burner::BurnOutcome outcome;
+    {
+        ProgressBar bar(erase);
+        g_running = &job;
+        auto previous = std::signal(SIGINT, OnInterrupt);
+        outcome = job.Run(bar);
+        std::signal(SIGINT, previous);
+        g_running = nullptr;
+    }
+    if (!outcome.ok()) {
+        std::fprintf(stderr, "spindle-cli %s: %s\n", command, burner::Describe(outcome).c_str());
+        return 1;
+    }
+    std::printf("%s\n", erase ? "The disc was erased." : "The disc was burned.");
+    return 0;
+}
+
+bool EndsWithCue(const std::string& path) {
+    if (path.size() < 4)
+        return false;
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".cue";
+}
+
+bool PositiveNumber(const std::string& s, int max, int& out) {
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end || v < 1 || v > max)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+// kB/s of a write speed given as a multiple of the disc's 1x speed.
+int SpeedKBs(const std::string& address, int factor) {
+    std::string error;
+    std::string kind;
+    if (auto drive = burner::GrabbedDrive::Open(address, false, error))
+        kind = drive->MediumName();
+    int base = kind.rfind("BD", 0) == 0 ? 4496 : kind.rfind("DVD", 0) == 0 ? 1385 : 176;
+    return factor * base;
+}
+
+} // namespace
+
+int Burn(const Args& args) {
+    const char* usage =
+        "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER";
+    burner::BurnSettings settings;
+    bool cue = false;
+    int speed = 0;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--cue") {
+            cue = true;
+        } else if (a == "--simulate") {
+            settings.simulate = true;
+        } else if (a == "--verify") {
+            settings.verify = true;
+        } else if (a == "--eject") {
+            settings.eject = true;
+        } else if ((a == "--speed" || a == "--copies") && i + 1 < args.size()) {
+            int& target = a == "--speed" ? speed : settings.copies;
+            if (!PositiveNumber(args[++i], a == "--speed" ? 100 : 99, target)) {
+                std::fprintf(stderr, "spindle-cli burn: %s takes a number (%s)\n", a.c_str(),
+                             a == "--speed" ? "1 to 100, times the disc's 1x speed" : "1 to 99");
+                return 2;
+            }
+        } else if (a.rfind("--", 0) == 0) {
+            return Usage(usage);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.size() != 2)
+        return Usage(usage);
+    const std::string& image = rest[0];
+    cue = cue || EndsWithCue(image);
+    // The sheet is read, and refused when malformed, before the recorder is touched.
+    burner::BurnImage what;
+    std::string error = burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
+    if (!error.empty()) {
+        std::fprintf(stderr, "spindle-cli burn: %s\n", error.c_str());
+        return 1;
+    }
+    if (!UseRecorder("burn", rest[1]))
+        return 1;
+    const std::string address = burner::CurrentRecorderAddress();
+    if (speed > 0)
+        settings.speedKBs = SpeedKBs(address, speed);
+    burner::BurnJob job(address, std::move(what), settings);
+    int rc = RunJob("burn", job, false);
+    engine::DeInitialize();
+    return rc;
+}
+
+int Erase(const Args& args) {
+    const char* usage = "erase [--full] LETTER";
+    bool full = false;
+    std::vector<std::string> rest;
+    for (const std::string& a : args) {
+        if (a == "--full")
+            full = true;
+        else if (a.rfind("--", 0) == 0)
+            return Usage(usage);
+        else
+            rest.push_back(a);
+    }
+    if (rest.size() != 1)
+        return Usage(usage);
+    if (!UseRecorder("erase", rest[0]))
+        return 1;
+    burner::EraseJob job(burner::CurrentRecorderAddress(), full, false);
+    int rc = RunJob("erase", job, true);
+    engine::DeInitialize();
+    return rc;
+}
+
+namespace {
+int Tray(const char* command, const Args& args, int (*op)()) {
+    if (args.size() != 1)
+        return Usage((std::string(command) + " LETTER").c_str());
+    if (!UseRecorder(command, args[0]))
+        return 1;
+    int rc = op();
+    engine::DeInitialize();
+    if (rc != 0) {
+        std::fprintf(stderr, "spindle-cli %s: error %d: %s\n", command, rc,
+                     port::DescribeError(static_cast<port::ErrorCode>(rc)));
+        return 1;
+    }
+    return 0;
+}
+} // namespace
+
+int Eject(const Args& args) {
+    return Tray("eject", args, engine::EjectDevice);
+}
+
+int CloseTray(const Args& args) {
+    return Tray("close-tray", args, engine::CloseDevice);
+}
+
+int Devices(const Args& args) {
+    if (!args.empty())
+        return Usage("devices");
+    if (!engine::Initialize()) {
+        std::fprintf(stderr, "spindle-cli devices: the burning engine cannot start\n");
+        return 1;
+    }
+    // The same walk as the burn page's recorder list.
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        const char16_t root[] = {letter, u':', u'\\', 0};
+        if (port::GetDriveTypeW(root) != port::DRIVE_CDROM || engine::SetDevice(letter) != 0)
+            continue;
+        char vendor[8], product[16], revision[8];
+        if (engine::GetDeviceInformation(vendor, product, revision) != 0)
+            continue;
+        auto trim = [](const char* s, std::size_t n) {
+            std::string t(s, n);
+            return t.substr(0, t.find_last_not_of(' ') + 1);
+        };
+        std::printf("%c:\t%s\t%s\t%s\n", static_cast<char>(letter), trim(vendor, 8).c_str(),
+                    trim(product, 16).c_str(), burner::CurrentRecorderAddress().c_str());
+    }
+    engine::DeInitialize();
+    return 0;
+}
+
+} // namespace cli

@@ -1,0 +1,263 @@
+// The burn page driven through its handlers, and the engine's burn and
+// erase dialogs run to the end on stdio: pseudo-drives that stand in for
+// recorders E: and G: in the drive table.
+#include "burner/BurnDialogUi.h"
+#include "burner/EraseDialogUi.h"
+#include "burner/Options.h"
+#include "burner/Recorder.h"
+#include "burner/State.h"
+#include "engine/Engine.h"
+#include "pages/BurnDlg.h"
+#include "pages/Layouts.h"
+#include "port/DosDevices.h"
+#include "tests/guitest/Fixtures.h"
+#include "tests/guitest/GuiTest.h"
+#include "text/LangTextUi.h"
+
+#include <gtest/gtest.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/radiobut.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void WriteAll(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+// An image whose primary volume identifier is `label`.
+std::string IsoWithLabel(const std::string& label, std::size_t sectors = 40) {
+    std::string data(sectors * 2048, '\0');
+    data[0x8000] = 1;
+    data.replace(0x8001, 5, "CD001");
+    std::string id = label + std::string(32 - label.size(), ' ');
+    data.replace(0x8000 + 40, 32, id);
+    data[0x8800] = static_cast<char>(255);
+    for (std::size_t i = 0x9000; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7);
+    return data;
+}
+
+struct DoneReports {
+    std::atomic<int> count{0};
+    std::atomic<bool> failed{false};
+};
+void OnDone(const char16_t* text, void* user) {
+    auto* r = static_cast<DoneReports*>(user);
+    r->failed = text && *text;
+    ++r->count;
+}
+
+class BurnPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LoadLayouts(std::string(SPINDLE_SOURCE_DIR) + "/res/"));
+        m_dir = guitest::MakeTempSubdir("burn");
+        guitest::UseRealLanguageFile(m_dir, "English");
+        std::filesystem::copy_file(std::string(SPINDLE_SOURCE_DIR) + "/res/langburu.ini",
+                                   m_dir + "langburu.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(engine::Initialize(), 1);
+        engine::SetLanguage(u"English", u"langburu.ini");
+        engine::SetBurnDoneEventCallback(OnDone, &m_done);
+        ASSERT_TRUE(port::EnsureDosDeviceTable());
+        for (char letter : {'G', 'E'}) { // defined out of order: the list sorts by letter
+            std::string name = std::string(1, letter) + ":";
+            while (port::RemoveDosDevice(name, std::nullopt, false)) {
+            }
+            ASSERT_TRUE(port::PushDosDevice(name, "stdio:" + Disc(letter)));
+        }
+        m_frame = guitest::MakeSkinnedFrame();
+        m_page = new CBurnDlg();
+        ASSERT_TRUE(m_page->Create(m_frame));
+        guitest::ClearShown();
+    }
+    void TearDown() override {
+        guitest::SetModalHandler(nullptr);
+        m_frame->Destroy();
+        guitest::Yield(1);
+        engine::DeInitialize();
+    }
+    std::string Disc(char letter) const { return m_dir + "disc-" + letter; }
+    wxString Text(const char* key) {
+        wxString s;
+        return GetLangText(key, s);
+    }
+    // Runs OnBurn with the engine's dialog taken over: `inside` sees it.
+    void BurnWith(const std::function<void(burner::BurnDialogUi&)>& inside) {
+        bool seen = false;
+        guitest::SetModalHandler([&](wxDialog* d) {
+            auto* dialog = dynamic_cast<burner::BurnDialogUi*>(d);
+            if (dialog) {
+                seen = true;
+                inside(*dialog);
+            }
+            return wxID_CANCEL;
+        });
+        m_page->OnBurn();
+        guitest::SetModalHandler(nullptr);
+        EXPECT_TRUE(seen) << "the engine's burn dialog was not opened";
+    }
+    static void RunToEnd(burner::JobDialog& dialog) {
+        dialog.StartJob();
+        for (int i = 0; i < 3000 && !dialog.Finished(); ++i)
+            guitest::Yield(1);
+        ASSERT_TRUE(dialog.Finished());
+    }
+
+    std::string m_dir;
+    wxFrame* m_frame = nullptr;
+    CBurnDlg* m_page = nullptr;
+    DoneReports m_done;
+};
+
+TEST_F(BurnPageTest, RecordersAreListedByLetterAndTheChosenOneIsCurrent) {
+    ASSERT_EQ(m_page->m_cboWriter->GetCount(), 2u);
+    EXPECT_EQ(m_page->m_cboWriter->GetString(0), "E: YOYODYNEWARP DRIVE      ");
+    EXPECT_EQ(m_page->m_cboWriter->GetString(1).Left(3), "G: ");
+    EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('E'));
+    m_page->m_cboWriter->SetSelection(1);
+    m_page->OnSelChangeWriter();
+    EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('G'));
+    // The label box: the default text, disabled, until an image is chosen.
+    EXPECT_EQ(m_page->m_editLabel->GetValue(), Text("ID_DEFAULTLABEL"));
+    EXPECT_FALSE(m_page->m_editLabel->IsEnabled());
+}
+
+TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
+    // Stored options with the four bytes off: a burn turns them on and stores them.
+    engine::EngineOptions stored = burner::DefaultOptions();
+    stored.CloseDisc = stored.Verify = stored.UnderrunProtection = stored.EjectWhenDone = 0;
+    engine::SetOptions(stored);
+    ASSERT_EQ(engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey), 0);
+
+    WriteAll(m_dir + "photos.iso", IsoWithLabel("PHOTOS"));
+    guitest::QueueFileAnswer(m_dir + "photos.iso");
+    m_page->OnBrowse();
+    EXPECT_EQ(m_page->m_editImagePath->GetValue(), m_dir + "photos.iso");
+    EXPECT_EQ(m_page->m_editLabel->GetValue(), "PHOTOS" + std::string(26, ' '));
+
+    wxString title;
+    BurnWith([&](burner::BurnDialogUi& d) {
+        EXPECT_EQ(d.IsoPath(), m_dir + "photos.iso");
+        title = d.GetTitle();
+    });
+    EXPECT_EQ(title, Text("ID_BURNDISC"));
+    engine::EngineOptions o;
+    engine::GetOptions(&o);
+    EXPECT_EQ(std::string(o.VolumeLabel), "PHOTOS" + std::string(26, ' '));
+    engine::EngineOptions reread = burner::DefaultOptions();
+    ASSERT_EQ(burner::LoadOptions(burner::OptionsFilePath(),
+                                  "HKEY_CURRENT_USER\\Software\\Spindle\\Engine\\", reread),
+              0u);
+    for (const engine::EngineOptions* r : {&o, &reread}) {
+        EXPECT_EQ(r->CloseDisc, 1);
+        EXPECT_EQ(r->Verify, 1);
+        EXPECT_EQ(r->UnderrunProtection, 1);
+        EXPECT_EQ(r->EjectWhenDone, 1);
+    }
+
+    // BIN/CUE, with a path typed rather than browsed: project type 1, the cue
+    // at "\" with flag 1, and no ISO path for the dialog.
+    m_page->m_cboImageType->SetSelection(1);
+    m_page->m_editImagePath->ChangeValue(m_dir + "typed.cue");
+    BurnWith([&](burner::BurnDialogUi& d) {
+        EXPECT_EQ(d.IsoPath(), "");
+        d.StartJob(); // the sheet does not exist: said in the dialog, nothing starts
+        EXPECT_FALSE(d.IsRunning());
+        EXPECT_TRUE(d.StateText().StartsWith("The disc could not be burned. (")) << d.StateText();
+        EXPECT_NE(d.StateText().Find("typed.cue"), wxNOT_FOUND);
+    });
+    EXPECT_EQ(m_done.count, 0);
+    {
+        std::lock_guard lock(burner::State().mutex);
+        EXPECT_EQ(burner::State().projectType, engine::kProjectBinCue);
+        EXPECT_EQ(burner::State().cueSheet, m_dir + "typed.cue");
+    }
+
+    // No path: a message and no dialog; no recorder: nothing at all.
+    guitest::ClearShown();
+    m_page->m_editImagePath->ChangeValue("");
+    m_page->OnBurn();
+    ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_EQ(guitest::ShownBoxes()[0].text, Text("ID_NOTHINGTOBURN"));
+    m_page->m_cboWriter->Clear();
+    m_page->OnBurn();
+    EXPECT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_TRUE(guitest::OpenedDialogs().empty());
+}
+
+TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
+    const std::string image = IsoWithLabel("DATA", 300);
+    WriteAll(m_dir + "data.iso", image);
+    m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
+    wxString state;
+    guitest::StderrCapture gtk;
+    BurnWith([&](burner::BurnDialogUi& d) {
+        d.Show();
+        guitest::Yield(5);
+        std::string warnings = gtk.Stop();
+        EXPECT_EQ(warnings.find("Gtk-"), std::string::npos) << warnings;
+        d.m_verify->SetValue(true);
+        RunToEnd(d);
+        EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
+        state = d.StateText();
+    });
+    EXPECT_TRUE(ReadAll(Disc('E')) == image);
+    EXPECT_EQ(state, "The disc was burned.");
+    EXPECT_EQ(m_done.count, 1);
+    EXPECT_FALSE(m_done.failed);
+
+    // Cancel (confirmed) stops the burn, reports one failure, and the same
+    // dialog burns again afterwards.
+    WriteAll(m_dir + "big.iso", std::string(128 << 20, 'b'));
+    m_page->m_editImagePath->ChangeValue(m_dir + "big.iso");
+    BurnWith([&](burner::BurnDialogUi& d) {
+        d.StartJob();
+        guitest::QueueBoxAnswer(6); // IDYES: stop now
+        d.CancelOrClose();
+        for (int i = 0; i < 3000 && !d.Finished(); ++i)
+            guitest::Yield(1);
+        EXPECT_EQ(d.LastOutcome().error, burner::BurnError::Cancelled);
+        EXPECT_EQ(d.StateText(), "Burning was stopped.");
+        EXPECT_EQ(m_done.count, 2);
+        EXPECT_TRUE(m_done.failed);
+        RunToEnd(d);
+        EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
+    });
+    EXPECT_EQ(m_done.count, 3);
+    EXPECT_FALSE(m_done.failed);
+    EXPECT_EQ(std::filesystem::file_size(Disc('E')), 128u << 20);
+
+    // The erase dialog, in German, asks first and then blanks the disc.
+    engine::SetLanguage(u"Deutsch", u"langburu.ini");
+    guitest::QueueBoxAnswer(6); // IDYES
+    guitest::SetModalHandler([&](wxDialog* d) {
+        if (auto* erase = dynamic_cast<burner::EraseDialogUi*>(d)) {
+            EXPECT_EQ(erase->m_full->GetLabel(),
+                      wxString::FromUTF8("Vollständig löschen (langsam)"));
+            RunToEnd(*erase);
+            state = erase->StateText();
+        }
+        return wxID_CANCEL;
+    });
+    m_page->OnErase();
+    guitest::SetModalHandler(nullptr);
+    EXPECT_EQ(state, "Die Disc wurde gelöscht.");
+    EXPECT_EQ(ReadAll(Disc('E')), "");
+    EXPECT_EQ(m_done.count, 3) << "an erase is not reported as a burn";
+}
+
+} // namespace
