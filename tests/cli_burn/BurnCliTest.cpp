@@ -1,6 +1,6 @@
 // spindle-cli burn, erase, eject, close-tray and devices, run as a user would
 // run them, on a file that drives.conf makes recorder R:.
-#include "../port/TestEnv.h"
+#include "tests/support/TempEnv.h"
 
 #include <filesystem>
 #include <fstream>
