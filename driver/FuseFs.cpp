@@ -109,6 +109,10 @@ void FillAttr(const Mount& m, std::uint32_t index, struct stat& st) {
     case NodeKind::Dir: st.st_mode = S_IFDIR; break;
     case NodeKind::File: st.st_mode = S_IFREG; break;
     case NodeKind::Symlink: st.st_mode = S_IFLNK; break;
+    case NodeKind::Special:
+        st.st_mode = static_cast<mode_t>(n.special);
+        st.st_rdev = static_cast<dev_t>(n.rdev);
+        break;
     }
     st.st_mode |= n.perm;
     // 1 for folders: "subfolder count unknown", so no tool takes shortcuts.
@@ -367,7 +371,8 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
             return (void)fuse_reply_err(req, EIO);
         return (void)fuse_reply_buf(req, plain.data(), plain.size());
     }
-    if (!img.MapRead(of->node, static_cast<std::uint64_t>(off), size, pieces))
+    if (!img.MapRead(of->node, static_cast<std::uint64_t>(off), size, pieces) ||
+        !img.StillHolds(pieces))
         return (void)fuse_reply_err(req, EIO);
     if (pieces.empty())
         return (void)fuse_reply_buf(req, nullptr, 0);
