@@ -10,7 +10,9 @@
 #include <chrono>
 #include <csignal>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -112,43 +114,58 @@ bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_p
     }
 }
 
-// Images refused lately, by file identity. The drive manager sends an open
-// twice (the wide record, then the 8-bit one) when the first is refused; the
-// second finds the answer here instead of indexing the same image again.
-struct Refusal {
-    dev_t dev;
-    ino_t ino;
-    off_t size;
-    timespec mtime, ctime;
-    std::chrono::steady_clock::time_point when;
-    bool Same(const struct stat& st) const {
-        return dev == st.st_dev && ino == st.st_ino && size == st.st_size &&
-               mtime.tv_sec == st.st_mtim.tv_sec && mtime.tv_nsec == st.st_mtim.tv_nsec &&
-               ctime.tv_sec == st.st_ctim.tv_sec && ctime.tv_nsec == st.st_ctim.tv_nsec;
+// Images refused lately. The drive manager sends an open twice (the wide
+// record, then the 8-bit one) when the first is refused; the second finds
+// the answer here instead of indexing the same image again. An image is known
+// by its file identity, times and size, and by a hash of its volume
+// descriptors and first directories (a file rewritten within one tick of the
+// clock keeps its times).
+struct ImageIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{}, ctime{};
+    std::size_t head = 0;
+
+    bool operator==(const ImageIdentity& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && head == o.head &&
+               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+               ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
     }
 };
+
+std::optional<ImageIdentity> IdentityOf(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return std::nullopt;
+    std::string head(64 * 2048, '\0');
+    ssize_t n = pread(fd, head.data(), head.size(), 16 * 2048);
+    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return ImageIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
+                         std::hash<std::string>()(head)};
+}
+
 constexpr std::size_t kRefusalsKept = 16;
 constexpr auto kRefusalKept = std::chrono::seconds(60);
 std::mutex g_refusalsMutex;
-std::deque<Refusal> g_refusals;
+std::deque<std::pair<ImageIdentity, std::chrono::steady_clock::time_point>> g_refusals;
 
-bool RecentlyRefused(const struct stat& st) {
+bool RecentlyRefused(const ImageIdentity& id) {
     std::lock_guard lock(g_refusalsMutex);
     auto now = std::chrono::steady_clock::now();
-    while (!g_refusals.empty() && now - g_refusals.front().when > kRefusalKept)
+    while (!g_refusals.empty() && now - g_refusals.front().second > kRefusalKept)
         g_refusals.pop_front();
-    for (const Refusal& r : g_refusals)
-        if (r.Same(st))
+    for (const auto& r : g_refusals)
+        if (r.first == id)
             return true;
     return false;
 }
 
-void RememberRefusal(const struct stat& st) {
+void RememberRefusal(const ImageIdentity& id) {
     std::lock_guard lock(g_refusalsMutex);
     if (g_refusals.size() >= kRefusalsKept)
         g_refusals.pop_front();
-    g_refusals.push_back({st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
-                          std::chrono::steady_clock::now()});
+    g_refusals.emplace_back(id, std::chrono::steady_clock::now());
 }
 
 } // namespace
@@ -225,13 +242,12 @@ bool ImageFile::Deserialize(const std::string& data) {
 }
 
 ErrorCode ImageFile::Index(const std::string& procPath) {
-    struct stat st {};
-    const bool known = fstat(m_fd, &st) == 0;
-    if (known && RecentlyRefused(st))
+    auto id = IdentityOf(m_fd);
+    if (id && RecentlyRefused(*id))
         return ERROR_UNRECOGNIZED_VOLUME;
     ErrorCode e = IndexInChild(procPath);
-    if (e == ERROR_UNRECOGNIZED_VOLUME && known)
-        RememberRefusal(st);
+    if (e == ERROR_UNRECOGNIZED_VOLUME && id)
+        RememberRefusal(*id);
     return e;
 }
 
