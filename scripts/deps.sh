@@ -8,7 +8,7 @@ packages=(
   libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
   xvfb xauth x11-utils xorriso genisoimage imagemagick
-  clang
+  clang libclang-rt-14-dev
 )
 
 missing=()
