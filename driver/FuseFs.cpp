@@ -464,6 +464,7 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
         cargv.push_back(a.data());
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(cargv.size()), cargv.data());
     m_session = fuse_session_new(&args, &kOps, sizeof(kOps), this);
+    fuse_opt_free_args(&args); // what the parser added to them
     if (!m_session) {
         error = "FUSE is not available (cannot create a session)";
         return false;
