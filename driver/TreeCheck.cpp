@@ -191,7 +191,8 @@ TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudg
     TreeReport report;
     std::uint8_t d[kBlock];
     for (unsigned i = 0; i < kMaxDescriptors; ++i) {
-        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) || std::memcmp(d + 1, "CD001", 5) != 0)
+        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) ||
+            std::memcmp(d + 1, "CD001", 5) != 0)
             break;
         if (d[0] == 255)
             break;
@@ -199,7 +200,8 @@ TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudg
         if (d[0] == 1 && report.primary == TreeState::Absent) {
             report.primary = Walker(read, imageSize, budget).Walk(root, true);
         } else if (d[0] == 2 && d[6] == 2) {
-            report.iso1999 = Worse(report.iso1999, Walker(read, imageSize, budget).Walk(root, false));
+            report.iso1999 =
+                Worse(report.iso1999, Walker(read, imageSize, budget).Walk(root, false));
         } else if (d[0] == 2 && IsJoliet(d)) {
             report.joliet = Worse(report.joliet, Walker(read, imageSize, budget).Walk(root, false));
         }

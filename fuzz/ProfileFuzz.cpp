@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (nameBytes > size - 1)
         nameBytes = size - 1;
     std::string_view names(reinterpret_cast<const char*>(data + 1), nameBytes);
-    std::string_view bytes(reinterpret_cast<const char*>(data + 1 + nameBytes), size - 1 - nameBytes);
+    std::string_view bytes(reinterpret_cast<const char*>(data + 1 + nameBytes),
+                           size - 1 - nameBytes);
     std::u16string text = CProfileReader::Decode(bytes);
     std::u16string nameText = CProfileReader::Decode(names);
     std::u16string_view section(nameText), key;
@@ -28,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static MemFile file;
     port::ProfileEntries entries;
     if (file.Set(data + 1 + nameBytes, bytes.size()))
-        port::ReadProfileSection(file.path(), std::string_view(names).substr(0, names.find('=')), entries);
+        port::ReadProfileSection(file.path(), std::string_view(names).substr(0, names.find('=')),
+                                 entries);
     if (port::UnescapeProfileValue(port::EscapeProfileValue(bytes)) != bytes)
         __builtin_trap();
     port::UnescapeProfileValue(bytes);
