@@ -87,11 +87,6 @@ public:
     bool MapRead(std::uint32_t file, std::uint64_t off, std::size_t len,
                  std::vector<ReadPiece>& out) const;
 
-    // Whether the image file still holds every piece now: an image cut
-    // after it was opened must give an I/O error, not a short read that the
-    // kernel would take for the end of the file.
-    bool StillHolds(const std::vector<ReadPiece>& pieces) const;
-
     // Reads `len` bytes at `off` of a compressed file, decompressed (cut at
     // the file's end). False for damaged data.
     bool ReadCompressed(std::uint32_t file, std::uint64_t off, std::size_t len,

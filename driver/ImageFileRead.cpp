@@ -4,21 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 namespace driver {
-
-bool ImageFile::StillHolds(const std::vector<ReadPiece>& pieces) const {
-    std::uint64_t end = 0;
-    for (const ReadPiece& p : pieces)
-        end = std::max(end, p.offset + p.size);
-    if (end == 0)
-        return true;
-    struct stat st {};
-    return fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= end;
-}
 
 std::uint64_t ImageFile::StoredSize(const Node& n) const {
     std::uint64_t total = 0;
