@@ -1,5 +1,6 @@
 #define FUSE_USE_VERSION 312
 #include "driver/FuseFs.h"
+#include "driver/ReadPipe.h"
 
 #include <fuse3/fuse_lowlevel.h>
 #include <linux/fuse.h>
@@ -109,6 +110,10 @@ void FillAttr(const Mount& m, std::uint32_t index, struct stat& st) {
     case NodeKind::Dir: st.st_mode = S_IFDIR; break;
     case NodeKind::File: st.st_mode = S_IFREG; break;
     case NodeKind::Symlink: st.st_mode = S_IFLNK; break;
+    case NodeKind::Special:
+        st.st_mode = static_cast<mode_t>(n.special);
+        st.st_rdev = static_cast<dev_t>(n.rdev);
+        break;
     }
     st.st_mode |= n.perm;
     // 1 for folders: "subfolder count unknown", so no tool takes shortcuts.
@@ -359,7 +364,6 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
     if (off < 0)
         return (void)fuse_reply_err(req, EINVAL);
     thread_local std::vector<ReadPiece> pieces;
-    thread_local std::vector<std::uint8_t> storage;
     const ImageFile& img = *of->mount->image;
     if (img.node(of->node).compressed) {
         thread_local std::string plain;
@@ -371,19 +375,33 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
         return (void)fuse_reply_err(req, EIO);
     if (pieces.empty())
         return (void)fuse_reply_buf(req, nullptr, 0);
-    // A fuse_bufvec with room for one buffer per piece.
-    size_t bytes = sizeof(fuse_bufvec) + (pieces.size() - 1) * sizeof(fuse_buf);
-    storage.assign(bytes, 0);
-    auto* bv = reinterpret_cast<fuse_bufvec*>(storage.data());
-    bv->count = pieces.size();
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        fuse_buf& b = bv->buf[i];
-        b.size = pieces[i].size;
-        b.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK | FUSE_BUF_FD_RETRY);
-        b.fd = img.fd();
-        b.pos = static_cast<off_t>(pieces[i].offset);
+    std::size_t total = 0;
+    for (const ReadPiece& p : pieces)
+        total += p.size;
+    // The image may have been cut since it was indexed (MapRead knows only
+    // its size then): every byte must still be there, or the read fails.
+    ReadPipe& pipe = ReadPipe::ForThisThread();
+    switch (pipe.Load(img.fd(), pieces)) {
+    case ReadPipe::Fill::Short: return (void)fuse_reply_err(req, EIO);
+    case ReadPipe::Fill::Done: {
+        fuse_bufvec bv = FUSE_BUFVEC_INIT(total);
+        bv.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_RETRY);
+        bv.buf[0].fd = pipe.readFd();
+        fuse_reply_data(req, &bv, FUSE_BUF_SPLICE_MOVE);
+        pipe.Settle();
+        return;
     }
-    fuse_reply_data(req, bv, FUSE_BUF_SPLICE_MOVE);
+    case ReadPipe::Fill::Unavailable: break;
+    }
+    thread_local std::string copy;
+    copy.resize(total);
+    std::size_t at = 0;
+    for (const ReadPiece& p : pieces) {
+        if (pread(img.fd(), copy.data() + at, p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
+            return (void)fuse_reply_err(req, EIO);
+        at += p.size;
+    }
+    fuse_reply_buf(req, copy.data(), total);
 }
 
 void OpStatfs(fuse_req_t req, fuse_ino_t ino) {
@@ -460,6 +478,7 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
         cargv.push_back(a.data());
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(cargv.size()), cargv.data());
     m_session = fuse_session_new(&args, &kOps, sizeof(kOps), this);
+    fuse_opt_free_args(&args); // what the parser added to them
     if (!m_session) {
         error = "FUSE is not available (cannot create a session)";
         return false;

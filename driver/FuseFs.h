@@ -1,6 +1,6 @@
 // The read-only FUSE file system under <runtime>/drives: one folder per drive
 // letter whose device holds an image, and under it the image's tree. File
-// data is handed to the kernel as (image fd, offset) buffers, so with splice
+// data is spliced from the image into a pipe and from there to the kernel, so
 // it never passes through this process.
 //
 // Inode numbers: 1 is the drives folder; node i of the mount with serial s is

@@ -1,4 +1,5 @@
 #include "driver/ImageFile.h"
+#include "driver/TreeCheck.h"
 
 extern "C" {
 #include <libisofs/libisofs.h>
@@ -41,6 +42,12 @@ void InitLibisofs() {
 
 struct ImportedImage {
     IsoImage* image = nullptr;
+    ImportedImage() = default;
+    ImportedImage(const ImportedImage&) = delete;
+    ImportedImage& operator=(ImportedImage&& other) noexcept {
+        std::swap(image, other.image);
+        return *this;
+    }
     ~ImportedImage() {
         if (image)
             iso_image_unref(image);
@@ -51,10 +58,44 @@ std::uint16_t ShownPerm(IsoNode* n, NodeKind kind) {
     switch (kind) {
     case NodeKind::Dir: return 0555;
     case NodeKind::Symlink: return 0777;
-    case NodeKind::File: break;
+    case NodeKind::File:
+    case NodeKind::Special: break;
     }
     // Readable by everyone, never writable; execute bits as recorded.
     return static_cast<std::uint16_t>((iso_node_get_permissions(n) & 0111) | 0444);
+}
+
+// Imports the image with libisofs; `joliet` false leaves the Joliet tree
+// unread, `iso1999` false the enhanced one.
+int Import(const std::string& procPath, bool joliet, bool iso1999, ImportedImage& imported) {
+    IsoDataSource* src = nullptr;
+    if (iso_data_source_new_from_file(procPath.c_str(), &src) < 0)
+        return -1;
+    IsoReadOpts* ro = nullptr;
+    if (iso_read_opts_new(&ro, 0) < 0) {
+        iso_data_source_unref(src);
+        return -1;
+    }
+    // Rock Ridge is preferred over Joliet by default; plain ISO 9660 names
+    // lose their ";1".
+    iso_read_opts_set_input_charset(ro, const_cast<char*>("UTF-8"));
+    iso_read_opts_set_ecma119_map(ro, 1);
+    iso_read_opts_set_joliet_map(ro, 1);
+    iso_read_opts_set_no_md5(ro, 1);
+    iso_read_opts_set_no_aaip(ro, 1);
+    iso_read_opts_set_no_joliet(ro, joliet ? 0 : 1);
+    iso_read_opts_set_no_iso1999(ro, iso1999 ? 0 : 1);
+    int rc = iso_image_new("import", &imported.image);
+    if (rc >= 0)
+        rc = iso_image_import(imported.image, src, ro, nullptr);
+    iso_read_opts_free(ro);
+    iso_data_source_unref(src);
+    return rc;
+}
+
+bool IsSpecialType(mode_t mode) {
+    const mode_t type = mode & S_IFMT;
+    return type == S_IFCHR || type == S_IFBLK || type == S_IFIFO || type == S_IFSOCK;
 }
 
 } // namespace
@@ -105,28 +146,28 @@ ErrorCode ImageFile::IndexHere(const std::string& procPath) {
     std::lock_guard lock(g_libisofsMutex);
     InitLibisofs();
 
-    IsoDataSource* src = nullptr;
-    if (iso_data_source_new_from_file(procPath.c_str(), &src) < 0)
+    // Loops and exploding trees are refused before libisofs sees them; a
+    // Joliet or enhanced tree that is unusable is left out and the image is
+    // shown from its ISO 9660 tree.
+    const int fd = m_fd;
+    TreeReport trees = CheckTrees(
+        [fd](std::uint64_t off, void* buf, std::size_t len) {
+            return pread(fd, buf, len, static_cast<off_t>(off)) == static_cast<ssize_t>(len);
+        },
+        m_imageSize);
+    if (trees.primary != TreeState::Fine)
         return ERROR_UNRECOGNIZED_VOLUME;
-    IsoReadOpts* ro = nullptr;
-    if (iso_read_opts_new(&ro, 0) < 0) {
-        iso_data_source_unref(src);
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    // Rock Ridge is preferred over Joliet by default; plain ISO 9660 names
-    // lose their ";1".
-    iso_read_opts_set_input_charset(ro, const_cast<char*>("UTF-8"));
-    iso_read_opts_set_ecma119_map(ro, 1);
-    iso_read_opts_set_joliet_map(ro, 1);
-    iso_read_opts_set_no_md5(ro, 1);
-    iso_read_opts_set_no_aaip(ro, 1);
-
+    bool joliet = trees.joliet != TreeState::Damaged;
+    const bool iso1999 = trees.iso1999 != TreeState::Damaged;
     ImportedImage imported;
-    int rc = iso_image_new("import", &imported.image);
-    if (rc >= 0)
-        rc = iso_image_import(imported.image, src, ro, nullptr);
-    iso_read_opts_free(ro);
-    iso_data_source_unref(src);
+    int rc = Import(procPath, joliet, iso1999, imported);
+    if (rc < 0 && joliet && trees.joliet == TreeState::Fine) {
+        // A Joliet descriptor the walk accepted may still fail libisofs's
+        // own checks.
+        imported = ImportedImage();
+        joliet = false;
+        rc = Import(procPath, joliet, iso1999, imported);
+    }
     if (rc < 0)
         return ERROR_UNRECOGNIZED_VOLUME;
 
@@ -145,6 +186,19 @@ ErrorCode ImageFile::IndexHere(const std::string& procPath) {
         m_nodes[0].atime = iso_node_get_atime(r);
         m_nodes[0].ctime = iso_node_get_ctime(r);
     }
+    // Where the boot catalog lies and how long it is, when it has a node.
+    std::optional<std::pair<std::uint32_t, std::uint64_t>> bootCatalog;
+    {
+        IsoBoot* catNode = nullptr;
+        std::uint32_t lba = 0;
+        char* content = nullptr;
+        off_t size = 0;
+        // (Asked of bootable images only: libisofs 1.5.4 crashes on others.)
+        if (iso_image_get_boot_image(imported.image, nullptr, nullptr, nullptr) == 1 &&
+            iso_image_get_bootcat(imported.image, &catNode, &lba, &content, &size) == 1 && size >= 0)
+            bootCatalog.emplace(lba, static_cast<std::uint64_t>(size));
+        free(content);
+    }
     std::deque<std::pair<IsoDir*, std::uint32_t>> queue{{rootDir, kRoot}};
     std::vector<std::pair<std::string, IsoNode*>> children;
     while (!queue.empty()) {
@@ -156,13 +210,12 @@ ErrorCode ImageFile::IndexHere(const std::string& procPath) {
             continue;
         IsoNode* child = nullptr;
         while (iso_dir_iter_next(it, &child) == 1) {
-            enum IsoNodeType t = iso_node_get_type(child);
-            if (t != LIBISO_DIR && t != LIBISO_FILE && t != LIBISO_SYMLINK)
-                continue; // boot catalogue, device nodes, fifos
             // Names no file system can show ("/", over 255 bytes) are left out.
             const char* name = iso_node_get_name(child);
             std::string_view nv = name ? name : "";
             if (nv.empty() || nv == "." || nv == ".." || nv.size() > 255 || nv.find('/') != nv.npos)
+                continue;
+            if (iso_node_get_type(child) == LIBISO_SPECIAL && !IsSpecialType(iso_node_get_mode(child)))
                 continue;
             children.emplace_back(name, child);
         }
@@ -195,6 +248,23 @@ ErrorCode ImageFile::IndexHere(const std::string& procPath) {
                 if (const char* dest = iso_symlink_get_dest(reinterpret_cast<IsoSymlink*>(isoNode)))
                     n.linkTarget = dest;
                 n.size = n.linkTarget.size();
+                break;
+            case LIBISO_SPECIAL: {
+                // Device nodes, FIFOs and sockets, as Rock Ridge recorded them.
+                n.kind = NodeKind::Special;
+                n.special = iso_node_get_mode(isoNode) & S_IFMT;
+                n.rdev = iso_special_get_dev(reinterpret_cast<IsoSpecial*>(isoNode));
+                break;
+            }
+            case LIBISO_BOOT:
+                // The El Torito boot catalog: a file of the catalog's block.
+                n.kind = NodeKind::File;
+                if (bootCatalog) {
+                    n.size = bootCatalog->second;
+                    n.firstExtent = static_cast<std::uint32_t>(m_extents.size());
+                    n.extentCount = 1;
+                    m_extents.push_back({std::uint64_t{bootCatalog->first} * 2048, n.size});
+                }
                 break;
             default: {
                 n.kind = NodeKind::File;

@@ -20,12 +20,15 @@ struct Extent {
     std::uint64_t size = 0;
 };
 
-enum class NodeKind : std::uint8_t { Dir, File, Symlink };
+// Special: a device node, FIFO or socket recorded by Rock Ridge, shown as
+// such (its type and device number in `special` and `rdev`); it has no data.
+enum class NodeKind : std::uint8_t { Dir, File, Symlink, Special };
 
 struct Node {
     std::string name;        // empty for the root
     std::string linkTarget;  // symlinks only
     std::uint64_t size = 0;  // files: data size; symlinks: target length
+    std::uint64_t rdev = 0;  // special files: the device number
     std::int64_t mtime = 0;
     std::int64_t atime = 0;
     std::int64_t ctime = 0;
@@ -34,6 +37,7 @@ struct Node {
     std::uint32_t childCount = 0;
     std::uint32_t firstExtent = 0;
     std::uint32_t extentCount = 0;
+    std::uint32_t special = 0; // special files: S_IFCHR, S_IFBLK, S_IFIFO or S_IFSOCK
     std::uint16_t perm = 0;  // permission bits shown (always readable)
     NodeKind kind = NodeKind::File;
     // Stored zisofs-compressed (Rock Ridge ZF): `size` is the size after
@@ -92,7 +96,10 @@ private:
     ImageFile() = default;
     // Indexes in a child process, so that an image crafted to make libisofs
     // loop, eat memory or crash costs a refusal, not the driver.
+    // An image refused a moment ago (unchanged since) is refused again
+    // without a second indexing.
     port::ErrorCode Index(const std::string& procPath);
+    port::ErrorCode IndexInChild(const std::string& procPath);
     port::ErrorCode IndexHere(const std::string& procPath);
     std::string Serialize() const;
     bool Deserialize(const std::string& data);

@@ -9,13 +9,26 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SPINDLE_ADDRESS_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SPINDLE_ADDRESS_SANITIZER
+#endif
+#endif
 
 namespace driver {
 
@@ -101,6 +114,60 @@ bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_p
     }
 }
 
+// Images refused lately. The drive manager sends an open twice (the wide
+// record, then the 8-bit one) when the first is refused; the second finds
+// the answer here instead of indexing the same image again. An image is known
+// by its file identity, times and size, and by a hash of its volume
+// descriptors and first directories (a file rewritten within one tick of the
+// clock keeps its times).
+struct ImageIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{}, ctime{};
+    std::size_t head = 0;
+
+    bool operator==(const ImageIdentity& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && head == o.head &&
+               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+               ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+std::optional<ImageIdentity> IdentityOf(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return std::nullopt;
+    std::string head(64 * 2048, '\0');
+    ssize_t n = pread(fd, head.data(), head.size(), 16 * 2048);
+    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return ImageIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
+                         std::hash<std::string>()(head)};
+}
+
+constexpr std::size_t kRefusalsKept = 16;
+constexpr auto kRefusalKept = std::chrono::seconds(60);
+std::mutex g_refusalsMutex;
+std::deque<std::pair<ImageIdentity, std::chrono::steady_clock::time_point>> g_refusals;
+
+bool RecentlyRefused(const ImageIdentity& id) {
+    std::lock_guard lock(g_refusalsMutex);
+    auto now = std::chrono::steady_clock::now();
+    while (!g_refusals.empty() && now - g_refusals.front().second > kRefusalKept)
+        g_refusals.pop_front();
+    for (const auto& r : g_refusals)
+        if (r.first == id)
+            return true;
+    return false;
+}
+
+void RememberRefusal(const ImageIdentity& id) {
+    std::lock_guard lock(g_refusalsMutex);
+    if (g_refusals.size() >= kRefusalsKept)
+        g_refusals.pop_front();
+    g_refusals.emplace_back(id, std::chrono::steady_clock::now());
+}
+
 } // namespace
 
 void ImageFile::SetIndexTimeLimit(int seconds) {
@@ -117,6 +184,7 @@ std::string ImageFile::Serialize() const {
         PutString(out, n.name);
         PutString(out, n.linkTarget);
         Put(out, n.size);
+        Put(out, n.rdev);
         Put(out, n.mtime);
         Put(out, n.atime);
         Put(out, n.ctime);
@@ -125,6 +193,7 @@ std::string ImageFile::Serialize() const {
         Put(out, n.childCount);
         Put(out, n.firstExtent);
         Put(out, n.extentCount);
+        Put(out, n.special);
         Put(out, n.perm);
         Put(out, static_cast<std::uint8_t>(n.kind));
         Put(out, static_cast<std::uint8_t>(n.compressed));
@@ -149,13 +218,18 @@ bool ImageFile::Deserialize(const std::string& data) {
     m_extents.resize(extents);
     for (Node& n : m_nodes) {
         std::uint8_t kind = 0, compressed = 0;
-        if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) || !r.Get(n.mtime) ||
+        if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) || !r.Get(n.rdev) || !r.Get(n.mtime) ||
             !r.Get(n.atime) || !r.Get(n.ctime) || !r.Get(n.parent) || !r.Get(n.firstChild) ||
-            !r.Get(n.childCount) || !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.perm) ||
-            !r.Get(kind) || !r.Get(compressed) || kind > static_cast<std::uint8_t>(NodeKind::Symlink))
+            !r.Get(n.childCount) || !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.special) ||
+            !r.Get(n.perm) || !r.Get(kind) || !r.Get(compressed) ||
+            kind > static_cast<std::uint8_t>(NodeKind::Special))
             return false;
         n.kind = static_cast<NodeKind>(kind);
         n.compressed = compressed != 0;
+        const std::uint32_t type = n.special & S_IFMT;
+        if (n.kind == NodeKind::Special && (n.special != type || (type != S_IFCHR && type != S_IFBLK &&
+                                                                  type != S_IFIFO && type != S_IFSOCK)))
+            return false;
         // Every index must stay inside the tables.
         if (n.parent >= nodes || std::uint64_t{n.firstChild} + n.childCount > nodes ||
             std::uint64_t{n.firstExtent} + n.extentCount > extents)
@@ -168,6 +242,16 @@ bool ImageFile::Deserialize(const std::string& data) {
 }
 
 ErrorCode ImageFile::Index(const std::string& procPath) {
+    auto id = IdentityOf(m_fd);
+    if (id && RecentlyRefused(*id))
+        return ERROR_UNRECOGNIZED_VOLUME;
+    ErrorCode e = IndexInChild(procPath);
+    if (e == ERROR_UNRECOGNIZED_VOLUME && id)
+        RememberRefusal(*id);
+    return e;
+}
+
+ErrorCode ImageFile::IndexInChild(const std::string& procPath) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return ErrorFromErrno(errno);
@@ -185,8 +269,11 @@ ErrorCode ImageFile::Index(const std::string& procPath) {
         if (getppid() != parent)
             _exit(1);
         close(fds[0]);
+#ifndef SPINDLE_ADDRESS_SANITIZER
+        // (AddressSanitizer reserves terabytes of address space up front.)
         rlimit mem{kIndexMemory, kIndexMemory};
         setrlimit(RLIMIT_AS, &mem);
+#endif
         auto seconds = static_cast<rlim_t>(g_indexSeconds.load());
         rlimit cpu{seconds, seconds};
         setrlimit(RLIMIT_CPU, &cpu);

@@ -8,6 +8,7 @@ packages=(
   libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
   xvfb xauth x11-utils libx11-dev xdg-utils xorriso genisoimage imagemagick
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <poll.h>
@@ -508,6 +510,28 @@ int HelloAs(uid_t uid, const std::string& socketPath) {
     return result;
 }
 
+// Every node under `root`, sorted: path, kind, and a file's bytes or a link's
+// target. Permissions are left out: drives show everything read-only.
+std::string Listing(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> lines;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        std::string rel = fs::relative(e.path(), root).string();
+        switch (e.symlink_status().type()) {
+        case fs::file_type::directory: lines.push_back(rel + " dir"); break;
+        case fs::file_type::regular: lines.push_back(rel + " file " + ReadFile(e.path().string())); break;
+        case fs::file_type::symlink: lines.push_back(rel + " link " + fs::read_symlink(e.path()).string()); break;
+        case fs::file_type::fifo: lines.push_back(rel + " fifo"); break;
+        default: lines.push_back(rel + " other"); break;
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const auto& l : lines)
+        out += l + "\n";
+    return out;
+}
+
 } // namespace
 
 TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
@@ -624,4 +648,63 @@ TEST_F(DaemonTest, SilentConnectionsDoNotLockOthersOut) {
     EXPECT_EQ(recv(idle.back(), &c, 1, MSG_DONTWAIT), 0);
     for (int fd : idle)
         close(fd);
+}
+
+// A drive shows what xorriso extracts: the El Torito boot catalog with its
+// bytes, a FIFO, a symbolic link, and a file hidden from the ISO 9660 tree
+// (left out by xorriso, marked hidden by genisoimage).
+TEST_F(DaemonTest, BootableImagesReadBackAsXorrisoExtractsThem) {
+    std::string src = tmp.path() + "/boot-src";
+    Shell("mkdir -p '" + src + "/boot' && mkfifo '" + src + "/fifo' && ln -s a.txt '" + src + "/link'");
+    WriteFile(src + "/boot/boot.img", RandomBytes(4096, 21));
+    WriteFile(src + "/a.txt", "a\n");
+    WriteFile(src + "/hidden.txt", "h\n");
+    const std::pair<const char*, const char*> makers[] = {
+        {"xorriso -as mkisofs -quiet -hide hidden.txt", "boot.catalog"},
+        {"genisoimage -quiet -hidden hidden.txt", "boot.cat"},
+    };
+    StartDaemon();
+    for (const auto& [maker, catalog] : makers) {
+        SCOPED_TRACE(maker);
+        std::string iso = tmp.path() + "/boot.iso", out = tmp.path() + "/extracted";
+        ASSERT_TRUE(Shell(std::string(maker) + " -R -J -b boot/boot.img -no-emul-boot -c " +
+                          catalog + " -o '" + iso + "' '" + src + "'"));
+        ASSERT_TRUE(Shell("rm -rf '" + out + "' && xorriso -osirrox on -indev '" + iso + "' -extract / '" + out + "'"));
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+        std::string want = Listing(out);
+        EXPECT_NE(want.find(std::string(catalog) + " file \x01"), std::string::npos) << want;
+        EXPECT_EQ(Listing(drives + "/K"), want);
+        EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+        EXPECT_EQ(k.Dismount(), ERROR_SUCCESS);
+    }
+}
+
+// The driver reads the image file it opened: one replaced by rename keeps
+// serving the mounted files, and one cut short gives I/O errors, never a
+// short file.
+TEST_F(DaemonTest, AReplacedImageKeepsItsFilesAndAShrunkOneGivesIoErrors) {
+    StartDaemon();
+    std::string iso = MakeImage(), kept = tmp.path() + "/kept.iso", other = tmp.path() + "/other.iso";
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    std::string otherSrc = tmp.path() + "/other-src";
+    Shell("mkdir -p '" + otherSrc + "'");
+    WriteFile(otherSrc + "/readme.txt", "another image\n");
+    ASSERT_TRUE(BuildIso(IsoTool::Xorriso, otherSrc, other));
+    ASSERT_EQ(link(iso.c_str(), kept.c_str()), 0);
+    ASSERT_EQ(rename(other.c_str(), iso.c_str()), 0);
+    EXPECT_EQ(ReadFile(drives + "/K/readme.txt"), "hello\n");
+
+    ASSERT_EQ(truncate(kept.c_str(), 64 << 10), 0);
+    for (const char* rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
+        SCOPED_TRACE(rel);
+        int fd = open((drives + "/K/" + rel).c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        std::string buf(1 << 20, '\0');
+        errno = 0;
+        EXPECT_EQ(read(fd, buf.data(), buf.size()), -1);
+        EXPECT_EQ(errno, EIO);
+        close(fd);
+    }
 }

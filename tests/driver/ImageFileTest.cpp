@@ -3,6 +3,7 @@
 // files refused with a clear error.
 #include "TestSupport.h"
 #include "driver/ImageFile.h"
+#include "driver/TreeCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,48 @@ std::string ReadThroughIndex(const ImageFile& img, std::uint32_t node, std::size
 }
 
 class ImageFromTool : public testing::TestWithParam<IsoTool> {};
+
+// An image's bytes, with the few ISO 9660 fields the damage tests patch.
+struct IsoBytes {
+    std::string bytes;
+
+    std::uint32_t U32(size_t at) const {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(bytes.at(at + static_cast<size_t>(i)));
+        return v;
+    }
+    // A both-byte-order field: little-endian, then big-endian.
+    void SetBoth32(size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            bytes.at(at + static_cast<size_t>(i)) = static_cast<char>(v >> (8 * i));
+            bytes.at(at + 7 - static_cast<size_t>(i)) = static_cast<char>(v >> (8 * i));
+        }
+    }
+    // The root record of the primary or the Joliet descriptor.
+    size_t Root(bool joliet) const {
+        for (size_t d = 16 * 2048; bytes.at(d) != '\xFF'; d += 2048)
+            if (bytes[d] == (joliet ? 2 : 1))
+                return d + 156;
+        return std::string::npos;
+    }
+    // The record called `name` (ISO 9660 or Joliet spelling) in a folder.
+    size_t Record(size_t dirRecord, std::string_view name) const {
+        for (size_t at = size_t{U32(dirRecord + 2)} * 2048; bytes.at(at) != 0;
+             at += static_cast<unsigned char>(bytes[at])) {
+            std::string n = bytes.substr(at + 33, static_cast<unsigned char>(bytes[at + 32]));
+            std::string ucs;
+            for (char ch : name)
+                ucs += std::string(1, '\0') + ch;
+            if (n == name || n == ucs)
+                return at;
+        }
+        ADD_FAILURE() << "no record " << name;
+        return 0;
+    }
+    // Makes record `at` name the extent (and size) of record `target`.
+    void PointAt(size_t at, size_t target) { bytes.replace(at + 2, 16, bytes, target + 2, 16); }
+};
 
 } // namespace
 
@@ -77,21 +120,39 @@ TEST(ImageFile, FallsBackToJolietThenIso9660Names) {
     std::string src = tmp.path() + "/src";
     Shell("mkdir -p " + src);
     WriteFile(src + "/Mixed Case Long Name.text", "j");
+    Shell("mkdir -p " + src + "/Sub");
+    WriteFile(src + "/Sub/f", "f");
+    // A damaged Joliet tree leaves the image to its ISO 9660 tree.
+    using Damage = void (*)(IsoBytes&);
+    const Damage none = nullptr;
+    const Damage rootPastTheEnd = [](IsoBytes& b) { b.SetBoth32(b.Root(true) + 2, 0x7FFFFFF0); };
+    const Damage rootRecordZero = [](IsoBytes& b) { b.bytes[b.Root(true)] = 0; };
+    const Damage loop = [](IsoBytes& b) { b.PointAt(b.Record(b.Root(true), "Sub"), b.Root(true)); };
     struct Case {
         const char* options;
+        Damage damage;
         const char* expected;
     } cases[] = {
-        {"-R -J", "Mixed Case Long Name.text"},
-        {"-J", "Mixed Case Long Name.text"},
-        {"", "MIXED_CA.TEX"},
+        {"-R -J", none, "Mixed Case Long Name.text"},
+        {"-J", none, "Mixed Case Long Name.text"},
+        {"", none, "MIXED_CA.TEX"},
+        {"-J", rootPastTheEnd, "MIXED_CA.TEX"},
+        {"-J", rootRecordZero, "MIXED_CA.TEX"},
+        {"-J", loop, "MIXED_CA.TEX"},
+        {"-R -J", loop, "Mixed Case Long Name.text"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(std::string(c.options) + (c.damage ? " damaged" : ""));
         std::string iso = tmp.path() + "/x.iso";
         ASSERT_TRUE(Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
+        if (c.damage) {
+            IsoBytes b{ReadFile(iso)};
+            c.damage(b);
+            WriteFile(iso, b.bytes);
+        }
         std::shared_ptr<ImageFile> img;
         ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
-        ASSERT_EQ(img->node(ImageFile::kRoot).childCount, 1u);
+        ASSERT_EQ(img->node(ImageFile::kRoot).childCount, 2u);
         EXPECT_EQ(img->node(img->node(ImageFile::kRoot).firstChild).name, c.expected);
     }
 }
@@ -214,38 +275,85 @@ TEST(ImageFile, ZisofsCompressedFilesReadDecompressed) {
     EXPECT_EQ(part, data.substr(1 << 17, 4096));
 }
 
-TEST(ImageFile, AFolderLoopingBackToItsParentIsRefusedInTime) {
+// Hostile trees, each made by patching the directory records of an image
+// that genisoimage wrote: refused at once, never by the indexer's time limit.
+TEST(ImageFile, LoopingAndSharedFoldersAreRefusedInWellUnderASecond) {
+    struct Case {
+        const char* name;
+        const char* options;
+        void (*damage)(IsoBytes&);
+    } cases[] = {
+        {"folder A's record points at the root's extent", "",
+         [](IsoBytes& b) { b.PointAt(b.Record(b.Root(false), "A"), b.Root(false)); }},
+        {"folder B shares folder A's extent", "",
+         [](IsoBytes& b) { b.PointAt(b.Record(b.Root(false), "B"), b.Record(b.Root(false), "A")); }},
+        // Nine levels make genisoimage move the deepest folder to rr_moved
+        // and leave a Rock Ridge child link (CL) in its place.
+        {"a Rock Ridge child link points at the root", "-R", [](IsoBytes& b) {
+             size_t cl = b.bytes.find(std::string("CL\x0c\x01", 4));
+             ASSERT_NE(cl, std::string::npos);
+             b.SetBoth32(cl + 4, b.U32(b.Root(false) + 2));
+         }},
+    };
     TempDir tmp;
     std::string src = tmp.path() + "/src", iso = tmp.path() + "/loop.iso";
-    Shell("mkdir -p '" + src + "/a/b'");
+    Shell("mkdir -p '" + src + "/a/b' '" + src + "/b' '" + src + "/a/1/2/3/4/5/6/7/8/9'");
     WriteFile(src + "/a/b/f", "x");
-    ASSERT_TRUE(Shell("genisoimage -quiet -o " + iso + " " + src));
-    // Point folder A's directory record at the root's own extent.
-    std::string bytes = ReadFile(iso);
-    auto u32 = [&](size_t at) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
-                                          static_cast<unsigned char>(bytes[at + 1]) << 8 |
-                                          static_cast<unsigned char>(bytes[at + 2]) << 16 |
-                                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
-    };
-    const size_t rootRecord = 16 * 2048 + 156;
-    const std::uint32_t rootLba = u32(rootRecord + 2);
-    bool patched = false;
-    for (size_t at = size_t{rootLba} * 2048; bytes[at] != 0; at += static_cast<unsigned char>(bytes[at])) {
-        if (bytes[at + 32] == 1 && bytes[at + 33] == 'A') {
-            std::memcpy(&bytes[at + 2], &bytes[rootRecord + 2], 16); // extent and length, both byte orders
-            patched = true;
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
+        std::shared_ptr<ImageFile> img;
+        ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+        IsoBytes b{ReadFile(iso)};
+        c.damage(b);
+        WriteFile(iso, b.bytes);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ImageFile::Open(iso, img), ERROR_UNRECOGNIZED_VOLUME);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     }
-    ASSERT_TRUE(patched);
-    WriteFile(iso, bytes);
+}
 
-    ImageFile::SetIndexTimeLimit(3);
-    auto start = std::chrono::steady_clock::now();
+TEST(ImageFile, TreesOverTheEntryBudgetAreDamaged) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/a.iso";
+    MakeSampleTree(src);
+    ASSERT_TRUE(BuildIso(IsoTool::Genisoimage, src, iso));
+    std::string bytes = ReadFile(iso);
+    ImageReader read = [&](std::uint64_t off, void* buf, std::size_t len) {
+        if (off > bytes.size() || len > bytes.size() - off)
+            return false;
+        std::memcpy(buf, bytes.data() + off, len);
+        return true;
+    };
+    TreeReport whole = CheckTrees(read, bytes.size());
+    EXPECT_EQ(whole.primary, TreeState::Fine);
+    EXPECT_EQ(whole.joliet, TreeState::Fine);
+    EXPECT_EQ(whole.iso1999, TreeState::Absent);
+    TreeBudget small;
+    small.entries = 3;
+    EXPECT_EQ(CheckTrees(read, bytes.size(), small).primary, TreeState::Damaged);
+    small = TreeBudget();
+    small.dirBytes = 2048;
+    EXPECT_EQ(CheckTrees(read, bytes.size(), small).primary, TreeState::Damaged);
+    // A cut image: folders past its end.
+    EXPECT_EQ(CheckTrees(read, 18 * 2048).primary, TreeState::Damaged);
+}
+
+// The drive manager retries a refused open with its 8-bit record at once:
+// the same unchanged image is not indexed a second time.
+TEST(ImageFile, ARefusedImageIsNotIndexedAgainUntilItChanges) {
+    TempDir tmp;
+    std::string src = tmp.path() + "/src", iso = tmp.path() + "/a.iso";
+    MakeSampleTree(src);
+    ASSERT_TRUE(BuildIso(IsoTool::Xorriso, src, iso));
     std::shared_ptr<ImageFile> img;
+    ImageFile::SetIndexTimeLimit(0); // every indexing runs out of time
     EXPECT_EQ(ImageFile::Open(iso, img), ERROR_UNRECOGNIZED_VOLUME);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ImageFile::SetIndexTimeLimit(30);
+    EXPECT_EQ(ImageFile::Open(iso, img), ERROR_UNRECOGNIZED_VOLUME);
+    // Rewritten with the same bytes (new times): indexed again.
+    WriteFile(iso, ReadFile(iso));
+    EXPECT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
 }
 
 TEST(ImageFile, DamagedImagesAreRefusedOrReadSafely) {
