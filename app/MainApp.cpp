@@ -19,6 +19,8 @@
 #include <wx/image.h>
 #include <wx/utils.h>
 
+bool CMainApp::s_bEndRequested = false;
+
 bool CMainApp::OnInit() {
     // One instance per user: a second start ends at once, without a window,
     // and leaves the first alone.
@@ -54,7 +56,14 @@ bool CMainApp::OnInit() {
 
     auto* dialog = new CMainDlg();
     SetTopWindow(dialog);
-    dialog->ShowModal();
+    // An end asked for while starting closes the window as soon as its run
+    // begins, or skips the run when it came before this point.
+    dialog->CallAfter([] {
+        if (s_bEndRequested)
+            EndModalDialogs();
+    });
+    if (!s_bEndRequested)
+        dialog->ShowModal();
     // Shutdown runs in Destroy; the window object goes now, not at idle time.
     dialog->Destroy();
     DeletePendingObjects();
@@ -73,6 +82,7 @@ void CMainApp::LoadSkin() {
 
 void CMainApp::OnEndSignal(int) {
     // Runs on the GUI thread, from the event loop, not in the signal context.
+    s_bEndRequested = true;
     EndModalDialogs();
 }
 

@@ -28,6 +28,11 @@ private:
     static void OnEndSignal(int signal);
     static void EndModalDialogs();
 
+    // A session end or Ctrl+C was asked for; kept so that one that comes
+    // while the program is still starting (before the main window runs) is
+    // not lost.
+    static bool s_bEndRequested;
+
     // Held to the end of the process so the name stays taken while it runs.
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;
 };
