@@ -6,6 +6,7 @@
 
 #include "burner/IsoStream.h"
 
+#include "port/FileOps.h"
 #include "port/Errors.h"
 
 #include <cerrno>
@@ -292,20 +293,12 @@ bool AllZero(const unsigned char* p, std::size_t n) {
 }
 
 BuildError WriteAll(int fd, const unsigned char* p, std::size_t n, const std::string& target) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            int err = w < 0 ? errno : ENOSPC;
-            if (err == ENOSPC || err == EDQUOT)
-                return {port::ERROR_DISK_FULL, target};
-            return FromErrno(err, target);
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return {};
+    if (port::WriteAll(fd, p, n))
+        return {};
+    const int err = errno;
+    if (err == ENOSPC || err == EDQUOT)
+        return {port::ERROR_DISK_FULL, target};
+    return FromErrno(err, target);
 }
 
 // Waits (briefly) until the generator has a whole chunk ready, so that the

@@ -4,6 +4,7 @@
 // under a time and memory limit and hands the finished index back through a
 // pipe; whatever happens to it, the driver only sees a refusal.
 #include "driver/ImageFile.h"
+#include "port/FileOps.h"
 
 #include <atomic>
 #include <cerrno>
@@ -74,19 +75,6 @@ constexpr std::uint32_t kIndexMagic = 0x58444E49; // "INDX"
 
 std::atomic<int> g_indexSeconds{30};
 constexpr std::size_t kMaxIndexBytes = std::size_t{1} << 30;
-
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Reads the child's output until it closes the pipe or the deadline passes.
 bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_point deadline) {
@@ -278,7 +266,8 @@ ErrorCode ImageFile::IndexInChild(const std::string& procPath) {
         rlimit cpu{seconds, seconds};
         setrlimit(RLIMIT_CPU, &cpu);
         ErrorCode e = IndexHere(procPath);
-        if (e == ERROR_SUCCESS && !WriteAll(fds[1], Serialize()))
+        const std::string data = e == ERROR_SUCCESS ? Serialize() : std::string();
+        if (e == ERROR_SUCCESS && !port::WriteAll(fds[1], data.data(), data.size()))
             e = ERROR_NOT_ENOUGH_MEMORY;
         _exit(e == ERROR_SUCCESS ? 0 : 1);
     }
