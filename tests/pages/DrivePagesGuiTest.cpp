@@ -7,6 +7,7 @@
 #include "port/DialogHooks.h"
 #include "port/DosDevices.h"
 #include "port/OpenFolder.h"
+#include "port/Shell.h"
 #include "port/Profile.h"
 #include "port/Utf.h"
 #include "tests/guitest/Fixtures.h"
@@ -192,8 +193,8 @@ TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
     port::WriteProfileString("Mount", "hist2", "");
     auto* page = MakePage<CMountDlg>();
     std::vector<std::string> opened;
-    port::SetOpenFolderHook([&](const std::string& folder) {
-        opened.push_back(folder);
+    auto hook = std::make_unique<port::ScopedLauncherHook>([&](const port::LaunchRequest& r) {
+        opened.push_back(r.target);
         return 42;
     });
 
@@ -217,7 +218,7 @@ TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
     want[0] = p;
     want[1] = q;
     EXPECT_EQ(History(), want);
-    port::SetOpenFolderHook(nullptr);
+    hook.reset();
 
     // An eleventh image: ten keys, the oldest gone.
     std::vector<std::string> ten;
