@@ -3,6 +3,8 @@
 #include "cli/Commands.h"
 #include "cli/Report.h"
 
+#include "port/DosDevices.h"
+
 #include "SpindleVersion.h"
 
 #include <cstdio>
@@ -96,5 +98,10 @@ int main(int argc, char** argv) {
         std::printf("usage: spindle-cli %s\n%s\n", c->usage, c->what);
         return cli::kExitOk;
     }
+    // Commands on the drive table say which drives.conf lines it passed over.
+    if (c->run != cli::Label && c->run != cli::BuildIso)
+        for (const std::string& problem : port::DrivesConfProblems())
+            std::fprintf(stderr, "spindle-cli: %s: %s; the line is passed over\n", c->name,
+                         problem.c_str());
     return c->run(args);
 }
