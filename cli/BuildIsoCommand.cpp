@@ -65,8 +65,8 @@ void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
                  const char16_t* imagePath, std::uint64_t, std::uint32_t, std::int64_t,
                  std::int32_t renamed, void*) {
     if (renamed && name)
-        std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n", port::ToUtf8(source).c_str(),
-                     port::ToUtf8(imagePath).c_str());
+        std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",
+                     port::ToUtf8(source).c_str(), port::ToUtf8(imagePath).c_str());
 }
 
 int Fail(const std::string& message) {
@@ -158,7 +158,8 @@ struct Options {
     std::vector<std::string> sources;
 };
 
-constexpr char kUsage[] = "usage: spindle-cli build-iso [--label L] [--force] [--quiet] OUT SOURCE...";
+constexpr char kUsage[] =
+    "usage: spindle-cli build-iso [--label L] [--force] [--quiet] OUT SOURCE...";
 
 bool ParseArgs(const Args& args, Options& o, std::string& err) {
     bool optionsDone = false;
@@ -267,11 +268,13 @@ int WaitForBuild(BuildWatch& watch, bool quiet) {
     // to stop anything leaves a complete image, and that is the outcome.
     if (!watch.failed) {
         if (aborted || g_interrupted)
-            std::fprintf(stderr, "spindle-cli: build-iso: the image was complete before the stop; kept\n");
+            std::fprintf(stderr,
+                         "spindle-cli: build-iso: the image was complete before the stop; kept\n");
         return 0;
     }
     if (aborted)
-        return (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"), 130);
+        return (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"),
+                130);
     return Fail(watch.error);
 }
 
@@ -283,7 +286,8 @@ int BuildIso(const Args& args) {
                     "Builds an ISO image OUT (Joliet, Rock Ridge, ISO level 3). A SOURCE\n"
                     "folder becomes a folder of the image root; a SOURCE file goes to the\n"
                     "root. The label defaults to OUT's name. What is built is said on\n"
-                    "stderr, with a progress bar on a terminal; --quiet leaves both out. An OUT that is a symbolic\n"
+                    "stderr, with a progress bar on a terminal; --quiet leaves both out. An OUT "
+                    "that is a symbolic\n"
                     "link or a read-only file is replaced only with --force. Links that\n"
                     "lead nowhere or in a loop, devices, pipes and kernel files without\n"
                     "a size are left out with a word. Ctrl-C stops the build and leaves\n"
@@ -328,7 +332,8 @@ int BuildIso(const Args& args) {
         for (const std::string& s : o.sources)
             from += (from.empty() ? "" : ", ") + s;
         std::fprintf(stderr, "spindle-cli: build-iso: building %s (label \"%s\") from %s\n",
-                     o.out.c_str(), label.c_str(), from.empty() ? "nothing: an empty image" : from.c_str());
+                     o.out.c_str(), label.c_str(),
+                     from.empty() ? "nothing: an empty image" : from.c_str());
     }
     if (!SetLabel(label, err)) {
         status = Fail(err);
@@ -341,7 +346,8 @@ int BuildIso(const Args& args) {
         }
     }
     if (status == 0 && g_interrupted)
-        status = (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"), 130);
+        status =
+            (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"), 130);
     if (status == 0) {
         std::u16string out = port::ToUtf16(o.out);
         engine::PrepareISO();

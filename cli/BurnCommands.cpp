@@ -196,10 +196,10 @@ int Burn(const Args& args) {
         } else if ((a == "--speed" || a == "--copies") && i + 1 < args.size()) {
             int& target = a == "--speed" ? speed : settings.copies;
             if (!PositiveNumber(args[++i], a == "--speed" ? 100 : 99, target)) {
-                return Misuse("burn", a + " takes a number (" +
-                                          (a == "--speed" ? "1 to 100, times the disc's 1x speed"
-                                                          : "1 to 99") +
-                                          ")");
+                return Misuse(
+                    "burn",
+                    a + " takes a number (" +
+                        (a == "--speed" ? "1 to 100, times the disc's 1x speed" : "1 to 99") + ")");
             }
         } else if (a.rfind("--", 0) == 0) {
             return Misuse("burn", "unknown option " + a);

@@ -23,7 +23,8 @@ int BuildIso(const Args& args); // build-iso [--label L] OUT SOURCE...
 int CopyDisc(const Args& args); // copy-disc [--label L] [--ignore-read-errors] LETTER OUT
 
 // Recorders (BurnCommands.cpp).
-int Burn(const Args& args);      // burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER
+int Burn(const Args& args);      // burn [--cue] [--speed N] [--simulate] [--verify] [--copies N]
+                                 // [--eject] IMAGE LETTER
 int Erase(const Args& args);     // erase [--full] LETTER
 int Eject(const Args& args);     // eject LETTER
 int CloseTray(const Args& args); // close-tray LETTER

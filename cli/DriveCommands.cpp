@@ -53,7 +53,9 @@ char16_t LetterArgument(const char* command, const std::string& arg) {
     return letter;
 }
 
-std::string LetterText(char16_t letter) { return std::string(1, static_cast<char>(letter)) + ":"; }
+std::string LetterText(char16_t letter) {
+    return std::string(1, static_cast<char>(letter)) + ":";
+}
 
 std::string DriveFolder(char16_t letter) {
     return port::RuntimeDir() + "/drives/" + std::string(1, static_cast<char>(letter));
@@ -61,13 +63,20 @@ std::string DriveFolder(char16_t letter) {
 
 const char* DriveTypeName(std::uint32_t type) {
     switch (type) {
-    case port::DRIVE_REMOVABLE: return "removable";
-    case port::DRIVE_FIXED: return "fixed";
-    case port::DRIVE_REMOTE: return "remote";
-    case port::DRIVE_CDROM: return "cdrom";
-    case port::DRIVE_RAMDISK: return "ramdisk";
-    case port::DRIVE_NO_ROOT_DIR: return "no-root";
-    default: return "unknown";
+    case port::DRIVE_REMOVABLE:
+        return "removable";
+    case port::DRIVE_FIXED:
+        return "fixed";
+    case port::DRIVE_REMOTE:
+        return "remote";
+    case port::DRIVE_CDROM:
+        return "cdrom";
+    case port::DRIVE_RAMDISK:
+        return "ramdisk";
+    case port::DRIVE_NO_ROOT_DIR:
+        return "no-root";
+    default:
+        return "unknown";
     }
 }
 
@@ -188,13 +197,13 @@ int List(const Args& args) {
         const char* access = info->readOnly ? "read-only" : "read-write";
         auto size = static_cast<unsigned long long>(info->fileSize);
         if (!json) {
-            std::printf("%s\t%s\t%s\t%llu\t%s\n", LetterText(c).c_str(), path.c_str(), access,
-                        size, label.c_str());
+            std::printf("%s\t%s\t%s\t%llu\t%s\n", LetterText(c).c_str(), path.c_str(), access, size,
+                        label.c_str());
             continue;
         }
         items += items.empty() ? "\n" : ",\n";
-        items += "  {\"letter\": " + JsonString(LetterText(c)) + ", \"image\": " +
-                 JsonString(path) + ", \"access\": " + JsonString(access) +
+        items += "  {\"letter\": " + JsonString(LetterText(c)) +
+                 ", \"image\": " + JsonString(path) + ", \"access\": " + JsonString(access) +
                  ", \"size\": " + std::to_string(size) + ", \"label\": " + JsonString(label) +
                  ", \"folder\": " + JsonString(DriveFolder(c)) + "}";
     }

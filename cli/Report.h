@@ -11,8 +11,8 @@ namespace cli {
 
 // Exit statuses of every subcommand.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;     // the job failed
-inline constexpr int kExitUsage = 2;       // the command line is wrong
+inline constexpr int kExitFailure = 1;       // the job failed
+inline constexpr int kExitUsage = 2;         // the command line is wrong
 inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C or SIGTERM
 
 // "spindle-cli: COMMAND: SENTENCE (error N)" on stderr; returns kExitFailure.

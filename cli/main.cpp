@@ -25,8 +25,8 @@ const Command kCommands[] = {
     {"list", "list [--json]", "list the virtual drives", cli::List},
     {"drives", "drives", "show the whole drive table", cli::Drives},
     {"label", "label IMAGE [NEW]", "read or rewrite an image's volume label", cli::Label},
-    {"build-iso", "build-iso [--label L] [--force] [--quiet] OUT SOURCE...",
-     "build an ISO image", cli::BuildIso},
+    {"build-iso", "build-iso [--label L] [--force] [--quiet] OUT SOURCE...", "build an ISO image",
+     cli::BuildIso},
     {"copy-disc", "copy-disc [--label L] [--ignore-read-errors] LETTER OUT",
      "copy a disc into an image", cli::CopyDisc},
     {"burn", "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER",
@@ -51,12 +51,13 @@ void Usage(FILE* out) {
                       "       spindle-cli --version\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %s\n      %s\n", c.usage, c.what);
-    std::fprintf(out, "\nexit status:\n"
-                      "  0    success\n"
-                      "  1    failure; stderr says why, as \"spindle-cli: COMMAND: ... (error N)\"\n"
-                      "       where N is the error number\n"
-                      "  2    wrong usage\n"
-                      "  130  stopped by Ctrl-C\n");
+    std::fprintf(out,
+                 "\nexit status:\n"
+                 "  0    success\n"
+                 "  1    failure; stderr says why, as \"spindle-cli: COMMAND: ... (error N)\"\n"
+                 "       where N is the error number\n"
+                 "  2    wrong usage\n"
+                 "  130  stopped by Ctrl-C\n");
 }
 
 } // namespace

@@ -69,7 +69,8 @@ bool IsDriverProgram(pid_t pid) {
         return false;
     std::string exe(buf, static_cast<std::size_t>(n));
     const std::string deleted = " (deleted)"; // a rebuilt binary under a running driver
-    if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (exe.size() > deleted.size() &&
+        exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
         exe.resize(exe.size() - deleted.size());
     return exe.substr(exe.rfind('/') + 1) == "spindle-driver";
 }
