@@ -26,7 +26,10 @@ namespace {
 
 std::atomic<burner::Job*> g_running{nullptr};
 
+volatile std::sig_atomic_t g_interrupted = 0;
+
 void OnInterrupt(int) {
+    g_interrupted = 1;
     if (burner::Job* job = g_running.load())
         job->Stop();
 }
@@ -142,8 +145,12 @@ int RunJob(const char* command, burner::Job& job, bool erase) {
         std::signal(SIGINT, previous);
         g_running = nullptr;
     }
-    if (!outcome.ok())
-        return Say(command, burner::Describe(outcome));
+    if (!outcome.ok()) {
+        Say(command, burner::Describe(outcome));
+        // Stopped by Ctrl-C: the status a shell gives an interrupted command.
+        return outcome.error == burner::BurnError::Cancelled && g_interrupted ? kExitInterrupted
+                                                                               : kExitFailure;
+    }
     std::printf("%s\n", erase ? "The disc was erased." : "The disc was burned.");
     return 0;
 }
