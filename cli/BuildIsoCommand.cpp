@@ -4,6 +4,7 @@
 // bar is drawn on stderr. Ctrl-C stops the build the way Abort does: no
 // image is left, unless the image was already complete.
 #include "cli/Commands.h"
+#include "cli/Report.h"
 
 #include "engine/BuildError.h"
 #include "engine/Engine.h"
@@ -64,13 +65,12 @@ void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
                  const char16_t* imagePath, std::uint64_t, std::uint32_t, std::int64_t,
                  std::int32_t renamed, void*) {
     if (renamed && name)
-        std::fprintf(stderr, "spindle-cli: %s is stored as %s\n", port::ToUtf8(source).c_str(),
-                     port::ToUtf8(imagePath).c_str());
+        std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",
+                     port::ToUtf8(source).c_str(), port::ToUtf8(imagePath).c_str());
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "spindle-cli: %s\n", message.c_str());
-    return 1;
+    return Say("build-iso", message);
 }
 
 // Passes a source to the engine's project through the shared walk: folders
@@ -112,7 +112,7 @@ public:
             return Failed(port::ErrorFromErrno(entry.err), entry.path);
         if (entry.why == engine::SkipReason::NotUtf8)
             return Failed(port::ERROR_INVALID_NAME, entry.path);
-        std::fprintf(stderr, "spindle-cli: skipping %s: %s\n", entry.path.c_str(),
+        std::fprintf(stderr, "spindle-cli: build-iso: skipping %s: %s\n", entry.path.c_str(),
                      engine::DescribeSkip(entry).c_str());
         return true;
     }
@@ -153,11 +153,13 @@ struct Options {
     std::string label;
     bool haveLabel = false;
     bool force = false;
+    bool quiet = false;
     std::string out;
     std::vector<std::string> sources;
 };
 
-constexpr char kUsage[] = "usage: spindle-cli build-iso [--label L] [--force] OUT SOURCE...";
+constexpr char kUsage[] =
+    "usage: spindle-cli build-iso [--label L] [--force] [--quiet] OUT SOURCE...";
 
 bool ParseArgs(const Args& args, Options& o, std::string& err) {
     bool optionsDone = false;
@@ -167,6 +169,8 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
             optionsDone = true;
         } else if (!optionsDone && a == "--force") {
             o.force = true;
+        } else if (!optionsDone && a == "--quiet") {
+            o.quiet = true;
         } else if (!optionsDone && a == "--label") {
             if (i + 1 >= args.size()) {
                 err = "--label needs a value";
@@ -186,10 +190,9 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
             o.sources.push_back(a);
         }
     }
-    if (o.out.empty()) {
-        err = kUsage;
-        return false;
-    }
+    if (o.out.empty())
+        return false; // the usage line says it
+
     return true;
 }
 
@@ -240,8 +243,8 @@ std::string DefaultLabel(const std::string& out) {
     return port::ToUtf8(u);
 }
 
-int WaitForBuild(BuildWatch& watch) {
-    const bool terminal = ::isatty(STDERR_FILENO);
+int WaitForBuild(BuildWatch& watch, bool quiet) {
+    const bool terminal = !quiet && ::isatty(STDERR_FILENO);
     bool aborted = false, barShown = false;
     std::unique_lock lock(watch.mutex);
     while (!watch.done) {
@@ -265,11 +268,13 @@ int WaitForBuild(BuildWatch& watch) {
     // to stop anything leaves a complete image, and that is the outcome.
     if (!watch.failed) {
         if (aborted || g_interrupted)
-            std::fprintf(stderr, "spindle-cli: the image was complete before the stop; kept\n");
+            std::fprintf(stderr,
+                         "spindle-cli: build-iso: the image was complete before the stop; kept\n");
         return 0;
     }
     if (aborted)
-        return (std::fprintf(stderr, "spindle-cli: stopped; no image was written\n"), 130);
+        return (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"),
+                130);
     return Fail(watch.error);
 }
 
@@ -280,18 +285,20 @@ int BuildIso(const Args& args) {
         std::printf("%s\n"
                     "Builds an ISO image OUT (Joliet, Rock Ridge, ISO level 3). A SOURCE\n"
                     "folder becomes a folder of the image root; a SOURCE file goes to the\n"
-                    "root. The label defaults to OUT's name. An OUT that is a symbolic\n"
+                    "root. The label defaults to OUT's name. What is built is said on\n"
+                    "stderr, with a progress bar on a terminal; --quiet leaves both out. An OUT "
+                    "that is a symbolic\n"
                     "link or a read-only file is replaced only with --force. Links that\n"
                     "lead nowhere or in a loop, devices, pipes and kernel files without\n"
                     "a size are left out with a word. Ctrl-C stops the build and leaves\n"
-                    "no image.\n",
+                    "no image. Exit status: 0 built, 1 failed, 2 wrong usage, 130 stopped.\n",
                     kUsage);
         return 0;
     }
     Options o;
     std::string err;
     if (!ParseArgs(args, o, err))
-        return (std::fprintf(stderr, "spindle-cli: %s\n", err.c_str()), 2);
+        return Misuse("build-iso", err);
     for (const std::string& s : o.sources) {
         struct stat st;
         if (::stat(s.c_str(), &st) != 0)
@@ -319,7 +326,16 @@ int BuildIso(const Args& args) {
     engine::CreateProject(engine::kProjectData);
 
     int status = 0;
-    if (!SetLabel(o.haveLabel ? o.label : DefaultLabel(o.out), err)) {
+    const std::string label = o.haveLabel ? o.label : DefaultLabel(o.out);
+    if (!o.quiet) {
+        std::string from;
+        for (const std::string& s : o.sources)
+            from += (from.empty() ? "" : ", ") + s;
+        std::fprintf(stderr, "spindle-cli: build-iso: building %s (label \"%s\") from %s\n",
+                     o.out.c_str(), label.c_str(),
+                     from.empty() ? "nothing: an empty image" : from.c_str());
+    }
+    if (!SetLabel(label, err)) {
         status = Fail(err);
     } else {
         for (const std::string& s : o.sources) {
@@ -330,12 +346,13 @@ int BuildIso(const Args& args) {
         }
     }
     if (status == 0 && g_interrupted)
-        status = (std::fprintf(stderr, "spindle-cli: stopped; no image was written\n"), 130);
+        status =
+            (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"), 130);
     if (status == 0) {
         std::u16string out = port::ToUtf16(o.out);
         engine::PrepareISO();
         engine::BuildISO(out.c_str());
-        status = WaitForBuild(watch);
+        status = WaitForBuild(watch, o.quiet);
     }
     engine::DeleteProject();
     engine::DeInitialize();

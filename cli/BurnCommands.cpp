@@ -3,6 +3,7 @@
 // engine's dialogs. A burn or erase shows a progress bar on stderr; Ctrl-C
 // stops it cleanly.
 #include "cli/Commands.h"
+#include "cli/Report.h"
 
 #include "burner/BurnJob.h"
 #include "burner/GrabbedDrive.h"
@@ -25,14 +26,12 @@ namespace {
 
 std::atomic<burner::Job*> g_running{nullptr};
 
+volatile std::sig_atomic_t g_interrupted = 0;
+
 void OnInterrupt(int) {
+    g_interrupted = 1;
     if (burner::Job* job = g_running.load())
         job->Stop();
-}
-
-int Usage(const char* usage) {
-    std::fprintf(stderr, "usage: spindle-cli %s\n", usage);
-    return 2;
 }
 
 char16_t ParseLetter(const std::string& arg) {
@@ -48,20 +47,13 @@ char16_t ParseLetter(const std::string& arg) {
 // does; false after saying why not.
 bool UseRecorder(const char* command, const std::string& arg) {
     char16_t letter = ParseLetter(arg);
-    if (!letter) {
-        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command,
-                     arg.c_str());
-        return false;
-    }
-    if (!engine::Initialize()) {
-        std::fprintf(stderr, "spindle-cli %s: the burning engine cannot start\n", command);
-        return false;
-    }
-    if (engine::SetDevice(letter) != 0) {
-        std::fprintf(stderr, "spindle-cli %s: %c: is not a recorder\n", command,
-                     static_cast<char>(letter));
-        return false;
-    }
+    if (!letter)
+        return Say(command, "'" + arg + "' is not a drive letter (A to Z)"), false;
+    if (!engine::Initialize())
+        return Say(command, "the burning engine cannot start"), false;
+    if (engine::SetDevice(letter) != 0)
+        return Say(command, std::string(1, static_cast<char>(letter)) + ": is not a recorder"),
+               false;
     return true;
 }
 
@@ -154,8 +146,10 @@ int RunJob(const char* command, burner::Job& job, bool erase) {
         g_running = nullptr;
     }
     if (!outcome.ok()) {
-        std::fprintf(stderr, "spindle-cli %s: %s\n", command, burner::Describe(outcome).c_str());
-        return 1;
+        Say(command, burner::Describe(outcome));
+        // Stopped by Ctrl-C: the status a shell gives an interrupted command.
+        return outcome.error == burner::BurnError::Cancelled && g_interrupted ? kExitInterrupted
+                                                                               : kExitFailure;
     }
     std::printf("%s\n", erase ? "The disc was erased." : "The disc was burned.");
     return 0;
@@ -192,8 +186,6 @@ int SpeedKBs(const std::string& address, int factor) {
 } // namespace
 
 int Burn(const Args& args) {
-    const char* usage =
-        "burn [--cue] [--speed N] [--simulate] [--verify] [--copies N] [--eject] IMAGE LETTER";
     burner::BurnSettings settings;
     bool cue = false;
     int speed = 0;
@@ -211,27 +203,26 @@ int Burn(const Args& args) {
         } else if ((a == "--speed" || a == "--copies") && i + 1 < args.size()) {
             int& target = a == "--speed" ? speed : settings.copies;
             if (!PositiveNumber(args[++i], a == "--speed" ? 100 : 99, target)) {
-                std::fprintf(stderr, "spindle-cli burn: %s takes a number (%s)\n", a.c_str(),
-                             a == "--speed" ? "1 to 100, times the disc's 1x speed" : "1 to 99");
-                return 2;
+                return Misuse(
+                    "burn",
+                    a + " takes a number (" +
+                        (a == "--speed" ? "1 to 100, times the disc's 1x speed" : "1 to 99") + ")");
             }
         } else if (a.rfind("--", 0) == 0) {
-            return Usage(usage);
+            return Misuse("burn", "unknown option " + a);
         } else {
             rest.push_back(a);
         }
     }
     if (rest.size() != 2)
-        return Usage(usage);
+        return Misuse("burn");
     const std::string& image = rest[0];
     cue = cue || EndsWithCue(image);
     // The sheet is read, and refused when malformed, before the recorder is touched.
     burner::BurnImage what;
     std::string error = burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
-    if (!error.empty()) {
-        std::fprintf(stderr, "spindle-cli burn: %s\n", error.c_str());
-        return 1;
-    }
+    if (!error.empty())
+        return Say("burn", error);
     if (!UseRecorder("burn", rest[1]))
         return 1;
     const std::string address = burner::CurrentRecorderAddress();
@@ -244,19 +235,18 @@ int Burn(const Args& args) {
 }
 
 int Erase(const Args& args) {
-    const char* usage = "erase [--full] LETTER";
     bool full = false;
     std::vector<std::string> rest;
     for (const std::string& a : args) {
         if (a == "--full")
             full = true;
         else if (a.rfind("--", 0) == 0)
-            return Usage(usage);
+            return Misuse("erase", "unknown option " + a);
         else
             rest.push_back(a);
     }
     if (rest.size() != 1)
-        return Usage(usage);
+        return Misuse("erase");
     if (!UseRecorder("erase", rest[0]))
         return 1;
     burner::EraseJob job(burner::CurrentRecorderAddress(), full, false);
@@ -268,16 +258,14 @@ int Erase(const Args& args) {
 namespace {
 int Tray(const char* command, const Args& args, int (*op)()) {
     if (args.size() != 1)
-        return Usage((std::string(command) + " LETTER").c_str());
+        return Misuse(command);
     if (!UseRecorder(command, args[0]))
         return 1;
     int rc = op();
     engine::DeInitialize();
-    if (rc != 0) {
-        std::fprintf(stderr, "spindle-cli %s: error %d: %s\n", command, rc,
-                     port::DescribeError(static_cast<port::ErrorCode>(rc)));
-        return 1;
-    }
+    if (rc != 0)
+        return Fail(command, port::DescribeError(static_cast<port::ErrorCode>(rc)),
+                    static_cast<unsigned>(rc));
     return 0;
 }
 } // namespace
@@ -291,13 +279,13 @@ int CloseTray(const Args& args) {
 }
 
 int Devices(const Args& args) {
-    if (!args.empty())
-        return Usage("devices");
-    if (!engine::Initialize()) {
-        std::fprintf(stderr, "spindle-cli devices: the burning engine cannot start\n");
-        return 1;
-    }
+    bool json = args.size() == 1 && args[0] == "--json";
+    if (args.size() > (json ? 1u : 0u))
+        return Misuse("devices", args.empty() ? "" : "unknown argument " + args.back());
+    if (!engine::Initialize())
+        return Say("devices", "the burning engine cannot start");
     // The same walk as the burn page's recorder list.
+    std::string items;
     for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
         const char16_t root[] = {letter, u':', u'\\', 0};
         if (port::GetDriveTypeW(root) != port::DRIVE_CDROM || engine::SetDevice(letter) != 0)
@@ -305,14 +293,23 @@ int Devices(const Args& args) {
         char vendor[8], product[16], revision[8];
         if (engine::GetDeviceInformation(vendor, product, revision) != 0)
             continue;
-        auto trim = [](const char* s, std::size_t n) {
-            std::string t(s, n);
-            return t.substr(0, t.find_last_not_of(' ') + 1);
-        };
-        std::printf("%c:\t%s\t%s\t%s\n", static_cast<char>(letter), trim(vendor, 8).c_str(),
-                    trim(product, 16).c_str(), burner::CurrentRecorderAddress().c_str());
+        const std::string name = std::string(1, static_cast<char>(letter)) + ":";
+        const std::string v = TrimPadding(std::string(vendor, 8));
+        const std::string p = TrimPadding(std::string(product, 16));
+        const std::string address = burner::CurrentRecorderAddress();
+        if (!json) {
+            std::printf("%s\t%s\t%s\t%s\n", name.c_str(), v.c_str(), p.c_str(), address.c_str());
+            continue;
+        }
+        items += items.empty() ? "\n" : ",\n";
+        items += "  {\"letter\": " + JsonString(name) + ", \"vendor\": " + JsonString(v) +
+                 ", \"product\": " + JsonString(p) +
+                 ", \"revision\": " + JsonString(TrimPadding(std::string(revision, 8))) +
+                 ", \"address\": " + JsonString(address) + "}";
     }
     engine::DeInitialize();
+    if (json)
+        std::printf("[%s\n]\n", items.c_str());
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // progress bar on a terminal, asks the reader's questions there, and turns
 // Ctrl-C into Stop (the partial image is kept).
 #include "cli/Commands.h"
+#include "cli/Report.h"
 
 #include "pages/DiscImageReader.h"
 #include "port/DriveInfo.h"
@@ -56,7 +57,7 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
             rest.push_back(a);
     }
     if (rest.size() != 2)
-        return (err = std::string("usage: spindle-cli ") + kUsage, false);
+        return (err.clear(), false);
     o.letter = rest[0];
     o.out = rest[1];
     return true;
@@ -178,21 +179,21 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
     case CopyMessage::SelectDrive:
         break;
     case CopyMessage::CannotOpenDrive:
-        std::fprintf(stderr, "spindle-cli copy-disc: cannot open drive %s: error %u: %s\n",
-                     path.c_str(), note.error, port::DescribeError(note.error));
+        std::fprintf(stderr, "spindle-cli: copy-disc: cannot open drive %s: %s (error %u)\n",
+                     path.c_str(), port::DescribeError(note.error), note.error);
         break;
     case CopyMessage::OverwriteImage:
         answer = AskYes(path + " already exists. Replace it?", interrupted) ? kIdYes : kIdNo;
         if (answer == kIdNo && !interrupted)
-            std::fprintf(stderr, "spindle-cli copy-disc: %s already exists; not replaced\n",
+            std::fprintf(stderr, "spindle-cli: copy-disc: %s already exists; not replaced\n",
                          path.c_str());
         break;
     case CopyMessage::CannotCreateFile:
-        std::fprintf(stderr, "spindle-cli copy-disc: cannot create %s: error %u: %s\n",
-                     path.c_str(), note.error, port::DescribeError(note.error));
+        std::fprintf(stderr, "spindle-cli: copy-disc: cannot create %s: %s (error %u)\n",
+                     path.c_str(), port::DescribeError(note.error), note.error);
         break;
     case CopyMessage::CannotCreateBuffer:
-        std::fprintf(stderr, "spindle-cli copy-disc: not enough memory\n");
+        std::fprintf(stderr, "spindle-cli: copy-disc: not enough memory\n");
         break;
     case CopyMessage::ReadError:
         answer = AskYes("Part of the disc cannot be read. Fill unreadable sectors with zeros and "
@@ -205,7 +206,7 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
             reader.Stop();
             answer = kIdYes;
         } else if (answer == kIdNo) {
-            std::fprintf(stderr, "spindle-cli copy-disc: part of the disc cannot be read "
+            std::fprintf(stderr, "spindle-cli: copy-disc: part of the disc cannot be read "
                                  "(--ignore-read-errors copies past unreadable sectors)\n");
         }
         break;
@@ -213,16 +214,16 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
         break;
     case CopyMessage::DoneWithBadSectors:
         std::fprintf(stderr,
-                     "spindle-cli copy-disc: %lld sectors could not be read and are zeros in "
+                     "spindle-cli: copy-disc: %lld sectors could not be read and are zeros in "
                      "the image%s%s\n",
                      static_cast<long long>(note.count), path.empty() ? "" : "; listed in ",
                      path.c_str());
         break;
     case CopyMessage::Failed:
         if (note.error)
-            std::fprintf(stderr, "spindle-cli copy-disc: writing %s failed: error %u: %s\n",
-                         o.out.c_str(), note.error, port::DescribeError(note.error));
-        std::fprintf(stderr, "spindle-cli copy-disc: the disc could not be copied\n");
+            std::fprintf(stderr, "spindle-cli: copy-disc: writing %s failed: %s (error %u)\n",
+                         o.out.c_str(), port::DescribeError(note.error), note.error);
+        std::fprintf(stderr, "spindle-cli: copy-disc: the disc could not be copied\n");
         break;
     }
     return answer;
@@ -246,7 +247,7 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
             ClearBar(barShown);
             if (result->labelFailed)
                 std::fprintf(stderr,
-                             "spindle-cli copy-disc: the label could not be written into "
+                             "spindle-cli: copy-disc: the label could not be written into "
                              "%s (no ISO 9660 volume there?)\n",
                              o.out.c_str());
             switch (result->outcome) {
@@ -254,13 +255,13 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
                 return result->labelFailed ? 1 : 0;
             case CopyOutcome::Stopped:
                 std::fprintf(stderr,
-                             "spindle-cli copy-disc: stopped; the partial image %s is kept\n",
+                             "spindle-cli: copy-disc: stopped; the partial image %s is kept\n",
                              o.out.c_str());
                 return 130;
             case CopyOutcome::NotStarted:
                 // Ctrl-C at the first question: nothing was touched.
                 if (g_interrupted)
-                    return (std::fprintf(stderr, "spindle-cli copy-disc: stopped\n"), 130);
+                    return (std::fprintf(stderr, "spindle-cli: copy-disc: stopped\n"), 130);
                 return 1;
             default:
                 return 1;
@@ -290,20 +291,18 @@ int CopyDisc(const Args& args) {
     Options o;
     std::string err;
     if (!ParseArgs(args, o, err))
-        return (std::fprintf(stderr, "spindle-cli copy-disc: %s\n", err.c_str()), 2);
+        return Misuse("copy-disc", err);
     const char16_t letter = ParseLetter(o.letter);
     if (!letter)
-        return (std::fprintf(stderr, "spindle-cli copy-disc: '%s' is not a drive letter (A to Z)\n",
-                             o.letter.c_str()),
-                2);
+        return Misuse("copy-disc", "'" + o.letter + "' is not a drive letter (A to Z)");
     const std::u16string root{letter, u':', u'\\'};
     if (port::GetDriveTypeW(root.c_str()) != port::DRIVE_CDROM)
-        return (std::fprintf(stderr, "spindle-cli copy-disc: %c: is no optical drive\n",
+        return (std::fprintf(stderr, "spindle-cli: copy-disc: %c: is no optical drive\n",
                              static_cast<char>(letter)),
                 1);
     const std::u16string out = port::ToUtf16(o.out);
     if (port::ToUtf8(out) != o.out)
-        return (std::fprintf(stderr, "spindle-cli copy-disc: %s: its name is not UTF-8 text\n",
+        return (std::fprintf(stderr, "spindle-cli: copy-disc: %s: its name is not UTF-8 text\n",
                              o.out.c_str()),
                 1);
     char16_t name[256] = {};
@@ -324,7 +323,7 @@ int CopyDisc(const Args& args) {
     if (reader.Start({std::u16string(1, letter) + u":", out, discLabel}, console))
         status = Watch(reader, *console, o);
     else
-        std::fprintf(stderr, "spindle-cli copy-disc: the copy could not be started\n");
+        std::fprintf(stderr, "spindle-cli: copy-disc: the copy could not be started\n");
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     return status;

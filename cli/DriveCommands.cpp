@@ -1,6 +1,7 @@
 // The drive subcommands of spindle-cli, on the same drive manager, drive
 // table and volume label code as the mount and unmount pages.
 #include "cli/Commands.h"
+#include "cli/Report.h"
 
 #include "port/DosDevices.h"
 #include "port/DriveInfo.h"
@@ -18,15 +19,9 @@ namespace cli {
 
 namespace {
 
-int Fail(const char* command, const std::string& what, port::ErrorCode code) {
-    std::fprintf(stderr, "spindle-cli %s: error %u: %s (%s)\n", command,
-                 static_cast<unsigned>(code), port::DescribeError(code), what.c_str());
-    return 1;
-}
-
-int Usage(const char* usage) {
-    std::fprintf(stderr, "usage: spindle-cli %s\n", usage);
-    return 2;
+// "WHAT: what the error means (error N)".
+int FailOn(const char* command, const std::string& what, port::ErrorCode code) {
+    return Fail(command, what + ": " + port::DescribeError(code), code);
 }
 
 // The UTF-16 form of a host path, or nothing after saying that the path is
@@ -54,12 +49,13 @@ char16_t ParseLetter(const std::string& arg) {
 char16_t LetterArgument(const char* command, const std::string& arg) {
     char16_t letter = ParseLetter(arg);
     if (!letter)
-        std::fprintf(stderr, "spindle-cli %s: '%s' is not a drive letter (A to Z)\n", command,
-                     arg.c_str());
+        Misuse(command, "'" + arg + "' is not a drive letter (A to Z)");
     return letter;
 }
 
-std::string LetterText(char16_t letter) { return std::string(1, static_cast<char>(letter)) + ":"; }
+std::string LetterText(char16_t letter) {
+    return std::string(1, static_cast<char>(letter)) + ":";
+}
 
 std::string DriveFolder(char16_t letter) {
     return port::RuntimeDir() + "/drives/" + std::string(1, static_cast<char>(letter));
@@ -67,13 +63,20 @@ std::string DriveFolder(char16_t letter) {
 
 const char* DriveTypeName(std::uint32_t type) {
     switch (type) {
-    case port::DRIVE_REMOVABLE: return "removable";
-    case port::DRIVE_FIXED: return "fixed";
-    case port::DRIVE_REMOTE: return "remote";
-    case port::DRIVE_CDROM: return "cdrom";
-    case port::DRIVE_RAMDISK: return "ramdisk";
-    case port::DRIVE_NO_ROOT_DIR: return "no-root";
-    default: return "unknown";
+    case port::DRIVE_REMOVABLE:
+        return "removable";
+    case port::DRIVE_FIXED:
+        return "fixed";
+    case port::DRIVE_REMOTE:
+        return "remote";
+    case port::DRIVE_CDROM:
+        return "cdrom";
+    case port::DRIVE_RAMDISK:
+        return "ramdisk";
+    case port::DRIVE_NO_ROOT_DIR:
+        return "no-root";
+    default:
+        return "unknown";
     }
 }
 
@@ -84,17 +87,24 @@ bool RuntimeUsable(const char* command) {
     std::string dir;
     if (port::PrivateRuntimeDir(dir))
         return true;
-    std::fprintf(stderr, "spindle-cli %s: %s\n", command,
-                 port::RuntimeDirProblem(dir, errno).c_str());
+    Say(command, port::RuntimeDirProblem(dir, errno));
     return false;
 }
 
 } // namespace
 
+namespace {
+// A mount that found no driver says so plainly, with the way to start one.
+int MountFailed(const std::string& what, port::ErrorCode error) {
+    if (error == port::ERROR_PATH_NOT_FOUND && !DriverRuns())
+        return Fail("mount", NoDriverSentence(), error);
+    return FailOn("mount", what, error);
+}
+} // namespace
+
 int Mount(const Args& args) {
-    const char* usage = "mount IMAGE [LETTER]";
     if (args.empty() || args.size() > 2)
-        return Usage(usage);
+        return Misuse("mount");
     if (!RuntimeUsable("mount"))
         return 1;
     auto path = PathArgument("mount", args[0]);
@@ -107,9 +117,9 @@ int Mount(const Args& args) {
     if (args.size() == 2) {
         letter = LetterArgument("mount", args[1]);
         if (!letter)
-            return Usage(usage);
+            return kExitUsage;
         if (!vdrive::MountImage(letter, request, error))
-            return Fail("mount", args[0] + " on " + LetterText(letter), error);
+            return MountFailed(args[0] + " on " + LetterText(letter), error);
     } else {
         // The first free letter, as the mount page offers them: C to Z. One
         // that another program takes meanwhile is passed over for the next.
@@ -120,80 +130,91 @@ int Mount(const Args& args) {
             if (vdrive::MountImage(letter, request, error))
                 break;
             if (error != port::ERROR_BUSY)
-                return Fail("mount", args[0] + " on " + LetterText(letter), error);
+                return MountFailed(args[0] + " on " + LetterText(letter), error);
             letter = 0;
         }
-        if (!letter) {
-            std::fprintf(stderr, "spindle-cli mount: no free drive letter\n");
-            return 1;
-        }
+        if (!letter)
+            return Say("mount", "no drive letter is free");
     }
     std::printf("%s\t%s\n", LetterText(letter).c_str(), DriveFolder(letter).c_str());
     return 0;
 }
 
 int Dismount(const Args& args) {
-    const char* usage = "dismount LETTER";
-    char16_t letter = args.size() == 1 ? LetterArgument("dismount", args[0]) : 0;
+    if (args.size() != 1)
+        return Misuse("dismount");
+    char16_t letter = LetterArgument("dismount", args[0]);
     if (!letter)
-        return Usage(usage);
+        return kExitUsage;
     if (!RuntimeUsable("dismount"))
         return 1;
     vdrive::DismountResult r = vdrive::DismountDrive(letter);
     if (r.ok)
         return 0;
-    if (r.driveInUse) {
-        std::fprintf(stderr,
-                     "spindle-cli dismount: %s is in use (error %u): close the files open on "
-                     "it and try again\n",
-                     LetterText(letter).c_str(), static_cast<unsigned>(r.error));
-        return 1;
-    }
+    if (r.driveInUse)
+        return Fail("dismount",
+                    LetterText(letter) + " is in use; close the files open on it and try again",
+                    r.error);
     // The drive path's errors say more in drive words.
-    if (r.error == port::ERROR_FILE_NOT_FOUND || r.error == port::ERROR_INVALID_FUNCTION) {
-        std::fprintf(stderr, "spindle-cli dismount: error %u: %s %s\n",
-                     static_cast<unsigned>(r.error), LetterText(letter).c_str(),
-                     r.error == port::ERROR_FILE_NOT_FOUND ? "is not a drive"
-                                                           : "is not a virtual drive");
-        return 1;
-    }
-    return Fail("dismount", LetterText(letter), r.error);
+    if (r.error == port::ERROR_FILE_NOT_FOUND || r.error == port::ERROR_INVALID_FUNCTION)
+        return Fail("dismount",
+                    LetterText(letter) + (r.error == port::ERROR_FILE_NOT_FOUND
+                                              ? " is not a drive"
+                                              : " is not a virtual drive"),
+                    r.error);
+    return FailOn("dismount", LetterText(letter), r.error);
 }
 
 int List(const Args& args) {
-    if (!args.empty())
-        return Usage("list");
+    bool json = args.size() == 1 && args[0] == "--json";
+    if (args.size() > (json ? 1u : 0u))
+        return Misuse("list", args.empty() ? "" : "unknown argument " + args.back());
     if (!RuntimeUsable("list"))
         return 1;
+    if (!DriverRuns())
+        Say("list", NoDriverSentence());
     // Every letter: mount takes A: and B: too.
     int status = 0;
+    std::string items;
     for (char16_t c = u'A'; c <= u'Z'; ++c) {
         port::ErrorCode error = port::ERROR_SUCCESS;
         auto info = vdrive::QueryMountedImage(c, error);
         if (!info) {
             // A letter of the driver's that no driver answers for is not
             // passed over in silence.
-            if (error != port::ERROR_FILE_NOT_FOUND && error != port::ERROR_NOT_READY) {
-                std::fprintf(stderr,
-                             "spindle-cli list: %s the driver could not be reached "
-                             "(error %u: %s)\n",
-                             LetterText(c).c_str(), static_cast<unsigned>(error),
-                             port::DescribeError(error));
-                status = 1;
-            }
+            if (error != port::ERROR_FILE_NOT_FOUND && error != port::ERROR_NOT_READY)
+                status = Fail("list", LetterText(c) + " the driver could not be reached", error);
             continue;
         }
-        std::string path = port::ToUtf8(vdrive::FromNtPath(info->imageName));
-        std::printf("%s\t%s\t%s\t%llu\n", LetterText(c).c_str(), path.c_str(),
-                    info->readOnly ? "read-only" : "read-write",
-                    static_cast<unsigned long long>(info->fileSize));
+        std::u16string image = vdrive::FromNtPath(info->imageName);
+        std::string path = port::ToUtf8(image);
+        // The label as the drive shows it: the image file itself is held by
+        // the driver and cannot be opened exclusively.
+        const char16_t root[] = {c, u':', u'\\', 0};
+        char16_t name[256] = {};
+        port::GetVolumeInformationW(root, name, 256, nullptr, nullptr, nullptr, nullptr, 0);
+        std::string label = TrimPadding(port::ToUtf8(name));
+        const char* access = info->readOnly ? "read-only" : "read-write";
+        auto size = static_cast<unsigned long long>(info->fileSize);
+        if (!json) {
+            std::printf("%s\t%s\t%s\t%llu\t%s\n", LetterText(c).c_str(), path.c_str(), access, size,
+                        label.c_str());
+            continue;
+        }
+        items += items.empty() ? "\n" : ",\n";
+        items += "  {\"letter\": " + JsonString(LetterText(c)) +
+                 ", \"image\": " + JsonString(path) + ", \"access\": " + JsonString(access) +
+                 ", \"size\": " + std::to_string(size) + ", \"label\": " + JsonString(label) +
+                 ", \"folder\": " + JsonString(DriveFolder(c)) + "}";
     }
+    if (json)
+        std::printf("[%s\n]\n", items.c_str());
     return status;
 }
 
 int Drives(const Args& args) {
     if (!args.empty())
-        return Usage("drives");
+        return Misuse("drives");
     if (!RuntimeUsable("drives"))
         return 1;
     for (const std::string& name : port::DosDeviceNames()) {
@@ -211,7 +232,7 @@ int Drives(const Args& args) {
 
 int Label(const Args& args) {
     if (args.empty() || args.size() > 2)
-        return Usage("label IMAGE [NEW]");
+        return Misuse("label");
     const std::string& image = args[0];
     auto wide = PathArgument("label", image);
     if (!wide)
@@ -221,18 +242,18 @@ int Label(const Args& args) {
     if (args.size() == 1) {
         auto label = vdrive::ReadVolumeLabel(path, error);
         if (!label)
-            return Fail("label", image, error);
-        std::printf("%s\n", port::ToUtf8(*label).c_str());
+            return FailOn("label", image, error);
+        std::printf("%s\n", TrimPadding(port::ToUtf8(*label)).c_str());
         return 0;
     }
     std::u16string label = port::ToUtf16(args[1]);
     if (!vdrive::WriteVolumeLabelUtf8(path, args[1], error))
-        return Fail("label", error == port::ERROR_INVALID_DATA ? "the new label is not UTF-8 text" : image,
-                    error);
+        return error == port::ERROR_INVALID_DATA
+                   ? Fail("label", "the new label is not UTF-8 text", error)
+                   : FailOn("label", image, error);
     std::u16string stored = vdrive::ReadVolumeLabel(path);
-    if (stored != label)
-        std::fprintf(stderr, "spindle-cli label: the label was stored as \"%s\"\n",
-                     port::ToUtf8(stored).c_str());
+    if (TrimPadding(port::ToUtf8(stored)) != TrimPadding(args[1]))
+        Say("label", "the label was stored as \"" + TrimPadding(port::ToUtf8(stored)) + "\"");
     return 0;
 }
 

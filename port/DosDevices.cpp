@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -117,6 +118,68 @@ std::string Trim(std::string s) {
     return s.substr(b, e - b + 1);
 }
 
+struct ConfLine {
+    std::string name; // "K:"
+    std::string target;
+};
+
+// The drive lines of drives.conf ("R = stdio:PATH"); a line that cannot be
+// read goes to `problems` with its number.
+std::vector<ConfLine> ParseDrivesConf(const std::string& data,
+                                      std::vector<std::string>* problems) {
+    std::vector<ConfLine> lines;
+    std::size_t start = 0;
+    for (int number = 1; start < data.size(); ++number) {
+        std::size_t end = data.find('\n', start);
+        if (end == std::string::npos)
+            end = data.size();
+        std::string line = Trim(data.substr(start, end - start));
+        start = end + 1;
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        auto bad = [&](const std::string& why) {
+            if (problems)
+                problems->push_back("drives.conf line " + std::to_string(number) + ": " + why);
+        };
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            bad("no '=' between a drive letter and its target");
+            continue;
+        }
+        std::string key = Trim(line.substr(0, eq));
+        std::string target = Trim(line.substr(eq + 1));
+        if (key.size() == 2 && key[1] == ':')
+            key.pop_back();
+        char letter = key.size() == 1 ? key[0] : 0;
+        if (letter >= 'a' && letter <= 'z')
+            letter = static_cast<char>(letter - 'a' + 'A');
+        if (letter < 'A' || letter > 'Z') {
+            bad("'" + key + "' is not a drive letter (A to Z)");
+            continue;
+        }
+        if (!ValidTarget(target)) {
+            bad("the target of " + std::string(1, letter) + ": is empty or too long");
+            continue;
+        }
+        lines.push_back({std::string(1, letter) + ":", target});
+    }
+    return lines;
+}
+
+std::string DrivesConfPath() { return ConfigDir() + "/drives.conf"; }
+
+// What the table last took from drives.conf: its size, change time and
+// inode, kept in the table folder so that every process sees one state.
+constexpr const char* kConfStampName = ".drives.conf.seen";
+
+std::string ConfStamp() {
+    struct stat st {};
+    if (stat(DrivesConfPath().c_str(), &st) != 0)
+        return "none\n";
+    return std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino) + "\n";
+}
+
 // Writes the machine's drives into a fresh table folder.
 void Seed(const std::string& dir) {
     WriteTargets(dir, "C:", {"/"});
@@ -129,30 +192,40 @@ void Seed(const std::string& dir) {
         WriteTargets(dir, std::string(1, next) + ":", {dev});
         ++next;
     }
-    auto conf = ReadSmallFile(ConfigDir() + "/drives.conf");
+    const std::string stamp = ConfStamp();
+    ReplaceFile(dir + "/" + kConfStampName, stamp, 0600);
+    auto conf = ReadSmallFile(DrivesConfPath());
     if (!conf)
         return;
-    for (const std::string& raw : SplitLines(*conf)) {
-        std::string line = Trim(raw);
-        if (line.empty() || line[0] == '#' || line[0] == ';')
-            continue;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        std::string key = Trim(line.substr(0, eq));
-        std::string target = Trim(line.substr(eq + 1));
-        if (key.size() == 2 && key[1] == ':')
-            key.pop_back();
-        if (key.size() != 1 || !ValidTarget(target))
-            continue;
-        char letter = key[0];
-        if (letter >= 'a' && letter <= 'z')
-            letter = static_cast<char>(letter - 'a' + 'A');
-        if (letter < 'A' || letter > 'Z')
-            continue;
-        // A user line stacks on top of a seeded drive of the same letter.
-        PushTarget(dir, std::string(1, letter) + ":", target);
+    // A user line stacks on top of a seeded drive of the same letter.
+    for (const ConfLine& line : ParseDrivesConf(*conf, nullptr))
+        PushTarget(dir, line.name, line.target);
+}
+
+// Takes in a drives.conf that changed since the table last read it: letters
+// it defines that the table lacks are added; definitions the table has are
+// left alone (they may be mounted drives or the user's own changes). A
+// process remembers what it last saw, so a use of the table costs one stat.
+void TakeInChangedConf(const std::string& dir) {
+    static std::mutex mutex;
+    static std::string seen;
+    std::lock_guard guard(mutex);
+    const std::string stamp = ConfStamp();
+    if (seen == dir + "\n" + stamp)
+        return;
+    seen = dir + "\n" + stamp;
+    const std::string stampPath = dir + "/" + kConfStampName;
+    if (ReadSmallFile(stampPath).value_or("") == stamp)
+        return;
+    FileLock lock(dir + "/" + kLockName);
+    if (!lock.ok() || ReadSmallFile(stampPath).value_or("") == stamp)
+        return;
+    if (auto conf = ReadSmallFile(DrivesConfPath())) {
+        for (const ConfLine& line : ParseDrivesConf(*conf, nullptr))
+            if (!Exists(dir + "/" + line.name))
+                PushTarget(dir, line.name, line.target);
     }
+    ReplaceFile(stampPath, stamp, 0600);
 }
 
 void RemoveFolder(const std::string& dir) {
@@ -193,13 +266,22 @@ std::uint32_t StoreMultiString(const std::vector<std::string>& items, char16_t* 
 
 std::string DosDeviceDir() { return RuntimeDir() + "/dosdevices"; }
 
+std::vector<std::string> DrivesConfProblems() {
+    std::vector<std::string> problems;
+    if (auto conf = ReadSmallFile(DrivesConfPath()))
+        ParseDrivesConf(*conf, &problems);
+    return problems;
+}
+
 bool EnsureDosDeviceTable() {
     std::string runtime;
     if (!PrivateRuntimeDir(runtime))
         return FailWithErrno();
     std::string dir = runtime + "/dosdevices";
-    if (Exists(dir))
+    if (Exists(dir)) {
+        TakeInChangedConf(dir);
         return true;
+    }
     // Seed a private folder and move it into place in one step, so that two
     // processes starting at once never see a half-seeded table.
     static std::atomic<unsigned> counter{0};

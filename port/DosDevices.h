@@ -10,6 +10,8 @@
 // When the table is first created it is seeded with the machine's drives:
 // C: -> "/", each optical drive (/dev/srN) on the next free letter from D:,
 // then the lines of drives.conf in the config folder ("R = stdio:PATH").
+// A drives.conf changed later is taken in on the next use of the table: the
+// letters it defines that the table lacks are added, the others left alone.
 #pragma once
 
 #include "port/Errors.h"
@@ -33,6 +35,10 @@ inline constexpr std::size_t kMaxDosTargetBytes = 4096;
 
 // Folder of the table; the table is created and seeded on first use.
 std::string DosDeviceDir();
+
+// The lines of drives.conf that cannot be read, each as "drives.conf line N:
+// why" (empty when there is no file or every line is fine).
+std::vector<std::string> DrivesConfProblems();
 
 // Creates and seeds the table if it does not exist yet. False (with the last
 // error set) when the runtime folder cannot hold it.

@@ -98,6 +98,18 @@ TEST(DosDevices, SeedsSystemVolumeAndUserDrivesOnFirstUse) {
     // Seeding happens once: a removed drive stays removed.
     RemoveDosDevice("R:", std::nullopt, false);
     EXPECT_EQ(FirstDosDeviceTarget("R:"), "");
+    EXPECT_EQ(DrivesConfProblems(), (std::vector<std::string>{
+                                        "drives.conf line 4: no '=' between a drive letter and its target",
+                                        "drives.conf line 6: '1' is not a drive letter (A to Z)"}));
+    // A changed drives.conf adds the letters the table lacks and leaves the
+    // defined ones alone, without a new table.
+    PushDosDevice("S:", "/mine");
+    env.Write("cfg/drives.conf", "S = /other\nT = stdio:/tmp/new.iso\nU =\n");
+    EXPECT_EQ(FirstDosDeviceTarget("T:"), "stdio:/tmp/new.iso");
+    EXPECT_EQ(*DosDeviceTargets("S:"), (std::vector<std::string>{"/mine", "/srv"}));
+    EXPECT_EQ(FirstDosDeviceTarget("R:"), "");
+    EXPECT_EQ(DrivesConfProblems(),
+              (std::vector<std::string>{"drives.conf line 3: the target of U: is empty or too long"}));
 }
 
 // Many processes changing the table at once lose no update.

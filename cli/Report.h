@@ -1,0 +1,45 @@
+// How spindle-cli speaks to a script: one error style on stderr, the exit
+// statuses, subcommand help, and JSON text for --json.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "cli/Commands.h"
+
+namespace cli {
+
+// Exit statuses of every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;       // the job failed
+inline constexpr int kExitUsage = 2;         // the command line is wrong
+inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C or SIGTERM
+
+// "spindle-cli: COMMAND: SENTENCE (error N)" on stderr; returns kExitFailure.
+int Fail(const char* command, const std::string& sentence, unsigned code);
+
+// "spindle-cli: COMMAND: SENTENCE" on stderr; returns kExitFailure.
+int Say(const char* command, const std::string& sentence);
+
+// The command's usage line on stderr after what is wrong; returns kExitUsage.
+int Misuse(const char* command, const std::string& what = "");
+
+// The one-line usage of a subcommand ("mount IMAGE [LETTER]").
+const char* UsageOf(const char* command);
+
+// True when the arguments ask for help: "--help" or "-h" before any "--".
+bool AsksForHelp(const Args& args);
+
+// A JSON string literal of UTF-8 text, quotes included.
+std::string JsonString(std::string_view text);
+
+// Text without the trailing blanks that fixed-width records pad with.
+std::string TrimPadding(std::string text);
+
+// True when a driver listens on this runtime folder's socket.
+bool DriverRuns();
+
+// The sentence that says no driver runs, and how to start one.
+std::string NoDriverSentence();
+
+} // namespace cli
