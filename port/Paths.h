@@ -12,6 +12,12 @@ namespace port {
 // SPINDLE_PROGRAM_DIR overrides it (tests).
 std::string ProgramDir();
 
+// The folder of the program's resources (language files, res/ with layouts,
+// art and manual), with a trailing "/": the program directory when it holds
+// languiu.ini (the build tree), else <program dir>/../share/spindle/ when
+// that does (an installed program), else the program directory.
+std::string ResourceDir();
+
 // $SPINDLE_CONFIG_DIR, else $XDG_CONFIG_HOME/spindle, else ~/.config/spindle.
 // Created on first use.
 std::string ConfigDir();
