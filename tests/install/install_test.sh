@@ -69,5 +69,37 @@ if ! systemd-analyze --user verify --man=no "$unit" >/dev/null 2>&1; then
     systemd-analyze verify --man=no "$unit" || fail "systemd-analyze refuses $unit"
 fi
 
+# The Mount action run as a file manager runs it: the Exec line with %f
+# replaced by a path with blanks and non-ASCII letters, against a private
+# driver. The folder opener is a stand-in that records what it was given.
+if [ -c /dev/fuse ] && command -v genisoimage >/dev/null; then
+    mkdir -p "$tmp/src" "$tmp/opener" && echo a >"$tmp/src/a.txt"
+    image="$tmp/Disc images/Ärger & mehr.iso"
+    mkdir -p "$(dirname "$image")"
+    genisoimage -quiet -V ACTION -o "$image" "$tmp/src"
+    printf '#!/bin/sh\nprintf "%%s" "$1" >"%s/opened"\n' "$tmp" >"$tmp/opener/xdg-open"
+    chmod +x "$tmp/opener/xdg-open"
+    "$prefix/bin/spindle-driver" &
+    driver=$!
+    for _ in $(seq 100); do "$prefix/bin/spindle-driver" --status && break; sleep 0.1; done
+    exec_line=$(sed -n "/^\[Desktop Action Mount\]/,/^\[/s/^Exec=//p" "$desktop")
+    # As the launcher does it: the line split into words, %f becoming one
+    # argument, no shell in between.
+    read -ra words <<<"$exec_line"
+    for i in "${!words[@]}"; do [ "${words[$i]}" = "%f" ] && words[$i]=$image; done
+    PATH="$tmp/opener:$PATH" "${words[@]}" || fail "the Mount action failed: $exec_line"
+    for _ in $(seq 50); do [ -e "$tmp/opened" ] && break; sleep 0.1; done
+    listed=$("$prefix/bin/spindle-cli" list 2>&1)
+    grep -qF "$image" <<<"$listed" || fail "the Mount action mounted nothing: $listed"
+    letter=$(grep -F "$image" <<<"$listed" | cut -c1)
+    [ "$(cat "$tmp/opened" 2>/dev/null)" = "$SPINDLE_RUNTIME_DIR/drives/$letter/" ] ||
+        fail "the Mount action opened '$(cat "$tmp/opened" 2>/dev/null)', not drive $letter's folder"
+    [ -e "$SPINDLE_RUNTIME_DIR/drives/$letter/A.TXT" ] || [ -e "$SPINDLE_RUNTIME_DIR/drives/$letter/a.txt" ] ||
+        fail "drive $letter does not show the image's file"
+    kill -TERM "$driver" && wait "$driver"
+else
+    echo "skipped the Mount action: no FUSE or no genisoimage"
+fi
+
 [ "$failures" -eq 0 ] && echo "install: all checks passed"
 exit $((failures > 0))
