@@ -1,7 +1,7 @@
 // Where Spindle keeps things: the program directory ("drives.ini"), the
-// resource folder (language files, layouts), the per-user config folder (profile, engine options,
-// drives.conf) and the volatile runtime folder (drive table, driver socket,
-// drives/). Tests redirect each with an environment variable.
+// resource folder (language files, layouts), the per-user config folder
+// (profile, engine options, drives.conf) and the volatile runtime folder
+// (drive table, driver socket, drives/). Tests redirect each with an environment variable.
 #pragma once
 
 #include <string>
