@@ -76,7 +76,7 @@ bool CAboutDlg::OnInitDialog() {
 
 void CAboutDlg::ShowBanner() {
     auto* banner = wxDynamicCast(FindWindow(IDC_ABOUT_BANNER), wxStaticBitmap);
-    const wxString path = wxString::FromUTF8(port::ProgramDir()) + "res/banner.png";
+    const wxString path = wxString::FromUTF8(port::ResourceDir()) + "res/banner.png";
     if (!banner || !wxFileName::FileExists(path))
         return; // a missing picture leaves the strip empty
     wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);

@@ -2,6 +2,7 @@
 
 #include "app/EngineRelay.h"
 #include "app/MainDlg.h"
+#include "pages/MountDlg.h"
 #include "app/StartupRules.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "engine/Engine.h"
@@ -15,6 +16,7 @@
 
 #include <wx/dialog.h>
 #include <wx/filename.h>
+#include <wx/frame.h>
 #include <wx/toplevel.h>
 #include <wx/image.h>
 #include <wx/utils.h>
@@ -22,6 +24,17 @@
 bool CMainApp::s_bEndRequested = false;
 
 bool CMainApp::OnInit() {
+    // Mounting from the file manager needs no window of its own and may run
+    // beside an open one.
+    if (m_start.action == StartAction::kMount) {
+        g_szLangFile = u"languiu.ini";
+        wxInitAllImageHandlers();
+        InstallWxDialogHooks();
+        LoadLayouts();
+        m_exitCode = MountAndOpen(wxString::FromUTF8(m_start.path)) ? 0 : 1;
+        return false;
+    }
+
     // One instance per user: a second start ends at once, without a window,
     // and leaves the first alone.
     m_pInstanceLock = std::make_unique<port::SingleInstanceLock>("PreventSecondInstance");
@@ -49,13 +62,18 @@ bool CMainApp::OnInit() {
     m_nColorDepth = ToolbarColorDepth(wxDisplayDepth(), GetComCtlVersion());
     SetToolbarColorDepth(m_nColorDepth);
 
-    // The toolkit's own start-up only parses command-line options, and the
-    // program has none, so it is not run.
+    // The toolkit's own start-up would only parse the command line, which
+    // the start arguments have read already, so it is not run.
     LoadSkin();
     LoadLayouts();
 
     auto* dialog = new CMainDlg();
     SetTopWindow(dialog);
+    if (m_start.action == StartAction::kBurn)
+        dialog->OpenImage(ID_PAGE_BURN, wxString::FromUTF8(m_start.path));
+    else if (m_start.action == StartAction::kOpen)
+        dialog->OpenImage(OpensOnBurnPage(m_start.path) ? ID_PAGE_BURN : ID_PAGE_MOUNT,
+                          wxString::FromUTF8(m_start.path));
     // An end asked for while starting closes the window as soon as its run
     // begins, or skips the run when it came before this point.
     dialog->CallAfter([] {
@@ -70,8 +88,22 @@ bool CMainApp::OnInit() {
     return false;
 }
 
+bool CMainApp::MountAndOpen(const wxString& path) {
+    // The mount page's own code on a page that is never shown: the first
+    // free letter, its errors in message boxes, and the folder opened.
+    wxFrame owner(nullptr, wxID_ANY, "Spindle");
+    auto* page = new CMountDlg();
+    if (!page->Create(&owner))
+        return false;
+    page->OnDropFiles(wxArrayString(1, &path));
+    page->UpdateData(true);
+    page->m_bOpenAfterMount = 1;
+    page->UpdateData(false);
+    return page->MountChosenImage();
+}
+
 void CMainApp::LoadSkin() {
-    wxString path = wxString::FromUTF8(port::ProgramDir()) + "res/skin.png";
+    wxString path = wxString::FromUTF8(port::ResourceDir()) + "res/skin.png";
     if (wxFileName::FileExists(path)) {
         wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);
         m_imgSkin.Attach(bitmap);

@@ -3,6 +3,7 @@
 // false when the main window has closed, and the process ends.
 #pragma once
 
+#include "app/StartArguments.h"
 #include "controls/SkinImage.h"
 #include "port/SingleInstance.h"
 
@@ -18,6 +19,10 @@ public:
     int m_nColorDepth = 0;
     // The skin every window paints from; lives as long as the application.
     CSkinImage m_imgSkin;
+    // The command line, read before the toolkit starts (main.cpp).
+    StartArguments m_start;
+    // The process's exit status: 1 when a mount from the command line failed.
+    int m_exitCode = 0;
 
     // The engine's progress and completion reports.
     static void OnProcessEvent(float percent, void* user);
@@ -25,6 +30,8 @@ public:
 
 private:
     void LoadSkin();
+    // spindle --mount: mounts path on the first free letter and opens it.
+    bool MountAndOpen(const wxString& path);
     static void OnEndSignal(int signal);
     static void EndModalDialogs();
 

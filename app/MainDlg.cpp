@@ -145,7 +145,7 @@ void CMainDlg::SetIcons() {
         wxImage::AddHandler(new wxPNGHandler);
     wxIconBundle icons;
     for (int size : {16, 32, 48, 64, 128}) {
-        wxString path = wxString::FromUTF8(port::ProgramDir()) +
+        wxString path = wxString::FromUTF8(port::ResourceDir()) +
                         wxString::Format("res/icons/app/spindle-%d.png", size);
         if (!wxFileName::FileExists(path))
             continue; // a missing picture costs the icon, nothing else
@@ -196,6 +196,16 @@ void CMainDlg::ShowCurrentPage() {
     g_nCurrentPage = m_nCurPage;
     if (m_pToolbar)
         m_pToolbar->SetCheckedButton(m_nCurPage);
+}
+
+void CMainDlg::OpenImage(int pageId, const wxString& path) {
+    if (pageId == ID_PAGE_BURN && m_pBurnDlg)
+        m_pBurnDlg->ChooseImage(path);
+    else if (pageId == ID_PAGE_MOUNT && m_pMountDlg)
+        m_pMountDlg->ChooseImage(path);
+    else
+        return;
+    SelectPage(pageId);
 }
 
 void CMainDlg::SelectPage(int pageId) {

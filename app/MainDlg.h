@@ -32,6 +32,9 @@ public:
     bool Destroy() override;
 
     void ShowCurrentPage();
+    // Shows the mount or burn page with path chosen on it (a file handed
+    // over on the command line).
+    void OpenImage(int pageId, const wxString& path);
 
     CCustomToolbarCtrl* m_pToolbar = nullptr;
     CCreateDlg* m_pCreateDlg = nullptr;

@@ -8,5 +8,5 @@ std::string ManualPath() {
     std::u16string file;
     GetLangText(u"ID_HELP_MANUALFILE", file);
     const std::string relative = file.empty() ? "manual/en/manual.html" : port::ToUtf8(file);
-    return port::ProgramDir() + "res/" + relative;
+    return port::ResourceDir() + "res/" + relative;
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-// The manual file of the current language: port::ProgramDir() + "res/" + the
+// The manual file of the current language: port::ResourceDir() + "res/" + the
 // text of ID_HELP_MANUALFILE, or the English manual when the language file
 // names none.
 std::string ManualPath();

@@ -2,15 +2,69 @@
 // OnInit (the main window is modal), so the process ends with status 0 when
 // OnInit returns, whether it ran the window or found another instance.
 #include "app/MainApp.h"
+#include "app/StartArguments.h"
+#include "port/Paths.h"
+#include "SpindleVersion.h"
 
 #include <wx/init.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
 wxIMPLEMENT_APP_NO_MAIN(CMainApp);
 
+namespace {
+
+// A copy of the binary without any of its resources cannot show a usable
+// window; it says where it looked instead of starting one. A partial set
+// (say a missing language file) still starts, with empty texts.
+bool ResourcesFound() {
+    const std::string dir = port::ResourceDir();
+    for (const char* item : {"languiu.ini", "langburu.ini", "res"})
+        if (access((dir + item).c_str(), F_OK) == 0)
+            return true;
+    const std::string program = port::ProgramDir();
+    std::fprintf(stderr,
+                 "spindle: its resources (languiu.ini, langburu.ini and the res folder) are "
+                 "neither in %s nor in %s../share/spindle/, so reinstall Spindle or copy them "
+                 "beside the program.\n",
+                 program.c_str(), program.c_str());
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    if (!wxEntryStart(argc, argv))
+    StartArguments start = ParseStartArguments({argv + 1, argv + argc});
+    switch (start.action) {
+    case StartAction::kVersion:
+        std::printf("spindle %s\n", spindle::kVersion);
+        return 0;
+    case StartAction::kHelp:
+        std::fputs(kStartUsage, stdout);
+        return 0;
+    case StartAction::kError:
+        std::fprintf(stderr, "spindle: %s\n%s", start.error.c_str(), kStartUsage);
+        return 2;
+    default:
+        break;
+    }
+    if (!ResourcesFound())
         return 1;
+    if (!start.path.empty()) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(start.path, ec);
+        if (!ec)
+            start.path = absolute.lexically_normal().string();
+    }
+    // The toolkit sees only the program name: the arguments are read above.
+    int wxArgc = 1;
+    if (!wxEntryStart(wxArgc, argv))
+        return 1;
+    wxGetApp().m_start = start;
     wxTheApp->CallOnInit();
+    const int status = wxGetApp().m_exitCode;
     wxEntryCleanup();
-    return 0;
+    return status;
 }

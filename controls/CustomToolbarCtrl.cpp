@@ -127,7 +127,7 @@ void CCustomToolbarCtrl::LoadButtonImages(bool redraw)
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
         wxImage::AddHandler(new wxPNGHandler);
     const bool keepAlpha = g_nColorDepth == 0 || g_nColorDepth >= 24;
-    const std::string dir = port::ProgramDir() + "res/icons/toolbar/";
+    const std::string dir = port::ResourceDir() + "res/icons/toolbar/";
     std::vector<wxBitmap> list;
     for (const ButtonDef& def : kDefs) {
         const std::string path = dir + def.icon + "-" + std::to_string(kIconSize) + ".png";

@@ -153,6 +153,15 @@ void CBurnDlg::BrowseImage(ImageKind kind) {
     UpdateData(false);
 }
 
+void CBurnDlg::ChooseImage(const wxString& path) {
+    if (m_cboImageType)
+        m_cboImageType->SetSelection(path.Lower().EndsWith(".cue") ? kBinCueImage : kIsoImage);
+    m_strImagePath = path;
+    if (m_editLabel)
+        m_editLabel->ChangeValue(FromU16(vdrive::ReadVolumeLabel(U16(m_strImagePath))));
+    UpdateData(false);
+}
+
 void CBurnDlg::OnSelChangeWriter() {
     if (!m_cboWriter || m_cboWriter->GetSelection() == wxNOT_FOUND)
         return;

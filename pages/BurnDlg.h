@@ -32,6 +32,9 @@ public:
     void OnCloseTray();
     void OnSelChangeWriter();
     void BrowseImage(ImageKind kind);
+    // Makes path the chosen image, as browsing for it does; a ".cue" name
+    // selects the BIN/CUE kind, any other the ISO kind.
+    void ChooseImage(const wxString& path);
     // Controls into members (true) or members into controls (false).
     void UpdateData(bool fromControls);
 

@@ -46,7 +46,7 @@ std::map<std::u16string, wxTreeItemId> g_mapDirItems;
 CImFilesDlg* g_pRegisteredPage = nullptr;
 
 wxBitmap LoadTreeIcon(const char* name) {
-    const std::string path = port::ProgramDir() + "res/icons/tree/" + name + ".png";
+    const std::string path = port::ResourceDir() + "res/icons/tree/" + name + ".png";
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) {
         if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))

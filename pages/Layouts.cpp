@@ -18,7 +18,7 @@ constexpr const char* kFiles[] = {"create.xrc", "files.xrc", "mount.xrc",
 
 } // namespace
 
-bool LoadLayouts() { return LoadLayouts(port::ProgramDir() + "res/"); }
+bool LoadLayouts() { return LoadLayouts(port::ResourceDir() + "res/"); }
 
 bool LoadLayouts(const std::string& dir)
 {

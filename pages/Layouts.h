@@ -14,7 +14,7 @@ inline constexpr char kLayoutBurn[] = "IDD_BURN";       // burn page
 inline constexpr char kLayoutAbout[] = "IDD_ABOUT";     // about box (a wxDialog)
 inline constexpr char kLayoutFiles[] = "IDD_FILES";     // files page
 
-// Loads every layout from port::ProgramDir() + "res/" (or from dir, which
+// Loads every layout from port::ResourceDir() + "res/" (or from dir, which
 // ends in "/"). Call once before the main window is created; later calls do
 // nothing. Installs the compact control style first (CompactStyle.h).
 // False when a file is missing or unreadable.

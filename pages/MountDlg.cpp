@@ -210,17 +210,23 @@ void CMountDlg::OnSelChangeImage(wxCommandEvent& event) {
 bool CMountDlg::OnDropFiles(const wxArrayString& files) {
     if (files.empty())
         return false;
-    m_strImagePath = files[0];
-    m_cboImage->SetValue(m_strImagePath);
-    ShowVolumeLabel();
+    ChooseImage(files[0]);
     return true;
 }
 
-void CMountDlg::OnMount(wxCommandEvent&) {
+void CMountDlg::ChooseImage(const wxString& path) {
+    m_strImagePath = path;
+    m_cboImage->SetValue(m_strImagePath);
+    ShowVolumeLabel();
+}
+
+void CMountDlg::OnMount(wxCommandEvent&) { MountChosenImage(); }
+
+bool CMountDlg::MountChosenImage() {
     UpdateData(true);
     const std::size_t at = LangText("ID_DRIVE").length() + 1;
     if (m_strDrive.length() <= at)
-        return; // no free letter was offered
+        return false; // no free letter was offered
     const auto letter = static_cast<char16_t>(m_strDrive[at].GetValue());
 
     vdrive::MountRequest request;
@@ -231,7 +237,8 @@ void CMountDlg::OnMount(wxCommandEvent&) {
     request.secondValue = 0;
     request.deviceKind = vdrive::kDeviceKindCd;
     port::ErrorCode error = port::ERROR_SUCCESS;
-    if (vdrive::MountImage(letter, request, error)) {
+    const bool mounted = vdrive::MountImage(letter, request, error);
+    if (mounted) {
         SaveHistory();
         if (m_bOpenAfterMount)
             port::OpenFolder(port::DriveFolder(letter)); // a failed start is not reported
@@ -245,4 +252,5 @@ void CMountDlg::OnMount(wxCommandEvent&) {
         InfoBox(FormatLangText(LangText("ID_MOUNT_FAILED"), wxString::Format("%u", error)));
     }
     FillDriveList();
+    return mounted;
 }

@@ -31,6 +31,12 @@ public:
     // A file dragged from the file manager onto the page or the image box:
     // the first one becomes the image path.
     bool OnDropFiles(const wxArrayString& files);
+    // Makes path the chosen image, as browsing for it does.
+    void ChooseImage(const wxString& path);
+    // The Mount button: mounts the chosen image on the chosen letter, then
+    // opens its folder or says it is done; errors in message boxes. True
+    // when it mounted.
+    bool MountChosenImage();
 
     // The members from the controls (true) or back into them (false).
     void UpdateData(bool bSaveAndValidate);

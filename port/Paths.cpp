@@ -64,6 +64,20 @@ std::string ProgramDir() {
     return dir;
 }
 
+std::string ResourceDir() {
+    const std::string program = ProgramDir();
+    for (const std::string& dir : {program, program + "../share/spindle/"}) {
+        if (access((dir + "languiu.ini").c_str(), F_OK) != 0)
+            continue;
+        char real[PATH_MAX];
+        if (!realpath(dir.c_str(), real))
+            return dir;
+        std::string resolved(real);
+        return resolved.back() == '/' ? resolved : resolved + '/';
+    }
+    return program;
+}
+
 std::string ConfigDir() {
     std::string dir = Env("SPINDLE_CONFIG_DIR");
     if (dir.empty()) {

@@ -1,7 +1,7 @@
-// Where Spindle keeps things: the program directory (language files, layouts,
-// "drives.ini"), the per-user config folder (profile, engine options,
-// drives.conf) and the volatile runtime folder (drive table, driver socket,
-// drives/). Tests redirect each with an environment variable.
+// Where Spindle keeps things: the program directory ("drives.ini"), the
+// resource folder (language files, layouts), the per-user config folder
+// (profile, engine options, drives.conf) and the volatile runtime folder
+// (drive table, driver socket, drives/). Tests redirect each with an environment variable.
 #pragma once
 
 #include <string>
@@ -11,6 +11,12 @@ namespace port {
 // Directory of the running executable, with a trailing "/".
 // SPINDLE_PROGRAM_DIR overrides it (tests).
 std::string ProgramDir();
+
+// The folder of the program's resources (language files, res/ with layouts,
+// art and manual), with a trailing "/": the program directory when it holds
+// languiu.ini (the build tree), else <program dir>/../share/spindle/ when
+// that does (an installed program), else the program directory.
+std::string ResourceDir();
 
 // $SPINDLE_CONFIG_DIR, else $XDG_CONFIG_HOME/spindle, else ~/.config/spindle.
 // Created on first use.

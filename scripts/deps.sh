@@ -9,6 +9,7 @@ packages=(
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
   xvfb xauth x11-utils libx11-dev xdg-utils xorriso genisoimage imagemagick
   clang libclang-rt-14-dev
+  desktop-file-utils man-db systemd bash-completion
 )
 
 missing=()

@@ -86,7 +86,7 @@ void CProfileReader::ReadString(std::u16string_view section, std::u16string_view
                                 std::u16string_view file, char16_t* out) {
     out[0] = 0;
     std::string bytes;
-    if (file.empty() || !ReadFileBytes(port::ProgramDir() + port::ToUtf8(file), bytes))
+    if (file.empty() || !ReadFileBytes(port::ResourceDir() + port::ToUtf8(file), bytes))
         return;
     std::u16string value = FindValue(Decode(bytes), section, key);
     std::size_t n = std::min(value.size(), kLangTextMaxLength);

@@ -17,7 +17,7 @@ class CProfileReader {
 public:
     virtual ~CProfileReader();
 
-    // Reads [section] key from port::ProgramDir() + file into out, which must
+    // Reads [section] key from port::ResourceDir() + file into out, which must
     // hold kLangTextBufferSize code units; a missing file, section or key
     // gives an empty string. Always terminates out.
     void ReadString(std::u16string_view section, std::u16string_view key,

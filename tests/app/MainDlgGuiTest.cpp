@@ -22,6 +22,8 @@
 #include <wx/dcmemory.h>
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -159,6 +161,26 @@ TEST_F(MainDlgTest, StartsOnTheMountPage) {
     for (int id : kPages)
         expected.push_back(dlg.Page(id));
     EXPECT_EQ(order, expected);
+}
+
+TEST_F(MainDlgTest, AFileFromTheCommandLineIsChosenOnItsPage) {
+    // A cue sheet opens the burn page with the BIN/CUE kind, an ISO image
+    // first the mount page and then (spindle --burn) the burn page with the
+    // ISO kind.
+    CMainDlg& dlg = Open();
+    const wxString cue = wxString::FromUTF8("/no/such dir/Ärger.cue");
+    const wxString iso = wxString::FromUTF8("/no/such dir/Ärger.iso");
+    dlg.OpenImage(ID_PAGE_BURN, cue);
+    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_BURN);
+    EXPECT_TRUE(dlg.m_pBurnDlg->IsShown());
+    EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), cue);
+    EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kBinCueImage);
+    dlg.OpenImage(ID_PAGE_MOUNT, iso);
+    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_MOUNT);
+    EXPECT_EQ(dlg.m_pMountDlg->m_cboImage->GetValue(), iso);
+    dlg.OpenImage(ID_PAGE_BURN, iso);
+    EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), iso);
+    EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kIsoImage);
 }
 
 TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {

@@ -118,11 +118,16 @@ TEST_F(ProcessTest, SecondInstanceEndsAtOnceAndAFreshStartWorksAfterTheFirst) {
     EXPECT_EQ(WaitExit(third, 15s), 0);
 }
 
-TEST_F(ProcessTest, StartsWithoutLanguageFileLayoutsOrPictures) {
-    // A broken installation still gives a window that closes cleanly. With no
-    // language file the title is empty, so look for any new top-level window.
+TEST_F(ProcessTest, MissingResourcesAreNamedAndAPartialSetStillStarts) {
+    // A copy of the binary with none of its resources says so and ends.
     fs::create_directories(m_dir / "empty");
     pid_t pid = Launch((m_dir / "empty").c_str());
+    EXPECT_EQ(WaitExit(pid, 15s), 1) << "a program without resources must end with status 1";
+    // A broken installation (an empty res folder, no language file) still
+    // gives a window that closes cleanly. With no language file the title is
+    // empty, so look for the process still running.
+    fs::create_directories(m_dir / "broken" / "res");
+    pid = Launch((m_dir / "broken").c_str());
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
     kill(pid, SIGTERM);

@@ -1,5 +1,6 @@
 // Window-free start-up rules and the per-user stores the shell keeps:
 // colour depth, bounded title, application profile, single-instance lock.
+#include "app/StartArguments.h"
 #include "app/StartupRules.h"
 #include "port/Profile.h"
 #include "port/SingleInstance.h"
@@ -206,6 +207,48 @@ TEST_F(SingleInstanceTest, UnusableRuntimeFolderNeverBlocksTheStart) {
     setenv("SPINDLE_RUNTIME_DIR", (m_dir / "file" / "sub").c_str(), 1);
     port::SingleInstanceLock lock("PreventSecondInstance");
     EXPECT_FALSE(lock.AlreadyExists());
+}
+
+} // namespace
+
+namespace {
+
+TEST(StartArgumentsTable, ActionsPathsAndErrors) {
+    using A = StartAction;
+    struct Case {
+        std::vector<std::string> args;
+        A action;
+        std::string path;
+    };
+    const Case cases[] = {
+        {{}, A::kWindow, ""},
+        {{"/m/a b ä.iso"}, A::kOpen, "/m/a b ä.iso"},
+        {{"--mount", "x.iso"}, A::kMount, "x.iso"},
+        {{"x.iso", "--burn"}, A::kBurn, "x.iso"},
+        {{"--", "--mount"}, A::kOpen, "--mount"},
+        {{"--mount", "--", "-x.iso"}, A::kMount, "-x.iso"},
+        {{"-"}, A::kOpen, "-"},
+        {{"--version"}, A::kVersion, ""},
+        {{"--help"}, A::kHelp, ""},
+        {{"--mount"}, A::kError, ""},
+        {{"--burn", "--mount", "x"}, A::kError, ""},
+        {{"a.iso", "b.iso"}, A::kError, ""},
+        {{"--open", "a.iso"}, A::kError, ""},
+        {{"--version", "a.iso"}, A::kError, ""},
+        {{""}, A::kError, ""},
+    };
+    for (const Case& c : cases) {
+        const StartArguments got = ParseStartArguments(c.args);
+        std::string shown;
+        for (const std::string& a : c.args)
+            shown += "[" + a + "]";
+        EXPECT_EQ(got.action, c.action) << shown;
+        EXPECT_EQ(got.path, c.path) << shown;
+        EXPECT_EQ(got.error.empty(), c.action != A::kError) << shown;
+    }
+    EXPECT_TRUE(OpensOnBurnPage("/a/b.CUE"));
+    EXPECT_FALSE(OpensOnBurnPage("/a/b.iso"));
+    EXPECT_FALSE(OpensOnBurnPage("cue"));
 }
 
 } // namespace
