@@ -2,7 +2,7 @@
 // messages and the attach records inside them.
 #include "driver/Records.h"
 #include "port/DriverWire.h"
-#include "vdrive/FileDiskRecords.h"
+#include "port/FileDiskRecords.h"
 
 #include <cstddef>
 #include <cstdint>
