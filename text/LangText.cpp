@@ -6,11 +6,16 @@
 #include <algorithm>
 
 std::u16string g_szLangFile;
+std::u16string g_szLangSection;
 
 void GetLangTextBuf(std::u16string_view key, char16_t* buffer) {
     // The file is read afresh on every lookup, so an edit shows at once.
-    char16_t language[kLangTextBufferSize];
     CProfileReader reader;
+    if (!g_szLangSection.empty()) {
+        reader.ReadString(g_szLangSection, key, g_szLangFile, buffer);
+        return;
+    }
+    char16_t language[kLangTextBufferSize];
     reader.ReadString(u"LANGUAGE", u"CURRENT", g_szLangFile, language);
     if (language[0] == 0) {
         buffer[0] = 0;
@@ -18,6 +23,12 @@ void GetLangTextBuf(std::u16string_view key, char16_t* buffer) {
     }
     std::u16string_view section(language, port::U16Length(language, kLangTextBufferSize));
     reader.ReadString(section, key, g_szLangFile, buffer);
+}
+
+std::u16string GetLangTextIn(std::u16string_view section, std::u16string_view key) {
+    char16_t text[kLangTextBufferSize];
+    CProfileReader().ReadString(section, key, g_szLangFile, text);
+    return std::u16string(text, port::U16Length(text, kLangTextBufferSize));
 }
 
 void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size) {

@@ -11,7 +11,12 @@
 // start-up ("languiu.ini") before the first lookup.
 extern std::u16string g_szLangFile;
 
-// Looks the key up in the language selected by [LANGUAGE] CURRENT, assigns the
+// The language section in use, set at start-up (UseResolvedLanguage in
+// text/Language.h) before the first lookup. Empty: [LANGUAGE] CURRENT of the
+// file, read at each lookup.
+extern std::u16string g_szLangSection;
+
+// Looks the key up in the language g_szLangSection, assigns the
 // text (at most 254 code units, empty when anything is missing) to str and
 // returns it.
 std::u16string& GetLangText(std::u16string_view key, std::u16string& str);
@@ -22,3 +27,6 @@ void GetLangTextBuf(std::u16string_view key, char16_t* buffer);
 // The same into a buffer of `size` code units (size >= 1): the text is cut to
 // size - 1 units (never in the middle of a surrogate pair) and terminated.
 void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size);
+
+// The text of key in a named language section rather than the one in use.
+std::u16string GetLangTextIn(std::u16string_view section, std::u16string_view key);
