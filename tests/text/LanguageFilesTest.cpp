@@ -2,6 +2,7 @@
 // every language, and format patterns carry the placeholders the code fills.
 #include "port/ProfileSyntax.h"
 #include "port/Utf.h"
+#include "text/Language.h"
 #include "text/ProfileReader.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,8 @@ std::vector<std::string> ProgramKeys() {
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
         "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
-        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL",
+        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
+        "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
     };
     for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
                       Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
@@ -110,7 +112,7 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
         {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
         {"ID_MOUNT_PATH_TOO_LONG", "%u"},
         {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
-        {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
+        {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_LANGUAGE_NOTSAVED", "%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {
@@ -139,3 +141,23 @@ TEST(LanguageFiles, EngineFileMatchesAcrossLanguages) {
 }
 
 } // namespace
+
+// Every language of the program's file is reached by its own locale and has
+// the engine's texts under the same name.
+TEST(LanguageFiles, EachLanguageServesItsLocaleInBothFiles) {
+    Sections program = Load("languiu.ini");
+    Sections engine = Load("langburu.ini");
+    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini", std::ios::binary);
+    std::u16string text = CProfileReader::Decode(
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    const std::vector<std::u16string> sections = LanguageSections(text);
+    ASSERT_EQ(sections.size(), 2u);
+    for (const std::u16string& name : sections) {
+        const std::string section = port::ToUtf8(name);
+        EXPECT_TRUE(engine.count(section)) << section;
+        const std::string locales = program[section]["LOCALES"];
+        ASSERT_FALSE(locales.empty()) << section;
+        LocaleVariables locale{"", "", locales.substr(0, locales.find(' ')) + ".UTF-8", ""};
+        EXPECT_EQ(ResolveLanguage(locale, u"", text), name);
+    }
+}
