@@ -9,7 +9,7 @@
 #include "pages/Layouts.h"
 #include "port/Paths.h"
 #include "text/LangText.h"
-#include "text/ProfileReader.h"
+#include "text/Language.h"
 #include "text/WxDialogHooks.h"
 
 #include <csignal>
@@ -28,6 +28,7 @@ bool CMainApp::OnInit() {
     // beside an open one.
     if (m_start.action == StartAction::kMount) {
         g_szLangFile = u"languiu.ini";
+        UseResolvedLanguage();
         wxInitAllImageHandlers();
         InstallWxDialogHooks();
         LoadLayouts();
@@ -50,9 +51,9 @@ bool CMainApp::OnInit() {
 
     // A failed engine start is not fatal: the pages that need it say so.
     engine::Initialize();
-    char16_t language[kLangTextBufferSize];
-    CProfileReader().ReadString(u"LANGUAGE", u"CURRENT", g_szLangFile, language);
-    engine::SetLanguage(language, u"langburu.ini");
+    // The program and the engine speak the same language: the user's
+    // choice, else the locale's, else the file's CURRENT.
+    engine::SetLanguage(UseResolvedLanguage().c_str(), u"langburu.ini");
     engine::SetBurnDoneEventCallback(&CMainApp::OnBurnDone, this);
     engine::SetProcessEventCallback(&CMainApp::OnProcessEvent, this);
 

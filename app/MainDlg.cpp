@@ -14,10 +14,13 @@
 #include "pages/MountDlg.h"
 #include "pages/UnmountDlg.h"
 #include "port/Paths.h"
+#include "port/Profile.h"
+#include "port/ProfileSyntax.h"
 #include "port/Shell.h"
 #include "port/Utf.h"
 #include "text/LangText.h"
 #include "text/LangTextUi.h"
+#include "text/Language.h"
 #include "text/MessageBoxes.h"
 #include "text/ProfileReader.h"
 
@@ -69,6 +72,7 @@ wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
     EVT_MENU(ID_HELP_MANUAL, CMainDlg::OnHelpManual)
     EVT_MENU(ID_HELP_MAIL, CMainDlg::OnHelpSupport)
     EVT_MENU(ID_HELP_ABOUTBOX, CMainDlg::OnHelpAbout)
+    EVT_MENU_RANGE(ID_LANGUAGE_AUTO, ID_LANGUAGE_LAST, CMainDlg::OnLanguage)
 wxEND_EVENT_TABLE()
 // clang-format on
 
@@ -228,11 +232,66 @@ void CMainDlg::OnBtnHelp(wxCommandEvent&) {
     menu.Append(ID_HELP_MANUAL, GetLangText("ID_HELP_ONLINEHELP", text));
     menu.Append(ID_HELP_MAIL, GetLangText("ID_HELP_SUPPORT", text));
     menu.AppendSeparator();
+    menu.AppendSubMenu(LanguageMenu(), GetLangText("ID_LANGUAGE_MENU", text));
+    menu.AppendSeparator();
     menu.Append(ID_HELP_ABOUTBOX, GetLangText("ID_HELP_ABOUT", text));
     if (s_popupMenu)
         s_popupMenu(this, menu, pointer);
     else
         PopupMenu(&menu, ScreenToClient(pointer));
+}
+
+wxMenu* CMainDlg::LanguageMenu() {
+    // Each language under its own name, the stored choice checked.
+    const std::u16string choice = port::ToUtf16(StoredLanguageChoice());
+    m_languages = LanguageSections(ReadLanguageFile());
+    if (m_languages.size() > ID_LANGUAGE_LAST - ID_LANGUAGE_FIRST + 1)
+        m_languages.resize(ID_LANGUAGE_LAST - ID_LANGUAGE_FIRST + 1);
+    wxString text;
+    auto* menu = new wxMenu();
+    menu->AppendRadioItem(ID_LANGUAGE_AUTO, GetLangText("ID_LANGUAGE_AUTO", text));
+    bool chosen = false;
+    for (std::size_t i = 0; i < m_languages.size(); ++i) {
+        wxString name = wxString::FromUTF8(port::ToUtf8(m_languages[i]));
+        name.Replace("&", "&&");
+        const int id = ID_LANGUAGE_FIRST + static_cast<int>(i);
+        menu->AppendRadioItem(id, name);
+        if (!chosen && port::ini::EqualNoCase(std::u16string_view(choice), std::u16string_view(m_languages[i]))) {
+            menu->Check(id, true);
+            chosen = true;
+        }
+    }
+    if (!chosen)
+        menu->Check(ID_LANGUAGE_AUTO, true);
+    return menu;
+}
+
+void CMainDlg::OnLanguage(wxCommandEvent& event) {
+    std::string name = "auto";
+    const auto index = static_cast<std::size_t>(event.GetId() - ID_LANGUAGE_FIRST);
+    if (event.GetId() != ID_LANGUAGE_AUTO) {
+        if (index >= m_languages.size())
+            return;
+        name = port::ToUtf8(m_languages[index]);
+    }
+    std::string stored;
+    wxString text;
+    if (StoreLanguageChoice(name, stored) != LanguageChoice::kStored) {
+        GetLangText("ID_LANGUAGE_NOTSAVED", text);
+        text.Replace("%s", wxString::FromUTF8(port::ProfilePath()), false);
+        WarningBox(text);
+        return;
+    }
+    // The pages set their texts once, when they are made: the new language
+    // shows from the next start, which is said in that language.
+    const std::u16string next =
+        ResolveLanguage(LocaleFromEnvironment(), port::ToUtf16(stored), ReadLanguageFile());
+    if (next == g_szLangSection)
+        return;
+    std::u16string said = GetLangTextIn(next, u"ID_LANGUAGE_NEXTSTART");
+    if (said.empty())
+        GetLangText(u"ID_LANGUAGE_NEXTSTART", said);
+    InfoBox(wxString::FromUTF8(port::ToUtf8(said)));
 }
 
 void CMainDlg::OnHelpManual(wxCommandEvent&) {

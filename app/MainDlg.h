@@ -8,6 +8,8 @@
 #include <wx/dialog.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class CCustomToolbarCtrl;
 class CCreateDlg;
@@ -56,6 +58,9 @@ public:
     void OnHelpManual(wxCommandEvent& event);
     void OnHelpSupport(wxCommandEvent& event);
     void OnHelpAbout(wxCommandEvent& event);
+    // Help, Language: keeps the choice in the config folder; the window
+    // speaks it from the next start and says so in the chosen language.
+    void OnLanguage(wxCommandEvent& event);
 
     // Shows a popup menu with its top left corner at a screen position and
     // returns when it closes; the chosen entry arrives as a menu command.
@@ -67,11 +72,14 @@ private:
     void SetIcons();
     void CreatePages();
     void SelectPage(int pageId);
+    wxMenu* LanguageMenu();
     void Shutdown();
 
     void OnPaint(wxPaintEvent& event);
 
     bool m_bShutDown = false;
+    // The language sections offered by the last Help menu, by entry.
+    std::vector<std::u16string> m_languages;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -7,10 +7,13 @@ const char kStartUsage[] =
     "Usage: spindle [FILE]\n"
     "       spindle --mount FILE\n"
     "       spindle --burn FILE\n"
+    "       spindle --language NAME | auto\n"
     "       spindle --version | --help\n"
     "FILE alone opens the window with the image chosen (a cue sheet on the burn page,\n"
     "any other file on the mount page); --mount mounts it on the first free drive\n"
-    "letter and opens its folder; --burn opens the burn page with it.\n";
+    "letter and opens its folder; --burn opens the burn page with it.\n"
+    "--language keeps the language of the window (a section of languiu.ini, such as\n"
+    "English or Deutsch) for every start; auto follows the desktop's locale again.\n";
 
 namespace {
 
@@ -35,6 +38,10 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
                 return Error(arg + " takes no other argument");
             result.action = arg == "--version" ? StartAction::kVersion : StartAction::kHelp;
             return result;
+        } else if (arg == "--language") {
+            if (i != 0 || args.size() != 2 || args[1].empty())
+                return Error("--language takes one name (or auto) and nothing else");
+            return StartArguments{StartAction::kLanguage, args[1], {}};
         } else if (arg == "--mount" || arg == "--burn") {
             if (result.action != StartAction::kWindow)
                 return Error("only one of --mount and --burn can be given");

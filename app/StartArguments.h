@@ -12,12 +12,13 @@ enum class StartAction {
     kMount,   // spindle --mount FILE: mount on the first free letter, open it
     kVersion, // spindle --version
     kHelp,    // spindle --help
+    kLanguage, // spindle --language NAME: keep NAME (or auto) as the user's language
     kError,   // a wrong command line; error says what is wrong
 };
 
 struct StartArguments {
     StartAction action = StartAction::kWindow;
-    std::string path;
+    std::string path; // the file, or the language's name for kLanguage
     std::string error;
 };
 

@@ -4,11 +4,17 @@
 #include "app/MainApp.h"
 #include "app/StartArguments.h"
 #include "port/Paths.h"
+#include "port/Profile.h"
+#include "port/Utf.h"
+#include "text/LangText.h"
+#include "text/Language.h"
 #include "SpindleVersion.h"
 
 #include <wx/init.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -33,6 +39,37 @@ bool ResourcesFound() {
     return false;
 }
 
+// spindle --language NAME: keeps the choice for every later start and says
+// what the window will speak.
+int ChooseLanguage(const std::string& name) {
+    g_szLangFile = u"languiu.ini";
+    std::string stored;
+    switch (StoreLanguageChoice(name, stored)) {
+    case LanguageChoice::kUnknown: {
+        std::string names;
+        for (const std::u16string& section : LanguageSections(ReadLanguageFile()))
+            names += port::ToUtf8(section) + ", ";
+        std::fprintf(stderr, "spindle: there is no language \"%s\"; choose one of %sor auto.\n",
+                     name.c_str(), names.c_str());
+        return 2;
+    }
+    case LanguageChoice::kNotWritten:
+        std::fprintf(stderr, "spindle: the language could not be kept in %s: %s.\n",
+                     port::ProfilePath().c_str(), std::strerror(errno));
+        return 1;
+    case LanguageChoice::kStored:
+        break;
+    }
+    const std::string now = port::ToUtf8(UseResolvedLanguage());
+    if (stored.empty())
+        std::printf("spindle: the language follows the desktop's locale again (now %s).\n",
+                    now.c_str());
+    else
+        std::printf("spindle: the language is %s from the next start (kept in %s).\n",
+                    now.c_str(), port::ProfilePath().c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +89,8 @@ int main(int argc, char** argv) {
     }
     if (!ResourcesFound())
         return 1;
+    if (start.action == StartAction::kLanguage)
+        return ChooseLanguage(start.path);
     if (!start.path.empty()) {
         std::error_code ec;
         const std::filesystem::path absolute = std::filesystem::absolute(start.path, ec);

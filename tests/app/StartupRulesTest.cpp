@@ -236,6 +236,9 @@ TEST(StartArgumentsTable, ActionsPathsAndErrors) {
         {{"--open", "a.iso"}, A::kError, ""},
         {{"--version", "a.iso"}, A::kError, ""},
         {{""}, A::kError, ""},
+        {{"--language", "Deutsch"}, A::kLanguage, "Deutsch"},
+        {{"--language"}, A::kError, ""},
+        {{"x.iso", "--language", "auto"}, A::kError, ""},
     };
     for (const Case& c : cases) {
         const StartArguments got = ParseStartArguments(c.args);
