@@ -143,7 +143,7 @@ protected:
 
 std::string* HelpTest::s_realDir = nullptr;
 
-TEST_F(HelpTest, HelpButtonShowsThreeEntriesAndASeparatorAtThePointer) {
+TEST_F(HelpTest, HelpButtonShowsItsEntriesAtThePointer) {
     CMainDlg& dlg = Main();
     dlg.Show();
     guitest::Yield(3);
@@ -155,7 +155,7 @@ TEST_F(HelpTest, HelpButtonShowsThreeEntriesAndASeparatorAtThePointer) {
         EXPECT_EQ(owner, &dlg);
         at = screen;
         for (const wxMenuItem* item : menu.GetMenuItems())
-            items.emplace_back(item->IsSeparator() ? 0 : item->GetId(),
+            items.emplace_back(item->IsSeparator() ? 0 : item->IsSubMenu() ? -1 : item->GetId(),
                                item->IsSeparator() ? "" : item->GetItemLabelText().utf8_string());
     };
     for (int pos = 0; pos < dlg.m_pToolbar->GetButtonCount(); ++pos)
@@ -163,7 +163,8 @@ TEST_F(HelpTest, HelpButtonShowsThreeEntriesAndASeparatorAtThePointer) {
             dlg.m_pToolbar->ClickItem(pos);
     EXPECT_EQ(at, wxPoint(310, 207));
     const std::vector<std::pair<int, std::string>> want = {
-        {16150, "User Manual"}, {16151, "Email Support"}, {0, ""}, {16154, "About Spindle"}};
+        {16150, "User Manual"}, {16151, "Email Support"}, {0, ""}, {-1, "Language"}, {0, ""},
+        {16154, "About Spindle"}};
     EXPECT_EQ(items, want);
 
     // The support entry opens a new e-mail.
