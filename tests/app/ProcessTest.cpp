@@ -134,6 +134,33 @@ TEST_F(ProcessTest, MissingResourcesAreNamedAndAPartialSetStillStarts) {
     EXPECT_EQ(WaitExit(pid, 15s), 0);
 }
 
+// spindle --language keeps the choice in the config folder and says what
+// the window will speak; a name the language file lacks is refused.
+TEST_F(ProcessTest, LanguageOptionKeepsTheChoice) {
+    auto run = [](const std::string& args, std::string& out) {
+        const std::string command = "LC_ALL= LC_MESSAGES= LANGUAGE= LANG=de_DE.UTF-8 '" +
+                                    std::string(SPINDLE_BINARY) + "' " + args + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        out.clear();
+        std::array<char, 512> chunk{};
+        while (std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe))
+            out.append(chunk.data(), n);
+        const int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    std::string out;
+    EXPECT_EQ(run("--language english", out), 0) << out;
+    EXPECT_NE(out.find("is English from the next start"), std::string::npos) << out;
+    std::ifstream profile(m_dir / "config" / "spindle.ini");
+    std::string stored((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
+    EXPECT_NE(stored.find("Language=English"), std::string::npos) << stored;
+
+    EXPECT_EQ(run("--language Klingon", out), 2);
+    EXPECT_NE(out.find("choose one of English, Deutsch, or auto"), std::string::npos) << out;
+    EXPECT_EQ(run("--language auto", out), 0);
+    EXPECT_NE(out.find("locale again (now Deutsch)"), std::string::npos) << out;
+}
+
 // The real program closed through its window leaves the list of mounted
 // drives beside itself, in the agreed format byte for byte.
 TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
