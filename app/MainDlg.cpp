@@ -244,6 +244,9 @@ void CMainDlg::OnBtnHelp(wxCommandEvent&) {
 wxMenu* CMainDlg::LanguageMenu() {
     // Each language under its own name, the stored choice checked.
     const std::u16string choice = port::ToUtf16(StoredLanguageChoice());
+    auto isChoice = [&](std::u16string_view name) {
+        return port::ini::EqualNoCase(std::u16string_view(choice), name);
+    };
     m_languages = LanguageSections(ReadLanguageFile());
     if (m_languages.size() > ID_LANGUAGE_LAST - ID_LANGUAGE_FIRST + 1)
         m_languages.resize(ID_LANGUAGE_LAST - ID_LANGUAGE_FIRST + 1);
@@ -256,7 +259,7 @@ wxMenu* CMainDlg::LanguageMenu() {
         name.Replace("&", "&&");
         const int id = ID_LANGUAGE_FIRST + static_cast<int>(i);
         menu->AppendRadioItem(id, name);
-        if (!chosen && port::ini::EqualNoCase(std::u16string_view(choice), std::u16string_view(m_languages[i]))) {
+        if (!chosen && isChoice(m_languages[i])) {
             menu->Check(id, true);
             chosen = true;
         }

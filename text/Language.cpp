@@ -36,7 +36,9 @@ std::u16string Normalise(std::u16string_view code) {
     return out;
 }
 
-std::u16string_view LanguagePart(std::u16string_view code) { return code.substr(0, code.find(u'_')); }
+std::u16string_view LanguagePart(std::u16string_view code) {
+    return code.substr(0, code.find(u'_'));
+}
 
 std::vector<Section> ReadSections(std::u16string_view text) {
     std::vector<Section> sections;
@@ -55,7 +57,8 @@ std::vector<Section> ReadSections(std::u16string_view text) {
         }
         case ini::LineKind::Entry:
             // The first LOCALES of a section counts, like any key.
-            if (current && current->codes.empty() && ini::EqualNoCase(name, std::u16string_view(u"LOCALES"))) {
+            if (current && current->codes.empty() &&
+                ini::EqualNoCase(name, std::u16string_view(u"LOCALES"))) {
                 std::u16string_view list = ini::Unquote(value);
                 while (!list.empty()) {
                     std::size_t end = list.find_first_of(u" \t,");
@@ -78,7 +81,8 @@ std::vector<std::u16string> Preferences(const LocaleVariables& locale) {
     std::string effective = !locale.lcAll.empty()        ? locale.lcAll
                             : !locale.lcMessages.empty() ? locale.lcMessages
                                                          : locale.lang;
-    if (effective.empty() || effective == "C" || effective == "POSIX" || effective.starts_with("C."))
+    if (effective.empty() || effective == "C" || effective == "POSIX" ||
+        effective.starts_with("C."))
         return {};
     std::vector<std::u16string> out;
     std::u16string_view list;
@@ -125,10 +129,10 @@ std::vector<std::u16string> LanguageSections(std::u16string_view fileText) {
 std::u16string ResolveLanguage(const LocaleVariables& locale, std::u16string_view choice,
                                std::u16string_view fileText) {
     const std::vector<Section> sections = ReadSections(fileText);
-    if (!ini::EqualNoCase(choice, std::u16string_view(u"auto")))
-        for (const Section& section : sections)
-            if (!choice.empty() && ini::EqualNoCase(choice, std::u16string_view(section.name)))
-                return section.name;
+    // A choice naming no section (one since removed, or "auto") is passed over.
+    for (const Section& section : sections)
+        if (!choice.empty() && ini::EqualNoCase(choice, std::u16string_view(section.name)))
+            return section.name;
     for (const std::u16string& wanted : Preferences(locale))
         if (const Section* section = MatchLocale(sections, wanted))
             return section->name;
@@ -141,24 +145,28 @@ std::u16string ReadLanguageFile() {
     return bytes ? CProfileReader::Decode(*bytes) : std::u16string();
 }
 
-std::string StoredLanguageChoice() { return port::GetProfileString(kChoiceSection, kChoiceKey); }
+std::string StoredLanguageChoice() {
+    return port::GetProfileString(kChoiceSection, kChoiceKey);
+}
 
 LanguageChoice StoreLanguageChoice(std::string_view name, std::string& stored) {
     stored.clear();
     if (!name.empty() && !ini::EqualNoCase(name, std::string_view("auto"))) {
         const std::u16string wanted = port::ToUtf16(name);
         for (const std::u16string& section : LanguageSections(ReadLanguageFile()))
-            if (stored.empty() && ini::EqualNoCase(std::u16string_view(section), std::u16string_view(wanted)))
+            if (stored.empty() &&
+                ini::EqualNoCase(std::u16string_view(section), std::u16string_view(wanted)))
                 stored = port::ToUtf8(section);
         if (stored.empty())
             return LanguageChoice::kUnknown;
     }
-    return port::WriteProfileString(kChoiceSection, kChoiceKey, stored) ? LanguageChoice::kStored
-                                                                        : LanguageChoice::kNotWritten;
+    return port::WriteProfileString(kChoiceSection, kChoiceKey, stored)
+               ? LanguageChoice::kStored
+               : LanguageChoice::kNotWritten;
 }
 
 const std::u16string& UseResolvedLanguage() {
-    g_szLangSection = ResolveLanguage(LocaleFromEnvironment(), port::ToUtf16(StoredLanguageChoice()),
-                                      ReadLanguageFile());
+    g_szLangSection = ResolveLanguage(LocaleFromEnvironment(),
+                                      port::ToUtf16(StoredLanguageChoice()), ReadLanguageFile());
     return g_szLangSection;
 }

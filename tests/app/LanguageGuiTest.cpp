@@ -120,14 +120,16 @@ TEST_F(LanguageGuiTest, GermanLocaleThenAChoiceOfEnglishThenBackToTheDesktop) {
     EXPECT_EQ(MountCaption(), "Mount");
     EXPECT_EQ(MountDescription(), "Mount an image file as a virtual CD drive.");
     m_submenuTitle = "Language";
-    EXPECT_EQ(LanguageEntries(checked), (std::vector<std::string>{"As the desktop", "English", "Deutsch"}));
+    EXPECT_EQ(LanguageEntries(checked),
+              (std::vector<std::string>{"As the desktop", "English", "Deutsch"}));
     EXPECT_EQ(checked, ID_LANGUAGE_FIRST);
 
     // Back to the desktop's language, announced in German.
     guitest::ClearShown();
     Choose(ID_LANGUAGE_AUTO);
     ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
-    EXPECT_EQ(guitest::ShownBoxes()[0].text, "Spindle spricht ab dem n\xC3\xA4" "chsten Start Deutsch.");
+    EXPECT_EQ(guitest::ShownBoxes()[0].text, "Spindle spricht ab dem n\xC3\xA4"
+                                             "chsten Start Deutsch.");
     EXPECT_EQ(StoredLanguageChoice(), "");
     Start();
     EXPECT_EQ(MountCaption(), "Einbinden");

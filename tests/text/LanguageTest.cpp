@@ -1,8 +1,8 @@
 // Which language section is spoken: locale variables x stored choice x file
 // contents, and the choice kept in the config folder.
+#include "text/Language.h"
 #include "port/Utf.h"
 #include "text/LangText.h"
-#include "text/Language.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +15,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kShipped[] = "[LANGUAGE]\nCURRENT=English\n[English]\nLOCALES=en\n[Deutsch]\nLOCALES=de\n";
+const char kShipped[] =
+    "[LANGUAGE]\nCURRENT=English\n[English]\nLOCALES=en\n[Deutsch]\nLOCALES=de\n";
 // CURRENT=Deutsch, so a case that ends in English did not merely fall through.
-const char kGermanFirst[] = "[LANGUAGE]\nCURRENT=Deutsch\n[Deutsch]\nLOCALES=de\n[English]\nLOCALES=en\n";
+const char kGermanFirst[] =
+    "[LANGUAGE]\nCURRENT=Deutsch\n[Deutsch]\nLOCALES=de\n[English]\nLOCALES=en\n";
 const char kNoCurrent[] = "[English]\nLOCALES=en\n[Deutsch]\nLOCALES=de\n";
 const char kGone[] = "[LANGUAGE]\nCURRENT=Klingon\n[English]\nLOCALES=en\n";
-const char kTerritories[] =
-    "[LANGUAGE]\nCURRENT=English\n[English]\nLOCALES=en\n"
-    "[Portugu\xC3\xAAs]\nLOCALES=pt, pt_PT\n"
-    "[Portugu\xC3\xAAs do Brasil]\nlocales = \"pt_BR\"\n"
-    "[Deutsch (Schweiz)]\nLOCALES=de_CH\n";
+const char kTerritories[] = "[LANGUAGE]\nCURRENT=English\n[English]\nLOCALES=en\n"
+                            "[Portugu\xC3\xAAs]\nLOCALES=pt, pt_PT\n"
+                            "[Portugu\xC3\xAAs do Brasil]\nlocales = \"pt_BR\"\n"
+                            "[Deutsch (Schweiz)]\nLOCALES=de_CH\n";
 
 struct ResolveCase {
     const char* name;
@@ -38,19 +39,28 @@ class ResolveTest : public ::testing::TestWithParam<ResolveCase> {};
 
 TEST_P(ResolveTest, PicksTheSection) {
     const ResolveCase& c = GetParam();
-    EXPECT_EQ(port::ToUtf8(ResolveLanguage(c.locale, port::ToUtf16(c.choice), port::ToUtf16(c.file))),
-              c.expected);
+    EXPECT_EQ(
+        port::ToUtf8(ResolveLanguage(c.locale, port::ToUtf16(c.choice), port::ToUtf16(c.file))),
+        c.expected);
 }
 
 const ResolveCase kResolveCases[] = {
     {"NoLocaleNoChoice", {}, "", kGermanFirst, "Deutsch"},
     {"LangGerman", {"", "", "de_DE.UTF-8", ""}, "", kShipped, "Deutsch"},
     {"CodesetAndModifierDropped", {"", "", "de_AT.UTF-8@euro", ""}, "", kShipped, "Deutsch"},
-    {"LanguageTheFileLacksFallsToCurrent", {"", "", "fr_FR.UTF-8", ""}, "", kGermanFirst, "Deutsch"},
+    {"LanguageTheFileLacksFallsToCurrent",
+     {"", "", "fr_FR.UTF-8", ""},
+     "",
+     kGermanFirst,
+     "Deutsch"},
     {"CIgnoresLanguageList", {"", "", "C", "en"}, "", kGermanFirst, "Deutsch"},
     {"CUtf8IgnoresLanguageList", {"", "", "C.UTF-8", "en"}, "", kGermanFirst, "Deutsch"},
     {"PosixIsC", {"", "", "POSIX", "en"}, "", kGermanFirst, "Deutsch"},
-    {"LcAllOverLcMessages", {"en_US.UTF-8", "de_DE.UTF-8", "de_DE", ""}, "", kGermanFirst, "English"},
+    {"LcAllOverLcMessages",
+     {"en_US.UTF-8", "de_DE.UTF-8", "de_DE", ""},
+     "",
+     kGermanFirst,
+     "English"},
     {"LcMessagesOverLang", {"", "en_GB", "de_DE.UTF-8", ""}, "", kGermanFirst, "English"},
     {"LcAllCOverridesLang", {"C", "", "en_US.UTF-8", ""}, "", kGermanFirst, "Deutsch"},
     {"LanguageListBeforeLocale", {"", "", "en_US.UTF-8", "fr:de"}, "", kShipped, "Deutsch"},
@@ -65,9 +75,21 @@ const ResolveCase kResolveCases[] = {
     {"NoFile", {"", "", "de_DE.UTF-8", ""}, "Deutsch", "", ""},
     {"TerritoryExact", {"", "", "pt_BR.UTF-8", ""}, "", kTerritories, "Portugu\xC3\xAAs do Brasil"},
     {"TerritoryListed", {"", "", "pt_PT", ""}, "", kTerritories, "Portugu\xC3\xAAs"},
-    {"OtherTerritoryTakesLanguage", {"", "", "pt_AO.UTF-8", ""}, "", kTerritories, "Portugu\xC3\xAAs"},
-    {"OnlyAnotherTerritoryLeft", {"", "", "de_DE.UTF-8", ""}, "", kTerritories, "Deutsch (Schweiz)"},
-    {"DashedCodeInList", {"", "", "en_US", "pt-BR"}, "", kTerritories, "Portugu\xC3\xAAs do Brasil"},
+    {"OtherTerritoryTakesLanguage",
+     {"", "", "pt_AO.UTF-8", ""},
+     "",
+     kTerritories,
+     "Portugu\xC3\xAAs"},
+    {"OnlyAnotherTerritoryLeft",
+     {"", "", "de_DE.UTF-8", ""},
+     "",
+     kTerritories,
+     "Deutsch (Schweiz)"},
+    {"DashedCodeInList",
+     {"", "", "en_US", "pt-BR"},
+     "",
+     kTerritories,
+     "Portugu\xC3\xAAs do Brasil"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ResolveTest, ::testing::ValuesIn(kResolveCases),
