@@ -8,8 +8,10 @@
 #include "vdrive/VirtualDrive.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <pthread.h>
 #include <sys/stat.h>
 
 namespace driver {
@@ -94,11 +96,18 @@ bool SaveDrives(const DeviceTable& table, const DeviceTable::BindingCheck& bound
     return true;
 }
 
-DriveRestorer::DriveRestorer(std::function<void()> done)
-    : m_thread([this, done = std::move(done)] {
-          m_complete = RestoreAll(m_stop);
-          done();
-      }) {}
+DriveRestorer::DriveRestorer(std::function<void()> done) {
+    // Signals are for the FUSE loop's threads: the thread starts with every
+    // signal blocked, so SIGTERM always reaches a thread that ends the loop.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    m_thread = std::thread([this, done = std::move(done)] {
+        m_complete = RestoreAll(m_stop);
+        done();
+    });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
 
 DriveRestorer::~DriveRestorer() {
     Finish();
