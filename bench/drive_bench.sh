@@ -27,7 +27,7 @@ small=${SMALL_FILES:-20000}
 runs=${RUNS:-5}
 tree=$work/tree
 iso=$work/bench.iso
-export SPINDLE_RUNTIME_DIR=$work/rt
+export SPINDLE_RUNTIME_DIR=$work/rt SPINDLE_STATE_DIR=$work/state
 mkdir -p "$work"
 
 cleanup() {

@@ -22,7 +22,7 @@ done
 work=${BENCH_DIR:-/tmp/spindle-drive-cmd-bench}
 files=${FILES:-5000}
 runs=${RUNS:-20}
-export SPINDLE_RUNTIME_DIR=$work/rt SPINDLE_CONFIG_DIR=$work/cfg
+export SPINDLE_RUNTIME_DIR=$work/rt SPINDLE_CONFIG_DIR=$work/cfg SPINDLE_STATE_DIR=$work/state
 rm -rf "$work"
 mkdir -p "$work/tree" "$work/fuseiso" "$SPINDLE_RUNTIME_DIR/dosdevices" "$SPINDLE_CONFIG_DIR"
 echo / > "$SPINDLE_RUNTIME_DIR/dosdevices/C:"

@@ -2,6 +2,7 @@
 
 #include "driver/DeviceTable.h"
 #include "driver/FuseFs.h"
+#include "driver/SavedDrives.h"
 #include "driver/Server.h"
 #include "port/DosDevices.h"
 #include "port/DriverWire.h"
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -161,7 +163,9 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     fs.CatchSignals();
     server.Start();
 
-    if (readyFd >= 0) {
+    auto becomeReady = [&opts, readyFd] {
+        if (readyFd < 0)
+            return;
         if (opts.daemon && !opts.verbose) {
             int devnull = open("/dev/null", O_RDWR);
             if (devnull >= 0) {
@@ -172,8 +176,18 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
             }
         }
         Report(readyFd, kExitOk);
-    }
+    };
+    // Restoring mounts through the socket and the file system, so it runs
+    // beside the loop; the driver is ready once it is done.
+    std::optional<DriveRestorer> restorer;
+    if (opts.restore)
+        restorer.emplace(becomeReady);
+    else
+        becomeReady();
     fs.Loop();
+    // A stop during the restore keeps the list: some drives were not tried.
+    if (!restorer || restorer->Finish())
+        SaveDrives(table, LetterPointsAt);
 
     table.SetObserver(nullptr);
     bool stopped = server.Stop(std::chrono::seconds(3));

@@ -21,6 +21,9 @@ struct DaemonOptions {
     bool verbose = false;
     // Other users may enter the drive folders (FUSE's allow_other).
     bool allowOther = false;
+    // Mounts the drives kept at the last clean stop (driver/SavedDrives.h)
+    // before reporting ready.
+    bool restore = false;
     // In the foreground: a descriptor that gets one status byte once the
     // driver is ready or has failed (-1: none).
     int readyFd = -1;

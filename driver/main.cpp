@@ -24,7 +24,7 @@
 namespace {
 
 void Usage(std::FILE* out) {
-    std::fputs("usage: spindle-driver [--daemon] [-v]\n"
+    std::fputs("usage: spindle-driver [--daemon] [--restore] [-v]\n"
                "       spindle-driver --status\n"
                "       spindle-driver --stop\n"
                "       spindle-driver --version\n"
@@ -37,6 +37,9 @@ void Usage(std::FILE* out) {
                "  --ready-fd=N  in the foreground, write one status byte to descriptor N\n"
                "                once ready (0) or failed (the exit status), then close it\n"
                "  --allow-other  let other users enter the drive folders too\n"
+               "  --restore  mount again the drives of the last clean stop, kept in\n"
+               "             $XDG_STATE_HOME/spindle/drives.ini (~/.local/state/spindle),\n"
+               "             before reporting ready\n"
                "  -v        print FUSE and image messages\n",
                out);
 }
@@ -146,6 +149,8 @@ int main(int argc, char** argv) {
             opts.readyFd = static_cast<int>(fd);
         } else if (!std::strcmp(argv[i], "--allow-other")) {
             opts.allowOther = true;
+        } else if (!std::strcmp(argv[i], "--restore")) {
+            opts.restore = true;
         } else if (!std::strcmp(argv[i], "--stop")) {
             return StopDriver();
         } else if (!std::strcmp(argv[i], "--status")) {

@@ -89,6 +89,17 @@ std::string ConfigDir() {
     return dir;
 }
 
+std::string StateDir() {
+    std::string dir = Env("SPINDLE_STATE_DIR");
+    if (dir.empty()) {
+        // A relative XDG_STATE_HOME is invalid and ignored, as the base
+        // directory rules say.
+        std::string xdg = Env("XDG_STATE_HOME");
+        dir = (xdg.starts_with('/') ? xdg : HomeDir() + "/.local/state") + "/spindle";
+    }
+    return WithoutTrailingSlash(dir);
+}
+
 bool MakePrivateDir(const std::string& dir) {
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         return false;

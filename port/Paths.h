@@ -1,6 +1,7 @@
 // Where Spindle keeps things: the program directory ("drives.ini"), the
 // resource folder (language files, layouts), the per-user config folder
-// (profile, engine options, drives.conf) and the volatile runtime folder
+// (profile, engine options, drives.conf), the per-user state folder (the
+// driver's list of drives to restore) and the volatile runtime folder
 // (drive table, driver socket, drives/). Tests redirect each with an environment variable.
 #pragma once
 
@@ -21,6 +22,11 @@ std::string ResourceDir();
 // $SPINDLE_CONFIG_DIR, else $XDG_CONFIG_HOME/spindle, else ~/.config/spindle.
 // Created on first use.
 std::string ConfigDir();
+
+// $SPINDLE_STATE_DIR, else $XDG_STATE_HOME/spindle, else
+// ~/.local/state/spindle: what the driver keeps from one run to the next (the
+// drives to mount again at its next start). Not created here.
+std::string StateDir();
 
 // $SPINDLE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/spindle, else /tmp/spindle-<uid>
 // (see FirstPrivateDir). Created (mode 0700) on first use.

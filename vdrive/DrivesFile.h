@@ -1,5 +1,6 @@
 // The mounted-drive list "drives.ini", written when the program closes and
-// never read by it:
+// never read by it (spindle-driver keeps a list of the same form, which it
+// reads back at a start with --restore):
 //
 //   [DRIVES]
 //   drive0 = K
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vdrive {
@@ -25,6 +27,14 @@ std::vector<ListedDrive> ListDriverDrives();
 // The file's text. An image name in NT form ("\??\...") is shown as a host
 // path; any other name as reported.
 std::string FormatDrivesFile(const std::vector<ListedDrive>& drives);
+
+// The drives a list names, in the order of their numbers: each "driveN" (a
+// letter A to Z, either case) paired with "fileN" of the same number, taken
+// from section [DRIVES]. The value is what follows the "=" and one blank, to
+// the end of the line (CR LF or LF), so every name the writer wrote (host
+// paths; see FormatDrivesFile) reads back as it stands. Keys without a
+// partner, unknown lines and later duplicates are passed over.
+std::vector<ListedDrive> ParseDrivesFile(std::string_view text);
 
 // Writes the list of the driver's drives to "drives.ini" in the program's
 // folder, or, where that folder cannot be written (an installed program), in

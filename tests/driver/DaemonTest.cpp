@@ -132,6 +132,7 @@ protected:
         socketPath = runtime + "/driver.sock";
         setenv("SPINDLE_RUNTIME_DIR", runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (tmp.path() + "/config").c_str(), 1);
+        setenv("SPINDLE_STATE_DIR", (tmp.path() + "/state").c_str(), 1);
         setenv("SPINDLE_PROGRAM_DIR", (tmp.path() + "/program").c_str(), 1);
         if (!FuseWorks()) {
             runtime.clear();

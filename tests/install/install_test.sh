@@ -17,7 +17,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
 mkdir "$tmp/elsewhere" && cd "$tmp/elsewhere" || exit 1
-export SPINDLE_RUNTIME_DIR=$tmp/run SPINDLE_CONFIG_DIR=$tmp/config
+export SPINDLE_RUNTIME_DIR=$tmp/run SPINDLE_CONFIG_DIR=$tmp/config SPINDLE_STATE_DIR=$tmp/state
 unset SPINDLE_PROGRAM_DIR
 
 for program in spindle spindle-cli spindle-driver; do
@@ -64,7 +64,7 @@ got=$(bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" 
 # A user manager is rarely running in a test; the system manager's view of
 # the same file checks it equally.
 unit=$prefix/lib/systemd/user/spindle-driver.service
-grep -qx "ExecStart=$prefix/bin/spindle-driver" "$unit" || fail "the unit does not start the installed driver"
+grep -qx "ExecStart=$prefix/bin/spindle-driver --restore" "$unit" || fail "the unit does not start the installed driver"
 if ! systemd-analyze --user verify --man=no "$unit" >/dev/null 2>&1; then
     systemd-analyze verify --man=no "$unit" || fail "systemd-analyze refuses $unit"
 fi

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -32,12 +33,29 @@ bool WaitForExit(pid_t pid, int ms) {
     return n == 1;
 }
 
-DriverProcess::DriverProcess(const std::vector<std::string>& args) {
+DriverProcess::DriverProcess(const std::vector<std::string>& args, const std::string& errFile) {
+    // A test's driver keeps its list of drives to restore beside its runtime
+    // folder, never in the user's state folder.
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    const char* runtime = std::getenv("SPINDLE_RUNTIME_DIR");
+    if (!std::getenv("SPINDLE_STATE_DIR") && runtime)
+        env.push_back(std::string("SPINDLE_STATE_DIR=") + runtime + "/state");
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return;
     m_pid = fork();
     if (m_pid == 0) {
+        if (!errFile.empty()) {
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+            if (err < 0 || dup2(err, STDERR_FILENO) < 0)
+                _exit(127);
+        }
         // The write end stays open across exec, named by its number.
         int ready = dup(fds[1]);
         std::string fdArg = "--ready-fd=" + std::to_string(ready);
@@ -45,7 +63,7 @@ DriverProcess::DriverProcess(const std::vector<std::string>& args) {
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(SPINDLE_DRIVER_EXE, argv.data());
+        execve(SPINDLE_DRIVER_EXE, argv.data(), envp.data());
         _exit(127);
     }
     close(fds[1]);

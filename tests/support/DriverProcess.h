@@ -20,8 +20,9 @@ bool WaitForExit(pid_t pid, int ms);
 class DriverProcess {
 public:
     // Starts the driver with `args` and returns once it reports ready or
-    // failed (or 30 s passed).
-    explicit DriverProcess(const std::vector<std::string>& args = {});
+    // failed (or 30 s passed). With `errFile`, its stderr is appended there.
+    explicit DriverProcess(const std::vector<std::string>& args = {},
+                           const std::string& errFile = {});
     ~DriverProcess();
     DriverProcess(const DriverProcess&) = delete;
     DriverProcess& operator=(const DriverProcess&) = delete;

@@ -11,11 +11,13 @@ TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg") {
     std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
     setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
     setenv("SPINDLE_CONFIG_DIR", m_config.c_str(), 1);
+    setenv("SPINDLE_STATE_DIR", (m_dir / "state").c_str(), 1);
 }
 
 TempEnv::~TempEnv() {
     unsetenv("SPINDLE_RUNTIME_DIR");
     unsetenv("SPINDLE_CONFIG_DIR");
+    unsetenv("SPINDLE_STATE_DIR");
 }
 
 void TempEnv::EmptyTable() const {

@@ -1,4 +1,5 @@
-// A private runtime and config folder for one test, removed afterwards.
+// A private runtime, config and state folder (root/state, made when first
+// written) for one test, removed afterwards.
 #pragma once
 
 #include "tests/support/Files.h"

@@ -1,6 +1,8 @@
-// The mounted-drive list file: its format byte for byte, where it goes, and
-// that it is replaced whole.
+// The mounted-drive list file: its format byte for byte, how it is read
+// back, where it goes, and that it is replaced whole.
 #include "vdrive/DrivesFile.h"
+
+#include "port/Utf.h"
 
 #include "tests/support/TempEnv.h"
 
@@ -41,6 +43,48 @@ TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatDrivesFile(c.drives), c.text) << c.what;
+}
+
+TEST(DrivesFile, ParseReadsBackWhatFormatWroteAndPassesOverTheRest) {
+    // Host paths as the writer leaves them: blanks at either end, "=" and
+    // "%" inside, beyond ASCII.
+    const std::vector<ListedDrive> written = {{u'C', u"/img/a.iso"},
+                                              {u'K', u" /img/x = y %25.iso "},
+                                              {u'Z', u"/img/Gr\u00f6\u00dfe.iso"}};
+    const std::vector<ListedDrive> read = ParseDrivesFile(FormatDrivesFile(written));
+    ASSERT_EQ(read.size(), written.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].letter, written[i].letter) << i;
+        EXPECT_TRUE(read[i].imageName == written[i].imageName) << i;
+    }
+
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string drives; // letter ':' path, joined by '|'
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"no section", "drive0 = K\nfile0 = /a\n", ""},
+        {"LF, lower case, numbers in any order",
+         "[drives]\nfile1 = /b\ndrive1 = m\nDRIVE0=K\nFile0 = /a\n", "K:/a|M:/b"},
+        {"a key without its partner", "[DRIVES]\r\ndrive0 = K\r\ndrive1 = L\r\nfile1 = /b\r\n",
+         "L:/b"},
+        {"first of duplicates", "[DRIVES]\ndrive0 = K\ndrive0 = L\nfile0 = /a\nfile0 = /b\n",
+         "K:/a"},
+        {"bad letters and keys",
+         "[DRIVES]\ndrive0 = KL\nfile0 = /a\ndrive1 = 3\nfile1 = /b\ndrivex = Q\nfilex = /c\n"
+         "drive2 = R\nfile2 =\njunk\n",
+         ""},
+        {"another section ends it", "[DRIVES]\ndrive0 = K\n[OTHER]\nfile0 = /a\n", ""},
+    };
+    for (const Case& c : cases) {
+        std::string got;
+        for (const ListedDrive& d : ParseDrivesFile(c.text))
+            got += (got.empty() ? "" : "|") + std::string(1, static_cast<char>(d.letter)) + ":" +
+                   port::ToUtf8(d.imageName);
+        EXPECT_EQ(got, c.drives) << c.what;
+    }
 }
 
 TEST(DrivesFile, GoesBesideTheProgramElseToTheConfigFolderReplacedWhole) {

@@ -1,0 +1,130 @@
+// The driver as its systemd user unit runs it: the drives of the last clean
+// stop come back at the next start, those that cannot come back are passed
+// over with a word, and a killed driver leaves the list as it was.
+#include "TestSupport.h"
+#include "port/Utf.h"
+#include "tests/support/DriverProcess.h"
+#include "tests/support/TempEnv.h"
+#include "vdrive/VirtualDrive.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+using namespace drivertest;
+using spindle_test::DriverProcess;
+using spindle_test::TempEnv;
+
+namespace {
+
+// The arguments of the unit's ExecStart line (from the unit the build
+// configured), provided it starts an installed spindle-driver; the test runs
+// them with the build's driver in its place.
+std::optional<std::vector<std::string>> UnitArguments() {
+    std::ifstream in(SPINDLE_UNIT_FILE);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.starts_with("ExecStart="))
+            continue;
+        std::istringstream words(line.substr(10));
+        std::string program, word;
+        words >> program;
+        if (!program.ends_with("/spindle-driver"))
+            return std::nullopt;
+        std::vector<std::string> args;
+        while (words >> word)
+            args.push_back(word);
+        return args;
+    }
+    return std::nullopt;
+}
+
+bool Mount(char16_t letter, const std::string& image) {
+    vdrive::MountRequest request;
+    request.imagePath = port::ToUtf16(image);
+    port::ErrorCode error = 0;
+    return vdrive::MountImage(letter, request, error);
+}
+
+std::string Served(char16_t letter) {
+    auto info = vdrive::QueryMountedImage(letter);
+    return info ? port::ToUtf8(vdrive::FromNtPath(info->imageName)) : "(none)";
+}
+
+} // namespace
+
+TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    auto unit = UnitArguments();
+    ASSERT_TRUE(unit) << "no ExecStart with spindle-driver in " << SPINDLE_UNIT_FILE;
+    TempEnv env;
+    env.EmptyTable();
+    // Each image holds a file naming it; names with a blank and beyond ASCII.
+    const std::string names[] = {"a", "b b", "c \xc3\xbc"};
+    std::string iso[3];
+    for (int i = 0; i < 3; ++i) {
+        env.Write("src" + std::to_string(i) + "/which.txt", names[i]);
+        iso[i] = env.root() + "/" + names[i] + ".iso";
+        ASSERT_TRUE(
+            BuildIso(IsoTool::Genisoimage, env.root() + "/src" + std::to_string(i), iso[i]));
+    }
+    auto content = [&](char letter) {
+        return ReadFile(env.runtime() + "/drives/" + letter + "/which.txt");
+    };
+    const std::string list = env.root() + "/state/drives.ini";
+    const std::string err = env.root() + "/driver.err";
+
+    {
+        DriverProcess driver;
+        ASSERT_TRUE(driver.ready());
+        ASSERT_TRUE(Mount(u'K', iso[0]));
+        ASSERT_TRUE(Mount(u'M', iso[1]));
+        EXPECT_EQ(driver.Stop(SIGTERM), 0);
+    }
+    EXPECT_EQ(ReadFile(list), "[DRIVES]\r\ndrive0 = K\r\nfile0 = " + iso[0] +
+                                  "\r\ndrive1 = M\r\nfile1 = " + iso[1] + "\r\n");
+
+    // Started as the unit starts it: both drives are back before it is ready.
+    {
+        DriverProcess driver(*unit, err);
+        ASSERT_TRUE(driver.ready());
+        EXPECT_EQ(Served(u'K'), iso[0]);
+        EXPECT_EQ(Served(u'M'), iso[1]);
+        EXPECT_EQ(content('K'), names[0]);
+        EXPECT_EQ(content('M'), names[1]);
+        ASSERT_TRUE(Mount(u'P', iso[2]));
+        EXPECT_TRUE(Shell(std::string(SPINDLE_DRIVER_EXE) + " --stop >/dev/null"));
+        EXPECT_EQ(driver.Stop(), 0);
+    }
+    const std::string threeDrives = ReadFile(list);
+    EXPECT_NE(threeDrives.find("drive2 = P\r\nfile2 = " + iso[2] + "\r\n"), std::string::npos)
+        << threeDrives;
+
+    // The third image is gone and another drive took M: K alone comes back;
+    // the other two are named on stderr, each in one sentence.
+    ASSERT_EQ(unlink(iso[2].c_str()), 0);
+    WriteFile(env.runtime() + "/dosdevices/M:", "/\n");
+    WriteFile(err, "");
+    {
+        DriverProcess driver(*unit, err);
+        ASSERT_TRUE(driver.ready());
+        EXPECT_EQ(Served(u'K'), iso[0]);
+        EXPECT_EQ(content('K'), names[0]);
+        EXPECT_EQ(Served(u'M'), "(none)");
+        EXPECT_EQ(ReadFile(env.runtime() + "/dosdevices/M:"), "/\n");
+        EXPECT_EQ(Served(u'P'), "(none)");
+        EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'P'));
+        EXPECT_EQ(ReadFile(err), "spindle-driver: drive K: is restored from " + iso[0] +
+                                     "\nspindle-driver: drive M: is not restored from " + iso[1] +
+                                     ": the letter is taken now\n"
+                                     "spindle-driver: drive P: is not restored: its image " +
+                                     iso[2] + " no longer exists\n");
+        // Killed, not stopped: the list of the last clean stop stays.
+        EXPECT_EQ(driver.Stop(SIGKILL), 128 + SIGKILL);
+    }
+    EXPECT_EQ(ReadFile(list), threeDrives);
+}
