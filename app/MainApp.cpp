@@ -19,9 +19,27 @@
 #include <wx/frame.h>
 #include <wx/toplevel.h>
 #include <wx/image.h>
+#include <wx/modalhook.h>
 #include <wx/utils.h>
 
 bool CMainApp::s_bEndRequested = false;
+
+// Once an end was asked for, every modal dialog that would still open (a
+// message box of the shutdown, the toolkit's log window when the process
+// cleans up, the main window itself when the end came while starting)
+// returns Cancel at once instead of waiting for a click that never comes.
+class CMainApp::EndHook : public wxModalDialogHook {
+public:
+    EndHook() { Register(); }
+    ~EndHook() override { Unregister(); }
+
+protected:
+    int Enter(wxDialog*) override { return s_bEndRequested ? wxID_CANCEL : wxID_NONE; }
+    void Exit(wxDialog*) override {}
+};
+
+CMainApp::CMainApp() = default;
+CMainApp::~CMainApp() = default;
 
 bool CMainApp::OnInit() {
     // Mounting from the file manager needs no window of its own and may run
@@ -44,6 +62,7 @@ bool CMainApp::OnInit() {
 
     // The session ending (or Ctrl+C in a terminal) closes the main window
     // the ordinary way, so its shutdown still runs.
+    m_pEndHook = std::make_unique<EndHook>();
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         SetSignalHandler(signal, &CMainApp::OnEndSignal);
 
@@ -75,14 +94,8 @@ bool CMainApp::OnInit() {
     else if (m_start.action == StartAction::kOpen)
         dialog->OpenImage(OpensOnBurnPage(m_start.path) ? ID_PAGE_BURN : ID_PAGE_MOUNT,
                           wxString::FromUTF8(m_start.path));
-    // An end asked for while starting closes the window as soon as its run
-    // begins, or skips the run when it came before this point.
-    dialog->CallAfter([] {
-        if (s_bEndRequested)
-            EndModalDialogs();
-    });
-    if (!s_bEndRequested)
-        dialog->ShowModal();
+    // An end asked for while starting skips the run (EndHook).
+    dialog->ShowModal();
     // Shutdown runs in Destroy; the window object goes now, not at idle time.
     dialog->Destroy();
     DeletePendingObjects();

@@ -13,6 +13,8 @@
 
 class CMainApp : public wxApp {
 public:
+    CMainApp();
+    ~CMainApp() override;
     bool OnInit() override;
 
     // Colour depth of the toolbar's icons: 32, 24, 16, 8, 4 or 0.
@@ -39,6 +41,10 @@ private:
     // while the program is still starting (before the main window runs) is
     // not lost.
     static bool s_bEndRequested;
+    class EndHook;
+    // Lives until the application object goes, after the toolkit's clean-up
+    // has shown (or skipped) its last log window.
+    std::unique_ptr<EndHook> m_pEndHook;
 
     // Held to the end of the process so the name stays taken while it runs.
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;
