@@ -1,4 +1,4 @@
-// A private runtime and config folder for one test, removed afterwards.
+// A private runtime, config and home folder for one test, removed afterwards.
 #pragma once
 
 #include "tests/support/Files.h"
@@ -22,6 +22,7 @@ public:
     const std::string& root() const { return m_dir.path(); }
     const std::string& runtime() const { return m_runtime; }
     const std::string& config() const { return m_config; }
+    const std::string& home() const { return m_home; }
 
     // Starts with an empty drive table (no seeding from the machine).
     void EmptyTable() const;
@@ -30,7 +31,7 @@ public:
 
 private:
     TempDir m_dir;
-    std::string m_runtime, m_config;
+    std::string m_runtime, m_config, m_home, m_oldHome;
 };
 
 } // namespace spindle_test
