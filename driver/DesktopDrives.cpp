@@ -115,10 +115,10 @@ void DesktopDrives::ShowLocked(const std::shared_ptr<Mount>& m) {
     }
     m_shown[s->letter] = s;
     ++m_running;
-    std::thread([this, s] {
+    std::thread([this, s]() mutable {
         BlockSignals(); // signals are for the drives folder's loop
         s->fs->Loop();
-        Ended(s);
+        Ended(std::move(s));
     }).detach();
 }
 
@@ -130,7 +130,7 @@ void DesktopDrives::HideLocked(const std::shared_ptr<Shown>& s) {
     m_media.RemoveDriveFolder(s->name);
 }
 
-void DesktopDrives::Ended(const std::shared_ptr<Shown>& s) {
+void DesktopDrives::Ended(std::shared_ptr<Shown> s) {
     // The connection is gone: this frees the session without another unmount.
     s->fs->Unmount();
     bool fromOutside = false;
@@ -148,6 +148,7 @@ void DesktopDrives::Ended(const std::shared_ptr<Shown>& s) {
         m_media.RemoveDriveFolder(s->name);
         DismountFromDesktop(*s);
     }
+    s.reset(); // the last reference: freed before StopAll may return
     std::lock_guard lock(m_mutex);
     --m_running;
     m_ended.notify_all();

@@ -41,7 +41,7 @@ private:
     void ShowLocked(const std::shared_ptr<Mount>& m);
     void HideLocked(const std::shared_ptr<Shown>& s);
     // On the session's thread, once its loop has ended.
-    void Ended(const std::shared_ptr<Shown>& s);
+    void Ended(std::shared_ptr<Shown> s);
     // The drive's mount was unmounted from outside: dismounts the drive.
     void DismountFromDesktop(const Shown& s);
 
