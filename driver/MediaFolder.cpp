@@ -67,13 +67,16 @@ std::string ChooseMediaFolder(const std::string& setting, const std::string& use
 }
 
 bool ShownByDesktop(const std::string& path, const std::string& user, const std::string& home) {
+    // What both GIO's own monitor and the desktop's udisks monitor accept.
     if (path.find("/.") != std::string::npos)
         return false;
+    if (!home.empty() && StartsWith(path, home + "/"))
+        return true;
     if (!user.empty() && StartsWith(path, "/run/media/" + user + "/"))
         return true;
-    if (StartsWith(path, "/media/"))
-        return true;
-    return !home.empty() && StartsWith(path, home + "/");
+    const std::string media = "/media/";
+    return StartsWith(path, media) && (path.find('/', media.size()) == std::string::npos ||
+                                       (!user.empty() && StartsWith(path, media + user + "/")));
 }
 
 MediaFolder::~MediaFolder() {

@@ -1,8 +1,8 @@
 // The media folder: where spindle-driver shows each mounted drive to the
 // desktop, as a read-only mount of its own at "<media folder>/LABEL (K:)".
 // File managers built on GIO (GNOME Files, the GTK file chooser) list the
-// user mounts that lie under /media/, /run/media/<user>/ or the home folder,
-// outside any dot-folder, under the mount point's last name.
+// user mounts that lie in the home folder or the media folders of the system
+// (see ShownByDesktop), under the mount point's last name.
 #pragma once
 
 #include <string>
@@ -21,8 +21,9 @@ std::string DriveFolderName(const std::string& label, char letter, bool cd);
 std::string ChooseMediaFolder(const std::string& setting, const std::string& user,
                               const std::string& home, bool runMediaUsable);
 
-// Whether GIO's rules list a user mount at `path` (an absolute path without
-// "." or ".." parts).
+// Whether file managers list a user mount at `path` (an absolute path
+// without "." or ".." parts): in the home folder, in /run/media/<user>/, in
+// /media/<user>/ or right in /media/, and never inside a dot-folder.
 bool ShownByDesktop(const std::string& path, const std::string& user, const std::string& home);
 
 // The media folder, held open while the driver runs: drive folders are made

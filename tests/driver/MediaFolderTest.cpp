@@ -60,6 +60,8 @@ TEST(MediaFolder, ChoiceOfTheFolderAndWhetherFileManagersListIt) {
         {"/run/media/ann/X (K:)", true},
         {"/run/media/bob/X (K:)", false},
         {"/media/X (K:)", true},
+        {"/media/ann/X (K:)", true},
+        {"/media/bob/X (K:)", false},
         {"/home/ann/Spindle/X (K:)", true},
         {"/home/annex/X (K:)", false},
         {"/home/ann/.cache/X (K:)", false},
