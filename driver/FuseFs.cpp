@@ -22,6 +22,13 @@
 
 namespace driver {
 
+// What an open file handle holds: its mount stays alive (and counted as in
+// use) until release.
+struct FuseFs::OpenFile {
+    std::shared_ptr<driver::Mount> mount;
+    std::uint32_t node;
+};
+
 namespace {
 
 constexpr fuse_ino_t kRootIno = FUSE_ROOT_ID;
@@ -322,12 +329,7 @@ void OpReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
     DoReaddir(req, ino, size, off, true);
 }
 
-// What an open file handle holds: its mount stays alive (and counted as in
-// use) until release.
-struct OpenFile {
-    std::shared_ptr<Mount> mount;
-    std::uint32_t node;
-};
+using OpenFile = FuseFs::OpenFile;
 
 void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
     ino = Fs(req).FromKernel(ino);
@@ -348,21 +350,17 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
     const Node& n = m->image->node(index);
     if (n.size >= kStreamFrom && !n.compressed && Fs(req).streaming())
         fi->direct_io = 1;
-    fi->fh = reinterpret_cast<std::uint64_t>(new OpenFile{std::move(m), index});
+    fi->fh = reinterpret_cast<std::uint64_t>(Fs(req).AddOpenFile(std::move(m), index));
     fi->keep_cache = 1;
     fi->noflush = 1;
     if (fuse_reply_open(req, fi) != 0) {
         // The opener went away: the kernel will send no release.
-        auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-        Table(req).ReleaseFile(*of->mount);
-        delete of;
+        Fs(req).DropOpenFile(reinterpret_cast<OpenFile*>(fi->fh));
     }
 }
 
 void OpRelease(fuse_req_t req, fuse_ino_t, struct fuse_file_info* fi) {
-    auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-    Table(req).ReleaseFile(*of->mount);
-    delete of;
+    Fs(req).DropOpenFile(reinterpret_cast<OpenFile*>(fi->fh));
     fuse_reply_err(req, 0);
 }
 
@@ -545,6 +543,32 @@ void FuseFs::Unmount() {
     m_mounted = false;
     fuse_session_destroy(m_session);
     m_session = nullptr;
+    // No request comes any more: releases that never came are made here.
+    std::set<OpenFile*> left;
+    {
+        std::lock_guard lock(m_filesMutex);
+        left.swap(m_files);
+    }
+    for (OpenFile* file : left) {
+        m_table.ReleaseFile(*file->mount);
+        delete file;
+    }
+}
+
+FuseFs::OpenFile* FuseFs::AddOpenFile(std::shared_ptr<driver::Mount> mount, std::uint32_t node) {
+    auto* file = new OpenFile{std::move(mount), node};
+    std::lock_guard lock(m_filesMutex);
+    m_files.insert(file);
+    return file;
+}
+
+void FuseFs::DropOpenFile(OpenFile* file) {
+    {
+        std::lock_guard lock(m_filesMutex);
+        m_files.erase(file);
+    }
+    m_table.ReleaseFile(*file->mount);
+    delete file;
 }
 
 ssize_t FuseFs::WriteToKernel(int fd, struct iovec* iov, int count) {

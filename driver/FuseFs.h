@@ -20,6 +20,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/types.h>
 
@@ -67,6 +70,13 @@ public:
     // Every message to the kernel passes here.
     ssize_t WriteToKernel(int fd, struct iovec* iov, int count);
 
+    // An open file of the session. Files the kernel never released (still
+    // open, or their release still on its way, when the session ended) are
+    // let go with the session, so their drive counts them closed.
+    struct OpenFile;
+    OpenFile* AddOpenFile(std::shared_ptr<driver::Mount> mount, std::uint32_t node);
+    void DropOpenFile(OpenFile* file);
+
 private:
     DeviceTable& m_table;
     bool m_verbose;
@@ -78,6 +88,8 @@ private:
     bool m_signals = false;
     std::atomic<bool> m_streaming{false};
     std::atomic<bool> m_patchInit{false};
+    std::mutex m_filesMutex;
+    std::set<OpenFile*> m_files;
 };
 
 } // namespace driver
