@@ -1,7 +1,9 @@
 #include "driver/Daemon.h"
 
+#include "driver/DesktopDrives.h"
 #include "driver/DeviceTable.h"
 #include "driver/FuseFs.h"
+#include "driver/Mounts.h"
 #include "driver/SavedDrives.h"
 #include "driver/Server.h"
 #include "port/DosDevices.h"
@@ -34,21 +36,6 @@ namespace {
 
 void Fail(const std::string& msg) {
     std::fprintf(stderr, "spindle-driver: %s\n", msg.c_str());
-}
-
-// Mount points in /proc/self/mountinfo escape blanks and the like as \ooo.
-std::string Unescape(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        auto octal = [&](size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
-        if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-            out.push_back(static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
-            i += 3;
-        } else {
-            out.push_back(s[i]);
-        }
-    }
-    return out;
 }
 
 // Removes every binding of a letter to one of the driver's devices. At start
@@ -153,13 +140,17 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         Fail(error);
         return kExitNoFuse;
     }
+    // Each drive also gets a mount of its own where file managers look.
+    MediaFolder media;
+    OpenMediaFolder(media);
+    DesktopDrives desktop(table, &fs, media, opts.verbose, opts.allowOther);
     Server server(table);
     const std::string socketPath = runtime + "/" + port::wire::kSocketName;
     if (!server.Listen(socketPath)) {
         Fail("cannot listen on " + socketPath + ": " + strerror(errno));
         return kExitFailure;
     }
-    table.SetObserver(&fs);
+    table.SetObserver(&desktop);
     fs.CatchSignals();
     server.Start();
 
@@ -191,54 +182,16 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
 
     table.SetObserver(nullptr);
     bool stopped = server.Stop(std::chrono::seconds(3));
+    stopped = desktop.StopAll(std::chrono::seconds(3)) && stopped;
     fs.Unmount();
     RemoveDriverLetters();
     if (!stopped)
-        _exit(kExitOk); // a connection is still opening an image: not waited for
+        _exit(kExitOk); // a connection or a drive's mount still busy: not waited for
     close(lockFd);
     return kExitOk;
 }
 
 } // namespace
-
-bool IsMountPoint(const std::string& path) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        // id parent major:minor root mountpoint ...
-        size_t pos = 0;
-        for (int field = 0; field < 4 && pos != std::string::npos; ++field)
-            pos = line.find(' ', pos + (field ? 1 : 0));
-        if (pos == std::string::npos)
-            continue;
-        size_t end = line.find(' ', pos + 1);
-        if (Unescape(line.substr(pos + 1, end - pos - 1)) == path)
-            return true;
-    }
-    return false;
-}
-
-bool DetachStaleMount(const std::string& path) {
-    if (!IsMountPoint(path))
-        return true;
-    if (umount2(path.c_str(), MNT_DETACH) == 0)
-        return !IsMountPoint(path);
-    // Not root: the FUSE helper may unmount the user's own mount.
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-        }
-        execlp("fusermount3", "fusermount3", "-u", "-z", "--", path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    if (pid > 0)
-        waitpid(pid, &status, 0);
-    return !IsMountPoint(path);
-}
 
 int RunDriver(const DaemonOptions& opts) {
     std::string runtime;

@@ -36,11 +36,4 @@ int RunDriver(const DaemonOptions& opts);
 // 0 when a driver answers on the runtime folder's socket, 1 otherwise.
 int DriverStatus();
 
-// Detaches whatever is mounted at `path` (lazily); true when nothing is
-// mounted there afterwards.
-bool DetachStaleMount(const std::string& path);
-
-// True when `path` is a mount point.
-bool IsMountPoint(const std::string& path);
-
 } // namespace driver

@@ -22,6 +22,13 @@
 
 namespace driver {
 
+// What an open file handle holds: its mount stays alive (and counted as in
+// use) until release.
+struct FuseFs::OpenFile {
+    std::shared_ptr<driver::Mount> mount;
+    std::uint32_t node;
+};
+
 namespace {
 
 constexpr fuse_ino_t kRootIno = FUSE_ROOT_ID;
@@ -32,6 +39,7 @@ constexpr double kDriveTimeout = 1.0;
 // Block size reported to readers: cat and cp size their buffers from it.
 constexpr blksize_t kBlockSize = 1 << 20;
 constexpr unsigned kMaxThreads = 16;
+constexpr unsigned kOneDriveThreads = 4;
 // Largest read request. A reader's 1 MiB read() of a streamed file becomes
 // two requests served side by side; larger requests measured slower (the
 // data no longer stays in the CPU caches between the two copies).
@@ -171,6 +179,7 @@ void OpInit(void* userdata, struct fuse_conn_info* conn) {
 }
 
 void OpLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    parent = Fs(req).FromKernel(parent);
     if (parent == kRootIno) {
         auto letter = DriveName(name);
         auto m = letter ? Table(req).ByLetter(*letter) : nullptr;
@@ -192,6 +201,7 @@ void OpLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
 }
 
 void OpGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*) {
+    ino = Fs(req).FromKernel(ino);
     struct stat st;
     if (ino == kRootIno) {
         FillRootAttr(st);
@@ -205,6 +215,7 @@ void OpGetattr(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info*) {
 }
 
 void OpReadlink(fuse_req_t req, fuse_ino_t ino) {
+    ino = Fs(req).FromKernel(ino);
     InoRef ref;
     if (!Resolve(req, ino, ref))
         return (void)fuse_reply_err(req, ENOENT);
@@ -215,6 +226,7 @@ void OpReadlink(fuse_req_t req, fuse_ino_t ino) {
 }
 
 void OpOpendir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+    ino = Fs(req).FromKernel(ino);
     if (ino == kRootIno)
         return (void)fuse_reply_open(req, fi);
     InoRef ref;
@@ -291,6 +303,7 @@ void ReadImageDir(const Mount& m, std::uint32_t dir, off_t off, DirBuf& out) {
 }
 
 void DoReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
+    ino = Fs(req).FromKernel(ino);
     DirBuf out{req, std::vector<char>(std::min<size_t>(size, 1 << 20)), 0, plus};
     if (off < 0)
         return (void)fuse_reply_err(req, EINVAL);
@@ -316,14 +329,10 @@ void OpReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
     DoReaddir(req, ino, size, off, true);
 }
 
-// What an open file handle holds: its mount stays alive (and counted as in
-// use) until release.
-struct OpenFile {
-    std::shared_ptr<Mount> mount;
-    std::uint32_t node;
-};
+using OpenFile = FuseFs::OpenFile;
 
 void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+    ino = Fs(req).FromKernel(ino);
     if ((fi->flags & O_ACCMODE) != O_RDONLY)
         return (void)fuse_reply_err(req, EROFS);
     auto serial = static_cast<std::uint32_t>(ino >> 32);
@@ -341,21 +350,17 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
     const Node& n = m->image->node(index);
     if (n.size >= kStreamFrom && !n.compressed && Fs(req).streaming())
         fi->direct_io = 1;
-    fi->fh = reinterpret_cast<std::uint64_t>(new OpenFile{std::move(m), index});
+    fi->fh = reinterpret_cast<std::uint64_t>(Fs(req).AddOpenFile(std::move(m), index));
     fi->keep_cache = 1;
     fi->noflush = 1;
     if (fuse_reply_open(req, fi) != 0) {
         // The opener went away: the kernel will send no release.
-        auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-        Table(req).ReleaseFile(*of->mount);
-        delete of;
+        Fs(req).DropOpenFile(reinterpret_cast<OpenFile*>(fi->fh));
     }
 }
 
 void OpRelease(fuse_req_t req, fuse_ino_t, struct fuse_file_info* fi) {
-    auto* of = reinterpret_cast<OpenFile*>(fi->fh);
-    Table(req).ReleaseFile(*of->mount);
-    delete of;
+    Fs(req).DropOpenFile(reinterpret_cast<OpenFile*>(fi->fh));
     fuse_reply_err(req, 0);
 }
 
@@ -405,6 +410,7 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
 }
 
 void OpStatfs(fuse_req_t req, fuse_ino_t ino) {
+    ino = Fs(req).FromKernel(ino);
     struct statvfs sv {};
     sv.f_bsize = 2048;
     sv.f_frsize = 2048;
@@ -466,7 +472,7 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
         error = "FUSE is not available (/dev/fuse: " + std::string(strerror(errno)) + ")";
         return false;
     }
-    std::string opts = "ro,fsname=spindle,subtype=spindle,default_permissions,max_read=" +
+    std::string opts = "ro,fsname=" + m_fsName + ",subtype=spindle,default_permissions,max_read=" +
                        std::to_string(kMaxRead);
     if (m_allowOther)
         opts += ",allow_other";
@@ -498,6 +504,15 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
     return true;
 }
 
+void FuseFs::ServeOneDrive(std::uint32_t serial, const std::string& fsName) {
+    m_onlySerial = serial;
+    m_fsName = fsName;
+}
+
+std::uint64_t FuseFs::FromKernel(std::uint64_t ino) const {
+    return m_onlySerial && ino == kRootIno ? MakeIno(m_onlySerial, ImageFile::kRoot) : ino;
+}
+
 void FuseFs::CatchSignals() {
     if (m_session && fuse_set_signal_handlers(m_session) == 0)
         m_signals = true;
@@ -508,8 +523,10 @@ int FuseFs::Loop() {
     // Read-ahead sends several requests at once; threads that stay around
     // spare a thread (and a cloned device fd and splice pipe) per request.
     fuse_loop_cfg_set_clone_fd(cfg, 1);
-    fuse_loop_cfg_set_max_threads(cfg, kMaxThreads);
-    fuse_loop_cfg_set_idle_threads(cfg, kMaxThreads);
+    // A one-drive session is mostly browsed by a file manager.
+    const unsigned threads = m_onlySerial ? kOneDriveThreads : kMaxThreads;
+    fuse_loop_cfg_set_max_threads(cfg, threads);
+    fuse_loop_cfg_set_idle_threads(cfg, threads);
     int rc = fuse_session_loop_mt(m_session, cfg);
     fuse_loop_cfg_destroy(cfg);
     return rc;
@@ -526,6 +543,32 @@ void FuseFs::Unmount() {
     m_mounted = false;
     fuse_session_destroy(m_session);
     m_session = nullptr;
+    // No request comes any more: releases that never came are made here.
+    std::set<OpenFile*> left;
+    {
+        std::lock_guard lock(m_filesMutex);
+        left.swap(m_files);
+    }
+    for (OpenFile* file : left) {
+        m_table.ReleaseFile(*file->mount);
+        delete file;
+    }
+}
+
+FuseFs::OpenFile* FuseFs::AddOpenFile(std::shared_ptr<driver::Mount> mount, std::uint32_t node) {
+    auto* file = new OpenFile{std::move(mount), node};
+    std::lock_guard lock(m_filesMutex);
+    m_files.insert(file);
+    return file;
+}
+
+void FuseFs::DropOpenFile(OpenFile* file) {
+    {
+        std::lock_guard lock(m_filesMutex);
+        m_files.erase(file);
+    }
+    m_table.ReleaseFile(*file->mount);
+    delete file;
 }
 
 ssize_t FuseFs::WriteToKernel(int fd, struct iovec* iov, int count) {
@@ -543,7 +586,7 @@ ssize_t FuseFs::WriteToKernel(int fd, struct iovec* iov, int count) {
 }
 
 void FuseFs::DriveChanged(char letter) {
-    if (!m_session || !m_mounted)
+    if (!m_session || !m_mounted || m_onlySerial)
         return;
     const char name[2] = {letter, 0};
     fuse_lowlevel_notify_inval_entry(m_session, kRootIno, name, 1);

@@ -8,6 +8,9 @@
 // holds after its drive closed finds nothing (ENOENT) instead of another
 // image's file.
 //
+// A second kind of session serves one drive alone (ServeOneDrive): its root
+// is the image's root, for the drive's own mount that the desktop shows.
+//
 // Files of a megabyte or more are streamed (direct I/O): reads go from the
 // image's page cache straight to the reader, not through a second cached
 // copy; mapping them still works (shared or private).
@@ -16,6 +19,10 @@
 #include "driver/DeviceTable.h"
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/types.h>
 
@@ -32,6 +39,13 @@ public:
     ~FuseFs() override;
     FuseFs(const FuseFs&) = delete;
     FuseFs& operator=(const FuseFs&) = delete;
+
+    // Before Mount: serve only the image of mount `serial` (its root as the
+    // root), named `fsName` in the mount table.
+    void ServeOneDrive(std::uint32_t serial, const std::string& fsName);
+    // The kernel's inode number as the drives folder numbers it: the root of
+    // a one-drive session is the root of its image.
+    std::uint64_t FromKernel(std::uint64_t ino) const;
 
     // Creates the session and mounts it; false with a message on failure.
     bool Mount(const std::string& mountpoint, std::string& error);
@@ -56,15 +70,26 @@ public:
     // Every message to the kernel passes here.
     ssize_t WriteToKernel(int fd, struct iovec* iov, int count);
 
+    // An open file of the session. Files the kernel never released (still
+    // open, or their release still on its way, when the session ended) are
+    // let go with the session, so their drive counts them closed.
+    struct OpenFile;
+    OpenFile* AddOpenFile(std::shared_ptr<driver::Mount> mount, std::uint32_t node);
+    void DropOpenFile(OpenFile* file);
+
 private:
     DeviceTable& m_table;
     bool m_verbose;
     bool m_allowOther;
+    std::uint32_t m_onlySerial = 0; // 0: every drive
+    std::string m_fsName = "spindle";
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
     bool m_signals = false;
     std::atomic<bool> m_streaming{false};
     std::atomic<bool> m_patchInit{false};
+    std::mutex m_filesMutex;
+    std::set<OpenFile*> m_files;
 };
 
 } // namespace driver

@@ -21,6 +21,7 @@ namespace port {
 namespace {
 
 constexpr const char* kLockName = ".lock";
+constexpr const char* kMediaKey = "media";
 
 // Names are case-blind: the file is named by the upper-case form.
 std::optional<std::string> FileNameOf(std::string_view name) {
@@ -123,10 +124,18 @@ struct ConfLine {
     std::string target;
 };
 
+// Whether `value` can stand after "media =": "off", an absolute folder or
+// one in the home folder ("~/...").
+bool ValidMediaValue(const std::string& value) {
+    return value == "off" || (value.size() > 1 && value[0] == '/') || value.starts_with("~/");
+}
+
 // The drive lines of drives.conf ("R = stdio:PATH"); a line that cannot be
-// read goes to `problems` with its number.
+// read goes to `problems` with its number. The last "media = ..." line goes
+// to `media`.
 std::vector<ConfLine> ParseDrivesConf(const std::string& data,
-                                      std::vector<std::string>* problems) {
+                                      std::vector<std::string>* problems,
+                                      std::string* media = nullptr) {
     std::vector<ConfLine> lines;
     std::size_t start = 0;
     for (int number = 1; start < data.size(); ++number) {
@@ -148,6 +157,16 @@ std::vector<ConfLine> ParseDrivesConf(const std::string& data,
         }
         std::string key = Trim(line.substr(0, eq));
         std::string target = Trim(line.substr(eq + 1));
+        std::string lower = key;
+        for (char& c : lower)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        if (lower == kMediaKey) {
+            if (!ValidMediaValue(target))
+                bad("media = '" + target + "' is neither 'off' nor a folder (/... or ~/...)");
+            else if (media)
+                *media = target;
+            continue;
+        }
         if (key.size() == 2 && key[1] == ':')
             key.pop_back();
         char letter = key.size() == 1 ? key[0] : 0;
@@ -271,6 +290,13 @@ std::vector<std::string> DrivesConfProblems() {
     if (auto conf = ReadSmallFile(DrivesConfPath()))
         ParseDrivesConf(*conf, &problems);
     return problems;
+}
+
+std::string DrivesConfMedia() {
+    std::string media;
+    if (auto conf = ReadSmallFile(DrivesConfPath()))
+        ParseDrivesConf(*conf, nullptr, &media);
+    return media;
 }
 
 bool EnsureDosDeviceTable() {

@@ -9,7 +9,8 @@
 //
 // When the table is first created it is seeded with the machine's drives:
 // C: -> "/", each optical drive (/dev/srN) on the next free letter from D:,
-// then the lines of drives.conf in the config folder ("R = stdio:PATH").
+// then the lines of drives.conf in the config folder ("R = stdio:PATH"; a
+// "media = ..." line there is the driver's, see DrivesConfMedia).
 // A drives.conf changed later is taken in on the next use of the table: the
 // letters it defines that the table lacks are added, the others left alone.
 #pragma once
@@ -39,6 +40,11 @@ std::string DosDeviceDir();
 // The lines of drives.conf that cannot be read, each as "drives.conf line N:
 // why" (empty when there is no file or every line is fine).
 std::vector<std::string> DrivesConfProblems();
+
+// The value of drives.conf's "media = ..." line (the last one that can be
+// read): "off", an absolute folder or "~/folder", where spindle-driver shows
+// each mounted drive to the desktop. Empty when there is no such line.
+std::string DrivesConfMedia();
 
 // Creates and seeds the table if it does not exist yet. False (with the last
 // error set) when the runtime folder cannot hold it.

@@ -23,6 +23,8 @@ std::string WithoutTrailingSlash(std::string p) {
     return p;
 }
 
+} // namespace
+
 std::string HomeDir() {
     std::string home = Env("HOME");
     if (!home.empty())
@@ -31,8 +33,6 @@ std::string HomeDir() {
         return pw->pw_dir;
     return "/tmp";
 }
-
-} // namespace
 
 bool MakeDirs(const std::string& path, unsigned mode) {
     if (path.empty())

@@ -53,6 +53,9 @@ bool MakePrivateDir(const std::string& dir);
 // base (which the check then refuses).
 std::string FirstPrivateDir(const std::string& base);
 
+// $HOME, else the user's home folder from the password database, else /tmp.
+std::string HomeDir();
+
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirs(const std::string& path, unsigned mode = 0755);
 

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils libx11-dev xdg-utils xorriso genisoimage imagemagick
   clang libclang-rt-14-dev
   desktop-file-utils man-db systemd bash-completion
+  libglib2.0-bin
 )
 
 missing=()

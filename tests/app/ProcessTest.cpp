@@ -209,6 +209,8 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
     const std::string iso = (m_dir / "a b.iso").string();
     ASSERT_EQ(std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'").c_str()), 0);
 
+    fs::create_directories(m_dir / "config");
+    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n"; // nothing in the real home
     spindle_test::DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     vdrive::MountRequest request;

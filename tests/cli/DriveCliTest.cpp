@@ -3,12 +3,18 @@
 #include "tests/support/TempEnv.h"
 
 #include <algorithm>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using spindle_test::DriverProcess;
@@ -37,6 +43,37 @@ std::string MakeIso(const TempEnv& env, const std::string& label) {
     std::string iso = env.root() + "/disc.iso";
     std::string cmd = "genisoimage -quiet -J -R -V '" + label + "' -o '" + iso + "' '" + env.root() + "/src'";
     return std::system(cmd.c_str()) == 0 ? iso : std::string();
+}
+
+// Whether something is mounted at `path` (blanks escaped as the table has them).
+bool Mounted(const std::string& path) {
+    std::string escaped;
+    for (char c : path)
+        escaped += c == ' ' ? std::string("\\040") : std::string(1, c);
+    return spindle_test::ReadFile("/proc/self/mountinfo").find(" " + escaped + " ") != std::string::npos;
+}
+
+// Waits up to 10 s for `done`, checked again at each change of the mount
+// table or of the drive table.
+bool WaitUntil(const TempEnv& env, const std::function<bool()>& done) {
+    int mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    int table = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    inotify_add_watch(table, (env.runtime() + "/dosdevices").c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    char buf[4096];
+    bool ok;
+    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
+        pollfd p[2] = {{mounts, POLLPRI, 0}, {table, POLLIN, 0}};
+        poll(p, 2, 200);
+        lseek(mounts, 0, SEEK_SET);
+        while (read(mounts, buf, sizeof buf) > 0) {
+        }
+        while (read(table, buf, sizeof buf) > 0) {
+        }
+    }
+    close(mounts);
+    close(table);
+    return ok;
 }
 
 } // namespace
@@ -208,4 +245,64 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 4) << list;
     for (char c : letters)
         EXPECT_EQ(Cli(env, std::string("dismount ") + c).status, 0) << c;
+}
+
+// A mounted drive shows where file managers look (GIO's own view, `gio mount
+// -l`) under its label and letter. Unmounted there, the drive is dismounted
+// and its letter freed while the driver runs on; with a file of it open the
+// drive stays and shows again. A clean stop, and the start after a killed
+// driver, leave no mount there.
+TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    TempEnv env;
+    env.EmptyTable();
+    std::string iso = MakeIso(env, "Holiday 2026");
+    ASSERT_FALSE(iso.empty());
+    const std::string media = env.home() + "/Spindle", k = media + "/Holiday 2026 (K:)";
+    const std::string driveK = env.runtime() + "/dosdevices/K:";
+    {
+        DriverProcess driver;
+        ASSERT_TRUE(driver.ready());
+        ASSERT_EQ(Cli(env, "mount " + iso + " K").status, 0);
+        ASSERT_EQ(Cli(env, "mount " + iso + " L").status, 0);
+        std::string gio = spindle_test::Run("gio mount -l 2>&1");
+        EXPECT_NE(gio.find("Holiday 2026 (K:) -> file://" + media + "/Holiday%202026%20(K:)"), std::string::npos) << gio;
+        EXPECT_NE(gio.find("Holiday 2026 (L:) -> "), std::string::npos) << gio;
+        EXPECT_EQ(spindle_test::ReadFile(k + "/hello.txt"), "hello\n");
+
+        ASSERT_TRUE(spindle_test::Shell("gio mount -u " + spindle_test::Q(k)));
+        ASSERT_TRUE(WaitUntil(env, [&] { return !fs::exists(driveK); }));
+        Result r = Cli(env, "list");
+        EXPECT_EQ(r.out.substr(0, 3 + iso.size()), "L:\t" + iso) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_FALSE(fs::exists(k));
+        EXPECT_EQ(spindle_test::Run("gio mount -l 2>&1").find("(K:)"), std::string::npos);
+        EXPECT_EQ(kill(driver.pid(), 0), 0);
+        EXPECT_EQ(spindle_test::ReadFile(env.runtime() + "/drives/L/hello.txt"), "hello\n");
+
+        // The letter is free again; a file held open in drives/K/ keeps the
+        // drive through another unmount there, and its mount comes back.
+        ASSERT_EQ(Cli(env, "mount " + iso + " K").status, 0) << Cli(env, "list").out;
+        {
+            std::ifstream held(env.runtime() + "/drives/K/hello.txt");
+            ASSERT_TRUE(held.is_open());
+            ASSERT_TRUE(spindle_test::Shell("gio mount -u " + spindle_test::Q(k)));
+            EXPECT_TRUE(WaitUntil(env, [&] { return Mounted(k); }));
+            EXPECT_TRUE(fs::exists(driveK));
+            EXPECT_EQ(spindle_test::ReadFile(k + "/hello.txt"), "hello\n");
+        }
+        EXPECT_EQ(driver.Stop(), 0);
+        EXPECT_FALSE(Mounted(k));
+        EXPECT_TRUE(fs::is_empty(media));
+    }
+    DriverProcess killed;
+    ASSERT_TRUE(killed.ready());
+    ASSERT_EQ(Cli(env, "mount " + iso + " K").status, 0);
+    ASSERT_EQ(killed.Stop(SIGKILL), 128 + SIGKILL);
+    ASSERT_TRUE(Mounted(k));
+    DriverProcess next;
+    ASSERT_TRUE(next.ready());
+    EXPECT_FALSE(Mounted(k));
+    EXPECT_TRUE(fs::is_empty(media));
 }

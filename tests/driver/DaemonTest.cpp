@@ -134,6 +134,7 @@ protected:
         setenv("SPINDLE_CONFIG_DIR", (tmp.path() + "/config").c_str(), 1);
         setenv("SPINDLE_STATE_DIR", (tmp.path() + "/state").c_str(), 1);
         setenv("SPINDLE_PROGRAM_DIR", (tmp.path() + "/program").c_str(), 1);
+        setenv("HOME", tmp.path().c_str(), 1); // drives are shown in <home>/Spindle
         if (!FuseWorks()) {
             runtime.clear();
             GTEST_SKIP() << "FUSE is not available here (no /dev/fuse, or mounting is refused)";

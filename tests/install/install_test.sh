@@ -18,6 +18,7 @@ prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
 mkdir "$tmp/elsewhere" && cd "$tmp/elsewhere" || exit 1
 export SPINDLE_RUNTIME_DIR=$tmp/run SPINDLE_CONFIG_DIR=$tmp/config SPINDLE_STATE_DIR=$tmp/state
+mkdir -p "$SPINDLE_CONFIG_DIR" && echo "media = off" >"$SPINDLE_CONFIG_DIR/drives.conf" # nothing in the real home
 unset SPINDLE_PROGRAM_DIR
 
 for program in spindle spindle-cli spindle-driver; do

@@ -47,6 +47,8 @@ protected:
         fs::permissions(m_runtime, fs::perms::owner_all);
         setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir + "cfg").c_str(), 1);
+        fs::create_directories(m_dir + "cfg");
+        std::ofstream(m_dir + "cfg/drives.conf") << "media = off\n"; // nothing in the real home
         port::PushDosDevice("C:", "/");
         m_frame = guitest::MakeSkinnedFrame();
         guitest::ClearShown();

@@ -104,12 +104,19 @@ TEST(DosDevices, SeedsSystemVolumeAndUserDrivesOnFirstUse) {
     // A changed drives.conf adds the letters the table lacks and leaves the
     // defined ones alone, without a new table.
     PushDosDevice("S:", "/mine");
-    env.Write("cfg/drives.conf", "S = /other\nT = stdio:/tmp/new.iso\nU =\n");
+    EXPECT_EQ(DrivesConfMedia(), "");
+    env.Write("cfg/drives.conf", "S = /other\nT = stdio:/tmp/new.iso\nU =\nMedia = ~/Discs\nmedia = disks\n");
     EXPECT_EQ(FirstDosDeviceTarget("T:"), "stdio:/tmp/new.iso");
     EXPECT_EQ(*DosDeviceTargets("S:"), (std::vector<std::string>{"/mine", "/srv"}));
     EXPECT_EQ(FirstDosDeviceTarget("R:"), "");
     EXPECT_EQ(DrivesConfProblems(),
-              (std::vector<std::string>{"drives.conf line 3: the target of U: is empty or too long"}));
+              (std::vector<std::string>{"drives.conf line 3: the target of U: is empty or too long",
+                                        "drives.conf line 5: media = 'disks' is neither 'off' nor a folder (/... or ~/...)"}));
+    // The driver's line: the last one that can be read.
+    EXPECT_EQ(DrivesConfMedia(), "~/Discs");
+    env.Write("cfg/drives.conf", "media = /srv/discs\nmedia = off\n");
+    EXPECT_EQ(DrivesConfMedia(), "off");
+    EXPECT_TRUE(DrivesConfProblems().empty());
 }
 
 // Many processes changing the table at once lose no update.

@@ -5,19 +5,28 @@
 
 namespace spindle_test {
 
-TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg") {
+TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg"), m_home(m_dir / "home") {
     std::filesystem::create_directories(m_runtime);
     std::filesystem::create_directories(m_config);
     std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
     setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
     setenv("SPINDLE_CONFIG_DIR", m_config.c_str(), 1);
     setenv("SPINDLE_STATE_DIR", (m_dir / "state").c_str(), 1);
+    // A driver started here shows its drives in the home folder: this one.
+    if (const char* home = std::getenv("HOME"))
+        m_oldHome = home;
+    std::filesystem::create_directories(m_home);
+    setenv("HOME", m_home.c_str(), 1);
 }
 
 TempEnv::~TempEnv() {
     unsetenv("SPINDLE_RUNTIME_DIR");
     unsetenv("SPINDLE_CONFIG_DIR");
     unsetenv("SPINDLE_STATE_DIR");
+    if (m_oldHome.empty())
+        unsetenv("HOME");
+    else
+        setenv("HOME", m_oldHome.c_str(), 1);
 }
 
 void TempEnv::EmptyTable() const {

@@ -1,5 +1,5 @@
-// A private runtime, config and state folder (root/state, made when first
-// written) for one test, removed afterwards.
+// A private runtime, config, state (root/state, made when first written) and
+// home folder for one test, removed afterwards.
 #pragma once
 
 #include "tests/support/Files.h"
@@ -23,6 +23,7 @@ public:
     const std::string& root() const { return m_dir.path(); }
     const std::string& runtime() const { return m_runtime; }
     const std::string& config() const { return m_config; }
+    const std::string& home() const { return m_home; }
 
     // Starts with an empty drive table (no seeding from the machine).
     void EmptyTable() const;
@@ -31,7 +32,7 @@ public:
 
 private:
     TempDir m_dir;
-    std::string m_runtime, m_config;
+    std::string m_runtime, m_config, m_home, m_oldHome;
 };
 
 } // namespace spindle_test
