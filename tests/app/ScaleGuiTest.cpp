@@ -189,6 +189,11 @@ TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
         const wxRect last = bar->GetItemRect(bar->GetButtonCount() - 1);
         EXPECT_LE(last.GetRight(), bar->GetClientSize().x - 1)
             << "the toolbar's last button is cut";
+        // A caption wider than its button is shortened with an ellipsis.
+        for (int pos = 0; pos < bar->GetButtonCount(); ++pos) {
+            const wxString caption = bar->GetCaption(static_cast<int>(bar->GetItem(pos).iString));
+            EXPECT_LE(bar->GetTextExtent(caption).x, bar->GetButtonWidth() - 4) << caption;
+        }
         for (const auto& [id, name] : pages) {
             SCOPED_TRACE(name);
             for (int pos = 0; pos < bar->GetButtonCount(); ++pos)
