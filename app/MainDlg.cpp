@@ -24,10 +24,13 @@
 
 #include <wx/button.h>
 #include <wx/dcclient.h>
+#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/menu.h>
+
+#include <algorithm>
 
 std::function<void(wxWindow*, wxMenu&, const wxPoint&)> CMainDlg::s_popupMenu;
 
@@ -83,6 +86,11 @@ CMainDlg::CMainDlg() {
     SetClientSize(haveSkin ? skin->GetWidth() : ScaledPx(kSkinWidth),
                   haveSkin ? skin->GetHeight() : ScaledPx(kSkinHeight));
     Centre();
+    // Larger than the screen (large text on a small screen): the title bar
+    // and the toolbar stay on it, what does not fit runs off at the bottom
+    // right.
+    const wxRect area = wxDisplay(this).GetClientArea();
+    Move(std::max(GetPosition().x, area.x), std::max(GetPosition().y, area.y));
 
     // The layout's hidden default button: Enter presses it and nothing happens.
     auto* hidden = new wxButton(this, IDC_MAIN_HIDDEN_DEFAULT, wxString(), wxPoint(0, 0), wxSize(1, 1));
