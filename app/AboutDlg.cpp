@@ -1,6 +1,7 @@
 #include "app/AboutDlg.h"
 
 #include "controls/HyperLink.h"
+#include "controls/UiScale.h"
 #include "pages/Layouts.h"
 #include "port/Paths.h"
 #include "text/LangTextUi.h"
@@ -12,11 +13,24 @@
 #include <wx/statbmp.h>
 #include <wx/xrc/xmlres.h>
 
+namespace {
+
+// The banner picture's size at scale 1.
+constexpr int kBannerWidth = 437;
+constexpr int kBannerHeight = 64;
+
+} // namespace
+
 CAboutDlg::CAboutDlg(wxWindow* parent) {
     if (!wxXmlResource::Get()->LoadDialog(this, parent, kLayoutAbout))
         return;
     m_bLoaded = true;
     ApplyNumericIds(this);
+    // The box's size in units of its own font, like its controls.
+    if (const wxSize size = LayoutSizeDlu(kLayoutAbout); size != wxDefaultSize) {
+        SetClientSize(ConvertDialogToPixels(size));
+        Centre();
+    }
     OnInitDialog();
 }
 
@@ -76,13 +90,16 @@ bool CAboutDlg::OnInitDialog() {
 
 void CAboutDlg::ShowBanner() {
     auto* banner = wxDynamicCast(FindWindow(IDC_ABOUT_BANNER), wxStaticBitmap);
-    const wxString path = wxString::FromUTF8(port::ResourceDir()) + "res/banner.png";
-    if (!banner || !wxFileName::FileExists(path))
-        return; // a missing picture leaves the strip empty
-    wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);
-    if (!bitmap.IsOk())
+    if (!banner)
         return;
-    // Shown at its own size, whatever the layout's rectangle.
+    // Its own size at scale 1, grown with the desktop's text like the box
+    // (UiScale.h), whatever the layout's rectangle.
+    const std::string dir = port::ResourceDir() + "res/";
+    const wxBitmap bitmap =
+        LoadScaledArt({{kBannerWidth, dir + "banner.png"}, {2 * kBannerWidth, dir + "banner@2x.png"}},
+                      wxSize(ScaledPx(kBannerWidth), ScaledPx(kBannerHeight)), DeviceScale());
+    if (!bitmap.IsOk())
+        return; // a missing picture leaves the strip empty
     banner->SetBitmap(bitmap);
-    banner->SetSize(bitmap.GetWidth(), bitmap.GetHeight());
+    banner->SetSize(bitmap.GetLogicalSize());
 }

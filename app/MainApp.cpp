@@ -117,11 +117,7 @@ bool CMainApp::MountAndOpen(const wxString& path) {
 }
 
 void CMainApp::LoadSkin() {
-    wxString path = wxString::FromUTF8(port::ResourceDir()) + "res/skin.png";
-    if (wxFileName::FileExists(path)) {
-        wxBitmap bitmap(path, wxBITMAP_TYPE_PNG);
-        m_imgSkin.Attach(bitmap);
-    }
+    LoadAppSkin(m_imgSkin, port::ResourceDir() + "res/");
     // Registered even when empty: windows then paint a plain surface.
     SetAppSkin(&m_imgSkin);
 }

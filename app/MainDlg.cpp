@@ -7,6 +7,7 @@
 #include "controls/HyperLink.h"
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
+#include "controls/UiScale.h"
 #include "engine/Engine.h"
 #include "pages/BurnDlg.h"
 #include "pages/CreateDlg.h"
@@ -26,18 +27,17 @@
 
 #include <wx/button.h>
 #include <wx/dcclient.h>
+#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/menu.h>
 
+#include <algorithm>
+
 std::function<void(wxWindow*, wxMenu&, const wxPoint&)> CMainDlg::s_popupMenu;
 
 namespace {
-
-// Size of the skin picture, which the client area matches exactly.
-constexpr int kSkinWidth = 798;
-constexpr int kSkinHeight = 527;
 
 // Where a new e-mail to support goes.
 constexpr char kSupportMail[] = "mailto:support@spindle.example.org";
@@ -81,13 +81,20 @@ CMainDlg::CMainDlg() {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Create(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
            wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
-    // Pages are laid out in dialog units of this font (6 x 13 px), so it
-    // must be in place before the first page is created.
-    SetFont(wxFont(wxFontInfo(8).FaceName("DejaVu Sans Condensed")));
+    // Pages are laid out in dialog units of this font (6 x 13 px at the
+    // normal text size), so it must be in place before the first page is
+    // created. The skin and the client area grow with it (UiScale.h).
+    SetFont(AgreedFont());
     CSkinImage* skin = AppSkin();
     bool haveSkin = skin && skin->IsOk();
-    SetClientSize(haveSkin ? skin->GetWidth() : kSkinWidth, haveSkin ? skin->GetHeight() : kSkinHeight);
+    SetClientSize(haveSkin ? skin->GetWidth() : ScaledPx(kSkinWidth),
+                  haveSkin ? skin->GetHeight() : ScaledPx(kSkinHeight));
     Centre();
+    // Larger than the screen (large text on a small screen): the title bar
+    // and the toolbar stay on it, what does not fit runs off at the bottom
+    // right.
+    const wxRect area = wxDisplay(this).GetClientArea();
+    Move(std::max(GetPosition().x, area.x), std::max(GetPosition().y, area.y));
 
     // The layout's hidden default button: Enter presses it and nothing happens.
     auto* hidden = new wxButton(this, IDC_MAIN_HIDDEN_DEFAULT, wxString(), wxPoint(0, 0), wxSize(1, 1));
@@ -190,7 +197,7 @@ void CMainDlg::ShowCurrentPage() {
             page->Hide();
     for (int id : order)
         if (wxWindow* page = Page(id))
-            page->SetSize(kPageLeft, kPageTop, kPageWidth, kPageHeight);
+            page->SetSize(PageRect());
 
     if (wxWindow* page = Page(m_nCurPage)) {
         page->Show();

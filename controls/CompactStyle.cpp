@@ -1,17 +1,26 @@
 #include "controls/CompactStyle.h"
 
+#include "controls/UiScale.h"
+
+#include <string>
+
 #include <dlfcn.h>
 
 namespace {
 
-// The style sheet. Sizes stay large enough for the agreed 8 pt font.
-constexpr char kCss[] =
-    "button { min-height: 0; min-width: 0; padding: 0 6px; }\n"
-    "combobox button { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
-    "combobox entry, entry { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
-    "checkbutton, radiobutton { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
-    "check, radio { min-height: 13px; min-width: 13px; }\n"
-    "spinbutton, spinbutton button { min-height: 0; }\n";
+// The style sheet, its pixel sizes at this desktop's scale (UiScale.h).
+// Sizes stay large enough for the agreed 8 pt font.
+std::string Css()
+{
+    const std::string pad = std::to_string(ScaledPx(6)) + "px";
+    const std::string mark = std::to_string(ScaledPx(13)) + "px";
+    return "button { min-height: 0; min-width: 0; padding: 0 " + pad + "; }\n"
+           "combobox button { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
+           "combobox entry, entry { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
+           "checkbutton, radiobutton { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
+           "check, radio { min-height: " + mark + "; min-width: " + mark + "; }\n"
+           "spinbutton, spinbutton button { min-height: 0; }\n";
+}
 
 constexpr unsigned kPriorityApplication = 600; // GTK_STYLE_PROVIDER_PRIORITY_APPLICATION
 
@@ -41,7 +50,8 @@ bool ApplyCompactStyle()
     if (!screen || !provider)
         return false;
     void* error = nullptr;
-    if (!loadData(provider, kCss, -1, &error))
+    const std::string css = Css();
+    if (!loadData(provider, css.c_str(), -1, &error))
         return false;
     addProvider(screen, provider, kPriorityApplication);
     g_bApplied = true;

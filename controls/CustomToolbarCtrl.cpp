@@ -2,6 +2,7 @@
 
 #include "controls/PageLook.h"
 #include "controls/ToolbarCustomizeDlg.h"
+#include "controls/UiScale.h"
 #include "port/Paths.h"
 #include "text/LangTextUi.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 int g_nColorDepth = 0;
 
+// At scale 1; the bar scales them with the desktop (UiScale.h).
 constexpr int kTop = 4;       // space above the buttons
 constexpr int kBottom = 4;    // space below the buttons
 constexpr int kIconPad = 4;   // space above and below the icon
@@ -74,6 +76,13 @@ std::vector<int> ParseToolbarLayout(std::string_view layout)
 
 bool CCustomToolbarCtrl::Create(wxWindow* parent, wxWindowID id)
 {
+    m_nIndent = ScaledPx(kIndent);
+    m_nIconSize = ScaledPx(kIconSize);
+    m_nSeparatorWidth = ScaledPx(kSeparatorWidth);
+    m_nTop = ScaledPx(kTop);
+    m_nBottom = ScaledPx(kBottom);
+    m_nIconPad = ScaledPx(kIconPad);
+    m_nTextPad = ScaledPx(kTextPad);
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     if (!wxControl::Create(parent, id, wxPoint(0, 0), wxSize(0, 0), wxBORDER_NONE,
                            wxDefaultValidator, "CCustomToolbarCtrl"))
@@ -124,25 +133,23 @@ void CCustomToolbarCtrl::SetCaptionMode() { m_bCaptionMode = true; }
 
 void CCustomToolbarCtrl::LoadButtonImages(bool redraw)
 {
-    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
-        wxImage::AddHandler(new wxPNGHandler);
     const bool keepAlpha = g_nColorDepth == 0 || g_nColorDepth >= 24;
     const std::string dir = port::ResourceDir() + "res/icons/toolbar/";
+    const double deviceScale = DeviceScale();
     std::vector<wxBitmap> list;
     for (const ButtonDef& def : kDefs) {
-        const std::string path = dir + def.icon + "-" + std::to_string(kIconSize) + ".png";
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec))
+        std::vector<std::pair<int, std::string>> files;
+        for (int size : {16, 32, 48, 96})
+            files.emplace_back(size, dir + def.icon + "-" + std::to_string(size) + ".png");
+        wxBitmap bitmap = LoadScaledArt(files, wxSize(m_nIconSize, m_nIconSize), deviceScale);
+        if (!bitmap.IsOk())
             continue; // a missing icon is simply not appended
-        wxLogNull quiet;
-        wxImage image;
-        if (!image.LoadFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG) || !image.IsOk())
-            continue;
-        if (image.GetWidth() != kIconSize || image.GetHeight() != kIconSize)
-            image.Rescale(kIconSize, kIconSize, wxIMAGE_QUALITY_HIGH);
-        if (!keepAlpha && image.HasAlpha())
+        if (!keepAlpha && bitmap.HasAlpha()) {
+            wxImage image = bitmap.ConvertToImage();
             image.ConvertAlphaToMask();
-        list.emplace_back(image);
+            bitmap = wxBitmap(image, -1, deviceScale);
+        }
+        list.push_back(bitmap);
     }
     m_imageList.swap(list);
     if (!m_bCaptionMode) {
@@ -195,7 +202,7 @@ void CCustomToolbarCtrl::UpdateButtonWidth()
         widest = std::max(widest, static_cast<int>(w));
     }
     m_nButtonWidth = ToolbarButtonWidth(widest, GetClientSize().x, GetButtonCount());
-    m_nButtonHeight = kIconPad + kIconSize + kIconPad + dc.GetCharHeight() + kTextPad;
+    m_nButtonHeight = m_nIconPad + m_nIconSize + m_nIconPad + dc.GetCharHeight() + m_nTextPad;
     Refresh();
 }
 
@@ -203,8 +210,8 @@ void CCustomToolbarCtrl::AutoSize()
 {
     // Like a top-aligned toolbar: as wide as the parent, as high as a button.
     const int width = GetParent() ? GetParent()->GetClientSize().x : GetSize().x;
-    const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : kIconPad * 2 + kIconSize;
-    const wxSize size(width, kTop + buttonHeight + kBottom);
+    const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : m_nIconPad * 2 + m_nIconSize;
+    const wxSize size(width, m_nTop + buttonHeight + m_nBottom);
     if (GetSize() != size)
         SetSize(0, 0, size.x, size.y);
 }
@@ -310,14 +317,14 @@ void CCustomToolbarCtrl::Customize()
 
 wxRect CCustomToolbarCtrl::GetItemRect(int pos) const
 {
-    const int buttonWidth = m_nButtonWidth > 0 ? m_nButtonWidth : kIconSize + 2 * kIconPad;
-    const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : kIconSize + 2 * kIconPad;
-    int x = kIndent;
+    const int buttonWidth = m_nButtonWidth > 0 ? m_nButtonWidth : m_nIconSize + 2 * m_nIconPad;
+    const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : m_nIconSize + 2 * m_nIconPad;
+    int x = m_nIndent;
     for (int i = 0; i < pos && i < GetButtonCount(); ++i)
-        x += m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP ? kSeparatorWidth : buttonWidth;
+        x += m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP ? m_nSeparatorWidth : buttonWidth;
     const bool sep = pos >= 0 && pos < GetButtonCount() &&
                      (m_items[static_cast<std::size_t>(pos)].fsStyle & BTNS_SEP);
-    return wxRect(x, kTop, sep ? kSeparatorWidth : buttonWidth, buttonHeight);
+    return wxRect(x, m_nTop, sep ? m_nSeparatorWidth : buttonWidth, buttonHeight);
 }
 
 int CCustomToolbarCtrl::HitTest(const wxPoint& pt) const
@@ -375,13 +382,14 @@ void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
         const wxPoint offset = pressed ? wxPoint(1, 1) : wxPoint(0, 0);
         if (b.iBitmap >= 0 && b.iBitmap < GetImageCount())
             gdc.DrawBitmap(m_imageList[static_cast<std::size_t>(b.iBitmap)],
-                           r.x + (r.width - kIconSize) / 2 + offset.x, r.y + kIconPad + offset.y, true);
+                           r.x + (r.width - m_nIconSize) / 2 + offset.x, r.y + m_nIconPad + offset.y,
+                           true);
         if (m_bCaptionMode && b.iString >= 0 && b.iString < kMaxButtons) {
             const wxString caption = wxControl::Ellipsize(wxString(m_aszText[b.iString]), gdc,
                                                           wxELLIPSIZE_END, std::max(r.width - 4, 1));
             const wxSize ext = gdc.GetTextExtent(caption);
             gdc.DrawText(caption, r.x + (r.width - ext.x) / 2 + offset.x,
-                         r.y + kIconPad + kIconSize + kIconPad + offset.y);
+                         r.y + m_nIconPad + m_nIconSize + m_nIconPad + offset.y);
         }
     }
 }

@@ -1,5 +1,5 @@
-// The main window's toolbar: six large buttons, a 48 px icon with a caption
-// below each, all of one width, the visible page's button drawn checked.
+// The main window's toolbar: six large buttons, a 48 px icon (at scale 1,
+// UiScale.h) with a caption below each, all of one width, the visible page's button drawn checked.
 // Owner-drawn over the skin (a native toolbar would paint an opaque band).
 // A click on a button sends wxEVT_TOOL with the button's command to the
 // parent; a double-click opens the customisation dialog.
@@ -50,6 +50,7 @@ class CCustomToolbarCtrl : public wxControl {
 public:
     static constexpr int kMaxButtons = 12;
     static constexpr int kTextLen = 200; // caption buffer, terminator included
+    // Sizes in pixels at scale 1.
     static constexpr int kIndent = 100;
     static constexpr int kIconSize = 48;
     static constexpr int kFirstCommand = 16129;
@@ -79,6 +80,7 @@ public:
     int GetButtonCount() const { return static_cast<int>(m_items.size()); }
     int GetButtonWidth() const { return m_nButtonWidth; }
     int GetButtonHeight() const { return m_nButtonHeight; }
+    int GetIconSize() const { return m_nIconSize; }
     const ToolbarButton& GetItem(int pos) const { return m_items.at(static_cast<std::size_t>(pos)); }
     wxRect GetItemRect(int pos) const;
     int HitTest(const wxPoint& pt) const; // position in the bar, -1 for none
@@ -112,6 +114,12 @@ private:
     void OnLeftUp(wxMouseEvent& event);
     void OnDoubleClick(wxMouseEvent& event);
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
+
+    // The sizes of the k constants at this desktop's scale.
+    int m_nIndent = kIndent;
+    int m_nIconSize = kIconSize;
+    int m_nSeparatorWidth = kSeparatorWidth;
+    int m_nTop = 4, m_nBottom = 4, m_nIconPad = 4, m_nTextPad = 4;
 
     std::vector<ToolbarButton> m_items; // the buttons in the bar, in order
     std::vector<wxBitmap> m_imageList;

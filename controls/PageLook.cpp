@@ -1,6 +1,7 @@
 #include "controls/PageLook.h"
 
 #include "controls/SkinImage.h"
+#include "controls/UiScale.h"
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -12,12 +13,19 @@
 
 #include <set>
 
+wxRect PageRect()
+{
+    return wxRect(ScaledPx(kPageLeft), ScaledPx(kPageTop), ScaledPx(kPageWidth),
+                  ScaledPx(kPageHeight));
+}
+
 bool PageEraseBkgnd(wxDC* pDC)
 {
     CSkinImage* skin = AppSkin();
     if (!pDC || !skin)
         return false;
-    return skin->Blit(*pDC, 0, 0, kPageWidth, kPageHeight, kPageLeft, kPageTop, wxCOPY);
+    const wxRect page = PageRect();
+    return skin->Blit(*pDC, 0, 0, page.width, page.height, page.x, page.y, wxCOPY);
 }
 
 wxPoint SkinOrigin(const wxWindow* w)

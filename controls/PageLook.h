@@ -11,14 +11,17 @@
 
 #include <vector>
 
-// Where every page lies in the main window's client area.
+// Where every page lies in the main window's client area at scale 1.
 inline constexpr int kPageLeft = 330;
 inline constexpr int kPageTop = 100;
 inline constexpr int kPageWidth = 450;
 inline constexpr int kPageHeight = 410;
 
-// Paints the page background: the 450 x 410 piece of the application skin at
-// (330, 100), to (0, 0) of dc. False when there is no context or no skin.
+// The page rectangle at this desktop's scale (UiScale.h).
+wxRect PageRect();
+
+// Paints the page background: the piece of the application skin under the
+// page rectangle, to (0, 0) of dc. False when there is no context or no skin.
 bool PageEraseBkgnd(wxDC* pDC);
 
 // Top-left corner of w in the main window's client area: the sum of the

@@ -2,6 +2,7 @@
 
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
+#include "controls/UiScale.h"
 
 #include <wx/dcbuffer.h>
 #include <wx/graphics.h>
@@ -32,7 +33,7 @@ bool CSizeRange::AttachToDlgItem(int id, wxWindow* parent) {
 }
 
 wxFont CSizeRange::LabelFont() {
-    return wxFont(wxFontInfo(wxSize(0, 15)).FaceName("Arial"));
+    return wxFont(wxFontInfo(wxSize(0, ScaledPx(15))).FaceName("Arial"));
 }
 
 void CSizeRange::Draw(wxDC& dc, const wxSize& size, const wxPoint& skinOrigin) const {

@@ -38,7 +38,9 @@ public:
     // off-screen renderings use it alike.
     void Draw(wxDC& dc, const wxSize& size, const wxPoint& skinOrigin) const;
 
-    // The label font: 15 px Arial, or its metric-compatible stand-in.
+    // The label font: 15 px Arial (at scale 1, UiScale.h), or its
+    // metric-compatible stand-in. The ruler's geometry follows the control's
+    // size, which the layout gives in dialog units.
     static wxFont LabelFont();
 
 private:

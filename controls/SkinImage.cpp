@@ -1,6 +1,7 @@
 #include "controls/SkinImage.h"
 
 #include "controls/DcCache.h"
+#include "controls/UiScale.h"
 
 #include <wx/dcmemory.h>
 
@@ -35,8 +36,11 @@ bool CSkinImage::Attach(const wxBitmap& bitmap)
         m_nWidth = m_nHeight = 0;
         return false;
     }
-    m_nWidth = m_bitmap.GetWidth();
-    m_nHeight = m_bitmap.GetHeight() < 0 ? -m_bitmap.GetHeight() : m_bitmap.GetHeight();
+    // Sizes in logical pixels: a picture made for a scaled display has more
+    // pixels than it covers.
+    const wxSize size = m_bitmap.GetLogicalSize();
+    m_nWidth = size.x;
+    m_nHeight = size.y < 0 ? -size.y : size.y;
     return true;
 }
 
@@ -81,6 +85,15 @@ void CSkinImage::ClearCache()
 {
     while (wxMemoryDC* p = Cache().Take())
         delete p;
+}
+
+bool LoadAppSkin(CSkinImage& skin, const std::string& resDir)
+{
+    const wxSize logical(ScaledPx(kSkinWidth), ScaledPx(kSkinHeight));
+    const wxBitmap bitmap = LoadScaledArt(
+        {{kSkinWidth, resDir + "skin.png"}, {2 * kSkinWidth, resDir + "skin@2x.png"}}, logical,
+        DeviceScale());
+    return bitmap.IsOk() && skin.Attach(bitmap);
 }
 
 void SetAppSkin(CSkinImage* skin) { g_appSkin.store(skin); }

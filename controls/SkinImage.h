@@ -6,7 +6,13 @@
 #include <wx/bitmap.h>
 #include <wx/dc.h>
 
+#include <string>
+
 class wxMemoryDC;
+
+// Size of the skin picture at scale 1: the main window's client area.
+inline constexpr int kSkinWidth = 798;
+inline constexpr int kSkinHeight = 527;
 
 class CSkinImage {
 public:
@@ -45,6 +51,11 @@ private:
     wxMemoryDC* m_pDC = nullptr; // context in use while drawing
     int m_nUses = 0;             // nested uses of m_pDC
 };
+
+// Loads the skin from resDir (ends in "/") at this desktop's scale
+// (UiScale.h): skin.png or, for larger sizes and scaled displays,
+// skin@2x.png. False when neither loads (the image is then left alone).
+bool LoadAppSkin(CSkinImage& skin, const std::string& resDir);
 
 // The application's skin, registered at start-up; nullptr before.
 void SetAppSkin(CSkinImage* skin);

@@ -1,6 +1,7 @@
 #include "controls/ToolbarCustomizeDlg.h"
 
 #include "controls/CustomToolbarCtrl.h"
+#include "controls/UiScale.h"
 
 #include <wx/button.h>
 #include <wx/checklst.h>
@@ -13,7 +14,8 @@ CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
       m_pToolbar(toolbar)
 {
     auto* top = new wxBoxSizer(wxHORIZONTAL);
-    m_pList = new wxCheckListBox(this, ID_LIST, wxDefaultPosition, wxSize(200, 180));
+    m_pList = new wxCheckListBox(this, ID_LIST, wxDefaultPosition,
+                                 wxSize(ScaledPx(200), ScaledPx(180)));
     top->Add(m_pList, 1, wxEXPAND | wxALL, 8);
     auto* side = new wxBoxSizer(wxVERTICAL);
     side->Add(new wxButton(this, ID_UP, "Move &Up"), 0, wxEXPAND | wxBOTTOM, 4);

@@ -2,6 +2,7 @@
 
 #include "controls/PageLook.h"
 #include "controls/SizeRange.h"
+#include "controls/UiScale.h"
 #include "engine/Engine.h"
 #include "engine/Label.h"
 #include "engine/SourceWalk.h"
@@ -45,25 +46,19 @@ std::map<std::u16string, wxTreeItemId> g_mapDirItems;
 // The page whose callbacks the engine holds.
 CImFilesDlg* g_pRegisteredPage = nullptr;
 
-wxBitmap LoadTreeIcon(const char* name) {
-    const std::string path = port::ResourceDir() + "res/icons/tree/" + name + ".png";
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) {
-        if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
-            wxImage::AddHandler(new wxPNGHandler);
-        wxLogNull quiet;
-        wxImage image;
-        if (image.LoadFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG) && image.IsOk()) {
-            if (image.GetWidth() != kTreeIcon || image.GetHeight() != kTreeIcon)
-                image.Rescale(kTreeIcon, kTreeIcon, wxIMAGE_QUALITY_HIGH);
-            return wxBitmap(image);
-        }
-    }
+// A tree icon of `size` logical pixels (16 at scale 1), sharp on scaled
+// displays.
+wxBitmap LoadTreeIcon(const char* name, int size) {
+    const std::string dir = port::ResourceDir() + "res/icons/tree/";
+    const wxBitmap bitmap = LoadScaledArt({{16, dir + name + ".png"}, {32, dir + name + "@2x.png"}},
+                                          wxSize(size, size), DeviceScale());
+    if (bitmap.IsOk())
+        return bitmap;
     // No icon file: a blank image keeps the indices of the others right.
-    wxImage blank(kTreeIcon, kTreeIcon);
+    wxImage blank(size, size);
     blank.InitAlpha();
-    for (int y = 0; y < kTreeIcon; ++y)
-        for (int x = 0; x < kTreeIcon; ++x)
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
             blank.SetAlpha(x, y, 0);
     return wxBitmap(blank);
 }
@@ -146,10 +141,11 @@ bool CImFilesDlg::OnInitDialog() {
                                {1038, "IDC_STATIC_FILES05"},
                                {1037, "IDC_STATIC_FILES06"},
                            });
-    m_imageList.Create(kTreeIcon, kTreeIcon, true, 3);
-    m_imageList.Add(LoadTreeIcon("file"));
-    m_imageList.Add(LoadTreeIcon("folder"));
-    m_imageList.Add(LoadTreeIcon("folder-open"));
+    const int icon = ScaledPx(kTreeIcon);
+    m_imageList.Create(icon, icon, true, 3);
+    m_imageList.Add(LoadTreeIcon("file", icon));
+    m_imageList.Add(LoadTreeIcon("folder", icon));
+    m_imageList.Add(LoadTreeIcon("folder-open", icon));
 
     engine::SetAddFileEventCallback(&CImFilesDlg::OnAddFileEvent, this);
     engine::SetCreateDirEventCallback(&CImFilesDlg::OnCreateDirEvent, this);

@@ -7,6 +7,7 @@
 #include <wx/dcclient.h>
 #include <wx/filename.h>
 #include <wx/panel.h>
+#include <wx/xml/xml.h>
 #include <wx/xrc/xmlres.h>
 
 namespace {
@@ -37,6 +38,24 @@ bool LoadLayouts(const std::string& dir)
     return ok;
 }
 
+wxSize LayoutSizeDlu(const char* layout)
+{
+    const wxXmlNode* node = wxXmlResource::Get()->GetResourceNode(layout);
+    for (const wxXmlNode* child = node ? node->GetChildren() : nullptr; child;
+         child = child->GetNext()) {
+        if (child->GetName() != "size")
+            continue;
+        wxString text = child->GetNodeContent().Strip(wxString::both);
+        if (!text.EndsWith("d", &text))
+            return wxDefaultSize;
+        long w = 0, h = 0;
+        if (text.BeforeFirst(',').ToLong(&w) && text.AfterFirst(',').ToLong(&h) && w > 0 && h > 0)
+            return wxSize(static_cast<int>(w), static_cast<int>(h));
+        return wxDefaultSize;
+    }
+    return wxDefaultSize;
+}
+
 void ApplyNumericIds(wxWindow* root)
 {
     for (wxWindow* child : root->GetChildren()) {
@@ -54,7 +73,7 @@ bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool pa
     if (!wxXmlResource::Get()->LoadPanel(page, parent, layout))
         return false;
     ApplyNumericIds(page);
-    page->SetSize(kPageLeft, kPageTop, kPageWidth, kPageHeight);
+    page->SetSize(PageRect());
     if (paintSkin) {
         page->Bind(wxEVT_PAINT, [page](wxPaintEvent&) {
             wxPaintDC dc(page);

@@ -2,6 +2,8 @@
 // numeric ids as their names, so pages find them with FindWindow(id).
 #pragma once
 
+#include <wx/gdicmn.h>
+
 #include <string>
 
 class wxPanel;
@@ -20,6 +22,12 @@ inline constexpr char kLayoutFiles[] = "IDD_FILES";     // files page
 // False when a file is missing or unreadable.
 bool LoadLayouts();
 bool LoadLayouts(const std::string& dir);
+
+// The size a layout gives its top-level window, in dialog units ("291,190d");
+// wxDefaultSize when the layout is not loaded or gives none. A dialog's own
+// size is in units of its own font, as its controls' are; the toolkit reads
+// it in those of the default font, so the dialog sets it again.
+wxSize LayoutSizeDlu(const char* layout);
 
 // Gives every child of root (recursively) whose name is a non-negative
 // number that number as its id. wx 3.2 already takes a numeric name as the

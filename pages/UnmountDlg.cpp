@@ -1,6 +1,7 @@
 #include "pages/UnmountDlg.h"
 
 #include "controls/PageLook.h"
+#include "controls/UiScale.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
 #include "port/Utf.h"
@@ -56,7 +57,7 @@ bool CUnmountDlg::OnInitDialog() {
         for (const Column& column : columns) {
             wxString heading;
             GetLangText(wxString(column.key), heading);
-            m_listDrives->InsertColumn(index++, heading, column.format, column.width);
+            m_listDrives->InsertColumn(index++, heading, column.format, ScaledPx(column.width));
         }
     }
     RefreshList();

@@ -31,8 +31,13 @@ render() {
 cd "$here"
 render skin.svg "$res/skin.png"
 render banner.svg "$res/banner.png"
+# Twice the resolution, for scaled displays and large text (the program
+# scales the nearest picture to the size it needs).
+rsvg-convert -z 2 skin.svg -o "$res/skin@2x.png"
+rsvg-convert -z 2 banner.svg -o "$res/banner@2x.png"
 
 for name in create files mount unmount burn help; do
+    render "icons/$name.svg" "$res/icons/toolbar/$name-96.png" 96
     render "icons/$name.svg" "$res/icons/toolbar/$name-48.png" 48
     render "icons/$name.svg" "$res/icons/toolbar/$name-32.png" 32
     render "icons/$name-16.svg" "$res/icons/toolbar/$name-16.png" 16
@@ -40,6 +45,7 @@ done
 
 for name in file folder folder-open; do
     render "tree/$name.svg" "$res/icons/tree/$name.png" 16
+    render "tree/$name.svg" "$res/icons/tree/$name@2x.png" 32
 done
 
 for size in 128 64 48 32; do

@@ -395,7 +395,7 @@ TEST_F(Screenshots, EachPage) {
         guitest::Yield(10);
         wxImage screen;
         ASSERT_TRUE(guitest::GrabScreen(screen));
-        wxImage shot = screen.GetSubImage(guitest::ScreenRect(&dlg));
+        wxImage shot = screen.GetSubImage(guitest::DeviceScreenRect(&dlg));
         std::string path = std::string(dir) + "/" + name + ".png";
         EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG)) << path;
     }

@@ -1,6 +1,8 @@
-// Rules of the toolbar and the drawing-context cache that need no display.
+// Rules of the toolbar, the drawing-context cache and the window scale that
+// need no display.
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/DcCache.h"
+#include "controls/UiScale.h"
 
 #include <gtest/gtest.h>
 
@@ -103,4 +105,27 @@ TEST(DcCache, ConcurrentUsersNeverShareOrLoseAContext)
     EXPECT_EQ(static_cast<int>(cache.Count()), created - deleted);
     for (Ctx* p : all)
         delete p;
+}
+
+// The window's scale and the picture it scales from, for this desktop.
+TEST(UiScaleRules, ScaleFollowsTheLargerAxisAndArtTheNearestLargerPicture)
+{
+    EXPECT_EQ(ScaleFromBaseUnits(6, 13), 1.0); // the agreed font at normal size
+    EXPECT_DOUBLE_EQ(ScaleFromBaseUnits(8, 17), 8.0 / 6); // 1.3 times the text
+    EXPECT_DOUBLE_EQ(ScaleFromBaseUnits(7, 20), 20.0 / 13);
+    EXPECT_EQ(ScaleFromBaseUnits(0, 13), 1.0); // no measurement
+
+    struct Case {
+        std::vector<int> widths;
+        int needed, expected;
+    } cases[] = {
+        {{16, 32, 48, 96}, 48, 2}, // an exact match
+        {{16, 32, 48, 96}, 64, 3}, // the next larger, scaled down
+        {{96, 48, 16}, 40, 1},     // any order
+        {{16, 32, 48}, 128, 2},    // none large enough: the largest
+        {{798}, 1596, 0},
+        {{}, 48, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PickArtSize(c.widths, c.needed), c.expected) << c.needed;
 }

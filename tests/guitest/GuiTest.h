@@ -78,7 +78,10 @@ bool GrabScreen(wxImage& image);
 bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& settled,
                     int attempts = 6);
 
-// Screen rectangle of a window's client area.
+// Screen rectangle of a window's client area, in logical pixels.
 wxRect ScreenRect(const wxWindow* window);
+// The same in the screen's device pixels, as GrabScreen sees them (twice
+// the logical ones under GDK_SCALE=2).
+wxRect DeviceScreenRect(const wxWindow* window);
 
 } // namespace guitest

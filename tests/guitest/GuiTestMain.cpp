@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/display.h>
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/window.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -192,6 +194,14 @@ bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& s
 wxRect ScreenRect(const wxWindow* window)
 {
     return wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize());
+}
+
+wxRect DeviceScreenRect(const wxWindow* window)
+{
+    const double c = wxDisplay().GetScaleFactor();
+    const wxRect r = ScreenRect(window);
+    auto px = [c](int v) { return static_cast<int>(std::lround(v * c)); };
+    return wxRect(px(r.x), px(r.y), px(r.width), px(r.height));
 }
 
 } // namespace guitest
