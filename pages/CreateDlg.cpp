@@ -3,6 +3,7 @@
 #include "controls/PageLook.h"
 #include "engine/Engine.h"
 #include "pages/CreatePageObserver.h"
+#include "pages/HistoryCombo.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"
@@ -175,23 +176,12 @@ void CCreateDlg::ReadDiscLabel() {
 }
 
 void CCreateDlg::LoadHistory() {
-    m_cboImage->Clear();
-    for (const std::string& path : m_history.Load())
-        m_cboImage->Append(wxString::FromUTF8(path));
+    FillFromHistory(m_history, *m_cboImage);
 }
 
 void CCreateDlg::SaveHistory() {
     m_strImagePath = m_cboImage->GetValue();
-    if (m_strImagePath.empty())
-        return;
-    std::vector<std::string> items;
-    for (const wxString& item : m_cboImage->GetStrings())
-        items.push_back(item.utf8_string());
-    items = m_history.Save(std::move(items), m_strImagePath.utf8_string());
-    m_cboImage->Clear();
-    for (const std::string& item : items)
-        m_cboImage->Append(wxString::FromUTF8(item));
-    m_cboImage->SetValue(m_strImagePath);
+    PutInHistory(m_history, *m_cboImage, m_strImagePath);
 }
 
 void CCreateDlg::UpdateStatus() {

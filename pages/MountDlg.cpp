@@ -1,6 +1,7 @@
 #include "pages/MountDlg.h"
 
 #include "controls/PageLook.h"
+#include "pages/HistoryCombo.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"
@@ -155,23 +156,11 @@ void CMountDlg::FillDriveList() {
 }
 
 void CMountDlg::LoadHistory() {
-    m_cboImage->Clear();
-    for (const std::string& path : m_history.Load())
-        m_cboImage->Append(wxString::FromUTF8(path));
+    FillFromHistory(m_history, *m_cboImage);
 }
 
 void CMountDlg::SaveHistory() {
-    if (m_strImagePath.empty())
-        return;
-    std::vector<std::string> items;
-    for (const wxString& item : m_cboImage->GetStrings())
-        items.push_back(item.utf8_string());
-    items = m_history.Save(std::move(items), m_strImagePath.utf8_string());
-    const wxString text = m_cboImage->GetValue();
-    m_cboImage->Clear();
-    for (const std::string& item : items)
-        m_cboImage->Append(wxString::FromUTF8(item));
-    m_cboImage->SetValue(text);
+    PutInHistory(m_history, *m_cboImage, m_strImagePath);
 }
 
 void CMountDlg::ShowVolumeLabel() {
