@@ -6,6 +6,11 @@ namespace driver {
 
 using namespace port;
 
+namespace {
+// How long a mount waits for the releases of files closed just before it.
+constexpr std::chrono::milliseconds kReleaseGrace(500);
+} // namespace
+
 ErrorCode DeviceTable::Open(DeviceId dev, char letter, const AttachRequest& req) {
     std::string path;
     if (ErrorCode e = HostPathFromNtName(req.ntName, path))
@@ -20,8 +25,8 @@ ErrorCode DeviceTable::Open(DeviceId dev, char letter, const AttachRequest& req)
     };
     std::vector<char> dropped;
     {
-        std::lock_guard lock(m_mutex);
-        dropped = DropUnboundLocked(dev, letter);
+        std::unique_lock lock(m_mutex);
+        dropped = DropUnboundLocked(lock, dev, letter);
         if (busy())
             return ERROR_BUSY;
     }
@@ -122,14 +127,23 @@ bool DeviceTable::WaitUntilUnused(Mount& m, std::chrono::milliseconds grace) {
     return m_released.wait_for(lock, grace, [&] { return m.openFiles.load() == 0; });
 }
 
-std::vector<char> DeviceTable::DropUnboundLocked(DeviceId dev, char letter) {
+std::vector<char> DeviceTable::DropUnboundLocked(std::unique_lock<std::mutex>& lock,
+                                                 DeviceId dev, char letter) {
     std::vector<char> gone;
     if (!m_bound)
         return gone;
+    auto unbound = [&](const Mount& m) {
+        return (m.device == dev || m.letter == letter) && !m_bound(m.letter, m.device);
+    };
+    m_released.wait_for(lock, kReleaseGrace, [&] {
+        for (const auto& [serial, m] : m_bySerial)
+            if (unbound(*m) && m->openFiles.load() > 0)
+                return false;
+        return true;
+    });
     for (auto it = m_bySerial.begin(); it != m_bySerial.end();) {
         const std::shared_ptr<Mount>& m = it->second;
-        bool inTheWay = m->device == dev || m->letter == letter;
-        if (!inTheWay || m->openFiles.load() > 0 || m_bound(m->letter, m->device)) {
+        if (!unbound(*m) || m->openFiles.load() > 0) {
             ++it;
             continue;
         }

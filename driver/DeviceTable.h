@@ -83,8 +83,11 @@ public:
 private:
     void Notify(char letter);
     // Drops the mounts in the way of (dev, letter) whose letter binding
-    // vanished; the letters of the folders that went. With m_mutex held.
-    std::vector<char> DropUnboundLocked(DeviceId dev, char letter);
+    // vanished; the letters of the folders that went. A file of such a mount
+    // closed just before may still have its release on the way from the
+    // kernel: up to a short grace is waited for it. With `lock` on m_mutex.
+    std::vector<char> DropUnboundLocked(std::unique_lock<std::mutex>& lock, DeviceId dev,
+                                        char letter);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
