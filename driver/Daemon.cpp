@@ -144,6 +144,7 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     MediaFolder media;
     OpenMediaFolder(media);
     DesktopDrives desktop(table, &fs, media, opts.verbose, opts.allowOther);
+    desktop.KeepLinksIn(runtime + "/desktop");
     Server server(table);
     const std::string socketPath = runtime + "/" + port::wire::kSocketName;
     if (!server.Listen(socketPath)) {

@@ -6,6 +6,9 @@
 #include "port/Paths.h"
 
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <cstdio>
 #include <pthread.h>
 #include <pwd.h>
@@ -70,6 +73,39 @@ DesktopDrives::DesktopDrives(DeviceTable& table, DeviceTable::Observer* next, Me
 
 DesktopDrives::~DesktopDrives() {
     StopAll(std::chrono::seconds(2));
+    if (m_linkFd >= 0)
+        close(m_linkFd);
+}
+
+void DesktopDrives::KeepLinksIn(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return;
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (DIR* d = fdopendir(dup(fd))) {
+        while (dirent* e = readdir(d))
+            if (std::strlen(e->d_name) == 1 && e->d_name[0] >= 'A' && e->d_name[0] <= 'Z')
+                unlinkat(fd, e->d_name, 0);
+        closedir(d);
+    }
+    std::lock_guard lock(m_mutex);
+    m_linkFd = fd;
+}
+
+void DesktopDrives::Link(char letter, const std::string& target) {
+    if (m_linkFd < 0)
+        return;
+    const char name[2] = {letter, 0};
+    unlinkat(m_linkFd, name, 0);
+    symlinkat(target.c_str(), m_linkFd, name);
+}
+
+void DesktopDrives::Unlink(char letter) {
+    if (m_linkFd < 0)
+        return;
+    const char name[2] = {letter, 0};
+    unlinkat(m_linkFd, name, 0);
 }
 
 void DesktopDrives::DriveChanged(char letter) {
@@ -114,6 +150,7 @@ void DesktopDrives::ShowLocked(const std::shared_ptr<Mount>& m) {
         return;
     }
     m_shown[s->letter] = s;
+    Link(s->letter, m_media.path() + "/" + s->name);
     ++m_running;
     std::thread([this, s]() mutable {
         BlockSignals(); // signals are for the drives folder's loop
@@ -124,6 +161,7 @@ void DesktopDrives::ShowLocked(const std::shared_ptr<Mount>& m) {
 
 void DesktopDrives::HideLocked(const std::shared_ptr<Shown>& s) {
     s->hiding = true;
+    Unlink(s->letter);
     // Lazily: a folder still open in a file manager goes from view now, and
     // the session ends once it is let go.
     DetachStaleMount(m_media.path() + "/" + s->name);
@@ -139,6 +177,7 @@ void DesktopDrives::Ended(std::shared_ptr<Shown> s) {
         if (!s->hiding && !m_stopping) {
             fromOutside = true;
             s->hiding = true;
+            Unlink(s->letter);
             auto it = m_shown.find(s->letter);
             if (it != m_shown.end() && it->second == s)
                 m_shown.erase(it);

@@ -32,6 +32,12 @@ public:
 
     void DriveChanged(char letter) override;
 
+    // Keeps, in `folder` (the runtime folder's "desktop"), a link named by
+    // each shown drive's letter to its mount, so that a program that mounts
+    // an image can open the drive where the file manager lists it. Links a
+    // killed driver left there are removed.
+    void KeepLinksIn(const std::string& folder);
+
     // Unmounts every drive's mount and waits up to `wait` for their sessions
     // to end; false when some still run (a folder of one is still in use).
     bool StopAll(std::chrono::milliseconds wait);
@@ -45,6 +51,9 @@ private:
     // The drive's mount was unmounted from outside: dismounts the drive.
     void DismountFromDesktop(const Shown& s);
 
+    void Link(char letter, const std::string& target);
+    void Unlink(char letter);
+
     DeviceTable& m_table;
     DeviceTable::Observer* m_next;
     MediaFolder& m_media;
@@ -55,6 +64,7 @@ private:
     std::map<char, std::shared_ptr<Shown>> m_shown;
     int m_running = 0; // sessions whose thread has not finished
     bool m_stopping = false;
+    int m_linkFd = -1; // the links' folder
 };
 
 // Opens the media folder that drives.conf names (by default

@@ -230,7 +230,7 @@ bool CMountDlg::MountChosenImage() {
     if (mounted) {
         SaveHistory();
         if (m_bOpenAfterMount)
-            port::OpenFolder(port::DriveFolder(letter)); // a failed start is not reported
+            port::OpenFolder(port::DesktopFolder(letter)); // a failed start is not reported
         else
             InfoBox(FormatLangText(LangText("ID_MOUNT_DONE"), wxString(wxUniChar(letter))));
     } else if (error == port::ERROR_PATH_NOT_FOUND) {

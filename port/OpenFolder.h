@@ -16,4 +16,9 @@ int OpenFolder(const std::string& folder);
 // The folder of virtual drive K: in the runtime folder: ".../drives/K/".
 std::string DriveFolder(char16_t letter);
 
+// Where the file manager lists drive K: its mount in the media folder, which
+// the driver links from the runtime folder's "desktop/K"; DriveFolder where
+// there is none (the desktop mounts turned off, or the drive not mounted).
+std::string DesktopFolder(char16_t letter);
+
 } // namespace port

@@ -1,4 +1,5 @@
 // spindle-cli's drive subcommands, run as a user would run them.
+#include "port/OpenFolder.h"
 #include "tests/support/DriverProcess.h"
 #include "tests/support/TempEnv.h"
 
@@ -270,6 +271,7 @@ TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
         EXPECT_NE(gio.find("Holiday 2026 (K:) -> file://" + media + "/Holiday%202026%20(K:)"), std::string::npos) << gio;
         EXPECT_NE(gio.find("Holiday 2026 (L:) -> "), std::string::npos) << gio;
         EXPECT_EQ(spindle_test::ReadFile(k + "/hello.txt"), "hello\n");
+        EXPECT_EQ(port::DesktopFolder(u'K'), k + "/"); // what a mount opens
 
         ASSERT_TRUE(spindle_test::Shell("gio mount -u " + spindle_test::Q(k)));
         ASSERT_TRUE(WaitUntil(env, [&] { return !fs::exists(driveK); }));
@@ -277,6 +279,7 @@ TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
         EXPECT_EQ(r.out.substr(0, 3 + iso.size()), "L:\t" + iso) << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
         EXPECT_FALSE(fs::exists(k));
+        EXPECT_EQ(port::DesktopFolder(u'K'), port::DriveFolder(u'K'));
         EXPECT_EQ(spindle_test::Run("gio mount -l 2>&1").find("(K:)"), std::string::npos);
         EXPECT_EQ(kill(driver.pid(), 0), 0);
         EXPECT_EQ(spindle_test::ReadFile(env.runtime() + "/drives/L/hello.txt"), "hello\n");
