@@ -16,20 +16,14 @@ using spindle_test::TempEnv;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using spindle_test::Outcome;
 
-// Runs a shell command line; `program` is a file of the build's bin folder.
+// Runs a program of the build's bin folder in the test's folder.
 Outcome Shell(const TempEnv& env, const std::string& program, const std::string& args,
               const std::string& pipe = "") {
-    std::string out = env.root() + "/run.out", err = env.root() + "/run.err";
-    std::string cmd = "cd '" + env.root() + "' && " + SPINDLE_BIN_DIR + "/" + program + " " + args +
-                      " 2>'" + err + "'" + pipe + " >'" + out + "'";
-    int rc = std::system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, spindle_test::ReadFile(out),
-            spindle_test::ReadFile(err)};
+    return spindle_test::RunCaught("cd '" + env.root() + "' && " + SPINDLE_BIN_DIR + "/" +
+                                       program + " " + args + pipe,
+                                   env.root());
 }
 
 Outcome Cli(const TempEnv& env, const std::string& args) {

@@ -23,20 +23,10 @@ using spindle_test::TempEnv;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = spindle_test::Outcome;
 
 Result Cli(const TempEnv& env, const std::string& args, const std::string& prefix = "") {
-    std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
-    std::string cmd = prefix + std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out + "' 2>'" + err + "'";
-    int rc = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = spindle_test::ReadFile(out);
-    r.err = spindle_test::ReadFile(err);
-    return r;
+    return spindle_test::RunCaught(prefix + SPINDLE_BIN_DIR + "/spindle-cli " + args, env.root());
 }
 
 std::string MakeIso(const TempEnv& env, const std::string& label) {

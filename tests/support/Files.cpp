@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -63,6 +64,12 @@ std::string Q(const std::string& s) {
 
 bool Shell(const std::string& cmd) {
     return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+Outcome RunCaught(const std::string& cmd, const std::string& dir) {
+    const std::string out = dir + "/run.out", err = dir + "/run.err";
+    int rc = std::system(("{ " + cmd + "\n} >" + Q(out) + " 2>" + Q(err)).c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(out), ReadFile(err)};
 }
 
 std::string Run(const std::string& cmd, int* status) {

@@ -37,4 +37,14 @@ bool Shell(const std::string& cmd);
 // Runs a shell command; its standard output, and its wait status in `status`.
 std::string Run(const std::string& cmd, int* status = nullptr);
 
+// What a command line did: its exit status (-1 when it did not exit) and
+// what it wrote to standard output and error.
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+// Runs a shell command line (a pipeline too), its output and errors caught
+// in files of the folder `dir`.
+Outcome RunCaught(const std::string& cmd, const std::string& dir);
+
 } // namespace spindle_test
