@@ -40,8 +40,11 @@ std::vector<TrackRange> Ranges(const BurnImage& image) {
         ranges.push_back({image.isoPath, 0, -1, TrackMode::Mode1_2048});
         return ranges;
     }
-    for (const CueTrack& t : image.cue.tracks)
-        ranges.push_back({t.file, t.offset, t.sectors, t.mode});
+    for (const CueTrack& t : image.cue.tracks) {
+        TrackRange r{t.file, t.offset, t.sectors, t.mode};
+        r.track = t.number;
+        ranges.push_back(r);
+    }
     return ranges;
 }
 
@@ -56,7 +59,8 @@ std::int64_t NeededBytes(const std::vector<TrackRange>& ranges) {
 }
 
 // Looks at the image before the recorder is opened: readable, not empty,
-// raw sectors of the declared mode.
+// and every sector of every raw track of the declared mode, so that a write
+// never starts from an image that would stop it half-way.
 std::string CheckImage(const std::vector<TrackRange>& ranges) {
     for (const TrackRange& r : ranges) {
         std::string error;
@@ -66,16 +70,20 @@ std::string CheckImage(const std::vector<TrackRange>& ranges) {
         burn::burn_source_free(src);
         if (TrackBytes(r) <= 0)
             return "\"" + r.path + "\" is empty";
-        if (r.mode == TrackMode::Mode1_2352 || r.mode == TrackMode::Mode2_2352) {
-            unsigned char sector[2352];
-            if (::pread(r.fd, sector, sizeof sector, r.offset) !=
-                static_cast<ssize_t>(sizeof sector))
-                return "\"" + r.path + "\" cannot be read";
-            std::string why = CheckRawSector(sector, r.mode);
-            if (!why.empty())
-                return "\"" + r.path +
-                       "\" does not hold the sectors its cue sheet declares: " + why;
-        }
+        std::string why = CheckTrackSectors(r);
+        if (!why.empty())
+            return why;
+    }
+    return {};
+}
+
+// Why the write stopped on the image's side, if it did: the first track
+// source that could not deliver.
+std::string SourceError(const DiscLayout& layout) {
+    for (burn::burn_source* src : layout.sources) {
+        std::string why = TrackSourceError(src);
+        if (!why.empty())
+            return why;
     }
     return {};
 }
@@ -190,14 +198,21 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
     for (TrackRange& r : ranges) {
         r.stop = &m_stop;
         FileHandle& f = files[r.path];
+        // Non-blocking, so that a FIFO put in the image's place is refused
+        // below rather than waited on.
         if (f.fd < 0)
-            f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC);
+            f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (f.fd < 0)
             return Fail(BurnError::BadImage,
                         "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
+        struct stat st;
+        if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return Fail(BurnError::BadImage, "\"" + r.path + "\" is not a regular file");
         r.fd = f.fd;
     }
     std::string bad = CheckImage(ranges);
+    if (StopRequested())
+        return Fail(BurnError::Cancelled);
     if (!bad.empty())
         return Fail(BurnError::BadImage, bad);
     const std::int64_t needed = NeededBytes(ranges);
@@ -282,6 +297,11 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         std::string libraryWords = TakeLibraryMessages();
         if (StopRequested())
             return Fail(BurnError::Cancelled);
+        // A source that could not deliver ends the run too; that is the
+        // image's fault, whatever the drive said about the aborted write.
+        std::string sourceError = SourceError(layout);
+        if (!sourceError.empty())
+            return Fail(BurnError::BadImage, "writing stopped because " + sourceError);
         // libburn refuses some runs (a drive still busy) with a message only,
         // and then still calls the run well done.
         if (!wroteWell || !libraryWords.empty())

@@ -33,9 +33,12 @@ struct SourceData {
     int fd = -1;
     TrackMode mode = TrackMode::Mode1_2048;
     const std::atomic<bool>* stop = nullptr;
-    std::int64_t offset = 0;  // next byte of the file to read
-    std::int64_t left = 0;    // file bytes still to read
-    std::int64_t outSize = 0; // bytes the source delivers in all
+    std::string path;            // for messages
+    int track = 1;               // for messages
+    std::int64_t trackStart = 0; // byte of the file where the track starts
+    std::int64_t offset = 0;     // next byte of the file to read
+    std::int64_t left = 0;       // file bytes still to read
+    std::int64_t outSize = 0;    // bytes the source delivers in all
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -43,6 +46,7 @@ struct SourceData {
     std::size_t frontPos = 0;                     // bytes of ready.front() handed out
     bool ended = false;                           // the reader read its last block
     bool failed = false;
+    std::string error; // why it failed; empty when stopped
     bool quit = false;
     std::thread reader;
 
@@ -58,8 +62,9 @@ struct SourceData {
             ::close(fd);
     }
 
-    // Reads and converts the next block; empty at the end, nullopt on a failure.
-    std::optional<std::vector<unsigned char>> ReadBlock() {
+    // Reads and converts the next block; empty at the end, nullopt on a
+    // failure (with `why` set unless the stop flag caused it).
+    std::optional<std::vector<unsigned char>> ReadBlock(std::string& why) {
         if (left <= 0)
             return std::vector<unsigned char>();
         if (stop && *stop)
@@ -73,23 +78,38 @@ struct SourceData {
             ssize_t n = ::pread(fd, raw.data() + got, want - got, offset + got);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n < 0) {
+                why = "\"" + path + "\" cannot be read at byte " +
+                      std::to_string(offset + static_cast<std::int64_t>(got)) + ": " +
+                      std::strerror(errno);
+                return std::nullopt;
+            }
+            if (n == 0)
                 break;
             got += static_cast<std::size_t>(n);
         }
-        if (got == 0)
-            return std::nullopt; // the file shrank or cannot be read
+        if (got < want || (mode != TrackMode::Mode1_2048 && got % inSize != 0)) {
+            why = "\"" + path + "\" ends at byte " +
+                  std::to_string(offset + static_cast<std::int64_t>(got)) + ", before track " +
+                  std::to_string(track) + " does (the file shrank)";
+            return std::nullopt;
+        }
         offset += got;
         left -= got;
-        raw.resize(got);
         if (mode == TrackMode::Mode1_2048 || mode == TrackMode::Audio)
             return raw;
-        if (got % inSize != 0)
-            return std::nullopt;
         std::vector<unsigned char> out(got / inSize * 2048);
-        for (std::size_t i = 0; i < got / inSize; ++i)
-            if (!ConvertSector(raw.data() + i * inSize, mode, out.data() + i * 2048))
+        for (std::size_t i = 0; i < got / inSize; ++i) {
+            if (!ConvertSector(raw.data() + i * inSize, mode, out.data() + i * 2048)) {
+                const std::int64_t at =
+                    offset - static_cast<std::int64_t>(got) + static_cast<std::int64_t>(i) * inSize;
+                why = "\"" + path + "\", track " + std::to_string(track) + ", sector " +
+                      std::to_string((at - trackStart) / inSize) + ": " +
+                      CheckRawSector(raw.data() + i * inSize, mode) +
+                      " (the file changed after it was checked)";
                 return std::nullopt;
+            }
+        }
         return out;
     }
 
@@ -101,11 +121,13 @@ struct SourceData {
                 if (quit)
                     return;
             }
-            auto block = ReadBlock();
+            std::string why;
+            auto block = ReadBlock(why);
             std::lock_guard lock(mutex);
-            if (!block)
+            if (!block) {
                 failed = true;
-            else if (block->empty())
+                error = std::move(why);
+            } else if (block->empty())
                 ended = true;
             else
                 ready.push_back(std::move(*block));
@@ -215,6 +237,65 @@ std::int64_t TrackBytes(const TrackRange& range) {
     return sectors * OutputSectorSize(range.mode);
 }
 
+std::string TrackSourceError(burn::burn_source* source) {
+    auto* s = static_cast<SourceData*>(source->data);
+    std::lock_guard lock(s->mutex);
+    return s->error;
+}
+
+std::string CheckTrackSectors(const TrackRange& range) {
+    if (range.mode != TrackMode::Mode1_2352 && range.mode != TrackMode::Mode2_2352)
+        return {};
+    const int fd = range.fd >= 0 ? range.fd : ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "\"" + range.path + "\" cannot be opened: " + std::strerror(errno);
+    struct Closer {
+        int fd;
+        bool own;
+        ~Closer() {
+            if (own)
+                ::close(fd);
+        }
+    } closer{fd, range.fd < 0};
+    constexpr std::int64_t kSize = 2352;
+    // 1,792 sectors (about 4 MiB) per read: large sequential reads keep the
+    // pass at the speed of the disk (or of the page cache).
+    constexpr std::int64_t kBlockSectors = 1792;
+    ::posix_fadvise(fd, range.offset, range.sectors * kSize, POSIX_FADV_SEQUENTIAL);
+    std::vector<unsigned char> block(static_cast<std::size_t>(kBlockSectors * kSize));
+    for (std::int64_t first = 0; first < range.sectors; first += kBlockSectors) {
+        if (range.stop && *range.stop)
+            return "the check of \"" + range.path + "\" was stopped";
+        const std::int64_t count = std::min(kBlockSectors, range.sectors - first);
+        const std::size_t want = static_cast<std::size_t>(count * kSize);
+        const std::int64_t at = range.offset + first * kSize;
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t n = ::pread(fd, block.data() + got, want - got, at + static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return "\"" + range.path + "\" cannot be read at byte " +
+                       std::to_string(at + static_cast<std::int64_t>(got)) + ": " +
+                       std::strerror(errno);
+            if (n == 0)
+                return "\"" + range.path + "\" ends at byte " +
+                       std::to_string(at + static_cast<std::int64_t>(got)) + ", before track " +
+                       std::to_string(range.track) + " does";
+            got += static_cast<std::size_t>(n);
+        }
+        for (std::int64_t i = 0; i < count; ++i) {
+            std::string why = CheckRawSector(block.data() + i * kSize, range.mode);
+            if (!why.empty())
+                return "\"" + range.path +
+                       "\" does not hold the sectors its cue sheet declares: track " +
+                       std::to_string(range.track) + ", sector " + std::to_string(first + i) +
+                       " (byte " + std::to_string(at + i * kSize) + " of the file): " + why;
+        }
+    }
+    return {};
+}
+
 int TrackSourceFill(burn::burn_source* source) {
     return static_cast<SourceData*>(source->data)->Fill();
 }
@@ -230,6 +311,9 @@ burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error) 
     data->fd = fd;
     data->mode = range.mode;
     data->stop = range.stop;
+    data->path = range.path;
+    data->track = range.track;
+    data->trackStart = range.offset;
     data->offset = range.offset;
     data->outSize = TrackBytes(range);
     data->left = range.sectors < 0

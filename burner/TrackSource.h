@@ -31,6 +31,7 @@ struct TrackRange {
     // the job opens each file once, so an image replaced under its name
     // meanwhile (a build that finished, a copy over it) is not mixed in.
     int fd = -1;
+    int track = 1; // the track's number, for messages
 };
 
 // Bytes libburn gets per sector of the mode.
@@ -44,10 +45,24 @@ std::string CheckRawSector(const unsigned char* sector, TrackMode mode);
 // the sector does not fit the mode.
 bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 
+// Reads every sector of a raw track (MODE1/2352, MODE2/2352) and checks
+// each as CheckRawSector does, in one sequential pass over its part of the
+// file; other modes have no sector structure to check. Empty when every
+// sector fits, else what is wrong, naming the file, the track and the
+// sector (counted from the track's first). Gives up, saying so, once the
+// range's stop flag is set.
+std::string CheckTrackSectors(const TrackRange& range);
+
 // Opens the file read-only; nullptr with `error` set when it cannot. The
 // source reads ahead on a thread of its own, in 512 KiB blocks, up to 4 MiB.
 // Free with burn_source_free.
 burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error);
+
+// Why the source stopped delivering before its end (the file shrank or could
+// not be read, a sector no longer fits its mode); empty while it delivers,
+// after it delivered everything, and when it stopped because the range's
+// stop flag was set.
+std::string TrackSourceError(burn::burn_source* source);
 
 // How full the source's read-ahead is, in percent.
 int TrackSourceFill(burn::burn_source* source);

@@ -13,6 +13,8 @@
 #include <functional>
 #include <random>
 
+#include <unistd.h>
+
 namespace {
 
 using burner::BurnError;
@@ -124,24 +126,60 @@ TEST_F(BurnJobTest, SimulateWritesNothingAndWrongRawSectorsAreRefusedFirst) {
     EXPECT_TRUE(o.ok()) << burner::Describe(o);
     EXPECT_EQ(ReadFile(tmp / "target"), "untouched");
 
-    // Sizes that fit MODE1/2352, but the sectors are plain 2048-byte data.
-    WriteFile(tmp / "fake.bin", RandomBytes(2352 * 8, 3));
-    WriteFile(tmp / "fake.cue", "FILE fake.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n");
-    burner::BurnImage cue;
-    ASSERT_EQ(burner::LoadBurnImage("", tmp / "fake.cue", cue), "");
-    o = Burn(cue, tmp / "target");
-    EXPECT_EQ(o.error, BurnError::BadImage);
-    EXPECT_NE(o.detail.find("sync pattern"), std::string::npos) << o.detail;
-    // Mode 2 form 2 sectors hold no 2048-byte user data.
-    std::string form2 = RawSectors(RandomBytes(2048 * 8, 3), TrackMode::Mode2_2352);
-    form2[18] = 0x20;
-    WriteFile(tmp / "fake.bin", form2);
-    WriteFile(tmp / "fake.cue", "FILE fake.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n");
-    ASSERT_EQ(burner::LoadBurnImage("", tmp / "fake.cue", cue), "");
-    o = Burn(cue, tmp / "target");
-    EXPECT_EQ(o.error, BurnError::BadImage);
-    EXPECT_NE(o.detail.find("form 2"), std::string::npos) << o.detail;
-    EXPECT_EQ(ReadFile(tmp / "target"), "untouched");
+    // Raw sectors that do not all fit the declared mode, at the first sector
+    // or any later one (of any track): refused, naming file, track and
+    // sector, before the target is touched.
+    const std::string good = RandomBytes(2048 * 1500, 3);
+    std::string mode1 = RawSectors(good, TrackMode::Mode1_2352);
+    std::string mode2 = RawSectors(good, TrackMode::Mode2_2352);
+    std::string form2From1200 = mode2;
+    for (std::size_t sector = 1200; sector < 1500; ++sector)
+        form2From1200[sector * 2352 + 18] = 0x20;
+    std::string brokenSync = mode1;
+    brokenSync[1499 * 2352 + 5] = 0;
+    std::string form2First = mode2;
+    form2First[18] = 0x20;
+    const std::string twoTracks = "TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                                  "TRACK 02 MODE1/2352\nINDEX 01 00:02:00\n"; // sector 150
+    const struct {
+        std::string bin, tracks, said;
+    } rows[] = {
+        {RandomBytes(2352 * 8, 3), "TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
+         "track 1, sector 0 (byte 0 of the file): the sector has no sync pattern"},
+        {form2First, "TRACK 01 MODE2/2352\nINDEX 01 00:00:00\n", "track 1, sector 0 (byte 0"},
+        {form2From1200, "TRACK 01 MODE2/2352\nINDEX 01 00:00:00\n",
+         "track 1, sector 1200 (byte 2822400 of the file): the sector is a mode 2 form 2 sector"},
+        {brokenSync, "TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n", "track 1, sector 1499 (byte"},
+        {brokenSync, twoTracks, "track 2, sector 1349 (byte 3525648 of the file)"},
+    };
+    for (const auto& row : rows) {
+        WriteFile(tmp / "mixed.bin", row.bin);
+        WriteFile(tmp / "mixed.cue", "FILE mixed.bin BINARY\n" + row.tracks);
+        burner::BurnImage cue;
+        ASSERT_EQ(burner::LoadBurnImage("", tmp / "mixed.cue", cue), "") << row.said;
+        o = Burn(cue, tmp / "target");
+        EXPECT_EQ(o.error, BurnError::BadImage) << row.said;
+        EXPECT_NE(o.detail.find("\"" +
+                                tmp / "mixed.bin\" does not hold the sectors its cue "
+                                      "sheet declares: " +
+                                row.said),
+                  std::string::npos)
+            << o.detail;
+        EXPECT_EQ(ReadFile(tmp / "target"), "untouched") << row.said;
+    }
+
+    // An image that stops delivering once writing started (here it shrinks)
+    // is the image's fault, not the recorder's.
+    Recorder shrink;
+    shrink.onPhase = [&](BurnPhase p) {
+        if (p == BurnPhase::Writing)
+            ::truncate((tmp / "a.iso").c_str(), 2048 * 16);
+    };
+    o = Burn(iso, tmp / "target", {}, &shrink);
+    EXPECT_EQ(o.error, BurnError::BadImage) << burner::Describe(o);
+    EXPECT_NE(o.detail.find("writing stopped because \"" + tmp / "a.iso\" ends at byte 32768"),
+              std::string::npos)
+        << o.detail;
 }
 
 TEST_F(BurnJobTest, VerifyCatchesACorruptedTargetAndCopiesRepeatTheBurn) {
