@@ -97,6 +97,8 @@ public:
     virtual BurnOutcome Run(BurnObserver& observer) = 0;
     void Stop() { m_stop = true; }
     bool StopRequested() const { return m_stop; }
+    // True for a test run that writes nothing (a simulated burn).
+    virtual bool WritesNothing() const { return false; }
 
 protected:
     std::atomic<bool> m_stop{false};
@@ -106,6 +108,7 @@ class BurnJob : public Job {
 public:
     BurnJob(std::string address, BurnImage image, BurnSettings settings);
     BurnOutcome Run(BurnObserver& observer) override;
+    bool WritesNothing() const override { return m_settings.simulate; }
     const BurnImage& Image() const { return m_image; }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "burner/Options.h"
 #include "burner/State.h"
+#include "engine/WorkState.h"
 #include "port/Utf.h"
 
 namespace burner {
@@ -39,6 +40,13 @@ void BurnRun::Start() {
     if (m_running || m_thread.joinable())
         return;
     m_running = true;
+    // The burn-done report that ends this run is read as the end of a burn
+    // (or of a test run): recorded now that a burn really starts, not when
+    // its dialog opened, so an image build that ends meanwhile is still
+    // announced as a build.
+    if (m_reportBurnDone)
+        engine::SetWorkKind(m_job->WritesNothing() ? engine::WorkKind::TestBurn
+                                                   : engine::WorkKind::Burn);
     m_thread = std::thread(&BurnRun::Body, this);
 }
 

@@ -2,7 +2,9 @@
 // dialogs: progress goes to the observer and to the engine's process
 // callback; a burn ends with exactly one burn-done report (null text on
 // success, else what went wrong), an erase with none (the page would read
-// it as a burn). Then the observer hears OnFinished.
+// it as a burn). A burn's start records the work kind (a burn, or a test
+// run that writes nothing) that the program reads that report as. Then the
+// observer hears OnFinished.
 #pragma once
 
 #include "burner/BurnJob.h"

@@ -131,7 +131,7 @@ private:
     bool m_tty;
     bool m_drawn = false;
     burner::BurnPhase m_phase = burner::BurnPhase::Preparing;
-    int m_copy = 1, m_copies = 1, m_percent = -1, m_buffer = -1;
+    int m_copy = 1, m_copies = 1, m_percent = 0, m_buffer = -1;
 };
 
 // Runs a job in the foreground with the progress bar; Ctrl-C stops it.
@@ -151,7 +151,11 @@ int RunJob(const char* command, burner::Job& job, bool erase) {
         return outcome.error == burner::BurnError::Cancelled && g_interrupted ? kExitInterrupted
                                                                                : kExitFailure;
     }
-    std::printf("%s\n", erase ? "The disc was erased." : "The disc was burned.");
+    const char* done = erase ? "The disc was erased."
+                       : job.WritesNothing()
+                           ? "The test run succeeded. Nothing was written to the disc."
+                           : "The disc was burned.";
+    std::printf("%s\n", done);
     return 0;
 }
 

@@ -19,7 +19,7 @@ WorkKind KindOfPage(int page) {
 } // namespace
 
 bool ShowsProgress(WorkKind kind, int currentPage) {
-    return kind != WorkKind::Burn && currentPage == kPageFiles;
+    return kind != WorkKind::Burn && kind != WorkKind::TestBurn && currentPage == kPageFiles;
 }
 
 CompletionAction DecideCompletion(WorkKind kind, int currentPage, const char16_t* errorText,
@@ -36,6 +36,8 @@ CompletionAction DecideCompletion(WorkKind kind, int currentPage, const char16_t
         return {"ID_BUILDIMAGEERROR", false};
     case WorkKind::Burn:
         return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
+    case WorkKind::TestBurn:
+        return {failed ? "ID_BURNDISCERROR" : "ID_TESTBURNDONE", false};
     case WorkKind::None:
         break;
     }

@@ -14,11 +14,13 @@ extern std::atomic<int> g_bStoppedByUser;
 
 namespace engine {
 
-// The engine work whose end the next completion report announces.
-enum class WorkKind { None, ImageBuild, Burn };
+// The engine work whose end the next completion report announces. TestBurn:
+// a simulated burn, which ends without writing anything.
+enum class WorkKind { None, ImageBuild, Burn, TestBurn };
 
-// Called by the page that starts the work, just before it asks the engine:
-// the files page before BuildISO, the burn page before BurnDialog.
+// Called just before the work starts, by whoever starts it: the files page
+// before BuildISO; the engine when a burn starts in its burn dialog (not
+// when the dialog opens: it may close without burning).
 void SetWorkKind(WorkKind kind);
 WorkKind CurrentWorkKind();
 

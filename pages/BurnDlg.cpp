@@ -2,7 +2,6 @@
 
 #include "controls/PageLook.h"
 #include "engine/Engine.h"
-#include "engine/WorkState.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"
@@ -163,22 +162,32 @@ void CBurnDlg::ChooseImage(const wxString& path) {
 }
 
 void CBurnDlg::OnSelChangeWriter() {
+    UseShownRecorder();
+}
+
+// The engine's current recorder is process-wide, and other pages set it
+// too (the Copy Disc page while it fills its drive list): each action makes
+// the recorder this page shows the current one first.
+bool CBurnDlg::UseShownRecorder() {
     if (!m_cboWriter || m_cboWriter->GetSelection() == wxNOT_FOUND)
-        return;
+        return false;
     wxString item = m_cboWriter->GetStringSelection();
-    if (!item.empty())
-        engine::SetDevice(static_cast<char16_t>(item[0].GetValue()));
+    return !item.empty() && engine::SetDevice(static_cast<char16_t>(item[0].GetValue())) == 0;
 }
 
 void CBurnDlg::OnEject() {
-    engine::EjectDevice();
+    if (UseShownRecorder())
+        engine::EjectDevice();
 }
 
 void CBurnDlg::OnCloseTray() {
-    engine::CloseDevice();
+    if (UseShownRecorder())
+        engine::CloseDevice();
 }
 
 void CBurnDlg::OnErase() {
+    if (!UseShownRecorder())
+        return;
     wxString title;
     engine::EraseDialog(U16(GetLangText("ID_ERASEDISC", title)).c_str());
 }
@@ -231,9 +240,8 @@ void CBurnDlg::OnBurn() {
         engine::CreateProject(iso ? engine::kProjectData : engine::kProjectBinCue);
         AddImageToProject();
         std::u16string path = iso ? U16(m_strImagePath) : std::u16string();
-        // The burn starts here: the engine's dialog takes over, and its
-        // burn-done report is read as the end of a burn.
-        engine::SetWorkKind(engine::WorkKind::Burn);
+        // The engine's dialog takes over; it records the work kind once a
+        // burn really starts there (it may close without burning).
         engine::BurnDialog(0, 0, 1, U16(GetLangText("ID_BURNDISC", text)).c_str(), path.c_str());
     } catch (...) {
         WarningBox(GetLangText("ID_UNKNOWNERROR", text));

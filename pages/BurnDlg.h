@@ -41,5 +41,6 @@ public:
 private:
     bool OnInitDialog();
     void FillWriterList();
+    bool UseShownRecorder();
     void AddImageToProject();
 };

@@ -7,6 +7,8 @@
 #include "burner/Recorder.h"
 #include "burner/State.h"
 #include "engine/Engine.h"
+#include "engine/EventRelay.h"
+#include "engine/WorkState.h"
 #include "pages/BurnDlg.h"
 #include "pages/Layouts.h"
 #include "port/DosDevices.h"
@@ -258,6 +260,78 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     EXPECT_EQ(state, "Die Disc wurde gelöscht.");
     EXPECT_EQ(ReadAll(Disc('E')), "");
     EXPECT_EQ(m_done.count, 3) << "an erase is not reported as a burn";
+}
+
+// Other pages set the engine's current recorder too (the Copy Disc page
+// while it fills its drive list): the page's actions act on the recorder it
+// shows, whatever was set last.
+TEST_F(BurnPageTest, EraseEjectAndCloseTrayActOnTheShownRecorder) {
+    const std::string e = IsoWithLabel("ON_E", 50), g = IsoWithLabel("ON_G", 50);
+    WriteAll(Disc('E'), e);
+    WriteAll(Disc('G'), g);
+    ASSERT_EQ(m_page->m_cboWriter->GetStringSelection().Left(2), "E:");
+    for (void (CBurnDlg::*action)() : {&CBurnDlg::OnEject, &CBurnDlg::OnCloseTray}) {
+        ASSERT_EQ(engine::SetDevice(u'G'), 0);
+        (m_page->*action)();
+        EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('E'));
+    }
+    ASSERT_EQ(engine::SetDevice(u'G'), 0);
+    std::string erased;
+    guitest::QueueBoxAnswer(6); // IDYES
+    guitest::SetModalHandler([&](wxDialog* d) {
+        if (auto* erase = dynamic_cast<burner::EraseDialogUi*>(d)) {
+            RunToEnd(*erase);
+            erased = erase->LastOutcome().ok() ? "ok" : burner::Describe(erase->LastOutcome());
+        }
+        return wxID_CANCEL;
+    });
+    m_page->OnErase();
+    guitest::SetModalHandler(nullptr);
+    EXPECT_EQ(erased, "ok");
+    EXPECT_EQ(ReadAll(Disc('E')), "");
+    EXPECT_TRUE(ReadAll(Disc('G')) == g) << "the recorder not shown was erased";
+}
+
+// The end of the engine's work is announced as what was started: a burn
+// dialog opened and closed without burning leaves a running build a build;
+// a test run (Test only ticked) says that nothing was written.
+TEST_F(BurnPageTest, TheWorkKindIsRecordedWhenABurnStartsInTheDialog) {
+    const int kBurnPage = 16133;
+    auto announced = [&] {
+        const char* key =
+            engine::DecideCompletion(engine::CurrentWorkKind(), kBurnPage, nullptr, false)
+                .messageKey;
+        return std::string(key ? key : "(none)");
+    };
+    const std::string image = IsoWithLabel("DATA", 100);
+    WriteAll(m_dir + "data.iso", image);
+    WriteAll(Disc('E'), "untouched");
+    m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
+    engine::SetWorkKind(engine::WorkKind::ImageBuild); // as the files page starts a build
+    BurnWith([](burner::BurnDialogUi&) {});
+    EXPECT_EQ(announced(), "ID_BUILDIMAGEDONE");
+
+    wxString state;
+    BurnWith([&](burner::BurnDialogUi& d) {
+        d.m_simulate->SetValue(true);
+        RunToEnd(d);
+        EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
+        state = d.StateText();
+    });
+    EXPECT_EQ(state, "The test run succeeded. Nothing was written to the disc.");
+    EXPECT_EQ(announced(), "ID_TESTBURNDONE");
+    EXPECT_EQ(Text("ID_TESTBURNDONE"), state);
+    EXPECT_EQ(ReadAll(Disc('E')), "untouched");
+
+    BurnWith([&](burner::BurnDialogUi& d) {
+        d.m_simulate->SetValue(false);
+        RunToEnd(d);
+    });
+    EXPECT_EQ(announced(), "ID_BURNDISCDONE");
+    EXPECT_TRUE(ReadAll(Disc('E')) == image);
+    engine::SetWorkKind(engine::WorkKind::None);
+    // The page stored the test run's options; later tests burn for real.
+    ASSERT_EQ(engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey), 0);
 }
 
 } // namespace

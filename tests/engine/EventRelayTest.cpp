@@ -30,6 +30,9 @@ TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
         // A burn is a burn even while the files page is shown.
         {WorkKind::Burn, kFiles, nullptr, false, "ID_BURNDISCDONE", false},
         {WorkKind::Burn, kFiles, u"no disc", true, "ID_BURNDISCERROR", false},
+        // A test run wrote nothing, and says so.
+        {WorkKind::TestBurn, kBurn, nullptr, false, "ID_TESTBURNDONE", false},
+        {WorkKind::TestBurn, kFiles, u"no disc", false, "ID_BURNDISCERROR", false},
         // Nobody said what started: the visible page decides.
         {WorkKind::None, kCreate, nullptr, false, "ID_BUILDIMAGEDONE", true},
         {WorkKind::None, kFiles, u"x", true, "ID_INTERRUPTBYUSER", true},
@@ -50,6 +53,7 @@ TEST(EventRelay, ProgressMovesTheBarOnlyForABuildWhileTheFilesPageIsShown) {
     EXPECT_TRUE(engine::ShowsProgress(WorkKind::None, kFiles));
     EXPECT_FALSE(engine::ShowsProgress(WorkKind::ImageBuild, kCreate));
     EXPECT_FALSE(engine::ShowsProgress(WorkKind::Burn, kFiles));
+    EXPECT_FALSE(engine::ShowsProgress(WorkKind::TestBurn, kFiles));
 }
 
 } // namespace
