@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace burner {
 
@@ -264,12 +267,43 @@ std::string ParseCueSheet(std::string_view text, const std::string& baseDir, Cue
 }
 
 std::string LoadCueSheet(const std::string& path, CueSheet& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "The cue sheet \"" + path + "\" cannot be read";
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    if (text.size() > (1u << 20))
+    constexpr std::int64_t kMaxCueBytes = 1 << 20;
+    // Type and size come first, from the open file itself: a device or a
+    // FIFO given as the sheet is refused before a byte is read (a device
+    // never ends, a FIFO blocks), and so is a regular file too large to be
+    // a sheet. O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return "The cue sheet \"" + path + "\" cannot be read: " + std::strerror(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "\"" + path + "\" is not a cue sheet (it is not a regular file)";
+    }
+    if (st.st_size > kMaxCueBytes) {
+        ::close(fd);
         return "\"" + path + "\" is too large to be a cue sheet";
+    }
+    // One byte more than the size: a file that grows meanwhile is refused.
+    std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return "The cue sheet \"" + path + "\" cannot be read: " + std::strerror(err);
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (got > static_cast<std::size_t>(st.st_size))
+        return "The cue sheet \"" + path + "\" changed while it was read";
+    text.resize(got);
     if (text.find('\0') != std::string::npos)
         return "\"" + path + "\" is not a cue sheet (it holds binary data)";
     std::size_t slash = path.rfind('/');

@@ -6,9 +6,21 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <cstdlib>
+
 using spindle_test::TempEnv;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SPINDLE_ADDRESS_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SPINDLE_ADDRESS_SANITIZER
+#endif
+#endif
 
 namespace {
 
@@ -24,10 +36,12 @@ std::string Slurp(const std::string& path) {
     return ss.str();
 }
 
-Result Cli(const TempEnv& env, const std::string& args) {
+const std::string kCli = std::string(SPINDLE_BIN_DIR) + "/spindle-cli ";
+
+// Runs a shell command line with its output and errors caught.
+Result Sh(const TempEnv& env, const std::string& line) {
     std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
-    std::string cmd = std::string(SPINDLE_BIN_DIR) + "/spindle-cli " + args + " >'" + out +
-                      "' 2>'" + err + "' </dev/null";
+    std::string cmd = "(" + line + ") >'" + out + "' 2>'" + err + "' </dev/null";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -36,13 +50,29 @@ Result Cli(const TempEnv& env, const std::string& args) {
     return r;
 }
 
+Result Cli(const TempEnv& env, const std::string& args) {
+    return Sh(env, kCli + args);
+}
+
+double TimeScale() {
+    const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
+    const double factor = value ? std::atof(value) : 1.0;
+    return factor > 1.0 ? factor : 1.0;
+}
+
+// R: is a stdio: file of the test's own.
+std::string MakeRecorder(const TempEnv& env) {
+    const std::string disc = env.root() + "/disc";
+    std::filesystem::create_directories(env.config());
+    std::ofstream(env.config() + "/drives.conf") << "R = stdio:" + disc + "\n";
+    return disc;
+}
+
 } // namespace
 
 TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
     TempEnv env;
-    const std::string disc = env.root() + "/disc";
-    std::filesystem::create_directories(env.config());
-    std::ofstream(env.config() + "/drives.conf") << "R = stdio:" + disc + "\n";
+    const std::string disc = MakeRecorder(env);
     std::string payload(2048 * 500, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>(i * 131 + i / 2048);
@@ -87,4 +117,59 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
     EXPECT_EQ(Cli(env, "burn --copies 0 " + iso + " R").status, 2);
     EXPECT_EQ(Cli(env, "eject R").status, 0);
     EXPECT_EQ(Cli(env, "close-tray R").status, 0);
+}
+
+// A test run says that nothing was written; on a terminal its bar starts at 0%.
+TEST(BurnCli, ASimulatedBurnSaysNothingWasWritten) {
+    TempEnv env;
+    const std::string disc = MakeRecorder(env);
+    std::ofstream(disc) << "untouched";
+    const std::string iso = env.Write("a.iso", std::string(2048 * 64, 'i'));
+    // script(1) gives the command a terminal, so that the bar is drawn.
+    Result r = Sh(env, "script -qec " + spindle_test::Q(kCli + "burn --simulate " + iso + " R") +
+                           " /dev/null");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("The test run succeeded. Nothing was written to the disc."),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("disc was burned"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[........................................]   0%"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("-1%"), std::string::npos) << r.out;
+    EXPECT_EQ(Slurp(disc), "untouched");
+}
+
+// A "sheet" that is a device, a FIFO or far too large is refused from its
+// type and size before anything is read: at once, and in little memory
+// (the address-space limit is left out under the address sanitizer, which
+// reserves more than that up front).
+TEST(BurnCli, CueSheetsThatAreNoSmallRegularFilesAreRefusedUnread) {
+    TempEnv env;
+    const std::string disc = MakeRecorder(env);
+    const std::string fifo = env.root() + "/fifo.cue", big = env.root() + "/big.cue";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::truncate(env.Write("big.cue", "").c_str(), 300 << 20), 0);
+#if defined(SPINDLE_ADDRESS_SANITIZER)
+    const std::string limit;
+#else
+    const std::string limit = "ulimit -v 262144; ";
+#endif
+    const struct {
+        std::string path, said;
+    } rows[] = {
+        {"/dev/zero", "\"/dev/zero\" is not a cue sheet (it is not a regular file)"},
+        {fifo, "\"" + fifo + "\" is not a cue sheet (it is not a regular file)"},
+        {big, "\"" + big + "\" is too large to be a cue sheet"},
+    };
+    const auto bound = std::chrono::duration<double>(10 * TimeScale());
+    for (const auto& row : rows) {
+        const auto start = std::chrono::steady_clock::now();
+        Result r = Sh(env, limit + "timeout -s KILL " +
+                               std::to_string(static_cast<int>(60 * TimeScale())) + " " + kCli +
+                               "burn --cue " + row.path + " R");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, bound) << row.path;
+        EXPECT_EQ(r.status, 1) << row.path << ": " << r.err;
+        EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(disc));
 }
