@@ -165,7 +165,7 @@ TEST_F(BurnJobTest, SimulateWritesNothingAndWrongRawSectorsAreRefusedFirst) {
                                 row.said),
                   std::string::npos)
             << o.detail;
-        EXPECT_EQ(ReadFile(tmp / "target"), "untouched") << row.said;
+        EXPECT_TRUE(ReadFile(tmp / "target") == "untouched") << row.said;
     }
 
     // An image that stops delivering once writing started (here it shrinks)
