@@ -2,7 +2,8 @@
 // an optical drive into an image file with the create page's disc image
 // reader. The copy runs on the reader's worker thread; this thread draws the
 // progress bar on a terminal, asks the reader's questions there, and turns
-// Ctrl-C into Stop (the partial image is kept).
+// Ctrl-C (SIGINT, SIGTERM) into Stop: the partial image is kept as OUT.part,
+// and OUT stays as it was.
 #include "cli/Commands.h"
 #include "cli/Report.h"
 
@@ -28,6 +29,8 @@ namespace cli {
 namespace {
 
 constexpr int kIdOk = 1, kIdYes = 6, kIdNo = 7;
+// A whole copy in which unreadable sectors are zeros: usable, but not the disc.
+constexpr int kExitSalvaged = 3;
 constexpr char kUsage[] = "copy-disc [--label L] [--ignore-read-errors] LETTER OUT";
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -182,6 +185,17 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
         std::fprintf(stderr, "spindle-cli: copy-disc: cannot open drive %s: %s (error %u)\n",
                      path.c_str(), port::DescribeError(note.error), note.error);
         break;
+    case CopyMessage::NoDisc:
+        std::fprintf(stderr,
+                     "spindle-cli: copy-disc: there is no disc to copy in drive %s: %s (error %u); "
+                     "nothing was changed\n",
+                     path.c_str(), port::DescribeError(note.error), note.error);
+        break;
+    case CopyMessage::SameAsSource:
+        std::fprintf(stderr,
+                     "spindle-cli: copy-disc: %s is the disc being copied; choose another OUT\n",
+                     path.c_str());
+        break;
     case CopyMessage::OverwriteImage:
         answer = AskYes(path + " already exists. Replace it?", interrupted) ? kIdYes : kIdNo;
         if (answer == kIdNo && !interrupted)
@@ -210,6 +224,12 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
                                  "(--ignore-read-errors copies past unreadable sectors)\n");
         }
         break;
+    case CopyMessage::LabelFailed:
+        std::fprintf(stderr,
+                     "spindle-cli: copy-disc: the label could not be written into %s (no ISO "
+                     "9660 volume there?)\n",
+                     path.c_str());
+        break;
     case CopyMessage::Done:
         break;
     case CopyMessage::DoneWithBadSectors:
@@ -219,11 +239,20 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
                      static_cast<long long>(note.count), path.empty() ? "" : "; listed in ",
                      path.c_str());
         break;
+    case CopyMessage::ListFailed:
+        std::fprintf(stderr,
+                     "spindle-cli: copy-disc: the list of the %lld unreadable sectors could not be "
+                     "written to %s: %s (error %u); %s was left as it was\n",
+                     static_cast<long long>(note.count), path.c_str(),
+                     port::DescribeError(note.error), note.error, o.out.c_str());
+        break;
     case CopyMessage::Failed:
         if (note.error)
             std::fprintf(stderr, "spindle-cli: copy-disc: writing %s failed: %s (error %u)\n",
                          o.out.c_str(), port::DescribeError(note.error), note.error);
-        std::fprintf(stderr, "spindle-cli: copy-disc: the disc could not be copied\n");
+        std::fprintf(stderr, "spindle-cli: copy-disc: the disc could not be copied%s%s%s\n",
+                     path.empty() ? "" : "; the partial image ", path.c_str(),
+                     path.empty() ? "" : " is kept");
         break;
     }
     return answer;
@@ -245,18 +274,17 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
         }
         if (auto result = console.Result()) {
             ClearBar(barShown);
-            if (result->labelFailed)
-                std::fprintf(stderr,
-                             "spindle-cli: copy-disc: the label could not be written into "
-                             "%s (no ISO 9660 volume there?)\n",
-                             o.out.c_str());
             switch (result->outcome) {
             case CopyOutcome::Done:
-                return result->labelFailed ? 1 : 0;
+                return result->labelFailed ? 1 : result->unreadable > 0 ? kExitSalvaged : 0;
             case CopyOutcome::Stopped:
-                std::fprintf(stderr,
-                             "spindle-cli: copy-disc: stopped; the partial image %s is kept\n",
-                             o.out.c_str());
+                if (result->partialPath.empty())
+                    std::fprintf(stderr, "spindle-cli: copy-disc: stopped; nothing was copied\n");
+                else
+                    std::fprintf(stderr,
+                                 "spindle-cli: copy-disc: stopped; the partial image %s is "
+                                 "kept\n",
+                                 port::ToUtf8(result->partialPath).c_str());
                 return 130;
             case CopyOutcome::NotStarted:
                 // Ctrl-C at the first question: nothing was touched.
@@ -283,8 +311,11 @@ int CopyDisc(const Args& args) {
                     "drive table) sector for sector into the image file OUT. --label writes a\n"
                     "new volume label into the image. A read error is asked about on a\n"
                     "terminal; --ignore-read-errors fills unreadable sectors with zeros without\n"
-                    "asking and lists them in OUT.badsectors. Ctrl-C stops the copy and keeps\n"
-                    "the partial image. Exit status: 0 copied, 1 failed, 130 stopped.\n",
+                    "asking and lists them in OUT.badsectors. The copy is written to OUT.part\n"
+                    "and replaces OUT only once it is whole; a copy that is stopped (Ctrl-C)\n"
+                    "or fails keeps what it copied as OUT.part, and OUT stays as it was.\n"
+                    "Exit status: 0 copied, 1 failed, 2 wrong usage, 3 copied but unreadable\n"
+                    "sectors are zeros (their count is printed), 130 stopped.\n",
                     kUsage);
         return 0;
     }

@@ -3,7 +3,9 @@
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
 
+#include <cerrno>
 #include <chrono>
+#include <sys/stat.h>
 
 namespace driver {
 
@@ -67,6 +69,8 @@ ErrorCode Session::Control(std::uint32_t code, const std::vector<std::uint8_t>& 
         return in.empty() ? CloseFile() : ERROR_INVALID_PARAMETER;
     case vdrive::IOCTL_FILEDISK_QUERY_FILE:
         return in.empty() ? Query(outCapacity, out) : ERROR_INVALID_PARAMETER;
+    case vdrive::IOCTL_FILEDISK_QUERY_FILE_ID:
+        return in.empty() ? QueryFileId(outCapacity, out) : ERROR_INVALID_PARAMETER;
     case vdrive::FSCTL_DISMOUNT_VOLUME:
         return in.empty() ? DismountVolume() : ERROR_INVALID_PARAMETER;
     default:
@@ -110,6 +114,24 @@ ErrorCode Session::Query(std::uint32_t outCapacity, std::vector<std::uint8_t>& o
         return ERROR_NOT_READY;
     out = BuildQueryRecord(static_cast<std::int64_t>(m->image->imageSize()), true, m->letter,
                            m->ntName);
+    return ERROR_SUCCESS;
+}
+
+ErrorCode Session::QueryFileId(std::uint32_t outCapacity, std::vector<std::uint8_t>& out) {
+    if (outCapacity < vdrive::file_id::kBufferSize)
+        return ERROR_INSUFFICIENT_BUFFER;
+    auto m = m_table.Loaded(m_device);
+    if (!m)
+        return ERROR_NOT_READY;
+    struct stat st {};
+    if (fstat(m->image->fd(), &st) != 0)
+        return ErrorFromErrno(errno);
+    // Device, then inode, each as two little-endian halves.
+    for (const auto v :
+         {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}) {
+        wire::PutU32(out, static_cast<std::uint32_t>(v));
+        wire::PutU32(out, static_cast<std::uint32_t>(v >> 32));
+    }
     return ERROR_SUCCESS;
 }
 

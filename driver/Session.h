@@ -50,6 +50,7 @@ private:
     port::ErrorCode CloseFile();
     port::ErrorCode DismountVolume();
     port::ErrorCode Query(std::uint32_t outCapacity, std::vector<std::uint8_t>& out);
+    port::ErrorCode QueryFileId(std::uint32_t outCapacity, std::vector<std::uint8_t>& out);
 
     DeviceTable& m_table;
     DeviceId m_device;

@@ -293,6 +293,10 @@ int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
         return WarningBox(Text("ID_SELECT_CDDRIVE"));
     case CopyMessage::CannotOpenDrive:
         return WarningBox(FormatText("ID_CANNTOPENCDDRIVE", {path}));
+    case CopyMessage::NoDisc:
+        return WarningBox(FormatText("ID_NODISC", {path}));
+    case CopyMessage::SameAsSource:
+        return WarningBox(FormatText("ID_SAMEASSOURCE", {path}));
     case CopyMessage::OverwriteImage:
         return QuestionBox(FormatText("ID_OVERWRITE_IMAGE", {path}));
     case CopyMessage::CannotCreateFile:
@@ -301,12 +305,17 @@ int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
         return WarningBox(Text("ID_CANNTCREATEBUFFER"));
     case CopyMessage::ReadError:
         return QuestionBox(Text("ID_READERROR"));
+    case CopyMessage::LabelFailed:
+        return WarningBox(FormatText("ID_LABELNOTWRITTEN", {path}));
     case CopyMessage::Done:
         return InfoBox(Text("ID_CREATEIMAGEDONE"));
     case CopyMessage::DoneWithBadSectors:
         return InfoBox(FormatText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
+    case CopyMessage::ListFailed:
+        return InfoBox(FormatText("ID_BADSECTORLISTFAILED", {Number(note.count), path}));
     case CopyMessage::Failed:
-        return InfoBox(Text("ID_CREATEIMAGEFAILED"));
+        return path.empty() ? InfoBox(Text("ID_CREATEIMAGEFAILED"))
+                            : InfoBox(FormatText("ID_CREATEIMAGEPARTIAL", {path}));
     }
     return IDOK;
 }

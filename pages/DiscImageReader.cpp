@@ -30,11 +30,16 @@ using Shared = CDiscImageReader::Shared;
 
 bool PathExists(const std::u16string& path) {
     struct stat st {};
-    return !path.empty() && ::stat(port::ToUtf8(path).c_str(), &st) == 0;
+    return !path.empty() && ::lstat(port::ToUtf8(path).c_str(), &st) == 0;
 }
 
 void DeletePath(const std::u16string& path) {
     ::unlink(port::ToUtf8(path).c_str());
+}
+
+bool RenamePath(const std::u16string& from, const std::u16string& to) {
+    return ::rename(port::ToUtf8(from).c_str(), port::ToUtf8(to).c_str()) == 0 ||
+           port::FailWithErrno();
 }
 
 // Reads `size` bytes at `offset` of the device; `got` says how many arrived
@@ -66,23 +71,29 @@ bool RereadBySector(port::HANDLE device, std::int64_t offset, char* buffer, std:
     return true;
 }
 
-bool WriteBadSectorList(const std::u16string& imagePath, const std::vector<std::int64_t>& bad) {
-    port::UniqueHandle file(port::CreateFileW(BadSectorListPath(imagePath).c_str(),
-                                              port::GENERIC_WRITE, 0, nullptr, port::CREATE_ALWAYS,
-                                              0, nullptr));
-    if (!file.valid())
-        return false;
+// Writes the list whole, or leaves none (a cut list would call sectors good).
+bool WriteBadSectorList(const std::u16string& listPath, const std::vector<std::int64_t>& bad) {
+    port::UniqueHandle file(port::CreateFileW(listPath.c_str(), port::GENERIC_WRITE, 0, nullptr,
+                                              port::CREATE_ALWAYS, 0, nullptr));
     const std::string text = FormatSectorRanges(bad);
     std::uint32_t written = 0;
-    return port::WriteFile(file.get(), text.data(), static_cast<std::uint32_t>(text.size()),
-                           &written, nullptr);
+    if (file.valid() &&
+        port::WriteFile(file.get(), text.data(), static_cast<std::uint32_t>(text.size()), &written,
+                        nullptr) &&
+        written == text.size())
+        return true;
+    const port::ErrorCode error = port::GetLastError();
+    file.reset();
+    DeletePath(listPath);
+    return port::FailWith(error);
 }
 
 // One copy, step by step; the working state lives here.
 class CopyRun {
 public:
     CopyRun(Shared& shared, const DiscCopyJob& job, CDiscCopyObserver& observer)
-        : m_shared(shared), m_job(job), m_observer(observer) {}
+        : m_shared(shared), m_job(job), m_observer(observer),
+          m_partial(PartialImagePath(job.imagePath)) {}
 
     CopyResult Run();
 
@@ -103,20 +114,35 @@ private:
             m_observer.OnProgress(percent);
         m_progress = percent;
     }
-    int Say(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0) {
+    int Say(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0,
+            std::int64_t count = 0) {
         CopyNote note;
         note.message = message;
         note.path = std::move(path);
         note.error = error;
+        note.count = count;
         return m_observer.OnMessage(note);
     }
+    // Says why the copy cannot start; the status line empties.
+    bool Refuse(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0) {
+        Say(message, std::move(path), error);
+        Status(CopyStatus::Kind::Empty);
+        return false;
+    }
     bool Open();
+    bool LearnSize(char16_t letter);
+    bool CheckSource(const std::u16string& device);
+    bool CreatePartial();
     LoopEnd CopyLoop();
     void UpdateOnPass(std::int64_t pass, std::time_t start);
+    bool PutInPlace();
+    void KeepPartial();
+    void SayEnd(LoopEnd end, bool placed);
 
     Shared& m_shared;
     const DiscCopyJob& m_job;
     CDiscCopyObserver& m_observer;
+    const std::u16string m_partial;
     CopyResult m_result;
 
     port::UniqueHandle m_device;
@@ -131,7 +157,8 @@ private:
     std::vector<std::int64_t> m_bad;
 };
 
-// Steps before the copy loop; each failure has told the user already.
+// Steps before the copy loop; each failure has told the user already and
+// left every file as it was.
 bool CopyRun::Open() {
     if (m_job.drive.empty()) {
         Say(CopyMessage::SelectDrive);
@@ -145,33 +172,57 @@ bool CopyRun::Open() {
     m_device.reset(port::CreateFileW(device.c_str(), port::GENERIC_READ,
                                      port::FILE_SHARE_READ | port::FILE_SHARE_WRITE, nullptr,
                                      port::OPEN_EXISTING, 0, nullptr));
-    if (!m_device.valid()) {
-        Say(CopyMessage::CannotOpenDrive, device, port::GetLastError());
+    if (!m_device.valid())
+        return Refuse(CopyMessage::CannotOpenDrive, device, port::GetLastError());
+    if (!LearnSize(letter) || !CheckSource(device))
+        return false;
+    if (PathExists(m_job.imagePath) &&
+        Say(CopyMessage::OverwriteImage, m_job.imagePath) != kIdYes) {
         Status(CopyStatus::Kind::Empty);
         return false;
     }
-    if (PathExists(m_job.imagePath)) {
-        if (Say(CopyMessage::OverwriteImage, m_job.imagePath) != kIdYes) {
-            Status(CopyStatus::Kind::Empty);
-            return false;
-        }
-        DeletePath(m_job.imagePath);
-    }
-    m_image = CImageWriter::Create(m_job.imagePath);
-    if (!m_image) {
-        Say(CopyMessage::CannotCreateFile, m_job.imagePath, port::GetLastError());
-        Status(CopyStatus::Kind::Empty);
-        return false;
-    }
-    // A list of an earlier copy to this path does not describe the new image.
-    DeletePath(BadSectorListPath(m_job.imagePath));
     // Page-aligned: the kernel copies into and out of it at full speed.
     m_buffer.reset(static_cast<char*>(std::aligned_alloc(kPageBytes, kDiscChunkBytes)));
-    if (!m_buffer) {
-        Say(CopyMessage::CannotCreateBuffer);
-        Status(CopyStatus::Kind::Empty);
-        return false; // the empty image file stays
+    if (!m_buffer)
+        return Refuse(CopyMessage::CannotCreateBuffer);
+    return CreatePartial();
+}
+
+// The size of the disc's volume: no disc, or nothing on it, ends the copy
+// before any file is touched.
+bool CopyRun::LearnSize(char16_t letter) {
+    std::uint64_t total = 0;
+    const std::u16string root{letter, u':', u'\\'};
+    if (!port::GetDiskFreeSpaceExW(root.c_str(), nullptr, &total, nullptr))
+        return Refuse(CopyMessage::NoDisc, std::u16string{letter, u':'}, port::GetLastError());
+    if (total == 0)
+        return Refuse(CopyMessage::NoDisc, std::u16string{letter, u':'}, port::ERROR_NOT_READY);
+    m_result.discSize = static_cast<std::int64_t>(total);
+    return true;
+}
+
+// The copy reads the disc's data as the drive serves it, and never writes or
+// removes a file that is that data (a stand-in disc's file, or the image a
+// virtual drive holds).
+bool CopyRun::CheckSource(const std::u16string& device) {
+    for (const std::u16string& path : {m_job.imagePath, m_partial, BadSectorListPath(m_partial),
+                                       BadSectorListPath(m_job.imagePath)}) {
+        bool same = false;
+        if (!port::ReadsFile(m_device.get(), port::ToUtf8(path), &same))
+            return Refuse(CopyMessage::CannotOpenDrive, device, port::GetLastError());
+        if (same)
+            return Refuse(CopyMessage::SameAsSource, path);
     }
+    return true;
+}
+
+// The partial image, new; what an earlier copy to this path left is gone.
+bool CopyRun::CreatePartial() {
+    DeletePath(m_partial);
+    DeletePath(BadSectorListPath(m_partial));
+    m_image = CImageWriter::Create(m_partial);
+    if (!m_image)
+        return Refuse(CopyMessage::CannotCreateFile, m_partial, port::GetLastError());
     return true;
 }
 
@@ -222,6 +273,73 @@ CopyRun::LoopEnd CopyRun::CopyLoop() {
     return LoopEnd::Volume;
 }
 
+// A whole copy takes the image's place: its list beside it, the new label in
+// it, then the rename over the image, and only then does an older list go.
+// False, keeping the partial files, when the list cannot be written or the
+// rename fails.
+bool CopyRun::PutInPlace() {
+    const std::u16string partialList = BadSectorListPath(m_partial);
+    const std::u16string list = BadSectorListPath(m_job.imagePath);
+    if (!m_bad.empty() && !WriteBadSectorList(partialList, m_bad)) {
+        m_result.listFailed = true;
+        m_result.error = port::GetLastError();
+        return false;
+    }
+    const std::u16string label = m_observer.NewLabel();
+    if (label != m_job.discLabel)
+        m_result.labelFailed = !vdrive::WriteVolumeLabel(m_partial, label);
+    if (!RenamePath(m_partial, m_job.imagePath)) {
+        m_result.error = port::GetLastError();
+        return false;
+    }
+    if (m_bad.empty()) {
+        DeletePath(list);
+    } else if (!RenamePath(partialList, list)) {
+        m_result.listFailed = true;
+        m_result.error = port::GetLastError();
+        DeletePath(list);
+        DeletePath(partialList);
+        return false;
+    }
+    return true;
+}
+
+// A copy that did not end well keeps what it wrote, with the list of its
+// unreadable sectors, under the partial name; nothing copied, nothing kept.
+void CopyRun::KeepPartial() {
+    if (!PathExists(m_partial))
+        return;
+    if (m_result.copied == 0) {
+        DeletePath(m_partial);
+        return;
+    }
+    m_result.partialPath = m_partial;
+    if (!m_bad.empty() && !m_result.listFailed)
+        WriteBadSectorList(BadSectorListPath(m_partial), m_bad); // none when it cannot be
+}
+
+void CopyRun::SayEnd(LoopEnd end, bool placed) {
+    if (placed) {
+        m_result.outcome = CopyOutcome::Done;
+        Progress(100);
+        ReadingStatus(m_discKiB / 1024);
+        if (m_result.labelFailed)
+            Say(CopyMessage::LabelFailed, m_job.imagePath);
+        if (m_bad.empty())
+            Say(CopyMessage::Done);
+        else
+            Say(CopyMessage::DoneWithBadSectors, BadSectorListPath(m_job.imagePath), 0,
+                m_result.unreadable);
+        return;
+    }
+    m_result.outcome = CopyOutcome::Failed;
+    if (end == LoopEnd::Volume && m_result.listFailed)
+        Say(CopyMessage::ListFailed, BadSectorListPath(m_partial), m_result.error,
+            m_result.unreadable);
+    else
+        Say(CopyMessage::Failed, m_result.partialPath, m_result.error);
+}
+
 CopyResult CopyRun::Run() {
     if (!Open())
         return m_result;
@@ -229,12 +347,6 @@ CopyResult CopyRun::Run() {
     Progress(0);
     Status(CopyStatus::Kind::Preparing);
     std::memset(m_buffer.get(), 0, kDiscChunkBytes);
-
-    std::uint64_t total = 0;
-    const std::u16string root{m_job.drive[0], u':', u'\\'};
-    if (!port::GetDiskFreeSpaceExW(root.c_str(), nullptr, &total, nullptr))
-        total = 0;
-    m_result.discSize = static_cast<std::int64_t>(total);
     m_discKiB = m_result.discSize >> 10;
     m_shared.m_discSize.store(m_result.discSize);
     m_shared.m_copied.store(0);
@@ -247,11 +359,13 @@ CopyResult CopyRun::Run() {
     }
     m_result.writeFailed = end == LoopEnd::WriteFailed;
     m_result.unreadable = static_cast<std::int64_t>(m_bad.size());
-    const bool listed = !m_bad.empty() && WriteBadSectorList(m_job.imagePath, m_bad);
     m_image.reset();
     m_device.reset();
     m_buffer.reset();
 
+    const bool placed = end == LoopEnd::Volume && PutInPlace();
+    if (!placed)
+        KeepPartial();
     if (end == LoopEnd::Stopped) {
         m_result.outcome = CopyOutcome::Stopped;
         Progress(0);
@@ -259,27 +373,9 @@ CopyResult CopyRun::Run() {
         m_observer.OnCopying(false);
         return m_result;
     }
-
-    const std::u16string label = m_observer.NewLabel();
-    if (label != m_job.discLabel)
-        m_result.labelFailed = !vdrive::WriteVolumeLabel(m_job.imagePath, label);
     m_shared.m_bStop.store(1);
     m_observer.OnCopying(false);
-
-    if (end == LoopEnd::Volume && m_result.discSize > 0) {
-        m_result.outcome = CopyOutcome::Done;
-        Progress(100);
-        ReadingStatus(m_discKiB / 1024);
-        CopyNote note;
-        note.message = m_bad.empty() ? CopyMessage::Done : CopyMessage::DoneWithBadSectors;
-        note.count = m_result.unreadable;
-        if (listed)
-            note.path = BadSectorListPath(m_job.imagePath);
-        m_observer.OnMessage(note);
-    } else {
-        m_result.outcome = CopyOutcome::Failed;
-        Say(CopyMessage::Failed, {}, m_result.error);
-    }
+    SayEnd(end, placed);
     Progress(0);
     Status(CopyStatus::Kind::Empty);
     m_observer.OnFinished();
@@ -372,4 +468,8 @@ std::string FormatSectorRanges(const std::vector<std::int64_t>& sectors) {
 
 std::u16string BadSectorListPath(const std::u16string& imagePath) {
     return imagePath + u".badsectors";
+}
+
+std::u16string PartialImagePath(const std::u16string& imagePath) {
+    return imagePath + u".part";
 }

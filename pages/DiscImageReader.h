@@ -11,6 +11,12 @@
 // The image is exactly as long as the volume when the copy ends well. Chunks
 // of zeros are not written but skipped, so the image of a sparse source is
 // sparse too.
+//
+// Nothing at the image's path changes until the copy is whole: the size of
+// the disc is learnt first, the copy is written to IMAGE.part beside it (its
+// list to IMAGE.part.badsectors), and only a whole copy is renamed over the
+// image (an older image and its list go then). A copy that stops or fails
+// keeps what it wrote as IMAGE.part.
 #pragma once
 
 #include "port/Errors.h"
@@ -28,13 +34,19 @@ inline constexpr std::uint32_t kDiscSectorBytes = 2048;
 enum class CopyMessage {
     SelectDrive,        // warning: no drive chosen
     CannotOpenDrive,    // warning: `path` is the device path, `error` why
+    NoDisc,             // warning: nothing to copy in drive `path` ("R:"), `error` why
+    SameAsSource,       // warning: `path`, which the copy would write, is the disc itself
     OverwriteImage,     // question: `path` exists
     CannotCreateFile,   // information: `path` cannot be created, `error` why
     CannotCreateBuffer, // warning: no memory for the buffer
     ReadError,          // question: go on past unreadable sectors?
+    LabelFailed,        // warning: the image `path` is whole but its new label was not written
     Done,               // information: the whole volume was copied
     DoneWithBadSectors, // information: copied; `count` sectors unreadable, listed in `path`
-    Failed,             // information: the volume was not copied whole
+    ListFailed,         // information: not copied: the list of `count` unreadable sectors
+                        // could not be written to `path`, `error` why
+    Failed,             // information: the volume was not copied whole; `path` is the
+                        // partial image kept (empty: none), `error` a failed write's
 };
 
 struct CopyNote {
@@ -67,8 +79,10 @@ struct CopyResult {
     std::int64_t copied = 0;   // bytes of the volume now in the image
     std::int64_t unreadable = 0;
     bool writeFailed = false;
+    bool listFailed = false;  // the list of unreadable sectors could not be written
     bool labelFailed = false; // a new label was asked for and could not be written
     port::ErrorCode error = port::ERROR_SUCCESS; // of the failed write
+    std::u16string partialPath; // the partial image kept by a copy that did not end well
 };
 
 // Called on the reader's worker thread. Each call may hand over to another
@@ -110,7 +124,8 @@ public:
     // a copy of this reader runs.
     bool Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver> observer);
     // The copy ends at the top of its next pass (or next sector when reading
-    // sector by sector) without a message, keeping the partial image.
+    // sector by sector) without a message, keeping the partial image
+    // (IMAGE.part) unless nothing was copied yet.
     void Stop();
     bool IsRunning() const;
 
@@ -152,3 +167,7 @@ std::string FormatSectorRanges(const std::vector<std::int64_t>& sectors);
 
 // The list file written beside an image: the image path + ".badsectors".
 std::u16string BadSectorListPath(const std::u16string& imagePath);
+
+// Where a copy is written until it is whole, and kept when it is not: the
+// image path + ".part".
+std::u16string PartialImagePath(const std::u16string& imagePath);

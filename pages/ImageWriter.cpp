@@ -12,7 +12,7 @@ bool AllZero(const char* data, std::uint32_t size) {
 
 std::unique_ptr<CImageWriter> CImageWriter::Create(const std::u16string& path) {
     port::HANDLE file = port::CreateFileW(path.c_str(), port::GENERIC_WRITE, 0, nullptr,
-                                          port::CREATE_ALWAYS, 0, nullptr);
+                                          port::CREATE_NEW, 0, nullptr);
     if (file == port::INVALID_HANDLE_VALUE)
         return nullptr;
     return std::unique_ptr<CImageWriter>(new CImageWriter(file));

@@ -1,5 +1,5 @@
-// The image file a disc copy writes: created or emptied, opened for writing
-// only and shared with nobody. Chunks of zeros are not written but passed
+// The image file a disc copy writes: created anew (never an existing file),
+// opened for writing only and shared with nobody. Chunks of zeros are not written but passed
 // over, so the file stays sparse there; Finish gives it its full length.
 #pragma once
 
@@ -11,7 +11,8 @@
 
 class CImageWriter {
 public:
-    // Null, with the last error set, when the file cannot be created.
+    // Null, with the last error set, when the file cannot be created or
+    // already exists.
     static std::unique_ptr<CImageWriter> Create(const std::u16string& path);
 
     // Appends size bytes. False, with the last error set, when the write (or

@@ -247,6 +247,52 @@ bool DeviceRequest(int fd, std::uint32_t code, void* out, std::uint32_t outSize,
     }
 }
 
+// The image a driver drive holds, opened read-only by the path the driver
+// names: without waiting (a FIFO put there must not block the reader), and
+// only while the path still names the very file the driver has open, since
+// an image replaced by rename after the mount is another disc
+// (ERROR_MEDIA_CHANGED). -1 with the last error set when there is none.
+int OpenDriverImage(int sock) {
+    std::vector<std::uint8_t> rec(vdrive::query::kBufferSize, 0);
+    std::uint32_t got = 0;
+    if (!DriverRequest(sock, vdrive::IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, rec.data(),
+                       static_cast<std::uint32_t>(rec.size()), &got)) {
+        SetLastError(ERROR_NOT_READY);
+        return -1;
+    }
+    std::uint8_t id[vdrive::file_id::kBufferSize] = {};
+    if (!DriverRequest(sock, vdrive::IOCTL_FILEDISK_QUERY_FILE_ID, nullptr, 0, id, sizeof id, &got))
+        return -1;
+    if (got != sizeof id) {
+        SetLastError(ERROR_INVALID_DATA);
+        return -1;
+    }
+    auto u64 = [&](std::size_t at) {
+        return wire::GetU32(id + at) | (std::uint64_t{wire::GetU32(id + at + 4)} << 32);
+    };
+    const int fd =
+        open(QueriedImagePath(rec.data()).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        FailWithErrno();
+        return -1;
+    }
+    struct stat st {};
+    int fl = -1;
+    if (fstat(fd, &st) != 0 || (fl = fcntl(fd, F_GETFL)) < 0 ||
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        FailWithErrno();
+        close(fd);
+        return -1;
+    }
+    if (static_cast<std::uint64_t>(st.st_dev) != u64(vdrive::file_id::kDevice) ||
+        static_cast<std::uint64_t>(st.st_ino) != u64(vdrive::file_id::kInode)) {
+        close(fd);
+        SetLastError(ERROR_MEDIA_CHANGED);
+        return -1;
+    }
+    return fd;
+}
+
 // The descriptor that reads and seeks of a handle use: the file or device,
 // or for a driver drive the image it holds (read-only), found by asking the
 // driver. -1 with the last error set when there is none.
@@ -262,18 +308,8 @@ int DataFd(HANDLE h) {
     case HandleKind::Empty: SetLastError(ERROR_NOT_READY); return -1;
     case HandleKind::Driver: break;
     }
-    if (h->dataFd >= 0)
-        return h->dataFd;
-    std::vector<std::uint8_t> rec(vdrive::query::kBufferSize, 0);
-    std::uint32_t got = 0;
-    if (!DriverRequest(h->fd, vdrive::IOCTL_FILEDISK_QUERY_FILE, nullptr, 0, rec.data(),
-                       static_cast<std::uint32_t>(rec.size()), &got)) {
-        SetLastError(ERROR_NOT_READY);
-        return -1;
-    }
-    h->dataFd = open(QueriedImagePath(rec.data()).c_str(), O_RDONLY | O_CLOEXEC);
     if (h->dataFd < 0)
-        FailWithErrno();
+        h->dataFd = OpenDriverImage(h->fd);
     return h->dataFd;
 }
 
@@ -468,6 +504,27 @@ bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPos
         return errno == EINVAL ? FailWith(ERROR_SEEK) : FailWithErrno();
     if (newPosition)
         *newPosition = pos;
+    return true;
+}
+
+bool ReadsFile(HANDLE handle, const std::string& path, bool* same) {
+    if (!same)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    *same = false;
+    const int fd = DataFd(handle);
+    if (fd < 0)
+        return false;
+    struct stat data {};
+    struct stat named {};
+    if (fstat(fd, &data) != 0)
+        return FailWithErrno();
+    if (!S_ISREG(data.st_mode) && !S_ISBLK(data.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (stat(path.c_str(), &named) != 0)
+        return true; // names nothing (or nothing this process may see)
+    // Two nodes of one device are the same disc.
+    *same = S_ISBLK(data.st_mode) ? S_ISBLK(named.st_mode) && named.st_rdev == data.st_rdev
+                                  : named.st_dev == data.st_dev && named.st_ino == data.st_ino;
     return true;
 }
 

@@ -85,6 +85,14 @@ bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPos
                       std::uint32_t method);
 bool GetFileSizeEx(HANDLE handle, std::int64_t* size);
 
+// Whether `path` names the file or device a handle reads: for a drive its
+// stand-in file, its device, or the image its driver holds (a driver drive
+// whose image path now names another file fails with ERROR_MEDIA_CHANGED).
+// What the handle reads is opened first, as a read would open it; false, with
+// the last error set, when that fails or it is neither a regular file nor a
+// block device (ERROR_ACCESS_DENIED). A path that names nothing is not it.
+bool ReadsFile(HANDLE handle, const std::string& path, bool* same);
+
 // Closes the handle it holds when it goes out of scope.
 class UniqueHandle {
 public:

@@ -75,6 +75,7 @@ const char* DescribeError(ErrorCode code) {
     case ERROR_OPERATION_ABORTED: return "the operation was stopped";
     case ERROR_UNRECOGNIZED_VOLUME: return "not an ISO 9660 image";
     case ERROR_IO_DEVICE: return "input/output error";
+    case ERROR_MEDIA_CHANGED: return "the medium changed (image replaced after mounting?)";
     case ERROR_NOT_FOUND: return "not found";
     default: return "unknown error";
     }

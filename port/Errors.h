@@ -45,6 +45,7 @@ inline constexpr ErrorCode ERROR_MORE_DATA = 234;
 inline constexpr ErrorCode ERROR_OPERATION_ABORTED = 995;
 inline constexpr ErrorCode ERROR_IO_DEVICE = 1117;
 inline constexpr ErrorCode ERROR_UNRECOGNIZED_VOLUME = 1005;
+inline constexpr ErrorCode ERROR_MEDIA_CHANGED = 1110;
 inline constexpr ErrorCode ERROR_NOT_FOUND = 1168;
 
 // The error number for an errno value (0 gives ERROR_SUCCESS; an unknown value

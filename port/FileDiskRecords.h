@@ -21,6 +21,10 @@ inline constexpr std::uint32_t IOCTL_FILEDISK_CLOSE_FILE = 0x8000E004;
 inline constexpr std::uint32_t IOCTL_FILEDISK_QUERY_FILE = 0x80006008;
 inline constexpr std::uint32_t IOCTL_FILEDISK_OPEN_FILE_W = 0x8000E010;
 inline constexpr std::uint32_t FSCTL_DISMOUNT_VOLUME = 0x00090020;
+// Spindle's own code: the device and inode numbers of the image file a device
+// holds open, so that a reader that opens the image by its path can tell
+// whether the path still names that file.
+inline constexpr std::uint32_t IOCTL_FILEDISK_QUERY_FILE_ID = 0x800063C0;
 
 // ImageAttachRecordW: input of IOCTL_FILEDISK_OPEN_FILE_W.
 namespace attach_w {
@@ -61,5 +65,12 @@ inline constexpr std::size_t kName = 12;       // 8-bit text
 inline constexpr std::size_t kNameCapacity = 264;
 inline constexpr std::size_t kBufferSize = 276;
 } // namespace query
+
+// Output of IOCTL_FILEDISK_QUERY_FILE_ID.
+namespace file_id {
+inline constexpr std::size_t kDevice = 0; // uint64, st_dev
+inline constexpr std::size_t kInode = 8;  // uint64, st_ino
+inline constexpr std::size_t kBufferSize = 16;
+} // namespace file_id
 
 } // namespace vdrive

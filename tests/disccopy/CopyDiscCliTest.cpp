@@ -2,6 +2,7 @@
 // and on a terminal with its question, progress bar and Ctrl-C.
 #include "port/DosDevices.h"
 #include "tests/disccopy/CopySupport.h"
+#include "tests/support/DriverProcess.h"
 #include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,7 +134,7 @@ TEST_F(ScratchedDiscCli, ReadErrorsFailUnlessIgnoredOrAnsweredYes) {
 
     std::filesystem::remove(out);
     CliRun ignored = Cli(env, "--ignore-read-errors R '" + out + "'");
-    EXPECT_EQ(ignored.status, 0) << ignored.err;
+    EXPECT_EQ(ignored.status, 3) << "a salvaged copy has its own status: " << ignored.err;
     EXPECT_NE(ignored.err.find("3 sectors could not be read"), std::string::npos) << ignored.err;
     EXPECT_EQ(ReadAll(out), Expected());
     EXPECT_EQ(ReadAll(out + ".badsectors"), "10-11\n600\n");
@@ -146,24 +148,105 @@ TEST_F(ScratchedDiscCli, ReadErrorsFailUnlessIgnoredOrAnsweredYes) {
         }
     });
     EXPECT_TRUE(asked) << answered.err;
-    EXPECT_EQ(answered.status, 0) << answered.err;
+    EXPECT_EQ(answered.status, 3) << answered.err;
     EXPECT_EQ(ReadAll(out), Expected());
 }
 
-TEST_F(ScratchedDiscCli, CtrlCStopsTheCopyAndKeepsThePartialImage) {
+TEST_F(ScratchedDiscCli, CtrlCOrSigtermStopsTheCopyAndKeepsThePartialImageBesideTheOld) {
     const std::string out = env.root() + "/big.iso";
-    bool interrupted = false;
-    CliRun run = OnTerminal({"S", out}, [&](pid_t pid, int, const std::string& screen) {
-        if (!interrupted && screen.find("\r[") != std::string::npos) {
-            interrupted = true;
-            ::kill(pid, SIGINT);
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        WriteAll(out, "old image");
+        std::filesystem::remove(out + ".part");
+        bool answered = false, interrupted = false;
+        CliRun run = OnTerminal({"S", out}, [&](pid_t pid, int master, const std::string& screen) {
+            if (!answered && screen.find("[y/N]") != std::string::npos) {
+                answered = true;
+                (void)!::write(master, "y\n", 2); // replace it
+            }
+            if (!interrupted && screen.find("\r[") != std::string::npos) {
+                interrupted = true;
+                ::kill(pid, signal);
+            }
+        });
+        EXPECT_TRUE(interrupted) << run.err;
+        EXPECT_EQ(run.status, 130) << run.err;
+        EXPECT_NE(run.err.find("the partial image " + out + ".part is kept"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(ReadAll(out), "old image");
+        EXPECT_LT(std::filesystem::file_size(out + ".part"), 6ull << 30);
+    }
+}
+
+// The copy reads what the drive serves, and never writes over it: not onto a
+// stand-in's own file, nor onto the image a virtual drive holds; an image
+// replaced under its drive (by a file or a FIFO) is refused, not copied.
+TEST(CopyDiscCli, NeverCopiesOntoItsSourceNorAnImageReplacedUnderItsDrive) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "no FUSE here";
+    spindle_test::TempEnv env;
+    env.EmptyTable();
+    spindle_test::DriverProcess driver;
+    ASSERT_TRUE(driver.ready());
+    env.Write("tree/a.txt", RandomBytes(300000, 23));
+    auto makeIso = [&](const std::string& name, const std::string& label) {
+        const std::string iso = env.root() + "/" + name;
+        EXPECT_TRUE(Shell("genisoimage -quiet -V " + label + " -o '" + iso + "' '" + env.root() +
+                          "/tree'"));
+        return iso;
+    };
+    const std::string out = env.root() + "/out.iso";
+    struct Case {
+        const char* name;
+        std::string source; // the image in the drive, checked unchanged afterwards
+        std::string drive;
+        std::string target;
+        const char* says;
+    };
+    const std::string standIn = makeIso("standin.iso", "STANDIN");
+    port::PushDosDevice("R:", "stdio:" + standIn);
+    const std::string mounted = makeIso("mounted.iso", "MOUNTED");
+    ASSERT_EQ(
+        std::system((std::string(SPINDLE_CLI) + " mount '" + mounted + "' M >/dev/null").c_str()),
+        0);
+    // N's image is renamed over by another one, O's by a FIFO, while mounted.
+    const std::string renamed = makeIso("renamed.iso", "RENAMED");
+    const std::string fifoed = makeIso("fifoed.iso", "FIFOED");
+    for (auto [letter, path] : {std::pair{"N", renamed}, std::pair{"O", fifoed}})
+        ASSERT_EQ(std::system(
+                      (std::string(SPINDLE_CLI) + " mount '" + path + "' " + letter + " >/dev/null")
+                          .c_str()),
+                  0);
+    const std::string other = makeIso("other.iso", "OTHER");
+    ASSERT_EQ(::rename(other.c_str(), renamed.c_str()), 0);
+    ASSERT_EQ(::unlink(fifoed.c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifoed.c_str(), 0600), 0);
+    const Case cases[] = {
+        {"onto a stand-in's own file", standIn, "R", standIn, "is the disc being copied"},
+        {"onto a virtual drive's own image", mounted, "M", mounted, "is the disc being copied"},
+        {"an image renamed over while mounted", renamed, "N", out, "the medium changed"},
+        {"a FIFO put in the image's place", "", "O", out, "the medium changed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = c.source.empty() ? "" : ReadAll(c.source);
+        // A user who answers yes to every question.
+        CliRun run =
+            OnTerminal({c.drive, c.target}, [&](pid_t, int master, const std::string& screen) {
+                if (screen.ends_with("[y/N] "))
+                    (void)!::write(master, "y\n", 2);
+            });
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        if (!c.source.empty()) {
+            EXPECT_EQ(ReadAll(c.source), before);
         }
-    });
-    EXPECT_TRUE(interrupted) << run.err;
-    EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_NE(run.err.find("partial image"), std::string::npos) << run.err;
-    EXPECT_TRUE(std::filesystem::exists(out));
-    EXPECT_LT(std::filesystem::file_size(out), 6ull << 30);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_FALSE(std::filesystem::exists(c.target + ".part"));
+    }
+    for (const char* letter : {"M", "N", "O"})
+        std::system(
+            (std::string(SPINDLE_CLI) + " dismount " + letter + " >/dev/null 2>&1").c_str());
 }
 
 } // namespace

@@ -115,6 +115,10 @@ const char* MessageName(CopyMessage message) {
         return "SelectDrive";
     case CopyMessage::CannotOpenDrive:
         return "CannotOpenDrive";
+    case CopyMessage::NoDisc:
+        return "NoDisc";
+    case CopyMessage::SameAsSource:
+        return "SameAsSource";
     case CopyMessage::OverwriteImage:
         return "OverwriteImage";
     case CopyMessage::CannotCreateFile:
@@ -123,10 +127,14 @@ const char* MessageName(CopyMessage message) {
         return "CannotCreateBuffer";
     case CopyMessage::ReadError:
         return "ReadError";
+    case CopyMessage::LabelFailed:
+        return "LabelFailed";
     case CopyMessage::Done:
         return "Done";
     case CopyMessage::DoneWithBadSectors:
         return "DoneWithBadSectors";
+    case CopyMessage::ListFailed:
+        return "ListFailed";
     case CopyMessage::Failed:
         return "Failed";
     }
@@ -134,7 +142,7 @@ const char* MessageName(CopyMessage message) {
 }
 
 BadSectorDisc::BadSectorDisc(const std::string& image, const std::string& mountpoint,
-                             const std::vector<std::int64_t>& badSectors)
+                             const std::vector<std::int64_t>& badSectors, std::int64_t room)
     : m_mountpoint(mountpoint) {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -144,6 +152,10 @@ BadSectorDisc::BadSectorDisc(const std::string& image, const std::string& mountp
     if (m_pid == 0) {
         int fd = ::dup(ready[1]); // without close-on-exec
         args.push_back(std::to_string(fd));
+        if (room >= 0) {
+            args.push_back("--room");
+            args.push_back(std::to_string(room));
+        }
         for (std::int64_t s : badSectors)
             args.push_back(std::to_string(s));
         std::vector<char*> argv;

@@ -49,11 +49,12 @@ private:
 const char* MessageName(CopyMessage message);
 
 // Serves `image` as <mountpoint>/disc.iso through bad_sector_fs, failing the
-// given sectors, until destroyed.
+// given sectors, until destroyed. With `room` (bytes), new files may be
+// written beside it until they fill that room.
 class BadSectorDisc {
 public:
     BadSectorDisc(const std::string& image, const std::string& mountpoint,
-                  const std::vector<std::int64_t>& badSectors);
+                  const std::vector<std::int64_t>& badSectors, std::int64_t room = -1);
     ~BadSectorDisc();
     BadSectorDisc(const BadSectorDisc&) = delete;
     BadSectorDisc& operator=(const BadSectorDisc&) = delete;

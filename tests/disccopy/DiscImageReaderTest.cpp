@@ -55,7 +55,6 @@ TEST(DiscImageReader, StandInDiscsOfEverySizeCopyByteForByte) {
          "copying idle Done finished"},
         {"exactly 512 KiB", kChunk, false, CopyOutcome::Done, "copying idle Done finished"},
         {"smaller than 1 KiB", 700, false, CopyOutcome::Done, "copying idle Done finished"},
-        {"empty", 0, false, CopyOutcome::Failed, "copying idle Failed finished"},
         {"over 4 GiB, sparse", 4 * kGiB + 3000, true, CopyOutcome::Done,
          "copying idle Done finished"},
     };
@@ -97,69 +96,122 @@ TEST(DiscImageReader, StandInDiscsOfEverySizeCopyByteForByte) {
     }
 }
 
-TEST(DiscImageReader, EndsBeforeCopyingWithTheirMessage) {
+// Every way a copy ends before copying leaves every file as it was: no old
+// image is lost to a missing disc, and no disc is copied onto its own file.
+TEST(DiscImageReader, EndsBeforeCopyingWithTheirMessageTouchingNoFile) {
     struct Case {
         const char* name;
         std::u16string drive;
-        bool imageExists;
+        const char* disc; // the stand-in's file; null: none there (no disc)
+        std::size_t discSize;
+        const char* image; // below the test's root
         std::deque<int> answers;
-        bool folderMissing;
         const char* events;
         CopyStatus::Kind lastStatus;
     } cases[] = {
-        {"no drive chosen", u"", false, {}, false, "SelectDrive", CopyStatus::Kind::Blank},
+        {"no drive chosen",
+         u"",
+         "disc.bin",
+         100000,
+         "out.iso",
+         {},
+         "SelectDrive",
+         CopyStatus::Kind::Blank},
         {"undefined letter",
          u"Q: nothing",
-         false,
+         "disc.bin",
+         100000,
+         "out.iso",
          {},
-         false,
          "CannotOpenDrive",
+         CopyStatus::Kind::Empty},
+        {"no disc, old image there",
+         u"R:",
+         nullptr,
+         0,
+         "out.iso",
+         {6},
+         "NoDisc",
+         CopyStatus::Kind::Empty},
+        {"empty disc, old image there",
+         u"R:",
+         "disc.bin",
+         0,
+         "out.iso",
+         {6},
+         "NoDisc",
          CopyStatus::Kind::Empty},
         {"image exists, answer no",
          u"r: drive",
-         true,
+         "disc.bin",
+         100000,
+         "out.iso",
          {7},
-         false,
          "OverwriteImage",
          CopyStatus::Kind::Empty},
-        {"image exists, answer yes",
-         u"R: drive",
-         true,
+        {"the image is the disc's own file",
+         u"R:",
+         "out.iso",
+         100000,
+         "out.iso",
          {6},
-         false,
-         "OverwriteImage copying idle Done finished",
+         "SameAsSource",
+         CopyStatus::Kind::Empty},
+        {"the partial name is the disc's own file",
+         u"R:",
+         "out.iso.part",
+         100000,
+         "out.iso",
+         {6},
+         "SameAsSource",
          CopyStatus::Kind::Empty},
         {"folder of the image missing",
          u"R:",
-         false,
+         "disc.bin",
+         100000,
+         "missing/out.iso",
          {},
-         true,
          "CannotCreateFile",
          CopyStatus::Kind::Empty},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Env e;
-        WriteAll(e.disc, RandomBytes(100000, 4));
-        if (c.imageExists)
-            WriteAll(e.image, "old image");
+        const std::string image = e.env.root() + "/" + c.image;
+        const std::string disc = e.env.root() + "/" + (c.disc ? c.disc : "none.bin");
+        const std::string old = "old image";
+        if (std::filesystem::exists(std::filesystem::path(image).parent_path()))
+            WriteAll(image, old);
+        if (c.disc)
+            WriteAll(disc, RandomBytes(c.discSize, 4));
+        const std::string discBytes = ReadAll(disc);
+        port::PushDosDevice("R:", "stdio:" + disc);
         DiscCopyJob job = e.job;
         job.drive = c.drive;
-        if (c.folderMissing)
-            job.imagePath = port::ToUtf16(e.env.root() + "/missing/out.iso");
+        job.imagePath = port::ToUtf16(image);
         Recorder r;
         r.answers = c.answers;
         CDiscImageReader reader;
         CopyResult result = reader.ReadDiscToImage(job, r);
+        EXPECT_EQ(result.outcome, CopyOutcome::NotStarted);
         EXPECT_EQ(Events(r), c.events);
         EXPECT_EQ(r.statuses.back().kind, c.lastStatus);
         if (c.drive == u"Q: nothing") {
             EXPECT_EQ(r.notes[0].path, u"\\\\.\\Q:");
         }
-        if (c.imageExists) {
-            EXPECT_EQ(ReadAll(e.image), c.answers[0] == 6 ? ReadAll(e.disc) : "old image");
-        } else if (result.outcome == CopyOutcome::NotStarted) {
-            EXPECT_FALSE(std::filesystem::exists(e.image));
+        if (std::string(c.events) == "NoDisc") {
+            EXPECT_EQ(r.notes[0].path, u"R:");
+            EXPECT_EQ(r.notes[0].error, port::ERROR_NOT_READY);
+        }
+        if (std::string(c.events) == "SameAsSource") {
+            EXPECT_EQ(r.notes[0].path, port::ToUtf16(disc));
+        }
+        EXPECT_EQ(ReadAll(disc), discBytes) << "the disc is as it was";
+        if (disc != image && std::filesystem::exists(std::filesystem::path(image).parent_path())) {
+            EXPECT_EQ(ReadAll(image), old) << "the old image is as it was";
+        }
+        if (disc != image + ".part") {
+            EXPECT_FALSE(std::filesystem::exists(image + ".part"));
         }
     }
 }
@@ -185,31 +237,6 @@ TEST(DiscImageReader, ChangedLabelLandsInTheImageAndAnUnchangedOneLeavesItAsRead
         ASSERT_TRUE(Shell("isoinfo -d -i '" + e.image + "' > '" + out + "'"));
         EXPECT_NE(ReadAll(out).find(std::string("Volume id: ") + label), std::string::npos);
     }
-}
-
-TEST(DiscImageReader, AFailedWriteEndsTheCopyAsFailedKeepingWhatWasWritten) {
-    Env e;
-    WriteAll(e.disc, RandomBytes(4 * kChunk, 5));
-    constexpr rlim_t kLimit = 2 * kChunk + 1000;
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = kLimit;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    Recorder r;
-    CDiscImageReader reader;
-    CopyResult result = reader.ReadDiscToImage(e.job, r);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-
-    EXPECT_EQ(result.outcome, CopyOutcome::Failed);
-    EXPECT_TRUE(result.writeFailed);
-    EXPECT_EQ(result.copied, 2 * kChunk);
-    EXPECT_EQ(Events(r), "copying idle Failed finished");
-    std::string image = ReadAll(e.image);
-    EXPECT_LE(image.size(), kLimit);
-    EXPECT_GE(image.size(), static_cast<std::size_t>(2 * kChunk));
-    EXPECT_EQ(image, ReadAll(e.disc).substr(0, image.size()));
 }
 
 TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
@@ -306,15 +333,17 @@ protected:
     std::unique_ptr<BadSectorDisc> disc;
 };
 
+// The old image and its list stay until a copy is whole; one that is not
+// keeps what it copied as IMAGE.part.
 TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
     struct Case {
         const char* name;
         bool ignoreBefore;
-        std::deque<int> answers;
+        std::deque<int> answers; // after yes to replacing the old image
         bool stopOnQuestion;
         CopyOutcome outcome;
         const char* events;
-        std::size_t imageSize;
+        std::size_t copied;
     } cases[] = {
         {"errors ignored from the start",
          true,
@@ -345,33 +374,111 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
          "ReadError copying idle",
          kChunk},
     };
+    const std::string part = e.image + ".part";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(e.image);
-        std::filesystem::remove(e.image + ".badsectors");
+        WriteAll(e.image, "old image");
+        WriteAll(e.image + ".badsectors", "old list");
         CDiscImageReader reader;
         reader.SetIgnoreReadErrors(c.ignoreBefore);
         Recorder r;
         r.answers = c.answers;
+        r.answers.push_front(6);
         if (c.stopOnQuestion)
-            r.onMessage = [&](const CopyNote&) { reader.Stop(); };
+            r.onMessage = [&](const CopyNote& note) {
+                if (note.message == CopyMessage::ReadError)
+                    reader.Stop();
+            };
         CopyResult result = reader.ReadDiscToImage(e.job, r);
         EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.copied, static_cast<std::int64_t>(c.copied));
         // "copying" comes first; the question is asked once, during the copy.
         std::string events = Events(r);
-        if (events.starts_with("copying ReadError"))
-            events = "ReadError copying" + events.substr(17);
-        EXPECT_EQ(events, c.events);
-        EXPECT_EQ(ReadAll(e.image), Expected(c.imageSize));
+        if (const auto at = events.find("copying ReadError"); at != std::string::npos)
+            events.replace(at, 17, "ReadError copying");
+        EXPECT_EQ(events, std::string("OverwriteImage ") + c.events);
         if (c.outcome == CopyOutcome::Done) {
+            EXPECT_EQ(ReadAll(e.image), Expected(c.copied));
+            EXPECT_FALSE(std::filesystem::exists(part));
             EXPECT_EQ(result.unreadable, 5);
             EXPECT_EQ(r.notes.back().count, 5);
             EXPECT_EQ(r.notes.back().path, port::ToUtf16(e.image + ".badsectors"));
             EXPECT_EQ(ReadAll(e.image + ".badsectors"), "300-302\n700\n1025\n");
             EXPECT_TRUE(reader.IgnoresReadErrors()) << "yes holds for later copies";
         } else {
-            EXPECT_FALSE(std::filesystem::exists(e.image + ".badsectors"));
+            EXPECT_EQ(ReadAll(e.image), "old image");
+            EXPECT_EQ(ReadAll(e.image + ".badsectors"), "old list");
+            EXPECT_EQ(ReadAll(part), Expected(c.copied));
+            EXPECT_EQ(result.partialPath, port::ToUtf16(part));
+            EXPECT_FALSE(std::filesystem::exists(part + ".badsectors")) << "none unreadable yet";
         }
+        if (c.outcome == CopyOutcome::Failed) {
+            EXPECT_EQ(r.notes.back().path, port::ToUtf16(part));
+        }
+        std::filesystem::remove(part);
+    }
+}
+
+// A file system that fills up: the image, or the list of its unreadable
+// sectors, cannot be written. The copy fails, the old image stays, and no
+// list is left that would call unread sectors good.
+TEST(DiscImageReader, AFullFileSystemFailsTheCopyAndLeavesNoList) {
+    if (::access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "no FUSE here";
+    constexpr std::int64_t kSize = 4 * kChunk + kSector + 100;
+    const std::string old = "old";
+    struct Case {
+        const char* name;
+        std::int64_t room; // beyond the old image
+        const char* events;
+        bool writeFailed, listFailed;
+        std::int64_t copied;
+    } cases[] = {
+        {"the image does not fit", 2 * kChunk, "OverwriteImage copying idle Failed finished", true,
+         false, 2 * kChunk},
+        {"the list does not fit", kSize, "OverwriteImage copying idle ListFailed finished", false,
+         true, kSize},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Env e;
+        const std::string source = e.env.root() + "/source.bin";
+        WriteAll(source, RandomBytes(kSize, 8));
+        const std::string mnt = e.env.root() + "/mnt";
+        std::filesystem::create_directories(mnt);
+        BadSectorDisc disc(source, mnt, {300, 700}, c.room + static_cast<std::int64_t>(old.size()));
+        ASSERT_TRUE(disc.Ready());
+        port::PushDosDevice("R:", "stdio:" + disc.File());
+        const std::string image = mnt + "/out.iso";
+        WriteAll(image, old);
+        DiscCopyJob job = e.job;
+        job.imagePath = port::ToUtf16(image);
+        CDiscImageReader reader;
+        reader.SetIgnoreReadErrors(true);
+        Recorder r;
+        r.answers = {6};
+        CopyResult result = reader.ReadDiscToImage(job, r);
+        EXPECT_EQ(result.outcome, CopyOutcome::Failed);
+        EXPECT_EQ(Events(r), c.events);
+        EXPECT_EQ(result.writeFailed, c.writeFailed);
+        EXPECT_EQ(result.listFailed, c.listFailed);
+        EXPECT_EQ(result.copied, c.copied);
+        EXPECT_EQ(r.notes.back().error, port::ERROR_DISK_FULL);
+        if (c.listFailed) {
+            EXPECT_EQ(r.notes.back().count, 2);
+            EXPECT_EQ(r.notes.back().path, port::ToUtf16(image + ".part.badsectors"));
+        }
+        EXPECT_EQ(ReadAll(image), old);
+        for (const char* list : {".badsectors", ".part.badsectors"})
+            EXPECT_FALSE(std::filesystem::exists(image + list)) << list;
+        // What was written is kept, at its place.
+        const std::string part = ReadAll(image + ".part");
+        EXPECT_GE(part.size(), static_cast<std::size_t>(std::min(c.copied, kSize)));
+        std::string expected = ReadAll(source).substr(0, part.size());
+        for (std::size_t sector : {300, 700})
+            if (sector * kSector < expected.size())
+                expected.replace(sector * kSector, kSector, kSector, '\0');
+        EXPECT_EQ(part, expected);
     }
 }
 

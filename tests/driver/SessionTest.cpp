@@ -222,7 +222,8 @@ TEST_F(SessionTest, RandomBytesOnlyEverGetErrorAnswers) {
     std::mt19937 rng(12345);
     const std::uint32_t codes[] = {vdrive::IOCTL_FILEDISK_OPEN_FILE_W, vdrive::IOCTL_FILEDISK_OPEN_FILE,
                                    vdrive::IOCTL_FILEDISK_CLOSE_FILE, vdrive::IOCTL_FILEDISK_QUERY_FILE,
-                                   vdrive::FSCTL_DISMOUNT_VOLUME, 0, 0xFFFFFFFF};
+                                   vdrive::IOCTL_FILEDISK_QUERY_FILE_ID, vdrive::FSCTL_DISMOUNT_VOLUME,
+                                   0, 0xFFFFFFFF};
     auto valid = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(iso), 0, 0, true);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 20000 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10); ++i) {

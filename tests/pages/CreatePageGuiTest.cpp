@@ -36,7 +36,8 @@ std::map<std::string, std::string> Texts() {
     for (const char* key : {"ID_SELECT_CDDRIVE", "ID_CANNTCREATEBUFFER", "ID_READERROR",
                             "ID_CREATEIMAGEDONE", "ID_CREATEIMAGEFAILED", "ID_PREPARING"})
         t[key] = std::string("t:") + key;
-    for (const char* key : {"ID_CANNTOPENCDDRIVE", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE"})
+    for (const char* key : {"ID_CANNTOPENCDDRIVE", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE",
+                            "ID_NODISC", "ID_LABELNOTWRITTEN", "ID_CREATEIMAGEPARTIAL"})
         t[key] = std::string("t:") + key + " %s";
     t["ID_CREATEIMAGEBADSECTORS"] = "t:bad %d, %s";
     t["ID_CURRENTREADING"] = "%d/%d MB, %d";
@@ -172,6 +173,9 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
     const std::string iso = MakeIsoDisc();
     WriteAll(m_dir + "empty.bin", "");
     port::PushDosDevice("E:", "stdio:" + m_dir + "empty.bin");
+    WriteAll(m_dir + "raw.bin", copytest::RandomBytes(kChunk, 10));
+    port::PushDosDevice("F:", "stdio:" + m_dir + "raw.bin");
+    port::PushDosDevice("S:", "stdio:" + m_dir + "no-disc.bin");
     const std::string out = m_dir + "out.iso";
     // The history holds the image path in other case as item 3.
     std::vector<std::string> history = {"/h/0.iso", "/h/1.iso", "/h/2.iso", m_dir + "OUT.ISO"};
@@ -185,6 +189,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         bool imageExists;
         std::vector<guitest::ShownBox> boxes;
         const char* status;
+        const char* label = nullptr; // typed into the label box; null: the disc's
     } cases[] = {
         {"no drive chosen", "", out, false, {{"t:ID_SELECT_CDDRIVE", "Warning", kWarning}}, " "},
         {"drive cannot be opened",
@@ -203,9 +208,23 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
          "R: ",
          m_dir + "none/out.iso",
          false,
-         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso", "Information", kInfo}},
+         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso.part", "Information", kInfo}},
          ""},
-        {"empty disc", "E: ", out, false, {{"t:ID_CREATEIMAGEFAILED", "Information", kInfo}}, ""},
+        {"empty disc", "E: ", out, false, {{"t:ID_NODISC E:", "Warning", kWarning}}, ""},
+        {"replace with no disc in the drive",
+         "S: ",
+         out,
+         true,
+         {{"t:ID_NODISC S:", "Warning", kWarning}},
+         ""},
+        {"a label that cannot be written",
+         "F: ",
+         out,
+         false,
+         {{"t:ID_LABELNOTWRITTEN " + out, "Warning", kWarning},
+          {"t:ID_CREATEIMAGEDONE", "Information", kInfo}},
+         "",
+         "NEWLABEL"},
         {"copied", "R: ", out, false, {{"t:ID_CREATEIMAGEDONE", "Information", kInfo}}, ""},
     };
     CCreateDlg* page = MakePage();
@@ -216,6 +235,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
             WriteAll(out, "old");
         SelectDrive(page, c.drive);
         page->m_cboImage->SetValue(wxString::FromUTF8(c.image));
+        page->m_editLabel->SetValue(c.label ? wxString(c.label) : page->m_strDiscLabel);
         guitest::ClearShown();
         Build(page);
         ASSERT_EQ(guitest::ShownBoxes().size(), c.boxes.size());
@@ -284,7 +304,9 @@ TEST_F(ScratchedDiscPage, ButtonsWhileCopyingStopAndNoSecondCopy) {
     Build(page);
     EXPECT_TRUE(copyingShown);
     EXPECT_FALSE(page->IsCopying());
-    EXPECT_EQ(ReadAll(m_out), ReadAll(m_source).substr(0, kChunk)) << "the chunks before the stop";
+    EXPECT_EQ(ReadAll(m_out + ".part"), ReadAll(m_source).substr(0, kChunk))
+        << "the chunks before the stop, kept beside the image";
+    EXPECT_FALSE(std::filesystem::exists(m_out));
     EXPECT_TRUE(page->m_btnBuild->IsEnabled());
     EXPECT_FALSE(page->m_btnStop->IsEnabled());
     EXPECT_EQ(page->m_staticStatus->GetLabel(), "");
