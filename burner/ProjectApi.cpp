@@ -10,6 +10,9 @@ namespace {
 
 constexpr std::size_t kMaxText = 32768; // longest text read from a caller's pointer
 
+// ProjectSerial's count, under the engine's lock.
+std::uint64_t g_projectSerial = 0;
+
 // Reads a caller's text; false when it does not end within kMaxText units.
 bool ReadText(const char16_t* s, std::string& out) {
     out.clear();
@@ -31,8 +34,7 @@ std::string Section(const char16_t* hive, const char16_t* key) {
 
 // Runs op on the data project under the engine's lock; ERROR_NOT_READY when
 // no data project is open.
-template <class Op>
-port::ErrorCode OnDataProject(Op&& op) {
+template <class Op> port::ErrorCode OnDataProject(Op&& op) {
     std::lock_guard lock(burner::State().mutex);
     if (burner::State().projectType != engine::kProjectData)
         return port::ERROR_NOT_READY;
@@ -77,6 +79,7 @@ int CreateProject(int type) {
     if (type != kProjectData && type != kProjectBinCue)
         return static_cast<int>(port::ERROR_INVALID_PARAMETER);
     std::lock_guard lock(State().mutex);
+    ++g_projectSerial;
     State().project.Clear();
     State().cueSheet.clear();
     State().projectType = type;
@@ -85,6 +88,7 @@ int CreateProject(int type) {
 
 void DeleteProject() {
     std::lock_guard lock(State().mutex);
+    ++g_projectSerial;
     State().project.Clear();
     State().cueSheet.clear();
     State().projectType = 0;
@@ -92,8 +96,14 @@ void DeleteProject() {
 
 void ClearAll() {
     std::lock_guard lock(State().mutex);
+    ++g_projectSerial;
     State().project.Clear();
     State().cueSheet.clear();
+}
+
+std::uint64_t ProjectSerial() {
+    std::lock_guard lock(State().mutex);
+    return g_projectSerial;
 }
 
 int AddFile(FileRecord record) {

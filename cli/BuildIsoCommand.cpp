@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <strings.h>
@@ -73,16 +74,47 @@ int Fail(const std::string& message) {
     return Say("build-iso", message);
 }
 
+using HostId = std::pair<dev_t, ino_t>;
+
+// The folder part of a host path ("a/b" gives "a", "b" gives ".").
+std::string HostFolder(const std::string& path) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const std::size_t slash = folder.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+bool HostIdOf(const std::string& path, HostId& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    id = {st.st_dev, st.st_ino};
+    return true;
+}
+
 // Passes a source to the engine's project through the shared walk: folders
 // become folders of the image, files go in by their own names, and what an
 // image cannot hold is passed over with a word. The first engine error ends
 // the walk.
 class Gatherer : public engine::SourceWalkHandler {
 public:
+    // The image being written may lie in a source, or an earlier image of
+    // its name: it is left out, as an image cannot hold itself. Its
+    // temporary file is made only once the sources are gathered.
+    void SetOutput(const std::string& out) {
+        outName_ = engine::HostBaseName(out);
+        haveOutFolder_ = HostIdOf(HostFolder(out), outFolder_);
+        haveOut_ = HostIdOf(out, out_);
+    }
+
     // Adds `source` under the image root as `name`.
     engine::BuildError Add(const std::string& source, const std::string& name) {
         rootName_ = name;
         folders_.assign(1, u"\\");
+        hostFolders_.clear();
         error_ = {};
         engine::WalkSource(source, *this, true);
         return error_;
@@ -94,13 +126,21 @@ public:
         if (rc != 0)
             return Failed(static_cast<port::ErrorCode>(rc), folder.path);
         folders_.push_back(engine::ImageChildPath(folders_.back(), port::ToUtf16(lastName_)));
+        hostFolders_.push_back({folder.dev, folder.ino});
         return true;
     }
     bool LeaveFolder(const engine::SourceEntry&) override {
         folders_.pop_back();
+        hostFolders_.pop_back();
         return true;
     }
     bool AddFile(const engine::SourceEntry& file) override {
+        if (IsOutput(file)) {
+            std::fprintf(stderr,
+                         "spindle-cli: build-iso: leaving out %s: it is the image being built\n",
+                         file.path.c_str());
+            return true;
+        }
         std::u16string src = port::ToUtf16(file.path);
         std::u16string name = port::ToUtf16(folders_.size() == 1 ? rootName_ : file.name);
         engine::FileRecord r{src.c_str(), folders_.back().c_str(), name.c_str(), 0, 0};
@@ -127,6 +167,19 @@ public:
     }
 
 private:
+    bool IsOutput(const engine::SourceEntry& file) const {
+        if (haveOut_ && HostId{file.dev, file.ino} == out_)
+            return true; // the image itself, or a link to it
+        if (!haveOutFolder_ || file.name != outName_)
+            return false;
+        HostId folder;
+        if (!hostFolders_.empty())
+            folder = hostFolders_.back();
+        else if (!HostIdOf(HostFolder(file.path), folder))
+            return false;
+        return folder == outFolder_;
+    }
+
     bool Failed(port::ErrorCode code, const std::string& path) {
         error_ = {code, path};
         return false;
@@ -134,8 +187,12 @@ private:
 
     std::string rootName_;
     std::vector<std::u16string> folders_; // image folders on the way down
+    std::vector<HostId> hostFolders_;     // the host folders on the way down
     std::string lastName_;
     engine::BuildError error_;
+    std::string outName_;
+    HostId outFolder_{}, out_{};
+    bool haveOutFolder_ = false, haveOut_ = false;
 };
 
 void DrawBar(float percent) {
@@ -192,6 +249,10 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
     }
     if (o.out.empty())
         return false; // the usage line says it
+    if (o.sources.empty()) {
+        err = "no SOURCE given: name the files or folders the image is to hold";
+        return false;
+    }
 
     return true;
 }
@@ -290,7 +351,8 @@ int BuildIso(const Args& args) {
                     "that is a symbolic\n"
                     "link or a read-only file is replaced only with --force. Links that\n"
                     "lead nowhere or in a loop, devices, pipes and kernel files without\n"
-                    "a size are left out with a word. Ctrl-C stops the build and leaves\n"
+                    "a size are left out with a word, and so is OUT itself when a SOURCE\n"
+                    "holds it. Ctrl-C stops the build and leaves\n"
                     "no image. Exit status: 0 built, 1 failed, 2 wrong usage, 130 stopped.\n",
                     kUsage);
         return 0;
@@ -332,9 +394,9 @@ int BuildIso(const Args& args) {
         for (const std::string& s : o.sources)
             from += (from.empty() ? "" : ", ") + s;
         std::fprintf(stderr, "spindle-cli: build-iso: building %s (label \"%s\") from %s\n",
-                     o.out.c_str(), label.c_str(),
-                     from.empty() ? "nothing: an empty image" : from.c_str());
+                     o.out.c_str(), label.c_str(), from.c_str());
     }
+    gatherer.SetOutput(o.out);
     if (!SetLabel(label, err)) {
         status = Fail(err);
     } else {

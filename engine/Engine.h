@@ -111,6 +111,10 @@ int AddFile(FileRecord record);
 int CreateDir(const char16_t* name, const char16_t* parentPath);
 int RemoveFile(const char16_t* name, const char16_t* dirPath);
 int RemoveDir(const char16_t* dirPath); // the folder and everything in it
+// Counts the calls of CreateProject, DeleteProject and ClearAll. A page that
+// noted it after setting up its project knows, while it reads the same, that
+// no other page replaced or emptied the project meanwhile.
+std::uint64_t ProjectSerial();
 
 // Image build. BuildISO returns at once; an engine thread writes the image
 // from a copy of the project, reporting rising percentages through the

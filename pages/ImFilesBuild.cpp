@@ -98,7 +98,8 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
         question.Replace("%s", path, false);
         if (QuestionBox(question) != IDYES)
             return;
-        ::unlink(path.utf8_string().c_str());
+        // The old file stays until the engine renames the finished image
+        // over it: a build that fails or is stopped leaves it as it was.
     }
     m_progressBuild->SetValue(0);
     g_bStoppedByUser.store(0, std::memory_order_relaxed);
@@ -113,21 +114,32 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
     m_btnStop->Enable();
     Update();
 
-    engine::ClearAll();
-    SendTreeToEngine(m_hRootItem, "\\");
+    // A project of the page's own, whatever another page left behind.
+    NewProject();
+    std::vector<wxString> leftOut;
+    SendTreeToEngine(m_hRootItem, "\\", leftOut);
+    if (!leftOut.empty()) {
+        // An image without something the tree shows is not built.
+        m_btnStop->Disable();
+        wxString failed;
+        ShowLeftOut(GetLangText("ID_BUILDIMAGEERROR", failed), leftOut);
+        return;
+    }
     engine::PrepareISO();
     engine::SetWorkKind(engine::WorkKind::ImageBuild);
     engine::BuildISO(ToU16(path).c_str());
 }
 
-void CImFilesDlg::SendTreeToEngine(const wxTreeItemId& item, wxString path) {
+void CImFilesDlg::SendTreeToEngine(const wxTreeItemId& item, wxString path,
+                                   std::vector<wxString>& leftOut) {
     if (!item.IsOk())
         return;
     if (const std::size_t n = m_treeFiles->ItemNumber(item)) {
         const std::u16string source = ToU16(m_arrSourcePaths[n - 1]), where = ToU16(path),
                              name = ToU16(m_treeFiles->GetItemText(item));
         ExpectFileReport(source, item);
-        engine::AddFile({source.c_str(), where.c_str(), name.c_str(), 0, 0});
+        if (engine::AddFile({source.c_str(), where.c_str(), name.c_str(), 0, 0}) != 0)
+            leftOut.push_back(ToWx(engine::ImageChildPath(where, name)));
         return;
     }
     wxString own = path;
@@ -136,11 +148,13 @@ void CImFilesDlg::SendTreeToEngine(const wxTreeItemId& item, wxString path) {
         own = ToWx(engine::ImageChildPath(ToU16(path), ToU16(name)));
         const std::u16string n = ToU16(name), parent = ToU16(path);
         ExpectDirReport(n, item);
-        if (engine::CreateDir(n.c_str(), parent.c_str()) != 0)
-            return; // nothing beneath this folder is passed
+        if (engine::CreateDir(n.c_str(), parent.c_str()) != 0) {
+            leftOut.push_back(own); // and nothing beneath it is passed
+            return;
+        }
     }
     wxTreeItemIdValue cookie;
     for (wxTreeItemId c = m_treeFiles->GetFirstChild(item, cookie); c.IsOk();
          c = m_treeFiles->GetNextChild(item, cookie))
-        SendTreeToEngine(c, own);
+        SendTreeToEngine(c, own, leftOut);
 }

@@ -14,6 +14,7 @@
 #include "port/DialogHooks.h"
 #include "port/Paths.h"
 #include "text/LangTextUi.h"
+#include "text/MessageBoxes.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -150,8 +151,7 @@ bool CImFilesDlg::OnInitDialog() {
     engine::SetAddFileEventCallback(&CImFilesDlg::OnAddFileEvent, this);
     engine::SetCreateDirEventCallback(&CImFilesDlg::OnCreateDirEvent, this);
     g_pRegisteredPage = this;
-    engine::DeleteProject();
-    engine::CreateProject(engine::kProjectData);
+    NewProject();
 
     // Items draw in the tree's item font; setting it once spares the tree a
     // text measurement per item that a font of each item's own would cost.
@@ -194,6 +194,48 @@ void CImFilesDlg::InsertRoot() {
     engine::SetOptions(options);
     m_hRootItem = m_treeFiles->AddRoot(ToWx(engine::LabelFromOptions(options)), 1, 2);
     m_treeFiles->Unselect(); // the control selects a new root itself
+}
+
+void CImFilesDlg::NewProject() {
+    engine::DeleteProject();
+    engine::CreateProject(engine::kProjectData);
+    m_projectSerial = engine::ProjectSerial();
+}
+
+void CImFilesDlg::EnsureProject() {
+    if (engine::ProjectSerial() == m_projectSerial && engine::PrepareISO() == 0)
+        return;
+    NewProject();
+    // The tree held only what the engine took, so it takes it again; should
+    // anything be refused now, the build names it and fails.
+    std::vector<wxString> leftOut;
+    SendTreeToEngine(m_hRootItem, "\\", leftOut);
+}
+
+void CImFilesDlg::RefuseItem(const wxTreeItemId& item, const wxString& sourcePath) {
+    ForgetReports(item);
+    m_treeFiles->Delete(item);
+    m_refused.push_back(sourcePath);
+}
+
+void CImFilesDlg::ReportRefused() {
+    ShowLeftOut(wxString(), m_refused);
+}
+
+void CImFilesDlg::ShowLeftOut(const wxString& lead, std::vector<wxString>& items) {
+    if (items.empty())
+        return;
+    constexpr std::size_t kMaxNamed = 20;
+    wxString text = lead, line;
+    if (!text.empty())
+        text += "\n\n";
+    text += GetLangText("ID_NOT_ADDED", line);
+    for (std::size_t i = 0; i < items.size() && i < kMaxNamed; ++i)
+        text += "\n" + items[i];
+    if (items.size() > kMaxNamed)
+        text += wxString::Format("\n... +%zu", items.size() - kMaxNamed);
+    items.clear();
+    WarningBox(text);
 }
 
 wxRect CImFilesDlg::RulerFrameRect() const {
@@ -243,10 +285,12 @@ void CImFilesDlg::OnAddFile(wxCommandEvent&) {
         }
     }
     RefreshSizeDisplay();
+    ReportRefused();
 }
 
-void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent,
+bool CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent,
                               bool sortNow) {
+    EnsureProject();
     const wxString name = sourcePath.AfterLast('/');
     m_arrSourcePaths.push_back(sourcePath);
     const std::size_t n = m_arrSourcePaths.size();
@@ -256,7 +300,10 @@ void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& pa
         dir += m_treeFiles->GetItemText(parent);
     const std::u16string source = ToU16(sourcePath), where = ToU16(dir);
     g_mapFileItems[source] = item;
-    engine::AddFile({source.c_str(), where.c_str(), nullptr, 0, 0});
+    if (engine::AddFile({source.c_str(), where.c_str(), nullptr, 0, 0}) != 0) {
+        RefuseItem(item, sourcePath);
+        return false;
+    }
     const std::int64_t size = OpenedFileSize(sourcePath);
     m_treeFiles->SetItemData(item, new CFileItemData(n, size));
     if (sortNow) {
@@ -265,6 +312,7 @@ void CImFilesDlg::AddFileItem(const wxString& sourcePath, const wxTreeItemId& pa
     }
     if (size >= 0)
         m_dTotalSize += static_cast<double>(size);
+    return true;
 }
 
 void CImFilesDlg::OnAddFolder(wxCommandEvent&) {
@@ -278,6 +326,7 @@ void CImFilesDlg::OnAddFolder(wxCommandEvent&) {
     if (std::optional<std::string> path = port::ShowFolderDialog(request)) {
         AddFolderItem(wxString::FromUTF8(*path), selected);
         RefreshSizeDisplay();
+        ReportRefused();
     }
 }
 
@@ -286,6 +335,8 @@ namespace {
 // Adds what the walk meets to the tree: each folder as AddFolderItem does,
 // each file through AddFileItem. A folder's children are sorted once, when
 // the walk leaves it, which gives the order sorting after each file gives.
+// A folder the engine refuses (its name in the image is taken: "a\1" and
+// "a_1" both become "a_1") stays out with everything in it, and is named.
 class TreeFiller : public engine::SourceWalkHandler {
 public:
     TreeFiller(CImFilesDlg& page, const wxTreeItemId& target) : m_page(page) {
@@ -295,18 +346,19 @@ public:
     bool EnterFolder(const engine::SourceEntry& folder) override {
         const wxTreeItemId parent = m_folders.back();
         const wxString name = wxString::FromUTF8(folder.name);
-        if (m_skipDepth > 0 || m_page.HasChildNamed(name, parent)) {
-            if (m_folders.size() == 1)
-                return false; // nothing is added
-            ++m_skipDepth;    // this folder and everything in it stays out
-            m_folders.push_back(wxTreeItemId());
-            return true;
-        }
+        // A folder added by itself is not added again under a name shown
+        // there; below it the engine's answer decides.
+        const bool top = m_folders.size() == 1;
+        if (m_skipDepth > 0 || (top && m_page.HasChildNamed(name, parent)))
+            return SkipFolder();
         wxTreeCtrl* tree = m_page.m_treeFiles;
         const wxTreeItemId item = tree->AppendItem(parent, name, 1, 2);
         const std::u16string n = ToU16(name), where = ToU16(m_page.GetParentPath(item));
         g_mapDirItems[n] = item;
-        engine::CreateDir(n.c_str(), where.c_str());
+        if (engine::CreateDir(n.c_str(), where.c_str()) != 0) {
+            m_page.RefuseItem(item, wxString::FromUTF8(folder.path));
+            return SkipFolder();
+        }
         tree->SetFocus();
         tree->SelectItem(parent);
         m_folders.push_back(item);
@@ -336,6 +388,14 @@ public:
     bool ListFailed(const engine::SourceEntry&, int) override { return true; } // stays empty
 
 private:
+    bool SkipFolder() {
+        if (m_folders.size() == 1)
+            return false; // nothing is added
+        ++m_skipDepth;    // this folder and everything in it stays out
+        m_folders.push_back(wxTreeItemId());
+        return true;
+    }
+
     CImFilesDlg& m_page;
     std::vector<wxTreeItemId> m_folders;
     int m_skipDepth = 0;
@@ -348,6 +408,7 @@ void CImFilesDlg::AddFolderItem(const wxString& sourcePath, const wxTreeItemId& 
     const std::string source = sourcePath.utf8_string();
     if (engine::InspectSource(source).kind != engine::SourceKind::Folder)
         return;
+    EnsureProject();
     if (!engine::WalkSource(source, filler))
         return;
     m_treeFiles->SortChildren(parent);
@@ -367,6 +428,7 @@ bool CImFilesDlg::AddDroppedPaths(const wxArrayString& paths, const wxTreeItemId
         }
     }
     RefreshSizeDisplay();
+    ReportRefused();
     return true;
 }
 
@@ -393,6 +455,7 @@ void CImFilesDlg::OnDelete(wxCommandEvent&) {
     const wxTreeItemId item = m_treeFiles->GetSelection();
     if (!item.IsOk() || item == m_hRootItem)
         return;
+    EnsureProject();
     const wxString p = GetParentPath(item), text = m_treeFiles->GetItemText(item);
     const std::u16string name = ToU16(text);
     if (m_treeFiles->ItemNumber(item) != 0)
@@ -436,7 +499,7 @@ void CImFilesDlg::OnReset(wxCommandEvent&) {
     g_mapFileItems.clear(); // every item goes
     g_mapDirItems.clear();
     m_treeFiles->DeleteAllItems();
-    engine::ClearAll();
+    NewProject();
     InsertRoot();
     m_treeFiles->SelectItem(m_hRootItem);
     m_dTotalSize = 0;
@@ -445,12 +508,13 @@ void CImFilesDlg::OnReset(wxCommandEvent&) {
 
 void CImFilesDlg::OnEndLabelEdit(wxTreeEvent& event) {
     if (event.GetItem() == m_hRootItem && !event.IsEditCancelled()) {
-        m_treeFiles->SetItemText(m_hRootItem, event.GetLabel());
         engine::EngineOptions options;
         engine::FillUndefined(options);
         engine::GetOptions(&options);
         engine::LabelToOptions(ToU16(event.GetLabel()), options);
         engine::SetOptions(options);
+        // The root shows the label as the image will carry it, not as typed.
+        m_treeFiles->SetItemText(m_hRootItem, ToWx(engine::LabelFromOptions(options)));
     }
     event.Veto(); // the tree keeps the text it has now
 }

@@ -31,9 +31,18 @@ public:
     // The sunken frame around the capacity ruler, in page pixels.
     wxRect RulerFrameRect() const;
 
-    // The compilation (tree and engine project).
-    void AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent, bool sortNow = true);
+    // The compilation (tree and engine project). What the engine refuses
+    // is not shown: it is taken out of the tree again and its source path
+    // kept in m_refused, which ReportRefused names to the user.
+    bool AddFileItem(const wxString& sourcePath, const wxTreeItemId& parent, bool sortNow = true);
     void AddFolderItem(const wxString& sourcePath, const wxTreeItemId& parent);
+    void RefuseItem(const wxTreeItemId& item, const wxString& sourcePath);
+    void ReportRefused();
+    // Shows `lead`, the text of ID_NOT_ADDED and the items, and empties them.
+    void ShowLeftOut(const wxString& lead, std::vector<wxString>& items);
+    // Makes the engine's project this tree's data project again when another
+    // page replaced or emptied it since (the burn page sets up its own).
+    void EnsureProject();
     wxString GetParentPath(const wxTreeItemId& item) const;
     bool HasChildNamed(const wxString& name, const wxTreeItemId& parent) const;
     void SumFileSizes(const wxTreeItemId& item);
@@ -45,8 +54,9 @@ public:
     void ApplyMediaScale();
     void RefreshSizeDisplay();
 
-    // The build.
-    void SendTreeToEngine(const wxTreeItemId& item, wxString path);
+    // The build. Items the engine refuses (and everything beneath a refused
+    // folder) are named in `leftOut` by their paths in the image.
+    void SendTreeToEngine(const wxTreeItemId& item, wxString path, std::vector<wxString>& leftOut);
     void SetProgress(float percent);
 
     // Handlers.
@@ -75,6 +85,7 @@ public:
     wxTreeItemId m_hRootItem;
     std::vector<wxString> m_arrSourcePaths; // only grows
     double m_dTotalSize = 0;
+    std::vector<wxString> m_refused; // source paths, until ReportRefused
 
 private:
     // Map entries made just before the engine call that reports the name.
@@ -83,9 +94,11 @@ private:
 
     bool OnInitDialog();
     void InsertRoot();
+    void NewProject();
     void ForgetReports(const wxTreeItemId& item);
     bool SelectedFolder(wxTreeItemId& item) const;
     void OnPaint(wxPaintEvent& event);
 
     wxImageList m_imageList;
+    std::uint64_t m_projectSerial = 0; // engine::ProjectSerial once the project was set up
 };

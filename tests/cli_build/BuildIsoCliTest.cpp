@@ -9,8 +9,8 @@
 #include <thread>
 
 #include <dirent.h>
-#include <pty.h>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
 
 using burner_test::Exists;
@@ -95,8 +95,8 @@ TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
     std::string image = tmp / "Holiday.iso";
 
     std::string err;
-    ASSERT_EQ(Cli("--label 'My Disc' " + Q(image) + " " + Q(src) + " " + Q(tmp / "notes.txt"),
-                  &err, tmp.path()),
+    ASSERT_EQ(Cli("--label 'My Disc' " + Q(image) + " " + Q(src) + " " + Q(tmp / "notes.txt"), &err,
+                  tmp.path()),
               0)
         << err;
     EXPECT_EQ(burner_test::ImageTree(image),
@@ -137,6 +137,7 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
         {"--label", 2, tmp / "d.iso", "--label"},
         {"--bogus " + Q(tmp / "e.iso"), 2, tmp / "e.iso", "--bogus"},
         {"", 2, tmp / "f.iso", "usage"},
+        {Q(tmp / "h.iso"), 2, tmp / "h.iso", "no SOURCE"},
         {Q(tmp / "g.iso") + " " + Q(tmp / "latin1"), 1, tmp / "g.iso", "not UTF-8"},
     };
     for (const Case& c : cases) {
@@ -198,15 +199,28 @@ TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnless
     std::string src = tmp / "src";
     ::mkdir(src.c_str(), 0755);
     WriteFile(src + "/ok.txt", "ok");
-    ASSERT_EQ(::symlink("loop", (src + "/loop").c_str()), 0);            // a link loop
-    ASSERT_EQ(::symlink(".", (src + "/self").c_str()), 0);               // a folder loop
+    ASSERT_EQ(::symlink("loop", (src + "/loop").c_str()), 0);                // a link loop
+    ASSERT_EQ(::symlink(".", (src + "/self").c_str()), 0);                   // a folder loop
     ASSERT_EQ(::symlink("/proc/self/status", (src + "/status").c_str()), 0); // no size, content
     std::string image = tmp / "out.iso", err;
     ASSERT_EQ(Cli(Q(image) + " " + Q(src), &err, tmp.path()), 0) << err;
-    for (const char* word : {"loop: the link leads round", "self: it links back",
-                             "status: a kernel file"})
+    for (const char* word :
+         {"loop: the link leads round", "self: it links back", "status: a kernel file"})
         EXPECT_NE(err.find(word), std::string::npos) << word << " in " << err;
     EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/src'\n'/src/ok.txt'\n");
+
+    // An image written into its own source leaves itself out, and the image
+    // of an earlier build there, whether met by name or through a link.
+    const std::string inside = src + "/in.iso";
+    ASSERT_EQ(::symlink("in.iso", (src + "/link.iso").c_str()), 0);
+    for (int build = 1; build <= 2; ++build) {
+        ASSERT_EQ(Cli(Q(inside) + " " + Q(src), &err, tmp.path()), 0) << err;
+        EXPECT_EQ(burner_test::ImageTree(inside), "'/'\n'/src'\n'/src/ok.txt'\n") << build;
+    }
+    EXPECT_NE(err.find(inside + ": it is the image being built"), std::string::npos) << err;
+    EXPECT_NE(err.find(src + "/link.iso: it is the image"), std::string::npos) << err;
+    ::unlink(inside.c_str());
+    ::unlink((src + "/link.iso").c_str());
 
     // An output that is a link or a read-only file is refused unless forced;
     // forced, the link itself is replaced and what it pointed at is kept.
@@ -220,7 +234,8 @@ TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnless
     for (const Case& c : cases) {
         EXPECT_EQ(Cli(Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 1) << c.out;
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
-        EXPECT_EQ(Cli("--force " + Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 0) << err;
+        EXPECT_EQ(Cli("--force " + Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 0)
+            << err;
         EXPECT_EQ(burner_test::ImageTree(c.out), "'/'\n'/ok.txt'\n") << c.out;
     }
     EXPECT_EQ(burner_test::ReadFile(tmp / "precious"), "precious");

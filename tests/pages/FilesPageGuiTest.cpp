@@ -5,6 +5,7 @@
 #include "engine/Engine.h"
 #include "engine/Label.h"
 #include "engine/WorkState.h"
+#include "pages/BurnDlg.h"
 #include "pages/CompilationTree.h"
 #include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
@@ -17,6 +18,7 @@
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/gauge.h>
+#include <wx/textctrl.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -69,6 +71,18 @@ void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The Łódź label of the tests as typed, and as the engine's 8-bit record
+// (and so the image) holds it: U+0141 and U+0179 keep only their low bytes.
+const wxString kTypedLabel = wxString::FromUTF8("\xC5\x81\xC3\xB3"
+                                                "D\xC5\xB9 disc");
+const wxString kWrittenLabel = wxString::FromUTF8("A\xC3\xB3"
+                                                  "Dy disc");
+
 std::string Shell(const std::string& cmd) {
     std::string out;
     if (FILE* p = ::popen(cmd.c_str(), "r")) {
@@ -92,7 +106,9 @@ protected:
                                     {"ID_MB", " MB"},
                                     {"ID_CD_RULER", "CD"},
                                     {"ID_DVD_RULER", "DVD"},
-                                    {"ID_OVERWRITE_IMAGE", "Replace %s?"}});
+                                    {"ID_OVERWRITE_IMAGE", "Replace %s?"},
+                                    {"ID_BUILDIMAGEERROR", "Not built."},
+                                    {"ID_NOT_ADDED", "Left out:"}});
         ASSERT_NE(engine::Initialize(), 0);
         g_nCurrentPage = 16130;
         m_frame = guitest::MakeSkinnedFrame();
@@ -131,16 +147,34 @@ protected:
             out += (out.empty() ? "" : " ") + m_tree->GetItemText(c).utf8_string();
         return out;
     }
-    std::string Build(const std::string& path) {
+    // Builds into `path` and returns the engine's error text; `stop`
+    // presses Stop as soon as the build runs.
+    std::string Build(const std::string& path, bool stop = false) {
         {
             std::lock_guard lock(g_done.mutex);
             g_done.done = false;
         }
         guitest::QueueFileAnswer(path);
         Click(&CImFilesDlg::OnBuildImage);
+        if (stop)
+            Click(&CImFilesDlg::OnStop);
         std::unique_lock lock(g_done.mutex);
         EXPECT_TRUE(g_done.cv.wait_for(lock, std::chrono::seconds(60), [] { return g_done.done; }));
         return g_done.error;
+    }
+    void AddFolder(const wxTreeItemId& parent, const std::string& path) {
+        m_tree->SelectItem(parent);
+        guitest::QueueFolderAnswer(path);
+        Click(&CImFilesDlg::OnAddFolder);
+    }
+    void AddFile(const wxTreeItemId& parent, const std::string& path) {
+        m_tree->SelectItem(parent);
+        guitest::QueueFileAnswer(path + '\0');
+        Click(&CImFilesDlg::OnAddFile);
+    }
+    // The image's files and folders as xorriso lists them, sorted.
+    static std::string ImageTree(const std::string& image) {
+        return Shell("xorriso -indev '" + image + "' -find / 2>/dev/null | sort");
     }
     std::string Mkdir(const std::string& name) {
         const std::string path = m_dir + name;
@@ -304,6 +338,7 @@ TEST_F(FilesPageTest, FoldersEngineCallsReportsAndLabelEdits) {
         wxTreeItemId item;
         wxString text, shown;
     } edits[] = {{Child(m_page->m_hRootItem, "A"), "B", "A"},
+                 {m_page->m_hRootItem, kTypedLabel, kWrittenLabel}, // shown as written
                  {m_page->m_hRootItem, "BACKUP", "BACKUP"}};
     for (const Edit& e : edits) {
         wxTreeEvent event(wxEVT_TREE_END_LABEL_EDIT, m_tree, e.item);
@@ -343,8 +378,10 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     guitest::QueueFolderAnswer(docs.substr(0, docs.size() - 1));
     Click(&CImFilesDlg::OnAddFolder);
     wxTreeEvent edit(wxEVT_TREE_END_LABEL_EDIT, m_tree, m_page->m_hRootItem);
-    edit.SetLabel("MYDISC");
+    edit.SetLabel(kTypedLabel);
     m_page->OnEndLabelEdit(edit);
+    const std::string volumeId =
+        "Volume id: " + m_tree->GetItemText(m_page->m_hRootItem).utf8_string() + "\n";
 
     g_calls.clear();
     g_bStoppedByUser = 1;
@@ -360,7 +397,8 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     engine::GetOptions(&options);
     EXPECT_EQ(options.EjectWhenDone, 0);
     const std::string image = out + "disc.iso";
-    EXPECT_NE(Shell("isoinfo -d -i '" + image + "'").find("Volume id: MYDISC"), std::string::npos);
+    EXPECT_NE(Shell("isoinfo -d -i '" + image + "'").find(volumeId), std::string::npos)
+        << "the root shows the label the image carries";
     Shell("xorriso -osirrox on -indev '" + image + "' -extract / '" + out + "x' 2>/dev/null");
     EXPECT_EQ(Shell("diff -r '" + m_dir + "src' '" + out + "x' && echo same"), "same\n");
 
@@ -377,24 +415,52 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
     guitest::QueueBoxAnswer(6); // IDYES
     EXPECT_EQ(Build(out + "disc.ISO"), "");
-    EXPECT_NE(Shell("isoinfo -d -i '" + out + "disc.ISO'").find("MYDISC"), std::string::npos);
+    EXPECT_NE(Shell("isoinfo -d -i '" + out + "disc.ISO'").find(volumeId), std::string::npos);
 
-    // A folder the engine refuses to create keeps its contents from the
-    // engine; the walk goes on with the next sibling.
+    // A replace that fails or is stopped leaves the old image byte for byte:
+    // the new one is written beside it and put in its place only when done.
+    const std::string old = ReadFile(out + "disc.ISO");
+    const int big = ::open((m_dir + "big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::ftruncate(big, off_t(64) << 30), 0); // far too long to finish first
+    ::close(big);
+    WriteFile(m_dir + "gone.txt", "g");
+    struct Replace {
+        const char* source;
+        bool stop, removeSource;
+    } replaces[] = {{"gone.txt", false, true}, {"big.bin", true, false}};
+    for (const Replace& r : replaces) {
+        AddFile(m_page->m_hRootItem, m_dir + r.source);
+        if (r.removeSource)
+            ::unlink((m_dir + r.source).c_str());
+        guitest::QueueBoxAnswer(6); // IDYES
+        EXPECT_NE(Build(out + "disc.ISO", r.stop), "") << r.source;
+        EXPECT_TRUE(ReadFile(out + "disc.ISO") == old) << r.source;
+        EXPECT_EQ(Shell("ls -A '" + out + "' | grep -c spindle-image"), "0\n") << r.source;
+        m_tree->SelectItem(Child(m_page->m_hRootItem, r.source));
+        Click(&CImFilesDlg::OnDelete);
+    }
+
+    // A folder the engine refuses to create at build time (its name was
+    // changed behind the page's back) fails the build by name, and nothing
+    // of it is passed; the rest goes on with the next sibling.
     engine::SetCreateDirEventCallback(nullptr, nullptr); // no reports: entries stay
     const std::string zz = Mkdir("zz/");
     WriteFile(zz + "z.txt", "z");
-    m_tree->SelectItem(m_page->m_hRootItem);
-    guitest::QueueFolderAnswer(zz.substr(0, zz.size() - 1));
-    Click(&CImFilesDlg::OnAddFolder);
+    AddFolder(m_page->m_hRootItem, zz.substr(0, zz.size() - 1));
     EXPECT_EQ(Build(out + "third"), "");
     CImFilesDlg::OnCreateDirEvent(u"Docs", u"..", u"..", nullptr,
                                   m_page); // a name no folder can have
     engine::SetCreateDirEventCallback(RecordDir, m_page);
     g_calls.clear();
-    EXPECT_EQ(Build(out + "fourth"), "");
+    guitest::ClearShown();
+    guitest::QueueFileAnswer(out + "fourth");
+    Click(&CImFilesDlg::OnBuildImage);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"AddFile a.txt \\ a.txt", "CreateDir zz \\zz",
                                                  "AddFile z.txt \\zz z.txt"}));
+    ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_EQ(guitest::ShownBoxes()[0].text, "Not built.\n\nLeft out:\n\\..");
+    EXPECT_FALSE(m_page->m_btnStop->IsEnabled());
+    EXPECT_NE(::access((out + "fourth.iso").c_str(), F_OK), 0);
 
     // Progress shows whole percents, cut toward zero; Stop marks the stop.
     const std::pair<float, int> progress[] = {{99.9f, 99}, {0.5f, 0}, {100.0f, 100}};
@@ -404,6 +470,90 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     }
     Click(&CImFilesDlg::OnStop);
     EXPECT_EQ(g_bStoppedByUser, 1);
+}
+
+// "a_1" and "a\1" are one name in the image. Whichever the walk meets
+// second is refused, named, and not shown; the image holds what the tree
+// shows: the shown a_1 with the files of its own folder.
+TEST_F(FilesPageTest, FoldersOfOneNameInTheImageAreRefusedByName) {
+    const std::string clash = Mkdir("clash/"), other = Mkdir("other/");
+    Mkdir("clash/a_1/");
+    Mkdir("clash/a\\1/");
+    WriteFile(clash + "a_1/plain.txt", "p");
+    WriteFile(clash + "a\\1/slash.txt", "s");
+    Mkdir("other/a\\1/");
+    struct Case {
+        const char* what;
+        std::vector<std::string> added;        // folders added to the root, in turn
+        std::vector<std::string> mayBeRefused; // as the walk meets them
+        const char* parent;                    // of a_1 in the tree and the image
+    } cases[] = {
+        {"inside one folder", {m_dir + "clash"}, {clash + "a_1", clash + "a\\1"}, "clash"},
+        {"beside a folder at the root", {clash + "a_1", other + "a\\1"}, {other + "a\\1"}, ""},
+    };
+    const std::string out = Mkdir("out/");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Click(&CImFilesDlg::OnReset);
+        guitest::ClearShown();
+        for (const std::string& folder : c.added)
+            AddFolder(m_page->m_hRootItem, folder);
+        ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+        const wxString text = guitest::ShownBoxes()[0].text;
+        const auto refused =
+            std::find_if(c.mayBeRefused.begin(), c.mayBeRefused.end(),
+                         [&](const std::string& path) { return text == "Left out:\n" + path; });
+        ASSERT_NE(refused, c.mayBeRefused.end()) << text;
+        const std::string file = *refused == clash + "a_1" ? "slash.txt" : "plain.txt";
+        const wxTreeItemId parent =
+            *c.parent ? Child(m_page->m_hRootItem, c.parent) : m_page->m_hRootItem;
+        EXPECT_EQ(Children(parent), "a_1");
+        EXPECT_EQ(Children(Child(parent, "a_1")), file);
+        const std::string image = out + (*c.parent ? "inside" : "beside");
+        EXPECT_EQ(Build(image), "");
+        const std::string prefix = *c.parent ? "'/" + std::string(c.parent) : "'";
+        EXPECT_EQ(ImageTree(image + ".iso"), *c.parent
+                                                 ? "'/'\n" + prefix + "'\n" + prefix + "/a_1'\n" +
+                                                       prefix + "/a_1/" + file + "'\n"
+                                                 : "'/'\n'/a_1'\n'/a_1/" + file + "'\n");
+    }
+}
+
+// The burn page sets up a project of its own when Burn Disc is pressed (a
+// BIN/CUE one, or a data one holding the ISO to burn); the files page takes
+// additions and builds its whole tree all the same.
+TEST_F(FilesPageTest, AfterABurnPressTheFilesPageAddsAndBuildsItsWholeTree) {
+    const std::string data = Mkdir("data/"), out = Mkdir("out/");
+    WriteFile(data + "before.txt", "before");
+    WriteFile(data + "after.txt", "after");
+    Mkdir("data/sub/");
+    WriteFile(data + "sub/deep.txt", "deep");
+    WriteFile(m_dir + "disc.cue", "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n"
+                                  "    INDEX 01 00:00:00\n");
+    WriteFile(m_dir + "disc.iso", std::string(2048 * 20, '\0'));
+    auto* burn = new CBurnDlg();
+    ASSERT_TRUE(burn->Create(m_frame));
+    burn->m_cboWriter->Append("Q: no such recorder"); // the engine opens no dialog for it
+    for (const char* image : {"disc.cue", "disc.iso"}) {
+        SCOPED_TRACE(image);
+        Click(&CImFilesDlg::OnReset);
+        AddFolder(m_page->m_hRootItem, data + "sub");
+        AddFile(m_page->m_hRootItem, data + "before.txt");
+
+        burn->ChooseImage(m_dir + image);
+        burn->m_cboWriter->SetSelection(0);
+        guitest::SetModalHandler([](wxDialog*) { return wxID_CANCEL; });
+        burn->OnBurn();
+        guitest::SetModalHandler(nullptr);
+
+        guitest::ClearShown();
+        AddFile(Child(m_page->m_hRootItem, "sub"), data + "after.txt");
+        EXPECT_TRUE(guitest::ShownBoxes().empty());
+        EXPECT_EQ(Children(Child(m_page->m_hRootItem, "sub")), "after.txt deep.txt");
+        EXPECT_EQ(Build(out + image + ".iso"), "");
+        EXPECT_EQ(ImageTree(out + image + ".iso"),
+                  "'/'\n'/before.txt'\n'/sub'\n'/sub/after.txt'\n'/sub/deep.txt'\n");
+    }
 }
 
 } // namespace
