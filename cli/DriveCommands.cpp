@@ -110,6 +110,12 @@ int Mount(const Args& args) {
     auto path = PathArgument("mount", args[0]);
     if (!path)
         return 1;
+    if (args[0].find_first_of("\r\n") != std::string::npos)
+        return Fail("mount",
+                    port::EscapeControls(args[0]) +
+                        ": a path with a line break cannot be mounted (the lists of "
+                        "mounted drives keep one path a line)",
+                    port::ERROR_INVALID_NAME);
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;
@@ -197,8 +203,11 @@ int List(const Args& args) {
         const char* access = info->readOnly ? "read-only" : "read-write";
         auto size = static_cast<unsigned long long>(info->fileSize);
         if (!json) {
-            std::printf("%s\t%s\t%s\t%llu\t%s\n", LetterText(c).c_str(), path.c_str(), access, size,
-                        label.c_str());
+            // One drive a line, one field a column: control characters of the
+            // path or label are shown escaped, never passed to the terminal.
+            std::printf("%s\t%s\t%s\t%llu\t%s\n", LetterText(c).c_str(),
+                        port::EscapeControls(path).c_str(), access, size,
+                        port::EscapeControls(label).c_str());
             continue;
         }
         items += items.empty() ? "\n" : ",\n";
@@ -225,7 +234,8 @@ int Drives(const Args& args) {
         const char* type = port::DriveLetterOfRoot(root.c_str())
                                ? DriveTypeName(port::GetDriveTypeW(root.c_str()))
                                : "-";
-        std::printf("%s\t%s\t%s\n", name.c_str(), type, targets->front().c_str());
+        std::printf("%s\t%s\t%s\n", name.c_str(), type,
+                    port::EscapeControls(targets->front()).c_str());
     }
     return 0;
 }
@@ -243,7 +253,7 @@ int Label(const Args& args) {
         auto label = vdrive::ReadVolumeLabel(path, error);
         if (!label)
             return FailOn("label", image, error);
-        std::printf("%s\n", TrimPadding(port::ToUtf8(*label)).c_str());
+        std::printf("%s\n", port::EscapeControls(TrimPadding(port::ToUtf8(*label))).c_str());
         return 0;
     }
     std::u16string label = port::ToUtf16(args[1]);
@@ -253,7 +263,8 @@ int Label(const Args& args) {
                    : FailOn("label", image, error);
     std::u16string stored = vdrive::ReadVolumeLabel(path);
     if (TrimPadding(port::ToUtf8(stored)) != TrimPadding(args[1]))
-        Say("label", "the label was stored as \"" + TrimPadding(port::ToUtf8(stored)) + "\"");
+        Say("label", "the label was stored as \"" +
+                         port::EscapeControls(TrimPadding(port::ToUtf8(stored))) + "\"");
     return 0;
 }
 

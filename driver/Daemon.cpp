@@ -178,13 +178,14 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         becomeReady();
     fs.Loop();
     // A stop during the restore keeps the list: some drives were not tried.
-    if (!restorer || restorer->Finish())
+    if (!restorer || restorer->Finish(std::chrono::seconds(3)))
         SaveDrives(table, LetterPointsAt);
 
     table.SetObserver(nullptr);
     bool stopped = server.Stop(std::chrono::seconds(3));
     stopped = desktop.StopAll(std::chrono::seconds(3)) && stopped;
     fs.Unmount();
+    restorer.reset(); // a restore still held by the file system ends with it
     RemoveDriverLetters();
     if (!stopped)
         _exit(kExitOk); // a connection or a drive's mount still busy: not waited for

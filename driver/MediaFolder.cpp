@@ -1,6 +1,7 @@
 #include "driver/MediaFolder.h"
 
 #include "driver/Mounts.h"
+#include "port/Utf.h"
 
 #include <cerrno>
 #include <climits>
@@ -39,7 +40,7 @@ std::string DriveFolderName(const std::string& label, char letter, bool cd) {
         name = Trim(name.substr(0, cut));
     }
     for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '/')
+        if (port::IsControlByte(c) || c == '/')
             c = '_';
     if (!name.empty() && name[0] == '.')
         name[0] = '_';

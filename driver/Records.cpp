@@ -108,7 +108,9 @@ ErrorCode HostPathFromNtName(const std::string& ntName, std::string& path) {
     if (n.substr(0, kPrefix.size()) != kPrefix)
         return ERROR_INVALID_NAME;
     n.remove_prefix(kPrefix.size());
-    if (n.empty() || n.front() != '/' || n.find('\0') != std::string_view::npos)
+    // A line break would split the path in the list of drives to restore.
+    if (n.empty() || n.front() != '/' ||
+        n.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
         return ERROR_INVALID_NAME;
     path.assign(n);
     return ERROR_SUCCESS;

@@ -27,7 +27,8 @@ port::ErrorCode ParseAttachRecordW(std::span<const std::uint8_t> in, AttachReque
 port::ErrorCode ParseAttachRecord(std::span<const std::uint8_t> in, AttachRequest& out);
 
 // The host path of an NT object name "\??\/abs/path"; ERROR_INVALID_NAME for
-// any other form (UNC, drive-letter or relative names mean nothing here).
+// any other form (UNC, drive-letter or relative names mean nothing here) and
+// for a path holding a line break.
 port::ErrorCode HostPathFromNtName(const std::string& ntName, std::string& path);
 
 // ImageQueryRecord (276 bytes). A name longer than the record's 264 bytes is

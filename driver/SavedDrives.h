@@ -6,13 +6,19 @@
 // killed leaves the last one as it was. At a start each listed image is
 // mounted on its letter through the drive manager, as `spindle-cli mount
 // IMAGE LETTER` does; a drive that cannot come back (its image is gone, its
-// letter is taken) is passed over with one sentence on stderr.
+// letter is taken) is passed over with one sentence on stderr. An image that
+// lies in another listed drive is found once that drive is back, whatever the
+// order of their letters. Only a regular file of at most 64 KiB is read, and
+// only its first 26 drives are taken.
 #pragma once
 
 #include "driver/DeviceTable.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,18 +39,25 @@ bool SaveDrives(const DeviceTable& table, const DeviceTable::BindingCheck& bound
 class DriveRestorer {
 public:
     explicit DriveRestorer(std::function<void()> done);
+    // Waits for the thread.
     ~DriveRestorer();
     DriveRestorer(const DriveRestorer&) = delete;
     DriveRestorer& operator=(const DriveRestorer&) = delete;
 
-    // Stops after the drive being mounted and waits for the thread. True when
-    // every listed drive was tried (restored or passed over), so the list may
-    // be replaced; false when the stop came first and some were not tried.
-    bool Finish();
+    // Stops after the drive being mounted, waiting for the thread at most
+    // `wait`. True when every listed drive was tried (restored or passed
+    // over), so the list may be replaced; false when the stop came first and
+    // some were not tried, or the thread is still busy: then it is held by a
+    // call into the driver's own file system, which fails once that is
+    // unmounted, and the destructor waits for it after the unmount.
+    bool Finish(std::chrono::milliseconds wait);
 
 private:
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_complete{false};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    bool m_complete = false;
     std::thread m_thread;
 };
 

@@ -1,10 +1,9 @@
 #include "port/DesktopEntry.h"
 
+#include "port/FileOps.h"
 #include "port/ProfileSyntax.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 
 namespace port {
@@ -53,13 +52,12 @@ bool IsFile(const std::string& path) {
 // file, group or key is missing. Only the first group of that name counts.
 std::optional<std::string> ReadKey(const std::string& path, std::string_view group,
                                    std::string_view key) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const auto text = ReadWholeFile(path);
+    if (!text)
         return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::optional<std::string> found;
     bool inGroup = false, seenGroup = false;
-    ini::ForEachLine(std::string_view(text), [&](std::string_view line) {
+    ini::ForEachLine(std::string_view(*text), [&](std::string_view line) {
         if (!line.empty() && line.front() == '#')
             return true;
         std::string_view name, value;

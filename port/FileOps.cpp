@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -25,10 +27,21 @@ bool CloseFailed(int fd) {
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
                                          int openFlags) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | openFlags);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | openFlags);
     if (fd < 0)
         return std::nullopt;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        CloseFailed(fd);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        close(fd);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : (S_ISREG(st.st_mode) ? EFBIG : EINVAL);
+        return std::nullopt;
+    }
     std::string data;
+    data.reserve(static_cast<std::size_t>(st.st_size));
     char buf[16384];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
@@ -40,6 +53,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         }
         if (n == 0)
             break;
+        // A file that grows while it is read is still held to the bound.
         if (data.size() + static_cast<std::size_t>(n) > maxBytes) {
             close(fd);
             errno = EFBIG;
@@ -49,6 +63,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     }
     close(fd);
     return data;
+}
+
+std::string ReadFailureText(int err, std::size_t maxBytes) {
+    if (err == EINVAL || err == EISDIR)
+        return "it is not a regular file";
+    if (err == EFBIG)
+        return "it is larger than " + std::to_string(maxBytes) + " bytes";
+    return std::strerror(err);
 }
 
 bool WriteAll(int fd, const void* data, std::size_t n) {

@@ -4,20 +4,32 @@
 #pragma once
 
 #include <cstddef>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace port {
 
-// The whole file. Nothing (errno set) when it cannot be opened or read to its
-// end, or is larger than maxBytes (EFBIG). `openFlags` are added to
-// O_RDONLY | O_CLOEXEC (O_NOFOLLOW for a file in the runtime folder,
-// O_NONBLOCK for one that may be a FIFO).
-std::optional<std::string>
-ReadWholeFile(const std::string& path,
-              std::size_t maxBytes = std::numeric_limits<std::size_t>::max(), int openFlags = 0);
+// Largest file ReadWholeFile reads unless told otherwise: settings, lists
+// and language files are a few KiB to a few dozen.
+inline constexpr std::size_t kMaxSettingsFileBytes = 16u << 20;
+
+// The whole file, for settings, profiles, lists and other small files a user
+// or another program may have put there. The file is opened without blocking
+// (a FIFO or a device never holds the caller) and only a regular file is
+// read. Nothing (errno set) when it cannot be opened or read to its end, is
+// no regular file (EISDIR for a folder, EINVAL for anything else) or is
+// larger than maxBytes (EFBIG, told by its size before anything is read).
+// `openFlags` are added to O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY
+// (O_NOFOLLOW for a file in the runtime folder).
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t maxBytes = kMaxSettingsFileBytes,
+                                         int openFlags = 0);
+
+// What a failed ReadWholeFile's errno means, as a phrase: "it is not a
+// regular file" for EINVAL and EISDIR, "it is larger than N bytes" for EFBIG,
+// else the system's text.
+std::string ReadFailureText(int err, std::size_t maxBytes = kMaxSettingsFileBytes);
 
 // Writes n bytes, however many write() calls it takes. False with errno set.
 bool WriteAll(int fd, const void* data, std::size_t n);

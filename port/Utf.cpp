@@ -117,4 +117,26 @@ std::size_t U16Length(const char16_t* s, std::size_t max) {
     return n;
 }
 
+std::string EscapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (IsControlByte(c)) {
+            const auto u = static_cast<unsigned char>(c);
+            out += {'\\', 'x', kHex[u >> 4], kHex[u & 0xF]};
+        } else if (static_cast<unsigned char>(c) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            out += {'\\', 'u', '0', '0', kHex[next >> 4], kHex[next & 0xF]};
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace port

@@ -69,6 +69,8 @@ std::string FormatDrivesFile(const std::vector<ListedDrive>& drives) {
     for (const ListedDrive& d : drives) {
         std::u16string_view name = d.imageName;
         std::u16string path(name.substr(0, 4) == u"\\??\\" ? FromNtPath(name) : name);
+        if (path.find_first_of(u"\r\n") != std::u16string::npos)
+            continue;
         text += "drive" + std::to_string(n) + " = " + static_cast<char>(d.letter) + "\r\n";
         text += "file" + std::to_string(n) + " = " + port::ToUtf8(path) + "\r\n";
         ++n;

@@ -25,7 +25,9 @@ struct ListedDrive {
 std::vector<ListedDrive> ListDriverDrives();
 
 // The file's text. An image name in NT form ("\??\...") is shown as a host
-// path; any other name as reported.
+// path; any other name as reported. A name holding a line break cannot stand
+// on one line and is left out (MountImage refuses such paths; this keeps a
+// name from elsewhere from adding lines of its own).
 std::string FormatDrivesFile(const std::vector<ListedDrive>& drives);
 
 // The drives a list names, in the order of their numbers: each "driveN" (a

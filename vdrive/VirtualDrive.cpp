@@ -196,6 +196,11 @@ bool MountImageWithDevices(char16_t letter, const MountRequest& request,
         error = ERROR_INVALID_DRIVE;
         return false;
     }
+    // The drive lists keep one path a line: a line break would end it there.
+    if (request.imagePath.find_first_of(u"\r\n") != std::u16string::npos) {
+        error = ERROR_INVALID_NAME;
+        return false;
+    }
     auto name = MountName(request);
     if (!name) {
         error = ERROR_FILENAME_EXCED_RANGE;

@@ -67,8 +67,9 @@ std::u16string FromNtPath(std::u16string_view name);
 // family is bound (or the letter is not A..Z), ERROR_FILENAME_EXCED_RANGE when
 // the path does not fit the records (its NT form must also come back whole
 // from a query: at most 260 code units and 264 bytes of UTF-8),
-// ERROR_PATH_NOT_FOUND when the driver is not running, else the driver's
-// error. A failed mount leaves no letter behind.
+// ERROR_INVALID_NAME when the path holds a line break (no list of drives
+// could hold it), ERROR_PATH_NOT_FOUND when the driver is not running, else
+// the driver's error. A failed mount leaves no letter behind.
 bool MountImage(char16_t letter, const MountRequest& request, port::ErrorCode& error);
 
 // MountImage against a device-use table the caller scanned (a test can

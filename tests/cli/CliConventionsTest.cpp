@@ -4,6 +4,7 @@
 #include "tests/support/DriverProcess.h"
 #include "tests/support/TempEnv.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -89,6 +90,8 @@ TEST(CliConventions, OneErrorStyleAndExitStatusForEverySubcommand) {
     } cases[] = {
         {"label", "missing.iso", 1, "missing.iso: file not found (error 2)"},
         {"mount", "missing.iso K", 1, "no spindle-driver runs for"},
+        {"mount", "\"$(printf 'bad\\ndrive9 = Q.iso')\" K", 1,
+         "bad\\ndrive9 = Q.iso: a path with a line break cannot be mounted"},
         {"list", "", 0, "no spindle-driver runs for"},
         {"drives", "", 0, "drives.conf line 3: no '='"},
         {"dismount", "9", 2, "'9' is not a drive letter"},
@@ -134,17 +137,29 @@ TEST(CliConventions, JsonListsParseAndTheDriverStopsOnRequest) {
     // A name that JSON must escape: quotes, a backslash, a tab, non-ASCII.
     const std::string name = "we \"said\" \\ \t caf\xc3\xa9.iso";
     const std::string iso = env.root() + "/" + name;
-    ASSERT_EQ(Cli(env, "build-iso --quiet --label 'Disc \"One\"' 'plain.iso' src").status, 0);
+    ASSERT_EQ(Cli(env, "build-iso --quiet 'plain.iso' src").status, 0);
+    // A label with quotes, a line break, a tab and a terminal's escape: the
+    // JSON gives it exactly, the text lists keep it on one line and column.
+    ASSERT_EQ(Cli(env, "label plain.iso \"$(printf 'A \"B\"\\nC\\tD\\033[2J')\"").status, 0);
+    const std::string shownLabel = "A \"B\"\\nC\\tD\\x1b[2J";
+    EXPECT_EQ(Cli(env, "label plain.iso").out, shownLabel + "\n");
     fs::rename(env.root() + "/plain.iso", iso);
     const std::string parse = " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
-                              "print(len(d)); [print(x[\"letter\"], x[\"image\"], x[\"label\"], "
-                              "x.get(\"access\"), sep=\"|\") for x in d]'";
+                              "print(len(d)); [print(x[\"letter\"], x[\"image\"], "
+                              "ascii(x[\"label\"]), x.get(\"access\"), sep=\"|\") for x in d]'";
     DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     Outcome mount = Cli(env, "mount '" + iso + "' K");
     ASSERT_EQ(mount.status, 0) << mount.err;
     Outcome list = Shell(env, "spindle-cli", "list --json", parse);
-    EXPECT_EQ(list.out, "1\nK:|" + iso + "|Disc \"One\"|read-only\n") << list.err;
+    EXPECT_EQ(list.out, "1\nK:|" + iso + "|'A \"B\"\\nC\\tD\\x1b[2J'|read-only\n") << list.err;
+    const std::string shownIso = env.root() + "/we \"said\" \\ \\t caf\xc3\xa9.iso";
+    Outcome text = Cli(env, "list");
+    EXPECT_EQ(text.out.substr(0, text.out.find('\t', 3 + shownIso.size() + 1)),
+              "K:\t" + shownIso + "\tread-only")
+        << text.out;
+    EXPECT_TRUE(text.out.ends_with("\t" + shownLabel + "\n")) << text.out;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1) << text.out;
     Outcome devices = Shell(env, "spindle-cli", "devices --json", parse);
     ASSERT_FALSE(devices.out.empty()) << devices.err; // a JSON array, empty without recorders
     EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(devices.out[0]))) << devices.out;

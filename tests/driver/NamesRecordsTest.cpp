@@ -165,6 +165,8 @@ TEST(HostPath, OnlyAbsolutePosixPathsInNtForm) {
         {"\\??\\/", "/"},
         {"\\??\\", nullptr},
         {"\\??\\a.iso", nullptr},
+        {"\\??\\/img/bad\ndrive9 = Q.iso", nullptr},
+        {"\\??\\/img/cr\r.iso", nullptr},
         {"\\??\\C:\\img\\a.iso", nullptr},
         {"\\??\\UNC\\srv\\share\\a.iso", nullptr},
         {"/home/me/a.iso", nullptr},

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace drivertest;
 using spindle_test::DriverProcess;
@@ -127,4 +129,81 @@ TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
         EXPECT_EQ(driver.Stop(SIGKILL), 128 + SIGKILL);
     }
     EXPECT_EQ(ReadFile(list), threeDrives);
+}
+
+TEST(Restore, ListsAndSettingsThatAreNoFilesOfTheirSizeNeverHoldTheDriver) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    TempEnv env;
+    env.EmptyTable();
+    const std::string list = env.root() + "/state/drives.ini";
+    const std::string err = env.root() + "/driver.err";
+    std::string padded = "[DRIVES]\r\n";
+    while (padded.size() <= (64 << 10))
+        padded += "; " + std::string(62, '-') + "\r\n";
+    std::string many = "[DRIVES]\r\n";
+    for (int n = 0; n < 40; ++n)
+        many += "drive" + std::to_string(n) + " = " + static_cast<char>('A' + n % 26) + "\r\nfile" +
+                std::to_string(n) + " = /nowhere/" + std::to_string(n) + ".iso\r\n";
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* text; // nullptr: a FIFO
+        std::string says;
+        int notRestored; // "is not restored" sentences
+    } cases[] = {
+        {"a FIFO as the list", list, nullptr,
+         "cannot read the list of drives to restore, " + list + ": it is not a regular file", 0},
+        {"a FIFO as drives.conf", env.config() + "/drives.conf", nullptr, "", 0},
+        {"a list past any the driver writes", list, padded.c_str(), "is larger than 65536 bytes",
+         0},
+        {"more drives than letters", list, many.c_str(),
+         "names 40 drives; only the first 26 are restored", 26},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::create_directories(std::filesystem::path(c.path).parent_path());
+        if (c.text)
+            WriteFile(c.path, c.text);
+        else
+            ASSERT_EQ(mkfifo(c.path.c_str(), 0600), 0);
+        WriteFile(err, "");
+        DriverProcess driver({"--restore"}, err);
+        EXPECT_TRUE(driver.ready());
+        EXPECT_TRUE(Shell(std::string(SPINDLE_DRIVER_EXE) + " --stop >/dev/null"));
+        EXPECT_TRUE(spindle_test::WaitForExit(driver.pid(), 30000));
+        driver.Stop(SIGKILL);
+        const std::string said = ReadFile(err);
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        int notRestored = 0;
+        for (std::size_t at = 0; (at = said.find("is not restored", at)) != std::string::npos; ++at)
+            ++notRestored;
+        EXPECT_EQ(notRestored, c.notRestored) << said;
+        std::filesystem::remove(c.path);
+    }
+}
+
+TEST(Restore, ADriveWhoseImageLiesInAnotherComesBackWhateverTheOrderOfTheirLetters) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    TempEnv env;
+    env.EmptyTable();
+    env.Write("inner/which.txt", "inner");
+    env.Write("outer/which.txt", "outer");
+    ASSERT_TRUE(
+        BuildIso(IsoTool::Genisoimage, env.root() + "/inner", env.root() + "/outer/inner.iso"));
+    const std::string outer = env.root() + "/outer.iso";
+    ASSERT_TRUE(BuildIso(IsoTool::Genisoimage, env.root() + "/outer", outer));
+    // K's image is on M, and K is listed (and sorts) first.
+    const std::string inner = env.runtime() + "/drives/M/inner.iso";
+    env.Write("state/drives.ini", "[DRIVES]\r\ndrive0 = K\r\nfile0 = " + inner +
+                                      "\r\ndrive1 = M\r\nfile1 = " + outer + "\r\n");
+    DriverProcess driver({"--restore"}, env.root() + "/driver.err");
+    ASSERT_TRUE(driver.ready());
+    EXPECT_EQ(Served(u'M'), outer);
+    EXPECT_EQ(Served(u'K'), inner);
+    EXPECT_EQ(ReadFile(env.runtime() + "/drives/K/which.txt"), "inner");
+    EXPECT_EQ(ReadFile(env.runtime() + "/drives/M/which.txt"), "outer");
+    // The inner drive goes first, so that the outer one is free to go.
+    EXPECT_TRUE(vdrive::DismountDrive(u'K').ok);
 }

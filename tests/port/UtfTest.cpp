@@ -27,3 +27,18 @@ TEST(Utf, U16LengthStopsAtLimit) {
     EXPECT_EQ(port::U16Length(s, 4), 4u);
     EXPECT_EQ(port::U16Length(nullptr), 0u);
 }
+
+TEST(Utf, EscapeControlsKeepsTextOnOneLineAndColumn) {
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"Disc One", "Disc One"},
+        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+        {"\x1b[31mred\x07\x7f", "\\x1b[31mred\\x07\\x7f"},
+        {"csi\u009b2J nel\u0085", "csi\\u009b2J nel\\u0085"},
+        {"caf\xc3\xa9 \xc2\xa0\\ \xe6\x97\xa5", "caf\xc3\xa9 \xc2\xa0\\ \xe6\x97\xa5"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(port::EscapeControls(c.text), c.shown) << c.text;
+}

@@ -40,6 +40,11 @@ TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
          {{u'Z', u"/img/Gr\u00f6\u00dfe \u65e5.iso"}},
          "[DRIVES]\r\ndrive0 = Z\r\nfile0 = /img/Gr\xc3\xb6\xc3\x9f"
          "e \xe6\x97\xa5.iso\r\n"},
+        {"a name with a line break adds no line, the others keep their numbers",
+         {{u'K', u"\\??\\/img/bad\ndrive9 = Q.iso"},
+          {u'L', u"/img/cr\r.iso"},
+          {u'M', u"\\??\\/img/b.iso"}},
+         "[DRIVES]\r\ndrive0 = M\r\nfile0 = /img/b.iso\r\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatDrivesFile(c.drives), c.text) << c.what;

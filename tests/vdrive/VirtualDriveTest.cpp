@@ -207,6 +207,14 @@ TEST(Mount, PathsThatDoNotFitTheRecordsAreRefusedUntouched) {
         EXPECT_FALSE(MountImage(u'K', r, error));
         EXPECT_EQ(error, port::ERROR_FILENAME_EXCED_RANGE);
     }
+    // A line break would split the drive lists' lines.
+    MountRequest lineBreak;
+    lineBreak.imagePath = u"/img/bad\ndrive9 = Q.iso";
+    for (const MountRequest& r : {lineBreak, Raw(u"\\??\\/img/cr\r.iso")}) {
+        port::ErrorCode error = 0;
+        EXPECT_FALSE(MountImage(u'K', r, error));
+        EXPECT_EQ(error, port::ERROR_INVALID_NAME);
+    }
     port::ErrorCode error = 0;
     EXPECT_FALSE(MountImage(u'1', Raw(u"\\??\\/a.iso"), error));
     EXPECT_EQ(error, port::ERROR_INVALID_DRIVE);
