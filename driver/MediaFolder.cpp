@@ -146,7 +146,7 @@ void MediaFolder::RemoveDriveFolder(const std::string& name) {
         unlinkat(m_fd, name.c_str(), AT_REMOVEDIR); // an empty folder only
 }
 
-int MediaFolder::DetachStale(const std::string& fsType) {
+int MediaFolder::DetachStale(const std::string& fsType, std::vector<std::string>* stuck) {
     int count = 0;
     if (m_fd < 0)
         return count;
@@ -155,12 +155,19 @@ int MediaFolder::DetachStale(const std::string& fsType) {
         if (m.type != fsType || slash == std::string::npos || m.point.substr(0, slash) != m_path)
             continue;
         std::string name = m.point.substr(slash + 1);
-        struct stat st {};
-        if (fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOTCONN)
+        // Asked of the file system itself: the kernel keeps what it learnt of
+        // the mount's root (a file manager looked at it) after its driver
+        // died, and a plain stat would answer from that.
+        struct statx stx {};
+        if (statx(m_fd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_TYPE,
+                  &stx) == 0 ||
+            errno != ENOTCONN)
             continue; // alive: another driver's
         if (DetachStaleMount(m.point)) {
             RemoveDriveFolder(name);
             ++count;
+        } else if (stuck) {
+            stuck->push_back(m.point);
         }
     }
     return count;

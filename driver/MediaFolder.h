@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace driver {
 
@@ -55,8 +56,9 @@ public:
     // killed: mounts of type `fsType` directly inside it whose file system
     // no longer answers; their folders go too. Live mounts of another
     // driver (another runtime folder of the same user) stay. The count
-    // detached.
-    int DetachStale(const std::string& fsType);
+    // detached; the mount points that could not be detached are added to
+    // `stuck`.
+    int DetachStale(const std::string& fsType, std::vector<std::string>* stuck = nullptr);
 
 private:
     int m_fd = -1;
