@@ -10,8 +10,9 @@
 
 namespace driver {
 
-// "LABEL (K:)": the label without its padding blanks, '/' and control
-// characters replaced by '_' (a leading '.' too: a dot-folder is hidden);
+// "LABEL (K:)": the label without its padding blanks, '/', control
+// characters and bytes that are not UTF-8 replaced by '_' (a leading '.'
+// too: a dot-folder is hidden);
 // with no label, "CD Drive (K:)" or "Drive (K:)" for a disk device.
 std::string DriveFolderName(const std::string& label, char letter, bool cd);
 
