@@ -51,7 +51,14 @@ bool OpenMediaFolder(MediaFolder& media) {
                      error.c_str());
         return false;
     }
-    media.DetachStale(DesktopDrives::kFsType);
+    // Done before the driver reports ready: a drive mounted next must not
+    // find its folder still taken by a dead driver's mount.
+    std::vector<std::string> stuck;
+    media.DetachStale(DesktopDrives::kFsType, &stuck);
+    for (const std::string& point : stuck)
+        std::fprintf(
+            stderr, "spindle-driver: the mount %s left by a driver that ended cannot be detached\n",
+            point.c_str());
     if (!ShownByDesktop(media.path() + "/", user, home))
         std::fprintf(stderr, "spindle-driver: file managers do not list drives in %s\n",
                      media.path().c_str());

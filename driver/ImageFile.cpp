@@ -65,12 +65,61 @@ std::uint16_t ShownPerm(IsoNode* n, NodeKind kind) {
     return static_cast<std::uint16_t>((iso_node_get_permissions(n) & 0111) | 0444);
 }
 
-// Imports the image with libisofs; `joliet` false leaves the Joliet tree
-// unread, `iso1999` false the enhanced one.
-int Import(const std::string& procPath, bool joliet, bool iso1999, ImportedImage& imported) {
-    IsoDataSource* src = nullptr;
-    if (iso_data_source_new_from_file(procPath.c_str(), &src) < 0)
+// The image as libisofs reads it: blocks of 2048 bytes from the open file.
+// An image whose size is not padded to a whole number of blocks ends in a
+// short block, read with zeros after the end of the file as the kernel reads
+// it; so is the block right after the end, which libisofs asks for after a
+// folder that fills the last block. Any other failed read is counted: libisofs
+// only reports it as a message and shows the folder empty.
+struct BlockSource {
+    int fd = -1;
+    std::uint64_t size = 0;
+    int* failures = nullptr;
+
+    static int Open(IsoDataSource*) { return ISO_SUCCESS; }
+    static int Close(IsoDataSource*) { return ISO_SUCCESS; }
+    static void Free(IsoDataSource* src) { delete static_cast<BlockSource*>(src->data); }
+    static int ReadBlock(IsoDataSource* src, std::uint32_t lba, std::uint8_t* buffer) {
+        const auto& self = *static_cast<BlockSource*>(src->data);
+        constexpr std::uint64_t kBlock = 2048;
+        const std::uint64_t at = std::uint64_t{lba} * kBlock;
+        const std::uint64_t end = (self.size + kBlock - 1) / kBlock * kBlock;
+        if (at > end) {
+            ++*self.failures;
+            return static_cast<int>(ISO_DATA_SOURCE_MISHAP);
+        }
+        const auto want =
+            static_cast<std::size_t>(std::min(kBlock, self.size - std::min(at, self.size)));
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t n = pread(self.fd, buffer + got, want - got, static_cast<off_t>(at + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ++*self.failures;
+                return static_cast<int>(ISO_DATA_SOURCE_MISHAP);
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        std::memset(buffer + got, 0, kBlock - got);
+        return ISO_SUCCESS;
+    }
+};
+
+// Imports the image open at `fd` (`size` bytes) with libisofs; `joliet`
+// false leaves the Joliet tree unread, `iso1999` false the enhanced one.
+// `failures` counts the blocks that could not be read.
+int Import(int fd, std::uint64_t size, bool joliet, bool iso1999, ImportedImage& imported,
+           int& failures) {
+    auto* src = static_cast<IsoDataSource*>(calloc(1, sizeof(IsoDataSource)));
+    if (!src)
         return -1;
+    src->refcount = 1; // freed (with free()) by libisofs at the last unref
+    src->open = BlockSource::Open;
+    src->close = BlockSource::Close;
+    src->read_block = BlockSource::ReadBlock;
+    src->free_data = BlockSource::Free;
+    src->data = new BlockSource{fd, size, &failures};
     IsoReadOpts* ro = nullptr;
     if (iso_read_opts_new(&ro, 0) < 0) {
         iso_data_source_unref(src);
@@ -135,14 +184,14 @@ ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& o
     img->m_imageSize = size;
     // libisofs reads the very file opened above, not whatever the path names
     // by now.
-    ErrorCode e = img->Index("/proc/self/fd/" + std::to_string(img->m_fd));
+    ErrorCode e = img->Index();
     if (e != ERROR_SUCCESS)
         return e;
     out = std::move(img);
     return ERROR_SUCCESS;
 }
 
-ErrorCode ImageFile::IndexHere(const std::string& procPath) {
+ErrorCode ImageFile::IndexHere() {
     std::lock_guard lock(g_libisofsMutex);
     InitLibisofs();
 
@@ -159,14 +208,17 @@ ErrorCode ImageFile::IndexHere(const std::string& procPath) {
         return ERROR_UNRECOGNIZED_VOLUME;
     bool joliet = trees.joliet != TreeState::Damaged;
     const bool iso1999 = trees.iso1999 != TreeState::Damaged;
+    int failures = 0;
     ImportedImage imported;
-    int rc = Import(procPath, joliet, iso1999, imported);
-    if (rc < 0 && joliet && trees.joliet == TreeState::Fine) {
-        // A Joliet descriptor the walk accepted may still fail libisofs's
-        // own checks.
+    int rc = Import(fd, m_imageSize, joliet, iso1999, imported, failures);
+    // A Joliet descriptor the walk accepted may still fail libisofs's own
+    // checks, or hold a folder it could not read (which it would show
+    // empty): the ISO 9660 tree is shown instead.
+    if ((rc < 0 || failures > 0) && joliet && trees.joliet == TreeState::Fine) {
         imported = ImportedImage();
         joliet = false;
-        rc = Import(procPath, joliet, iso1999, imported);
+        failures = 0;
+        rc = Import(fd, m_imageSize, joliet, iso1999, imported, failures);
     }
     if (rc < 0)
         return ERROR_UNRECOGNIZED_VOLUME;

@@ -98,9 +98,9 @@ private:
     // loop, eat memory or crash costs a refusal, not the driver.
     // An image refused a moment ago (unchanged since) is refused again
     // without a second indexing.
-    port::ErrorCode Index(const std::string& procPath);
-    port::ErrorCode IndexInChild(const std::string& procPath);
-    port::ErrorCode IndexHere(const std::string& procPath);
+    port::ErrorCode Index();
+    port::ErrorCode IndexInChild();
+    port::ErrorCode IndexHere();
     std::string Serialize() const;
     bool Deserialize(const std::string& data);
     // Reads stored (not decompressed) bytes of a file through its extents.

@@ -229,17 +229,17 @@ bool ImageFile::Deserialize(const std::string& data) {
     return r.AtEnd() && m_nodes[kRoot].kind == NodeKind::Dir;
 }
 
-ErrorCode ImageFile::Index(const std::string& procPath) {
+ErrorCode ImageFile::Index() {
     auto id = IdentityOf(m_fd);
     if (id && RecentlyRefused(*id))
         return ERROR_UNRECOGNIZED_VOLUME;
-    ErrorCode e = IndexInChild(procPath);
+    ErrorCode e = IndexInChild();
     if (e == ERROR_UNRECOGNIZED_VOLUME && id)
         RememberRefusal(*id);
     return e;
 }
 
-ErrorCode ImageFile::IndexInChild(const std::string& procPath) {
+ErrorCode ImageFile::IndexInChild() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return ErrorFromErrno(errno);
@@ -265,7 +265,7 @@ ErrorCode ImageFile::IndexInChild(const std::string& procPath) {
         auto seconds = static_cast<rlim_t>(g_indexSeconds.load());
         rlimit cpu{seconds, seconds};
         setrlimit(RLIMIT_CPU, &cpu);
-        ErrorCode e = IndexHere(procPath);
+        ErrorCode e = IndexHere();
         const std::string data = e == ERROR_SUCCESS ? Serialize() : std::string();
         if (e == ERROR_SUCCESS && !port::WriteAll(fds[1], data.data(), data.size()))
             e = ERROR_NOT_ENOUGH_MEMORY;

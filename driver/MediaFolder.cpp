@@ -25,6 +25,36 @@ std::string Trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
+// The length of the well-formed UTF-8 sequence at s[i] (no overlong forms,
+// surrogates or code points past U+10FFFF), 0 when there is none.
+size_t Utf8SequenceAt(const std::string& s, size_t i) {
+    auto at = [&](size_t k) { return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u; };
+    const unsigned b = at(i);
+    if (b < 0x80)
+        return 1;
+    size_t len = 0;
+    unsigned lo = 0x80, hi = 0xBF; // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (size_t k = 2; k < len; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return len;
+}
+
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -32,7 +62,15 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 } // namespace
 
 std::string DriveFolderName(const std::string& label, char letter, bool cd) {
-    std::string name = Trim(label);
+    // File managers show names as UTF-8: a byte of a label in another
+    // encoding is replaced like a control character.
+    std::string name;
+    for (size_t i = 0; i < label.size();) {
+        size_t len = Utf8SequenceAt(label, i);
+        name += len ? label.substr(i, len) : "_";
+        i += len ? len : 1;
+    }
+    name = Trim(name);
     if (name.size() > kMaxLabelBytes) {
         size_t cut = kMaxLabelBytes;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
@@ -147,7 +185,7 @@ void MediaFolder::RemoveDriveFolder(const std::string& name) {
         unlinkat(m_fd, name.c_str(), AT_REMOVEDIR); // an empty folder only
 }
 
-int MediaFolder::DetachStale(const std::string& fsType) {
+int MediaFolder::DetachStale(const std::string& fsType, std::vector<std::string>* stuck) {
     int count = 0;
     if (m_fd < 0)
         return count;
@@ -156,12 +194,19 @@ int MediaFolder::DetachStale(const std::string& fsType) {
         if (m.type != fsType || slash == std::string::npos || m.point.substr(0, slash) != m_path)
             continue;
         std::string name = m.point.substr(slash + 1);
-        struct stat st {};
-        if (fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOTCONN)
+        // Asked of the file system itself: the kernel keeps what it learnt of
+        // the mount's root (a file manager looked at it) after its driver
+        // died, and a plain stat would answer from that.
+        struct statx stx {};
+        if (statx(m_fd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_TYPE,
+                  &stx) == 0 ||
+            errno != ENOTCONN)
             continue; // alive: another driver's
         if (DetachStaleMount(m.point)) {
             RemoveDriveFolder(name);
             ++count;
+        } else if (stuck) {
+            stuck->push_back(m.point);
         }
     }
     return count;

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace driver {
 
-// "LABEL (K:)": the label without its padding blanks, '/' and control
-// characters replaced by '_' (a leading '.' too: a dot-folder is hidden);
+// "LABEL (K:)": the label without its padding blanks, '/', control
+// characters and bytes that are not UTF-8 replaced by '_' (a leading '.'
+// too: a dot-folder is hidden);
 // with no label, "CD Drive (K:)" or "Drive (K:)" for a disk device.
 std::string DriveFolderName(const std::string& label, char letter, bool cd);
 
@@ -55,8 +57,9 @@ public:
     // killed: mounts of type `fsType` directly inside it whose file system
     // no longer answers; their folders go too. Live mounts of another
     // driver (another runtime folder of the same user) stay. The count
-    // detached.
-    int DetachStale(const std::string& fsType);
+    // detached; the mount points that could not be detached are added to
+    // `stuck`.
+    int DetachStale(const std::string& fsType, std::vector<std::string>* stuck = nullptr);
 
 private:
     int m_fd = -1;

@@ -135,8 +135,8 @@ bool Server::EvictOneLocked() {
     auto oldest = m_connections.end();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         const Connection& c = it->second;
-        if (!c.greeted && !c.evicted &&
-            (oldest == m_connections.end() || c.since < oldest->second.since))
+        if (!c.busy && !c.evicted &&
+            (oldest == m_connections.end() || c.lastActive < oldest->second.lastActive))
             oldest = it;
     }
     if (oldest == m_connections.end())
@@ -173,6 +173,10 @@ void Server::Serve(int fd, bool ownUser) {
             if (n < 0 || (n == 0 && PeerGone(fd)))
                 break;
             auto len = static_cast<size_t>(n);
+            {
+                std::lock_guard lock(m_mutex);
+                m_connections[fd].busy = true;
+            }
             std::vector<std::uint8_t> reply;
             bool keep = true;
             if (len > port::wire::kWireMaxMessage) {
@@ -187,12 +191,17 @@ void Server::Serve(int fd, bool ownUser) {
             } else if (hello) {
                 reply = session.OnHello(buf.data(), len, keep);
                 hello = false;
-                std::lock_guard lock(m_mutex);
-                m_connections[fd].greeted = true;
             } else {
                 reply = session.OnRequest(buf.data(), len);
             }
-            if (!port::SendAll(fd, reply.data(), reply.size()) || !keep)
+            bool sent = port::SendAll(fd, reply.data(), reply.size());
+            {
+                std::lock_guard lock(m_mutex);
+                Connection& c = m_connections[fd];
+                c.busy = false;
+                c.lastActive = std::chrono::steady_clock::now();
+            }
+            if (!sent || !keep)
                 break;
         }
     } // the session ends (and settles a pending close) before the fd is released

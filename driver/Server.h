@@ -34,7 +34,8 @@ public:
     static constexpr int kMaxConnections = 256;
     // A connection that has not said Hello within this time is closed; so is
     // one silent for kIdleTimeout after it. When every place is taken, the
-    // oldest connection still waiting for its Hello makes room for the new.
+    // connection idle the longest (greeted or not, never one whose request
+    // is being served) makes room for the new.
     static constexpr std::chrono::seconds kHelloTimeout{5};
     static constexpr std::chrono::minutes kIdleTimeout{10};
 
@@ -43,8 +44,8 @@ private:
     // Serves one connection; a connection of another user than the driver's
     // own (ownUser false) gets its Hello refused.
     void Serve(int fd, bool ownUser);
-    // Shuts down the oldest connection still waiting for its Hello; false
-    // when there is none. Called with m_mutex held.
+    // Shuts down the connection idle the longest; false when every one is
+    // busy with a request. Called with m_mutex held.
     bool EvictOneLocked();
     // Waits for the next message within the connection's timeout.
     bool WaitForMessage(int fd, bool greeted);
@@ -56,9 +57,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_idle;
     struct Connection {
-        std::chrono::steady_clock::time_point since;
-        bool greeted = false; // past its Hello
-        bool evicted = false; // shut down to make room
+        std::chrono::steady_clock::time_point lastActive; // accepted, or last answered
+        bool busy = false;                                // a request of it is being served
+        bool evicted = false;                             // shut down to make room
     };
     std::map<int, Connection> m_connections;
     bool m_stopping = false;

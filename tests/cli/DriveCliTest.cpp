@@ -292,6 +292,8 @@ TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
     DriverProcess killed;
     ASSERT_TRUE(killed.ready());
     ASSERT_EQ(Cli(env, "mount " + iso + " K").status, 0);
+    // Looked at, as a file manager does: the kernel keeps what it saw.
+    ASSERT_TRUE(fs::is_directory(k));
     ASSERT_EQ(killed.Stop(SIGKILL), 128 + SIGKILL);
     ASSERT_TRUE(Mounted(k));
     DriverProcess next;

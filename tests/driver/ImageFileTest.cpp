@@ -157,6 +157,37 @@ TEST(ImageFile, FallsBackToJolietThenIso9660Names) {
     }
 }
 
+// Without padding the last block of an image may hold a folder (here the
+// folders hold only empty files, so no file data follows them); libisofs
+// then asks for the block after it, which is read as zeros.
+TEST(ImageFile, FoldersInTheLastBlockOfAnUnpaddedImageAreListed) {
+    TempDir tmp;
+    const std::string nested = tmp.path() + "/nested", flat = tmp.path() + "/flat";
+    Shell("mkdir -p " + nested + "/a " + nested + "/z " + flat);
+    for (const std::string& f :
+         {nested + "/a/e.txt", nested + "/z/f.txt", flat + "/e.txt", flat + "/f.txt"})
+        WriteFile(f, "");
+    const struct {
+        std::string src;
+        const char* options;
+        const char* paths[2];
+    } cases[] = {
+        {nested, "", {"A/E.TXT", "Z/F.TXT"}},
+        {nested, "-J", {"a/e.txt", "z/f.txt"}},
+        {flat, "-J", {"e.txt", "f.txt"}}, // the Joliet root is the last block
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.src + " " + c.options);
+        std::string iso = tmp.path() + "/x.iso";
+        ASSERT_TRUE(Shell(std::string("genisoimage -quiet -no-pad ") + c.options + " -o " + iso +
+                          " " + c.src));
+        std::shared_ptr<ImageFile> img;
+        ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
+        for (const char* path : c.paths)
+            EXPECT_TRUE(img->FindPath(path)) << path;
+    }
+}
+
 TEST(ImageFile, RefusesWhatIsNotAReadableImage) {
     TempDir tmp;
     std::shared_ptr<ImageFile> img;

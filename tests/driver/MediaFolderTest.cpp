@@ -28,6 +28,10 @@ TEST(MediaFolder, DriveFolderNames) {
         {"a/b\tc\x7f", 'F', true, "a_b_c_ (F:)"},
         {".hidden", 'G', true, "_hidden (G:)"},
         {"Grüße", 'H', true, "Grüße (H:)"},
+        // Latin-1, a cut sequence, an overlong '/', a surrogate, past U+10FFFF.
+        {"Caf\xe9 \xc3", 'I', true, "Caf_ _ (I:)"},
+        {"\xc0\xafx\xed\xa0\x80y\xf4\x90\x80\x80", 'J', true, "__x___y____ (J:)"},
+        {"\xf0\x9f\x92\xbf disc", 'K', true, "\xf0\x9f\x92\xbf disc (K:)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DriveFolderName(c.label, c.letter, c.cd), c.want) << c.label;

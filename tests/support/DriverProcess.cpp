@@ -21,6 +21,15 @@ bool FuseAvailable() {
     return stat("/dev/fuse", &st) == 0;
 }
 
+int TimeScale() {
+    static const int scale = [] {
+        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
+        int factor = value ? std::atoi(value) : 1;
+        return factor > 1 ? factor : 1;
+    }();
+    return scale;
+}
+
 bool WaitForExit(pid_t pid, int ms) {
     int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (fd < 0)
@@ -69,7 +78,7 @@ DriverProcess::DriverProcess(const std::vector<std::string>& args, const std::st
     close(fds[1]);
     pollfd p{fds[0], POLLIN, 0};
     unsigned char b = 0;
-    if (m_pid > 0 && poll(&p, 1, 30000) == 1 && read(fds[0], &b, 1) == 1)
+    if (m_pid > 0 && poll(&p, 1, 30000 * TimeScale()) == 1 && read(fds[0], &b, 1) == 1)
         m_status = b;
     close(fds[0]);
     if (m_status != 0)

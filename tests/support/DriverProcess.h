@@ -13,6 +13,10 @@ namespace spindle_test {
 // Whether /dev/fuse exists here at all.
 bool FuseAvailable();
 
+// The factor in SPINDLE_TEST_TIME_SCALE (at least 1): upper bounds of waits
+// made for the plain build are stretched by it in slower ones.
+int TimeScale();
+
 // Waits up to `ms` milliseconds for a process (not necessarily a child) to
 // end, without polling; true when it has ended.
 bool WaitForExit(pid_t pid, int ms);
