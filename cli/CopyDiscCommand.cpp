@@ -187,8 +187,8 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
         break;
     case CopyMessage::NoDisc:
         std::fprintf(stderr,
-                     "spindle-cli: copy-disc: there is no disc to copy in drive %s: %s (error %u); "
-                     "nothing was changed\n",
+                     "spindle-cli: copy-disc: drive %s holds no disc to copy, so nothing was "
+                     "changed: %s (error %u)\n",
                      path.c_str(), port::DescribeError(note.error), note.error);
         break;
     case CopyMessage::SameAsSource:

@@ -239,7 +239,7 @@ TEST(CopyDiscCli, NeverCopiesOntoItsSourceNorAnImageReplacedUnderItsDrive) {
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         if (!c.source.empty()) {
-            EXPECT_EQ(ReadAll(c.source), before);
+            EXPECT_TRUE(ReadAll(c.source) == before) << "the source changed";
         }
         EXPECT_FALSE(std::filesystem::exists(out));
         EXPECT_FALSE(std::filesystem::exists(c.target + ".part"));
