@@ -151,6 +151,23 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         Fail("cannot listen on " + socketPath + ": " + strerror(errno));
         return kExitFailure;
     }
+    // A drive is in use while a process works in one of its folders, in the
+    // drives folder or in its own mount, or holds one open.
+    table.SetUseCheck([&drives, &desktop](const Mount& m) {
+        const std::string own = desktop.MountPointOf(m.serial);
+        dev_t drivesDev = 0, ownDev = 0;
+        for (const MountEntry& e : CurrentMounts()) {
+            if (e.point == drives)
+                drivesDev = e.dev;
+            else if (!own.empty() && e.point == own)
+                ownDev = e.dev;
+        }
+        return ProcessesUse([&](dev_t dev, std::uint64_t ino) {
+            // Inode numbers of the drives folder carry their mount's serial.
+            return (drivesDev != 0 && dev == drivesDev && (ino >> 32) == m.serial) ||
+                   (ownDev != 0 && dev == ownDev);
+        });
+    });
     table.SetObserver(&desktop);
     fs.CatchSignals();
     server.Start();

@@ -216,6 +216,14 @@ void DesktopDrives::DismountFromDesktop(const Shown& s) {
         ShowLocked(m);
 }
 
+std::string DesktopDrives::MountPointOf(std::uint32_t serial) {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [letter, s] : m_shown)
+        if (s->serial == serial)
+            return m_media.path() + "/" + s->name;
+    return {};
+}
+
 bool DesktopDrives::StopAll(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_mutex);
     m_stopping = true;

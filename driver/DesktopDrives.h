@@ -38,6 +38,9 @@ public:
     // killed driver left there are removed.
     void KeepLinksIn(const std::string& folder);
 
+    // Where the drive of mount `serial` is shown; empty when it is not.
+    std::string MountPointOf(std::uint32_t serial);
+
     // Unmounts every drive's mount and waits up to `wait` for their sessions
     // to end; false when some still run (a folder of one is still in use).
     bool StopAll(std::chrono::milliseconds wait);

@@ -88,15 +88,25 @@ std::vector<std::pair<char, std::uint32_t>> DeviceTable::Drives() const {
 }
 
 bool DeviceTable::TryRemove(const std::shared_ptr<Mount>& m, std::chrono::milliseconds grace) {
+    auto present = [&] { return m_bySerial.count(m->serial) != 0; };
     {
         std::unique_lock lock(m_mutex);
         m_released.wait_for(lock, grace, [&] { return m->openFiles.load() == 0; });
-        auto it = m_bySerial.find(m->serial);
-        if (it == m_bySerial.end())
+        if (!present())
             return true;
         if (m->openFiles.load() > 0)
             return false;
-        m_bySerial.erase(it);
+    }
+    // Looked at without the lock: it reads every process's folders.
+    if (m_used && m_used(*m))
+        return false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!present())
+            return true;
+        if (m->openFiles.load() > 0)
+            return false;
+        m_bySerial.erase(m->serial);
         auto& slot = m_devices[DeviceIndex(m->device)];
         if (slot == m)
             slot.reset();
@@ -123,8 +133,12 @@ void DeviceTable::ReleaseFile(Mount& m) {
 }
 
 bool DeviceTable::WaitUntilUnused(Mount& m, std::chrono::milliseconds grace) {
-    std::unique_lock lock(m_mutex);
-    return m_released.wait_for(lock, grace, [&] { return m.openFiles.load() == 0; });
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_released.wait_for(lock, grace, [&] { return m.openFiles.load() == 0; }))
+            return false;
+    }
+    return !m_used || !m_used(m);
 }
 
 std::vector<char> DeviceTable::DropUnboundLocked(std::unique_lock<std::mutex>& lock,

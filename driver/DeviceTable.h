@@ -54,6 +54,12 @@ public:
     using BindingCheck = std::function<bool(char letter, DeviceId dev)>;
     void SetBindingCheck(BindingCheck check) { m_bound = std::move(check); }
 
+    // Tells whether a process works in a folder of the mount or holds one
+    // open (the file system only hears of open files). A mount in such use
+    // is not removed. Unset: only open files count.
+    using UseCheck = std::function<bool(const Mount& m)>;
+    void SetUseCheck(UseCheck check) { m_used = std::move(check); }
+
     // Loads the image named by the request onto the device and shows it as
     // the folder `letter`. ERROR_BUSY when the device already holds an image
     // or another device is shown under that letter.
@@ -65,7 +71,8 @@ public:
     // Letters with a loaded image, in order, with their mount serials.
     std::vector<std::pair<char, std::uint32_t>> Drives() const;
 
-    // Removes the mount from its device unless a file of it is open. True
+    // Removes the mount from its device unless a file of it is open or a
+    // folder of it is in use (see SetUseCheck). True
     // when it is gone afterwards (also when it was gone already). The kernel
     // reports a closed file a moment after close() returns, so a caller may
     // give open files `grace` to go before the answer is no.
@@ -77,7 +84,8 @@ public:
     // TryRemove's check, so a removal never races an open.
     std::shared_ptr<Mount> AcquireFile(std::uint32_t serial);
     void ReleaseFile(Mount& m);
-    // Waits up to `grace` for the mount to have no open file; true if so.
+    // Waits up to `grace` for the mount to have no open file; true if so
+    // and no folder of it is in use either.
     bool WaitUntilUnused(Mount& m, std::chrono::milliseconds grace);
 
 private:
@@ -96,6 +104,7 @@ private:
     std::uint32_t m_nextSerial = 1;
     std::atomic<Observer*> m_observer{nullptr};
     BindingCheck m_bound;
+    UseCheck m_used;
 };
 
 } // namespace driver

@@ -1,10 +1,15 @@
 #include "driver/Mounts.h"
 
+#include <cctype>
 #include <csignal>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,7 +50,10 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text) {
             ++dash;
         if (f.size() < 5 || dash + 1 >= f.size())
             continue;
-        mounts.push_back({Unescape(f[4]), Unescape(f[dash + 1])});
+        unsigned major = 0, minor = 0;
+        dev_t dev =
+            std::sscanf(f[2].c_str(), "%u:%u", &major, &minor) == 2 ? makedev(major, minor) : 0;
+        mounts.push_back({Unescape(f[4]), Unescape(f[dash + 1]), dev});
     }
     return mounts;
 }
@@ -89,6 +97,36 @@ bool DetachStaleMount(const std::string& path) {
     if (pid > 0)
         waitpid(pid, &status, 0);
     return !IsMountPoint(path);
+}
+
+bool ProcessesUse(const std::function<bool(dev_t dev, std::uint64_t ino)>& inside) {
+    // Cached attributes only (AT_STATX_DONT_SYNC): a hung file system of
+    // another process never holds the answer up, and the drives' own file
+    // systems are not asked while the driver decides.
+    auto uses = [&](const std::string& path) {
+        struct statx stx {};
+        return statx(AT_FDCWD, path.c_str(), AT_STATX_DONT_SYNC, STATX_INO, &stx) == 0 &&
+               inside(makedev(stx.stx_dev_major, stx.stx_dev_minor), stx.stx_ino);
+    };
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return false;
+    bool used = false;
+    while (dirent* e = used ? nullptr : readdir(proc)) {
+        if (!std::isdigit(static_cast<unsigned char>(e->d_name[0])))
+            continue;
+        const std::string dir = std::string("/proc/") + e->d_name;
+        used = uses(dir + "/cwd") || uses(dir + "/root");
+        DIR* fds = used ? nullptr : opendir((dir + "/fd").c_str());
+        if (!fds)
+            continue; // another user's, or gone
+        while (dirent* fd = used ? nullptr : readdir(fds))
+            used = std::isdigit(static_cast<unsigned char>(fd->d_name[0])) &&
+                   uses(dir + "/fd/" + fd->d_name);
+        closedir(fds);
+    }
+    closedir(proc);
+    return used;
 }
 
 } // namespace driver

@@ -244,7 +244,7 @@ TEST_F(DaemonTest, ImagesFromEveryToolReadBackThroughTheirDrives) {
     EXPECT_TRUE(Exists(drives + "/M/readme.txt"));
 }
 
-TEST_F(DaemonTest, DismountWithAFileHeldOpenFailsAndTheDriveKeepsWorking) {
+TEST_F(DaemonTest, DismountWithAFileOrFolderInUseFailsAndTheDriveKeepsWorking) {
     StartDaemon();
     std::string iso = MakeImage();
     Client k(socketPath, kCd0, u'K');
@@ -272,6 +272,42 @@ TEST_F(DaemonTest, DismountWithAFileHeldOpenFailsAndTheDriveKeepsWorking) {
         EXPECT_EQ(other.Dismount(), ERROR_BUSY);
     }
     close(fd);
+
+    // A process working in a folder of the drive (in the drives folder or
+    // in the drive's own mount), or holding one open, uses it as much.
+    char desktop[4096] = {};
+    ASSERT_GT(readlink((runtime + "/desktop/K").c_str(), desktop, sizeof desktop - 1), 0);
+    const struct {
+        std::string folder;
+        bool open; // held open instead of worked in
+    } holders[] = {
+        {drives + "/K/empty folder", false},
+        {std::string(desktop), false},
+        {drives + "/K", true},
+        {std::string(desktop) + "/empty folder", true},
+    };
+    for (const auto& h : holders) {
+        SCOPED_TRACE(h.folder + (h.open ? " open" : " working folder"));
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            int held =
+                h.open ? open(h.folder.c_str(), O_RDONLY | O_DIRECTORY) : chdir(h.folder.c_str());
+            if (held >= 0 && write(ready[1], "x", 1) == 1)
+                pause(); // until killed
+            _exit(1);
+        }
+        close(ready[1]);
+        char c;
+        ASSERT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+        EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+        EXPECT_EQ(k.Dismount(), ERROR_BUSY);
+        EXPECT_EQ(k.Query(), ERROR_SUCCESS);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
     EXPECT_EQ(k.Close(), ERROR_SUCCESS);
     EXPECT_EQ(k.Dismount(), ERROR_SUCCESS);
     EXPECT_FALSE(Exists(drives + "/K"));

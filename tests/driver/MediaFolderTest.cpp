@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace driver;
@@ -87,6 +88,7 @@ TEST(MediaFolder, MountInfoLines) {
     ASSERT_EQ(mounts.size(), 3u);
     EXPECT_EQ(mounts[1].point, "/home/ann/Spindle/MY DISC (K:)");
     EXPECT_EQ(mounts[1].type, "fuse.spindle");
+    EXPECT_EQ(mounts[1].dev, makedev(0, 41));
     EXPECT_EQ(mounts[2].point, "/");
     EXPECT_EQ(mounts[2].type, "ext4");
 }
