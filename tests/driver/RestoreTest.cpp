@@ -100,6 +100,8 @@ TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
         EXPECT_EQ(content('M'), names[1]);
         ASSERT_TRUE(Mount(u'P', iso[2]));
         EXPECT_TRUE(Shell(std::string(SPINDLE_DRIVER_EXE) + " --stop >/dev/null"));
+        // --stop returns once the lock is free; the process ends a moment later.
+        EXPECT_TRUE(spindle_test::WaitForExit(driver.pid(), 30000));
         EXPECT_EQ(driver.Stop(), 0);
     }
     const std::string threeDrives = ReadFile(list);
