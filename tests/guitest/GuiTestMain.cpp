@@ -12,6 +12,8 @@
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 #include <wx/window.h>
 
 #include <cmath>
@@ -133,6 +135,48 @@ void Yield(int rounds)
         wxTheApp->Yield(true);
         wxMilliSleep(10);
     }
+}
+
+int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
+                       std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + Scaled(limit);
+    bool given = false, late = false, reached = false;
+    wxTimer poll;
+    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (std::chrono::steady_clock::now() >= end) {
+            late = true;
+            poll.Stop();
+            dialog.EndModal(-1);
+        } else if (!reached && dialog.IsShownOnScreen() && !dialog.IsActive()) {
+            // Without a window manager the keyboard follows the pointer:
+            // it is brought to the dialog's corner, as a user would.
+            reached = true;
+            dialog.Raise();
+            wxUIActionSimulator().MouseMove(dialog.GetScreenPosition() + wxPoint(2, 2));
+        } else if (!given && dialog.IsShownOnScreen() && dialog.IsActive()) {
+            given = true;
+            input();
+        }
+    });
+    poll.Start(50);
+    auto previous = std::move(g_modalHandler);
+    g_modalHandler = [](wxDialog*) { return static_cast<int>(wxID_NONE); };
+    const int result = dialog.ShowModal();
+    g_modalHandler = std::move(previous);
+    poll.Stop();
+    return late ? -1 : result;
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds limit)
+{
+    static const double scale = [] {
+        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
+        const double factor = value ? std::atof(value) : 1.0;
+        return factor > 1.0 ? factor : 1.0;
+    }();
+    return std::chrono::milliseconds(
+        static_cast<long long>(static_cast<double>(limit.count()) * scale));
 }
 
 StderrCapture::StderrCapture()
