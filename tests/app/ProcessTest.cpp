@@ -182,7 +182,8 @@ TEST_F(ProcessTest, ASessionEndWithANativeMessageBoxOpenEndsTheProcess) {
     pid_t pid = Launch(program.c_str());
     const auto end = std::chrono::steady_clock::now() + Scaled(30s);
     while (WindowsTitled("Spindle Error") < 1 || MainWindows() < 1) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end) << "no main window with the error box over it";
+        ASSERT_LT(std::chrono::steady_clock::now(), end)
+            << "no main window with the error box over it";
         ASSERT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
         std::this_thread::sleep_for(50ms);
     }
