@@ -5,7 +5,8 @@
 // folder dialog (answers queued by the test, everything shown recorded),
 // ends any other modal dialog at once unless a test takes it over, and lets
 // no launch through (port::Launch answers "no association" unless a test
-// installs its own launcher hook).
+// installs its own launcher hook). With SPINDLE_TEST_WINDOW_MANAGER set it
+// runs that window manager on the display for the whole run.
 #pragma once
 
 #include <wx/image.h>

@@ -23,6 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -263,6 +265,26 @@ int main(int argc, char** argv)
     ::setenv("SPINDLE_CONFIG_DIR", (g_tempDir + "/config").c_str(), 0);
     ::setenv("SPINDLE_RUNTIME_DIR", (g_tempDir + "/runtime").c_str(), 0);
 
+    // SPINDLE_TEST_WINDOW_MANAGER names a window manager to run on the test's
+    // display, for the tests of real input with one; it is waited for until
+    // it has announced itself on the root window.
+    pid_t windowManager = 0;
+    if (const char* wm = std::getenv("SPINDLE_TEST_WINDOW_MANAGER")) {
+        windowManager = ::fork();
+        if (windowManager == 0) {
+            ::execlp(wm, wm, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto end = std::chrono::steady_clock::now() + guitest::Scaled(std::chrono::seconds(20));
+        while (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") != 0) {
+            if (std::chrono::steady_clock::now() >= end || ::waitpid(windowManager, nullptr, WNOHANG) != 0) {
+                std::fprintf(stderr, "the window manager %s did not start\n", wm);
+                return 2;
+            }
+            ::usleep(50000);
+        }
+    }
+
     if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "cannot start the GUI toolkit (is there a display?)\n");
         std::filesystem::remove_all(g_tempDir);
@@ -283,5 +305,9 @@ int main(int argc, char** argv)
     wxEntryCleanup();
     std::error_code ec;
     std::filesystem::remove_all(g_tempDir, ec);
+    if (windowManager > 0) {
+        ::kill(windowManager, SIGTERM);
+        ::waitpid(windowManager, nullptr, 0);
+    }
     return result;
 }
