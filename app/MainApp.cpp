@@ -12,31 +12,12 @@
 #include "text/Language.h"
 #include "text/WxDialogHooks.h"
 
-#include <csignal>
-
 #include <wx/dialog.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/toplevel.h>
 #include <wx/image.h>
-#include <wx/modalhook.h>
 #include <wx/utils.h>
-
-bool CMainApp::s_bEndRequested = false;
-
-// Once an end was asked for, every modal dialog that would still open (a
-// message box of the shutdown, the toolkit's log window when the process
-// cleans up, the main window itself when the end came while starting)
-// returns Cancel at once instead of waiting for a click that never comes.
-class CMainApp::EndHook : public wxModalDialogHook {
-public:
-    EndHook() { Register(); }
-    ~EndHook() override { Unregister(); }
-
-protected:
-    int Enter(wxDialog*) override { return s_bEndRequested ? wxID_CANCEL : wxID_NONE; }
-    void Exit(wxDialog*) override {}
-};
 
 CMainApp::CMainApp() = default;
 CMainApp::~CMainApp() = default;
@@ -62,9 +43,7 @@ bool CMainApp::OnInit() {
 
     // The session ending (or Ctrl+C in a terminal) closes the main window
     // the ordinary way, so its shutdown still runs.
-    m_pEndHook = std::make_unique<EndHook>();
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        SetSignalHandler(signal, &CMainApp::OnEndSignal);
+    m_pSessionEnd = std::make_unique<SessionEnd>();
 
     g_szLangFile = u"languiu.ini";
 
@@ -94,7 +73,7 @@ bool CMainApp::OnInit() {
     else if (m_start.action == StartAction::kOpen)
         dialog->OpenImage(OpensOnBurnPage(m_start.path) ? ID_PAGE_BURN : ID_PAGE_MOUNT,
                           wxString::FromUTF8(m_start.path));
-    // An end asked for while starting skips the run (EndHook).
+    // An end asked for while starting skips the run (SessionEnd).
     dialog->ShowModal();
     // Shutdown runs in Destroy; the window object goes now, not at idle time.
     dialog->Destroy();
@@ -120,28 +99,6 @@ void CMainApp::LoadSkin() {
     LoadAppSkin(m_imgSkin, port::ResourceDir() + "res/");
     // Registered even when empty: windows then paint a plain surface.
     SetAppSkin(&m_imgSkin);
-}
-
-void CMainApp::OnEndSignal(int) {
-    // Runs on the GUI thread, from the event loop, not in the signal context.
-    s_bEndRequested = true;
-    EndModalDialogs();
-}
-
-void CMainApp::EndModalDialogs() {
-    // Ends the innermost modal dialog (a message box may be open over the
-    // main window); once its loop has returned, the next one, until the main
-    // window's run ends and its shutdown runs. One at a time: ending an outer
-    // loop while an inner one runs would end the inner one instead.
-    wxDialog* innermost = nullptr;
-    for (wxWindow* window : wxTopLevelWindows)
-        if (auto* dialog = wxDynamicCast(window, wxDialog); dialog && dialog->IsModal())
-            innermost = dialog;
-    if (!innermost)
-        return;
-    innermost->EndModal(wxID_CANCEL);
-    if (innermost != wxTheApp->GetTopWindow())
-        wxTheApp->CallAfter(&CMainApp::EndModalDialogs);
 }
 
 void CMainApp::OnProcessEvent(float percent, void*) { RelayProcessEvent(percent); }

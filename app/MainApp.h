@@ -3,6 +3,7 @@
 // false when the main window has closed, and the process ends.
 #pragma once
 
+#include "app/SessionEnd.h"
 #include "app/StartArguments.h"
 #include "controls/SkinImage.h"
 #include "port/SingleInstance.h"
@@ -34,17 +35,12 @@ private:
     void LoadSkin();
     // spindle --mount: mounts path on the first free letter and opens it.
     bool MountAndOpen(const wxString& path);
-    static void OnEndSignal(int signal);
-    static void EndModalDialogs();
 
-    // A session end or Ctrl+C was asked for; kept so that one that comes
-    // while the program is still starting (before the main window runs) is
-    // not lost.
-    static bool s_bEndRequested;
-    class EndHook;
+    // The session's end or Ctrl+C (app/SessionEnd.h). One that comes while
+    // the program is still starting (before the main window runs) is kept.
     // Lives until the application object goes, after the toolkit's clean-up
     // has shown (or skipped) its last log window.
-    std::unique_ptr<EndHook> m_pEndHook;
+    std::unique_ptr<SessionEnd> m_pSessionEnd;
 
     // Held to the end of the process so the name stays taken while it runs.
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;

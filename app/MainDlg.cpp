@@ -63,6 +63,7 @@ Page* MakePage(wxWindow* parent) {
 // clang-format off
 wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
     EVT_PAINT(CMainDlg::OnPaint)
+    EVT_CHAR_HOOK(CMainDlg::OnCharHook)
     EVT_TOOL(ID_PAGE_CREATE, CMainDlg::OnBtnCreate)
     EVT_TOOL(ID_PAGE_FILES, CMainDlg::OnBtnFiles)
     EVT_TOOL(ID_PAGE_MOUNT, CMainDlg::OnBtnMount)
@@ -315,13 +316,14 @@ void CMainDlg::OnHelpManual(wxCommandEvent&) {
         WarningBox(text);
         return;
     }
-    const int result = port::OpenWithShell(path);
+    // Not waited for: the window goes on while the desktop opens it.
+    const int result = OpenWithDesktop(wxString::FromUTF8(path));
     if (result <= 32)
         ShowOpenError(result);
 }
 
 void CMainDlg::OnHelpSupport(wxCommandEvent&) {
-    const int result = port::OpenWithShell(kSupportMail);
+    const int result = OpenWithDesktop(kSupportMail);
     if (result <= 32)
         ShowOpenError(result);
 }
@@ -331,6 +333,30 @@ void CMainDlg::OnHelpAbout(wxCommandEvent&) {
     CAboutDlg dlg;
     if (dlg.IsLoaded())
         dlg.ShowModal();
+}
+
+void CMainDlg::StopWork() {
+    // A Stop button is enabled exactly while its work runs.
+    wxButton* stops[] = {m_pCreateDlg ? m_pCreateDlg->m_btnStop : nullptr,
+                         m_pImFilesDlg ? m_pImFilesDlg->m_btnStop : nullptr};
+    for (wxButton* stop : stops) {
+        if (!stop || !stop->IsEnabled())
+            continue;
+        wxCommandEvent click(wxEVT_BUTTON, stop->GetId());
+        click.SetEventObject(stop);
+        stop->ProcessWindowEvent(click);
+    }
+}
+
+void CMainDlg::OnCharHook(wxKeyEvent& event) {
+    // Escape ends the window like its close box, from whichever control of
+    // whichever page has the keyboard. The toolkit's own handling would
+    // look for a Cancel button, which the window has none of.
+    if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE) {
+        Close();
+        return;
+    }
+    event.Skip();
 }
 
 void CMainDlg::OnPaint(wxPaintEvent&) {

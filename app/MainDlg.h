@@ -46,6 +46,9 @@ public:
     CBurnDlg* m_pBurnDlg = nullptr;
     int m_nCurPage = ID_PAGE_CREATE;
 
+    // Stops a running copy and a running build as their Stop buttons do.
+    void StopWork();
+
     // The five pages in creation order (create, files, mount, unmount, burn).
     wxWindow* Page(int pageId) const;
 
@@ -76,6 +79,7 @@ private:
     void Shutdown();
 
     void OnPaint(wxPaintEvent& event);
+    void OnCharHook(wxKeyEvent& event);
 
     bool m_bShutDown = false;
     // The language sections offered by the last Help menu, by entry.

@@ -8,6 +8,7 @@
 #include <wx/dcclient.h>
 #include <wx/tooltip.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 wxCursor* g_hLinkCursor = nullptr;
 
@@ -19,6 +20,8 @@ const wxColour CHyperLink::kLinkColour(0, 0, 255);
 wxBEGIN_EVENT_TABLE(CHyperLink, wxControl)
     EVT_PAINT(CHyperLink::OnPaint)
     EVT_MOTION(CHyperLink::OnMouseMove)
+    EVT_ENTER_WINDOW(CHyperLink::OnEnter)
+    EVT_LEAVE_WINDOW(CHyperLink::OnLeave)
     EVT_LEFT_DOWN(CHyperLink::OnLeftDown)
     EVT_LEFT_UP(CHyperLink::OnLeftUp)
     EVT_MOUSE_CAPTURE_LOST(CHyperLink::OnCaptureLost)
@@ -44,6 +47,9 @@ bool CHyperLink::Create(wxWindow* parent, wxWindowID id, const wxString& label, 
     wxControl::SetLabel(label);
     if (font.IsOk())
         SetFont(font);
+    // A window of this kind takes no keyboard focus in GTK unless told so:
+    // a click would leave the keyboard where it was.
+    SetCanFocus(true);
     PreSubclassWindow();
     return true;
 }
@@ -161,16 +167,26 @@ void CHyperLink::Redraw() {
 }
 
 int CHyperLink::OpenTarget() {
-    const int result = port::OpenWithShell(m_strTarget.utf8_string());
+    wxWeakRef<CHyperLink> self(this);
+    const int result = OpenWithDesktop(m_strTarget, [self](int) {
+        if (!self)
+            return;
+        self->m_bOpened = false;
+        self->Redraw();
+        wxBell();
+    });
     if (result > 32) {
         m_bOpened = true;
         Redraw();
         return result;
     }
-    // The message box takes the mouse: hover tracking starts afresh after it.
+    // The message box takes the mouse: a press ends, hover tracking starts
+    // afresh after it.
     if (HasCapture())
         ReleaseMouse();
+    m_bPressed = false;
     m_bHover = false;
+    UpdateActive();
     wxBell();
     ShowOpenError(result);
     return result;
@@ -195,49 +211,75 @@ void CHyperLink::OnPaint(wxPaintEvent&) {
     dc.DrawText(text, x, y);
 }
 
+// The pointer's place is followed by the window's enter and leave reports
+// (and by motion while a press holds the mouse); nothing holds the mouse
+// for hovering, so keys and the other windows' clicks are never taken.
 void CHyperLink::OnMouseMove(wxMouseEvent& event) {
-    if (!m_bHover) {
-        m_bHover = true;
-        Redraw();
-        if (!HasCapture())
-            CaptureMouse();
-    } else if (!wxRect(GetClientSize()).Contains(event.GetPosition())) {
-        m_bHover = false;
-        if (HasCapture())
-            ReleaseMouse();
+    const bool inside = wxRect(GetClientSize()).Contains(event.GetPosition());
+    if (inside != m_bHover) {
+        m_bHover = inside;
         Redraw();
     }
 }
 
-void CHyperLink::OnLeftDown(wxMouseEvent&) {
-    if (m_nFlags & kFocusOnClick)
-        SetFocus();
-    m_bActive = true;
-    Redraw();
+void CHyperLink::OnEnter(wxMouseEvent& event) {
+    OnMouseMove(event);
 }
 
-void CHyperLink::OnLeftUp(wxMouseEvent&) {
-    if (m_bActive)
+void CHyperLink::OnLeave(wxMouseEvent&) {
+    if (m_bHover) {
+        m_bHover = false;
+        Redraw();
+    }
+}
+
+void CHyperLink::UpdateActive() {
+    const bool active = m_bFocused || m_bPressed;
+    if (active != m_bActive) {
+        m_bActive = active;
+        Redraw();
+    }
+}
+
+void CHyperLink::OnLeftDown(wxMouseEvent& event) {
+    if (m_nFlags & kFocusOnClick)
+        SetFocus();
+    // Held until the button comes up, wherever the pointer goes meanwhile.
+    m_bPressed = true;
+    if (!HasCapture())
+        CaptureMouse();
+    m_bHover = wxRect(GetClientSize()).Contains(event.GetPosition());
+    UpdateActive();
+}
+
+void CHyperLink::OnLeftUp(wxMouseEvent& event) {
+    if (!m_bPressed)
+        return;
+    m_bPressed = false;
+    if (HasCapture())
+        ReleaseMouse();
+    UpdateActive();
+    // Like a button: released off the link, the click is taken back.
+    if (wxRect(GetClientSize()).Contains(event.GetPosition()))
         OpenTarget();
 }
 
 void CHyperLink::OnCaptureLost(wxMouseCaptureLostEvent&) {
+    m_bPressed = false;
     m_bHover = false;
+    UpdateActive();
     Redraw();
 }
 
 void CHyperLink::OnSetFocus(wxFocusEvent& event) {
-    m_bActive = true;
-    Redraw();
+    m_bFocused = true;
+    UpdateActive();
     event.Skip();
 }
 
 void CHyperLink::OnKillFocus(wxFocusEvent& event) {
-    m_bActive = false;
-    m_bHover = false;
-    if (HasCapture())
-        ReleaseMouse();
-    Redraw();
+    m_bFocused = false;
+    UpdateActive();
     event.Skip();
 }
 
@@ -309,4 +351,17 @@ void ShowOpenError(int result) {
     request.caption = caption.utf8_string();
     request.style = port::MB_OK | port::MB_ICONWARNING; // the exclamation icon
     port::ShowMessageBox(request);
+}
+
+int OpenWithDesktop(const wxString& target, std::function<void(int result)> failed) {
+    // The launcher's late verdict comes on a thread of its own; the report
+    // is made on the GUI thread, unless the application has gone by then.
+    return port::OpenWithShell(target.utf8_string(), [failed = std::move(failed)](int result) {
+        if (wxAppConsole* app = wxAppConsole::GetInstance())
+            app->CallAfter([failed, result] {
+                if (failed)
+                    failed(result);
+                ShowOpenError(result);
+            });
+    });
 }

@@ -1,12 +1,15 @@
 // A static text turned into a link: drawn in link colours and underlined,
-// with a hand cursor and the target as tool tip; a click, or Space while it
-// has the focus, opens the target with the desktop (port/Shell.h). Failures
+// with a hand cursor and the target as tool tip; a click (pressed and
+// released on it, like a button), or Space while it has the focus, opens the
+// target with the desktop (port/Shell.h) without waiting for it. Failures
 // are reported in a message box whose texts are fixed here.
 #pragma once
 
 #include <wx/control.h>
 #include <wx/cursor.h>
 #include <wx/font.h>
+
+#include <functional>
 
 // The hand cursor shared by all links: the toolkit's own, made by the first
 // link that is set up and kept for the life of the process. Null until then,
@@ -48,7 +51,9 @@ public:
     const wxString& GetTarget() const { return m_strTarget; }
 
     // Opens the target; on success the link keeps the opened colour, on
-    // failure it beeps and shows ShowOpenError. Returns the shell's result.
+    // failure it beeps and shows ShowOpenError, also when the desktop says
+    // so later (then the opened colour goes again). Returns the shell's
+    // first result.
     int OpenTarget();
 
     // The colour the text is drawn in now.
@@ -60,8 +65,9 @@ public:
     bool AcceptsFocus() const override { return true; }
     bool AcceptsFocusFromKeyboard() const override { return false; }
 
-    bool m_bActive = false;
-    bool m_bHover = false;
+    bool m_bActive = false;  // has the focus or is pressed
+    bool m_bHover = false;   // the pointer is over it
+    bool m_bPressed = false; // the left button went down on it and is held
     bool m_bOpened = false;
     int m_nFlags = kUnderline | kFitToText | kFocusOnClick;
     wxString m_strTarget;
@@ -74,15 +80,20 @@ private:
     void PreSubclassWindow();
     void FitToText();
     void Redraw();
+    void UpdateActive();
 
     void OnPaint(wxPaintEvent& event);
     void OnMouseMove(wxMouseEvent& event);
+    void OnEnter(wxMouseEvent& event);
+    void OnLeave(wxMouseEvent& event);
     void OnLeftDown(wxMouseEvent& event);
     void OnLeftUp(wxMouseEvent& event);
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
     void OnSetFocus(wxFocusEvent& event);
     void OnKillFocus(wxFocusEvent& event);
     void OnKeyDown(wxKeyEvent& event);
+
+    bool m_bFocused = false;
 
     wxDECLARE_EVENT_TABLE();
 };
@@ -91,3 +102,9 @@ private:
 wxString OpenErrorText(int result);
 // Shows OpenErrorText(result) in a message box with the exclamation icon.
 void ShowOpenError(int result);
+
+// Opens target with the desktop (port::OpenWithShell) without waiting for
+// the desktop's launcher. Returns the result known at once (above 32: it
+// started). A failure the launcher reports later is shown by ShowOpenError
+// on the GUI thread, after `failed` has run there.
+int OpenWithDesktop(const wxString& target, std::function<void(int result)> failed = {});

@@ -92,20 +92,12 @@ std::optional<int> WaitFor(pid_t pid, int timeoutMs) {
     return status;
 }
 
-int OpenWithDefaultHandler(const std::string& target) {
-    pid_t pid = 0;
-    if (const int error = Spawn({"xdg-open", target}, pid))
-        return error == ENOENT ? kShellNoAssociation : SpawnErrorResult(error);
-    const std::optional<int> status = WaitFor(pid, kDefaultHandlerWaitMs);
-    if (!status) {
-        ReapLater(pid);
-        return kShellOpened;
-    }
-    if (!WIFEXITED(*status))
+// xdg-open's wait status as a result: 0 done, 1 bad arguments, 2 a file
+// does not exist, 3 a tool it needs is missing, 4 the action failed.
+int DefaultHandlerResult(int status) {
+    if (!WIFEXITED(status))
         return kShellNoAssociation;
-    // xdg-open: 0 done, 1 bad arguments, 2 a file does not exist, 3 a tool
-    // it needs is missing, 4 the action failed.
-    switch (WEXITSTATUS(*status)) {
+    switch (WEXITSTATUS(status)) {
     case 0:
         return kShellOpened;
     case 2:
@@ -113,6 +105,42 @@ int OpenWithDefaultHandler(const std::string& target) {
     default:
         return kShellNoAssociation;
     }
+}
+
+// Waits for xdg-open's verdict: its result, or success when it still runs
+// after the wait (it has started something then; it is reaped later).
+int AwaitDefaultHandler(pid_t pid) {
+    const std::optional<int> status = WaitFor(pid, kDefaultHandlerWaitMs);
+    if (!status) {
+        ReapLater(pid);
+        return kShellOpened;
+    }
+    return DefaultHandlerResult(*status);
+}
+
+int OpenWithDefaultHandler(const LaunchRequest& request) {
+    pid_t pid = 0;
+    if (const int error = Spawn({"xdg-open", request.target}, pid))
+        return error == ENOENT ? kShellNoAssociation : SpawnErrorResult(error);
+    if (!request.verdict)
+        return AwaitDefaultHandler(pid);
+    std::thread([pid, verdict = request.verdict] { verdict(AwaitDefaultHandler(pid)); }).detach();
+    return kShellOpened;
+}
+
+// The default web browser for target after the default handler gave
+// `result`: the browser's result, or `result` when there is no browser.
+int OpenWithBrowser(const std::string& target, int result) {
+    const std::optional<std::string> exec = DefaultAppExec("text/html");
+    if (!exec)
+        return result;
+    // The target is one argument of its own, whatever blanks or quotes it
+    // holds: it is never parsed as part of the command line.
+    std::vector<std::string> command = SplitExecLine(CutAtFieldCode(*exec));
+    if (command.empty())
+        return result;
+    command.push_back(target);
+    return Launch({target, std::move(command), {}});
 }
 
 } // namespace
@@ -134,7 +162,7 @@ int Launch(const LaunchRequest& request) {
 
 int RunLaunch(const LaunchRequest& request) {
     if (request.command.empty())
-        return OpenWithDefaultHandler(request.target);
+        return OpenWithDefaultHandler(request);
     pid_t pid = 0;
     if (const int error = Spawn(request.command, pid))
         return SpawnErrorResult(error);
@@ -149,19 +177,22 @@ std::string BrowserCommandLine(const std::string& exec, const std::string& targe
 int OpenWithShell(const std::string& target) {
     if (target.empty())
         return kShellFileNotFound;
-    const int result = Launch({target, {}});
-    if (result > 32)
-        return result;
-    const std::optional<std::string> exec = DefaultAppExec("text/html");
-    if (!exec)
-        return result;
-    // The target is one argument of its own, whatever blanks or quotes it
-    // holds: it is never parsed as part of the command line.
-    std::vector<std::string> command = SplitExecLine(CutAtFieldCode(*exec));
-    if (command.empty())
-        return result;
-    command.push_back(target);
-    return Launch({target, std::move(command)});
+    const int result = Launch({target, {}, {}});
+    return result > 32 ? result : OpenWithBrowser(target, result);
+}
+
+int OpenWithShell(const std::string& target, std::function<void(int result)> lateFailure) {
+    if (target.empty())
+        return kShellFileNotFound;
+    auto verdict = [target, lateFailure = std::move(lateFailure)](int result) {
+        if (result > 32)
+            return;
+        result = OpenWithBrowser(target, result);
+        if (result <= 32 && lateFailure)
+            lateFailure(result);
+    };
+    const int result = Launch({target, {}, std::move(verdict)});
+    return result > 32 ? result : OpenWithBrowser(target, result);
 }
 
 } // namespace port

@@ -29,6 +29,10 @@ struct LaunchRequest {
     std::vector<std::string> command; // empty: the desktop's default handler
                                       // (xdg-open); else the program and its
                                       // arguments to run, the target last
+    // For the default handler: when set, the launch returns as soon as the
+    // handler has started, and its verdict is handed here later, once, on a
+    // thread of the launcher's own. Empty: the launch waits for the verdict.
+    std::function<void(int result)> verdict{};
 };
 using LauncherHook = std::function<int(const LaunchRequest&)>;
 
@@ -40,10 +44,11 @@ using ScopedLauncherHook = ScopedHook<LauncherHook, &SetLauncherHook>;
 // Launches through the installed hook.
 int Launch(const LaunchRequest& request);
 
-// The real launcher. The default handler is xdg-open, waited for a few
-// seconds so that its verdict counts (its exit codes map onto the numbers
-// above; one still running by then has started something and counts as
-// success). A command is started in a session of its own and not waited for.
+// The real launcher. The default handler is xdg-open, whose verdict counts
+// for a few seconds (its exit codes map onto the numbers above; one still
+// running by then has started something and counts as success): waited for,
+// or with request.verdict set, handed there when it comes. A command is
+// started in a session of its own and not waited for.
 int RunLaunch(const LaunchRequest& request);
 
 // Opens target: first with the desktop's default handler; when that fails,
@@ -52,6 +57,11 @@ int RunLaunch(const LaunchRequest& request);
 // last argument). Returns the last result. An empty target opens nothing and
 // gives kShellFileNotFound.
 int OpenWithShell(const std::string& target);
+// The same without waiting for the default handler: returns once it has
+// started (above 32) or could not start (then the browser's result). When
+// it says later that it failed, the browser is tried then, and if that fails
+// too, lateFailure gets the result, on a thread of the launcher's own.
+int OpenWithShell(const std::string& target, std::function<void(int result)> lateFailure);
 
 // The browser command line of the fallback as text: the Exec line cut at its
 // field code, a blank and the target.

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config libgtest-dev
   libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
-  xvfb xauth x11-utils libx11-dev xdg-utils xorriso genisoimage imagemagick
+  xvfb xauth x11-utils libx11-dev xdg-utils matchbox-window-manager xorriso genisoimage imagemagick
   clang libclang-rt-14-dev
   desktop-file-utils man-db systemd bash-completion
   libglib2.0-bin

@@ -238,23 +238,46 @@ TEST_F(HelpTest, AboutBoxShowsItsTextsVersionAndLinks) {
               "Can't open link:\n\nThe specified file was not found.");
 }
 
-TEST_F(HelpTest, CloseAndEscapeEndTheAboutBox) {
-    guitest::SetModalHandler([](wxDialog*) { return static_cast<int>(wxID_NONE); }); // really shown
-    for (bool escape : {false, true}) {
+// Real pointer and keys: Close, Escape, and Escape after a click on a link
+// (the pointer still over it, the link holding the keyboard) all end the
+// box; Space on the clicked link opens it again and leaves the box open.
+TEST_F(HelpTest, CloseAndEscapeEndTheAboutBoxAlsoAfterALinkWasClicked) {
+    const std::string support = Text("IDC_STATIC_GOSUPPORT");
+    struct Case {
+        const char* name;
+        bool clickLink, space, escape;
+        std::vector<std::string> opened;
+    } const cases[] = {
+        {"Close", false, false, false, {}},
+        {"Escape", false, false, true, {}},
+        {"link, Escape", true, false, true, {support}},
+        {"link, Space, Escape", true, true, true, {support, support}},
+    };
+    for (const Case& c : cases) {
+        m_launched.clear();
         CAboutDlg about;
-        about.CallAfter([&about, escape] {
-            if (escape) {
-                wxKeyEvent key(wxEVT_CHAR_HOOK);
-                key.m_keyCode = WXK_ESCAPE;
-                key.SetEventObject(&about);
-                about.ProcessWindowEvent(key);
+        ASSERT_TRUE(about.IsLoaded());
+        auto centre = [](wxWindow* w) {
+            return w->GetScreenRect().GetPosition() + w->GetSize() / 2;
+        };
+        const int result = guitest::ShowModalWithInput(about, [&] {
+            wxUIActionSimulator sim;
+            if (c.clickLink) {
+                sim.MouseMove(centre(about.m_ctrlSupport));
+                sim.MouseClick();
+            }
+            if (c.space)
+                sim.Char(WXK_SPACE);
+            if (c.escape) {
+                sim.Char(WXK_ESCAPE);
             } else {
-                wxCommandEvent click(wxEVT_BUTTON, IDC_ABOUT_CLOSE);
-                click.SetEventObject(about.m_btnClose);
-                about.m_btnClose->ProcessWindowEvent(click);
+                sim.MouseMove(centre(about.m_btnClose));
+                sim.MouseClick();
             }
         });
-        EXPECT_EQ(about.ShowModal(), IDC_ABOUT_CLOSE) << (escape ? "Escape" : "Close");
+        EXPECT_EQ(result, IDC_ABOUT_CLOSE) << c.name;
+        EXPECT_EQ(m_launched, c.opened) << c.name;
+        guitest::Yield(3);
     }
 }
 

@@ -1,21 +1,28 @@
 // The main window under Xvfb: start page, page switching, the catalogue's
 // texts on every page control, the bounded title and the skin behind pages.
+#include "app/AboutDlg.h"
 #include "app/EngineRelay.h"
 #include "app/MainDlg.h"
+#include "app/SessionEnd.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
+#include "engine/WorkState.h"
 #include "pages/BurnDlg.h"
 #include "pages/CreateDlg.h"
 #include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
 #include "pages/MountDlg.h"
 #include "pages/UnmountDlg.h"
+#include "port/DialogHooks.h"
 #include "port/Paths.h"
 #include "port/ProfileSyntax.h"
 #include "tests/guitest/GuiTest.h"
 #include "text/LangText.h"
+#include "text/MessageBoxes.h"
+#include "text/WxDialogHooks.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/control.h>
 #include <wx/iconbndl.h>
@@ -26,8 +33,11 @@
 #include <wx/combobox.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
+#include <wx/modalhook.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +46,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -280,28 +291,124 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
         EXPECT_EQ(dlg.m_pToolbar->GetCaption(i).utf8_string(), TestText(captions[i]));
 }
 
-TEST_F(MainDlgTest, CloseBoxAndEscapeEndTheModalRunWithoutAQuestion) {
-    for (bool escape : {false, true}) {
+// The close box, and a real Escape key press on every page (the keyboard
+// wherever the page put it), end the modal run with Cancel and no question.
+TEST_F(MainDlgTest, CloseBoxAndEscapeOnEveryPageEndTheModalRunWithoutAQuestion) {
+    const int closeBox = 0;
+    for (int page :
+         {closeBox, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN}) {
         CMainDlg& dlg = Open();
-        wxTimer safety; // ends a run that would otherwise hang the test
-        safety.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { dlg.EndModal(999); });
-        safety.StartOnce(5000);
-        dlg.CallAfter([&dlg, escape] {
-            if (escape) {
-                wxKeyEvent key(wxEVT_CHAR_HOOK);
-                key.m_keyCode = WXK_ESCAPE;
-                key.SetEventObject(&dlg);
-                dlg.ProcessWindowEvent(key);
-            } else {
+        if (page != closeBox)
+            Click(page);
+        const int result = guitest::ShowModalWithInput(dlg, [&dlg, page] {
+            if (page == closeBox)
                 dlg.Close(); // what the close box does
-            }
+            else
+                wxUIActionSimulator().Char(WXK_ESCAPE);
         });
-        EXPECT_EQ(dlg.ShowModal(), wxID_CANCEL) << (escape ? "Escape" : "close box");
+        EXPECT_EQ(result, wxID_CANCEL) << "page " << page;
         EXPECT_TRUE(guitest::ShownBoxes().empty());
         dlg.Destroy();
         m_dlg = nullptr;
         guitest::Yield(1);
     }
+}
+
+// A real SIGTERM while a dialog is open over the main window: a running
+// build is stopped as Stop would, the dialog gets its cancel answer - the
+// toolkit's message box, a worker's question, the desktop's file and folder
+// choosers, the program's own about box - and then the main window's run
+// ends, within two seconds.
+// Whether a window's GTK widget is on screen, native dialogs included (GTK
+// is in the process through the toolkit).
+bool Mapped(wxWindow* window) {
+    using MappedFn = int (*)(void*);
+    static const auto mapped =
+        reinterpret_cast<MappedFn>(dlsym(RTLD_DEFAULT, "gtk_widget_get_mapped"));
+    return mapped && window->GetHandle() && mapped(window->GetHandle());
+}
+
+// The last dialog whose modal run began, native ones included.
+class OpenedDialog : public wxModalDialogHook {
+public:
+    OpenedDialog() { Register(); }
+    ~OpenedDialog() override { Unregister(); }
+    wxDialog* last = nullptr;
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        last = dialog;
+        return wxID_NONE;
+    }
+    void Exit(wxDialog*) override { last = nullptr; }
+};
+
+TEST_F(MainDlgTest, ASessionEndEndsEveryOpenDialogWithItsCancelAnswer) {
+    // The real dialogs instead of the scripted ones.
+    auto box = port::SetMessageBoxHook(nullptr);
+    auto file = port::SetFileDialogHook(nullptr);
+    auto folder = port::SetFolderDialogHook(nullptr);
+    InstallWxDialogHooks();
+    struct Case {
+        const char* name;
+        std::function<std::string()> open; // shows the dialog, returns its answer
+        std::string cancelled;
+    } const cases[] = {
+        {"message box", [] { return std::to_string(InfoBox("The image file was built.")); }, "1"},
+        {"a worker's question",
+         [] {
+             std::string answer;
+             std::thread worker([&] { answer = std::to_string(QuestionBox("Go on?")); });
+             // The worker's box runs on this thread, from the event loop.
+             while (answer.empty())
+                 guitest::Yield(1);
+             worker.join();
+             return answer;
+         },
+         "7"},
+        {"folder chooser", [] { return port::ShowFolderDialog({}).value_or("cancelled"); },
+         "cancelled"},
+        {"file chooser", [] { return port::ShowFileDialog({}).value_or("cancelled"); },
+         "cancelled"},
+        {"about box", [] { return std::to_string(CAboutDlg().ShowModal()); },
+         std::to_string(wxID_CANCEL)},
+    };
+    for (const Case& c : cases) {
+        SessionEnd sessionEnd;
+        CMainDlg& dlg = Open();
+        wxTheApp->SetTopWindow(&dlg);
+        g_bStoppedByUser = 0;
+        dlg.m_pImFilesDlg->m_btnStop->Enable(); // a build runs
+        std::string answer = "none";
+        std::chrono::steady_clock::time_point sent;
+        // Once the dialog is on screen, the signal comes.
+        OpenedDialog opened;
+        wxTimer signal;
+        signal.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            wxDialog* shown = opened.last;
+            if (!shown || shown == &dlg || !Mapped(shown))
+                return;
+            signal.Stop();
+            sent = std::chrono::steady_clock::now();
+            ::kill(::getpid(), SIGTERM);
+        });
+        const int result = guitest::ShowModalWithInput(dlg, [&] {
+            signal.Start(50);
+            dlg.CallAfter([&] { answer = c.open(); });
+        });
+        const auto took = std::chrono::steady_clock::now() - sent;
+        EXPECT_EQ(result, wxID_CANCEL) << c.name;
+        EXPECT_EQ(answer, c.cancelled) << c.name;
+        EXPECT_LT(took, guitest::Scaled(std::chrono::milliseconds(2000))) << c.name;
+        EXPECT_EQ(g_bStoppedByUser, 1) << c.name << ": the build was not stopped";
+        dlg.Destroy();
+        m_dlg = nullptr;
+        guitest::Yield(1);
+    }
+    g_bStoppedByUser = 0;
+    port::SetMessageBoxHook(box);
+    port::SetFileDialogHook(file);
+    port::SetFolderDialogHook(folder);
 }
 
 TEST_F(MainDlgTest, LongTitleIsCutTo199Characters) {

@@ -83,14 +83,16 @@ protected:
     }
 
     // Top-level windows titled like the main window on the X server.
-    static int MainWindows() {
+    static int MainWindows() { return WindowsTitled("Spindle"); }
+
+    static int WindowsTitled(const std::string& title) {
         FILE* pipe = popen("xwininfo -root -children 2>/dev/null", "r");
         if (!pipe)
             return -1;
         int count = 0;
         std::array<char, 1024> line{};
         while (fgets(line.data(), line.size(), pipe))
-            if (std::string(line.data()).find("\"Spindle\": (") != std::string::npos)
+            if (std::string(line.data()).find("\"" + title + "\": (") != std::string::npos)
                 ++count;
         pclose(pipe);
         return count;
@@ -151,7 +153,10 @@ TEST_F(ProcessTest, MissingResourcesAreNamedAndAPartialSetStillStarts) {
         ASSERT_EQ(WaitExit(pid, 0ms), -1)
             << "the program ended on its own within " << delay.count() << " ms";
         kill(pid, SIGTERM);
-        const int status = WaitExit(pid, 15s);
+        // With both up (the error window is the toolkit's native message
+        // box), the session's end closes it and the process is gone
+        // within two seconds.
+        const int status = WaitExit(pid, shown ? 2s : 15s);
         if (shown) {
             EXPECT_EQ(status, 0) << "ended while its windows were up";
             break;
@@ -160,6 +165,30 @@ TEST_F(ProcessTest, MissingResourcesAreNamedAndAPartialSetStillStarts) {
             << "ended " << delay.count() << " ms after the start: status " << status;
         ASSERT_LT(delay, Scaled(30s)) << "no main and error window";
     }
+}
+
+// A session end while the toolkit's native message box is open over the
+// main window (here its report of the one layout the installation lacks):
+// the box is answered with its cancel answer and the process is gone within
+// two seconds.
+TEST_F(ProcessTest, ASessionEndWithANativeMessageBoxOpenEndsTheProcess) {
+    const fs::path program = m_dir / "program", bin = fs::path(SPINDLE_BINARY).parent_path();
+    fs::create_directories(program / "res");
+    for (const char* item : {"languiu.ini", "langburu.ini"})
+        fs::create_symlink(bin / item, program / item);
+    for (const fs::directory_entry& entry : fs::directory_iterator(bin / "res"))
+        if (entry.path().filename() != "burn.xrc")
+            fs::create_symlink(entry.path(), program / "res" / entry.path().filename());
+    pid_t pid = Launch(program.c_str());
+    const auto end = std::chrono::steady_clock::now() + Scaled(30s);
+    while (WindowsTitled("Spindle Error") < 1 || MainWindows() < 1) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end)
+            << "no main window with the error box over it";
+        ASSERT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid, 2s), 0) << "still running 2 s after the session's end";
 }
 
 // spindle --language keeps the choice in the config folder and says what

@@ -5,11 +5,13 @@
 // folder dialog (answers queued by the test, everything shown recorded),
 // ends any other modal dialog at once unless a test takes it over, and lets
 // no launch through (port::Launch answers "no association" unless a test
-// installs its own launcher hook).
+// installs its own launcher hook). With SPINDLE_TEST_WINDOW_MANAGER set it
+// runs that window manager on the display for the whole run.
 #pragma once
 
 #include <wx/image.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,6 +54,17 @@ void SetModalHandler(std::function<int(wxDialog*)> handler);
 
 // Processes pending events and paints (there is no running event loop).
 void Yield(int rounds = 3);
+
+// A wait's upper bound, made for the plain build, stretched by the factor in
+// SPINDLE_TEST_TIME_SCALE for a slower one (the sanitizers).
+std::chrono::milliseconds Scaled(std::chrono::milliseconds limit);
+
+// Runs dialog modally (really shown, whatever SetModalHandler says) and,
+// once it is on screen with the keyboard, calls `input` once (real input
+// through wxUIActionSimulator). Returns what ShowModal returned, or -1 when
+// the run had not ended within `limit` (scaled), which then ends it.
+int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
+                       std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 // Captures what is written to stderr (GTK's warnings go there) between
 // construction and Stop().

@@ -12,6 +12,8 @@
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 #include <wx/window.h>
 
 #include <cmath>
@@ -21,6 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -135,6 +139,48 @@ void Yield(int rounds)
     }
 }
 
+int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
+                       std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + Scaled(limit);
+    bool given = false, late = false, reached = false;
+    wxTimer poll;
+    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (std::chrono::steady_clock::now() >= end) {
+            late = true;
+            poll.Stop();
+            dialog.EndModal(-1);
+        } else if (!reached && dialog.IsShownOnScreen() && !dialog.IsActive()) {
+            // Without a window manager the keyboard follows the pointer:
+            // it is brought to the dialog's corner, as a user would.
+            reached = true;
+            dialog.Raise();
+            wxUIActionSimulator().MouseMove(dialog.GetScreenPosition() + wxPoint(2, 2));
+        } else if (!given && dialog.IsShownOnScreen() && dialog.IsActive()) {
+            given = true;
+            input();
+        }
+    });
+    poll.Start(50);
+    auto previous = std::move(g_modalHandler);
+    g_modalHandler = [](wxDialog*) { return static_cast<int>(wxID_NONE); };
+    const int result = dialog.ShowModal();
+    g_modalHandler = std::move(previous);
+    poll.Stop();
+    return late ? -1 : result;
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds limit)
+{
+    static const double scale = [] {
+        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
+        const double factor = value ? std::atof(value) : 1.0;
+        return factor > 1.0 ? factor : 1.0;
+    }();
+    return std::chrono::milliseconds(
+        static_cast<long long>(static_cast<double>(limit.count()) * scale));
+}
+
 StderrCapture::StderrCapture()
 {
     m_path = g_tempDir + "/stderr-" + std::to_string(::getpid()) + ".txt";
@@ -219,6 +265,26 @@ int main(int argc, char** argv)
     ::setenv("SPINDLE_CONFIG_DIR", (g_tempDir + "/config").c_str(), 0);
     ::setenv("SPINDLE_RUNTIME_DIR", (g_tempDir + "/runtime").c_str(), 0);
 
+    // SPINDLE_TEST_WINDOW_MANAGER names a window manager to run on the test's
+    // display, for the tests of real input with one; it is waited for until
+    // it has announced itself on the root window.
+    pid_t windowManager = 0;
+    if (const char* wm = std::getenv("SPINDLE_TEST_WINDOW_MANAGER")) {
+        windowManager = ::fork();
+        if (windowManager == 0) {
+            ::execlp(wm, wm, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto end = std::chrono::steady_clock::now() + guitest::Scaled(std::chrono::seconds(20));
+        while (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") != 0) {
+            if (std::chrono::steady_clock::now() >= end || ::waitpid(windowManager, nullptr, WNOHANG) != 0) {
+                std::fprintf(stderr, "the window manager %s did not start\n", wm);
+                return 2;
+            }
+            ::usleep(50000);
+        }
+    }
+
     if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "cannot start the GUI toolkit (is there a display?)\n");
         std::filesystem::remove_all(g_tempDir);
@@ -239,5 +305,9 @@ int main(int argc, char** argv)
     wxEntryCleanup();
     std::error_code ec;
     std::filesystem::remove_all(g_tempDir, ec);
+    if (windowManager > 0) {
+        ::kill(windowManager, SIGTERM);
+        ::waitpid(windowManager, nullptr, 0);
+    }
     return result;
 }
