@@ -159,7 +159,7 @@ int Dismount(const Args& args) {
         return 0;
     if (r.driveInUse)
         return Fail("dismount",
-                    LetterText(letter) + " is in use; close the files open on it and try again",
+                    LetterText(letter) + " is in use; close the files and leave the folders open on it, then try again",
                     r.error);
     // The drive path's errors say more in drive words.
     if (r.error == port::ERROR_FILE_NOT_FOUND || r.error == port::ERROR_INVALID_FUNCTION)
