@@ -158,9 +158,11 @@ int Dismount(const Args& args) {
     if (r.ok)
         return 0;
     if (r.driveInUse)
-        return Fail("dismount",
-                    LetterText(letter) + " is in use; close the files and leave the folders open on it, then try again",
-                    r.error);
+        return Fail(
+            "dismount",
+            LetterText(letter) +
+                " is in use; close the files and leave the folders open on it, then try again",
+            r.error);
     // The drive path's errors say more in drive words.
     if (r.error == port::ERROR_FILE_NOT_FOUND || r.error == port::ERROR_INVALID_FUNCTION)
         return Fail("dismount",
