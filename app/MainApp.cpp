@@ -31,7 +31,7 @@ bool CMainApp::OnInit() {
         wxInitAllImageHandlers();
         InstallWxDialogHooks();
         LoadLayouts();
-        m_exitCode = MountAndOpen(wxString::FromUTF8(m_start.path)) ? 0 : 1;
+        m_exitCode = MountAndOpen(PathFromBytes(m_start.path)) ? 0 : 1;
         return false;
     }
 
@@ -70,9 +70,10 @@ bool CMainApp::OnInit() {
     SetTopWindow(dialog);
     if (m_start.action == StartAction::kBurn)
         dialog->OpenImage(ID_PAGE_BURN, wxString::FromUTF8(m_start.path));
+    else if (m_start.action == StartAction::kOpen && OpensOnBurnPage(m_start.path))
+        dialog->OpenImage(ID_PAGE_BURN, wxString::FromUTF8(m_start.path));
     else if (m_start.action == StartAction::kOpen)
-        dialog->OpenImage(OpensOnBurnPage(m_start.path) ? ID_PAGE_BURN : ID_PAGE_MOUNT,
-                          wxString::FromUTF8(m_start.path));
+        dialog->OpenImage(ID_PAGE_MOUNT, PathFromBytes(m_start.path));
     // An end asked for while starting skips the run (SessionEnd).
     dialog->ShowModal();
     // Shutdown runs in Destroy; the window object goes now, not at idle time.

@@ -22,7 +22,8 @@ std::int64_t I64(const std::uint8_t* p) {
     return static_cast<std::int64_t>(v);
 }
 
-// UTF-16 to UTF-8, refusing unpaired surrogates and zero units.
+// UTF-16 to the path's bytes, refusing zero units and unpaired surrogates
+// other than the escaped bytes of a name that is not UTF-8.
 bool Utf16ToUtf8Strict(const std::u16string& in, std::string& out) {
     for (size_t i = 0; i < in.size(); ++i) {
         char16_t c = in[i];
@@ -32,11 +33,11 @@ bool Utf16ToUtf8Strict(const std::u16string& in, std::string& out) {
             if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF)
                 return false;
             ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+        } else if (c >= 0xDC00 && c <= 0xDFFF && !IsEscapedByte(c)) {
             return false;
         }
     }
-    out = ToUtf8(in);
+    out = PathToUtf8(in);
     return true;
 }
 

@@ -38,7 +38,7 @@ enum class Restored { Yes, No, ImageMissing };
 // Mounts one listed drive as the mount page does (read-only, a CD device);
 // says why when it cannot, except for an image that is not there (yet).
 Restored Restore(const vdrive::ListedDrive& drive) {
-    const std::string path = port::ToUtf8(drive.imageName);
+    const std::string path = port::PathToUtf8(drive.imageName);
     const std::string what = DriveText(drive.letter);
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
@@ -102,7 +102,7 @@ bool RestoreAll(const std::atomic<bool>& stop) {
     }
     for (const vdrive::ListedDrive& drive : *pending)
         Say(DriveText(drive.letter) + " is not restored: its image " +
-            port::ToUtf8(drive.imageName) + " no longer exists");
+            port::PathToUtf8(drive.imageName) + " no longer exists");
     return true;
 }
 
@@ -123,7 +123,7 @@ bool SaveDrives(const DeviceTable& table, const DeviceTable::BindingCheck& bound
                 " is left out of the list of drives to restore: its image name holds a line break");
             continue;
         }
-        drives.push_back({static_cast<char16_t>(letter), port::ToUtf16(mount->ntName)});
+        drives.push_back({static_cast<char16_t>(letter), port::PathToUtf16(mount->ntName)});
     }
     const std::string path = SavedDrivesPath();
     if (!port::MakeDirs(port::StateDir(), 0700) ||

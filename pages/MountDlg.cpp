@@ -28,8 +28,20 @@ constexpr int kCboImage = 1023;
 
 constexpr char kIsoFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|";
 
+// Code point by code point, so that the escaped bytes of a path stay.
 std::u16string ToUtf16(const wxString& text) {
-    return port::ToUtf16(text.utf8_string());
+    std::u16string out;
+    out.reserve(text.length());
+    for (const wxUniChar c : text) {
+        const char32_t cp = c.GetValue();
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
 }
 
 wxString LangText(const char* key) {
@@ -72,7 +84,7 @@ wxString FormatLangText(const wxString& pattern, const wxString& argument) {
 
 bool Exists(const wxString& path) {
     struct stat st {};
-    return stat(path.utf8_string().c_str(), &st) == 0;
+    return stat(PathBytes(path).c_str(), &st) == 0;
 }
 
 class ImageDropTarget : public wxFileDropTarget {
@@ -87,6 +99,33 @@ private:
 };
 
 } // namespace
+
+wxString PathFromBytes(std::string_view bytes) {
+    const std::u16string wide = port::PathToUtf16(bytes);
+    wxString out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t cp = wide[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        out += wxUniChar(static_cast<wxUint32>(cp));
+    }
+    return out;
+}
+
+std::string PathBytes(const wxString& path) {
+    return port::PathToUtf8(ToUtf16(path));
+}
+
+wxString PathShown(const wxString& path) {
+    wxString shown = path;
+    for (auto c = shown.begin(); c != shown.end(); ++c)
+        if (port::IsEscapedByte((*c).GetValue()))
+            *c = wxUniChar(0xFFFD);
+    return shown;
+}
 
 bool CMountDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutMount))
@@ -132,12 +171,16 @@ bool CMountDlg::OnInitDialog() {
 
 void CMountDlg::UpdateData(bool bSaveAndValidate) {
     if (bSaveAndValidate) {
-        m_strImagePath = m_cboImage->GetValue();
+        // The box shows a name that is not UTF-8 with U+FFFD; the path
+        // itself stays while the box shows it unchanged.
+        const wxString shown = m_cboImage->GetValue();
+        if (shown != PathShown(m_strImagePath))
+            m_strImagePath = shown;
         m_strDrive = m_cboDrive->GetStringSelection();
         m_bOpenAfterMount = m_chkOpen->GetValue() ? 1 : 0;
         return;
     }
-    m_cboImage->SetValue(m_strImagePath);
+    m_cboImage->SetValue(PathShown(m_strImagePath));
     const int drive = m_cboDrive->FindString(m_strDrive, true);
     if (drive != wxNOT_FOUND)
         m_cboDrive->SetSelection(drive);
@@ -160,6 +203,10 @@ void CMountDlg::LoadHistory() {
 }
 
 void CMountDlg::SaveHistory() {
+    // The list holds text the drop-down shows, which a name that is not
+    // UTF-8 is not.
+    if (PathShown(m_strImagePath) != m_strImagePath)
+        return;
     PutInHistory(m_history, *m_cboImage, m_strImagePath);
 }
 
@@ -173,7 +220,7 @@ void CMountDlg::OnBrowse(wxCommandEvent&) {
     request.owner = this;
     request.filter = kIsoFilter;
     // The path as the page holds it at the click, split the toolkit's way.
-    const std::string held = m_strImagePath.utf8_string();
+    const std::string held = PathBytes(m_strImagePath);
     const std::size_t slash = held.rfind('/');
     request.defaultDir = slash == std::string::npos ? std::string() : held.substr(0, slash + 1);
     request.defaultFile = slash == std::string::npos ? held : held.substr(slash + 1);
@@ -181,7 +228,7 @@ void CMountDlg::OnBrowse(wxCommandEvent&) {
     const std::optional<std::string> chosen = port::ShowFileDialog(request);
     if (!chosen)
         return;
-    m_strImagePath = wxString::FromUTF8(*chosen);
+    m_strImagePath = PathFromBytes(*chosen);
     // ".ISO" completes a typed name only: a chosen file that exists keeps
     // its name, whatever it ends in.
     if (m_strImagePath.Right(4).Upper() != ".ISO" && !Exists(m_strImagePath))
@@ -205,7 +252,7 @@ bool CMountDlg::OnDropFiles(const wxArrayString& files) {
 
 void CMountDlg::ChooseImage(const wxString& path) {
     m_strImagePath = path;
-    m_cboImage->SetValue(m_strImagePath);
+    m_cboImage->SetValue(PathShown(m_strImagePath));
     ShowVolumeLabel();
 }
 

@@ -5,11 +5,22 @@
 
 #include <wx/panel.h>
 
+#include <string>
+#include <string_view>
+
 class CTransStatic;
 class wxCheckBox;
 class wxChoice;
 class wxComboBox;
 class wxTextCtrl;
+
+// A file name as the mount page holds it: valid UTF-8 as its text, each
+// other byte as a lone U+DC80 to U+DCFF (see port::PathToUtf16), so that
+// any name the system allows reaches the driver exactly.
+wxString PathFromBytes(std::string_view bytes);
+std::string PathBytes(const wxString& path);
+// The path for the toolkit to show: such bytes as U+FFFD.
+wxString PathShown(const wxString& path);
 
 class CMountDlg : public wxPanel {
 public:

@@ -392,7 +392,7 @@ HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,
     }
     if (name.empty())
         return Fail(ERROR_PATH_NOT_FOUND);
-    return OpenHostFile(ToUtf8(name), desiredAccess, shareMode, creationDisposition);
+    return OpenHostFile(PathToUtf8(name), desiredAccess, shareMode, creationDisposition);
 }
 
 bool CloseHandle(HANDLE handle) {

@@ -102,10 +102,10 @@ std::uint32_t GetFullPathNameW(const char16_t* path, std::uint32_t bufferLength,
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    auto full = FullPath(ToUtf8(std::u16string_view(path, U16Length(path))));
+    auto full = FullPath(PathToUtf8(std::u16string_view(path, U16Length(path))));
     if (!full)
         return 0;
-    std::u16string wide = ToUtf16(*full);
+    std::u16string wide = PathToUtf16(*full);
     if (!buffer || wide.size() + 1 > bufferLength)
         return static_cast<std::uint32_t>(wide.size() + 1);
     std::copy(wide.begin(), wide.end(), buffer);

@@ -36,9 +36,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-} // namespace
+// One byte that is not valid UTF-8: U+FFFD, or the byte escaped for a path.
+void AppendBad(std::u16string& out, std::uint8_t b, bool escape) {
+    out.push_back(escape ? static_cast<char16_t>(0xDC00 + b) : static_cast<char16_t>(kReplacement));
+}
 
-std::u16string ToUtf16(std::string_view in) {
+std::u16string Utf16From(std::string_view in, bool escape) {
     std::u16string out;
     out.reserve(in.size());
     const auto* p = reinterpret_cast<const std::uint8_t*>(in.data());
@@ -60,13 +63,20 @@ std::u16string ToUtf16(std::string_view in) {
             extra = 3;
             cp = b & 0x07;
         } else {
-            out.push_back(kReplacement);
+            AppendBad(out, b, escape);
             ++p;
             continue;
         }
         if (end - p < extra + 1) {
-            out.push_back(kReplacement);
-            break;
+            // Cut short at the end: one U+FFFD for the rest, or each byte
+            // escaped on its own.
+            if (!escape) {
+                out.push_back(kReplacement);
+                break;
+            }
+            AppendBad(out, b, escape);
+            ++p;
+            continue;
         }
         bool ok = true;
         for (int i = 1; i <= extra; ++i) {
@@ -78,7 +88,7 @@ std::u16string ToUtf16(std::string_view in) {
         }
         static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
         if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(kReplacement);
+            AppendBad(out, b, escape);
             ++p;
             continue;
         }
@@ -88,7 +98,7 @@ std::u16string ToUtf16(std::string_view in) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view in) {
+std::string Utf8From(std::u16string_view in, bool escape) {
     std::string out;
     out.reserve(in.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
@@ -100,12 +110,30 @@ std::string ToUtf8(std::u16string_view in) {
             } else {
                 u = kReplacement;
             }
+        } else if (escape && IsEscapedByte(u)) {
+            out.push_back(static_cast<char>(u - 0xDC00));
+            continue;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             u = kReplacement;
         }
         AppendUtf8(out, u);
     }
     return out;
+}
+
+} // namespace
+
+std::u16string ToUtf16(std::string_view utf8) {
+    return Utf16From(utf8, false);
+}
+std::string ToUtf8(std::u16string_view utf16) {
+    return Utf8From(utf16, false);
+}
+std::u16string PathToUtf16(std::string_view path) {
+    return Utf16From(path, true);
+}
+std::string PathToUtf8(std::u16string_view path) {
+    return Utf8From(path, true);
 }
 
 std::size_t U16Length(const char16_t* s, std::size_t max) {

@@ -62,7 +62,7 @@ AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize
 bool FitsQueryRecord(std::u16string_view ntName) {
     ntName = UpToZero(ntName);
     return ntName.size() <= kQueryNameUnits &&
-           port::ToUtf8(ntName).size() <= query::kNameCapacity;
+           port::PathToUtf8(ntName).size() <= query::kNameCapacity;
 }
 
 MountedImageInfo ParseQueryRecord(const std::uint8_t* bytes, std::size_t size) {
@@ -79,7 +79,7 @@ MountedImageInfo ParseQueryRecord(const std::uint8_t* bytes, std::size_t size) {
     length = std::min(length, query::kNameCapacity);
     std::string_view name(reinterpret_cast<const char*>(rec.data() + query::kName), length);
     name = name.substr(0, std::min(name.size(), name.find('\0')));
-    std::u16string wide = port::ToUtf16(name);
+    std::u16string wide = port::PathToUtf16(name);
     // A name that does not fit the 260-unit field is not converted at all.
     if (wide.size() <= kQueryNameUnits)
         info.imageName = std::move(wide);

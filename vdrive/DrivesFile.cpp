@@ -72,7 +72,7 @@ std::string FormatDrivesFile(const std::vector<ListedDrive>& drives) {
         if (path.find_first_of(u"\r\n") != std::u16string::npos)
             continue;
         text += "drive" + std::to_string(n) + " = " + static_cast<char>(d.letter) + "\r\n";
-        text += "file" + std::to_string(n) + " = " + port::ToUtf8(path) + "\r\n";
+        text += "file" + std::to_string(n) + " = " + port::PathToUtf8(path) + "\r\n";
         ++n;
     }
     return text;
@@ -105,7 +105,7 @@ std::vector<ListedDrive> ParseDrivesFile(std::string_view text) {
                 letters.emplace(
                     n, static_cast<char16_t>(std::toupper(static_cast<unsigned char>(letter[0]))));
         } else if (long n = KeyNumber(key, "file"); n >= 0 && !value.empty()) {
-            files.emplace(n, port::ToUtf16(value));
+            files.emplace(n, port::PathToUtf16(value));
         }
     }
     std::vector<ListedDrive> drives;

@@ -262,4 +262,43 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
     EXPECT_EQ(runAndClose(), "[DRIVES]\r\n");
 }
 
+// spindle --mount with a file whose name is not UTF-8 (Latin-1 here) mounts
+// that very file on the first free letter.
+TEST_F(ProcessTest, MountOptionTakesANameThatIsNotUtf8) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    const fs::path run = m_dir / "run", bin = m_dir / "bin";
+    fs::create_directories(run / "dosdevices");
+    fs::permissions(run, fs::perms::owner_all);
+    port::PushDosDevice("C:", "/");
+    fs::create_directories(m_dir / "src");
+    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    const std::string iso = m_dir.string() + "/caf\xE9.iso";
+    ASSERT_EQ(
+        std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'")
+                        .c_str()),
+        0);
+    // The drive's folder is "opened" by a stand-in, not a file manager.
+    fs::create_directories(bin);
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nexit 0\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    fs::create_directories(m_dir / "config");
+    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n";
+    spindle_test::DriverProcess driver;
+    ASSERT_TRUE(driver.ready());
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str(), 1);
+        execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    m_started.push_back(pid);
+    ASSERT_EQ(WaitExit(pid, 30s), 0);
+    const auto mounted = vdrive::QueryMountedImage(u'D');
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(port::PathToUtf8(mounted->imageName), "\\??\\" + iso);
+    EXPECT_TRUE(vdrive::DismountDrive(u'D').ok);
+}
+
 } // namespace

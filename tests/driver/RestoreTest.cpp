@@ -46,14 +46,14 @@ std::optional<std::vector<std::string>> UnitArguments() {
 
 bool Mount(char16_t letter, const std::string& image) {
     vdrive::MountRequest request;
-    request.imagePath = port::ToUtf16(image);
+    request.imagePath = port::PathToUtf16(image);
     port::ErrorCode error = 0;
     return vdrive::MountImage(letter, request, error);
 }
 
 std::string Served(char16_t letter) {
     auto info = vdrive::QueryMountedImage(letter);
-    return info ? port::ToUtf8(vdrive::FromNtPath(info->imageName)) : "(none)";
+    return info ? port::PathToUtf8(vdrive::FromNtPath(info->imageName)) : "(none)";
 }
 
 } // namespace
@@ -65,8 +65,9 @@ TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
     ASSERT_TRUE(unit) << "no ExecStart with spindle-driver in " << SPINDLE_UNIT_FILE;
     TempEnv env;
     env.EmptyTable();
-    // Each image holds a file naming it; names with a blank and beyond ASCII.
-    const std::string names[] = {"a", "b b", "c \xc3\xbc"};
+    // Each image holds a file naming it; names not UTF-8 (Latin-1), with a
+    // blank, and beyond ASCII.
+    const std::string names[] = {"a\xe9", "b b", "c \xc3\xbc"};
     std::string iso[3];
     for (int i = 0; i < 3; ++i) {
         env.Write("src" + std::to_string(i) + "/which.txt", names[i]);

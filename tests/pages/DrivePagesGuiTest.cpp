@@ -237,6 +237,19 @@ TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
     EXPECT_EQ(History(), want);
     EXPECT_EQ(again->m_cboImage->GetCount(), 11u)
         << "the page keeps the eleventh until it starts anew";
+
+    // A name that is not UTF-8 (Latin-1 here): shown with U+FFFD, read and
+    // mounted as that very file, and kept out of the history's text.
+    const std::string latin = MakeIso("caf\xE9.iso", "LATIN");
+    again->ChooseImage(PathFromBytes(latin));
+    EXPECT_EQ(again->m_cboImage->GetValue().utf8_string(), m_dir + "caf\uFFFD.iso");
+    EXPECT_EQ(Label(again), "LATIN");
+    Click(again, 1);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"The image is mounted as drive G:."});
+    const auto mounted = vdrive::QueryMountedImage(u'G');
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(port::PathToUtf8(mounted->imageName), "\\??\\" + latin);
+    EXPECT_EQ(History(), want);
 }
 
 TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {

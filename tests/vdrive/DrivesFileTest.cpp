@@ -40,6 +40,9 @@ TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
          {{u'Z', u"/img/Gr\u00f6\u00dfe \u65e5.iso"}},
          "[DRIVES]\r\ndrive0 = Z\r\nfile0 = /img/Gr\xc3\xb6\xc3\x9f"
          "e \xe6\x97\xa5.iso\r\n"},
+        {"a name that is not UTF-8 as its own bytes",
+         {{u'Y', u"\\??\\/img/caf\xDCE9.iso"}},
+         "[DRIVES]\r\ndrive0 = Y\r\nfile0 = /img/caf\xe9.iso\r\n"},
         {"a name with a line break adds no line, the others keep their numbers",
          {{u'K', u"\\??\\/img/bad\ndrive9 = Q.iso"},
           {u'L', u"/img/cr\r.iso"},
@@ -52,9 +55,10 @@ TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
 
 TEST(DrivesFile, ParseReadsBackWhatFormatWroteAndPassesOverTheRest) {
     // Host paths as the writer leaves them: blanks at either end, "=" and
-    // "%" inside, beyond ASCII.
+    // "%" inside, beyond ASCII, not UTF-8.
     const std::vector<ListedDrive> written = {{u'C', u"/img/a.iso"},
                                               {u'K', u" /img/x = y %25.iso "},
+                                              {u'Y', u"/img/caf\xDCE9.iso"},
                                               {u'Z', u"/img/Gr\u00f6\u00dfe.iso"}};
     const std::vector<ListedDrive> read = ParseDrivesFile(FormatDrivesFile(written));
     ASSERT_EQ(read.size(), written.size());
