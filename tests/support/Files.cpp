@@ -20,14 +20,39 @@ TempDir::TempDir(const std::string& prefix) {
     m_path = pattern;
 }
 
+namespace {
+
+// A mount point as mountinfo writes it: blanks, tabs, line breaks and
+// backslashes as three-digit octal escapes ("CDROM\040(K:)").
+std::string UnescapeMountPoint(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string digits = field.substr(i + 1, 3);
+            if (digits.find_first_not_of("01234567") == std::string::npos) {
+                out += static_cast<char>(std::stoi(digits, nullptr, 8));
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+} // namespace
+
 TempDir::~TempDir() {
+    // Mounts left inside, such as those of a driver that was killed, are
+    // detached first: the folder cannot go while they are attached.
     std::ifstream in("/proc/self/mountinfo");
     std::string line, prefix = " " + m_path + "/";
     std::vector<std::string> mounts;
     while (std::getline(in, line)) {
         size_t at = line.find(prefix);
         if (at != std::string::npos)
-            mounts.push_back(line.substr(at + 1, line.find(' ', at + 1) - at - 1));
+            mounts.push_back(
+                UnescapeMountPoint(line.substr(at + 1, line.find(' ', at + 1) - at - 1)));
     }
     for (const auto& m : mounts)
         umount2(m.c_str(), MNT_DETACH);
