@@ -6,6 +6,7 @@
 #include "driver/Mounts.h"
 #include "driver/SavedDrives.h"
 #include "driver/Server.h"
+#include "driver/StopGuard.h"
 #include "port/DosDevices.h"
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
@@ -54,6 +55,26 @@ void RemoveDriverLetters() {
             if (t.starts_with(prefix))
                 port::RemoveDosDevice(name, t, true);
     }
+}
+
+// How long a stop may take once the loop was told to end: the loop's own
+// end, the list of drives, and the sessions and mounts, each bounded at a
+// few seconds of its own, fit well inside.
+constexpr std::chrono::seconds kStopLimit(20);
+
+// The end of a stop that did not finish in time. The drives folder is
+// detached lazily (files still open there stay readable until closed), the
+// letters and the socket go, and the process ends as a stop would. The
+// drives' own mounts in the media folder end with the process; the next
+// driver detaches what is left of them.
+[[noreturn]] void AbandonStop(const std::string& drives, const std::string& socketPath) {
+    std::fprintf(stderr,
+                 "spindle-driver: the stop did not end within %lld s; the drives are detached\n",
+                 static_cast<long long>(kStopLimit.count()));
+    DetachStaleMount(drives);
+    unlink(socketPath.c_str());
+    RemoveDriverLetters();
+    _exit(kExitOk);
 }
 
 // Whether `letter` still points at the device in the drive table.
@@ -170,6 +191,11 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     });
     table.SetObserver(&desktop);
     fs.CatchSignals();
+    // A stop that has not ended within this time (a request that never
+    // returns holds the loop) detaches the mounts and ends the process: a
+    // driver that was told to stop never stays.
+    StopGuard guard([&fs] { return fs.Exited(); }, kStopLimit,
+                    [&drives, socketPath] { AbandonStop(drives, socketPath); });
     server.Start();
 
     auto becomeReady = [&opts, readyFd] {

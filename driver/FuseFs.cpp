@@ -518,6 +518,10 @@ void FuseFs::CatchSignals() {
         m_signals = true;
 }
 
+bool FuseFs::Exited() const {
+    return m_session && fuse_session_exited(m_session);
+}
+
 int FuseFs::Loop() {
     fuse_loop_config* cfg = fuse_loop_cfg_create();
     // Read-ahead sends several requests at once; threads that stay around

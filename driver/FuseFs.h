@@ -53,6 +53,8 @@ public:
     void CatchSignals();
     // Serves requests on several threads until unmounted or signalled.
     int Loop();
+    // Whether Loop() was told to end (a signal, or the mount went away).
+    bool Exited() const;
     // Unmounts (lazily if busy) and frees the session.
     void Unmount();
 
