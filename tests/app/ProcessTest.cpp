@@ -26,18 +26,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The waits below end as soon as what they wait for happens; their limits
-// are made for the plain build, and a slower one (the sanitizers) stretches
-// them by the factor in SPINDLE_TEST_TIME_SCALE.
-std::chrono::milliseconds Scaled(std::chrono::milliseconds limit) {
-    static const double scale = [] {
-        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
-        const double factor = value ? std::atof(value) : 1.0;
-        return factor > 1.0 ? factor : 1.0;
-    }();
-    return std::chrono::milliseconds(
-        static_cast<long long>(static_cast<double>(limit.count()) * scale));
-}
+using spindle_test::Scaled;
 
 class ProcessTest : public ::testing::Test {
 protected:

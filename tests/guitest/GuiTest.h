@@ -11,6 +11,8 @@
 
 #include <wx/image.h>
 
+#include "tests/support/DriverProcess.h"
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -57,7 +59,7 @@ void Yield(int rounds = 3);
 
 // A wait's upper bound, made for the plain build, stretched by the factor in
 // SPINDLE_TEST_TIME_SCALE for a slower one (the sanitizers).
-std::chrono::milliseconds Scaled(std::chrono::milliseconds limit);
+using spindle_test::Scaled;
 
 // Runs dialog modally (really shown, whatever SetModalHandler says) and,
 // once it is on screen with the keyboard, calls `input` once (real input

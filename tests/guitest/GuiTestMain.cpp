@@ -170,17 +170,6 @@ int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
     return late ? -1 : result;
 }
 
-std::chrono::milliseconds Scaled(std::chrono::milliseconds limit)
-{
-    static const double scale = [] {
-        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
-        const double factor = value ? std::atof(value) : 1.0;
-        return factor > 1.0 ? factor : 1.0;
-    }();
-    return std::chrono::milliseconds(
-        static_cast<long long>(static_cast<double>(limit.count()) * scale));
-}
-
 StderrCapture::StderrCapture()
 {
     m_path = g_tempDir + "/stderr-" + std::to_string(::getpid()) + ".txt";

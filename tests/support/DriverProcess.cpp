@@ -30,6 +30,10 @@ int TimeScale() {
     return scale;
 }
 
+std::chrono::milliseconds Scaled(std::chrono::milliseconds limit) {
+    return limit * TimeScale();
+}
+
 bool WaitForExit(pid_t pid, int ms) {
     int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (fd < 0)

@@ -4,6 +4,7 @@
 // drives) and a wait for the process.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,6 +17,8 @@ bool FuseAvailable();
 // The factor in SPINDLE_TEST_TIME_SCALE (at least 1): upper bounds of waits
 // made for the plain build are stretched by it in slower ones.
 int TimeScale();
+// A wait's upper bound, made for the plain build, stretched by TimeScale().
+std::chrono::milliseconds Scaled(std::chrono::milliseconds limit);
 
 // Waits up to `ms` milliseconds for a process (not necessarily a child) to
 // end, without polling; true when it has ended.
