@@ -1,6 +1,5 @@
 #define FUSE_USE_VERSION 312
 #include "driver/FuseFs.h"
-#include "driver/ReadPipe.h"
 
 #include <fuse3/fuse_lowlevel.h>
 #include <linux/fuse.h>
@@ -40,24 +39,10 @@ constexpr double kDriveTimeout = 1.0;
 constexpr blksize_t kBlockSize = 1 << 20;
 constexpr unsigned kMaxThreads = 16;
 constexpr unsigned kOneDriveThreads = 4;
-// Largest read request. A reader's 1 MiB read() of a streamed file becomes
-// two requests served side by side; larger requests measured slower (the
-// data no longer stays in the CPU caches between the two copies).
+// Largest read request: two requests of a reader's 1 MiB read() are served
+// side by side; larger requests measured slower (the data no longer stays
+// in the CPU caches between the two copies).
 constexpr unsigned kMaxRead = 512 << 10;
-// Files from this size on are streamed: read() goes straight from the
-// image's page cache to the reader (FOPEN_DIRECT_IO), instead of first
-// filling a second copy in the drive's own page cache. That fill (a 4 KiB
-// page allocated and copied per 4 KiB, in the reader's time) was the larger
-// part of a first read; the image's page cache already holds the data, so
-// the second copy bought nothing but fast re-reads. Smaller files, where
-// re-reads are common and cheap to cache, stay cached.
-constexpr std::uint64_t kStreamFrom = 1 << 20;
-// FUSE_DIRECT_IO_ALLOW_MMAP (kernel 6.6, protocol 7.39): files opened for
-// direct I/O can still be mapped shared. Without it mmap(MAP_SHARED) of a
-// streamed file fails with ENODEV, so files are only streamed when the
-// kernel took this flag. It lives in the high half of the init flags.
-constexpr std::uint32_t kAllowMmapFlags2 = 1u << (36 - 32);
-constexpr std::uint32_t kAllowMmapMinor = 39;
 
 bool g_verbose = false;
 // Owner shown for every file: whoever runs the driver.
@@ -115,9 +100,15 @@ void FillAttr(const Mount& m, std::uint32_t index, struct stat& st) {
     st = {};
     st.st_ino = MakeIno(m.serial, index);
     switch (n.kind) {
-    case NodeKind::Dir: st.st_mode = S_IFDIR; break;
-    case NodeKind::File: st.st_mode = S_IFREG; break;
-    case NodeKind::Symlink: st.st_mode = S_IFLNK; break;
+    case NodeKind::Dir:
+        st.st_mode = S_IFDIR;
+        break;
+    case NodeKind::File:
+        st.st_mode = S_IFREG;
+        break;
+    case NodeKind::Symlink:
+        st.st_mode = S_IFLNK;
+        break;
     case NodeKind::Special:
         st.st_mode = static_cast<mode_t>(n.special);
         st.st_rdev = static_cast<dev_t>(n.rdev);
@@ -151,8 +142,7 @@ std::optional<char> DriveName(const char* name) {
     return std::nullopt;
 }
 
-void OpInit(void* userdata, struct fuse_conn_info* conn) {
-    auto* fs = static_cast<FuseFs*>(userdata);
+void OpInit(void*, struct fuse_conn_info* conn) {
     auto want = [conn](unsigned cap) {
         if (conn->capable & cap)
             conn->want |= cap;
@@ -167,15 +157,6 @@ void OpInit(void* userdata, struct fuse_conn_info* conn) {
     want(FUSE_CAP_CACHE_SYMLINKS);
     conn->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
     conn->max_read = kMaxRead;
-#ifdef FUSE_CAP_DIRECT_IO_ALLOW_MMAP
-    want(FUSE_CAP_DIRECT_IO_ALLOW_MMAP);
-    fs->SetStreaming((conn->want & FUSE_CAP_DIRECT_IO_ALLOW_MMAP) != 0);
-#else
-    // This libfuse cannot ask for it: the init reply it is about to send
-    // gets the flag added on its way out (FuseFs::WriteToKernel).
-    if (conn->proto_major == FUSE_KERNEL_VERSION && conn->proto_minor >= kAllowMmapMinor)
-        fs->ArmInitPatch();
-#endif
 }
 
 void OpLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
@@ -324,8 +305,7 @@ void OpReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fu
     DoReaddir(req, ino, size, off, false);
 }
 
-void OpReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
-                   struct fuse_file_info*) {
+void OpReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, struct fuse_file_info*) {
     DoReaddir(req, ino, size, off, true);
 }
 
@@ -347,11 +327,11 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
         Table(req).ReleaseFile(*m);
         return (void)fuse_reply_err(req, index < m->image->nodeCount() ? EISDIR : ENOENT);
     }
-    const Node& n = m->image->node(index);
-    if (n.size >= kStreamFrom && !n.compressed && Fs(req).streaming())
-        fi->direct_io = 1;
+    // The kernel keeps what it read of the file in its page cache, so a
+    // re-read never reaches the driver; an image changed since the file's
+    // last open has that cache dropped.
+    fi->keep_cache = m->image->KeepCache(index) ? 1 : 0;
     fi->fh = reinterpret_cast<std::uint64_t>(Fs(req).AddOpenFile(std::move(m), index));
-    fi->keep_cache = 1;
     fi->noflush = 1;
     if (fuse_reply_open(req, fi) != 0) {
         // The opener went away: the kernel will send no release.
@@ -368,45 +348,16 @@ void OpRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, struct fuse_file
     auto* of = reinterpret_cast<OpenFile*>(fi->fh);
     if (off < 0)
         return (void)fuse_reply_err(req, EINVAL);
-    thread_local std::vector<ReadPiece> pieces;
-    const ImageFile& img = *of->mount->image;
-    if (img.node(of->node).compressed) {
-        thread_local std::string plain;
-        if (!img.ReadCompressed(of->node, static_cast<std::uint64_t>(off), size, plain))
-            return (void)fuse_reply_err(req, EIO);
-        return (void)fuse_reply_buf(req, plain.data(), plain.size());
-    }
-    if (!img.MapRead(of->node, static_cast<std::uint64_t>(off), size, pieces))
-        return (void)fuse_reply_err(req, EIO);
-    if (pieces.empty())
-        return (void)fuse_reply_buf(req, nullptr, 0);
-    std::size_t total = 0;
-    for (const ReadPiece& p : pieces)
-        total += p.size;
-    // The image may have been cut since it was indexed (MapRead knows only
-    // its size then): every byte must still be there, or the read fails.
-    ReadPipe& pipe = ReadPipe::ForThisThread();
-    switch (pipe.Load(img.fd(), pieces)) {
-    case ReadPipe::Fill::Short: return (void)fuse_reply_err(req, EIO);
-    case ReadPipe::Fill::Done: {
-        fuse_bufvec bv = FUSE_BUFVEC_INIT(total);
-        bv.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_RETRY);
-        bv.buf[0].fd = pipe.readFd();
-        fuse_reply_data(req, &bv, FUSE_BUF_SPLICE_MOVE);
-        pipe.Settle();
-        return;
-    }
-    case ReadPipe::Fill::Unavailable: break;
-    }
-    thread_local std::string copy;
-    copy.resize(total);
-    std::size_t at = 0;
-    for (const ReadPiece& p : pieces) {
-        if (pread(img.fd(), copy.data() + at, p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
-            return (void)fuse_reply_err(req, EIO);
-        at += p.size;
-    }
-    fuse_reply_buf(req, copy.data(), total);
+    ReadReply reply;
+    if (int err = of->mount->image->Read(of->node, static_cast<std::uint64_t>(off), size, reply))
+        return (void)fuse_reply_err(req, err);
+    if (reply.pipeFd < 0)
+        return (void)fuse_reply_buf(req, reply.data, reply.size);
+    fuse_bufvec bv = FUSE_BUFVEC_INIT(reply.size);
+    bv.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_RETRY);
+    bv.buf[0].fd = reply.pipeFd;
+    fuse_reply_data(req, &bv, FUSE_BUF_SPLICE_MOVE);
+    ImageFile::AfterReply();
 }
 
 void OpStatfs(fuse_req_t req, fuse_ino_t ino) {
@@ -422,22 +373,6 @@ void OpStatfs(fuse_req_t req, fuse_ino_t ino) {
     }
     fuse_reply_statfs(req, &sv);
 }
-
-#ifndef FUSE_CAP_DIRECT_IO_ALLOW_MMAP
-// The device I/O of the session: plain system calls, with one change to the
-// init reply (see FuseFs::WriteToKernel).
-ssize_t IoWritev(int fd, struct iovec* iov, int count, void* userdata) {
-    return static_cast<FuseFs*>(userdata)->WriteToKernel(fd, iov, count);
-}
-
-ssize_t IoRead(int fd, void* buf, size_t len, void*) {
-    return read(fd, buf, len);
-}
-
-ssize_t IoSplice(int in, off_t* inOff, int out, off_t* outOff, size_t len, unsigned flags, void*) {
-    return splice(in, inOff, out, outOff, len, flags);
-}
-#endif
 
 const fuse_lowlevel_ops kOps = [] {
     fuse_lowlevel_ops ops{};
@@ -472,8 +407,8 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
         error = "FUSE is not available (/dev/fuse: " + std::string(strerror(errno)) + ")";
         return false;
     }
-    std::string opts = "ro,fsname=" + m_fsName + ",subtype=spindle,default_permissions,max_read=" +
-                       std::to_string(kMaxRead);
+    std::string opts = "ro,fsname=" + m_fsName +
+                       ",subtype=spindle,default_permissions,max_read=" + std::to_string(kMaxRead);
     if (m_allowOther)
         opts += ",allow_other";
     std::vector<std::string> argv = {"spindle-driver", "-o", opts};
@@ -496,11 +431,6 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
         return false;
     }
     m_mounted = true;
-#ifndef FUSE_CAP_DIRECT_IO_ALLOW_MMAP
-    static const fuse_custom_io io = {IoWritev, IoRead, IoSplice, IoSplice};
-    if (fuse_session_custom_io(m_session, &io, fuse_session_fd(m_session)) != 0)
-        fuse_log(FUSE_LOG_DEBUG, "custom device I/O refused: files are not streamed\n");
-#endif
     return true;
 }
 
@@ -573,20 +503,6 @@ void FuseFs::DropOpenFile(OpenFile* file) {
     }
     m_table.ReleaseFile(*file->mount);
     delete file;
-}
-
-ssize_t FuseFs::WriteToKernel(int fd, struct iovec* iov, int count) {
-    // The init reply is the one message of a header and a fuse_init_out;
-    // nothing else is written before it, and it is written once.
-    if (m_patchInit && count == 2 && iov[1].iov_len == sizeof(fuse_init_out)) {
-        m_patchInit = false;
-        auto* out = static_cast<fuse_init_out*>(iov[1].iov_base);
-        if (out->flags & FUSE_INIT_EXT) {
-            out->flags2 |= kAllowMmapFlags2;
-            m_streaming = true;
-        }
-    }
-    return writev(fd, iov, count);
 }
 
 void FuseFs::DriveChanged(char letter) {

@@ -11,14 +11,13 @@
 // A second kind of session serves one drive alone (ServeOneDrive): its root
 // is the image's root, for the drive's own mount that the desktop shows.
 //
-// Files of a megabyte or more are streamed (direct I/O): reads go from the
-// image's page cache straight to the reader, not through a second cached
-// copy; mapping them still works (shared or private).
+// What the kernel reads of a file stays in its page cache (re-reads never
+// reach the driver) until the image changes; first reads are spliced from
+// the image's page cache (see ImageFile::Read).
 #pragma once
 
 #include "driver/DeviceTable.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,7 +26,6 @@
 #include <sys/types.h>
 
 struct fuse_session;
-struct iovec;
 
 namespace driver {
 
@@ -62,16 +60,6 @@ public:
 
     DeviceTable& table() { return m_table; }
 
-    // Whether large files are opened for direct I/O: only once the kernel
-    // has agreed that such files may still be mapped shared.
-    bool streaming() const { return m_streaming; }
-    void SetStreaming(bool on) { m_streaming = on; }
-    // Asks WriteToKernel to add the shared-mapping flag to the init reply
-    // (for a libfuse that cannot ask for it itself).
-    void ArmInitPatch() { m_patchInit = true; }
-    // Every message to the kernel passes here.
-    ssize_t WriteToKernel(int fd, struct iovec* iov, int count);
-
     // An open file of the session. Files the kernel never released (still
     // open, or their release still on its way, when the session ended) are
     // let go with the session, so their drive counts them closed.
@@ -88,8 +76,6 @@ private:
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
     bool m_signals = false;
-    std::atomic<bool> m_streaming{false};
-    std::atomic<bool> m_patchInit{false};
     std::mutex m_filesMutex;
     std::set<OpenFile*> m_files;
 };

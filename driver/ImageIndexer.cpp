@@ -10,12 +10,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -80,7 +80,8 @@ constexpr std::size_t kMaxIndexBytes = std::size_t{1} << 30;
 bool ReadUntilClosed(int fd, std::string& out, std::chrono::steady_clock::time_point deadline) {
     char buf[65536];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd p{fd, POLLIN, 0};
@@ -129,8 +130,8 @@ std::optional<ImageIdentity> IdentityOf(int fd) {
     std::string head(64 * 2048, '\0');
     ssize_t n = pread(fd, head.data(), head.size(), 16 * 2048);
     head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return ImageIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
-                         std::hash<std::string>()(head)};
+    return ImageIdentity{st.st_dev,  st.st_ino,  st.st_size,
+                         st.st_mtim, st.st_ctim, std::hash<std::string>()(head)};
 }
 
 constexpr std::size_t kRefusalsKept = 16;
@@ -185,6 +186,7 @@ std::string ImageFile::Serialize() const {
         Put(out, n.perm);
         Put(out, static_cast<std::uint8_t>(n.kind));
         Put(out, static_cast<std::uint8_t>(n.compressed));
+        Put(out, n.track);
     }
     for (const Extent& e : m_extents) {
         Put(out, e.offset);
@@ -206,17 +208,20 @@ bool ImageFile::Deserialize(const std::string& data) {
     m_extents.resize(extents);
     for (Node& n : m_nodes) {
         std::uint8_t kind = 0, compressed = 0;
-        if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) || !r.Get(n.rdev) || !r.Get(n.mtime) ||
-            !r.Get(n.atime) || !r.Get(n.ctime) || !r.Get(n.parent) || !r.Get(n.firstChild) ||
-            !r.Get(n.childCount) || !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.special) ||
-            !r.Get(n.perm) || !r.Get(kind) || !r.Get(compressed) ||
+        if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) ||
+            !r.Get(n.rdev) || !r.Get(n.mtime) || !r.Get(n.atime) || !r.Get(n.ctime) ||
+            !r.Get(n.parent) || !r.Get(n.firstChild) || !r.Get(n.childCount) ||
+            !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.special) || !r.Get(n.perm) ||
+            !r.Get(kind) || !r.Get(compressed) || !r.Get(n.track) || n.track > m_tracks.size() ||
+            (n.track && m_tracks[n.track - 1].disc.form != vdrive::SectorForm::Audio) ||
             kind > static_cast<std::uint8_t>(NodeKind::Special))
             return false;
         n.kind = static_cast<NodeKind>(kind);
         n.compressed = compressed != 0;
         const std::uint32_t type = n.special & S_IFMT;
-        if (n.kind == NodeKind::Special && (n.special != type || (type != S_IFCHR && type != S_IFBLK &&
-                                                                  type != S_IFIFO && type != S_IFSOCK)))
+        if (n.kind == NodeKind::Special &&
+            (n.special != type ||
+             (type != S_IFCHR && type != S_IFBLK && type != S_IFIFO && type != S_IFSOCK)))
             return false;
         // Every index must stay inside the tables.
         if (n.parent >= nodes || std::uint64_t{n.firstChild} + n.childCount > nodes ||
@@ -230,7 +235,7 @@ bool ImageFile::Deserialize(const std::string& data) {
 }
 
 ErrorCode ImageFile::Index() {
-    auto id = IdentityOf(m_fd);
+    auto id = IdentityOf(DataTrack() ? DataTrack()->fd : m_fd);
     if (id && RecentlyRefused(*id))
         return ERROR_UNRECOGNIZED_VOLUME;
     ErrorCode e = IndexInChild();
@@ -273,8 +278,9 @@ ErrorCode ImageFile::IndexInChild() {
     }
     close(fds[1]);
     std::string data;
-    bool complete = ReadUntilClosed(fds[0], data, std::chrono::steady_clock::now() +
-                                                      std::chrono::seconds(g_indexSeconds.load()));
+    bool complete = ReadUntilClosed(fds[0], data,
+                                    std::chrono::steady_clock::now() +
+                                        std::chrono::seconds(g_indexSeconds.load()));
     close(fds[0]);
     if (!complete)
         kill(pid, SIGKILL);

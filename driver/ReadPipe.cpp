@@ -47,7 +47,7 @@ void ReadPipe::Close() {
     m_read = m_write = -1;
 }
 
-ReadPipe::Fill ReadPipe::Load(int imageFd, const std::vector<ReadPiece>& pieces) {
+ReadPipe::Fill ReadPipe::Load(const std::vector<ReadPiece>& pieces) {
     std::size_t total = 0;
     for (const ReadPiece& p : pieces)
         total += p.size;
@@ -58,7 +58,7 @@ ReadPipe::Fill ReadPipe::Load(int imageFd, const std::vector<ReadPiece>& pieces)
         std::size_t left = p.size;
         while (left > 0) {
             ssize_t n =
-                splice(imageFd, &at, m_write, nullptr, left, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+                splice(p.fd, &at, m_write, nullptr, left, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {

@@ -23,10 +23,10 @@ public:
 
     static ReadPipe& ForThisThread();
 
-    // Moves the pieces' bytes of the image into the pipe. Short: the image
+    // Moves the pieces' bytes of the image files into the pipe. Short: the image
     // ended first. Unavailable: the pipe cannot take them (read them some
     // other way). Either way the pipe is left empty.
-    Fill Load(int imageFd, const std::vector<ReadPiece>& pieces);
+    Fill Load(const std::vector<ReadPiece>& pieces);
     int readFd() const { return m_read; }
     // After the reply: drops whatever a send that failed midway left behind.
     void Settle();

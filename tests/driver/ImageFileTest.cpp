@@ -29,7 +29,7 @@ std::string ReadThroughIndex(const ImageFile& img, std::uint32_t node, std::size
             break;
         for (const auto& p : pieces) {
             std::string buf(p.size, '\0');
-            if (pread(img.fd(), buf.data(), p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
+            if (pread(p.fd, buf.data(), p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
                 return "<short read>";
             out += buf;
         }
