@@ -452,8 +452,8 @@ TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
 }
 
 TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
-    // big.bin is large enough to be streamed (direct I/O), data.bin is
-    // cached: both must map either way and read at unaligned offsets.
+    // A large and a small file: both must map either way and read at
+    // unaligned offsets.
     StartDaemon();
     std::string iso = MakeImage();
     Client k(socketPath, kCd0, u'K');
@@ -481,6 +481,32 @@ TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
             EXPECT_EQ(got, expect) << off;
         }
         close(fd);
+    }
+}
+
+TEST_F(DaemonTest, AFileOfAnImageChangedWhileMountedIsReadAfresh) {
+    // The kernel keeps what it read of a file across opens; once the image's
+    // bytes change under it, the next open must not serve the old ones.
+    StartDaemon();
+    std::string iso = MakeImage();
+    Client k(socketPath, kCd0, u'K');
+    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+    for (const std::string rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
+        SCOPED_TRACE(rel);
+        const std::string path = drives + "/K/" + rel;
+        const std::string old = ReadFile(tmp.path() + "/src/" + rel);
+        ASSERT_EQ(ReadFile(path), old);
+        ASSERT_EQ(ReadFile(path), old); // a second open, served from the cache
+        // The file's data, rewritten in place in the image.
+        const std::size_t at = ReadFile(iso).find(old.substr(0, 4096));
+        ASSERT_NE(at, std::string::npos);
+        const std::string fresh = RandomBytes(old.size(), 99);
+        int fd = open(iso.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, fresh.data(), fresh.size(), static_cast<off_t>(at)),
+                  static_cast<ssize_t>(fresh.size()));
+        close(fd);
+        EXPECT_TRUE(ReadFile(path) == fresh);
     }
 }
 
