@@ -17,8 +17,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -107,12 +107,16 @@ bool ResolveRuntime(std::string& runtime) {
     return true;
 }
 
-int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
+// Takes the runtime folder's lock and writes this process's number into it:
+// the lock's descriptor, or -1 with `status` set.
+int TakeLock(const std::string& runtime, int& status) {
+    status = kExitFailure;
     // A driver answering on the socket is running, even if its lock file
     // was deleted under it.
     if (DriverStatus() == 0) {
         Fail("another spindle-driver is already running for " + runtime);
-        return kExitAlreadyRunning;
+        status = kExitAlreadyRunning;
+        return -1;
     }
     const std::string lockPath = runtime + "/driver.lock";
     // Never through a link, and only a file of our own: the PID is written
@@ -123,15 +127,18 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
                         lockStat.st_uid != getuid() || lockStat.st_nlink != 1)) {
         close(lockFd);
         Fail(lockPath + " is not a file of this user's own; the driver does not start");
-        return kExitFailure;
+        return -1;
     }
     if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (lockFd >= 0 && errno == EWOULDBLOCK) {
             Fail("another spindle-driver is already running for " + runtime);
-            return kExitAlreadyRunning;
+            status = kExitAlreadyRunning;
+        } else {
+            Fail("cannot lock " + lockPath + ": " + strerror(errno));
         }
-        Fail("cannot lock " + lockPath + ": " + strerror(errno));
-        return kExitFailure;
+        if (lockFd >= 0)
+            close(lockFd);
+        return -1;
     }
     // The lock file names the running driver's process.
     std::string pid = std::to_string(getpid()) + "\n";
@@ -139,19 +146,71 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         ssize_t written = pwrite(lockFd, pid.data(), pid.size(), 0);
         (void)written; // only informative
     }
-    RemoveDriverLetters();
-    const std::string drives = runtime + "/drives";
+    return lockFd;
+}
+
+// The drives folder, empty of whatever an earlier driver left mounted there.
+bool PrepareDrivesFolder(const std::string& drives) {
     if (!DetachStaleMount(drives)) {
         Fail("a stale mount at " + drives + " cannot be detached");
-        return kExitFailure;
+        return false;
     }
     struct stat drivesStat {};
     if (!port::MakeDirs(drives, 0755) || lstat(drives.c_str(), &drivesStat) != 0 ||
         !S_ISDIR(drivesStat.st_mode)) {
         Fail("cannot create the folder " + drives + ": " +
              strerror(S_ISLNK(drivesStat.st_mode) ? ELOOP : errno));
-        return kExitFailure;
+        return false;
     }
+    return true;
+}
+
+// A drive is in use while a process works in one of its folders, in the
+// drives folder or in its own mount, or holds one open.
+DeviceTable::UseCheck InUseCheck(const std::string& drives, DesktopDrives& desktop) {
+    return [&drives, &desktop](const Mount& m) {
+        const std::string own = desktop.MountPointOf(m.serial);
+        dev_t drivesDev = 0, ownDev = 0;
+        for (const MountEntry& e : CurrentMounts()) {
+            if (e.point == drives)
+                drivesDev = e.dev;
+            else if (!own.empty() && e.point == own)
+                ownDev = e.dev;
+        }
+        return ProcessesUse([&](dev_t dev, std::uint64_t ino) {
+            // Inode numbers of the drives folder carry their mount's serial.
+            return (drivesDev != 0 && dev == drivesDev && (ino >> 32) == m.serial) ||
+                   (ownDev != 0 && dev == ownDev);
+        });
+    };
+}
+
+// Tells the waiting parent (or test) that the driver is ready; a daemon
+// lets go of the terminal first.
+void BecomeReady(const DaemonOptions& opts, int readyFd) {
+    if (readyFd < 0)
+        return;
+    if (opts.daemon && !opts.verbose) {
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, STDIN_FILENO);
+            dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+            close(devnull);
+        }
+    }
+    Report(readyFd, kExitOk);
+}
+
+int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
+    int status = kExitFailure;
+    const int lockFd = TakeLock(runtime, status);
+    if (lockFd < 0)
+        return status;
+    RemoveDriverLetters();
+    const std::string drives = runtime + "/drives";
+    if (!PrepareDrivesFolder(drives))
+        return kExitFailure;
 
     DeviceTable table;
     table.SetBindingCheck(LetterPointsAt);
@@ -172,23 +231,7 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         Fail("cannot listen on " + socketPath + ": " + strerror(errno));
         return kExitFailure;
     }
-    // A drive is in use while a process works in one of its folders, in the
-    // drives folder or in its own mount, or holds one open.
-    table.SetUseCheck([&drives, &desktop](const Mount& m) {
-        const std::string own = desktop.MountPointOf(m.serial);
-        dev_t drivesDev = 0, ownDev = 0;
-        for (const MountEntry& e : CurrentMounts()) {
-            if (e.point == drives)
-                drivesDev = e.dev;
-            else if (!own.empty() && e.point == own)
-                ownDev = e.dev;
-        }
-        return ProcessesUse([&](dev_t dev, std::uint64_t ino) {
-            // Inode numbers of the drives folder carry their mount's serial.
-            return (drivesDev != 0 && dev == drivesDev && (ino >> 32) == m.serial) ||
-                   (ownDev != 0 && dev == ownDev);
-        });
-    });
+    table.SetUseCheck(InUseCheck(drives, desktop));
     table.SetObserver(&desktop);
     fs.CatchSignals();
     // A stop that has not ended within this time (a request that never
@@ -197,28 +240,13 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     StopGuard guard([&fs] { return fs.Exited(); }, kStopLimit,
                     [&drives, socketPath] { AbandonStop(drives, socketPath); });
     server.Start();
-
-    auto becomeReady = [&opts, readyFd] {
-        if (readyFd < 0)
-            return;
-        if (opts.daemon && !opts.verbose) {
-            int devnull = open("/dev/null", O_RDWR);
-            if (devnull >= 0) {
-                dup2(devnull, STDIN_FILENO);
-                dup2(devnull, STDOUT_FILENO);
-                dup2(devnull, STDERR_FILENO);
-                close(devnull);
-            }
-        }
-        Report(readyFd, kExitOk);
-    };
     // Restoring mounts through the socket and the file system, so it runs
     // beside the loop; the driver is ready once it is done.
     std::optional<DriveRestorer> restorer;
     if (opts.restore)
-        restorer.emplace(becomeReady);
+        restorer.emplace([&opts, readyFd] { BecomeReady(opts, readyFd); });
     else
-        becomeReady();
+        BecomeReady(opts, readyFd);
     fs.Loop();
     // A stop during the restore keeps the list: some drives were not tried.
     if (!restorer || restorer->Finish(std::chrono::seconds(3)))
