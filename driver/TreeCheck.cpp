@@ -1,4 +1,5 @@
 #include "driver/TreeCheck.h"
+#include "port/IsoDescriptor.h"
 
 #include <cstring>
 #include <unordered_set>
@@ -10,7 +11,7 @@ namespace driver {
 namespace {
 
 constexpr std::uint64_t kBlock = 2048;
-constexpr std::uint64_t kFirstDescriptor = 16;
+constexpr std::uint64_t kFirstDescriptor = port::iso::kPrimarySector;
 // Volume descriptors read before giving up on a terminator.
 constexpr unsigned kMaxDescriptors = 64;
 // Continuation areas followed per record, and the most bytes each may hold.
@@ -181,28 +182,22 @@ TreeState Worse(TreeState a, TreeState b) {
     return static_cast<std::uint8_t>(a) > static_cast<std::uint8_t>(b) ? a : b;
 }
 
-bool IsJoliet(const std::uint8_t* d) {
-    return d[88] == 0x25 && d[89] == 0x2F && (d[90] == 0x40 || d[90] == 0x43 || d[90] == 0x45);
-}
-
 } // namespace
 
 TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget) {
     TreeReport report;
     std::uint8_t d[kBlock];
     for (unsigned i = 0; i < kMaxDescriptors; ++i) {
-        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) ||
-            std::memcmp(d + 1, "CD001", 5) != 0)
+        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
+            d[0] == port::iso::kTypeTerminator)
             break;
-        if (d[0] == 255)
-            break;
-        const std::uint8_t* root = d + 156;
-        if (d[0] == 1 && report.primary == TreeState::Absent) {
+        const std::uint8_t* root = d + port::iso::kRootRecordOffset;
+        if (d[0] == port::iso::kTypePrimary && report.primary == TreeState::Absent) {
             report.primary = Walker(read, imageSize, budget).Walk(root, true);
-        } else if (d[0] == 2 && d[6] == 2) {
+        } else if (port::iso::IsEnhanced(d)) {
             report.iso1999 =
                 Worse(report.iso1999, Walker(read, imageSize, budget).Walk(root, false));
-        } else if (d[0] == 2 && IsJoliet(d)) {
+        } else if (port::iso::IsJoliet(d)) {
             report.joliet = Worse(report.joliet, Walker(read, imageSize, budget).Walk(root, false));
         }
     }

@@ -1,3 +1,4 @@
+#include "port/IsoDescriptor.h"
 #include "port/DriveInfo.h"
 
 #include "port/DosDevices.h"
@@ -97,14 +98,16 @@ std::u16string TrimRight(std::u16string s) {
 }
 
 std::optional<IsoVolume> ReadIsoVolume(int fd) {
-    std::array<std::uint8_t, 2048> pvd{};
-    if (!ReadAt(fd, pvd.data(), pvd.size(), 16 * 2048) || pvd[0] != 1 ||
-        std::memcmp(pvd.data() + 1, "CD001", 5) != 0) {
+    std::array<std::uint8_t, iso::kSectorSize> pvd{};
+    auto read = [fd](std::uint32_t sector, std::uint8_t* buf) {
+        return ReadAt(fd, buf, iso::kSectorSize, static_cast<off_t>(sector) * iso::kSectorSize);
+    };
+    if (!read(iso::kPrimarySector, pvd.data()) || !iso::IsDescriptor(pvd.data(), iso::kTypePrimary)) {
         SetLastError(ERROR_UNRECOGNIZED_VOLUME);
         return std::nullopt;
     }
     IsoVolume v;
-    std::string id(reinterpret_cast<const char*>(pvd.data() + 40), 32);
+    std::string id(reinterpret_cast<const char*>(pvd.data() + iso::kIdOffset), iso::kIdSize);
     v.label = TrimRight(ToUtf16(id.c_str()));
     std::uint32_t blocks = wire::GetU32(pvd.data() + 80);
     std::uint16_t blockSize = wire::GetU16(pvd.data() + 128);
@@ -114,21 +117,11 @@ std::optional<IsoVolume> ReadIsoVolume(int fd) {
         hash = (hash ^ b) * 16777619u;
     v.serial = hash;
     // A Joliet descriptor carries the label as UTF-16 big-endian.
-    std::array<std::uint8_t, 2048> svd{};
-    for (int sector = 17; sector <= 100; ++sector) {
-        if (!ReadAt(fd, svd.data(), svd.size(), static_cast<off_t>(sector) * 2048) ||
-            svd[0] == 255)
-            break;
-        if (svd[0] != 2 || std::memcmp(svd.data() + 1, "CD001", 5) != 0 || svd[88] != '%' ||
-            svd[89] != '/' || (svd[90] != '@' && svd[90] != 'C' && svd[90] != 'E'))
-            continue;
-        std::u16string joliet;
-        for (int i = 0; i < 16; ++i)
-            joliet.push_back(static_cast<char16_t>((svd[40 + 2 * i] << 8) | svd[41 + 2 * i]));
-        joliet = TrimRight(joliet.substr(0, U16Length(joliet.c_str(), 16)));
+    std::array<std::uint8_t, iso::kSectorSize> svd{};
+    if (iso::FindJoliet(read, svd.data(), true)) {
+        std::u16string joliet = TrimRight(iso::JolietIdentifier(svd.data()));
         if (!joliet.empty())
             v.label = joliet;
-        break;
     }
     return v;
 }

@@ -1,6 +1,7 @@
 #include "vdrive/VolumeLabel.h"
 
 #include "port/DriveFiles.h"
+#include "port/IsoDescriptor.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
 
@@ -15,30 +16,22 @@ using namespace port;
 
 namespace {
 
-constexpr std::int64_t kSector = 2048;
-constexpr std::int64_t kPrimaryOffset = 16 * kSector;
-constexpr int kFirstScanSector = 17;
-constexpr int kScanSectors = 84; // sectors 17 to 100
-constexpr std::size_t kIdOffset = 40;
-constexpr std::size_t kIdSize = 32;
+constexpr std::int64_t kSector = iso::kSectorSize;
+constexpr std::int64_t kPrimaryOffset = iso::kPrimarySector * kSector;
+constexpr int kFirstScanSector = iso::kPrimarySector + 1;
+constexpr int kScanSectors = iso::kLastScannedSector - iso::kPrimarySector;
+using iso::kIdOffset;
+using iso::kIdSize;
 constexpr std::size_t kJolietUnits = kIdSize / 2;
-constexpr std::uint8_t kTypePrimary = 1;
-constexpr std::uint8_t kTypeSupplementary = 2;
-constexpr std::uint8_t kTypeTerminator = 255;
+using iso::kTypePrimary;
+using iso::kTypeTerminator;
 
 using Sector = std::array<std::uint8_t, kSector>;
 
 // Only real volume descriptors are read or written: a file that is not an
 // ISO 9660 image has no label and is never changed.
 bool IsDescriptor(const Sector& s, std::uint8_t type) {
-    return s[0] == type && std::memcmp(s.data() + 1, "CD001", 5) == 0;
-}
-
-// A supplementary descriptor is Joliet when its escape sequences name UCS-2
-// (levels 1 to 3); others (such as an enhanced descriptor) hold 8-bit names.
-bool IsJoliet(const Sector& s) {
-    return IsDescriptor(s, kTypeSupplementary) && s[88] == '%' && s[89] == '/' &&
-           (s[90] == '@' || s[90] == 'C' || s[90] == 'E');
+    return iso::IsDescriptor(s.data(), type);
 }
 
 bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
@@ -55,17 +48,6 @@ bool WriteSector(HANDLE h, std::int64_t offset, const Sector& s) {
            put == s.size();
 }
 
-
-std::u16string JolietIdentifier(const Sector& s) {
-    std::u16string id;
-    for (std::size_t i = 0; i < kJolietUnits; ++i) {
-        auto unit = static_cast<char16_t>((s[kIdOffset + 2 * i] << 8) | s[kIdOffset + 2 * i + 1]);
-        if (unit == u'\0')
-            break;
-        id.push_back(unit);
-    }
-    return id;
-}
 
 // A whole descriptor set: after the primary descriptor, every sector up to
 // a terminator within the scanned ones carries the standard identifier. A
@@ -95,22 +77,22 @@ bool IsWholeText(std::u16string_view label) {
     return true;
 }
 
-// Offset of the first supplementary descriptor before a terminator, if any.
-// With `label` given, stops at the first one whose identifier is not empty.
+// Offset of the first Joliet descriptor before a terminator, if any. With
+// `label` given, the first whose identifier is not empty, and that label.
 std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
-    for (int i = 0; i < kScanSectors; ++i) {
-        std::int64_t offset = (kFirstScanSector + i) * kSector;
-        if (!ReadSector(h, offset, s) || IsDescriptor(s, kTypeTerminator))
-            return std::nullopt;
-        if (!IsJoliet(s))
-            continue;
-        if (!label)
-            return offset;
-        *label = JolietIdentifier(s);
-        if (!label->empty())
-            return offset;
-    }
-    return std::nullopt;
+    auto read = [h](std::uint32_t sector, std::uint8_t* buf) {
+        Sector got{};
+        if (!ReadSector(h, sector * kSector, got))
+            return false;
+        std::memcpy(buf, got.data(), got.size());
+        return true;
+    };
+    auto sector = iso::FindJoliet(read, s.data(), label != nullptr);
+    if (!sector)
+        return std::nullopt;
+    if (label)
+        *label = iso::JolietIdentifier(s.data());
+    return *sector * kSector;
 }
 
 // The primary identifier is 8-bit text in the system code page (UTF-8).
