@@ -142,7 +142,7 @@ std::optional<char> DriveName(const char* name) {
     return std::nullopt;
 }
 
-void OpInit(void*, struct fuse_conn_info* conn) {
+void OpInit(void* userdata, struct fuse_conn_info* conn) {
     auto want = [conn](unsigned cap) {
         if (conn->capable & cap)
             conn->want |= cap;
@@ -155,6 +155,10 @@ void OpInit(void*, struct fuse_conn_info* conn) {
     want(FUSE_CAP_READDIRPLUS);
     want(FUSE_CAP_PARALLEL_DIROPS);
     want(FUSE_CAP_CACHE_SYMLINKS);
+    // Folders are opened without a request to the driver, their listings
+    // cached by the kernel: a second walk of a tree stays in the kernel.
+    want(FUSE_CAP_NO_OPENDIR_SUPPORT);
+    static_cast<FuseFs*>(userdata)->SetNoOpendir((conn->want & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0);
     conn->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
     conn->max_read = kMaxRead;
 }
@@ -207,6 +211,10 @@ void OpReadlink(fuse_req_t req, fuse_ino_t ino) {
 }
 
 void OpOpendir(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
+    // The kernel takes this as "open folders yourself, keeping their
+    // listings" from now on.
+    if (Fs(req).noOpendir())
+        return (void)fuse_reply_err(req, ENOSYS);
     ino = Fs(req).FromKernel(ino);
     if (ino == kRootIno)
         return (void)fuse_reply_open(req, fi);
@@ -510,6 +518,8 @@ void FuseFs::DriveChanged(char letter) {
         return;
     const char name[2] = {letter, 0};
     fuse_lowlevel_notify_inval_entry(m_session, kRootIno, name, 1);
+    // The drives folder's listing, which the kernel may keep.
+    fuse_lowlevel_notify_inval_inode(m_session, kRootIno, 0, 0);
 }
 
 } // namespace driver

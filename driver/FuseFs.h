@@ -18,6 +18,7 @@
 
 #include "driver/DeviceTable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,11 @@ public:
 
     DeviceTable& table() { return m_table; }
 
+    // Whether the kernel opens folders without asking (and keeps their
+    // listings).
+    bool noOpendir() const { return m_noOpendir; }
+    void SetNoOpendir(bool on) { m_noOpendir = on; }
+
     // An open file of the session. Files the kernel never released (still
     // open, or their release still on its way, when the session ended) are
     // let go with the session, so their drive counts them closed.
@@ -76,6 +82,7 @@ private:
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
     bool m_signals = false;
+    std::atomic<bool> m_noOpendir{false};
     std::mutex m_filesMutex;
     std::set<OpenFile*> m_files;
 };
