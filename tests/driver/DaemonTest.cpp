@@ -2,10 +2,10 @@
 // back byte for byte, closing a drive with a file held open, random messages,
 // start and stop. Each test runs its own driver in a temporary runtime folder.
 #include "TestSupport.h"
-#include "tests/support/DriverProcess.h"
 #include "port/DriverWire.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
+#include "tests/support/DriverProcess.h"
 #include "vdrive/DriveRecords.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,8 @@ public:
     }
     ErrorCode Open(const std::string& path) {
         auto rec = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(path), 0, 0, true);
-        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W, {rec->bytes.begin(), rec->bytes.begin() + rec->sentSize});
+        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W,
+                    {rec->bytes.begin(), rec->bytes.begin() + rec->sentSize});
     }
     ErrorCode Close() { return Call(vdrive::IOCTL_FILEDISK_CLOSE_FILE); }
     ErrorCode Dismount() { return Call(vdrive::FSCTL_DISMOUNT_VOLUME); }
@@ -157,7 +158,9 @@ protected:
         return driver;
     }
 
-    pid_t DaemonPid() { return static_cast<pid_t>(std::atoi(ReadFile(runtime + "/driver.lock").c_str())); }
+    pid_t DaemonPid() {
+        return static_cast<pid_t>(std::atoi(ReadFile(runtime + "/driver.lock").c_str()));
+    }
 
     // Ends the running driver (if any) with SIGTERM and waits, bounded, for it.
     void Stop() {
@@ -208,13 +211,15 @@ TEST_F(DaemonTest, ImagesFromEveryToolReadBackThroughTheirDrives) {
     std::vector<std::unique_ptr<Client>> clients;
     for (size_t t = 0; t < std::size(tools); ++t) {
         std::string iso = MakeImage(tools[t]);
-        clients.push_back(std::make_unique<Client>(socketPath, "\\Device\\FileDisk\\FileDiskCd" + std::to_string(t),
-                                                   static_cast<char16_t>(letters[t])));
+        clients.push_back(std::make_unique<Client>(
+            socketPath, "\\Device\\FileDisk\\FileDiskCd" + std::to_string(t),
+            static_cast<char16_t>(letters[t])));
         ASSERT_EQ(clients.back()->hello(), ERROR_SUCCESS);
         ASSERT_EQ(clients.back()->Open(iso), ERROR_SUCCESS) << ToolName(tools[t]);
         std::vector<std::uint8_t> out;
         ASSERT_EQ(clients.back()->Query(&out), ERROR_SUCCESS);
-        EXPECT_EQ(vdrive::ParseQueryRecord(out.data(), out.size()).imageName, u"\\??\\" + ToUtf16(iso));
+        EXPECT_EQ(vdrive::ParseQueryRecord(out.data(), out.size()).imageName,
+                  u"\\??\\" + ToUtf16(iso));
     }
     for (size_t t = 0; t < std::size(tools); ++t) {
         std::string root = drives + "/" + letters[t];
@@ -320,12 +325,15 @@ TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
     std::mt19937 rng(4242);
     auto hello = w::Encode(w::Hello{u'K', kCd0});
     auto valid = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(iso), 0, 0, true);
-    const std::uint32_t codes[] = {vdrive::IOCTL_FILEDISK_OPEN_FILE_W, vdrive::IOCTL_FILEDISK_OPEN_FILE,
-                                   vdrive::IOCTL_FILEDISK_CLOSE_FILE, vdrive::IOCTL_FILEDISK_QUERY_FILE,
-                                   vdrive::FSCTL_DISMOUNT_VOLUME, 0x12345678};
+    const std::uint32_t codes[] = {
+        vdrive::IOCTL_FILEDISK_OPEN_FILE_W, vdrive::IOCTL_FILEDISK_OPEN_FILE,
+        vdrive::IOCTL_FILEDISK_CLOSE_FILE,  vdrive::IOCTL_FILEDISK_QUERY_FILE,
+        vdrive::FSCTL_DISMOUNT_VOLUME,      0x12345678};
     const auto start = std::chrono::steady_clock::now();
     int answered = 0;
-    for (int round = 0; round < 300 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15); ++round) {
+    for (int round = 0;
+         round < 300 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15);
+         ++round) {
         Client c(socketPath, "", u'K'); // a Hello refused...
         EXPECT_EQ(c.hello(), ERROR_FILE_NOT_FOUND);
         Client raw(socketPath, kCd0, u'K'); // ...and one accepted
@@ -339,17 +347,20 @@ TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
                     b = static_cast<std::uint8_t>(rng());
                 break;
             case 1: { // a valid open record, mutated and cut
-                std::vector<std::uint8_t> in(valid->bytes.begin(), valid->bytes.begin() + valid->sentSize);
+                std::vector<std::uint8_t> in(valid->bytes.begin(),
+                                             valid->bytes.begin() + valid->sentSize);
                 in[rng() % in.size()] = static_cast<std::uint8_t>(rng());
                 in.resize(rng() % (in.size() + 4));
-                msg = w::Encode(w::Request{codes[rng() % 2], static_cast<std::uint32_t>(rng() % 1000), in});
+                msg = w::Encode(
+                    w::Request{codes[rng() % 2], static_cast<std::uint32_t>(rng() % 1000), in});
                 break;
             }
             case 2: { // a well-framed request with random input
                 std::vector<std::uint8_t> in(rng() % 700);
                 for (auto& b : in)
                     b = static_cast<std::uint8_t>(rng());
-                msg = w::Encode(w::Request{codes[rng() % std::size(codes)], static_cast<std::uint32_t>(rng()), in});
+                msg = w::Encode(w::Request{codes[rng() % std::size(codes)],
+                                           static_cast<std::uint32_t>(rng()), in});
                 break;
             }
             default: // a truncated frame
@@ -358,12 +369,14 @@ TEST_F(DaemonTest, RandomAndTruncatedMessagesNeverStopTheDriver) {
                 break;
             }
             auto reply = raw.Exchange(msg);
-            ASSERT_TRUE(w::DecodeReply(reply.data(), reply.size())) << "round " << round << " message " << i;
+            ASSERT_TRUE(w::DecodeReply(reply.data(), reply.size()))
+                << "round " << round << " message " << i;
             ++answered;
         }
         // A bare Hello sent as a request and a request sent as the Hello.
         Client swapped(socketPath, kCd1, u'L');
-        EXPECT_EQ(swapped.Call(vdrive::IOCTL_FILEDISK_QUERY_FILE, std::vector<std::uint8_t>(hello)), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(swapped.Call(vdrive::IOCTL_FILEDISK_QUERY_FILE, std::vector<std::uint8_t>(hello)),
+                  ERROR_INVALID_PARAMETER);
         raw.Close();
         raw.Dismount();
     }
@@ -404,8 +417,9 @@ TEST_F(DaemonTest, WithoutFuseTheDriverSaysSoAndFails) {
     if (!Shell("unshare -m true"))
         GTEST_SKIP() << "cannot make a mount namespace here";
     std::string err = tmp.path() + "/err.txt";
-    int rc = std::system(("unshare -m sh -c 'mount -t tmpfs none /dev && exec " + std::string(SPINDLE_DRIVER_EXE) +
-                          "' 2>" + err).c_str());
+    int rc = std::system(("unshare -m sh -c 'mount -t tmpfs none /dev && exec " +
+                          std::string(SPINDLE_DRIVER_EXE) + "' 2>" + err)
+                             .c_str());
     rc = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     EXPECT_EQ(rc, 3);
     EXPECT_NE(ReadFile(err).find("FUSE is not available"), std::string::npos) << ReadFile(err);
@@ -418,7 +432,8 @@ TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
     GeneratedFile huge;
     huge.name = "huge file.bin";
     huge.size = (9ull << 29) + 12345;
-    for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0xFFFFF800} - 5000, std::uint64_t{1} << 32, huge.size - 7000})
+    for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0xFFFFF800} - 5000,
+                             std::uint64_t{1} << 32, huge.size - 7000})
         huge.marks.emplace_back(at, RandomBytes(10000, static_cast<std::uint32_t>(at)));
     std::string iso = tmp.path() + "/big.iso";
     ASSERT_TRUE(BuildIsoWithGeneratedFile(huge, iso));
@@ -444,7 +459,8 @@ TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
         size_t diff = 0;
         while (diff < want.size() && want[diff] == got[diff])
             ++diff;
-        EXPECT_EQ(diff, want.size()) << "data differs at offset " << from + diff << " near mark " << at;
+        EXPECT_EQ(diff, want.size())
+            << "data differs at offset " << from + diff << " near mark " << at;
     }
     char c;
     EXPECT_EQ(pread(fd, &c, 1, static_cast<off_t>(huge.size)), 0);
@@ -465,7 +481,8 @@ TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
         ASSERT_GE(fd, 0);
         for (int flags : {MAP_SHARED, MAP_PRIVATE}) {
             void* p = mmap(nullptr, want.size(), PROT_READ, flags, fd, 0);
-            ASSERT_NE(p, MAP_FAILED) << (flags == MAP_SHARED ? "shared: " : "private: ") << strerror(errno);
+            ASSERT_NE(p, MAP_FAILED)
+                << (flags == MAP_SHARED ? "shared: " : "private: ") << strerror(errno);
             EXPECT_EQ(std::memcmp(p, want.data(), want.size()), 0);
             munmap(p, want.size());
         }
@@ -583,11 +600,21 @@ std::string Listing(const std::string& root) {
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         std::string rel = fs::relative(e.path(), root).string();
         switch (e.symlink_status().type()) {
-        case fs::file_type::directory: lines.push_back(rel + " dir"); break;
-        case fs::file_type::regular: lines.push_back(rel + " file " + ReadFile(e.path().string())); break;
-        case fs::file_type::symlink: lines.push_back(rel + " link " + fs::read_symlink(e.path()).string()); break;
-        case fs::file_type::fifo: lines.push_back(rel + " fifo"); break;
-        default: lines.push_back(rel + " other"); break;
+        case fs::file_type::directory:
+            lines.push_back(rel + " dir");
+            break;
+        case fs::file_type::regular:
+            lines.push_back(rel + " file " + ReadFile(e.path().string()));
+            break;
+        case fs::file_type::symlink:
+            lines.push_back(rel + " link " + fs::read_symlink(e.path()).string());
+            break;
+        case fs::file_type::fifo:
+            lines.push_back(rel + " fifo");
+            break;
+        default:
+            lines.push_back(rel + " other");
+            break;
         }
     }
     std::sort(lines.begin(), lines.end());
@@ -598,6 +625,57 @@ std::string Listing(const std::string& root) {
 }
 
 } // namespace
+
+namespace {
+
+// The RIFF/WAVE header of `bytes` of 16-bit stereo samples at 44.1 kHz.
+std::string WavHeader(std::uint32_t bytes) {
+    auto le = [](std::uint32_t v, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += static_cast<char>(v >> (8 * i));
+        return out;
+    };
+    return "RIFF" + le(36 + bytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(2, 2) +
+           le(44100, 4) + le(44100 * 4, 4) + le(4, 2) + le(16, 2) + "data" + le(bytes, 4);
+}
+
+} // namespace
+
+TEST_F(DaemonTest, CueSheetsWithRawSectorsMountAsTheSourceTreeAndTheirAudioAsWavFiles) {
+    StartDaemon();
+    const std::string iso = ReadFile(MakeImage());
+    const std::string samples = RandomBytes(2352 * 40, 5);
+    struct Case {
+        const char* mode;
+        vdrive::SectorForm form;
+        bool audio; // a second FILE with an audio track
+    };
+    const Case cases[] = {{"MODE1/2352", vdrive::SectorForm::Mode1_2352, false},
+                          {"MODE2/2352", vdrive::SectorForm::Mode2_2352, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string dir =
+            tmp.path() + "/" + std::to_string(c.form == vdrive::SectorForm::Mode1_2352);
+        const std::string expect = dir + "/expected";
+        ASSERT_TRUE(
+            Shell("mkdir -p '" + dir + "' && cp -r '" + tmp.path() + "/src' '" + expect + "'"));
+        WriteFile(dir + "/disc.bin", RawTrack(iso, c.form, 2352));
+        std::string cue = "FILE \"disc.bin\" BINARY\n  TRACK 01 " + std::string(c.mode) +
+                          "\n    INDEX 01 00:00:00\n";
+        if (c.audio) {
+            WriteFile(dir + "/audio.bin", samples);
+            cue += "FILE \"audio.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
+            WriteFile(expect + "/Track02.wav",
+                      WavHeader(static_cast<std::uint32_t>(samples.size())) + samples);
+        }
+        WriteFile(dir + "/disc.cue", cue);
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.Open(dir + "/disc.cue"), ERROR_SUCCESS);
+        EXPECT_TRUE(Listing(drives + "/K") == Listing(expect));
+        EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+    }
+}
 
 TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
     // Each planted folder refuses the start (status 1) and stays as it was.
@@ -734,7 +812,8 @@ TEST_F(DaemonTest, IdleConnectionsDoNotLockOthersOut) {
 // (left out by xorriso, marked hidden by genisoimage).
 TEST_F(DaemonTest, BootableImagesReadBackAsXorrisoExtractsThem) {
     std::string src = tmp.path() + "/boot-src";
-    Shell("mkdir -p '" + src + "/boot' && mkfifo '" + src + "/fifo' && ln -s a.txt '" + src + "/link'");
+    Shell("mkdir -p '" + src + "/boot' && mkfifo '" + src + "/fifo' && ln -s a.txt '" + src +
+          "/link'");
     WriteFile(src + "/boot/boot.img", RandomBytes(4096, 21));
     WriteFile(src + "/a.txt", "a\n");
     WriteFile(src + "/hidden.txt", "h\n");
@@ -748,7 +827,8 @@ TEST_F(DaemonTest, BootableImagesReadBackAsXorrisoExtractsThem) {
         std::string iso = tmp.path() + "/boot.iso", out = tmp.path() + "/extracted";
         ASSERT_TRUE(Shell(std::string(maker) + " -R -J -b boot/boot.img -no-emul-boot -c " +
                           catalog + " -o '" + iso + "' '" + src + "'"));
-        ASSERT_TRUE(Shell("rm -rf '" + out + "' && xorriso -osirrox on -indev '" + iso + "' -extract / '" + out + "'"));
+        ASSERT_TRUE(Shell("rm -rf '" + out + "' && xorriso -osirrox on -indev '" + iso +
+                          "' -extract / '" + out + "'"));
         Client k(socketPath, kCd0, u'K');
         ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
         std::string want = Listing(out);
@@ -764,7 +844,8 @@ TEST_F(DaemonTest, BootableImagesReadBackAsXorrisoExtractsThem) {
 // short file.
 TEST_F(DaemonTest, AReplacedImageKeepsItsFilesAndAShrunkOneGivesIoErrors) {
     StartDaemon();
-    std::string iso = MakeImage(), kept = tmp.path() + "/kept.iso", other = tmp.path() + "/other.iso";
+    std::string iso = MakeImage(), kept = tmp.path() + "/kept.iso",
+                other = tmp.path() + "/other.iso";
     Client k(socketPath, kCd0, u'K');
     ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
     std::string otherSrc = tmp.path() + "/other-src";

@@ -16,40 +16,6 @@ using vdrive::SectorForm;
 
 namespace {
 
-// A 2048-byte ISO block stored as a raw sector of `form`, padded to
-// `stride` with bytes no reader may take for data.
-std::string RawSector(std::string_view data, SectorForm form, std::uint32_t stride,
-                      std::uint32_t lba) {
-    std::string s;
-    if (form == SectorForm::Mode1_2352 || form == SectorForm::Mode2_2352) {
-        s = std::string("\x00", 1) + std::string(10, '\xFF') + std::string("\x00", 1);
-        s += static_cast<char>(lba >> 16); // (not BCD: nobody reads it)
-        s += static_cast<char>(lba >> 8);
-        s += static_cast<char>(lba);
-        s += form == SectorForm::Mode1_2352 ? '\x01' : '\x02';
-    }
-    if (form == SectorForm::Mode2_2352 || form == SectorForm::Mode2_2336)
-        s += std::string("\x00\x00\x08\x00\x00\x00\x08\x00", 8); // form 1 subheader
-    s += data;
-    // Error codes: any bytes will do.
-    s.resize(form == SectorForm::Mode1_2048   ? 2048
-             : form == SectorForm::Mode2_2336 ? 2336
-                                              : 2352,
-             '\x5A');
-    s.resize(stride, '\xEE');
-    return s;
-}
-
-std::string RawTrack(const std::string& iso, SectorForm form, std::uint32_t stride) {
-    std::string out;
-    for (std::size_t at = 0, lba = 0; at < iso.size(); at += 2048, ++lba) {
-        std::string block = iso.substr(at, 2048);
-        block.resize(2048, '\0');
-        out += RawSector(block, form, stride, static_cast<std::uint32_t>(lba));
-    }
-    return out;
-}
-
 // The whole of a file of the image, read the way the file system does,
 // in chunks that cross sector boundaries.
 std::string ReadAll(const ImageFile& img, std::uint32_t node) {

@@ -37,7 +37,9 @@ std::vector<std::string> MakeSampleTree(const std::string& root) {
         {"Mixed Case Name With Spaces.txt", "spaces"},
         {"a folder/ünïcødé – 名前.txt", "unicode"},
         {"a folder/deeper/still deeper/data.bin", RandomBytes(300001, 7)},
-        {"a folder/A very long file name that goes well past the sixty-four characters Joliet keeps.txt", "long"},
+        {"a folder/A very long file name that goes well past the sixty-four characters Joliet "
+         "keeps.txt",
+         "long"},
         {"empty.dat", ""},
         {"big.bin", RandomBytes(5 * 1024 * 1024 + 123, 3)},
     };
@@ -52,11 +54,54 @@ std::vector<std::string> MakeSampleTree(const std::string& root) {
     return names;
 }
 
+namespace {
+
+using vdrive::SectorForm;
+
+// A 2048-byte ISO block stored as a raw sector of `form`, padded to
+// `stride` with bytes no reader may take for data.
+std::string RawSector(std::string_view data, SectorForm form, std::uint32_t stride,
+                      std::uint32_t lba) {
+    std::string s;
+    if (form == SectorForm::Mode1_2352 || form == SectorForm::Mode2_2352) {
+        s = std::string("\x00", 1) + std::string(10, '\xFF') + std::string("\x00", 1);
+        s += static_cast<char>(lba >> 16); // (not BCD: nobody reads it)
+        s += static_cast<char>(lba >> 8);
+        s += static_cast<char>(lba);
+        s += form == SectorForm::Mode1_2352 ? '\x01' : '\x02';
+    }
+    if (form == SectorForm::Mode2_2352 || form == SectorForm::Mode2_2336)
+        s += std::string("\x00\x00\x08\x00\x00\x00\x08\x00", 8); // form 1 subheader
+    s += data;
+    // Error codes: any bytes will do.
+    s.resize(form == SectorForm::Mode1_2048   ? 2048
+             : form == SectorForm::Mode2_2336 ? 2336
+                                              : 2352,
+             '\x5A');
+    s.resize(stride, '\xEE');
+    return s;
+}
+
+} // namespace
+
+std::string RawTrack(const std::string& iso, SectorForm form, std::uint32_t stride) {
+    std::string out;
+    for (std::size_t at = 0, lba = 0; at < iso.size(); at += 2048, ++lba) {
+        std::string block = iso.substr(at, 2048);
+        block.resize(2048, '\0');
+        out += RawSector(block, form, stride, static_cast<std::uint32_t>(lba));
+    }
+    return out;
+}
+
 const char* ToolName(IsoTool t) {
     switch (t) {
-    case IsoTool::Genisoimage: return "genisoimage";
-    case IsoTool::Xorriso: return "xorriso";
-    case IsoTool::Libisofs: return "libisofs";
+    case IsoTool::Genisoimage:
+        return "genisoimage";
+    case IsoTool::Xorriso:
+        return "xorriso";
+    case IsoTool::Libisofs:
+        return "libisofs";
     }
     return "?";
 }
@@ -83,7 +128,10 @@ GeneratedStream& Gen(IsoStream* s) {
 IsoStreamIface g_generatedIface = {
     0,
     {'t', 'g', 'e', 'n'},
-    [](IsoStream* s) { Gen(s).pos = 0; return 1; },
+    [](IsoStream* s) {
+        Gen(s).pos = 0;
+        return 1;
+    },
     [](IsoStream*) { return 1; },
     [](IsoStream* s) { return static_cast<off_t>(Gen(s).file->size); },
     [](IsoStream* s, void* buf, size_t count) {
@@ -124,7 +172,8 @@ bool BuildWithLibisofs(const std::string& srcDir, const std::string& isoPath,
         obj->data = new GeneratedStream{generated, 0};
         IsoFile* node = nullptr;
         // The new file takes the stream's reference.
-        if (!ok || iso_image_add_new_file(image, iso_image_get_root(image), generated->name.c_str(), stream, &node) < 0) {
+        if (!ok || iso_image_add_new_file(image, iso_image_get_root(image), generated->name.c_str(),
+                                          stream, &node) < 0) {
             iso_stream_unref(stream);
             ok = false;
         }
@@ -191,7 +240,8 @@ bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso
 bool BuildIso(IsoTool tool, const std::string& srcDir, const std::string& iso) {
     switch (tool) {
     case IsoTool::Genisoimage:
-        return Shell("genisoimage -quiet -input-charset utf-8 -R -J -joliet-long -o '" + iso + "' '" + srcDir + "'");
+        return Shell("genisoimage -quiet -input-charset utf-8 -R -J -joliet-long -o '" + iso +
+                     "' '" + srcDir + "'");
     case IsoTool::Xorriso:
         return Shell("xorriso -as mkisofs -R -J -o '" + iso + "' '" + srcDir + "'");
     case IsoTool::Libisofs:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tests/support/Files.h"
+#include "vdrive/DiscImage.h"
 
 #include <cstdint>
 #include <string>
@@ -41,9 +42,13 @@ struct GeneratedFile {
     std::string Bytes(std::uint64_t off, std::size_t n) const;
 };
 
+// An ISO image's blocks as raw sectors of `form` (sync, header, XA
+// subheader as the form has them; error codes of filler bytes), each padded
+// to `stride` with bytes no reader may take for data.
+std::string RawTrack(const std::string& iso, vdrive::SectorForm form, std::uint32_t stride);
+
 // Builds an ISO level 3 image (Rock Ridge, Joliet) holding the generated
 // file; the image file is sparse where its data are zeros.
 bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso);
-
 
 } // namespace drivertest
