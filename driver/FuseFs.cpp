@@ -338,7 +338,7 @@ void OpOpen(fuse_req_t req, fuse_ino_t ino, struct fuse_file_info* fi) {
     // The kernel keeps what it read of the file in its page cache, so a
     // re-read never reaches the driver; an image changed since the file's
     // last open has that cache dropped.
-    fi->keep_cache = m->image->KeepCache(index) ? 1 : 0;
+    fi->keep_cache = m->image->KeepCache(index, &Fs(req)) ? 1 : 0;
     fi->fh = reinterpret_cast<std::uint64_t>(Fs(req).AddOpenFile(std::move(m), index));
     fi->noflush = 1;
     if (fuse_reply_open(req, fi) != 0) {

@@ -15,12 +15,12 @@
 #include "vdrive/DiscImage.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace driver {
@@ -139,10 +139,11 @@ public:
     int Read(std::uint32_t file, std::uint64_t off, std::size_t len, ReadReply& out) const;
     static void AfterReply();
 
-    // Whether the kernel may keep what it cached of `file` when it is opened
-    // again: true unless a file of the image changed (size, times, identity)
-    // since `file` was last opened.
-    bool KeepCache(std::uint32_t file) const;
+    // Whether a kernel cache (one per FUSE session, told apart by `cache`)
+    // may keep what it holds of `file` when it is opened again: true unless
+    // a file of the image changed (size, times, identity) since `file` was
+    // last opened there.
+    bool KeepCache(std::uint32_t file, const void* cache) const;
 
     // Reads `len` bytes at `off` of a compressed file, decompressed (cut at
     // the file's end). False for damaged data.
@@ -187,7 +188,7 @@ private:
     std::vector<Extent> m_extents;
     // Per file opened so far: the image's state at its last open.
     mutable std::mutex m_cacheMutex;
-    mutable std::unordered_map<std::uint32_t, std::string> m_openedAt;
+    mutable std::map<std::pair<const void*, std::uint32_t>, std::string> m_openedAt;
 };
 
 } // namespace driver

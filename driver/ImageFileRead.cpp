@@ -277,10 +277,10 @@ std::string ImageFile::StateStamp() const {
     return stamp;
 }
 
-bool ImageFile::KeepCache(std::uint32_t file) const {
+bool ImageFile::KeepCache(std::uint32_t file, const void* cache) const {
     std::string now = StateStamp();
     std::lock_guard lock(m_cacheMutex);
-    auto [it, first] = m_openedAt.try_emplace(file, now);
+    auto [it, first] = m_openedAt.try_emplace({cache, file}, now);
     if (first)
         return true;
     const bool same = it->second == now;
