@@ -8,12 +8,14 @@
 #include "port/Errors.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace cli {
 
@@ -116,14 +118,23 @@ int Mount(const Args& args) {
                         ": a path with a line break cannot be mounted (the lists of "
                         "mounted drives keep one path a line)",
                     port::ERROR_INVALID_NAME);
+    char16_t letter = args.size() == 2 ? LetterArgument("mount", args[1]) : 0;
+    if (args.size() == 2 && !letter)
+        return kExitUsage;
+    // A file that cannot be read is said at once: no driver is started for it.
+    if (access(args[0].c_str(), R_OK) != 0)
+        return FailOn("mount", args[0], port::ErrorFromErrno(errno));
+    // With no driver answering, one is started for this runtime folder.
+    std::string problem;
+    if (!vdrive::EnsureDriver(problem))
+        return Fail("mount",
+                    "no spindle-driver runs for " + port::RuntimeDir() +
+                        " and none could be started: " + problem,
+                    port::ERROR_PATH_NOT_FOUND);
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;
-    char16_t letter = 0;
-    if (args.size() == 2) {
-        letter = LetterArgument("mount", args[1]);
-        if (!letter)
-            return kExitUsage;
+    if (letter) {
         if (!vdrive::MountImage(letter, request, error))
             return MountFailed(args[0] + " on " + LetterText(letter), error);
     } else {

@@ -9,6 +9,7 @@
 #include "port/Utf.h"
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
+#include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
@@ -17,6 +18,7 @@
 #include <wx/combobox.h>
 #include <wx/dnd.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 
 #include <sys/stat.h>
 
@@ -85,6 +87,15 @@ wxString FormatLangText(const wxString& pattern, const wxString& argument) {
 bool Exists(const wxString& path) {
     struct stat st {};
     return stat(PathBytes(path).c_str(), &st) == 0;
+}
+
+// Starts the driver when none answers; the wait (usually well under a
+// second) shows a busy pointer.
+bool StartDriver(std::string& problem) {
+    if (vdrive::DriverAnswers())
+        return true;
+    wxBusyCursor busy;
+    return vdrive::EnsureDriver(problem);
 }
 
 class ImageDropTarget : public wxFileDropTarget {
@@ -272,6 +283,12 @@ bool CMountDlg::MountChosenImage() {
     request.fileSize = 0;
     request.secondValue = 0;
     request.deviceKind = vdrive::kDeviceKindCd;
+    // With no driver answering, one is started in the background first.
+    std::string problem;
+    if (!StartDriver(problem)) {
+        InfoBox(FormatLangText(LangText("ID_FILEDISK_START_FAILED"), wxString::FromUTF8(problem)));
+        return false;
+    }
     port::ErrorCode error = port::ERROR_SUCCESS;
     const bool mounted = vdrive::MountImage(letter, request, error);
     if (mounted) {
