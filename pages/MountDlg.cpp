@@ -89,15 +89,6 @@ bool Exists(const wxString& path) {
     return stat(PathBytes(path).c_str(), &st) == 0;
 }
 
-// Starts the driver when none answers; the wait (usually well under a
-// second) shows a busy pointer.
-bool StartDriver(std::string& problem) {
-    if (vdrive::DriverAnswers())
-        return true;
-    wxBusyCursor busy;
-    return vdrive::EnsureDriver(problem);
-}
-
 class ImageDropTarget : public wxFileDropTarget {
 public:
     explicit ImageDropTarget(CMountDlg* page) : m_page(page) {}
@@ -283,20 +274,20 @@ bool CMountDlg::MountChosenImage() {
     request.fileSize = 0;
     request.secondValue = 0;
     request.deviceKind = vdrive::kDeviceKindCd;
-    // With no driver answering, one is started in the background first.
-    std::string problem;
-    if (!StartDriver(problem)) {
-        InfoBox(FormatLangText(LangText("ID_FILEDISK_START_FAILED"), wxString::FromUTF8(problem)));
-        return false;
-    }
+    // With no driver answering, one is started in the background (the wait,
+    // usually well under a second, shows a busy pointer).
     port::ErrorCode error = port::ERROR_SUCCESS;
-    const bool mounted = vdrive::MountImage(letter, request, error);
+    std::string problem;
+    wxBusyCursor busy;
+    const bool mounted = vdrive::MountStartingDriver(letter, request, error, problem);
     if (mounted) {
         SaveHistory();
         if (m_bOpenAfterMount)
             port::OpenFolder(port::DesktopFolder(letter)); // a failed start is not reported
         else
             InfoBox(FormatLangText(LangText("ID_MOUNT_DONE"), wxString(wxUniChar(letter))));
+    } else if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty()) {
+        InfoBox(FormatLangText(LangText("ID_FILEDISK_START_FAILED"), wxString::FromUTF8(problem)));
     } else if (error == port::ERROR_PATH_NOT_FOUND) {
         InfoBox(LangText("ID_FILEDISK_NOT_READY"));
     } else if (error == port::ERROR_FILENAME_EXCED_RANGE) {

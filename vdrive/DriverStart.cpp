@@ -228,4 +228,16 @@ bool EnsureDriver(std::string& problem) {
     return true;
 }
 
+bool MountStartingDriver(char16_t letter, const MountRequest& request, port::ErrorCode& error,
+                         std::string& problem) {
+    problem.clear();
+    if (MountImage(letter, request, error))
+        return true;
+    if (error != port::ERROR_PATH_NOT_FOUND || DriverAnswers())
+        return false;
+    if (!EnsureDriver(problem))
+        return false;
+    return MountImage(letter, request, error);
+}
+
 } // namespace vdrive

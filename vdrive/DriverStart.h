@@ -7,6 +7,8 @@
 // The systemd user unit stays the way to have the driver from the login on.
 #pragma once
 
+#include "vdrive/VirtualDrive.h"
+
 #include <string>
 
 namespace vdrive {
@@ -24,5 +26,12 @@ std::string DriverProgram();
 // why (no program found, the driver's own first line of complaint, or no
 // answer in time). Blocks for at most about a minute.
 bool EnsureDriver(std::string& problem);
+
+// MountImage, and when it finds no driver answering (ERROR_PATH_NOT_FOUND),
+// EnsureDriver and MountImage once more. A request the records refuse is
+// refused before any driver is started. When the start fails, `error` stays
+// ERROR_PATH_NOT_FOUND and `problem` says why.
+bool MountStartingDriver(char16_t letter, const MountRequest& request, port::ErrorCode& error,
+                         std::string& problem);
 
 } // namespace vdrive

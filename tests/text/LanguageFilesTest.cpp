@@ -114,7 +114,7 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
         {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
         {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
-        {"ID_MOUNT_PATH_TOO_LONG", "%u"},
+        {"ID_MOUNT_PATH_TOO_LONG", "%u"}, {"ID_FILEDISK_START_FAILED", "%s"},
         {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
         {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_NODISC", "%s"}, {"ID_SAMEASSOURCE", "%s"},
         {"ID_LABELNOTWRITTEN", "%s"}, {"ID_BADSECTORLISTFAILED", "%d%s"},
