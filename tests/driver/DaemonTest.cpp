@@ -626,57 +626,6 @@ std::string Listing(const std::string& root) {
 
 } // namespace
 
-namespace {
-
-// The RIFF/WAVE header of `bytes` of 16-bit stereo samples at 44.1 kHz.
-std::string WavHeader(std::uint32_t bytes) {
-    auto le = [](std::uint32_t v, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i)
-            out += static_cast<char>(v >> (8 * i));
-        return out;
-    };
-    return "RIFF" + le(36 + bytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(2, 2) +
-           le(44100, 4) + le(44100 * 4, 4) + le(4, 2) + le(16, 2) + "data" + le(bytes, 4);
-}
-
-} // namespace
-
-TEST_F(DaemonTest, CueSheetsWithRawSectorsMountAsTheSourceTreeAndTheirAudioAsWavFiles) {
-    StartDaemon();
-    const std::string iso = ReadFile(MakeImage());
-    const std::string samples = RandomBytes(2352 * 40, 5);
-    struct Case {
-        const char* mode;
-        vdrive::SectorForm form;
-        bool audio; // a second FILE with an audio track
-    };
-    const Case cases[] = {{"MODE1/2352", vdrive::SectorForm::Mode1_2352, false},
-                          {"MODE2/2352", vdrive::SectorForm::Mode2_2352, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
-        const std::string dir =
-            tmp.path() + "/" + std::to_string(c.form == vdrive::SectorForm::Mode1_2352);
-        const std::string expect = dir + "/expected";
-        ASSERT_TRUE(
-            Shell("mkdir -p '" + dir + "' && cp -r '" + tmp.path() + "/src' '" + expect + "'"));
-        WriteFile(dir + "/disc.bin", RawTrack(iso, c.form, 2352));
-        std::string cue = "FILE \"disc.bin\" BINARY\n  TRACK 01 " + std::string(c.mode) +
-                          "\n    INDEX 01 00:00:00\n";
-        if (c.audio) {
-            WriteFile(dir + "/audio.bin", samples);
-            cue += "FILE \"audio.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
-            WriteFile(expect + "/Track02.wav",
-                      WavHeader(static_cast<std::uint32_t>(samples.size())) + samples);
-        }
-        WriteFile(dir + "/disc.cue", cue);
-        Client k(socketPath, kCd0, u'K');
-        ASSERT_EQ(k.Open(dir + "/disc.cue"), ERROR_SUCCESS);
-        EXPECT_TRUE(Listing(drives + "/K") == Listing(expect));
-        EXPECT_EQ(k.Close(), ERROR_SUCCESS);
-    }
-}
-
 TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
     // Each planted folder refuses the start (status 1) and stays as it was.
     std::string victim = tmp.path() + "/victim.txt";
