@@ -21,6 +21,16 @@ bool Mounted(const std::string& path);
     if (!spindle_test::FuseAvailable())                                                            \
     GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
 
+// Stops a driver that serves the runtime folder `runtime` but is no child of
+// the test (one started in the background by a mount): SIGTERM to the process
+// its driver.lock names, then a wait for it to end (SIGKILL after 30 s). The
+// number of drivers it found running there (0 or 1).
+int StopDriverOf(const std::string& runtime);
+
+// How many spindle-driver processes run for the runtime folder `runtime`
+// (named in their environment).
+int DriversOf(const std::string& runtime);
+
 class DriverProcess {
 public:
     // Starts the driver with `args` and returns once it reports ready or
