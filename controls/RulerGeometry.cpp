@@ -8,7 +8,8 @@ int Cut(double v) {
     return static_cast<int>(v);
 }
 
-constexpr int kLabelGap = 2; // pixels kept free between labels and beside a mark's pen
+constexpr int kLabelGap = 2;   // pixels kept free beside a mark's pen
+constexpr int kLabelSpace = 4; // pixels between two labels, a blank's width
 
 void PlaceLabel(std::vector<RulerLabel>& labels, RulerLabel label, int width,
                 const std::function<int(int)>& labelWidth) {
@@ -17,11 +18,12 @@ void PlaceLabel(std::vector<RulerLabel>& labels, RulerLabel label, int width,
         int left = label.x - label.width / 2;
         left = std::max(0, std::min(left, width - label.width));
         if (!labels.empty()) {
-            // Moved right off the label before by a few pixels at most (the
-            // first one, held inside the ruler, may reach past its half).
+            // Moved right off the label before, a word's space apart, by a
+            // few pixels at most (the first one, held inside the ruler, may
+            // reach past its half).
             const RulerLabel& before = labels.back();
-            const int free = before.x - before.width / 2 + before.width + kLabelGap;
-            if (left < free && (free - left > label.width / 6 || free + label.width > width))
+            const int free = before.x - before.width / 2 + before.width + kLabelSpace;
+            if (left < free && (free - left > label.width / 5 || free + label.width > width))
                 return;
             left = std::max(left, free);
         }

@@ -101,14 +101,14 @@ TEST(RulerGeometry, LabelsStayInsideApartAndClearOfTheMarks) {
         SCOPED_TRACE(std::to_string(c.scale.max) + " at " + std::to_string(c.width));
         const RulerLayout l = LayoutRuler(c.scale, c.width, c.height, width);
         std::vector<int> numbers;
-        int rightOfLast = -2;
+        int rightOfLast = -c.height; // none yet
         for (const RulerLabel& label : l.labels) {
             numbers.push_back(label.number);
             const int left = label.x - label.width / 2;
             EXPECT_EQ(label.width, width(label.number));
             EXPECT_GE(left, 0) << label.number;
             EXPECT_LE(left + label.width, c.width) << label.number;
-            EXPECT_GE(left, rightOfLast + 2) << label.number;
+            EXPECT_GE(left, rightOfLast + 4) << label.number;
             rightOfLast = left + label.width;
             for (const RulerLine& mark : l.marks) {
                 const bool besideIt = mark.x0 + 1 < left || mark.x0 - 1 > left + label.width;
