@@ -3,6 +3,7 @@
 
 #include "port/DialogHooks.h"
 #include "port/Shell.h"
+#include "tests/support/DriverProcess.h"
 #include "text/WxDialogHooks.h"
 
 #include <gtest/gtest.h>
@@ -298,6 +299,9 @@ int main(int argc, char** argv)
     guard.Unregister();
     wxTheApp->OnExit();
     wxEntryCleanup();
+    // A driver a mount started in the background for the tests' runtime
+    // folder ends with them.
+    spindle_test::StopDriverOf(g_tempDir + "/runtime");
     if (windowManager > 0) {
         ::kill(windowManager, SIGTERM);
         ::waitpid(windowManager, nullptr, 0);

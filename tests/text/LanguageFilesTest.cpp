@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -69,77 +70,30 @@ std::vector<std::string> Numbered(const std::string& stem, int first, int last) 
 
 std::vector<std::string> ProgramKeys() {
     std::vector<std::string> keys = {
-        "ID_PRODUCT_TITLE",
-        "ID_INFORMATION",
-        "ID_HELP_ONLINEHELP",
-        "ID_HELP_SUPPORT",
-        "ID_HELP_ABOUT",
-        "ID_ABOUTTARVEL",
-        "IDC_CLOSE",
-        "IDC_STATIC_HOMEPAGE",
-        "IDC_STATIC_SUPPORT",
-        "IDC_STATIC_GOHOMEPAGE",
-        "IDC_STATIC_GOSUPPORT",
-        "ID_MAIN_BTN_CREATE",
-        "ID_MAIN_BTN_FILES",
-        "ID_MAIN_BTN_MOUNT",
-        "ID_MAIN_BTN_UNMOUNT",
-        "ID_MAIN_BTN_BURNCD",
-        "ID_MAIN_BTN_HELP",
-        "ID_BURNDISCERROR",
-        "ID_INTERRUPTBYUSER",
-        "ID_BUILDIMAGEERROR",
-        "ID_BURNDISCDONE",
-        "ID_BUILDIMAGEDONE",
-        "IDC_STATIC_BURNDISCDESC",
+        "ID_PRODUCT_TITLE", "ID_INFORMATION", "ID_HELP_ONLINEHELP", "ID_HELP_SUPPORT",
+        "ID_HELP_ABOUT", "ID_ABOUTTARVEL", "IDC_CLOSE", "IDC_STATIC_HOMEPAGE",
+        "IDC_STATIC_SUPPORT", "IDC_STATIC_GOHOMEPAGE", "IDC_STATIC_GOSUPPORT",
+        "ID_MAIN_BTN_CREATE", "ID_MAIN_BTN_FILES", "ID_MAIN_BTN_MOUNT", "ID_MAIN_BTN_UNMOUNT",
+        "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP", "ID_BURNDISCERROR", "ID_INTERRUPTBYUSER",
+        "ID_BUILDIMAGEERROR", "ID_BURNDISCDONE", "ID_BUILDIMAGEDONE", "IDC_STATIC_BURNDISCDESC",
         "ID_TESTBURNDONE",
-        "ID_ISO_IMAGE",
-        "ID_BIN_IMAGE",
-        "ID_DEFAULTLABEL",
-        "ID_BURNDISC",
-        "ID_NOTHINGTOBURN",
-        "ID_UNKNOWNERROR",
-        "ID_ERASEDISC",
-        "IDC_STATIC_CREATEDESC",
-        "ID_SELECT_CDDRIVE",
-        "ID_PREPARING",
-        "ID_OVERWRITE_IMAGE",
-        "ID_CANNTCREATEFILE",
-        "ID_CANNTCREATEBUFFER",
-        "ID_CANNTOPENCDDRIVE",
-        "ID_CURRENTREADING",
-        "ID_READERROR",
-        "ID_CREATEIMAGEDONE",
-        "ID_CREATEIMAGEFAILED",
-        "ID_CREATEIMAGEBADSECTORS",
-        "ID_NODISC",
-        "ID_SAMEASSOURCE",
-        "ID_LABELNOTWRITTEN",
-        "ID_BADSECTORLISTFAILED",
-        "ID_CREATEIMAGEPARTIAL",
-        "IDC_STATIC_FILESDESC",
-        "ID_NOT_ADDED",
-        "ID_CD_RULER",
-        "ID_DVD_RULER",
-        "ID_ISO_VOLUME",
-        "ID_MB",
-        "ID_SELECT_FOLDER",
-        "IDC_STATIC_MOUNTDESC",
-        "ID_DRIVE",
-        "ID_MOUNT_DONE",
-        "ID_MOUNT_FAILED",
-        "ID_FILEDISK_NOT_READY",
-        "ID_FILEDISK_START_FAILED",
+        "ID_ISO_IMAGE", "ID_BIN_IMAGE", "ID_DEFAULTLABEL", "ID_BURNDISC", "ID_NOTHINGTOBURN",
+        "ID_UNKNOWNERROR", "ID_ERASEDISC", "IDC_STATIC_CREATEDESC", "ID_SELECT_CDDRIVE",
+        "ID_PREPARING", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE", "ID_CANNTCREATEBUFFER",
+        "ID_CANNTOPENCDDRIVE", "ID_CURRENTREADING", "ID_READERROR", "ID_CREATEIMAGEDONE",
+        "ID_CREATEIMAGEFAILED", "ID_CREATEIMAGEBADSECTORS", "ID_NODISC", "ID_SAMEASSOURCE",
+        "ID_LABELNOTWRITTEN", "ID_BADSECTORLISTFAILED", "ID_CREATEIMAGEPARTIAL",
+        "IDC_STATIC_FILESDESC", "ID_NOT_ADDED", "ID_CD_RULER", "ID_DVD_RULER",
+        "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
+        "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "ID_FILEDISK_START_FAILED",
         "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED",
-        "ID_MOUNT_PATH_TOO_LONG",
-        "ID_HELP_MANUALFILE",
-        "ID_HELP_NOMANUAL",
-        "LOCALES",
-        "ID_LANGUAGE_MENU",
-        "ID_LANGUAGE_AUTO",
-        "ID_LANGUAGE_NEXTSTART",
-        "ID_LANGUAGE_NOTSAVED",
+        "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
+        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
+        "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
+        "ID_WARNING", "ID_QUESTION", "ID_YES", "ID_NO", "ID_FILTER_ISO", "ID_FILTER_CUE",
+        "ID_FILTER_ALL", "ID_TOOLBAR_CUSTOMIZE", "ID_TOOLBAR_UP", "ID_TOOLBAR_DOWN",
+        "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE", "ID_NORECORDER", "ID_SELECT_DRIVE_ROW",
+        "ID_SELECT_IMAGEFILE",
     };
     for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
                       Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
@@ -165,23 +119,13 @@ TEST(LanguageFiles, ProgramFileHasEveryKeyInEveryLanguage) {
 
 TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
-        {"ID_OVERWRITE_IMAGE", "%s"},
-        {"ID_CANNTCREATEFILE", "%s"},
-        {"ID_CANNTOPENCDDRIVE", "%s"},
-        {"ID_CURRENTREADING", "%d%d%d"},
-        {"ID_MOUNT_DONE", "%c"},
-        {"ID_MOUNT_FAILED", "%u"},
-        {"ID_MOUNT_PATH_TOO_LONG", "%u"},
-        {"ID_FILEDISK_START_FAILED", "%s"},
-        {"IDC_STATIC_ABOUT02", "%s"},
-        {"ID_HELP_NOMANUAL", "%s"},
-        {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
-        {"ID_NODISC", "%s"},
-        {"ID_SAMEASSOURCE", "%s"},
-        {"ID_LABELNOTWRITTEN", "%s"},
-        {"ID_BADSECTORLISTFAILED", "%d%s"},
-        {"ID_CREATEIMAGEPARTIAL", "%s"},
-        {"ID_LANGUAGE_NOTSAVED", "%s"},
+        {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
+        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
+        {"ID_MOUNT_PATH_TOO_LONG", "%u"}, {"ID_FILEDISK_START_FAILED", "%s"},
+        {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
+        {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_NODISC", "%s"}, {"ID_SAMEASSOURCE", "%s"},
+        {"ID_LABELNOTWRITTEN", "%s"}, {"ID_BADSECTORLISTFAILED", "%d%s"},
+        {"ID_CREATEIMAGEPARTIAL", "%s"}, {"ID_LANGUAGE_NOTSAVED", "%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {
@@ -206,6 +150,61 @@ TEST(LanguageFiles, EngineFileMatchesAcrossLanguages) {
         auto it = german.find(key);
         ASSERT_NE(it, german.end()) << key;
         EXPECT_EQ(Placeholders(text), Placeholders(it->second)) << key;
+    }
+}
+
+// The mnemonic of a text: the letter after its one "&" ("&&" is a plain
+// "&"), lower case; 0 when it has none or more than one.
+std::u16string Mnemonic(const std::string& text) {
+    const std::u16string t = port::ToUtf16(text);
+    std::u16string found;
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+        if (t[i] != u'&')
+            continue;
+        if (t[i + 1] == u'&') {
+            ++i;
+            continue;
+        }
+        if (!found.empty())
+            return {};
+        found = std::u16string(1, t[i + 1] < 0x80 ? std::tolower(t[i + 1]) : t[i + 1]);
+    }
+    return found;
+}
+
+// Buttons, check boxes and menu entries carry one mnemonic each, distinct
+// among those of one window or menu, in every language.
+TEST(LanguageFiles, ButtonsAndMenusHaveDistinctMnemonics) {
+    const std::vector<std::pair<const char*, std::vector<std::string>>> groups = {
+        {"languiu.ini", {"IDC_STATIC_CREATE05", "IDC_STATIC_CREATE06", "IDC_STATIC_CREATE07"}},
+        {"languiu.ini", Numbered("IDC_STATIC_FILES", 1, 6)},
+        {"languiu.ini", Numbered("IDC_STATIC_MOUNT", 4, 6)},
+        {"languiu.ini", Numbered("IDC_STATIC_UNMOUNT", 1, 2)},
+        {"languiu.ini", Numbered("IDC_STATIC_BURNCD", 5, 9)},
+        {"languiu.ini",
+         {"ID_HELP_ONLINEHELP", "ID_HELP_SUPPORT", "ID_LANGUAGE_MENU", "ID_HELP_ABOUT"}},
+        {"languiu.ini", {"IDC_CLOSE"}},
+        {"languiu.ini", {"ID_LANGUAGE_AUTO"}},
+        {"languiu.ini",
+         {"ID_TOOLBAR_UP", "ID_TOOLBAR_DOWN", "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE"}},
+        {"langburu.ini",
+         {"BURN_SIMULATE", "BURN_VERIFY", "BURN_CLOSE_DISC", "BURN_UNDERRUN", "ENG_EJECT_WHEN_DONE",
+          "BURN_START", "ENG_CLOSE"}},
+        {"langburu.ini",
+         {"ERASE_QUICK", "ERASE_FULL", "ENG_EJECT_WHEN_DONE", "ERASE_START", "ENG_CLOSE"}},
+        {"langburu.ini", {"ENG_CANCEL"}}, // Close's button while the job runs
+    };
+    for (const auto& [fileName, keys] : groups) {
+        Sections file = Load(fileName);
+        for (const char* language : {"English", "Deutsch"}) {
+            std::set<std::u16string> seen;
+            for (const std::string& key : keys) {
+                const std::u16string letter = Mnemonic(file[language][key]);
+                EXPECT_FALSE(letter.empty()) << language << " " << key << " has no single mnemonic";
+                EXPECT_TRUE(letter.empty() || seen.insert(letter).second)
+                    << language << " " << key << " repeats \"" << port::ToUtf8(letter) << "\"";
+            }
+        }
     }
 }
 
