@@ -85,8 +85,7 @@ protected:
         // Pictures and layouts come from the build's own res/ folder.
         std::filesystem::create_directory_symlink(*s_realProgramDir + "res", m_programDir + "res");
         g_szLangFile = u"languiu.ini";
-        std::ifstream in(*s_realProgramDir + "languiu.ini");
-        std::string real((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string real = spindle_test::ReadFile(*s_realProgramDir + "languiu.ini");
         std::string test = "[LANGUAGE]\nCURRENT=Test\n[Test]\n";
         bool english = false;
         port::ini::ForEachLine(std::string_view(real), [&](std::string_view line) {
@@ -109,7 +108,7 @@ protected:
     }
 
     void WriteLanguageFile(const std::string& text) {
-        std::ofstream(m_programDir + "languiu.ini", std::ios::binary | std::ios::trunc) << text;
+        spindle_test::WriteFile(m_programDir + "languiu.ini", text);
     }
 
     CMainDlg& Open() {
@@ -344,17 +343,20 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
 }
 
 // The close box, and a real Escape key press on every page (the keyboard
-// wherever the page put it), end the modal run with Cancel and no question.
-TEST_F(MainDlgTest, CloseBoxAndEscapeOnEveryPageEndTheModalRunWithoutAQuestion) {
-    const int closeBox = 0;
-    for (int page :
-         {closeBox, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN}) {
+// wherever the page put it), end the modal run with Cancel and no question;
+// so does Ctrl+Q, typed by xdotool as a user would.
+TEST_F(MainDlgTest, CloseBoxEscapeAndCtrlQOnEveryPageEndTheModalRunWithoutAQuestion) {
+    const int closeBox = 0, ctrlQ = 1;
+    for (int page : {closeBox, ctrlQ, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT,
+                     ID_PAGE_BURN}) {
         CMainDlg& dlg = Open();
-        if (page != closeBox)
+        if (page > ctrlQ)
             Click(page);
         const int result = guitest::ShowModalWithInput(dlg, [&dlg, page] {
             if (page == closeBox)
                 dlg.Close(); // what the close box does
+            else if (page == ctrlQ)
+                EXPECT_EQ(std::system("xdotool key --clearmodifiers ctrl+q"), 0);
             else
                 wxUIActionSimulator().Char(WXK_ESCAPE);
         });
@@ -525,8 +527,7 @@ class Screenshots : public MainDlgTest {
 protected:
     void SetUp() override {
         MainDlgTest::SetUp();
-        std::ifstream in(*s_realProgramDir + "languiu.ini");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = spindle_test::ReadFile(*s_realProgramDir + "languiu.ini");
         if (const char* language = std::getenv("SPINDLE_SCREENSHOT_LANGUAGE")) {
             auto at = text.find("CURRENT=");
             auto end = text.find('\n', at);

@@ -2,15 +2,15 @@
 // tree wrapped in each data sector layout reads back identical through the
 // driver's read path (spliced and copied), and audio tracks read as WAV
 // files, their header and then their samples.
-#include "TestSupport.h"
 #include "driver/ImageFile.h"
+#include "tests/support/Iso.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 using namespace driver;
-using namespace drivertest;
+using namespace spindle_test;
 using namespace port;
 using vdrive::SectorForm;
 

@@ -13,6 +13,17 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# wait_until SECONDS COMMAND...: runs COMMAND until it succeeds or SECONDS
+# (stretched by SPINDLE_TEST_TIME_SCALE, as the other tests' limits are)
+# have passed; whether it succeeded.
+wait_until() {
+    local end=$((SECONDS + $1 * ${SPINDLE_TEST_TIME_SCALE:-1}))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1 # the one pause between checks of a condition that sends no signal
+    done
+}
 
 prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
@@ -30,13 +41,11 @@ done
 # closes cleanly on SIGTERM.
 "$prefix/bin/spindle" 2>"$tmp/window.err" &
 window=$!
-shown=""
-for _ in $(seq 150); do
-    if xwininfo -root -children 2>/dev/null | grep -q '"Spindle": ('; then shown=1; break; fi
-    kill -0 "$window" 2>/dev/null || break
-    sleep 0.2
-done
-[ -n "$shown" ] || fail "the installed spindle shows no window titled Spindle: $(cat "$tmp/window.err")"
+window_or_end() {
+    xwininfo -root -children 2>/dev/null | grep -q '"Spindle": (' || ! kill -0 "$window" 2>/dev/null
+}
+wait_until 30 window_or_end
+xwininfo -root -children 2>/dev/null | grep -q '"Spindle": (' || fail "the installed spindle shows no window titled Spindle: $(cat "$tmp/window.err")"
 kill -TERM "$window" 2>/dev/null
 wait "$window"; status=$?
 window=""
@@ -48,6 +57,13 @@ grep -qx "Exec=$prefix/bin/spindle --mount %f" "$desktop" || fail "the Mount act
 for size in 16 32 48 64 128; do
     [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/spindle.png" ] || fail "no ${size}px icon"
 done
+svg=$prefix/share/icons/hicolor/scalable/apps/spindle.svg
+xmllint --noout "$svg" 2>/dev/null && ! grep -q 'href="[^#]' "$svg" ||
+    fail "the scalable icon is no self-contained SVG"
+metainfo=$prefix/share/metainfo/org.example.spindle.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >"$tmp/appstream.log" 2>&1 ||
+    fail "appstreamcli validate refuses $metainfo: $(cat "$tmp/appstream.log")"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 
 for page in spindle spindle-cli spindle-driver; do
     file=$prefix/share/man/man1/$page.1
@@ -61,6 +77,19 @@ got=$(bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" 
     COMP_WORDS=(spindle-cli bu) COMP_CWORD=1 COMP_LINE="spindle-cli bu" COMP_POINT=14 &&
     _spindle_cli && echo "${COMPREPLY[*]}"' _ "$completion" 2>&1)
 [ "$got" = "build-iso burn" ] || fail "completing 'spindle-cli bu' gave '$got'"
+complete_line() { # WORDS...: what completing the last word offers
+    bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
+        COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMP_LINE="$*" COMP_POINT=${#COMP_LINE} &&
+        _spindle_cli && echo "${COMPREPLY[*]}"' _ "$completion" "$@" 2>&1
+}
+got=$(complete_line spindle-cli list --)
+[ "$got" = "--help --json" ] || fail "completing 'spindle-cli list --' gave '$got'"
+"$prefix/bin/spindle-cli" drives >/dev/null 2>&1 # the drive table exists from here on
+got=$(complete_line spindle-cli eject "")
+[[ " $got " == *" C: "* ]] || fail "completing 'spindle-cli eject ' offered no letter of the table: '$got'"
+got=$(complete_line spindle-cli mount disc.iso "")
+[[ " $got " == *" Z: "* && " $got " != *" C: "* ]] ||
+    fail "completing the letter of 'spindle-cli mount' did not offer the free letters: '$got'"
 
 # A user manager is rarely running in a test; the system manager's view of
 # the same file checks it equally.
@@ -82,14 +111,14 @@ if [ -c /dev/fuse ] && command -v genisoimage >/dev/null; then
     chmod +x "$tmp/opener/xdg-open"
     "$prefix/bin/spindle-driver" &
     driver=$!
-    for _ in $(seq 100); do "$prefix/bin/spindle-driver" --status && break; sleep 0.1; done
+    wait_until 10 "$prefix/bin/spindle-driver" --status
     exec_line=$(sed -n "/^\[Desktop Action Mount\]/,/^\[/s/^Exec=//p" "$desktop")
     # As the launcher does it: the line split into words, %f becoming one
     # argument, no shell in between.
     read -ra words <<<"$exec_line"
     for i in "${!words[@]}"; do [ "${words[$i]}" = "%f" ] && words[$i]=$image; done
     PATH="$tmp/opener:$PATH" "${words[@]}" || fail "the Mount action failed: $exec_line"
-    for _ in $(seq 50); do [ -e "$tmp/opened" ] && break; sleep 0.1; done
+    wait_until 5 test -e "$tmp/opened"
     listed=$("$prefix/bin/spindle-cli" list 2>&1)
     grep -qF "$image" <<<"$listed" || fail "the Mount action mounted nothing: $listed"
     letter=$(grep -F "$image" <<<"$listed" | cut -c1)

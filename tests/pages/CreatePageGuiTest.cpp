@@ -21,8 +21,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-using copytest::ReadAll;
-using copytest::WriteAll;
+using copytest::ReadFile;
+using copytest::WriteFile;
 
 namespace {
 
@@ -33,8 +33,9 @@ constexpr std::size_t kChunk = kDiscChunkBytes;
 
 std::map<std::string, std::string> Texts() {
     std::map<std::string, std::string> t;
-    for (const char* key : {"ID_SELECT_CDDRIVE", "ID_CANNTCREATEBUFFER", "ID_READERROR",
-                            "ID_CREATEIMAGEDONE", "ID_CREATEIMAGEFAILED", "ID_PREPARING"})
+    for (const char* key :
+         {"ID_SELECT_CDDRIVE", "ID_CANNTCREATEBUFFER", "ID_READERROR", "ID_CREATEIMAGEDONE",
+          "ID_CREATEIMAGEFAILED", "ID_PREPARING", "ID_SELECT_IMAGEFILE"})
         t[key] = std::string("t:") + key;
     for (const char* key : {"ID_CANNTOPENCDDRIVE", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE",
                             "ID_NODISC", "ID_LABELNOTWRITTEN", "ID_CREATEIMAGEPARTIAL"})
@@ -42,6 +43,10 @@ std::map<std::string, std::string> Texts() {
     t["ID_CREATEIMAGEBADSECTORS"] = "t:bad %d, %s";
     t["ID_CURRENTREADING"] = "%d/%d MB, %d";
     t["ID_INFORMATION"] = "Information";
+    t["ID_WARNING"] = "Warning";
+    t["ID_QUESTION"] = "Question";
+    t["ID_FILTER_ISO"] = "ISO images (*.iso)";
+    t["ID_FILTER_ALL"] = "All files";
     return t;
 }
 
@@ -66,7 +71,7 @@ protected:
     // R: holds a small ISO image labelled DISC_R.
     std::string MakeIsoDisc() {
         std::filesystem::create_directories(m_dir + "tree");
-        WriteAll(m_dir + "tree/a.txt", copytest::RandomBytes(3 * kChunk, 9));
+        WriteFile(m_dir + "tree/a.txt", copytest::RandomBytes(3 * kChunk, 9));
         const std::string iso = m_dir + "disc.iso";
         EXPECT_TRUE(copytest::Shell("genisoimage -quiet -J -V DISC_R -o '" + iso + "' '" + m_dir +
                                     "tree'"));
@@ -83,8 +88,7 @@ protected:
     void Build(CCreateDlg* page) {
         wxCommandEvent event;
         page->OnBuildImage(event);
-        for (int i = 0; i < 3000 && page->IsCopying(); ++i)
-            guitest::Yield(1);
+        guitest::YieldUntil([&] { return !page->IsCopying(); });
         guitest::Yield(2); // what the worker posted last
     }
 
@@ -152,9 +156,9 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
         std::optional<std::string> chosen;
         const char* shown;
     } cases[] = {
-        {"/d/image.iso", "/d/image.iso"},  {"/d/image", "/d/image.ISO"},
-        {"/d/image.Iso", "/d/image.Iso"},  {"/d/image.is", "/d/image.is.ISO"},
-        {std::nullopt, "/d/image.is.ISO"}, // cancelled: nothing changes
+        {"/d/image.iso", "/d/image.iso"},  {"/d/image", "/d/image.iso"},
+        {"/d/image.Iso", "/d/image.Iso"},  {"/d/image.is", "/d/image.is.iso"},
+        {std::nullopt, "/d/image.is.iso"}, // cancelled: nothing changes
     };
     for (const Case& c : cases) {
         port::FileDialogRequest asked;
@@ -169,7 +173,7 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
         EXPECT_EQ(page->m_strImagePath, c.shown);
         EXPECT_TRUE(asked.save);
         EXPECT_FALSE(asked.overwritePrompt);
-        EXPECT_EQ(asked.filter, "ISO CD Image Files(*.ISO)|*.ISO|All Files (*.*)|*.*");
+        EXPECT_EQ(asked.filter, "ISO images (*.iso)|*.iso|All files|*");
         if (!before.empty()) {
             EXPECT_EQ(asked.defaultDir + "/" + asked.defaultFile, before.utf8_string());
         }
@@ -178,9 +182,9 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
 
 TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
     const std::string iso = MakeIsoDisc();
-    WriteAll(m_dir + "empty.bin", "");
+    WriteFile(m_dir + "empty.bin", "");
     port::PushDosDevice("E:", "stdio:" + m_dir + "empty.bin");
-    WriteAll(m_dir + "raw.bin", copytest::RandomBytes(kChunk, 10));
+    WriteFile(m_dir + "raw.bin", copytest::RandomBytes(kChunk, 10));
     port::PushDosDevice("F:", "stdio:" + m_dir + "raw.bin");
     port::PushDosDevice("S:", "stdio:" + m_dir + "no-disc.bin");
     const std::string out = m_dir + "out.iso";
@@ -198,6 +202,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         const char* status;
         const char* label = nullptr; // typed into the label box; null: the disc's
     } cases[] = {
+        {"nowhere to save", "R: ", "", false, {{"t:ID_SELECT_IMAGEFILE", "Warning", kWarning}}, ""},
         {"no drive chosen", "", out, false, {{"t:ID_SELECT_CDDRIVE", "Warning", kWarning}}, " "},
         {"drive cannot be opened",
          "Q: gone",
@@ -239,7 +244,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(out);
         if (c.imageExists)
-            WriteAll(out, "old");
+            WriteFile(out, "old");
         SelectDrive(page, c.drive);
         page->m_cboImage->SetValue(wxString::FromUTF8(c.image));
         page->m_editLabel->SetValue(c.label ? wxString(c.label) : page->m_strDiscLabel);
@@ -256,7 +261,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         EXPECT_TRUE(page->m_btnBuild->IsEnabled());
         EXPECT_FALSE(page->m_btnStop->IsEnabled());
         if (c.imageExists) {
-            EXPECT_EQ(ReadAll(out), "old");
+            EXPECT_EQ(ReadFile(out), "old");
         }
     }
     EXPECT_TRUE(copytest::SameBytes(iso, out));
@@ -275,7 +280,7 @@ protected:
         if (::access("/dev/fuse", R_OK | W_OK) != 0)
             GTEST_SKIP() << "no FUSE here";
         m_source = m_dir + "source.bin";
-        WriteAll(m_source, copytest::RandomBytes(4 * kChunk + 5000, 11));
+        WriteFile(m_source, copytest::RandomBytes(4 * kChunk + 5000, 11));
         std::filesystem::create_directories(m_dir + "mnt");
         m_disc = std::make_unique<copytest::BadSectorDisc>(m_source, m_dir + "mnt",
                                                            std::vector<std::int64_t>{300, 700});
@@ -311,7 +316,7 @@ TEST_F(ScratchedDiscPage, ButtonsWhileCopyingStopAndNoSecondCopy) {
     Build(page);
     EXPECT_TRUE(copyingShown);
     EXPECT_FALSE(page->IsCopying());
-    EXPECT_EQ(ReadAll(m_out + ".part"), ReadAll(m_source).substr(0, kChunk))
+    EXPECT_EQ(ReadFile(m_out + ".part"), ReadFile(m_source).substr(0, kChunk))
         << "the chunks before the stop, kept beside the image";
     EXPECT_FALSE(std::filesystem::exists(m_out));
     EXPECT_TRUE(page->m_btnBuild->IsEnabled());
@@ -333,17 +338,17 @@ TEST_F(ScratchedDiscPage, ALaterCopyAsksNothingAndNamesTheUnreadableSectors) {
     ASSERT_EQ(guitest::ShownBoxes().size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(guitest::ShownBoxes()[i].text, texts[i]);
-    std::string expected = ReadAll(m_source);
+    std::string expected = ReadFile(m_source);
     for (std::size_t sector : {300, 700})
         expected.replace(sector * 2048, 2048, 2048, '\0');
-    EXPECT_EQ(ReadAll(m_out), expected);
-    EXPECT_EQ(ReadAll(m_out + ".badsectors"), "300\n700\n");
+    EXPECT_EQ(ReadFile(m_out), expected);
+    EXPECT_EQ(ReadFile(m_out + ".badsectors"), "300\n700\n");
 }
 
 TEST_F(CreatePageTest, AWindowClosedDuringACopyShowsNothingAndKeepsTheFile) {
     MakeIsoDisc();
     const std::string out = m_dir + "out.iso";
-    WriteAll(out, "old");
+    WriteFile(out, "old");
     CCreateDlg* page = MakePage();
     page->m_cboImage->SetValue(wxString::FromUTF8(out));
     wxCommandEvent event;
@@ -353,11 +358,10 @@ TEST_F(CreatePageTest, AWindowClosedDuringACopyShowsNothingAndKeepsTheFile) {
     // The page goes while the worker asks whether to replace the file: the
     // question gets a closed box's answer, and nothing is shown.
     page->Destroy();
-    for (int i = 0; i < 3000 && !copy.expired(); ++i)
-        guitest::Yield(1);
+    guitest::YieldUntil([&] { return copy.expired(); });
     EXPECT_TRUE(copy.expired()) << "the worker ended";
     EXPECT_TRUE(guitest::ShownBoxes().empty());
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(ReadFile(out), "old");
 }
 
 } // namespace

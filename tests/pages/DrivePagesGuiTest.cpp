@@ -32,10 +32,6 @@ using spindle_test::DriverProcess;
 
 namespace {
 
-#define REQUIRE_FUSE()                                                                             \
-    if (!spindle_test::FuseAvailable())                                                            \
-    GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
-
 class DrivePagesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,7 +44,8 @@ protected:
         setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir + "cfg").c_str(), 1);
         fs::create_directories(m_dir + "cfg");
-        std::ofstream(m_dir + "cfg/drives.conf") << "media = off\n"; // nothing in the real home
+        spindle_test::WriteFile(m_dir + "cfg/drives.conf",
+                                "media = off\n"); // nothing in the real home
         port::PushDosDevice("C:", "/");
         m_frame = guitest::MakeSkinnedFrame();
         guitest::ClearShown();
@@ -169,8 +166,8 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     struct Case {
         std::string path, label;
     } cases[] = {
-        {img, "IMGLABEL"},         // exists: kept, not disc.img.ISO
-        {m_dir + "typed.ISO", ""}, // names no file: completed
+        {img, "IMGLABEL"},         // exists: kept, not disc.img.iso
+        {m_dir + "typed.iso", ""}, // names no file: completed
         {m_dir + "A.Iso", ""},     // ends in .ISO in any case
         {m_dir + "A.Iso", ""},     // cancelled: nothing changes
     };
@@ -182,14 +179,14 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     }
     ASSERT_EQ(asked.size(), 4u);
     EXPECT_FALSE(asked[0].save);
-    EXPECT_EQ(asked[0].filter, "ISO CD Image Files(*.ISO)|*.ISO|");
+    EXPECT_EQ(asked[0].filter, "ISO images (*.iso)|*.iso|All files|*");
     EXPECT_EQ(asked[0].defaultDir, m_dir);
     EXPECT_EQ(asked[0].defaultFile, "old.iso");
     EXPECT_EQ(asked[1].defaultFile, "disc.img");
 }
 
 TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string p = MakeIso("p.iso", "PLABEL"), q = MakeIso("q.iso", "QLABEL");
     SetHistory({p, q, m_dir + "stale.iso"});
@@ -283,7 +280,7 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
 
     // A letter another program took after the list was filled.
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     port::PushDosDevice("D:", "/dev/null");
     page->m_cboImage->SetValue(q);
@@ -295,7 +292,7 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
 }
 
 TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string small = MakeIso("small.iso", "SMALL");
     // An image of 5,000,000,000 bytes: a small one padded sparsely.
@@ -330,9 +327,9 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
                 .SaveFile(wxString(shots) + "/unmount-rows.png");
     }
 
-    // Nothing selected: nothing happens.
+    // Nothing selected: said so, and nothing is dismounted.
     Click(page, 1001);
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Choose the drive to dismount in the list first."});
     EXPECT_EQ(list->GetItemCount(), 2);
 
     // A file held open: the drive is in use, stays listed and still reads.

@@ -2,6 +2,7 @@
 // contents, and the choice kept in the config folder.
 #include "text/Language.h"
 #include "port/Utf.h"
+#include "tests/support/Files.h"
 #include "text/LangText.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,31 @@ const ResolveCase kResolveCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, ResolveTest, ::testing::ValuesIn(kResolveCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The toolkit follows the desktop where it speaks the section's language,
+// else the section's first code.
+TEST(ToolkitLanguage, SwitchesOnlyWhereTheDesktopSpeaksAnotherLanguage) {
+    const struct {
+        LocaleVariables locale;
+        const char16_t* section;
+        const char* file;
+        const char* expected;
+    } cases[] = {
+        {{"", "", "de_DE.UTF-8", ""}, u"Deutsch", kShipped, ""},
+        {{"", "", "de_AT.UTF-8", ""}, u"Deutsch", kShipped, ""},      // its own territory
+        {{"", "", "de_DE.UTF-8", ""}, u"English", kShipped, "en"},    // the user's choice
+        {{"", "", "C.UTF-8", ""}, u"English", kShipped, ""},          // untranslated is English
+        {{"", "", "C", "de"}, u"Deutsch", kShipped, "de"},            // C ignores LANGUAGE
+        {{"", "", "en_GB.UTF-8", "de:en"}, u"Deutsch", kShipped, ""}, // LANGUAGE first
+        {{"fr_FR.UTF-8", "", "de_DE.UTF-8", ""}, u"Deutsch", kShipped, "de"},
+        {{"", "", "en_US.UTF-8", ""}, u"Portugu\u00eas", kTerritories, "pt"},
+        {{"", "", "en_US.UTF-8", ""}, u"Klingon", kShipped, ""}, // no such section
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ToolkitLanguageCode(c.locale, c.section, port::ToUtf16(c.file)), c.expected)
+            << c.locale.lcAll << "|" << c.locale.lang << "|" << c.locale.language << " "
+            << port::ToUtf8(c.section);
+}
+
 TEST(LanguageSections, EveryButLanguageOnceInFileOrder) {
     std::vector<std::u16string> want = {u"English", u"Portugu\u00EAs", u"Portugu\u00EAs do Brasil",
                                         u"Deutsch (Schweiz)"};
@@ -110,9 +136,7 @@ TEST(LanguageSections, EveryButLanguageOnceInFileOrder) {
 class LanguageChoiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/spindle-lang-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_tmp.path();
         setenv("SPINDLE_PROGRAM_DIR", (m_dir.string() + "/").c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
         for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
@@ -127,13 +151,13 @@ protected:
         g_szLangSection.clear();
         for (const char* name : {"SPINDLE_PROGRAM_DIR", "SPINDLE_CONFIG_DIR", "LANG"})
             unsetenv(name);
-        fs::remove_all(m_dir);
     }
     static std::string Drive() {
         std::u16string text;
         return port::ToUtf8(GetLangText(u"ID_DRIVE", text));
     }
 
+    spindle_test::TempDir m_tmp{"spindle-lang"};
     fs::path m_dir;
 };
 
@@ -158,7 +182,7 @@ TEST_F(LanguageChoiceTest, ChoiceIsKeptAndWins) {
 }
 
 TEST_F(LanguageChoiceTest, UnwritableConfigFolderIsReported) {
-    std::ofstream(m_dir / "config") << "a file, not a folder";
+    spindle_test::WriteFile(m_dir / "config", "a file, not a folder");
     std::string stored;
     EXPECT_EQ(StoreLanguageChoice("English", stored), LanguageChoice::kNotWritten);
     EXPECT_EQ(UseResolvedLanguage(), u"Deutsch");

@@ -46,8 +46,9 @@ protected:
         setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1);
         g_szLangFile = u"languiu.ini";
         std::ofstream(dir + "languiu.ini")
-            << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nWarning=not used\n"
-               "Question=not used\nKEY_AMP=Save & Exit\nKEY_TEXT=typed\nKEY_LABEL=Label text\n";
+            << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nID_WARNING=Warn "
+               "caption\nID_QUESTION=Ask caption\nKEY_AMP=Save & Exit\nKEY_TEXT=typed\n"
+               "KEY_LABEL=&Label && text\n";
         guitest::ClearShown();
     }
     void TearDown() override { unsetenv("SPINDLE_PROGRAM_DIR"); }
@@ -62,12 +63,12 @@ TEST_F(TextUiTest, MessageBoxCaptionsStylesAndResults) {
     WarningBox("Careful.");
     const auto& boxes = guitest::ShownBoxes();
     ASSERT_EQ(boxes.size(), 4u);
-    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].caption, "Ask caption");
     EXPECT_EQ(boxes[0].style, port::MB_YESNO);
     EXPECT_EQ(boxes[2].text, "Done.");
     EXPECT_EQ(boxes[2].caption, "Info caption");
     EXPECT_EQ(boxes[2].style, port::MB_OK | port::MB_ICONINFORMATION);
-    EXPECT_EQ(boxes[3].caption, "Warning");
+    EXPECT_EQ(boxes[3].caption, "Warn caption");
     EXPECT_EQ(boxes[3].style, port::MB_OK | port::MB_ICONWARNING);
 }
 
@@ -84,7 +85,8 @@ TEST_F(TextUiTest, SetItemLangTextSetsEveryKindOfControl) {
     SetItemLangText(&dialog, 4242, "KEY_TEXT"); // no such control: nothing happens
     SetItemLangText(nullptr, 1001, "KEY_TEXT");
     EXPECT_EQ(label->GetLabelText(), "Save & Exit"); // '&' is no mnemonic
-    EXPECT_EQ(button->GetLabelText(), "Label text");
+    EXPECT_EQ(button->GetLabel(), "&Label && text");  // on a button it is
+    EXPECT_EQ(button->GetLabelText(), "Label & text");
     EXPECT_EQ(check->GetLabelText(), ""); // missing key: empty, also set
     EXPECT_EQ(edit->GetValue(), "typed");
 
@@ -111,8 +113,9 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
     std::promise<int> result;
     auto answer = result.get_future();
     std::thread worker([&] { result.set_value(QuestionBox(wxString::FromUTF8("Überschreiben?"))); });
-    for (int i = 0; i < 500 && answer.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i)
-        guitest::Yield(1);
+    guitest::YieldUntil(
+        [&] { return answer.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
+        std::chrono::seconds(5));
     worker.join();
 
     guitest::SetModalHandler(nullptr);
@@ -120,7 +123,7 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
     EXPECT_EQ(answer.get(), IDYES);
     EXPECT_TRUE(onGuiThread);
     EXPECT_EQ(message, wxString::FromUTF8("Überschreiben?"));
-    EXPECT_EQ(caption, "Question");
+    EXPECT_EQ(caption, "Ask caption");
 }
 
 TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
@@ -135,11 +138,12 @@ TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
     std::thread worker([&] { result.set_value(QuestionBox("Go on?")); });
     // Drop whatever is queued until the worker has its answer (at most 5 s);
     // nothing here runs the queued calls.
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-        wxTheApp->DeletePendingEvents();
-        ended = answer.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
-    }
+    const bool ended = spindle_test::WaitUntil(
+        [&] {
+            wxTheApp->DeletePendingEvents();
+            return answer.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+        },
+        std::chrono::seconds(5));
     if (ended)
         worker.join();
     else
@@ -161,9 +165,10 @@ TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
     for (bool save : {false, true}) {
         port::FileDialogRequest request;
         request.save = save;
-        request.filter = "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|";
+        request.filter = "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|All Files (*.*)|*.*|";
         std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(request);
-        EXPECT_EQ(dialog->GetWildcard(), "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin");
+        EXPECT_EQ(dialog->GetWildcard(),
+                  "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|All Files (*.*)|*.*");
         SList* filters = listFilters(dialog->GetHandle());
         ASSERT_NE(filters, nullptr);
         ASSERT_NE(filters->next, nullptr);
@@ -178,6 +183,10 @@ TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
         for (const char* name : {"b.IMG", "c.bin", "d.BIN"})
             EXPECT_TRUE(shows(filters->next->data, name)) << name;
         EXPECT_FALSE(shows(filters->next->data, "e.iso"));
+        // "*.*" is every file, as where it comes from: also one without a dot.
+        ASSERT_NE(filters->next->next, nullptr);
+        for (const char* name : {"README", "a.iso", ".hidden"})
+            EXPECT_TRUE(shows(filters->next->next->data, name)) << name;
         reinterpret_cast<void (*)(SList*)>(dlsym(RTLD_DEFAULT, "g_slist_free"))(filters);
     }
 }
