@@ -12,6 +12,7 @@
 #include "engine/SourceWalk.h"
 #include "port/Utf.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -68,8 +69,12 @@ void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
                  std::int32_t renamed, void* user) {
     if (auto* watch = static_cast<BuildWatch*>(user))
         watch->bytes += static_cast<std::int64_t>(size);
-    if (renamed && name)
-        Tell("build-iso", port::ToUtf8(source) + " is stored as " + port::ToUtf8(imagePath));
+    if (!renamed || !name)
+        return;
+    // The path inside the image as it shows once mounted here: with "/".
+    std::string shown = port::ToUtf8(imagePath);
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    Tell("build-iso", port::ToUtf8(source) + " is stored as " + shown);
 }
 
 int Fail(const std::string& message) {
