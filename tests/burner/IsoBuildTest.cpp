@@ -1,5 +1,4 @@
 // Image builds through the engine, read back with xorriso and isoinfo.
-#include "TestSupport.h"
 #include "burner/IsoBuilder.h"
 #include "burner/Options.h"
 #include "engine/Engine.h"
