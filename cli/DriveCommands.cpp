@@ -8,12 +8,15 @@
 #include "port/Errors.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/DiscImage.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -102,6 +105,27 @@ int MountFailed(const std::string& what, port::ErrorCode error) {
 }
 } // namespace
 
+namespace {
+// An image description (cue sheet, CloneCD, Nero, Alcohol) that cannot be
+// used is refused before the driver is asked, with the file, line and field
+// at fault; a path that is no regular file is left to the driver as before.
+bool DiscUsable(const std::string& path) {
+    struct stat st {};
+    vdrive::Disc disc;
+    vdrive::DiscFault fault;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        vdrive::ReadDisc(path, disc, fault))
+        return true;
+    std::string where = port::EscapeControls(fault.file);
+    if (fault.line > 0)
+        where += ", line " + std::to_string(fault.line);
+    if (!fault.field.empty())
+        where += " (" + port::EscapeControls(fault.field) + ")";
+    Fail("mount", where + ": " + port::EscapeControls(fault.detail), fault.code);
+    return false;
+}
+} // namespace
+
 int Mount(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Misuse("mount");
@@ -116,6 +140,8 @@ int Mount(const Args& args) {
                         ": a path with a line break cannot be mounted (the lists of "
                         "mounted drives keep one path a line)",
                     port::ERROR_INVALID_NAME);
+    if (!DiscUsable(args[0]))
+        return kExitFailure;
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;

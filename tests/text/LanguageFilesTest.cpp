@@ -83,7 +83,8 @@ std::vector<std::string> ProgramKeys() {
         "IDC_STATIC_FILESDESC", "ID_NOT_ADDED", "ID_CD_RULER", "ID_DVD_RULER",
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
+        "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG", "ID_DISC_FAULT_2", "ID_DISC_FAULT_13",
+        "ID_DISC_FAULT_38", "ID_DISC_FAULT_50", "ID_DISC_FAULT_LINE",
         "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
         "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
     };
@@ -113,7 +114,8 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
         {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
         {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
-        {"ID_MOUNT_PATH_TOO_LONG", "%u"},
+        {"ID_MOUNT_PATH_TOO_LONG", "%u"}, {"ID_DISC_FAULT_2", "%s"}, {"ID_DISC_FAULT_13", "%s"},
+        {"ID_DISC_FAULT_38", "%s"}, {"ID_DISC_FAULT_50", "%s"}, {"ID_DISC_FAULT_LINE", "%u"},
         {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
         {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_NODISC", "%s"}, {"ID_SAMEASSOURCE", "%s"},
         {"ID_LABELNOTWRITTEN", "%s"}, {"ID_BADSECTORLISTFAILED", "%d%s"},
