@@ -1,7 +1,9 @@
 // The disc map: every format the test writers make is read back to its
 // tracks, and the user data found through the map is the ISO image's; each
 // kind of bad descriptor is refused with its file and line or field.
+#include "port/Utf.h"
 #include "vdrive/DiscImage.h"
+#include "vdrive/VolumeLabel.h"
 #include "tests/support/DiscWrap.h"
 #include "tests/support/Files.h"
 
@@ -55,7 +57,7 @@ struct Fixture {
         ::mkdir((dir / "src/folder").c_str(), 0755);
         spindle_test::WriteFile(dir / "src/folder/a.txt", std::string(70000, 'a'));
         spindle_test::WriteFile(dir / "src/b.bin", std::string(5000, '\x5b'));
-        EXPECT_TRUE(spindle_test::Shell("xorriso -as mkisofs -quiet -R -J -o " +
+        EXPECT_TRUE(spindle_test::Shell("xorriso -as mkisofs -quiet -R -J -V DISCLABEL -o " +
                                         spindle_test::Q(dir / "disc.iso") + " " +
                                         spindle_test::Q(dir / "src") + " 2>/dev/null"));
         iso = spindle_test::ReadFile(dir / "disc.iso");
@@ -145,6 +147,16 @@ TEST(DiscImage, EveryWrittenFormatReadsBackToItsTracksAndTheIsosBytes) {
         }
         ASSERT_NE(vdrive::FirstDataTrack(disc), nullptr);
         EXPECT_EQ(vdrive::FirstDataTrack(disc)->number, 1);
+        // The label is read through the map; it is written into plain
+        // images only, and nothing else is touched.
+        const std::u16string wide = port::ToUtf16(path);
+        EXPECT_EQ(vdrive::ReadVolumeLabel(wide), u"DISCLABEL");
+        const std::string before = ReadFile(path);
+        port::ErrorCode error = 0;
+        const bool plain = path == d + "/disc.iso";
+        EXPECT_EQ(vdrive::WriteVolumeLabel(wide, plain ? u"DISCLABEL" : u"OTHER", error), plain);
+        EXPECT_EQ(error, plain ? 0u : port::ERROR_NOT_SUPPORTED);
+        EXPECT_TRUE(ReadFile(path) == before);
     }
 }
 
