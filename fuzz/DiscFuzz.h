@@ -41,7 +41,11 @@ inline void FuzzDescriptor(const std::uint8_t* data, std::size_t size, const std
             __builtin_trap(); // a refusal names its cause and leaves no tracks
         return;
     }
+    const bool plain = disc.tracks.size() == 1 && disc.tracks[0].file == path &&
+                       disc.tracks[0].offset == 0 && disc.tracks[0].stride == 2048;
     for (const vdrive::DiscTrack& t : disc.tracks) {
+        if (plain)
+            break; // any file that is none of the formats: its size decides nothing here
         struct stat st;
         if (t.sectors == 0 || ::stat(t.file.c_str(), &st) != 0 ||
             vdrive::UserDataOffset(t, t.sectors - 1) + (t.stride < 2048 ? t.stride : 2048) >

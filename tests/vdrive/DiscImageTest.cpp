@@ -191,7 +191,7 @@ TEST(DiscImage, RefusesBadDescriptorsNamingTheFileAndLineOrField) {
         std::string file; // the end of the path named
         int line;         // -1: the line holding `text`
         std::string field;
-        std::string text;
+        std::string text = {};
     } rows[] = {
         {"cue naming a missing BIN",
          [&] {
