@@ -13,6 +13,7 @@
 #include "port/FileOps.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/VirtualDrive.h"
 
 #include <cerrno>
 #include <chrono>
@@ -207,7 +208,12 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     const int lockFd = TakeLock(runtime, status);
     if (lockFd < 0)
         return status;
-    RemoveDriverLetters();
+    {
+        // A mount that a racing request began before this driver answered
+        // holds the lock until it has failed and taken its letter back.
+        port::FileLock mounts(vdrive::MountLockPath());
+        RemoveDriverLetters();
+    }
     const std::string drives = runtime + "/drives";
     if (!PrepareDrivesFolder(drives))
         return kExitFailure;

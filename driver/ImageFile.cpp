@@ -66,14 +66,26 @@ ImageFile::~ImageFile() {
 }
 
 ErrorCode ImageFile::Open(const std::string& path, std::shared_ptr<ImageFile>& out) {
-    vdrive::Disc disc;
-    disc.descriptor = path;
-    vdrive::DiscTrack whole;
-    whole.file = path;
+    // Anything but a regular file holds no descriptor: a block device is a
+    // plain image of its whole size, and the rest is refused on opening.
     struct stat st {};
-    whole.sectors =
-        stat(path.c_str(), &st) == 0 ? (static_cast<std::uint64_t>(st.st_size) + 2047) / 2048 : 0;
-    disc.tracks.push_back(whole);
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        vdrive::Disc disc;
+        disc.descriptor = path;
+        disc.tracks.emplace_back();
+        disc.tracks[0].file = path;
+        std::uint64_t size = 0;
+        int fd = S_ISBLK(st.st_mode) ? open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+        if (fd >= 0 && ioctl(fd, BLKGETSIZE64, &size) == 0)
+            disc.tracks[0].sectors = size / 2048;
+        if (fd >= 0)
+            close(fd);
+        return Open(disc, out);
+    }
+    vdrive::Disc disc;
+    vdrive::DiscFault fault;
+    if (!vdrive::ReadDisc(path, disc, fault))
+        return fault.code != ERROR_SUCCESS ? fault.code : ERROR_UNRECOGNIZED_VOLUME;
     return Open(disc, out);
 }
 

@@ -4,6 +4,7 @@
 #include "port/IsoDescriptor.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
+#include "vdrive/DiscImage.h"
 
 #include <array>
 #include <cstdint>
@@ -28,14 +29,27 @@ using iso::kTypeTerminator;
 
 using Sector = std::array<std::uint8_t, kSector>;
 
+// Where the 2048 user bytes of the data track's sectors lie in the open
+// file: sector n at first + n * stride, for n below `sectors`. A plain ISO
+// image is its own data track.
+struct SectorMap {
+    std::uint64_t first = 0;
+    std::uint64_t stride = kSector;
+    std::uint64_t sectors = UINT64_MAX;
+};
+
 // Only real volume descriptors are read or written: a file that is not an
 // ISO 9660 image has no label and is never changed.
 bool IsDescriptor(const Sector& s, std::uint8_t type) {
     return iso::IsDescriptor(s.data(), type);
 }
 
-bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
+bool ReadSector(HANDLE h, const SectorMap& map, std::int64_t sector, Sector& s) {
     std::uint32_t got = 0;
+    if (sector < 0 || static_cast<std::uint64_t>(sector) >= map.sectors)
+        return false;
+    const auto offset =
+        static_cast<std::int64_t>(map.first + static_cast<std::uint64_t>(sector) * map.stride);
     return SetFilePointerEx(h, offset, nullptr, FILE_BEGIN) &&
            ReadFile(h, s.data(), static_cast<std::uint32_t>(s.size()), &got, nullptr) &&
            got == s.size();
@@ -48,14 +62,13 @@ bool WriteSector(HANDLE h, std::int64_t offset, const Sector& s) {
            put == s.size();
 }
 
-
 // A whole descriptor set: after the primary descriptor, every sector up to
 // a terminator within the scanned ones carries the standard identifier. A
 // file that merely holds "\x01CD001" at 0x8000 is no image to write into.
 bool IsWholeDescriptorSet(HANDLE h) {
     Sector s{};
     for (int i = 0; i < kScanSectors; ++i) {
-        if (!ReadSector(h, (kFirstScanSector + i) * kSector, s) ||
+        if (!ReadSector(h, SectorMap{}, kFirstScanSector + i, s) ||
             std::memcmp(s.data() + 1, "CD001", 5) != 0)
             return false;
         if (s[0] == kTypeTerminator)
@@ -70,7 +83,8 @@ bool IsWholeText(std::u16string_view label) {
     for (std::size_t i = 0; i < label.size(); ++i) {
         bool high = label[i] >= 0xD800 && label[i] <= 0xDBFF;
         bool low = label[i] >= 0xDC00 && label[i] <= 0xDFFF;
-        if (low || (high && (i + 1 == label.size() || label[i + 1] < 0xDC00 || label[i + 1] > 0xDFFF)))
+        if (low ||
+            (high && (i + 1 == label.size() || label[i + 1] < 0xDC00 || label[i + 1] > 0xDFFF)))
             return false;
         i += high ? 1 : 0;
     }
@@ -79,10 +93,11 @@ bool IsWholeText(std::u16string_view label) {
 
 // Offset of the first Joliet descriptor before a terminator, if any. With
 // `label` given, the first whose identifier is not empty, and that label.
-std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
-    auto read = [h](std::uint32_t sector, std::uint8_t* buf) {
+std::optional<std::int64_t> FindJoliet(HANDLE h, const SectorMap& map, Sector& s,
+                                       std::u16string* label) {
+    auto read = [h, &map](std::uint32_t sector, std::uint8_t* buf) {
         Sector got{};
-        if (!ReadSector(h, sector * kSector, got))
+        if (!ReadSector(h, map, sector, got))
             return false;
         std::memcpy(buf, got.data(), got.size());
         return true;
@@ -117,7 +132,8 @@ std::u16string PrimaryIdentifier(const Sector& s) {
 std::string PrimaryBytes(std::u16string_view label) {
     std::string out;
     for (std::size_t i = 0; i < label.size(); ++i) {
-        std::size_t len = (label[i] >= 0xD800 && label[i] <= 0xDBFF && i + 1 < label.size()) ? 2 : 1;
+        std::size_t len =
+            (label[i] >= 0xD800 && label[i] <= 0xDBFF && i + 1 < label.size()) ? 2 : 1;
         std::string ch = ToUtf8(label.substr(i, len));
         if (out.size() + ch.size() > kIdSize)
             break;
@@ -136,16 +152,48 @@ UniqueHandle OpenImage(std::u16string_view path, bool write, ErrorCode& error) {
     return h;
 }
 
+// The image's data track as a file to read and its sector map: the image
+// itself for a plain ISO image, else the track's file (opened as the image
+// is). Other formats are read through vdrive's disc map.
+UniqueHandle OpenDataTrack(std::u16string_view imagePath, SectorMap& map, ErrorCode& error) {
+    UniqueHandle h = OpenImage(imagePath, false, error);
+    Disc disc;
+    DiscFault fault;
+    if (!h.valid() || !ReadDisc(PathToUtf8(imagePath), disc, fault)) {
+        error = h.valid() ? fault.code : error;
+        return UniqueHandle();
+    }
+    const DiscTrack* track = FirstDataTrack(disc);
+    if (!track) {
+        error = ERROR_UNRECOGNIZED_VOLUME;
+        return UniqueHandle();
+    }
+    map = {UserDataOffset(*track, 0), track->stride, track->sectors};
+    if (track->file == disc.descriptor)
+        return h; // a plain image, or a Nero image that holds its own tracks
+    return OpenImage(PathToUtf16(track->file), false, error);
+}
+
+// True for a plain ISO image: one MODE1/2048 track of the whole file.
+bool IsPlainImage(std::u16string_view imagePath) {
+    Disc disc;
+    DiscFault fault;
+    return ReadDisc(PathToUtf8(imagePath), disc, fault) && disc.tracks.size() == 1 &&
+           disc.tracks[0].file == disc.descriptor && disc.tracks[0].offset == 0 &&
+           disc.tracks[0].form == SectorForm::Mode1_2048;
+}
+
 } // namespace
 
 std::optional<std::u16string> ReadVolumeLabel(std::u16string_view imagePath, ErrorCode& error) {
-    UniqueHandle h = OpenImage(imagePath, false, error);
+    SectorMap map;
+    UniqueHandle h = OpenDataTrack(imagePath, map, error);
     if (!h.valid())
         return std::nullopt;
     Sector s{};
     std::u16string joliet;
-    bool haveJoliet = FindJoliet(h.get(), s, &joliet).has_value();
-    if (!ReadSector(h.get(), kPrimaryOffset, s) || !IsDescriptor(s, kTypePrimary)) {
+    bool haveJoliet = FindJoliet(h.get(), map, s, &joliet).has_value();
+    if (!ReadSector(h.get(), map, kPrimaryOffset / kSector, s) || !IsDescriptor(s, kTypePrimary)) {
         error = ERROR_UNRECOGNIZED_VOLUME;
         return std::nullopt;
     }
@@ -159,24 +207,31 @@ std::u16string ReadVolumeLabel(std::u16string_view imagePath) {
     return ReadVolumeLabel(imagePath, error).value_or(std::u16string());
 }
 
-bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
-                      ErrorCode& error) {
+bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label, ErrorCode& error) {
     label = label.substr(0, std::min(label.size(), label.find(u'\0')));
     if (!IsWholeText(label)) {
         error = ERROR_INVALID_DATA;
+        return false;
+    }
+    // Labels are written into plain images only; a descriptor or the files
+    // it names are left as they are.
+    if (!IsPlainImage(imagePath)) {
+        UniqueHandle probe = OpenImage(imagePath, false, error);
+        if (probe.valid())
+            error = ERROR_NOT_SUPPORTED;
         return false;
     }
     UniqueHandle h = OpenImage(imagePath, true, error);
     if (!h.valid())
         return false;
     Sector primary{};
-    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary) ||
-        !IsWholeDescriptorSet(h.get())) {
+    if (!ReadSector(h.get(), SectorMap{}, kPrimaryOffset / kSector, primary) ||
+        !IsDescriptor(primary, kTypePrimary) || !IsWholeDescriptorSet(h.get())) {
         error = ERROR_UNRECOGNIZED_VOLUME;
         return false;
     }
     Sector s{};
-    if (auto offset = FindJoliet(h.get(), s, nullptr)) {
+    if (auto offset = FindJoliet(h.get(), SectorMap{}, s, nullptr)) {
         std::u16string_view j = label.substr(0, std::min(label.size(), kJolietUnits));
         // Never leave half of a surrogate pair at the end.
         if (j.size() == kJolietUnits && j.back() >= 0xD800 && j.back() <= 0xDBFF)
@@ -206,8 +261,7 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label) 
     return WriteVolumeLabel(imagePath, label, error);
 }
 
-bool WriteVolumeLabelUtf8(std::u16string_view imagePath, std::string_view label,
-                          ErrorCode& error) {
+bool WriteVolumeLabelUtf8(std::u16string_view imagePath, std::string_view label, ErrorCode& error) {
     std::u16string wide = ToUtf16(label);
     if (ToUtf8(wide) != label) {
         error = ERROR_INVALID_DATA;

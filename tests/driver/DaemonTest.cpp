@@ -4,6 +4,7 @@
 #include "port/DriverWire.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
+#include "tests/support/DiscWrap.h"
 #include "tests/support/DriverProcess.h"
 #include "tests/support/Iso.h"
 #include "vdrive/DriveRecords.h"
@@ -608,6 +609,90 @@ std::string Listing(const std::string& root) {
 }
 
 } // namespace
+
+namespace {
+
+// The RIFF/WAVE header of `bytes` of 16-bit stereo samples at 44.1 kHz.
+std::string WavHeader(std::uint32_t bytes) {
+    auto le = [](std::uint32_t v, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += static_cast<char>(v >> (8 * i));
+        return out;
+    };
+    return "RIFF" + le(36 + bytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(2, 2) +
+           le(44100, 4) + le(44100 * 4, 4) + le(4, 2) + le(16, 2) + "data" + le(bytes, 4);
+}
+
+} // namespace
+
+TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFiles) {
+    using spindle_test::WrapDisc;
+    using vdrive::SectorForm;
+    StartDaemon();
+    const std::string iso = ReadFile(MakeImage());
+    const std::string samples = RandomBytes(2352 * 40, 5);
+    const WrapDisc plain{{{SectorForm::Mode1_2048, iso}}};
+    const WrapDisc mode1{{{SectorForm::Mode1_2352, iso}, {SectorForm::Audio, samples, 0, 150}}};
+    const WrapDisc mode2{{{SectorForm::Mode2_2352, iso}, {SectorForm::Audio, samples, 2, 0}}};
+    const WrapDisc audio{{{SectorForm::Audio, samples}}};
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string& dir)> write;
+        const char* wav; // the audio track's file, if any
+        bool data = true;
+    };
+    const Case cases[] = {
+        {"cue MODE1/2048", [&](auto& d) { return spindle_test::WriteCue(plain, d, "disc"); },
+         nullptr},
+        {"cue MODE1/2352 + AUDIO, a FILE per track",
+         [&](auto& d) {
+             return spindle_test::WriteCue(mode1, d, "disc", {true, false});
+         },
+         "Track02.wav"},
+        {"cue MODE2/2352 + big-endian AUDIO",
+         [&](auto& d) {
+             return spindle_test::WriteCue(mode2, d, "disc", {false, true});
+         },
+         "Track02.wav"},
+        {"cue AUDIO only", [&](auto& d) { return spindle_test::WriteCue(audio, d, "disc"); },
+         "Track01.wav", false},
+        {"CloneCD with .sub",
+         [&](auto& d) { return spindle_test::WriteCloneCd(mode1, d, "disc", true); },
+         "Track02.wav"},
+        {"Nero, old footer, DAO",
+         [&](auto& d) {
+             return spindle_test::WriteNero(mode1, d, "disc", {false, false});
+         },
+         "Track02.wav"},
+        {"Nero, new footer, TAO",
+         [&](auto& d) {
+             return spindle_test::WriteNero(mode2, d, "disc", {true, true});
+         },
+         "Track02.wav"},
+        {"Alcohol with subchannel data",
+         [&](auto& d) { return spindle_test::WriteAlcohol(mode1, d, "disc", true); },
+         "Track02.wav"},
+        {"Alcohol MODE2", [&](auto& d) { return spindle_test::WriteAlcohol(mode2, d, "disc"); },
+         "Track02.wav"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = tmp.path() + "/image" + std::to_string(++n);
+        const std::string expect = dir + "/expected";
+        ASSERT_TRUE(Shell("mkdir -p '" + expect + "'" +
+                          (c.data ? " && cp -r '" + tmp.path() + "/src/.' '" + expect + "'" : "")));
+        if (c.wav)
+            WriteFile(expect + "/" + c.wav,
+                      WavHeader(static_cast<std::uint32_t>(samples.size())) + samples);
+        const std::string picked = c.write(dir);
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.Open(picked), ERROR_SUCCESS);
+        EXPECT_TRUE(Listing(drives + "/K") == Listing(expect));
+        EXPECT_EQ(k.Close(), ERROR_SUCCESS);
+    }
+}
 
 TEST_F(DaemonTest, OnlyAPrivateRuntimeFolderOfOurOwnIsUsed) {
     // Each planted folder refuses the start (status 1) and stays as it was.
