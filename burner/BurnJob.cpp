@@ -100,6 +100,9 @@ std::string Describe(const BurnOutcome& o) {
         return o.detail.empty() ? "No recorder was found" : o.detail;
     case BurnError::NoMedium:
         return "There is no disc in the recorder";
+    case BurnError::ReadOnlyDrive:
+        return "The drive cannot write discs: it only reads them" +
+               (o.detail.empty() ? std::string() : " (" + o.detail + ")");
     case BurnError::NotWritable:
         return "The disc in the recorder cannot be written" +
                (o.detail.empty() ? std::string(".") : ": " + o.detail);
@@ -190,7 +193,6 @@ void WaitIdle(burn::burn_drive* d, Report&& report, Closing&& closing) {
 
 BurnOutcome BurnJob::Run(BurnObserver& observer) {
     const int copies = m_settings.copies;
-    observer.OnPhase(BurnPhase::Preparing, 1, copies);
     std::vector<TrackRange> ranges = Ranges(m_image);
     // Each file is opened once, read-only and without a lock, for writing
     // and verifying alike.
@@ -226,6 +228,10 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
         return Fail(BurnError::NoRecorder, error);
+    // A drive that cannot write is refused before the job shows any phase.
+    if (!drive->CanWrite())
+        return Fail(BurnError::ReadOnlyDrive, m_address);
+    observer.OnPhase(BurnPhase::Preparing, 1, copies);
 
     for (int copy = 1; copy <= copies; ++copy) {
         auto progress = [&](double phaseFraction, bool verifying) {
