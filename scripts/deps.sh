@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   desktop-file-utils man-db systemd bash-completion
   libglib2.0-bin
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()
