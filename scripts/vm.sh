@@ -5,7 +5,8 @@
 #   scripts/vm.sh prepare CACHE
 #       Fetches Debian's current amd64 kernel package once (apt-get download,
 #       unpacked with dpkg-deb -x) and builds a busybox initramfs holding the
-#       modules for the IDE drives and for 9p; both stay in CACHE.
+#       modules for the IDE drives and for 9p; the kernel, its modules and
+#       the initramfs stay in CACHE.
 #   scripts/vm.sh run CACHE SECONDS COMMAND [QEMU ARGS...]
 #       Boots the guest with the QEMU ARGS (its drives), mounts this machine's
 #       root read-only over 9p, runs COMMAND (an absolute path, no blanks)
@@ -55,13 +56,32 @@ fetch_kernel() {
   echo "$pkg"
 }
 
+# The initramfs from the kept modules and the current init; made anew when
+# either changed since.
+make_initrd() {
+  local cache=$1 root=$1/root
+  local stamp
+  stamp=$(cat "$(dirname "$0")/vm-init.sh" "$root/modules/order" | sha256sum)
+  [ -s "$cache/initrd.cpio.gz" ] && [ "$(cat "$cache/initrd.stamp" 2>/dev/null)" = "$stamp" ] &&
+    return 0
+  cp "$(dirname "$0")/vm-init.sh" "$root/init"
+  chmod 0755 "$root/init"
+  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$cache/initrd.cpio.gz.new")
+  mv "$cache/initrd.cpio.gz.new" "$cache/initrd.cpio.gz"
+  echo "$stamp" >"$cache/initrd.stamp"
+}
+
 prepare() {
   local cache=$1
-  [ -s "$cache/vmlinuz" ] && [ -s "$cache/initrd.cpio.gz" ] && return 0
+  if [ -s "$cache/vmlinuz" ] && [ -s "$cache/root/modules/order" ] &&
+    [ "$(cat "$cache/root/modules/order")" = "$(printf '%s\n' "${modules[@]}")" ]; then
+    make_initrd "$cache"
+    return 0
+  fi
   for tool in qemu-system-x86_64 busybox cpio apt-get dpkg-deb; do
     command -v "$tool" >/dev/null || die "$tool is missing (scripts/deps.sh installs it)"
   done
-  rm -rf "$cache/download" "$cache/unpacked" "$cache/root"
+  rm -rf "$cache/download" "$cache/unpacked" "$cache/root" "$cache/vmlinuz"
   mkdir -p "$cache/download"
   # _apt may not write into a folder of the build tree: let it.
   chmod 0777 "$cache/download"
@@ -80,15 +100,13 @@ prepare() {
     cp "$ko" "$root/modules/"
   done
   printf '%s\n' "${modules[@]}" >"$root/modules/order"
-  cp "$(dirname "$0")/vm-init.sh" "$root/init"
-  chmod 0755 "$root/init"
-  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$cache/initrd.cpio.gz.new")
+  rm -f "$cache/initrd.stamp"
+  make_initrd "$cache"
   cp "$cache/unpacked/boot/vmlinuz-$kernel" "$cache/vmlinuz.new"
-  mv "$cache/initrd.cpio.gz.new" "$cache/initrd.cpio.gz"
   mv "$cache/vmlinuz.new" "$cache/vmlinuz"
   echo "$pkg" >"$cache/kernel-package"
-  # Only the kernel and the initramfs are kept.
-  rm -rf "$cache/download" "$cache/unpacked" "$root"
+  # Only the kernel, its few modules and the initramfs are kept.
+  rm -rf "$cache/download" "$cache/unpacked"
 }
 
 run() {

@@ -49,6 +49,18 @@ tray_state() { # DEVICE
            print((qw(none no-disc tray-open not-ready disc-ok))[$s // 0], "\n")' "$1"
 }
 
+# Waits up to 20 s for the drive to reach a state (a drive may report "not
+# ready" for a moment after its tray closes); prints the state it has.
+wait_state() { # DEVICE STATE
+  local state
+  for _ in $(seq 200); do
+    state=$(tray_state "$1")
+    [ "$state" = "$2" ] && break
+    sleep 0.1
+  done
+  echo "$state"
+}
+
 # The node of the drive at an ATA address of sysfs ("0:0:0:0": ide.0 master).
 node_at() {
   for d in /sys/block/sr*; do
@@ -134,12 +146,12 @@ check "nothing was written" test -z "$(ls "$work" | grep '^empty')"
 echo "  T: $(tray_state "$empty")"
 run eject T:
 check "eject T: succeeds" test "$rc" -eq 0
-state=$(tray_state "$empty")
+state=$(wait_state "$empty" tray-open)
 echo "  T: $state"
 check "the tray of T: is open" test "$state" = tray-open
 run close-tray T:
 check "close-tray T: succeeds" test "$rc" -eq 0
-state=$(tray_state "$empty")
+state=$(wait_state "$empty" no-disc)
 echo "  T: $state"
 check "the tray of T: is closed again, without a disc" test "$state" = no-disc
 
@@ -153,9 +165,9 @@ check "the refusal says the drive cannot write" grep -qi "cannot write" "$work/e
 check "nothing was started" test -z "$(grep -E 'Erasing' "$work/err")"
 
 run eject R:
-check "eject R: opens the tray with its disc" test "$rc" -eq 0 -a "$(tray_state "$good")" = tray-open
+check "eject R: opens the tray with its disc" test "$rc" -eq 0 -a "$(wait_state "$good" tray-open)" = tray-open
 run close-tray R:
-check "close-tray R: brings the disc back" test "$rc" -eq 0 -a "$(tray_state "$good")" = disc-ok
+check "close-tray R: brings the disc back" test "$rc" -eq 0 -a "$(wait_state "$good" disc-ok)" = disc-ok
 
 echo "checks: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
