@@ -211,6 +211,11 @@ void CMainDlg::ShowCurrentPage() {
 }
 
 void CMainDlg::OpenImage(int pageId, const wxString& path) {
+    if (path.empty()) { // the page alone (spindle --burn without a file)
+        if (Page(pageId))
+            SelectPage(pageId);
+        return;
+    }
     if (pageId == ID_PAGE_BURN && m_pBurnDlg)
         m_pBurnDlg->ChooseImage(path);
     else if (pageId == ID_PAGE_MOUNT && m_pMountDlg)
