@@ -21,9 +21,6 @@
 
 namespace {
 
-// The save dialog's filter: pairs of description and pattern.
-constexpr char kImageFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|All Files (*.*)|*.*";
-
 wxString Text(const char* key) {
     wxString text;
     return GetLangText(wxString(key), text);
@@ -187,6 +184,11 @@ void CCreateDlg::UpdateData(bool save) {
 
 void CCreateDlg::OnBuildImage(wxCommandEvent&) {
     UpdateData(true);
+    // A drive but nowhere to write: said here (no drive is the job's to say).
+    if (!m_strDrive.empty() && m_strImagePath.Strip(wxString::both).empty()) {
+        WarningBox(Text("ID_SELECT_IMAGEFILE"));
+        return;
+    }
     auto observer = std::make_shared<CCreatePageObserver>(this, Narrow(m_strDiscLabel));
     DiscCopyJob job{Narrow(m_strDrive), Narrow(m_strImagePath), Narrow(m_strDiscLabel)};
     // A second press before the running copy switched the buttons starts
@@ -207,7 +209,7 @@ void CCreateDlg::OnBrowse(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
     request.save = true;
-    request.filter = kImageFilter;
+    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", true);
     const wxFileName initial(m_strImagePath);
     request.defaultDir = initial.GetPath().utf8_string();
     request.defaultFile = initial.GetFullName().utf8_string();
@@ -216,7 +218,7 @@ void CCreateDlg::OnBrowse(wxCommandEvent&) {
         return;
     m_strImagePath = wxString::FromUTF8(*chosen);
     if (m_strImagePath.Right(4).Upper() != ".ISO")
-        m_strImagePath += ".ISO";
+        m_strImagePath += ".iso";
     UpdateData(false);
 }
 

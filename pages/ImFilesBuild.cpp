@@ -8,6 +8,7 @@
 #include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
 #include "pages/FilesText.h"
+#include "pages/PageText.h"
 #include "port/DialogHooks.h"
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
@@ -82,7 +83,7 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
     request.save = true;
-    request.filter = "ISO Files (*.iso)|*.iso";
+    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", false);
     std::optional<std::string> chosen = port::ShowFileDialog(request);
     if (!chosen || chosen->empty())
         return;

@@ -22,9 +22,13 @@ int InfoBox(const wxString& text) {
 }
 
 int WarningBox(const wxString& text) {
-    return Show(text, "Warning", port::MB_OK | port::MB_ICONWARNING);
+    wxString caption;
+    GetLangText("ID_WARNING", caption);
+    return Show(text, caption, port::MB_OK | port::MB_ICONWARNING);
 }
 
 int QuestionBox(const wxString& text) {
-    return Show(text, "Question", port::MB_YESNO);
+    wxString caption;
+    GetLangText("ID_QUESTION", caption);
+    return Show(text, caption, port::MB_YESNO);
 }
