@@ -129,8 +129,7 @@ TEST(CliConventions, OneErrorStyleAndExitStatusForEverySubcommand) {
 }
 
 TEST(CliConventions, JsonListsParseAndTheDriverStopsOnRequest) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     env.Write("src/hello.txt", "hello\n");
