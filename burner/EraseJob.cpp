@@ -13,7 +13,7 @@ namespace burner {
 EraseJob::EraseJob(std::string address, bool full, bool eject)
     : m_address(std::move(address)), m_full(full), m_eject(eject) {}
 
-BurnOutcome EraseJob::Run(BurnObserver& observer) {
+BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
     std::string error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
     if (!drive)
@@ -21,7 +21,7 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
     // A drive that cannot write is refused before the job shows any phase.
     if (!drive->CanWrite())
         return Fail(BurnError::ReadOnlyDrive, m_address);
-    observer.OnPhase(BurnPhase::Preparing, 1, 1);
+    Phase(observer, BurnPhase::Preparing, 1, 1);
     MediumState state = drive->Medium();
     if (state == MediumState::Empty || state == MediumState::Unready)
         return Fail(BurnError::NoMedium);
@@ -37,7 +37,7 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
         return Fail(BurnError::NotErasable, drive->MediumName());
     if (StopRequested())
         return Fail(BurnError::Cancelled);
-    observer.OnPhase(BurnPhase::Erasing, 1, 1);
+    Phase(observer, BurnPhase::Erasing, 1, 1);
     TakeLibraryMessages();
     if (format)
         // Default size; a full erase formats anew, a quick one skips the
@@ -51,14 +51,14 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     while (burn::burn_drive_get_status(drive->drive(), &p) != burn::BURN_DRIVE_IDLE) {
         if (p.sectors > 0)
-            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors), -1);
+            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     const bool well = burn::burn_drive_wrote_well(drive->drive());
     std::string words = TakeLibraryMessages();
     if (!well)
         return Fail(BurnError::NotErasable, words);
-    observer.OnProgress(100, -1);
+    observer.OnProgress(100);
     drive->EjectOnClose(m_eject);
     return {};
 }
