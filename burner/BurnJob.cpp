@@ -92,6 +92,7 @@ port::ErrorCode ErrorNumber(BurnError error) {
         return port::ERROR_NOT_READY;
     case BurnError::NotWritable:
     case BurnError::NotErasable:
+    case BurnError::ReadOnlyDrive:
         return port::ERROR_WRITE_PROTECT;
     case BurnError::TooBig:
         return port::ERROR_DISK_FULL;
