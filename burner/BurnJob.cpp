@@ -92,6 +92,7 @@ port::ErrorCode ErrorNumber(BurnError error) {
         return port::ERROR_NOT_READY;
     case BurnError::NotWritable:
     case BurnError::NotErasable:
+    case BurnError::ReadOnlyDrive:
         return port::ERROR_WRITE_PROTECT;
     case BurnError::TooBig:
         return port::ERROR_DISK_FULL;
@@ -115,6 +116,9 @@ std::string Describe(const BurnOutcome& o) {
         return o.detail.empty() ? "No recorder was found" : o.detail;
     case BurnError::NoMedium:
         return "There is no disc in the recorder";
+    case BurnError::ReadOnlyDrive:
+        return "The drive cannot write discs: it only reads them" +
+               (o.detail.empty() ? std::string() : " (" + o.detail + ")");
     case BurnError::NotWritable:
         return "The disc in the recorder cannot be written" +
                (o.detail.empty() ? std::string(".") : ": " + o.detail);
@@ -350,7 +354,6 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
 
 BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
     const int copies = m_settings.copies;
-    Phase(observer, BurnPhase::Preparing, 1, copies);
     std::vector<TrackRange> ranges = Ranges(m_image);
     FileTable files;
     if (BurnOutcome opened = OpenFiles(ranges, files); !opened.ok())
@@ -371,6 +374,11 @@ BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
         return Fail(BurnError::NoRecorder, error);
+    // A drive that cannot write is refused before the job shows any phase.
+    if (!drive->CanWrite())
+        return Fail(BurnError::ReadOnlyDrive, m_address);
+    Phase(observer, BurnPhase::Preparing, 1, copies);
+
     for (int copy = 1; copy <= copies; ++copy) {
         if (copy > 1) {
             Phase(observer, BurnPhase::Preparing, copy, copies);
