@@ -34,26 +34,13 @@ void OnInterrupt(int) {
         job->Stop();
 }
 
-char16_t ParseLetter(const std::string& arg) {
-    if (arg.empty() || arg.size() > 3 || (arg.size() >= 2 && arg[1] != ':'))
-        return 0;
-    char c = arg[0];
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
-}
-
 // Makes the letter's recorder the engine's current one, as the burn page
 // does; false after saying why not.
-bool UseRecorder(const char* command, const std::string& arg) {
-    char16_t letter = ParseLetter(arg);
-    if (!letter)
-        return Say(command, "'" + arg + "' is not a drive letter (A to Z)"), false;
+bool UseRecorder(const char* command, char16_t letter) {
     if (!engine::Initialize())
         return Say(command, "the burning engine cannot start"), false;
     if (engine::SetDevice(letter) != 0)
-        return Say(command, std::string(1, static_cast<char>(letter)) + ": is not a recorder"),
-               false;
+        return Say(command, LetterText(letter) + " is not a recorder"), false;
     return true;
 }
 
@@ -220,6 +207,9 @@ int Burn(const Args& args) {
     }
     if (rest.size() != 2)
         return Misuse("burn");
+    const char16_t letter = LetterArgument("burn", rest[1]);
+    if (!letter)
+        return kExitUsage;
     const std::string& image = rest[0];
     cue = cue || EndsWithCue(image);
     // The sheet is read, and refused when malformed, before the recorder is touched.
@@ -227,7 +217,7 @@ int Burn(const Args& args) {
     std::string error = burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
     if (!error.empty())
         return Say("burn", error);
-    if (!UseRecorder("burn", rest[1]))
+    if (!UseRecorder("burn", letter))
         return 1;
     const std::string address = burner::CurrentRecorderAddress();
     if (speed > 0)
@@ -251,7 +241,10 @@ int Erase(const Args& args) {
     }
     if (rest.size() != 1)
         return Misuse("erase");
-    if (!UseRecorder("erase", rest[0]))
+    const char16_t letter = LetterArgument("erase", rest[0]);
+    if (!letter)
+        return kExitUsage;
+    if (!UseRecorder("erase", letter))
         return 1;
     burner::EraseJob job(burner::CurrentRecorderAddress(), full, false);
     int rc = RunJob("erase", job, true);
@@ -263,7 +256,10 @@ namespace {
 int Tray(const char* command, const Args& args, int (*op)()) {
     if (args.size() != 1)
         return Misuse(command);
-    if (!UseRecorder(command, args[0]))
+    const char16_t letter = LetterArgument(command, args[0]);
+    if (!letter)
+        return kExitUsage;
+    if (!UseRecorder(command, letter))
         return 1;
     int rc = op();
     engine::DeInitialize();
