@@ -3,6 +3,7 @@
 #include "burner/DiscLayout.h"
 #include "burner/GrabbedDrive.h"
 #include "burner/TrackSource.h"
+#include "engine/BuildError.h"
 
 #include <cerrno>
 #include <chrono>
@@ -61,18 +62,18 @@ std::int64_t NeededBytes(const std::vector<TrackRange>& ranges) {
 // Looks at the image before the recorder is opened: readable, not empty,
 // and every sector of every raw track of the declared mode, so that a write
 // never starts from an image that would stop it half-way.
-std::string CheckImage(const std::vector<TrackRange>& ranges) {
+BurnOutcome CheckImage(const std::vector<TrackRange>& ranges) {
     for (const TrackRange& r : ranges) {
-        std::string error;
+        BurnOutcome error;
         burn::burn_source* src = OpenTrackSource(r, error);
         if (!src)
             return error;
         burn::burn_source_free(src);
         if (TrackBytes(r) <= 0)
-            return "\"" + r.path + "\" is empty";
+            return Fail(BurnError::BadImage, "\"" + r.path + "\" is empty");
         std::string why = CheckTrackSectors(r);
         if (!why.empty())
-            return why;
+            return Fail(BurnError::BadImage, why);
     }
     return {};
 }
@@ -90,25 +91,47 @@ std::string SourceError(const DiscLayout& layout) {
 
 } // namespace
 
+BurnOutcome CannotOpen(BurnError error, std::string path, int osError) {
+    BurnOutcome o = Fail(error);
+    o.item = std::move(path);
+    o.osError = osError;
+    return o;
+}
+
+BurnOutcome NoRecorderAt(std::string address, std::string libraryWords) {
+    BurnOutcome o = Fail(BurnError::NoRecorder, std::move(libraryWords));
+    o.item = std::move(address);
+    return o;
+}
+
+std::string Detail(const BurnOutcome& o) {
+    if (o.osError)
+        return "\"" + o.item + "\" cannot be opened: " + std::strerror(o.osError);
+    if (o.error == BurnError::NoRecorder && !o.item.empty())
+        return "No recorder can be opened at " + o.item + (o.detail.empty() ? "" : ": " + o.detail);
+    return o.detail;
+}
+
 std::string Describe(const BurnOutcome& o) {
+    const std::string detail = Detail(o);
     switch (o.error) {
     case BurnError::None:
         return {};
     case BurnError::Cancelled:
-        return "Stopped by the user";
+        return engine::kStoppedByUser;
     case BurnError::NoRecorder:
-        return o.detail.empty() ? "No recorder was found" : o.detail;
+        return detail.empty() ? "No recorder was found" : detail;
     case BurnError::NoMedium:
         return "There is no disc in the recorder";
     case BurnError::NotWritable:
         return "The disc in the recorder cannot be written" +
-               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+               (detail.empty() ? std::string(".") : ": " + detail);
     case BurnError::TooBig:
         return "The image needs " + std::to_string((o.neededBytes + kMB - 1) / kMB) +
                " MB, but the disc has only " + std::to_string(o.freeBytes / kMB) + " MB free";
     case BurnError::NotErasable:
         return "The disc in the recorder cannot be erased" +
-               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+               (detail.empty() ? std::string(".") : ": " + detail);
     case BurnError::BadImage:
     case BurnError::VerifyFailed:
     case BurnError::DriveError:
@@ -117,7 +140,7 @@ std::string Describe(const BurnOutcome& o) {
     const char* what = o.error == BurnError::BadImage       ? "The image cannot be burned"
                        : o.error == BurnError::VerifyFailed ? "The disc does not match the image"
                                                             : "The recorder failed";
-    return o.detail.empty() ? std::string(what) : std::string(what) + ": " + o.detail;
+    return detail.empty() ? std::string(what) : std::string(what) + ": " + detail;
 }
 
 BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t neededBytes) {
@@ -203,18 +226,17 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         if (f.fd < 0)
             f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (f.fd < 0)
-            return Fail(BurnError::BadImage,
-                        "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
+            return CannotOpen(BurnError::BadImage, r.path, errno);
         struct stat st;
         if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode))
             return Fail(BurnError::BadImage, "\"" + r.path + "\" is not a regular file");
         r.fd = f.fd;
     }
-    std::string bad = CheckImage(ranges);
+    const BurnOutcome bad = CheckImage(ranges);
     if (StopRequested())
         return Fail(BurnError::Cancelled);
-    if (!bad.empty())
-        return Fail(BurnError::BadImage, bad);
+    if (!bad.ok())
+        return bad;
     const std::int64_t needed = NeededBytes(ranges);
     std::int64_t dataBytes = 0;
     for (const TrackRange& r : ranges)
@@ -222,10 +244,10 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
             dataBytes += TrackBytes(r);
     const bool verify = m_settings.verify && !m_settings.simulate && dataBytes > 0;
 
-    std::string error;
+    BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
-        return Fail(BurnError::NoRecorder, error);
+        return error;
 
     for (int copy = 1; copy <= copies; ++copy) {
         auto progress = [&](double phaseFraction, bool verifying) {
@@ -243,7 +265,7 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
                     return Fail(BurnError::Cancelled);
                 drive = GrabbedDrive::Open(m_address, false, error);
                 if (!drive)
-                    return Fail(BurnError::NoRecorder, error);
+                    return error;
             }
         }
         if (StopRequested())
@@ -253,9 +275,9 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
             return medium;
 
         DiscLayout layout;
-        std::string why = layout.Build(m_image, ranges);
-        if (!why.empty())
-            return Fail(BurnError::BadImage, why);
+        const BurnOutcome built = layout.Build(m_image, ranges);
+        if (!built.ok())
+            return built;
         burn::burn_write_opts* opts = burn::burn_write_opts_new(drive->drive());
         burn::burn_write_opts_set_simulate(opts, m_settings.simulate ? 1 : 0);
         burn::burn_write_opts_set_underrun_proof(opts, m_settings.underrunProtection ? 1 : 0);
@@ -314,7 +336,7 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
             drive.reset();
             drive = GrabbedDrive::Open(m_address, false, error);
             if (!drive)
-                return Fail(BurnError::NoRecorder, error);
+                return error;
             std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
             BurnOutcome checked = VerifyTracks(drive->drive(), m_stop, ranges, starts, dataBytes,
                                                [&](double f) { progress(f, true); });

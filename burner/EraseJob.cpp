@@ -15,10 +15,10 @@ EraseJob::EraseJob(std::string address, bool full, bool eject)
 
 BurnOutcome EraseJob::Run(BurnObserver& observer) {
     observer.OnPhase(BurnPhase::Preparing, 1, 1);
-    std::string error;
+    BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
     if (!drive)
-        return Fail(BurnError::NoRecorder, error);
+        return error;
     MediumState state = drive->Medium();
     if (state == MediumState::Empty || state == MediumState::Unready)
         return Fail(BurnError::NoMedium);

@@ -5,6 +5,7 @@
 #include "burner/IsoBuilder.h"
 
 #include "burner/IsoStream.h"
+#include "engine/BuildError.h"
 
 #include "port/FileOps.h"
 #include "port/Errors.h"
@@ -27,7 +28,7 @@
 
 namespace burner {
 
-const char* const kStoppedText = "Stopped by the user";
+const char* const kStoppedText = engine::kStoppedByUser;
 
 namespace {
 

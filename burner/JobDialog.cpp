@@ -38,9 +38,9 @@ JobDialog::JobDialog(const wxString& title, std::string address)
     m_body = new wxBoxSizer(wxVERTICAL);
     AddRow("ENG_RECORDER", W(RecorderLine(m_address)));
     // The disc as it is now; the job checks it again before writing.
-    std::string error;
+    BurnOutcome failure;
     std::string disc = EngineText("ENG_NO_DISC");
-    if (auto drive = GrabbedDrive::Open(m_address, false, error)) {
+    if (auto drive = GrabbedDrive::Open(m_address, false, failure)) {
         MediumState state = drive->Medium();
         if (state != MediumState::Empty && state != MediumState::Unready) {
             std::string kind = drive->MediumName();
@@ -109,12 +109,11 @@ void JobDialog::FinishLayout(const std::string& startKey) {
 void JobDialog::StartJob() {
     if (IsRunning())
         return;
-    std::string error;
-    std::unique_ptr<Job> job = MakeJob(error);
+    BurnOutcome failure;
+    std::unique_ptr<Job> job = MakeJob(failure);
     if (!job) {
         // A malformed cue sheet, a missing image: said before anything starts.
-        m_state->SetLabel(error.empty() ? wxString()
-                                        : FailedText(Fail(BurnError::BadImage, error)));
+        m_state->SetLabel(failure.ok() ? wxString() : FailedText(failure));
         return;
     }
     m_finished = false;
@@ -205,27 +204,27 @@ bool JobDialog::OnNextDisc(int copy) {
 }
 
 wxString JobDialog::FailedText(const BurnOutcome& o) const {
+    const std::string detail = Detail(o);
     switch (o.error) {
     case BurnError::Cancelled:
         return W(EngineText("BURN_STATE_CANCELLED"));
     case BurnError::NoMedium:
         return W(EngineText("ENG_WAITING_FOR_DISC"));
     case BurnError::NotWritable:
-        return W(EngineText("BURN_NOT_WRITABLE") + (o.detail.empty() ? "" : " (" + o.detail + ")"));
+        return W(EngineText("BURN_NOT_WRITABLE") + (detail.empty() ? "" : " (" + detail + ")"));
     case BurnError::NotErasable:
         return W(EngineText("ERASE_NOT_ERASABLE"));
     case BurnError::TooBig:
         return W(EngineTextf("BURN_TOO_BIG", {std::to_string((o.neededBytes + (1 << 20) - 1) >> 20),
                                               std::to_string(o.freeBytes >> 20)}));
     case BurnError::VerifyFailed:
-        return W(EngineText("BURN_VERIFY_FAILED") +
-                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+        return W(EngineText("BURN_VERIFY_FAILED") + (detail.empty() ? "" : " (" + detail + ")"));
     case BurnError::DriveError:
-        return W(EngineTextf("ENG_DRIVE_ERROR", {o.detail}));
+        return W(EngineTextf("ENG_DRIVE_ERROR", {detail}));
     default:
         return W(EngineText(o.error == BurnError::NotErasable ? "ERASE_STATE_FAILED"
                                                               : "BURN_STATE_FAILED") +
-                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+                 (detail.empty() ? "" : " (" + detail + ")"));
     }
 }
 

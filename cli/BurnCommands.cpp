@@ -166,9 +166,9 @@ bool PositiveNumber(const std::string& s, int max, int& out) {
 
 // kB/s of a write speed given as a multiple of the disc's 1x speed.
 int SpeedKBs(const std::string& address, int factor) {
-    std::string error;
+    burner::BurnOutcome failure;
     std::string kind;
-    if (auto drive = burner::GrabbedDrive::Open(address, false, error))
+    if (auto drive = burner::GrabbedDrive::Open(address, false, failure))
         kind = drive->MediumName();
     int base = kind.rfind("BD", 0) == 0 ? 4496 : kind.rfind("DVD", 0) == 0 ? 1385 : 176;
     return factor * base;

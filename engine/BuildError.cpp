@@ -8,7 +8,7 @@ std::string DescribeBuildError(const BuildError& e) {
     case port::ERROR_SUCCESS:
         return {};
     case port::ERROR_OPERATION_ABORTED:
-        return "Stopped by the user";
+        return kStoppedByUser;
     case port::ERROR_DISK_FULL:
     case port::ERROR_HANDLE_DISK_FULL:
         return "The disk is full: cannot write " + p;

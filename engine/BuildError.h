@@ -24,7 +24,10 @@ struct BuildError {
     explicit operator bool() const { return code != port::ERROR_SUCCESS; }
 };
 
-// A stop by the user (ERROR_OPERATION_ABORTED) reads "Stopped by the user".
+// What every job that the user stopped reports, in these words only.
+inline constexpr char kStoppedByUser[] = "Stopped by the user";
+
+// A stop by the user (ERROR_OPERATION_ABORTED) reads kStoppedByUser.
 std::string DescribeBuildError(const BuildError& error);
 
 } // namespace engine
