@@ -286,11 +286,8 @@ void CMainDlg::OnLanguage(wxCommandEvent& event) {
         name = port::ToUtf8(m_languages[index]);
     }
     std::string stored;
-    wxString text;
     if (StoreLanguageChoice(name, stored) != LanguageChoice::kStored) {
-        GetLangText("ID_LANGUAGE_NOTSAVED", text);
-        text.Replace("%s", wxString::FromUTF8(port::ProfilePath()), false);
-        WarningBox(text);
+        ErrorBox(FormatLangText("ID_LANGUAGE_NOTSAVED", {wxString::FromUTF8(port::ProfilePath())}));
         return;
     }
     // The pages set their texts once, when they are made: the new language
@@ -310,10 +307,7 @@ void CMainDlg::OnHelpManual(wxCommandEvent&) {
     // directory, and a missing manual is said so rather than ignored.
     const std::string path = ManualPath();
     if (!wxFileName::FileExists(wxString::FromUTF8(path))) {
-        wxString text;
-        GetLangText("ID_HELP_NOMANUAL", text);
-        text.Replace("%s", wxString::FromUTF8(path), false);
-        WarningBox(text);
+        ErrorBox(FormatLangText("ID_HELP_NOMANUAL", {wxString::FromUTF8(path)}));
         return;
     }
     // Not waited for: the window goes on while the desktop opens it.

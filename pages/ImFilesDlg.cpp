@@ -8,7 +8,6 @@
 #include "engine/SourceWalk.h"
 #include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
-#include "pages/FilesText.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"

@@ -1,5 +1,6 @@
 // The shipped language files: every key the program looks up has a text in
 // every language, and format patterns carry the placeholders the code fills.
+#include "port/Errors.h"
 #include "port/ProfileSyntax.h"
 #include "port/Utf.h"
 #include "text/Language.h"
@@ -87,6 +88,11 @@ std::vector<std::string> ProgramKeys() {
         "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
         "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
     };
+    // The error box's caption and every error number port describes.
+    keys.push_back("ID_ERROR");
+    for (port::ErrorCode code = 0; code < 2000; ++code)
+        if (std::string(port::DescribeError(code)) != "unknown error")
+            keys.push_back("ID_ERROR_" + std::to_string(code));
     for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
                       Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
                       Numbered("IDC_STATIC_MOUNT", 1, 6), Numbered("IDC_STATIC_UNMOUNT", 1, 6)})
@@ -107,17 +113,29 @@ TEST(LanguageFiles, ProgramFileHasEveryKeyInEveryLanguage) {
         }
         EXPECT_EQ(texts.size(), ProgramKeys().size()) << language << " has keys nobody reads";
     }
+    // The window says in English what the command line says.
+    for (port::ErrorCode code : {port::ERROR_FILE_NOT_FOUND, port::ERROR_UNRECOGNIZED_VOLUME})
+        EXPECT_EQ(file["English"]["ID_ERROR_" + std::to_string(code)], port::DescribeError(code));
 }
 
 TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
-        {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
-        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
+        {"ID_OVERWRITE_IMAGE", "%s"},
+        {"ID_CANNTCREATEFILE", "%s"},
+        {"ID_CANNTOPENCDDRIVE", "%s"},
+        {"ID_CURRENTREADING", "%d%d%d"},
+        {"ID_MOUNT_DONE", "%c"},
+        {"ID_MOUNT_FAILED", "%s%u"},
         {"ID_MOUNT_PATH_TOO_LONG", "%u"},
-        {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
-        {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_NODISC", "%s"}, {"ID_SAMEASSOURCE", "%s"},
-        {"ID_LABELNOTWRITTEN", "%s"}, {"ID_BADSECTORLISTFAILED", "%d%s"},
-        {"ID_CREATEIMAGEPARTIAL", "%s"}, {"ID_LANGUAGE_NOTSAVED", "%s"},
+        {"IDC_STATIC_ABOUT02", "%s"},
+        {"ID_HELP_NOMANUAL", "%s"},
+        {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
+        {"ID_NODISC", "%s"},
+        {"ID_SAMEASSOURCE", "%s"},
+        {"ID_LABELNOTWRITTEN", "%s"},
+        {"ID_BADSECTORLISTFAILED", "%d%s"},
+        {"ID_CREATEIMAGEPARTIAL", "%s"},
+        {"ID_LANGUAGE_NOTSAVED", "%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {
