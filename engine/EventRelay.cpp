@@ -1,12 +1,14 @@
 #include "engine/EventRelay.h"
 
+#include "engine/PageIds.h"
+
 namespace engine {
 
 namespace {
 
-constexpr int kPageCreate = 16129;
-constexpr int kPageFiles = 16130;
-constexpr int kPageBurn = 16133;
+constexpr int kPageCreate = ID_PAGE_CREATE;
+constexpr int kPageFiles = ID_PAGE_FILES;
+constexpr int kPageBurn = ID_PAGE_BURN;
 
 WorkKind KindOfPage(int page) {
     if (page == kPageCreate || page == kPageFiles)

@@ -1,6 +1,8 @@
 #include "engine/WorkState.h"
 
-std::atomic<int> g_nCurrentPage{16129};
+#include "engine/PageIds.h"
+
+std::atomic<int> g_nCurrentPage{ID_PAGE_CREATE};
 std::atomic<int> g_bStoppedByUser{0};
 
 namespace engine {

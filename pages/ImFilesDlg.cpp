@@ -5,6 +5,7 @@
 #include "controls/UiScale.h"
 #include "engine/Engine.h"
 #include "engine/Label.h"
+#include "engine/PageIds.h"
 #include "engine/SourceWalk.h"
 #include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
@@ -34,7 +35,7 @@
 namespace {
 
 constexpr int kTreeIcon = 16;
-constexpr int kPageFiles = 16130;
+constexpr int kPageFiles = ID_PAGE_FILES;
 
 // The engine's name reports find their items here: files by source path,
 // folders by the name they were passed to the engine with. Keys compare
