@@ -45,8 +45,8 @@ void RelayBurnDone(const char16_t* errorText) {
         g_bStoppedByUser.load(std::memory_order_relaxed) != 0);
     OnGuiThread([action] {
         if (action.messageKey) {
-            wxString text;
-            InfoBox(GetLangText(action.messageKey, text));
+            const wxString text = LangText(action.messageKey);
+            action.failed ? ErrorBox(text) : InfoBox(text);
         }
         CImFilesDlg* page = FilesPage();
         if (page && action.disableStop && page->m_btnStop)

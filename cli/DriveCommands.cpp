@@ -106,6 +106,10 @@ int MountFailed(const std::string& what, port::ErrorCode error) {
 int Mount(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Misuse("mount");
+    // A wrong letter is a usage error, said before anything is touched.
+    char16_t letter = args.size() == 2 ? LetterArgument("mount", args[1]) : 0;
+    if (args.size() == 2 && !letter)
+        return kExitUsage;
     if (!RuntimeUsable("mount"))
         return 1;
     auto path = PathArgument("mount", args[0]);
@@ -120,11 +124,7 @@ int Mount(const Args& args) {
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;
-    char16_t letter = 0;
-    if (args.size() == 2) {
-        letter = LetterArgument("mount", args[1]);
-        if (!letter)
-            return kExitUsage;
+    if (letter) {
         if (!vdrive::MountImage(letter, request, error))
             return MountFailed(args[0] + " on " + DriveName(letter), error);
     } else {

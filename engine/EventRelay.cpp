@@ -35,11 +35,11 @@ CompletionAction DecideCompletion(WorkKind kind, int currentPage, const char16_t
             return {"ID_BUILDIMAGEDONE", true};
         if (stoppedByUser)
             return {"ID_INTERRUPTBYUSER", true};
-        return {"ID_BUILDIMAGEERROR", false};
+        return {"ID_BUILDIMAGEERROR", false, true};
     case WorkKind::Burn:
-        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
+        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false, failed};
     case WorkKind::TestBurn:
-        return {failed ? "ID_BURNDISCERROR" : "ID_TESTBURNDONE", false};
+        return {failed ? "ID_BURNDISCERROR" : "ID_TESTBURNDONE", false, failed};
     case WorkKind::None:
         break;
     }

@@ -238,6 +238,6 @@ void CBurnDlg::OnBurn() {
         // burn really starts there (it may close without burning).
         engine::BurnDialog(0, 0, 1, ToU16(GetLangText("ID_BURNDISC", text)).c_str(), path.c_str());
     } catch (...) {
-        WarningBox(GetLangText("ID_UNKNOWNERROR", text));
+        ErrorBox(GetLangText("ID_UNKNOWNERROR", text));
     }
 }

@@ -100,10 +100,13 @@ void CUnmountDlg::OnDismount(wxCommandEvent&) {
         m_listDrives->DeleteItem(row);
         return;
     }
-    if (result.driveInUse) {
-        wxString text;
-        InfoBox(GetLangText("ID_DRIVE_USED", text));
-    }
+    // A drive in use stays, as the user asked nothing wrong; any other
+    // failure is an error, with its reason.
+    if (result.driveInUse)
+        InfoBox(LangText("ID_DRIVE_USED"));
+    else
+        ErrorBox(FormatLangText("ID_DISMOUNT_FAILED", {DescribeErrorText(result.error),
+                                                       wxString::Format("%u", result.error)}));
 }
 
 void CUnmountDlg::OnRefresh(wxCommandEvent&) {

@@ -131,13 +131,17 @@ TEST(CliConventions, OneErrorStyleAndExitStatusForEverySubcommand) {
 // Every command that takes a drive letter reads it by one rule: a letter in
 // either case, then optionally ":" and one "\\" or "/". A refused spelling is
 // a usage error (2) before anything is touched; an accepted one goes on to
-// the command's own failure on this empty table (1).
+// the command's own failure (1): an image path no drive list can keep, a
+// letter this empty table does not have, a missing image.
 TEST(CliConventions, EveryCommandReadsDriveLettersByOneRule) {
     TempEnv env;
     env.EmptyTable();
-    env.Write("a.iso", "not an image");
-    const std::string commands[] = {"mount a.iso @",      "dismount @", "copy-disc @ out.iso",
-                                    "burn missing.iso @", "erase @",    "eject @",
+    const std::string commands[] = {"mount \"$(printf 'a\\nb.iso')\" @",
+                                    "dismount @",
+                                    "copy-disc @ out.iso",
+                                    "burn missing.iso @",
+                                    "erase @",
+                                    "eject @",
                                     "close-tray @"};
     const char* const accepted[] = {"q", "Q", "Q:", "'Q:\\'", "Q:/"};
     const char* const refused[] = {"Q:x", "QQ", "9", "Q::", "'Q\\'", ":", "'Q:\\\\'", "Ä"};

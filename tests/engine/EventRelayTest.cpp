@@ -47,6 +47,7 @@ TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
         const std::string got = a.messageKey ? a.messageKey : "(none)";
         EXPECT_EQ(got, c.key ? c.key : "(none)") << int(c.kind) << " page " << c.page;
         EXPECT_EQ(a.disableStop, c.disableStop) << got;
+        EXPECT_EQ(a.failed, got.ends_with("ERROR")) << got; // shown in an error box
     }
 }
 

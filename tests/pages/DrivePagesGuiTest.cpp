@@ -372,6 +372,15 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
     Click(page, 1002);
     ASSERT_EQ(list->GetItemCount(), 2);
     EXPECT_EQ(list->GetItemText(0, 0), "E:");
+
+    // A drive another program dismounted meanwhile: an error box with why.
+    ASSERT_TRUE(vdrive::DismountDrive(u'E').ok);
+    list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    Click(page, 1001);
+    ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_EQ(guitest::ShownBoxes()[0].style & port::MB_ICONMASK, port::MB_ICONERROR);
+    const std::vector<std::string> failed = Boxes();
+    EXPECT_EQ(failed[0].rfind("The drive could not be dismounted: ", 0), 0u) << failed[0];
 }
 
 } // namespace

@@ -84,7 +84,7 @@ std::vector<std::string> ProgramKeys() {
         "IDC_STATIC_FILESDESC", "ID_NOT_ADDED", "ID_CD_RULER", "ID_DVD_RULER",
         "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
         "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG",
+        "ID_DRIVE_USED", "ID_DISMOUNT_FAILED", "ID_MOUNT_PATH_TOO_LONG",
         "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
         "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
     };
@@ -126,7 +126,7 @@ TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
         {"ID_CURRENTREADING", "%d%d%d"},
         {"ID_MOUNT_DONE", "%c"},
         {"ID_MOUNT_FAILED", "%s%u"},
-        {"ID_MOUNT_PATH_TOO_LONG", "%u"},
+        {"ID_MOUNT_PATH_TOO_LONG", "%u"}, {"ID_DISMOUNT_FAILED", "%s%u"},
         {"IDC_STATIC_ABOUT02", "%s"},
         {"ID_HELP_NOMANUAL", "%s"},
         {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
