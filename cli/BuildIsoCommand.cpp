@@ -12,6 +12,7 @@
 #include "engine/SourceWalk.h"
 #include "port/Utf.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -65,9 +66,13 @@ void OnDone(const char16_t* error, void* user) {
 void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
                  const char16_t* imagePath, std::uint64_t, std::uint32_t, std::int64_t,
                  std::int32_t renamed, void*) {
-    if (renamed && name)
-        std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",
-                     port::ToUtf8(source).c_str(), port::ToUtf8(imagePath).c_str());
+    if (!renamed || !name)
+        return;
+    // Paths inside the image are said as a Linux user reads them: "/a/b".
+    std::string shown = port::ToUtf8(imagePath);
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",
+                 port::ToUtf8(source).c_str(), shown.c_str());
 }
 
 int Fail(const std::string& message) {

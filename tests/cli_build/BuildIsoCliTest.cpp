@@ -116,6 +116,15 @@ TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
     ASSERT_EQ(Cli(Q(image) + " " + Q(tmp / "notes.txt"), &err, tmp.path()), 0) << err;
     EXPECT_EQ(burner_test::VolumeId(image), "Holiday");
     EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/notes.txt'\n");
+
+    // A second file of the same name gets a free one, said as a path of
+    // the image in Linux form.
+    WriteFile(src + "/notes.txt", "more notes");
+    ASSERT_EQ(
+        Cli(Q(image) + " " + Q(tmp / "notes.txt") + " " + Q(src + "/notes.txt"), &err, tmp.path()),
+        0)
+        << err;
+    EXPECT_NE(err.find("notes.txt is stored as /notes (2).txt\n"), std::string::npos) << err;
 }
 
 TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
