@@ -19,6 +19,13 @@
 #include <wx/image.h>
 #include <wx/utils.h>
 
+#include <cstdio>
+
+namespace {
+// The name of the single-instance lock, and of the hand-over socket beside it.
+constexpr char kInstanceName[] = "PreventSecondInstance";
+} // namespace
+
 CMainApp::CMainApp() = default;
 CMainApp::~CMainApp() = default;
 
@@ -35,11 +42,13 @@ bool CMainApp::OnInit() {
         return false;
     }
 
-    // One instance per user: a second start ends at once, without a window,
-    // and leaves the first alone.
-    m_pInstanceLock = std::make_unique<port::SingleInstanceLock>("PreventSecondInstance");
-    if (m_pInstanceLock->AlreadyExists())
+    // One instance per user: a second start hands its file (or page) to the
+    // first, which comes to the front, and ends without a window.
+    m_pInstanceLock = std::make_unique<port::SingleInstanceLock>(kInstanceName);
+    if (m_pInstanceLock->AlreadyExists()) {
+        m_exitCode = HandToFirstInstance();
         return false;
+    }
 
     // The session ending (or Ctrl+C in a terminal) closes the main window
     // the ordinary way, so its shutdown still runs.
@@ -68,18 +77,25 @@ bool CMainApp::OnInit() {
 
     auto* dialog = new CMainDlg();
     SetTopWindow(dialog);
-    if (m_start.action == StartAction::kBurn)
-        dialog->OpenImage(ID_PAGE_BURN, wxString::FromUTF8(m_start.path));
-    else if (m_start.action == StartAction::kOpen && OpensOnBurnPage(m_start.path))
-        dialog->OpenImage(ID_PAGE_BURN, wxString::FromUTF8(m_start.path));
-    else if (m_start.action == StartAction::kOpen)
-        dialog->OpenImage(ID_PAGE_MOUNT, PathFromBytes(m_start.path));
+    OpenStartPage(*dialog, m_start);
+    // A failed listen only costs later starts their hand-over.
+    m_handOver.Open(kInstanceName, dialog);
     // An end asked for while starting skips the run (SessionEnd).
     dialog->ShowModal();
+    m_handOver.Close();
     // Shutdown runs in Destroy; the window object goes now, not at idle time.
     dialog->Destroy();
     DeletePendingObjects();
     return false;
+}
+
+int CMainApp::HandToFirstInstance() {
+    std::string problem;
+    if (port::HandOver(kInstanceName, HandOverArguments(m_start), problem))
+        return 0;
+    std::fprintf(stderr, "spindle: the running Spindle did not take the start: %s.\n",
+                 problem.c_str());
+    return 1;
 }
 
 bool CMainApp::MountAndOpen(const wxString& path) {

@@ -5,6 +5,7 @@
 
 #include "app/SessionEnd.h"
 #include "app/StartArguments.h"
+#include "app/StartHandOver.h"
 #include "controls/SkinImage.h"
 #include "port/SingleInstance.h"
 
@@ -24,7 +25,8 @@ public:
     CSkinImage m_imgSkin;
     // The command line, read before the toolkit starts (main.cpp).
     StartArguments m_start;
-    // The process's exit status: 1 when a mount from the command line failed.
+    // The process's exit status: 1 when a mount from the command line failed
+    // or the running instance did not take a second start over.
     int m_exitCode = 0;
 
     // The engine's progress and completion reports.
@@ -33,6 +35,8 @@ public:
 
 private:
     void LoadSkin();
+    // A second start: hands m_start to the first instance; the exit status.
+    int HandToFirstInstance();
     // spindle --mount: mounts path on the first free letter and opens it.
     bool MountAndOpen(const wxString& path);
 
@@ -41,6 +45,9 @@ private:
     // Lives until the application object goes, after the toolkit's clean-up
     // has shown (or skipped) its last log window.
     std::unique_ptr<SessionEnd> m_pSessionEnd;
+
+    // Later starts hand their arguments to the open window.
+    StartHandOver m_handOver;
 
     // Held to the end of the process so the name stays taken while it runs.
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;

@@ -140,7 +140,7 @@ void CMainDlg::OnInitDialog() {
 
     char16_t text[kLangTextBufferSize];
     GetLangTextBuf(u"ID_PRODUCT_TITLE", text);
-    SetTitle(wxString::FromUTF8(port::ToUtf8(MakeWindowTitle(text))));
+    SetTitle(ToWx(MakeWindowTitle(text)));
 
     m_pToolbar = new CCustomToolbarCtrl();
     m_pToolbar->Create(this, IDC_MAIN_TOOLBAR);
@@ -211,6 +211,11 @@ void CMainDlg::ShowCurrentPage() {
 }
 
 void CMainDlg::OpenImage(int pageId, const wxString& path) {
+    if (path.empty()) { // the page alone (spindle --burn without a file)
+        if (Page(pageId))
+            SelectPage(pageId);
+        return;
+    }
     if (pageId == ID_PAGE_BURN && m_pBurnDlg)
         m_pBurnDlg->ChooseImage(path);
     else if (pageId == ID_PAGE_MOUNT && m_pMountDlg)
@@ -263,7 +268,7 @@ wxMenu* CMainDlg::LanguageMenu() {
     menu->AppendRadioItem(ID_LANGUAGE_AUTO, GetLangText("ID_LANGUAGE_AUTO", text));
     bool chosen = false;
     for (std::size_t i = 0; i < m_languages.size(); ++i) {
-        wxString name = wxString::FromUTF8(port::ToUtf8(m_languages[i]));
+        wxString name = ToWx(m_languages[i]);
         name.Replace("&", "&&");
         const int id = ID_LANGUAGE_FIRST + static_cast<int>(i);
         menu->AppendRadioItem(id, name);
@@ -299,7 +304,7 @@ void CMainDlg::OnLanguage(wxCommandEvent& event) {
     std::u16string said = GetLangTextIn(next, u"ID_LANGUAGE_NEXTSTART");
     if (said.empty())
         GetLangText(u"ID_LANGUAGE_NEXTSTART", said);
-    InfoBox(wxString::FromUTF8(port::ToUtf8(said)));
+    InfoBox(ToWx(said));
 }
 
 void CMainDlg::OnHelpManual(wxCommandEvent&) {

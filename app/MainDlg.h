@@ -35,7 +35,7 @@ public:
 
     void ShowCurrentPage();
     // Shows the mount or burn page with path chosen on it (a file handed
-    // over on the command line).
+    // over on the command line); an empty path shows the page alone.
     void OpenImage(int pageId, const wxString& path);
 
     CCustomToolbarCtrl* m_pToolbar = nullptr;

@@ -5,13 +5,15 @@
 
 const char kStartUsage[] =
     "Usage: spindle [FILE]\n"
-    "       spindle --mount FILE\n"
-    "       spindle --burn FILE\n"
+    "       spindle --mount [FILE]\n"
+    "       spindle --burn [FILE]\n"
     "       spindle --language NAME | auto\n"
     "       spindle --version | --help\n"
     "FILE alone opens the window with the image chosen (a cue sheet on the burn page,\n"
     "any other file on the mount page); --mount mounts it on the first free drive\n"
-    "letter and opens its folder; --burn opens the burn page with it.\n"
+    "letter and opens its folder; --burn opens the burn page with it. Without FILE,\n"
+    "--mount and --burn open the window on that page. While the window is open, a\n"
+    "new start hands its FILE (or page) to it and brings it to the front.\n"
     "--language keeps the language of the window (a section of languiu.ini, such as\n"
     "English or Deutsch) for every start; auto follows the desktop's locale again.\n";
 
@@ -53,9 +55,10 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
     if (files.size() > 1)
         return Error("one file at a time, not " + std::to_string(files.size()));
     if (files.empty()) {
-        if (result.action != StartAction::kWindow)
-            return Error(std::string(result.action == StartAction::kMount ? "--mount" : "--burn") +
-                         " needs a file");
+        // The desktop entry's actions started without a file: the window on
+        // that page (the mount page is where the window opens anyway).
+        if (result.action == StartAction::kMount)
+            result.action = StartAction::kWindow;
         return result;
     }
     if (files[0].empty())
@@ -64,6 +67,19 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
         result.action = StartAction::kOpen;
     result.path = files[0];
     return result;
+}
+
+std::vector<std::string> HandOverArguments(const StartArguments& start) {
+    switch (start.action) {
+    case StartAction::kOpen:
+        return {"--", start.path};
+    case StartAction::kBurn:
+        if (start.path.empty())
+            return {"--burn"};
+        return {"--burn", "--", start.path};
+    default:
+        return {};
+    }
 }
 
 bool OpensOnBurnPage(const std::string& path) {

@@ -6,14 +6,14 @@
 #include <vector>
 
 enum class StartAction {
-    kWindow,  // no argument: the window on the mount page, as always
-    kOpen,    // spindle FILE: the window with FILE chosen on its page
-    kBurn,    // spindle --burn FILE: the window on the burn page with FILE
-    kMount,   // spindle --mount FILE: mount on the first free letter, open it
-    kVersion, // spindle --version
-    kHelp,    // spindle --help
+    kWindow,   // no argument: the window on the mount page, as always
+    kOpen,     // spindle FILE: the window with FILE chosen on its page
+    kBurn,     // spindle --burn [FILE]: the window on the burn page (with FILE)
+    kMount,    // spindle --mount FILE: mount on the first free letter, open it
+    kVersion,  // spindle --version
+    kHelp,     // spindle --help
     kLanguage, // spindle --language NAME: keep NAME (or auto) as the user's language
-    kError,   // a wrong command line; error says what is wrong
+    kError,    // a wrong command line; error says what is wrong
 };
 
 struct StartArguments {
@@ -25,6 +25,11 @@ struct StartArguments {
 // Reads the arguments after the program name. "--" ends the options, so a
 // file whose name starts with "-" can be given after it.
 StartArguments ParseStartArguments(const std::vector<std::string>& args);
+
+// The arguments that hand a start of the window over to the instance already
+// running: what ParseStartArguments reads back as the same start (kWindow,
+// kOpen or kBurn; any other start hands over nothing).
+std::vector<std::string> HandOverArguments(const StartArguments& start);
 
 // The page a file opens on: the burn page for a cue sheet (a BIN/CUE image
 // can only be burned), else the mount page.

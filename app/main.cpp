@@ -1,6 +1,7 @@
 // The spindle executable. The application runs its whole life inside
-// OnInit (the main window is modal), so the process ends with status 0 when
-// OnInit returns, whether it ran the window or found another instance.
+// OnInit (the main window is modal), so the process ends when OnInit
+// returns, with the status it left (m_exitCode): 0 after the window ran or
+// another instance took this start over.
 #include "app/MainApp.h"
 #include "app/StartArguments.h"
 #include "port/Paths.h"

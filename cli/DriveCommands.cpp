@@ -9,6 +9,7 @@
 #include "port/FileDiskRecords.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <unistd.h>
 
 namespace cli {
 
@@ -95,8 +97,13 @@ bool RuntimeUsable(const char* command) {
 } // namespace
 
 namespace {
-// A mount that found no driver says so plainly, with the way to start one.
-int MountFailed(const std::string& what, port::ErrorCode error) {
+// A mount that found no driver and could not start one says so plainly.
+int MountFailed(const std::string& what, port::ErrorCode error, const std::string& problem) {
+    if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty())
+        return Fail("mount",
+                    "no spindle-driver runs for " + port::RuntimeDir() +
+                        " and none could be started: " + problem,
+                    error);
     if (error == port::ERROR_PATH_NOT_FOUND && !DriverRuns())
         return Fail("mount", NoDriverSentence(), error);
     return FailOn("mount", what, error);
@@ -121,12 +128,17 @@ int Mount(const Args& args) {
                         ": a path with a line break cannot be mounted (the lists of "
                         "mounted drives keep one path a line)",
                     port::ERROR_INVALID_NAME);
+    // A file that cannot be read is said at once: no driver is started for it.
+    if (access(args[0].c_str(), R_OK) != 0)
+        return FailOn("mount", args[0], port::ErrorFromErrno(errno));
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;
+    // With no driver answering, one is started for this runtime folder.
+    std::string problem;
     if (letter) {
-        if (!vdrive::MountImage(letter, request, error))
-            return MountFailed(args[0] + " on " + DriveName(letter), error);
+        if (!vdrive::MountStartingDriver(letter, request, error, problem))
+            return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
     } else {
         // The first free letter, as the mount page offers them: C to Z. One
         // that another program takes meanwhile is passed over for the next.
@@ -134,10 +146,10 @@ int Mount(const Args& args) {
             if (vdrive::IsDriveLetterUsed(c))
                 continue;
             letter = c;
-            if (vdrive::MountImage(letter, request, error))
+            if (vdrive::MountStartingDriver(letter, request, error, problem))
                 break;
             if (error != port::ERROR_BUSY)
-                return MountFailed(args[0] + " on " + DriveName(letter), error);
+                return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
             letter = 0;
         }
         if (!letter)

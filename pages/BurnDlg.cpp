@@ -13,6 +13,7 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/textctrl.h>
 
 #include <algorithm>
@@ -30,7 +31,7 @@ bool CBurnDlg::Create(wxWindow* parent) {
     m_cboImageType = wxDynamicCast(FindWindow(1027), wxChoice);
     m_editImagePath = wxDynamicCast(FindWindow(1026), wxTextCtrl);
     m_editLabel = wxDynamicCast(FindWindow(1029), wxTextCtrl);
-    m_cboWriter = wxDynamicCast(FindWindow(1028), wxChoice);
+    m_cboWriter = wxDynamicCast(FindWindow(1028), wxComboBox);
     PageCtlColor(this);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnBurn(); }, 1016);
@@ -43,7 +44,11 @@ bool CBurnDlg::Create(wxWindow* parent) {
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnCloseTray(); }, 1039);
     Bind(
-        wxEVT_CHOICE, [this](wxCommandEvent&) { OnSelChangeWriter(); }, 1028);
+        wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnSelChangeWriter(); }, 1028);
+    // A recorder plugged in (or a drives.conf line added) shows when the
+    // list is next dropped down.
+    Bind(
+        wxEVT_COMBOBOX_DROPDOWN, [this](wxCommandEvent&) { FillWriterList(); }, 1028);
     return OnInitDialog();
 }
 
@@ -79,10 +84,12 @@ bool CBurnDlg::OnInitDialog() {
 }
 
 // Every optical drive from C: to Z: that the engine can describe, as
-// "E: VENDOR  PRODUCT"; the first becomes the engine's current recorder.
+// "E: VENDOR PRODUCT". The chosen one stays chosen when it is listed again,
+// else the first is; it becomes the engine's current recorder.
 void CBurnDlg::FillWriterList() {
     if (!m_cboWriter)
         return;
+    const wxString chosen = m_cboWriter->GetStringSelection();
     m_cboWriter->Clear();
     for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
         const char16_t root[] = {letter, u':', u'\\', 0};
@@ -92,19 +99,16 @@ void CBurnDlg::FillWriterList() {
         char vendor[8], product[16], revision[8];
         if (engine::GetDeviceInformation(vendor, product, revision) != 0)
             continue;
-        wxString item;
-        item << wxUniChar(letter) << ": ";
-        for (char c : vendor)
-            item << wxUniChar(static_cast<unsigned char>(c));
-        for (char c : product)
-            item << wxUniChar(static_cast<unsigned char>(c));
-        m_cboWriter->Append(item);
+        m_cboWriter->Append(FromU16(port::DriveListName(letter, {vendor, 8}, {product, 16})));
     }
-    if (m_cboWriter->GetCount() > 0) {
+    if (m_cboWriter->GetCount() == 0) {
+        m_strWriter.clear();
+        return;
+    }
+    if (chosen.empty() || !m_cboWriter->SetStringSelection(chosen))
         m_cboWriter->SetSelection(0);
-        m_strWriter = m_cboWriter->GetString(0);
-        engine::SetDevice(static_cast<char16_t>(m_strWriter[0].GetValue()));
-    }
+    m_strWriter = m_cboWriter->GetStringSelection();
+    engine::SetDevice(static_cast<char16_t>(m_strWriter[0].GetValue()));
 }
 
 void CBurnDlg::UpdateData(bool fromControls) {

@@ -7,6 +7,7 @@
 
 class CTransStatic;
 class wxChoice;
+class wxComboBox;
 class wxTextCtrl;
 
 class CBurnDlg : public wxPanel {
@@ -20,7 +21,7 @@ public:
     wxChoice* m_cboImageType = nullptr;    // 1027
     wxTextCtrl* m_editImagePath = nullptr; // 1026
     wxTextCtrl* m_editLabel = nullptr;     // 1029
-    wxChoice* m_cboWriter = nullptr;       // 1028
+    wxComboBox* m_cboWriter = nullptr;     // 1028, read again when dropped down
     wxString m_strImagePath;
     wxString m_strWriter;
 

@@ -28,22 +28,6 @@ wxString Number(std::int64_t n) {
     return wxString::Format("%lld", static_cast<long long>(n));
 }
 
-// Drive item text: "E: " and the vendor and product fields, each byte one
-// character; a zero byte ends the visible text.
-wxString DriveItemText(char16_t letter, const char (&vendor)[8], const char (&product)[16]) {
-    wxString text = wxString(wxUniChar(letter)) + ": ";
-    bool ended = false;
-    for (const char* field : {vendor, product}) {
-        const size_t size = field == vendor ? 8 : 16;
-        for (size_t i = 0; i < size && !ended; ++i) {
-            ended = field[i] == 0;
-            if (!ended)
-                text += wxUniChar(static_cast<unsigned char>(field[i]));
-        }
-    }
-    return text;
-}
-
 } // namespace
 
 // clang-format off
@@ -120,7 +104,7 @@ void CCreateDlg::FillDriveList() {
         engine::SetDevice(letter);
         char vendor[8] = {}, product[16] = {}, revision[8] = {};
         if (engine::GetDeviceInformation(vendor, product, revision) == 0)
-            m_cboDrive->Append(DriveItemText(letter, vendor, product));
+            m_cboDrive->Append(ToWx(port::DriveListName(letter, {vendor, 8}, {product, 16})));
     }
     if (!chosen.empty())
         m_cboDrive->SetStringSelection(chosen);

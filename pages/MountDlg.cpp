@@ -9,6 +9,7 @@
 #include "port/Utf.h"
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
+#include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
 
@@ -17,6 +18,7 @@
 #include <wx/combobox.h>
 #include <wx/dnd.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 
 #include <sys/stat.h>
 
@@ -147,7 +149,7 @@ void CMountDlg::SaveHistory() {
 
 void CMountDlg::ShowVolumeLabel() {
     const std::u16string label = vdrive::ReadVolumeLabel(ToU16(m_strImagePath));
-    m_editLabel->SetValue(wxString::FromUTF8(port::ToUtf8(label)));
+    m_editLabel->SetValue(ToWx(label));
 }
 
 void CMountDlg::OnBrowse(wxCommandEvent&) {
@@ -207,14 +209,20 @@ bool CMountDlg::MountChosenImage() {
     request.fileSize = 0;
     request.secondValue = 0;
     request.deviceKind = vdrive::kDeviceKindCd;
+    // With no driver answering, one is started in the background (the wait,
+    // usually well under a second, shows a busy pointer).
     port::ErrorCode error = port::ERROR_SUCCESS;
-    const bool mounted = vdrive::MountImage(letter, request, error);
+    std::string problem;
+    wxBusyCursor busy;
+    const bool mounted = vdrive::MountStartingDriver(letter, request, error, problem);
     if (mounted) {
         SaveHistory();
         if (m_bOpenAfterMount)
             port::OpenFolder(port::DesktopFolder(letter)); // a failed start is not reported
         else
             InfoBox(FormatLangText("ID_MOUNT_DONE", {wxString(wxUniChar(letter))}));
+    } else if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty()) {
+        ErrorBox(FormatLangText("ID_FILEDISK_START_FAILED", {wxString::FromUTF8(problem)}));
     } else if (error == port::ERROR_PATH_NOT_FOUND) {
         ErrorBox(LangText("ID_FILEDISK_NOT_READY"));
     } else if (error == port::ERROR_FILENAME_EXCED_RANGE) {

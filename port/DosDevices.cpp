@@ -196,18 +196,67 @@ std::string ConfStamp() {
            std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino) + "\n";
 }
 
+// The optical drives the table has given a letter, one a line: each gets
+// one once, so a letter the user took away does not come back.
+constexpr const char* kOpticalSeenName = ".optical.seen";
+
+// Gives each optical drive (/dev/srN) that the table has not seen before
+// the next free letter from D:, as the seeding does; a drive plugged in
+// later gets its letter at the next use of the table. Called with the table
+// locked (or not yet in place).
+void TakeInOpticalDrives(const std::string& dir) {
+    const std::string seenPath = dir + "/" + kOpticalSeenName;
+    std::string seen = ReadSmallFile(seenPath).value_or("");
+    // A drive some letter already names counts as seen (a table made before
+    // the list was kept).
+    std::vector<std::string> known = SplitLines(seen);
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        for (const std::string& t :
+             ReadTargets(dir, std::string(1, letter) + ":").value_or(std::vector<std::string>{}))
+            known.push_back(t);
+    char next = 'D';
+    bool added = false;
+    for (int n = 0; n < 32; ++n) {
+        std::string dev = "/dev/sr" + std::to_string(n);
+        struct stat st {};
+        if (stat(dev.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
+            std::find(known.begin(), known.end(), dev) != known.end())
+            continue;
+        while (next <= 'Z' && Exists(dir + "/" + std::string(1, next) + ":"))
+            ++next;
+        if (next > 'Z')
+            break;
+        WriteTargets(dir, std::string(1, next) + ":", {dev});
+        seen += dev + "\n";
+        added = true;
+    }
+    if (added || !Exists(seenPath))
+        ReplaceFile(seenPath, seen, 0600);
+}
+
+// Looks for new optical drives when /dev has changed since this process
+// last looked (a device came or went), so a use of the table costs a stat.
+void TakeInNewOpticalDrives(const std::string& dir) {
+    static std::mutex mutex;
+    static std::string seen;
+    std::lock_guard guard(mutex);
+    struct stat st {};
+    if (stat("/dev", &st) != 0)
+        return;
+    const std::string stamp =
+        dir + "\n" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    if (seen == stamp)
+        return;
+    seen = stamp;
+    FileLock lock(dir + "/" + kLockName);
+    if (lock.ok())
+        TakeInOpticalDrives(dir);
+}
+
 // Writes the machine's drives into a fresh table folder.
 void Seed(const std::string& dir) {
     WriteTargets(dir, "C:", {"/"});
-    char next = 'D';
-    for (int n = 0; n < 32 && next <= 'Z'; ++n) {
-        std::string dev = "/dev/sr" + std::to_string(n);
-        struct stat st {};
-        if (stat(dev.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
-            continue;
-        WriteTargets(dir, std::string(1, next) + ":", {dev});
-        ++next;
-    }
+    TakeInOpticalDrives(dir);
     const std::string stamp = ConfStamp();
     ReplaceFile(dir + "/" + kConfStampName, stamp, 0600);
     auto conf = ReadSmallFile(DrivesConfPath());
@@ -303,6 +352,7 @@ bool EnsureDosDeviceTable() {
     std::string dir = runtime + "/dosdevices";
     if (Exists(dir)) {
         TakeInChangedConf(dir);
+        TakeInNewOpticalDrives(dir);
         return true;
     }
     // Seed a private folder and move it into place in one step, so that two

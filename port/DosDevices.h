@@ -13,6 +13,9 @@
 // "media = ..." line there is the driver's, see DrivesConfMedia).
 // A drives.conf changed later is taken in on the next use of the table: the
 // letters it defines that the table lacks are added, the others left alone.
+// An optical drive plugged in later gets the next free letter from D: at the
+// next use of the table (each drive once: a letter the user removed stays
+// removed).
 #pragma once
 
 #include "port/Errors.h"

@@ -318,4 +318,29 @@ bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytes
     return true;
 }
 
+namespace {
+
+// A padded field: up to its first zero byte, without blanks at either end.
+std::u16string Unpadded(std::string_view field) {
+    field = field.substr(0, field.find('\0'));
+    const std::size_t first = field.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    field = field.substr(first, field.find_last_not_of(' ') - first + 1);
+    std::u16string text;
+    for (char c : field)
+        text += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return text;
+}
+
+} // namespace
+
+std::u16string DriveListName(char16_t letter, std::string_view vendor, std::string_view product) {
+    std::u16string name{letter, u':'};
+    for (const std::u16string& part : {Unpadded(vendor), Unpadded(product)})
+        if (!part.empty())
+            name += u' ' + part;
+    return name;
+}
+
 } // namespace port

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace port {
 
@@ -46,5 +47,11 @@ bool GetVolumeInformationW(const char16_t* rootPathName, char16_t* volumeNameBuf
 // Sizes in bytes; a read-only medium has no free space.
 bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytesAvailable,
                          std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes);
+
+// How a drive list names a drive: "R: YOYODYNE WARP DRIVE". The vendor and
+// product fields are fixed-width and padded (blanks, or a zero byte and
+// whatever follows it); the padding goes and one blank parts the two. Each
+// byte is one character (Latin-1), as the drive reports it.
+std::u16string DriveListName(char16_t letter, std::string_view vendor, std::string_view product);
 
 } // namespace port

@@ -4,6 +4,7 @@
 #include "app/EngineRelay.h"
 #include "app/MainDlg.h"
 #include "app/SessionEnd.h"
+#include "app/StartHandOver.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
@@ -17,6 +18,7 @@
 #include "port/DialogHooks.h"
 #include "port/Paths.h"
 #include "port/ProfileSyntax.h"
+#include "port/SingleInstance.h"
 #include "tests/guitest/GuiTest.h"
 #include "text/LangText.h"
 #include "text/MessageBoxes.h"
@@ -45,6 +47,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -192,6 +195,55 @@ TEST_F(MainDlgTest, AFileFromTheCommandLineIsChosenOnItsPage) {
     dlg.OpenImage(ID_PAGE_BURN, iso);
     EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), iso);
     EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kIsoImage);
+}
+
+// A later start while the window is open: the real spindle program, started
+// in another folder, hands its arguments over through the socket beside the
+// instance lock; the window shows the file on its page (or the page asked
+// for), and the later process ends with status 0 once it is shown.
+TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
+    CMainDlg& dlg = Open();
+    port::SingleInstanceLock lock("PreventSecondInstance");
+    ASSERT_FALSE(lock.AlreadyExists());
+    StartHandOver handOver;
+    ASSERT_TRUE(handOver.Open("PreventSecondInstance", &dlg));
+    const std::string dir = guitest::MakeTempSubdir("later start");
+    const wxString cue = wxString::FromUTF8(dir + "Ärger.cue");
+    const wxString iso = wxString::FromUTF8(dir + "b.iso");
+    const wxString mountBefore = dlg.m_pMountDlg->m_cboImage->GetValue();
+    struct Case {
+        std::vector<std::string> args;
+        int page;
+        wxString burnImage, mountImage;
+    } cases[] = {
+        {{"Ärger.cue"}, ID_PAGE_BURN, cue, mountBefore}, // relative to the later start's folder
+        {{"--", iso.utf8_string()}, ID_PAGE_MOUNT, cue, iso},
+        {{"--burn"}, ID_PAGE_BURN, cue, iso}, // the desktop entry's action without a file
+        {{}, ID_PAGE_BURN, cue, iso},         // to the front only
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        std::vector<char*> argv{const_cast<char*>(SPINDLE_BINARY)};
+        for (const std::string& a : c.args)
+            (shown += a) += " ", argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) == 0)
+                execv(SPINDLE_BINARY, argv.data());
+            _exit(127);
+        }
+        int status = -1;
+        const auto end =
+            std::chrono::steady_clock::now() + guitest::Scaled(std::chrono::seconds(60));
+        while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < end)
+            guitest::Yield(1);
+        ASSERT_TRUE(WIFEXITED(status)) << shown;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << shown;
+        EXPECT_EQ(dlg.m_nCurPage, c.page) << shown;
+        EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), c.burnImage) << shown;
+        EXPECT_EQ(dlg.m_pMountDlg->m_cboImage->GetValue(), c.mountImage) << shown;
+    }
 }
 
 TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {

@@ -4,6 +4,7 @@
 #include "port/DosDevices.h"
 #include "port/Utf.h"
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Files.h"
 #include "vdrive/VirtualDrive.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,8 @@ protected:
         setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
     }
     void TearDown() override {
+        // A driver a mount started in the background ends with the test.
+        spindle_test::StopDriverOf((m_dir / "run").string());
         for (pid_t pid : m_started)
             if (kill(pid, 0) == 0) {
                 kill(pid, SIGKILL);
@@ -47,12 +50,12 @@ protected:
         fs::remove_all(m_dir);
     }
 
-    pid_t Launch(const char* programDir = nullptr) {
+    pid_t Launch(const char* programDir = nullptr, const char* file = nullptr) {
         pid_t pid = fork();
         if (pid == 0) {
             if (programDir)
                 setenv("SPINDLE_PROGRAM_DIR", programDir, 1);
-            execl(SPINDLE_BINARY, SPINDLE_BINARY, static_cast<char*>(nullptr));
+            execl(SPINDLE_BINARY, SPINDLE_BINARY, file, static_cast<char*>(nullptr));
             _exit(127);
         }
         m_started.push_back(pid);
@@ -106,9 +109,13 @@ TEST_F(ProcessTest, SecondInstanceEndsAtOnceAndAFreshStartWorksAfterTheFirst) {
     pid_t first = Launch();
     ASSERT_TRUE(WaitForMainWindows(1, 30s)) << "the first instance shows no window";
 
-    pid_t second = Launch();
-    EXPECT_EQ(WaitExit(second, 15s), 0) << "the second instance must end at once with status 0";
-    EXPECT_EQ(MainWindows(), 1);
+    // A later start hands its file to the first (tests/app/MainDlgGuiTest
+    // shows where it lands) and ends once it is taken.
+    for (const char* file : {static_cast<const char*>(nullptr), "/no/such.cue"}) {
+        pid_t second = Launch(nullptr, file);
+        EXPECT_EQ(WaitExit(second, 30s), 0) << "a later start must end with status 0";
+        EXPECT_EQ(MainWindows(), 1);
+    }
     EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first instance must be unaffected";
 
     // Closing the first (the session asks it to end) releases the name.
@@ -249,6 +256,44 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
     EXPECT_EQ(runAndClose(), "[DRIVES]\r\ndrive0 = K\r\nfile0 = " + iso + "\r\n");
     ASSERT_TRUE(vdrive::DismountDrive(u'K').ok);
     EXPECT_EQ(runAndClose(), "[DRIVES]\r\n");
+}
+
+// spindle --mount with no driver running starts one in the background (the
+// spindle-driver beside the program) and mounts; the driver stays after the
+// program has ended, so the drive stays.
+TEST_F(ProcessTest, MountOptionStartsTheDriverWhenNoneRuns) {
+    if (!spindle_test::FuseAvailable())
+        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    const fs::path run = m_dir / "run", bin = m_dir / "bin";
+    fs::create_directories(run / "dosdevices");
+    fs::permissions(run, fs::perms::owner_all);
+    port::PushDosDevice("C:", "/");
+    fs::create_directories(m_dir / "src");
+    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    const std::string iso = (m_dir / "a.iso").string();
+    ASSERT_TRUE(spindle_test::Shell("genisoimage -quiet -J -R -o '" + iso + "' '" +
+                                    (m_dir / "src").string() + "'"));
+    fs::create_directories(bin);
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nexit 0\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    fs::create_directories(m_dir / "config");
+    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n";
+    ASSERT_EQ(spindle_test::DriversOf(run.string()), 0);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str(), 1);
+        execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    m_started.push_back(pid);
+    ASSERT_EQ(WaitExit(pid, 60s), 0);
+    EXPECT_EQ(spindle_test::DriversOf(run.string()), 1);
+    const auto mounted = vdrive::QueryMountedImage(u'D');
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(port::PathToUtf8(mounted->imageName), "\\??\\" + iso);
+    EXPECT_EQ(spindle_test::ReadFile((run / "drives" / "D" / "a.txt").string()), "a\n");
+    EXPECT_EQ(spindle_test::StopDriverOf(run.string()), 1);
 }
 
 // spindle --mount with a file whose name is not UTF-8 (Latin-1 here) mounts

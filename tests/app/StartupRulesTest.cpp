@@ -230,7 +230,8 @@ TEST(StartArgumentsTable, ActionsPathsAndErrors) {
         {{"-"}, A::kOpen, "-"},
         {{"--version"}, A::kVersion, ""},
         {{"--help"}, A::kHelp, ""},
-        {{"--mount"}, A::kError, ""},
+        {{"--mount"}, A::kWindow, ""}, // the desktop entry's action without a file
+        {{"--burn"}, A::kBurn, ""},
         {{"--burn", "--mount", "x"}, A::kError, ""},
         {{"a.iso", "b.iso"}, A::kError, ""},
         {{"--open", "a.iso"}, A::kError, ""},
@@ -248,6 +249,12 @@ TEST(StartArgumentsTable, ActionsPathsAndErrors) {
         EXPECT_EQ(got.action, c.action) << shown;
         EXPECT_EQ(got.path, c.path) << shown;
         EXPECT_EQ(got.error.empty(), c.action != A::kError) << shown;
+        // A start of the window handed over reads back as the same start.
+        if (got.action == A::kWindow || got.action == A::kOpen || got.action == A::kBurn) {
+            const StartArguments back = ParseStartArguments(HandOverArguments(got));
+            EXPECT_EQ(back.action, got.action) << shown;
+            EXPECT_EQ(back.path, got.path) << shown;
+        }
     }
     EXPECT_TRUE(OpensOnBurnPage("/a/b.CUE"));
     EXPECT_FALSE(OpensOnBurnPage("/a/b.iso"));

@@ -12,6 +12,7 @@
 #include "pages/BurnDlg.h"
 #include "pages/Layouts.h"
 #include "port/DosDevices.h"
+#include "port/Paths.h"
 #include "tests/guitest/Fixtures.h"
 #include "tests/guitest/GuiTest.h"
 #include "text/LangTextUi.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/frame.h>
 #include <wx/radiobut.h>
 #include <wx/stattext.h>
@@ -127,12 +129,26 @@ protected:
 
 TEST_F(BurnPageTest, RecordersAreListedByLetterAndTheChosenOneIsCurrent) {
     ASSERT_EQ(m_page->m_cboWriter->GetCount(), 2u);
-    EXPECT_EQ(m_page->m_cboWriter->GetString(0), "E: YOYODYNEWARP DRIVE      ");
+    EXPECT_EQ(m_page->m_cboWriter->GetString(0), "E: YOYODYNE WARP DRIVE");
     EXPECT_EQ(m_page->m_cboWriter->GetString(1).Left(3), "G: ");
     EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('E'));
     m_page->m_cboWriter->SetSelection(1);
     m_page->OnSelChangeWriter();
     EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('G'));
+    // A drives.conf line added while the page is open shows when the list
+    // is next dropped down; the chosen recorder stays chosen and current.
+    const std::string conf = port::ConfigDir() + "/drives.conf";
+    const std::string before = ReadAll(conf);
+    WriteAll(conf, before + "\nJ = stdio:" + Disc('J') + "\n");
+    wxCommandEvent dropDown(wxEVT_COMBOBOX_DROPDOWN, 1028);
+    m_page->m_cboWriter->GetEventHandler()->ProcessEvent(dropDown);
+    ASSERT_EQ(m_page->m_cboWriter->GetCount(), 3u);
+    EXPECT_EQ(m_page->m_cboWriter->GetString(2), "J: YOYODYNE WARP DRIVE");
+    EXPECT_EQ(m_page->m_cboWriter->GetStringSelection().Left(3), "G: ");
+    EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('G'));
+    WriteAll(conf, before);
+    while (port::RemoveDosDevice("J:", std::nullopt, false)) {
+    }
     // The label box: the default text, disabled, until an image is chosen.
     EXPECT_EQ(m_page->m_editLabel->GetValue(), Text("ID_DEFAULTLABEL"));
     EXPECT_FALSE(m_page->m_editLabel->IsEnabled());

@@ -89,7 +89,7 @@ TEST(CliConventions, OneErrorStyleAndExitStatusForEverySubcommand) {
         std::string says;
     } cases[] = {
         {"label", "missing.iso", 1, "missing.iso: file not found (error 2)"},
-        {"mount", "missing.iso K", 1, "no spindle-driver runs for"},
+        {"mount", "missing.iso K", 1, "missing.iso: file not found (error 2)"}, // no driver started
         {"mount", "\"$(printf 'bad\\ndrive9 = Q.iso')\" K", 1,
          "bad\\ndrive9 = Q.iso: a path with a line break cannot be mounted"},
         {"list", "", 0, "no spindle-driver runs for"},

@@ -117,7 +117,7 @@ TEST_F(CreatePageTest, InitialisationListsDrivesLabelAndHistory) {
 
     CCreateDlg* page = MakePage();
     ASSERT_EQ(page->m_cboDrive->GetCount(), 2u) << "C: is no optical drive";
-    EXPECT_TRUE(page->m_cboDrive->GetString(0).StartsWith("R: YOYODYNEWARP DRIVE"));
+    EXPECT_EQ(page->m_cboDrive->GetString(0), "R: YOYODYNE WARP DRIVE");
     EXPECT_TRUE(page->m_cboDrive->GetString(1).StartsWith("S: "));
     EXPECT_EQ(page->m_strDrive, page->m_cboDrive->GetString(0));
     EXPECT_EQ(page->m_editLabel->GetValue(), "DISC_R");
@@ -134,6 +134,13 @@ TEST_F(CreatePageTest, InitialisationListsDrivesLabelAndHistory) {
     page->m_editLabel->SetValue("typed");
     page->OnDropDownDrive(event);
     EXPECT_EQ(page->m_cboDrive->GetCount(), 2u);
+    // A drive that comes meanwhile is listed at the next drop-down.
+    port::PushDosDevice("T:", "stdio:" + m_dir + "plugged-in.iso");
+    page->OnDropDownDrive(event);
+    EXPECT_EQ(page->m_cboDrive->GetCount(), 3u);
+    EXPECT_EQ(page->m_cboDrive->GetStringSelection(), "R: YOYODYNE WARP DRIVE");
+    port::RemoveDosDevice("T:", std::nullopt, false);
+    page->OnDropDownDrive(event);
     EXPECT_EQ(page->m_editLabel->GetValue(), "typed");
     page->m_cboDrive->SetSelection(1);
     page->OnSelChangeDrive(event);

@@ -57,6 +57,7 @@ protected:
         m_frame->Destroy();
         guitest::Yield(1);
         m_driver.reset(); // stops it, which frees its drives
+        spindle_test::StopDriverOf(m_runtime); // one a mount started, if any
     }
 
     bool StartDriver() {
@@ -257,11 +258,16 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     auto* page = MakePage<CMountDlg>();
     page->m_cboImage->SetValue(q);
 
-    // No driver.
+    // No driver, and none to start (the program's folder and the PATH
+    // hold none).
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", "/nonexistent", 1);
     Click(page, 1);
-    EXPECT_EQ(Boxes(),
-              std::vector<std::string>{
-                  "The virtual drive service is not running. Start spindle-driver and try again."});
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "The virtual drive service is not running and could not be started: "
+                           "spindle-driver is neither in " +
+                           m_dir + " nor on the PATH."});
     EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
     EXPECT_EQ(page->m_cboDrive->GetString(0), "Drive D:");
     EXPECT_EQ(History(), std::vector<std::string>(10, "<unset>"))

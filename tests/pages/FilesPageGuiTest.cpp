@@ -17,6 +17,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/gauge.h>
 #include <wx/textctrl.h>
 

@@ -4,7 +4,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -44,6 +47,45 @@ bool WaitForExit(pid_t pid, int ms) {
     }
     close(fd);
     return n == 1;
+}
+
+int DriversOf(const std::string& runtime) {
+    int count = 0;
+    const std::string wanted = "SPINDLE_RUNTIME_DIR=" + runtime;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::error_code ec;
+        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", ec);
+        if (ec || exe.filename() != "spindle-driver")
+            continue;
+        std::ifstream env(entry.path() / "environ", std::ios::binary);
+        std::string variable;
+        while (std::getline(env, variable, '\0'))
+            if (variable == wanted) {
+                ++count;
+                break;
+            }
+    }
+    return count;
+}
+
+int StopDriverOf(const std::string& runtime) {
+    int fd = open((runtime + "/driver.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[32] = {};
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+    const ssize_t n = held ? pread(fd, text, sizeof text - 1, 0) : 0;
+    close(fd);
+    const pid_t pid = n > 0 ? static_cast<pid_t>(std::atol(text)) : 0;
+    if (pid <= 1)
+        return 0;
+    kill(pid, SIGTERM);
+    if (!WaitForExit(pid, static_cast<int>(Scaled(std::chrono::seconds(30)).count()))) {
+        kill(pid, SIGKILL);
+        WaitForExit(pid, static_cast<int>(Scaled(std::chrono::seconds(10)).count()));
+    }
+    waitpid(pid, nullptr, WNOHANG); // a child of the test is reaped too
+    return 1;
 }
 
 DriverProcess::DriverProcess(const std::vector<std::string>& args, const std::string& errFile) {

@@ -24,6 +24,16 @@ std::chrono::milliseconds Scaled(std::chrono::milliseconds limit);
 // end, without polling; true when it has ended.
 bool WaitForExit(pid_t pid, int ms);
 
+// Stops a driver that serves the runtime folder `runtime` but is no child of
+// the test (one started in the background by a mount): SIGTERM to the process
+// its driver.lock names, then a wait for it to end (SIGKILL after 30 s). The
+// number of drivers it found running there (0 or 1).
+int StopDriverOf(const std::string& runtime);
+
+// How many spindle-driver processes run for the runtime folder `runtime`
+// (named in their environment).
+int DriversOf(const std::string& runtime);
+
 class DriverProcess {
 public:
     // Starts the driver with `args` and returns once it reports ready or

@@ -1,5 +1,7 @@
 #include "tests/support/TempEnv.h"
 
+#include "tests/support/DriverProcess.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -20,6 +22,8 @@ TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg"), m_home(m
 }
 
 TempEnv::~TempEnv() {
+    // A driver a mount started in the background for this folder ends with it.
+    StopDriverOf(m_runtime);
     unsetenv("SPINDLE_RUNTIME_DIR");
     unsetenv("SPINDLE_CONFIG_DIR");
     unsetenv("SPINDLE_STATE_DIR");

@@ -1,0 +1,243 @@
+#include "vdrive/DriverStart.h"
+
+#include "port/DriverWire.h"
+#include "port/FileOps.h"
+#include "port/Paths.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace vdrive {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The driver's own wait for its FUSE mount and socket is bounded well below
+// these; they only keep a stuck start from holding a mount forever.
+constexpr std::chrono::seconds kLockWait(60);
+constexpr std::chrono::seconds kStartWait(45);
+constexpr std::chrono::milliseconds kRetry(20);
+
+// An open descriptor that closes itself.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// The start lock of the runtime folder, taken within kLockWait. Only a
+// regular file of this user, never through a link.
+bool TakeStartLock(const std::string& runtime, Fd& lock, std::string& problem) {
+    const std::string path = runtime + "/driver-start.lock";
+    lock.fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (lock.fd < 0 || fstat(lock.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+        problem = path + " is not a file of this user's own, so no driver is started";
+        return false;
+    }
+    const auto end = Clock::now() + kLockWait;
+    while (flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || Clock::now() >= end) {
+            problem = "another start of spindle-driver did not end within " +
+                      std::to_string(kLockWait.count()) + " seconds";
+            return false;
+        }
+        std::this_thread::sleep_for(kRetry);
+    }
+    return true;
+}
+
+// The caller's environment with the runtime folder named explicitly, so the
+// driver serves the very folder this process uses.
+std::vector<std::string> DriverEnvironment(const std::string& runtime) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "SPINDLE_RUNTIME_DIR=", 20) != 0)
+            env.emplace_back(*e);
+    env.push_back("SPINDLE_RUNTIME_DIR=" + runtime);
+    return env;
+}
+
+// Waits up to `limit` for the child to end; its exit status, or -1.
+int WaitChild(pid_t pid, std::chrono::milliseconds limit) {
+    Fd pidFd{static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
+    pollfd p{pidFd.fd, POLLIN, 0};
+    int n = 0;
+    if (pidFd.fd >= 0)
+        while ((n = poll(&p, 1, static_cast<int>(limit.count()))) < 0 && errno == EINTR) {
+        }
+    int status = 0;
+    if (n != 1 && pidFd.fd >= 0)
+        return -1;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The first line the driver wrote, without its program name.
+std::string FirstLine(int fd) {
+    char buf[1024];
+    ssize_t n = read(fd, buf, sizeof buf);
+    std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    text.resize(std::min(text.size(), text.find('\n')));
+    const std::string prefix = "spindle-driver: ";
+    if (text.starts_with(prefix))
+        text.erase(0, prefix.size());
+    return text;
+}
+
+// Runs `program --daemon`, which returns once its driver is ready or failed.
+// Its exit status (2: another driver runs), or -1 with `problem` set.
+int RunDaemon(const std::string& program, const std::string& runtime, std::string& problem) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        problem = std::string("spindle-driver could not be started: ") + std::strerror(errno);
+        return -1;
+    }
+    Fd readEnd{pipeFds[0]};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    std::vector<std::string> env = DriverEnvironment(runtime);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string daemonArg = "--daemon";
+    char* argv[] = {const_cast<char*>(program.c_str()), daemonArg.data(), nullptr};
+    pid_t pid = -1;
+    const int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (err != 0) {
+        problem = "spindle-driver could not be started from " + program + ": " + std::strerror(err);
+        return -1;
+    }
+    const int status = WaitChild(pid, kStartWait);
+    if (status < 0) {
+        problem = "spindle-driver did not report ready within " +
+                  std::to_string(kStartWait.count()) + " seconds";
+        return -1;
+    }
+    if (status != 0 && status != 2) {
+        const std::string why = FirstLine(readEnd.fd);
+        problem = "spindle-driver did not start" +
+                  (why.empty() ? " (exit status " + std::to_string(status) + ")" : ": " + why);
+        return -1;
+    }
+    return status;
+}
+
+bool ExecutableFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+} // namespace
+
+bool DriverAnswers() {
+    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, path.size());
+    Fd sock{socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)};
+    if (sock.fd < 0 || connect(sock.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return false;
+    timeval tv{5, 0};
+    setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const auto hello =
+        port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
+    std::uint8_t buf[64];
+    if (!port::SendAll(sock.fd, hello.data(), hello.size()))
+        return false;
+    const ssize_t n = recv(sock.fd, buf, sizeof buf, 0);
+    return n > 0 && port::wire::DecodeHelloReply(buf, static_cast<std::size_t>(n)).has_value();
+}
+
+std::string DriverProgram() {
+    const std::string beside = port::ProgramDir() + "spindle-driver";
+    if (ExecutableFile(beside))
+        return beside;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = dirs.substr(start, end - start);
+        if (!dir.empty() && dir[0] == '/' && ExecutableFile(dir + "/spindle-driver"))
+            return dir + "/spindle-driver";
+        start = end + 1;
+    }
+    return {};
+}
+
+bool EnsureDriver(std::string& problem) {
+    if (DriverAnswers())
+        return true;
+    std::string runtime;
+    if (!port::PrivateRuntimeDir(runtime)) {
+        problem = port::RuntimeDirProblem(runtime, errno);
+        return false;
+    }
+    Fd lock;
+    if (!TakeStartLock(runtime, lock, problem))
+        return false;
+    // Another request may have started one while this one waited for the lock.
+    if (DriverAnswers())
+        return true;
+    const std::string program = DriverProgram();
+    if (program.empty()) {
+        problem = "spindle-driver is neither in " + port::ProgramDir() + " nor on the PATH";
+        return false;
+    }
+    if (RunDaemon(program, runtime, problem) < 0)
+        return false;
+    // Ready (or another driver, started outside this lock, still starting):
+    // it answers on its socket within a bounded time.
+    const auto end = Clock::now() + kStartWait;
+    while (!DriverAnswers()) {
+        if (Clock::now() >= end) {
+            problem = "spindle-driver started but does not answer on " + runtime + "/" +
+                      port::wire::kSocketName;
+            return false;
+        }
+        std::this_thread::sleep_for(kRetry);
+    }
+    return true;
+}
+
+bool MountStartingDriver(char16_t letter, const MountRequest& request, port::ErrorCode& error,
+                         std::string& problem) {
+    problem.clear();
+    if (MountImage(letter, request, error))
+        return true;
+    if (error != port::ERROR_PATH_NOT_FOUND || DriverAnswers())
+        return false;
+    if (!EnsureDriver(problem))
+        return false;
+    return MountImage(letter, request, error);
+}
+
+} // namespace vdrive
