@@ -3,6 +3,7 @@
 
 #include "port/DialogHooks.h"
 #include "port/Shell.h"
+#include "tests/support/DriverProcess.h"
 #include "text/WxDialogHooks.h"
 
 #include <gtest/gtest.h>
@@ -292,6 +293,9 @@ int main(int argc, char** argv)
     guard.Unregister();
     wxTheApp->OnExit();
     wxEntryCleanup();
+    // A driver a mount started in the background for the tests' runtime
+    // folder ends with them.
+    spindle_test::StopDriverOf(g_tempDir + "/runtime");
     std::error_code ec;
     std::filesystem::remove_all(g_tempDir, ec);
     if (windowManager > 0) {
