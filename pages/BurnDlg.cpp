@@ -99,7 +99,7 @@ void CBurnDlg::FillWriterList() {
         char vendor[8], product[16], revision[8];
         if (engine::GetDeviceInformation(vendor, product, revision) != 0)
             continue;
-        m_cboWriter->Append(FromU16(port::DriveListName(letter, {vendor, 8}, {product, 16})));
+        m_cboWriter->Append(ToWx(port::DriveListName(letter, {vendor, 8}, {product, 16})));
     }
     if (m_cboWriter->GetCount() == 0) {
         m_strWriter.clear();
