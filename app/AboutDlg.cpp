@@ -13,6 +13,9 @@
 #include <wx/statbmp.h>
 #include <wx/xrc/xmlres.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // The banner picture's size at scale 1.
@@ -59,7 +62,7 @@ bool CAboutDlg::OnInitDialog() {
     wxString text;
     SetTitle(GetLangText("ID_ABOUTTARVEL", text));
     if (m_btnClose)
-        m_btnClose->SetLabelText(GetLangText("IDC_CLOSE", text));
+        m_btnClose->SetLabel(GetLangText("IDC_CLOSE", text)); // with its mnemonic
 
     const struct {
         int id;
@@ -93,12 +96,15 @@ void CAboutDlg::ShowBanner() {
     auto* banner = wxDynamicCast(FindWindow(IDC_ABOUT_BANNER), wxStaticBitmap);
     if (!banner)
         return;
-    // Its own size at scale 1, grown with the desktop's text like the box
-    // (UiScale.h), whatever the layout's rectangle.
+    // As wide as the box, in the picture's proportions, and no taller than
+    // the layout's strip for it.
+    const int width = GetClientSize().x;
+    const int height =
+        std::min<int>(std::lround(1.0 * width * kBannerHeight / kBannerWidth), banner->GetSize().y);
     const std::string dir = port::ResourceDir() + "res/";
     const wxBitmap bitmap =
         LoadScaledArt({{kBannerWidth, dir + "banner.png"}, {2 * kBannerWidth, dir + "banner@2x.png"}},
-                      wxSize(ScaledPx(kBannerWidth), ScaledPx(kBannerHeight)), DeviceScale());
+                      wxSize(width, height), DeviceScale());
     if (!bitmap.IsOk())
         return; // a missing picture leaves the strip empty
     banner->SetBitmap(bitmap);

@@ -10,6 +10,7 @@
 #include "port/Paths.h"
 #include "text/LangText.h"
 #include "text/Language.h"
+#include "text/ToolkitLocale.h"
 #include "text/WxDialogHooks.h"
 
 #include <wx/dialog.h>
@@ -34,7 +35,7 @@ bool CMainApp::OnInit() {
     // beside an open one.
     if (m_start.action == StartAction::kMount) {
         g_szLangFile = u"languiu.ini";
-        UseResolvedLanguage();
+        UseToolkitLanguage(UseResolvedLanguage());
         wxInitAllImageHandlers();
         InstallWxDialogHooks();
         LoadLayouts();
@@ -60,7 +61,10 @@ bool CMainApp::OnInit() {
     engine::Initialize();
     // The program and the engine speak the same language: the user's
     // choice, else the locale's, else the file's CURRENT.
-    engine::SetLanguage(UseResolvedLanguage().c_str(), u"langburu.ini");
+    const std::u16string& language = UseResolvedLanguage();
+    engine::SetLanguage(language.c_str(), u"langburu.ini");
+    // The toolkit's own texts (file choosers, stock buttons) in it too.
+    UseToolkitLanguage(language);
     engine::SetBurnDoneEventCallback(&CMainApp::OnBurnDone, this);
     engine::SetProcessEventCallback(&CMainApp::OnProcessEvent, this);
 

@@ -242,7 +242,7 @@ void CMainDlg::OnBtnHelp(wxCommandEvent&) {
     const wxPoint pointer = wxGetMousePosition();
     wxString text;
     wxMenu menu;
-    menu.Append(ID_HELP_MANUAL, GetLangText("ID_HELP_ONLINEHELP", text));
+    menu.Append(ID_HELP_MANUAL, GetLangText("ID_HELP_ONLINEHELP", text) + "\tF1");
     menu.Append(ID_HELP_MAIL, GetLangText("ID_HELP_SUPPORT", text));
     menu.AppendSeparator();
     menu.AppendSubMenu(LanguageMenu(), GetLangText("ID_LANGUAGE_MENU", text));
@@ -353,6 +353,16 @@ void CMainDlg::OnCharHook(wxKeyEvent& event) {
     // look for a Cancel button, which the window has none of.
     if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE) {
         Close();
+        return;
+    }
+    // The desktop's keys: Ctrl+Q quits like the close box, F1 opens the manual.
+    if (event.GetKeyCode() == 'Q' && event.GetModifiers() == wxMOD_CONTROL) {
+        Close();
+        return;
+    }
+    if (event.GetKeyCode() == WXK_F1 && event.GetModifiers() == wxMOD_NONE) {
+        wxCommandEvent open(wxEVT_MENU, ID_HELP_MANUAL);
+        OnHelpManual(open);
         return;
     }
     event.Skip();

@@ -28,9 +28,6 @@ BurnDialogUi::BurnDialogUi(const wxString& title, std::string address, std::stri
     AddRow("BURN_IMAGE", W(image));
     const BurnSettings s = CurrentBurnSettings();
 
-    auto* speedRow = new wxBoxSizer(wxHORIZONTAL);
-    auto* speedCaption = new wxStaticText(this, wxID_ANY, W(EngineText("BURN_SPEED")));
-    speedCaption->SetMinSize(wxSize(140, -1));
     m_speed = new wxChoice(this, wxID_ANY);
     m_speed->Append(W(EngineText("BURN_SPEED_MAX")), reinterpret_cast<void*>(0));
     int selected = 0;
@@ -42,18 +39,11 @@ BurnDialogUi::BurnDialogUi(const wxString& title, std::string address, std::stri
             selected = static_cast<int>(m_speed->GetCount()) - 1;
     }
     m_speed->SetSelection(selected);
-    speedRow->Add(speedCaption, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
-    speedRow->Add(m_speed, 1);
-    m_body->Add(speedRow, 0, wxEXPAND | wxBOTTOM, 6);
+    AddControlRow("BURN_SPEED", m_speed, true);
 
-    auto* copiesRow = new wxBoxSizer(wxHORIZONTAL);
-    auto* copiesCaption = new wxStaticText(this, wxID_ANY, W(EngineText("BURN_COPIES")));
-    copiesCaption->SetMinSize(wxSize(140, -1));
     m_copies = new wxSpinCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                               wxSP_ARROW_KEYS, 1, 99, s.copies);
-    copiesRow->Add(copiesCaption, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
-    copiesRow->Add(m_copies, 0);
-    m_body->Add(copiesRow, 0, wxEXPAND | wxBOTTOM, 6);
+    AddControlRow("BURN_COPIES", m_copies, false);
 
     auto check = [this](const std::string& key, bool value) {
         auto* box = new wxCheckBox(this, wxID_ANY, W(EngineText(key)));

@@ -36,6 +36,9 @@ std::string RecorderLine(const std::string& address) {
 JobDialog::JobDialog(const wxString& title, std::string address)
     : wxDialog(nullptr, wxID_ANY, title), m_address(std::move(address)) {
     m_body = new wxBoxSizer(wxVERTICAL);
+    m_rows = new wxFlexGridSizer(2, 6, 8);
+    m_rows->AddGrowableCol(1);
+    m_body->Add(m_rows, 0, wxEXPAND | wxBOTTOM, 6);
     AddRow("ENG_RECORDER", W(RecorderLine(m_address)));
     // The disc as it is now; the job checks it again before writing.
     BurnOutcome failure;
@@ -67,14 +70,26 @@ JobDialog::~JobDialog() {
 }
 
 wxStaticText* JobDialog::AddRow(const std::string& captionKey, const wxString& value) {
-    auto* row = new wxBoxSizer(wxHORIZONTAL);
-    auto* caption = new wxStaticText(this, wxID_ANY, W(EngineText(captionKey)));
-    caption->SetMinSize(wxSize(140, -1));
-    auto* text = new wxStaticText(this, wxID_ANY, value);
-    row->Add(caption, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, 8);
-    row->Add(text, 1, wxALIGN_CENTER_VERTICAL);
-    m_body->Add(row, 0, wxEXPAND | wxBOTTOM, 6);
+    // A long value (an image's path) is shortened in its middle, with the
+    // whole of it in the tooltip, rather than widening the dialog past the
+    // screen.
+    auto* text = new wxStaticText(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                  wxST_ELLIPSIZE_MIDDLE);
+    text->SetLabelText(value);
+    const int widest = 60 * GetCharWidth();
+    if (text->GetBestSize().x > widest) {
+        text->SetMinSize(wxSize(widest, -1));
+        text->SetToolTip(value);
+    }
+    AddControlRow(captionKey, text, true);
     return text;
+}
+
+void JobDialog::AddControlRow(const std::string& captionKey, wxWindow* control, bool stretch) {
+    auto* caption = new wxStaticText(this, wxID_ANY, wxEmptyString);
+    caption->SetLabelText(W(EngineText(captionKey)));
+    m_rows->Add(caption, 0, wxALIGN_CENTER_VERTICAL);
+    m_rows->Add(control, 0, (stretch ? wxEXPAND : 0) | wxALIGN_CENTER_VERTICAL);
 }
 
 void JobDialog::FinishLayout(const std::string& startKey) {
@@ -113,7 +128,7 @@ void JobDialog::StartJob() {
     std::unique_ptr<Job> job = MakeJob(failure);
     if (!job) {
         // A malformed cue sheet, a missing image: said before anything starts.
-        m_state->SetLabel(failure.ok() ? wxString() : FailedText(failure));
+        SetState(failure.ok() ? wxString() : FailedText(failure));
         return;
     }
     m_finished = false;
@@ -155,7 +170,7 @@ void JobDialog::OnCloseWindow(wxCloseEvent& event) {
 }
 
 wxString JobDialog::StateText() const {
-    return m_state ? m_state->GetLabel() : wxString();
+    return m_stateText;
 }
 
 void JobDialog::OnPhase(BurnPhase phase, int copy, int copies) {
@@ -178,7 +193,21 @@ void JobDialog::OnProgress(float percent, int bufferFill) {
 
 void JobDialog::ShowProgress() {
     if (!m_finished)
-        m_state->SetLabel(PhaseText(m_phase, m_copy, m_copies, m_percent));
+        SetState(PhaseText(m_phase, m_copy, m_copies, m_percent));
+}
+
+void JobDialog::SetState(const wxString& text) {
+    if (text == m_stateText)
+        return;
+    m_stateText = text;
+    m_state->SetLabelText(text);
+    const int width = GetClientSize().x - 2 * 12; // the line's margins
+    if (width > 0)
+        m_state->Wrap(width);
+    Layout();
+    const wxSize needed = GetSizer()->ComputeFittingClientSize(this);
+    if (needed.y > GetClientSize().y)
+        SetClientSize(GetClientSize().x, needed.y);
 }
 
 bool JobDialog::OnNextDisc(int copy) {
@@ -234,9 +263,9 @@ void JobDialog::OnFinished(const BurnOutcome& outcome) {
         m_outcome = outcome;
         if (outcome.ok()) {
             m_gauge->SetValue(100);
-            m_state->SetLabel(DoneText());
+            SetState(DoneText());
         } else {
-            m_state->SetLabel(FailedText(outcome));
+            SetState(FailedText(outcome));
         }
         EnableSettings(true);
         m_start->Enable();

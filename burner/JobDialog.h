@@ -18,6 +18,7 @@ class wxButton;
 class wxGauge;
 class wxStaticText;
 class wxBoxSizer;
+class wxFlexGridSizer;
 
 namespace burner {
 
@@ -36,8 +37,11 @@ public:
     wxString StateText() const;
 
 protected:
-    // Adds a "caption: value" row; returns the value label.
+    // Adds a "caption: value" row; returns the value label. Captions form a
+    // column as wide as the widest of them in the dialog's language.
     wxStaticText* AddRow(const std::string& captionKey, const wxString& value);
+    // The same row with a control for the value.
+    void AddControlRow(const std::string& captionKey, wxWindow* control, bool stretch);
     void FinishLayout(const std::string& startKey);
     // The job for the controls' settings, or null with `error` set.
     virtual std::unique_ptr<Job> MakeJob(BurnOutcome& failure) = 0;
@@ -47,7 +51,8 @@ protected:
     virtual wxString FailedText(const BurnOutcome& outcome) const;
     virtual void EnableSettings(bool enable) = 0;
 
-    wxBoxSizer* m_body = nullptr; // the rows, then the settings of the derived dialog
+    wxBoxSizer* m_body = nullptr;      // the rows, then the settings of the derived dialog
+    wxFlexGridSizer* m_rows = nullptr; // caption and value, a row each
     std::string m_address;
     std::string m_mediumLine;  // "DVD+RW, 4482 MB free"
     std::vector<int> m_speeds; // kB/s from the disc, fastest first
@@ -59,11 +64,15 @@ private:
     bool OnNextDisc(int copy) override;
     void OnFinished(const BurnOutcome& outcome) override;
     void ShowProgress();
+    // The state line, wrapped at the dialog's width; the dialog grows to
+    // show all its lines.
+    void SetState(const wxString& text);
     void OnCloseWindow(wxCloseEvent& event);
 
     wxGauge* m_gauge = nullptr;
     wxGauge* m_buffer = nullptr;
     wxStaticText* m_state = nullptr;
+    wxString m_stateText; // as set, without the line breaks of the wrap
     wxButton* m_start = nullptr;
     wxButton* m_cancel = nullptr;
     std::unique_ptr<BurnRun> m_run;

@@ -68,7 +68,7 @@ void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
                  std::int32_t renamed, void*) {
     if (!renamed || !name)
         return;
-    // Paths inside the image are said as a Linux user reads them: "/a/b".
+    // The path inside the image as it shows once mounted here: with "/".
     std::string shown = port::ToUtf8(imagePath);
     std::replace(shown.begin(), shown.end(), '\\', '/');
     std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",

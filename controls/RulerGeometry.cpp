@@ -1,14 +1,53 @@
 #include "controls/RulerGeometry.h"
 
+#include <algorithm>
+
 namespace {
 
 int Cut(double v) {
     return static_cast<int>(v);
 }
 
+constexpr int kLabelGap = 2;   // pixels kept free beside a mark's pen
+constexpr int kLabelSpace = 4; // pixels between two labels, a blank's width
+
+void PlaceLabel(std::vector<RulerLabel>& labels, RulerLabel label, int width,
+                const std::function<int(int)>& labelWidth) {
+    if (labelWidth) {
+        label.width = labelWidth(label.number);
+        int left = label.x - label.width / 2;
+        left = std::max(0, std::min(left, width - label.width));
+        if (!labels.empty()) {
+            // Moved right off the label before, a word's space apart, by a
+            // few pixels at most (the first one, held inside the ruler, may
+            // reach past its half).
+            const RulerLabel& before = labels.back();
+            const int free = before.x - before.width / 2 + before.width + kLabelSpace;
+            if (left < free && (free - left > label.width / 5 || free + label.width > width))
+                return;
+            left = std::max(left, free);
+        }
+        label.x = left + label.width / 2;
+    }
+    labels.push_back(label);
+}
+
+// Where a mark's line at x ends: the ruler's foot, or above the first label
+// its pen (2 pixels wide) would touch.
+int MarkEnd(const std::vector<RulerLabel>& labels, int x, int height) {
+    int end = height;
+    for (const RulerLabel& label : labels) {
+        const int left = label.x - label.width / 2;
+        if (label.width > 0 && x + 1 >= left - kLabelGap && x - 1 <= left + label.width + kLabelGap)
+            end = std::min(end, label.y - kLabelGap);
+    }
+    return end;
+}
+
 } // namespace
 
-RulerLayout LayoutRuler(const RulerScale& r, int width, int height) {
+RulerLayout LayoutRuler(const RulerScale& r, int width, int height,
+                        const std::function<int(int number)>& labelWidth) {
     RulerLayout out;
     if (r.max <= 0 || r.smallStep <= 0 || r.labelStep <= 0)
         return out; // the owner sets the scale before the first paint
@@ -23,11 +62,11 @@ RulerLayout LayoutRuler(const RulerScale& r, int width, int height) {
         if (!(x < 0.95 * width))
             continue;
         out.longTicks.push_back({Cut(x), 0, Cut(x), Cut(0.5 * height)});
-        out.labels.push_back({Cut(x), Cut(0.6 * height), i * r.labelStep});
+        PlaceLabel(out.labels, {Cut(x), Cut(0.6 * height), i * r.labelStep}, width, labelWidth);
     }
     for (const RulerMark& m : r.marks) {
         const int x = Cut(m.position * s);
-        out.marks.push_back({x, 0, x, height});
+        out.marks.push_back({x, 0, x, MarkEnd(out.labels, x, height)});
         out.markColours.push_back(m.colour);
     }
     const int v = r.value > r.max ? r.max : r.value;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct RulerMark {
@@ -37,8 +38,9 @@ struct RulerRect {
 };
 
 struct RulerLabel {
-    int x, y;   // the text's top centre
-    int number; // drawn as number + unit
+    int x, y;      // the text's top centre
+    int number;    // drawn as number + unit
+    int width = 0; // the text's width; it starts at x - width / 2
 };
 
 struct RulerLayout {
@@ -52,5 +54,12 @@ struct RulerLayout {
 
 inline constexpr std::uint32_t kRulerShadow = 0x323232;
 
-// Every pixel value is the exact value cut toward zero.
-RulerLayout LayoutRuler(const RulerScale& scale, int width, int height);
+// Every pixel value is the exact value cut toward zero. labelWidth gives
+// the width in pixels of the label of a number (none: labels have no
+// width). A label stands centred under its tick, moved inward where it
+// would reach past either end, and right by up to a fifth of its width to
+// keep a blank's width (4 pixels) after the label before it;
+// one that would still come too near that label is left out. A mark that would cross a label stops above it, so that no
+// mark strikes a label's text.
+RulerLayout LayoutRuler(const RulerScale& scale, int width, int height,
+                        const std::function<int(int number)>& labelWidth = {});

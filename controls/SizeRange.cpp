@@ -44,21 +44,20 @@ void CSizeRange::Draw(wxDC& dc, const wxSize& size, const wxPoint& skinOrigin) c
         dc.SetBackground(wxBrush(GetParent() ? GetParent()->GetBackgroundColour() : *wxWHITE));
         dc.Clear();
     }
-    const RulerLayout layout = LayoutRuler(m_scale, size.x, size.y);
+    dc.SetFont(LabelFont());
+    auto label = [this](int number) { return wxString::Format("%d", number) + m_strUnit; };
+    const RulerLayout layout = LayoutRuler(
+        m_scale, size.x, size.y, [&](int number) { return dc.GetTextExtent(label(number)).x; });
     dc.SetPen(*wxBLACK_PEN);
     for (const RulerLine& l : layout.shortTicks)
         dc.DrawLine(l.x0, l.y0, l.x1, l.y1);
     for (const RulerLine& l : layout.longTicks)
         dc.DrawLine(l.x0, l.y0, l.x1, l.y1);
 
-    dc.SetFont(LabelFont());
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(*wxBLACK);
-    for (const RulerLabel& label : layout.labels) {
-        const wxString text = wxString::Format("%d", label.number) + m_strUnit;
-        const wxCoord width = dc.GetTextExtent(text).x;
-        dc.DrawText(text, label.x - width / 2, label.y);
-    }
+    for (const RulerLabel& l : layout.labels)
+        dc.DrawText(label(l.number), l.x - l.width / 2, l.y);
 
     for (std::size_t i = 0; i < layout.marks.size(); ++i) {
         const RulerLine& l = layout.marks[i];

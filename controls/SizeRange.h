@@ -30,6 +30,7 @@ public:
     void RemoveAllBands() { m_scale.bands.clear(); }
 
     const RulerScale& Scale() const { return m_scale; }
+    const wxString& Unit() const { return m_strUnit; }
     int m_nCtrlId = 0;
 
     // Draws the ruler at `size` onto dc, the skin piece at `skinOrigin`

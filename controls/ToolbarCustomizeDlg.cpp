@@ -2,6 +2,7 @@
 
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/UiScale.h"
+#include "text/LangTextUi.h"
 
 #include <wx/button.h>
 #include <wx/checklst.h>
@@ -10,7 +11,8 @@
 #include <algorithm>
 
 CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
-    : wxDialog(toolbar ? wxGetTopLevelParent(toolbar) : nullptr, wxID_ANY, "Customize Toolbar"),
+    : wxDialog(toolbar ? wxGetTopLevelParent(toolbar) : nullptr, wxID_ANY,
+               LangText("ID_TOOLBAR_CUSTOMIZE")),
       m_pToolbar(toolbar)
 {
     auto* top = new wxBoxSizer(wxHORIZONTAL);
@@ -18,11 +20,13 @@ CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
                                  wxSize(ScaledPx(200), ScaledPx(180)));
     top->Add(m_pList, 1, wxEXPAND | wxALL, 8);
     auto* side = new wxBoxSizer(wxVERTICAL);
-    side->Add(new wxButton(this, ID_UP, "Move &Up"), 0, wxEXPAND | wxBOTTOM, 4);
-    side->Add(new wxButton(this, ID_DOWN, "Move &Down"), 0, wxEXPAND | wxBOTTOM, 4);
-    side->Add(new wxButton(this, ID_RESET, "&Reset"), 0, wxEXPAND | wxBOTTOM, 12);
+    // Button texts carry their mnemonic ("&") in the catalogue.
+    side->Add(new wxButton(this, ID_UP, LangText("ID_TOOLBAR_UP")), 0, wxEXPAND | wxBOTTOM, 4);
+    side->Add(new wxButton(this, ID_DOWN, LangText("ID_TOOLBAR_DOWN")), 0, wxEXPAND | wxBOTTOM, 4);
+    side->Add(new wxButton(this, ID_RESET, LangText("ID_TOOLBAR_RESET")), 0, wxEXPAND | wxBOTTOM,
+              12);
     side->AddStretchSpacer();
-    side->Add(new wxButton(this, wxID_CLOSE, "&Close"), 0, wxEXPAND);
+    side->Add(new wxButton(this, wxID_CLOSE, LangText("ID_TOOLBAR_CLOSE")), 0, wxEXPAND);
     top->Add(side, 0, wxEXPAND | wxTOP | wxRIGHT | wxBOTTOM, 8);
     SetSizerAndFit(top);
     SetEscapeId(wxID_CLOSE);

@@ -139,8 +139,8 @@ void CBurnDlg::BrowseImage(ImageKind kind) {
     port::FileDialogRequest request;
     request.owner = this;
     // Any case of the extension, as a Windows user would expect.
-    request.filter = kind == kIsoImage ? "Iso Files (*.iso)|*.[iI][sS][oO]"
-                                       : "Bin/Cue Files(*.cue)|*.[cC][uU][eE]";
+    request.filter = kind == kIsoImage ? FileFilter("ID_FILTER_ISO", "*.[iI][sS][oO]", false)
+                                       : FileFilter("ID_FILTER_CUE", "*.[cC][uU][eE]", false);
     request.mustExist = true;
     if (auto path = port::ShowFileDialog(request)) {
         m_strImagePath = wxString::FromUTF8(*path);
@@ -184,8 +184,11 @@ void CBurnDlg::OnCloseTray() {
 }
 
 void CBurnDlg::OnErase() {
-    if (!UseShownRecorder())
+    if (!UseShownRecorder()) {
+        if (!m_cboWriter || m_cboWriter->GetCount() == 0)
+            InfoBox(LangText("ID_NORECORDER"));
         return;
+    }
     wxString title;
     engine::EraseDialog(ToU16(GetLangText("ID_ERASEDISC", title)).c_str());
 }
@@ -206,9 +209,11 @@ void CBurnDlg::AddImageToProject() {
 
 void CBurnDlg::OnBurn() {
     UpdateData(true);
-    if (!m_cboWriter || m_cboWriter->GetCount() == 0)
-        return;
     wxString text;
+    if (!m_cboWriter || m_cboWriter->GetCount() == 0) {
+        InfoBox(GetLangText("ID_NORECORDER", text));
+        return;
+    }
     if (m_strImagePath.empty()) {
         InfoBox(GetLangText("ID_NOTHINGTOBURN", text));
         return;

@@ -21,8 +21,6 @@
 
 namespace {
 
-// The save dialog's filter: pairs of description and pattern.
-constexpr char kImageFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|All Files (*.*)|*.*";
 
 wxString Number(std::int64_t n) {
     return wxString::Format("%lld", static_cast<long long>(n));
@@ -149,6 +147,11 @@ void CCreateDlg::UpdateData(bool save) {
 
 void CCreateDlg::OnBuildImage(wxCommandEvent&) {
     UpdateData(true);
+    // A drive but nowhere to write: said here (no drive is the job's to say).
+    if (!m_strDrive.empty() && m_strImagePath.Strip(wxString::both).empty()) {
+        WarningBox(LangText("ID_SELECT_IMAGEFILE"));
+        return;
+    }
     auto observer = std::make_shared<CCreatePageObserver>(this, ToU16(m_strDiscLabel));
     DiscCopyJob job{ToU16(m_strDrive), ToU16(m_strImagePath), ToU16(m_strDiscLabel)};
     // A second press before the running copy switched the buttons starts
@@ -169,7 +172,7 @@ void CCreateDlg::OnBrowse(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
     request.save = true;
-    request.filter = kImageFilter;
+    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", true);
     const wxFileName initial(m_strImagePath);
     request.defaultDir = initial.GetPath().utf8_string();
     request.defaultFile = initial.GetFullName().utf8_string();
@@ -178,7 +181,7 @@ void CCreateDlg::OnBrowse(wxCommandEvent&) {
         return;
     m_strImagePath = wxString::FromUTF8(*chosen);
     if (m_strImagePath.Right(4).Upper() != ".ISO")
-        m_strImagePath += ".ISO";
+        m_strImagePath += ".iso";
     UpdateData(false);
 }
 

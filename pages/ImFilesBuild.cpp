@@ -7,6 +7,7 @@
 #include "engine/SourceWalk.h"
 #include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
+#include "pages/PageText.h"
 #include "port/DialogHooks.h"
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
@@ -81,7 +82,7 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
     request.save = true;
-    request.filter = "ISO Files (*.iso)|*.iso";
+    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", false);
     std::optional<std::string> chosen = port::ShowFileDialog(request);
     if (!chosen || chosen->empty())
         return;

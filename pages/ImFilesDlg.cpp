@@ -258,8 +258,13 @@ void CImFilesDlg::OnPaint(wxPaintEvent&) {
 }
 
 bool CImFilesDlg::SelectedFolder(wxTreeItemId& item) const {
+    // Nothing selected: the image's root. A file selected: its folder.
     item = m_treeFiles->GetSelection();
-    return item.IsOk() && m_treeFiles->ItemNumber(item) == 0;
+    if (!item.IsOk())
+        item = m_hRootItem;
+    else if (m_treeFiles->ItemNumber(item) != 0)
+        item = m_treeFiles->GetItemParent(item);
+    return item.IsOk();
 }
 
 void CImFilesDlg::OnAddFile(wxCommandEvent&) {
@@ -268,7 +273,7 @@ void CImFilesDlg::OnAddFile(wxCommandEvent&) {
         return;
     port::FileDialogRequest request;
     request.owner = this;
-    request.filter = "All|*";
+    request.filter = (LangText("ID_FILTER_ALL") + "|*").utf8_string();
     request.mustExist = true;
     request.multiSelect = true;
     if (std::optional<std::string> list = port::ShowFileDialog(request)) {

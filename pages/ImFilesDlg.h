@@ -96,6 +96,8 @@ private:
     void InsertRoot();
     void NewProject();
     void ForgetReports(const wxTreeItemId& item);
+    // Where added files and folders go: the selected folder, the folder of
+    // the selected file, or the root when nothing is selected.
     bool SelectedFolder(wxTreeItemId& item) const;
     void OnPaint(wxPaintEvent& event);
 

@@ -28,7 +28,6 @@ constexpr int kBtnMount = 1;
 constexpr int kBtnBrowse = 1003;
 constexpr int kCboImage = 1023;
 
-constexpr char kIsoFilter[] = "ISO CD Image Files(*.ISO)|*.ISO|";
 
 bool Exists(const wxString& path) {
     struct stat st {};
@@ -155,7 +154,7 @@ void CMountDlg::ShowVolumeLabel() {
 void CMountDlg::OnBrowse(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
-    request.filter = kIsoFilter;
+    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", true);
     // The path as the page holds it at the click, split the toolkit's way.
     const std::string held = PathBytes(m_strImagePath);
     const std::size_t slash = held.rfind('/');
@@ -166,10 +165,10 @@ void CMountDlg::OnBrowse(wxCommandEvent&) {
     if (!chosen)
         return;
     m_strImagePath = PathFromBytes(*chosen);
-    // ".ISO" completes a typed name only: a chosen file that exists keeps
+    // ".iso" completes a typed name only: a chosen file that exists keeps
     // its name, whatever it ends in.
     if (m_strImagePath.Right(4).Upper() != ".ISO" && !Exists(m_strImagePath))
-        m_strImagePath += ".ISO";
+        m_strImagePath += ".iso";
     ShowVolumeLabel();
     UpdateData(false);
 }

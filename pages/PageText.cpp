@@ -16,6 +16,14 @@ void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items)
         SetItemLangText(page, item.id, wxString(item.key));
 }
 
+std::string FileFilter(const char* key, const char* patterns, bool withAll)
+{
+    std::string filter = LangText(key).utf8_string() + "|" + patterns;
+    if (withAll)
+        filter += "|" + LangText("ID_FILTER_ALL").utf8_string() + "|*";
+    return filter;
+}
+
 CTransStatic* SetDescription(wxWindow* page, int id, const char* key)
 {
     CTransStatic* label = CTransStatic::Replace(page, id);

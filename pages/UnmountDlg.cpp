@@ -80,7 +80,7 @@ void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& i
     const long row = m_listDrives->InsertItem(m_listDrives->GetItemCount(),
                                               wxString::Format("%c:", static_cast<char>(letter)));
     m_listDrives->SetItem(row, 1, path);
-    m_listDrives->SetItem(row, 2, info.readOnly ? "Yes" : "No");
+    m_listDrives->SetItem(row, 2, LangText(info.readOnly ? "ID_YES" : "ID_NO"));
     m_listDrives->SetItem(row, 3, std::to_string(static_cast<std::uint64_t>(info.fileSize)));
     m_listDrives->RefreshItem(row);
 }
@@ -89,8 +89,10 @@ void CUnmountDlg::OnDismount(wxCommandEvent&) {
     if (!m_listDrives)
         return;
     const long row = m_listDrives->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
-    if (row < 0)
+    if (row < 0) {
+        InfoBox(LangText("ID_SELECT_DRIVE_ROW"));
         return;
+    }
     const wxString drive = m_listDrives->GetItemText(row, 0);
     if (drive.empty())
         return;

@@ -67,8 +67,12 @@ bool MakeFiltersCaseBlind(wxFileDialog& dialog) {
     for (SList* item = list; item && n < filters.size(); item = item->next, ++n) {
         auto* patterns = new Patterns();
         wxStringTokenizer tokens(filters[n], ";");
-        while (tokens.HasMoreTokens())
-            patterns->push_back(tokens.GetNextToken().Trim().Trim(false).utf8_string());
+        while (tokens.HasMoreTokens()) {
+            std::string pattern = tokens.GetNextToken().Trim().Trim(false).utf8_string();
+            // "*.*" means every file, as it does where it comes from, also
+            // "README" and "Makefile" without a dot.
+            patterns->push_back(pattern == "*.*" ? "*" : pattern);
+        }
         addCustom(item->data, kFilterDisplayName, MatchesFolded, patterns, DeletePatterns);
     }
     freeList(list);

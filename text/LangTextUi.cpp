@@ -5,7 +5,10 @@
 #include "text/LangText.h"
 #include "text/Placeholders.h"
 
+#include <wx/anybutton.h>
+#include <wx/checkbox.h>
 #include <wx/control.h>
+#include <wx/radiobut.h>
 #include <wx/textentry.h>
 
 #include <vector>
@@ -28,9 +31,11 @@ void SetItemLangText(wxWindow* dialog, int id, const wxString& key) {
     wxWindow* item = dialog ? dialog->FindWindow(id) : nullptr;
     if (!item)
         return; // a layout without that control: nothing to set, never a crash
-    // Texts are used as they stand: no mnemonic processing of '&'.
     if (auto* entry = dynamic_cast<wxTextEntry*>(item))
         entry->ChangeValue(text);
+    else if (dynamic_cast<wxAnyButton*>(item) || dynamic_cast<wxCheckBox*>(item) ||
+             dynamic_cast<wxRadioButton*>(item))
+        item->SetLabel(text); // with its mnemonic
     else if (auto* control = dynamic_cast<wxControl*>(item))
         control->SetLabelText(text);
     else

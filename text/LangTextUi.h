@@ -16,7 +16,9 @@ wxString& GetLangText(const wxString& key, wxString& str);
 wxString LangText(const wxString& key);
 
 // Sets the text of dialog's child control `id` to the text of `key` (also when
-// empty). The control must exist.
+// empty). The control must exist. On buttons, check boxes and radio buttons
+// "&" marks the mnemonic ("&&" stands for itself); elsewhere texts are used as
+// they stand.
 void SetItemLangText(wxWindow* dialog, int id, const wxString& key);
 
 // The pattern with its placeholders filled by the one formatter of

@@ -139,6 +139,29 @@ std::u16string ResolveLanguage(const LocaleVariables& locale, std::u16string_vie
     return CProfileReader::FindValue(fileText, u"LANGUAGE", u"CURRENT");
 }
 
+std::string ToolkitLanguageCode(const LocaleVariables& locale, std::u16string_view section,
+                                std::u16string_view fileText) {
+    const Section* found = nullptr;
+    const std::vector<Section> sections = ReadSections(fileText);
+    for (const Section& s : sections)
+        if (ini::EqualNoCase(section, std::u16string_view(s.name)))
+            found = &s;
+    if (!found || found->codes.empty())
+        return {};
+    std::string messages = !locale.lcAll.empty()        ? locale.lcAll
+                           : !locale.lcMessages.empty() ? locale.lcMessages
+                                                        : locale.lang;
+    std::u16string spoken = Normalise(port::ToUtf16(messages));
+    if (spoken.empty() || spoken == u"c" || spoken == u"posix")
+        spoken = u"en"; // untranslated texts are English
+    else if (!locale.language.empty())
+        spoken = Normalise(port::ToUtf16(locale.language.substr(0, locale.language.find(':'))));
+    for (const std::u16string& code : found->codes)
+        if (LanguagePart(code) == LanguagePart(spoken))
+            return {};
+    return port::ToUtf8(found->codes.front());
+}
+
 std::u16string ReadLanguageFile() {
     // Language files are a few dozen KiB; anything beyond 16 MiB is not one.
     auto bytes = port::ReadWholeFile(port::ResourceDir() + port::ToUtf8(g_szLangFile), 16u << 20);

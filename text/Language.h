@@ -40,6 +40,15 @@ std::vector<std::u16string> LanguageSections(std::u16string_view fileText);
 std::u16string ResolveLanguage(const LocaleVariables& locale, std::u16string_view choice,
                                std::u16string_view fileText);
 
+// The locale the toolkit's own texts (GTK's buttons and file choosers, wx's
+// texts) must follow so that they speak `section` too: empty when the
+// desktop already does (its first GNU LANGUAGE entry, else its messages
+// locale, has a language of the section's LOCALES; "C" and "POSIX" count as
+// "en"), else the section's first LOCALES code ("de"). Empty for a section
+// without LOCALES.
+std::string ToolkitLanguageCode(const LocaleVariables& locale, std::u16string_view section,
+                                std::u16string_view fileText);
+
 // The text of the language file g_szLangFile (empty when it cannot be read).
 std::u16string ReadLanguageFile();
 

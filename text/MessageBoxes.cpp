@@ -26,9 +26,13 @@ int ErrorBox(const wxString& text) {
 }
 
 int WarningBox(const wxString& text) {
-    return Show(text, "Warning", port::MB_OK | port::MB_ICONWARNING);
+    wxString caption;
+    GetLangText("ID_WARNING", caption);
+    return Show(text, caption, port::MB_OK | port::MB_ICONWARNING);
 }
 
 int QuestionBox(const wxString& text) {
-    return Show(text, "Question", port::MB_YESNO);
+    wxString caption;
+    GetLangText("ID_QUESTION", caption);
+    return Show(text, caption, port::MB_YESNO);
 }

@@ -29,6 +29,15 @@ render() {
 }
 
 cd "$here"
+# The scalable icon the desktop installs: app.svg with the mark inlined, as an
+# icon theme loads no files an icon links to.
+{
+    sed -n '/<image href="logo.svg"/q;p' app.svg
+    echo '  <svg x="9" y="7" width="110" height="110" viewBox="0 0 128 128">'
+    sed -e '1,/<svg /d' -e '/<\/svg>/d' logo.svg
+    echo '  </svg>'
+    echo '</svg>'
+} >"$res/icons/app/spindle.svg"
 render skin.svg "$res/skin.png"
 render banner.svg "$res/banner.png"
 # Twice the resolution, for scaled displays and large text (the program

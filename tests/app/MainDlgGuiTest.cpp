@@ -344,17 +344,20 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
 }
 
 // The close box, and a real Escape key press on every page (the keyboard
-// wherever the page put it), end the modal run with Cancel and no question.
-TEST_F(MainDlgTest, CloseBoxAndEscapeOnEveryPageEndTheModalRunWithoutAQuestion) {
-    const int closeBox = 0;
-    for (int page :
-         {closeBox, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN}) {
+// wherever the page put it), end the modal run with Cancel and no question;
+// so does Ctrl+Q, typed by xdotool as a user would.
+TEST_F(MainDlgTest, CloseBoxEscapeAndCtrlQOnEveryPageEndTheModalRunWithoutAQuestion) {
+    const int closeBox = 0, ctrlQ = 1;
+    for (int page : {closeBox, ctrlQ, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT,
+                     ID_PAGE_BURN}) {
         CMainDlg& dlg = Open();
-        if (page != closeBox)
+        if (page > ctrlQ)
             Click(page);
         const int result = guitest::ShowModalWithInput(dlg, [&dlg, page] {
             if (page == closeBox)
                 dlg.Close(); // what the close box does
+            else if (page == ctrlQ)
+                EXPECT_EQ(std::system("xdotool key --clearmodifiers ctrl+q"), 0);
             else
                 wxUIActionSimulator().Char(WXK_ESCAPE);
         });

@@ -8,8 +8,10 @@
 #include "app/MainDlg.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
+#include "controls/SizeRange.h"
 #include "controls/SkinImage.h"
 #include "controls/UiScale.h"
+#include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
 #include "port/Paths.h"
 #include "tests/guitest/Fixtures.h"
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/radiobut.h>
 #include <wx/stattext.h>
@@ -111,39 +114,28 @@ std::vector<wxRect> EdgeStrips(const wxRect& r, int w) {
             wxRect(r.x, r.y, w, r.height), wxRect(r.GetRight() - w + 1, r.y, w, r.height)};
 }
 
-std::string Describe(const wxWindow* w) {
-    std::ostringstream out;
-    const wxRect r = w->GetRect();
-    out << wxString(w->GetClassInfo()->GetClassName()).utf8_string() << " " << w->GetId() << " \""
-        << w->GetLabel().utf8_string() << "\" at " << r.x << "," << r.y << " " << r.width << "x"
-        << r.height;
-    return out.str();
-}
-
-// Controls whose text the toolkit sizes: given less than their best size,
-// they cut it. Labels are wrapped by the page and report their wrapped size.
-bool ShowsItsText(const wxWindow* w) {
-    return wxDynamicCast(w, wxButton) || wxDynamicCast(w, wxCheckBox) ||
-           wxDynamicCast(w, wxRadioButton) || wxDynamicCast(w, wxStaticText);
-}
-
-// Every shown child of `parent` lies inside it and has room for its text;
-// what does not is listed.
-void CheckChildren(const wxWindow* parent, std::vector<std::string>& faults) {
-    const wxRect inside(parent->GetClientSize());
-    for (const wxWindow* child : parent->GetChildren()) {
-        if (!child->IsShown() || child->IsTopLevel())
-            continue;
-        const wxRect r = child->GetRect();
-        if (!inside.Contains(r))
-            faults.push_back("cut by its parent's edge: " + Describe(child));
-        const wxSize best = child->GetBestSize();
-        if (ShowsItsText(child) && (best.x > r.width || best.y > r.height))
-            faults.push_back("needs " + std::to_string(best.x) + "x" + std::to_string(best.y) +
-                             ": " + Describe(child));
-        if (auto* label = wxDynamicCast(child, CTransStatic);
-            label && label->NeededHeight() > r.height)
-            faults.push_back("lines cut: " + Describe(child));
+// The ruler's labels in its own font: all of 0 to 700 MB on the CD scale,
+// inside the ruler, apart, and no mark through one.
+void ExpectRulerLabelsWhole(CSizeRange& ruler) {
+    wxClientDC dc(&ruler);
+    dc.SetFont(CSizeRange::LabelFont());
+    const wxSize size = ruler.GetSize();
+    const RulerLayout l = LayoutRuler(ruler.Scale(), size.x, size.y, [&](int n) {
+        return dc.GetTextExtent(wxString::Format("%d", n) + ruler.Unit()).x;
+    });
+    std::string shown;
+    for (const RulerLabel& label : l.labels)
+        shown += std::to_string(label.number) + "@" + std::to_string(label.x) + "w" +
+                 std::to_string(label.width) + " ";
+    ASSERT_EQ(l.labels.size(), 8u) << "a label gave way at " << size.x << " px: " << shown;
+    int right = -size.y; // none yet
+    for (const RulerLabel& label : l.labels) {
+        const int left = label.x - label.width / 2;
+        EXPECT_TRUE(left >= right + 4 && left + label.width <= size.x) << label.number;
+        right = left + label.width;
+        for (const RulerLine& mark : l.marks)
+            EXPECT_TRUE(mark.x0 + 1 < left || mark.x0 - 1 > right || mark.y1 < label.y)
+                << "a mark strikes " << label.number;
     }
 }
 
@@ -202,9 +194,9 @@ TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
             dlg->Refresh();
             guitest::Yield(10);
             wxWindow* page = dlg->Page(id);
-            std::vector<std::string> faults;
-            CheckChildren(page, faults);
-            for (const std::string& fault : faults)
+            if (id == ID_PAGE_FILES)
+                ExpectRulerLabelsWhole(*dlg->m_pImFilesDlg->m_rulerSize);
+            for (const std::string& fault : guitest::CutChildren(page))
                 ADD_FAILURE() << fault;
 
             const wxImage shown = Grab(dlg);
@@ -229,9 +221,11 @@ TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
         about.Move(0, 0);
         about.Show();
         guitest::Yield(10);
-        std::vector<std::string> faults;
-        CheckChildren(&about, faults);
-        for (const std::string& fault : faults)
+        const wxWindow* banner = about.FindWindow(IDC_ABOUT_BANNER);
+        ASSERT_NE(banner, nullptr);
+        EXPECT_EQ(banner->GetRect().GetLeft(), 0);
+        EXPECT_EQ(banner->GetSize().x, about.GetClientSize().x) << "the banner fills the width";
+        for (const std::string& fault : guitest::CutChildren(&about))
             ADD_FAILURE() << "about box: " << fault;
         Save(Grab(&about),
              std::string("about") + (std::string(language) == "English" ? "" : "-de"));

@@ -154,6 +154,38 @@ TEST_F(BurnPageTest, RecordersAreListedByLetterAndTheChosenOneIsCurrent) {
     EXPECT_FALSE(m_page->m_editLabel->IsEnabled());
 }
 
+// No caption, check box or button of the engine's dialogs is cut, in
+// either language (registered again at 1.3 times the text), and a state
+// line longer than the dialog is wide wraps and shows all its lines; a long
+// path is shortened in its middle.
+TEST_F(BurnPageTest, DialogsShowEveryTextWhole) {
+    auto expectWhole = [](const wxWindow& dialog) {
+        for (const std::string& fault : guitest::CutChildren(&dialog))
+            ADD_FAILURE() << fault;
+    };
+    const std::string missing =
+        m_dir + "a folder whose name is long enough/to wrap the line that says it is missing.iso";
+    for (const char16_t* language : {u"English", u"Deutsch"}) {
+        SCOPED_TRACE(language[0] == u'E' ? "English" : "Deutsch");
+        engine::SetLanguage(language, u"langburu.ini");
+        burner::BurnDialogUi burn("Burn", "stdio:" + Disc('E'), missing);
+        burn.Show();
+        guitest::Yield(5);
+        expectWhole(burn);
+        const int width = burn.GetSize().x;
+        burn.StartJob(); // the image is missing: said in the state line
+        guitest::Yield(5);
+        EXPECT_NE(burn.StateText().Find(wxString::FromUTF8(missing)), wxNOT_FOUND);
+        EXPECT_EQ(burn.GetSize().x, width) << "the state line wraps, not widens";
+        expectWhole(burn);
+
+        burner::EraseDialogUi erase("Erase", "stdio:" + Disc('E'));
+        erase.Show();
+        guitest::Yield(5);
+        expectWhole(erase);
+    }
+}
+
 TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
     // Stored options with the four bytes off: a burn turns them on and stores them.
     engine::EngineOptions stored = burner::DefaultOptions();
@@ -205,7 +237,7 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
         EXPECT_EQ(burner::State().cueSheet, m_dir + "typed.cue");
     }
 
-    // No path: a message and no dialog; no recorder: nothing at all.
+    // No path, no recorder: a message each, and no dialog.
     guitest::ClearShown();
     m_page->m_editImagePath->ChangeValue("");
     m_page->OnBurn();
@@ -213,7 +245,8 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
     EXPECT_EQ(guitest::ShownBoxes()[0].text, Text("ID_NOTHINGTOBURN"));
     m_page->m_cboWriter->Clear();
     m_page->OnBurn();
-    EXPECT_EQ(guitest::ShownBoxes().size(), 1u);
+    ASSERT_EQ(guitest::ShownBoxes().size(), 2u);
+    EXPECT_EQ(guitest::ShownBoxes()[1].text, Text("ID_NORECORDER"));
     EXPECT_TRUE(guitest::OpenedDialogs().empty());
 }
 
@@ -264,7 +297,7 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     guitest::QueueBoxAnswer(6); // IDYES
     guitest::SetModalHandler([&](wxDialog* d) {
         if (auto* erase = dynamic_cast<burner::EraseDialogUi*>(d)) {
-            EXPECT_EQ(erase->m_full->GetLabel(),
+            EXPECT_EQ(erase->m_full->GetLabelText(),
                       wxString::FromUTF8("Vollständig löschen (langsam)"));
             RunToEnd(*erase);
             state = erase->StateText();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 constexpr std::uint32_t kBlue = 0xD87E23, kAmber = 0x0AC8F7, kRed = 0x0511DA;
@@ -74,6 +76,48 @@ TEST(RulerGeometry, TheBarIsShadowedColouredByBandAndClampedAtTheRightEnd) {
                       std::tie(want.x, want.y, want.width, want.height, want.colour))
                 << c.scale.value << " rect " << i;
         }
+    }
+}
+
+// Labels with their widths (7 pixels a character, as "700 MB" in the
+// ruler's font): inside the ruler, apart, and never struck by a mark, at
+// the page's size, at 1.3 times the text and on a narrow ruler.
+TEST(RulerGeometry, LabelsStayInsideApartAndClearOfTheMarks) {
+    const auto width = [](int number) {
+        return 7 * static_cast<int>(std::to_string(number).size() + 3);
+    };
+    struct Case {
+        RulerScale scale;
+        int width, height;
+        std::vector<int> numbers; // the labels shown
+    } cases[] = {
+        {Cd(0), 400, 29, {0, 100, 200, 300, 400, 500, 600, 700}},
+        {Cd(0), 520, 38, {0, 100, 200, 300, 400, 500, 600, 700}},
+        {Cd(0), 250, 29, {0, 200, 400, 600}}, // every other one gives way
+        {Dvd(0), 400, 29, {0, 1000, 2000, 3000, 4000}},
+        {Dvd(0), 520, 38, {0, 1000, 2000, 3000, 4000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.scale.max) + " at " + std::to_string(c.width));
+        const RulerLayout l = LayoutRuler(c.scale, c.width, c.height, width);
+        std::vector<int> numbers;
+        int rightOfLast = -c.height; // none yet
+        for (const RulerLabel& label : l.labels) {
+            numbers.push_back(label.number);
+            const int left = label.x - label.width / 2;
+            EXPECT_EQ(label.width, width(label.number));
+            EXPECT_GE(left, 0) << label.number;
+            EXPECT_LE(left + label.width, c.width) << label.number;
+            EXPECT_GE(left, rightOfLast + 4) << label.number;
+            rightOfLast = left + label.width;
+            for (const RulerLine& mark : l.marks) {
+                const bool besideIt = mark.x0 + 1 < left || mark.x0 - 1 > left + label.width;
+                EXPECT_TRUE(besideIt || mark.y1 < label.y)
+                    << "the mark at " << mark.x0 << " strikes " << label.number;
+            }
+        }
+        EXPECT_EQ(numbers, c.numbers);
+        EXPECT_EQ(l.labels.front().x - l.labels.front().width / 2, 0) << "0 starts at the left end";
     }
 }
 

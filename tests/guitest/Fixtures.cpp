@@ -1,9 +1,14 @@
 #include "tests/guitest/Fixtures.h"
 
+#include "controls/PageLook.h"
 #include "tests/guitest/GuiTest.h"
 #include "text/LangText.h"
 
+#include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/dcclient.h>
+#include <wx/radiobut.h>
+#include <wx/stattext.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -105,6 +110,51 @@ wxFrame* MakeSkinnedFrame()
             skin->Blit(dc, 0, 0, skin->GetWidth(), skin->GetHeight(), 0, 0);
     });
     return frame;
+}
+
+namespace {
+
+std::string Describe(const wxWindow* w) {
+    std::ostringstream out;
+    const wxRect r = w->GetRect();
+    out << wxString(w->GetClassInfo()->GetClassName()).utf8_string() << " " << w->GetId() << " \""
+        << w->GetLabel().utf8_string() << "\" at " << r.x << "," << r.y << " " << r.width << "x"
+        << r.height;
+    return out.str();
+}
+
+// Controls whose text the toolkit sizes: given less than their best size,
+// they cut it. Labels are wrapped by the page and report their wrapped size.
+bool ShowsItsText(const wxWindow* w) {
+    return wxDynamicCast(w, wxButton) || wxDynamicCast(w, wxCheckBox) ||
+           wxDynamicCast(w, wxRadioButton) || wxDynamicCast(w, wxStaticText);
+}
+
+} // namespace
+
+std::vector<std::string> CutChildren(const wxWindow* parent) {
+    std::vector<std::string> faults;
+    const wxRect inside(parent->GetClientSize());
+    for (const wxWindow* child : parent->GetChildren()) {
+        if (!child->IsShown() || child->IsTopLevel())
+            continue;
+        const wxRect r = child->GetRect();
+        if (!inside.Contains(r))
+            faults.push_back("cut by its parent's edge: " + Describe(child));
+        const wxSize best = child->GetBestSize();
+        // A label that shortens its text with an ellipsis on purpose (a long
+        // path) is not cut; its height still counts.
+        const bool ellipsized = wxDynamicCast(child, wxStaticText) &&
+                                child->HasFlag(wxST_ELLIPSIZE_START | wxST_ELLIPSIZE_MIDDLE |
+                                               wxST_ELLIPSIZE_END);
+        if (ShowsItsText(child) && ((best.x > r.width && !ellipsized) || best.y > r.height))
+            faults.push_back("needs " + std::to_string(best.x) + "x" + std::to_string(best.y) +
+                             ": " + Describe(child));
+        if (auto* label = wxDynamicCast(child, CTransStatic);
+            label && label->NeededHeight() > r.height)
+            faults.push_back("lines cut: " + Describe(child));
+    }
+    return faults;
 }
 
 } // namespace guitest

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace guitest {
 
@@ -31,6 +32,11 @@ void WriteLanguageFile(const std::string& dir, const std::string& section,
 // Copies the real language file of the source tree into dir with CURRENT set
 // to section, and points the catalogue at it.
 void UseRealLanguageFile(const std::string& dir, const std::string& section);
+
+// What of parent's shown children is cut: lying past its client area, given
+// less room than its text needs (buttons, check and radio boxes, labels), or
+// a wrapping label with fewer lines than its text has. One line each.
+std::vector<std::string> CutChildren(const wxWindow* parent);
 
 // A frame shaped like the main window: the agreed font, a 798 x 527 client
 // area painted with the application skin.

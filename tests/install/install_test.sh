@@ -48,6 +48,13 @@ grep -qx "Exec=$prefix/bin/spindle --mount %f" "$desktop" || fail "the Mount act
 for size in 16 32 48 64 128; do
     [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/spindle.png" ] || fail "no ${size}px icon"
 done
+svg=$prefix/share/icons/hicolor/scalable/apps/spindle.svg
+xmllint --noout "$svg" 2>/dev/null && ! grep -q 'href="[^#]' "$svg" ||
+    fail "the scalable icon is no self-contained SVG"
+metainfo=$prefix/share/metainfo/org.example.spindle.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >"$tmp/appstream.log" 2>&1 ||
+    fail "appstreamcli validate refuses $metainfo: $(cat "$tmp/appstream.log")"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 
 for page in spindle spindle-cli spindle-driver; do
     file=$prefix/share/man/man1/$page.1
@@ -61,6 +68,19 @@ got=$(bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" 
     COMP_WORDS=(spindle-cli bu) COMP_CWORD=1 COMP_LINE="spindle-cli bu" COMP_POINT=14 &&
     _spindle_cli && echo "${COMPREPLY[*]}"' _ "$completion" 2>&1)
 [ "$got" = "build-iso burn" ] || fail "completing 'spindle-cli bu' gave '$got'"
+complete_line() { # WORDS...: what completing the last word offers
+    bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
+        COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMP_LINE="$*" COMP_POINT=${#COMP_LINE} &&
+        _spindle_cli && echo "${COMPREPLY[*]}"' _ "$completion" "$@" 2>&1
+}
+got=$(complete_line spindle-cli list --)
+[ "$got" = "--help --json" ] || fail "completing 'spindle-cli list --' gave '$got'"
+"$prefix/bin/spindle-cli" drives >/dev/null 2>&1 # the drive table exists from here on
+got=$(complete_line spindle-cli eject "")
+[[ " $got " == *" C: "* ]] || fail "completing 'spindle-cli eject ' offered no letter of the table: '$got'"
+got=$(complete_line spindle-cli mount disc.iso "")
+[[ " $got " == *" Z: "* && " $got " != *" C: "* ]] ||
+    fail "completing the letter of 'spindle-cli mount' did not offer the free letters: '$got'"
 
 # A user manager is rarely running in a test; the system manager's view of
 # the same file checks it equally.

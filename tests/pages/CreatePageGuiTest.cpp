@@ -34,8 +34,9 @@ constexpr std::size_t kChunk = kDiscChunkBytes;
 
 std::map<std::string, std::string> Texts() {
     std::map<std::string, std::string> t;
-    for (const char* key : {"ID_SELECT_CDDRIVE", "ID_CANNTCREATEBUFFER", "ID_READERROR",
-                            "ID_CREATEIMAGEDONE", "ID_CREATEIMAGEFAILED", "ID_PREPARING"})
+    for (const char* key :
+         {"ID_SELECT_CDDRIVE", "ID_CANNTCREATEBUFFER", "ID_READERROR", "ID_CREATEIMAGEDONE",
+          "ID_CREATEIMAGEFAILED", "ID_PREPARING", "ID_SELECT_IMAGEFILE"})
         t[key] = std::string("t:") + key;
     for (const char* key : {"ID_CANNTOPENCDDRIVE", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE",
                             "ID_NODISC", "ID_LABELNOTWRITTEN", "ID_CREATEIMAGEPARTIAL"})
@@ -44,6 +45,10 @@ std::map<std::string, std::string> Texts() {
     t["ID_CURRENTREADING"] = "%d/%d MB, %d";
     t["ID_INFORMATION"] = "Information";
     t["ID_ERROR"] = "Error";
+    t["ID_WARNING"] = "Warning";
+    t["ID_QUESTION"] = "Question";
+    t["ID_FILTER_ISO"] = "ISO images (*.iso)";
+    t["ID_FILTER_ALL"] = "All files";
     return t;
 }
 
@@ -154,9 +159,9 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
         std::optional<std::string> chosen;
         const char* shown;
     } cases[] = {
-        {"/d/image.iso", "/d/image.iso"},  {"/d/image", "/d/image.ISO"},
-        {"/d/image.Iso", "/d/image.Iso"},  {"/d/image.is", "/d/image.is.ISO"},
-        {std::nullopt, "/d/image.is.ISO"}, // cancelled: nothing changes
+        {"/d/image.iso", "/d/image.iso"},  {"/d/image", "/d/image.iso"},
+        {"/d/image.Iso", "/d/image.Iso"},  {"/d/image.is", "/d/image.is.iso"},
+        {std::nullopt, "/d/image.is.iso"}, // cancelled: nothing changes
     };
     for (const Case& c : cases) {
         port::FileDialogRequest asked;
@@ -171,7 +176,7 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
         EXPECT_EQ(page->m_strImagePath, c.shown);
         EXPECT_TRUE(asked.save);
         EXPECT_FALSE(asked.overwritePrompt);
-        EXPECT_EQ(asked.filter, "ISO CD Image Files(*.ISO)|*.ISO|All Files (*.*)|*.*");
+        EXPECT_EQ(asked.filter, "ISO images (*.iso)|*.iso|All files|*");
         if (!before.empty()) {
             EXPECT_EQ(asked.defaultDir + "/" + asked.defaultFile, before.utf8_string());
         }
@@ -200,6 +205,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         const char* status;
         const char* label = nullptr; // typed into the label box; null: the disc's
     } cases[] = {
+        {"nowhere to save", "R: ", "", false, {{"t:ID_SELECT_IMAGEFILE", "Warning", kWarning}}, ""},
         {"no drive chosen", "", out, false, {{"t:ID_SELECT_CDDRIVE", "Warning", kWarning}}, " "},
         {"drive cannot be opened",
          "Q: gone",

@@ -169,8 +169,8 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     struct Case {
         std::string path, label;
     } cases[] = {
-        {img, "IMGLABEL"},         // exists: kept, not disc.img.ISO
-        {m_dir + "typed.ISO", ""}, // names no file: completed
+        {img, "IMGLABEL"},         // exists: kept, not disc.img.iso
+        {m_dir + "typed.iso", ""}, // names no file: completed
         {m_dir + "A.Iso", ""},     // ends in .ISO in any case
         {m_dir + "A.Iso", ""},     // cancelled: nothing changes
     };
@@ -182,7 +182,7 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     }
     ASSERT_EQ(asked.size(), 4u);
     EXPECT_FALSE(asked[0].save);
-    EXPECT_EQ(asked[0].filter, "ISO CD Image Files(*.ISO)|*.ISO|");
+    EXPECT_EQ(asked[0].filter, "ISO images (*.iso)|*.iso|All files|*");
     EXPECT_EQ(asked[0].defaultDir, m_dir);
     EXPECT_EQ(asked[0].defaultFile, "old.iso");
     EXPECT_EQ(asked[1].defaultFile, "disc.img");
@@ -344,9 +344,9 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
                 .SaveFile(wxString(shots) + "/unmount-rows.png");
     }
 
-    // Nothing selected: nothing happens.
+    // Nothing selected: said so, and nothing is dismounted.
     Click(page, 1001);
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Choose the drive to dismount in the list first."});
     EXPECT_EQ(list->GetItemCount(), 2);
 
     // A file held open: the drive is in use, stays listed and still reads.

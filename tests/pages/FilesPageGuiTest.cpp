@@ -202,18 +202,30 @@ TEST_F(FilesPageTest, ItemsUseThePageFont) {
     EXPECT_EQ(a.GetSize(), b.GetSize());
 }
 
-TEST_F(FilesPageTest, StartsUnselectedAndResetLeavesOnlyTheSelectedRoot) {
+// With nothing selected, Add File and Add Folder add to the root; with a
+// file selected, to its folder.
+TEST_F(FilesPageTest, StartsUnselectedAddsToTheRootAndResetLeavesOnlyTheSelectedRoot) {
     const wxString lodz = wxString::FromUTF8("A\xC3\x93"
                                              "Dy"); // U+0141, U+0179 keep their low bytes
     EXPECT_EQ(m_tree->GetItemText(m_page->m_hRootItem), lodz);
     wxTheApp->ProcessIdle(); // the generic tree control would select its root here
     EXPECT_FALSE(m_tree->GetSelection().IsOk());
+    WriteFile(m_dir + "x.txt", "x");
+    WriteFile(m_dir + "y.txt", "y");
+    const std::string folder = Mkdir("f");
+    guitest::QueueFileAnswer(m_dir + "x.txt" + '\0');
     Click(&CImFilesDlg::OnAddFile);
+    guitest::QueueFolderAnswer(folder);
     Click(&CImFilesDlg::OnAddFolder);
-    EXPECT_TRUE(guitest::OpenedDialogs().empty()) << "no dialog without a selection";
+    m_tree->SelectItem(Child(m_page->m_hRootItem, "x.txt"));
+    guitest::QueueFileAnswer(m_dir + "y.txt" + '\0');
+    Click(&CImFilesDlg::OnAddFile);
+    EXPECT_EQ(guitest::OpenedDialogs(), (std::vector<std::string>{"file", "folder", "file"}));
+    EXPECT_TRUE(Child(m_page->m_hRootItem, "f").IsOk());
+    EXPECT_TRUE(Child(m_page->m_hRootItem, "y.txt").IsOk());
+    EXPECT_EQ(m_tree->GetChildrenCount(m_page->m_hRootItem, false), 3u);
     EXPECT_FALSE(m_page->m_btnStop->IsEnabled());
 
-    WriteFile(m_dir + "x.txt", "x");
     m_tree->SelectItem(m_page->m_hRootItem);
     guitest::QueueFileAnswer(m_dir + "x.txt" + '\0');
     Click(&CImFilesDlg::OnAddFile);
@@ -257,11 +269,11 @@ TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler) {
     EXPECT_EQ(Children(m_page->m_hRootItem),
               "A.TXT a.txt b.txt Big.iso"); // equal without case: upper first
 
-    // With a file selected nothing happens.
+    // With a file selected the chooser adds beside it (cancelled here).
     m_tree->SelectItem(Child(m_page->m_hRootItem, "b.txt"));
     guitest::ClearShown();
     Click(&CImFilesDlg::OnAddFile);
-    EXPECT_TRUE(guitest::OpenedDialogs().empty());
+    EXPECT_EQ(guitest::OpenedDialogs(), std::vector<std::string>{"file"});
 
     // Deleting the big file recounts; the list always ends on the media the
     // total fits, whatever the user picked.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -130,16 +131,13 @@ std::vector<std::string> ProgramKeys() {
         "ID_FILEDISK_NOT_READY",
         "ID_FILEDISK_START_FAILED",
         "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED",
-        "ID_DISMOUNT_FAILED",
-        "ID_MOUNT_PATH_TOO_LONG",
-        "ID_HELP_MANUALFILE",
-        "ID_HELP_NOMANUAL",
-        "LOCALES",
-        "ID_LANGUAGE_MENU",
-        "ID_LANGUAGE_AUTO",
-        "ID_LANGUAGE_NEXTSTART",
-        "ID_LANGUAGE_NOTSAVED",
+        "ID_DRIVE_USED", "ID_DISMOUNT_FAILED", "ID_MOUNT_PATH_TOO_LONG",
+        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
+        "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
+        "ID_WARNING", "ID_QUESTION", "ID_YES", "ID_NO", "ID_FILTER_ISO", "ID_FILTER_CUE",
+        "ID_FILTER_ALL", "ID_TOOLBAR_CUSTOMIZE", "ID_TOOLBAR_UP", "ID_TOOLBAR_DOWN",
+        "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE", "ID_NORECORDER", "ID_SELECT_DRIVE_ROW",
+        "ID_SELECT_IMAGEFILE",
     };
     // The error box's caption and every error number port describes.
     keys.push_back("ID_ERROR");
@@ -215,6 +213,61 @@ TEST(LanguageFiles, EngineFileMatchesAcrossLanguages) {
         auto it = german.find(key);
         ASSERT_NE(it, german.end()) << key;
         EXPECT_EQ(Placeholders(text), Placeholders(it->second)) << key;
+    }
+}
+
+// The mnemonic of a text: the letter after its one "&" ("&&" is a plain
+// "&"), lower case; 0 when it has none or more than one.
+std::u16string Mnemonic(const std::string& text) {
+    const std::u16string t = port::ToUtf16(text);
+    std::u16string found;
+    for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+        if (t[i] != u'&')
+            continue;
+        if (t[i + 1] == u'&') {
+            ++i;
+            continue;
+        }
+        if (!found.empty())
+            return {};
+        found = std::u16string(1, t[i + 1] < 0x80 ? std::tolower(t[i + 1]) : t[i + 1]);
+    }
+    return found;
+}
+
+// Buttons, check boxes and menu entries carry one mnemonic each, distinct
+// among those of one window or menu, in every language.
+TEST(LanguageFiles, ButtonsAndMenusHaveDistinctMnemonics) {
+    const std::vector<std::pair<const char*, std::vector<std::string>>> groups = {
+        {"languiu.ini", {"IDC_STATIC_CREATE05", "IDC_STATIC_CREATE06", "IDC_STATIC_CREATE07"}},
+        {"languiu.ini", Numbered("IDC_STATIC_FILES", 1, 6)},
+        {"languiu.ini", Numbered("IDC_STATIC_MOUNT", 4, 6)},
+        {"languiu.ini", Numbered("IDC_STATIC_UNMOUNT", 1, 2)},
+        {"languiu.ini", Numbered("IDC_STATIC_BURNCD", 5, 9)},
+        {"languiu.ini",
+         {"ID_HELP_ONLINEHELP", "ID_HELP_SUPPORT", "ID_LANGUAGE_MENU", "ID_HELP_ABOUT"}},
+        {"languiu.ini", {"IDC_CLOSE"}},
+        {"languiu.ini", {"ID_LANGUAGE_AUTO"}},
+        {"languiu.ini",
+         {"ID_TOOLBAR_UP", "ID_TOOLBAR_DOWN", "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE"}},
+        {"langburu.ini",
+         {"BURN_SIMULATE", "BURN_VERIFY", "BURN_CLOSE_DISC", "BURN_UNDERRUN", "ENG_EJECT_WHEN_DONE",
+          "BURN_START", "ENG_CLOSE"}},
+        {"langburu.ini",
+         {"ERASE_QUICK", "ERASE_FULL", "ENG_EJECT_WHEN_DONE", "ERASE_START", "ENG_CLOSE"}},
+        {"langburu.ini", {"ENG_CANCEL"}}, // Close's button while the job runs
+    };
+    for (const auto& [fileName, keys] : groups) {
+        Sections file = Load(fileName);
+        for (const char* language : {"English", "Deutsch"}) {
+            std::set<std::u16string> seen;
+            for (const std::string& key : keys) {
+                const std::u16string letter = Mnemonic(file[language][key]);
+                EXPECT_FALSE(letter.empty()) << language << " " << key << " has no single mnemonic";
+                EXPECT_TRUE(letter.empty() || seen.insert(letter).second)
+                    << language << " " << key << " repeats \"" << port::ToUtf8(letter) << "\"";
+            }
+        }
     }
 }
 

@@ -95,6 +95,31 @@ const ResolveCase kResolveCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, ResolveTest, ::testing::ValuesIn(kResolveCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The toolkit follows the desktop where it speaks the section's language,
+// else the section's first code.
+TEST(ToolkitLanguage, SwitchesOnlyWhereTheDesktopSpeaksAnotherLanguage) {
+    const struct {
+        LocaleVariables locale;
+        const char16_t* section;
+        const char* file;
+        const char* expected;
+    } cases[] = {
+        {{"", "", "de_DE.UTF-8", ""}, u"Deutsch", kShipped, ""},
+        {{"", "", "de_AT.UTF-8", ""}, u"Deutsch", kShipped, ""},      // its own territory
+        {{"", "", "de_DE.UTF-8", ""}, u"English", kShipped, "en"},    // the user's choice
+        {{"", "", "C.UTF-8", ""}, u"English", kShipped, ""},          // untranslated is English
+        {{"", "", "C", "de"}, u"Deutsch", kShipped, "de"},            // C ignores LANGUAGE
+        {{"", "", "en_GB.UTF-8", "de:en"}, u"Deutsch", kShipped, ""}, // LANGUAGE first
+        {{"fr_FR.UTF-8", "", "de_DE.UTF-8", ""}, u"Deutsch", kShipped, "de"},
+        {{"", "", "en_US.UTF-8", ""}, u"Portugu\u00eas", kTerritories, "pt"},
+        {{"", "", "en_US.UTF-8", ""}, u"Klingon", kShipped, ""}, // no such section
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ToolkitLanguageCode(c.locale, c.section, port::ToUtf16(c.file)), c.expected)
+            << c.locale.lcAll << "|" << c.locale.lang << "|" << c.locale.language << " "
+            << port::ToUtf8(c.section);
+}
+
 TEST(LanguageSections, EveryButLanguageOnceInFileOrder) {
     std::vector<std::u16string> want = {u"English", u"Portugu\u00EAs", u"Portugu\u00EAs do Brasil",
                                         u"Deutsch (Schweiz)"};

@@ -46,9 +46,9 @@ protected:
         setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1);
         g_szLangFile = u"languiu.ini";
         std::ofstream(dir + "languiu.ini")
-            << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nWarning=not used\n"
-               "Question=not used\nID_ERROR=Error caption\nKEY_AMP=Save & "
-               "Exit\nKEY_TEXT=typed\nKEY_LABEL=Label text\n";
+            << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nID_WARNING=Warn "
+               "caption\nID_QUESTION=Ask caption\nID_ERROR=Error caption\nKEY_AMP=Save & Exit\n"
+               "KEY_TEXT=typed\nKEY_LABEL=&Label && text\n";
         guitest::ClearShown();
     }
     void TearDown() override { unsetenv("SPINDLE_PROGRAM_DIR"); }
@@ -64,12 +64,12 @@ TEST_F(TextUiTest, MessageBoxCaptionsStylesAndResults) {
     ErrorBox("Failed.");
     const auto& boxes = guitest::ShownBoxes();
     ASSERT_EQ(boxes.size(), 5u);
-    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].caption, "Ask caption");
     EXPECT_EQ(boxes[0].style, port::MB_YESNO);
     EXPECT_EQ(boxes[2].text, "Done.");
     EXPECT_EQ(boxes[2].caption, "Info caption");
     EXPECT_EQ(boxes[2].style, port::MB_OK | port::MB_ICONINFORMATION);
-    EXPECT_EQ(boxes[3].caption, "Warning");
+    EXPECT_EQ(boxes[3].caption, "Warn caption");
     EXPECT_EQ(boxes[3].style, port::MB_OK | port::MB_ICONWARNING);
     EXPECT_EQ(boxes[4].caption, "Error caption");
     EXPECT_EQ(boxes[4].style, port::MB_OK | port::MB_ICONERROR);
@@ -88,7 +88,8 @@ TEST_F(TextUiTest, SetItemLangTextSetsEveryKindOfControl) {
     SetItemLangText(&dialog, 4242, "KEY_TEXT"); // no such control: nothing happens
     SetItemLangText(nullptr, 1001, "KEY_TEXT");
     EXPECT_EQ(label->GetLabelText(), "Save & Exit"); // '&' is no mnemonic
-    EXPECT_EQ(button->GetLabelText(), "Label text");
+    EXPECT_EQ(button->GetLabel(), "&Label && text");  // on a button it is
+    EXPECT_EQ(button->GetLabelText(), "Label & text");
     EXPECT_EQ(check->GetLabelText(), ""); // missing key: empty, also set
     EXPECT_EQ(edit->GetValue(), "typed");
 
@@ -124,7 +125,7 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
     EXPECT_EQ(answer.get(), IDYES);
     EXPECT_TRUE(onGuiThread);
     EXPECT_EQ(message, wxString::FromUTF8("Überschreiben?"));
-    EXPECT_EQ(caption, "Question");
+    EXPECT_EQ(caption, "Ask caption");
 }
 
 TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
@@ -165,9 +166,10 @@ TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
     for (bool save : {false, true}) {
         port::FileDialogRequest request;
         request.save = save;
-        request.filter = "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|";
+        request.filter = "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|All Files (*.*)|*.*|";
         std::unique_ptr<wxFileDialog> dialog = MakeFileDialog(request);
-        EXPECT_EQ(dialog->GetWildcard(), "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin");
+        EXPECT_EQ(dialog->GetWildcard(),
+                  "ISO CD Image Files(*.ISO)|*.ISO|Images|*.img;*.Bin|All Files (*.*)|*.*");
         SList* filters = listFilters(dialog->GetHandle());
         ASSERT_NE(filters, nullptr);
         ASSERT_NE(filters->next, nullptr);
@@ -182,6 +184,10 @@ TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
         for (const char* name : {"b.IMG", "c.bin", "d.BIN"})
             EXPECT_TRUE(shows(filters->next->data, name)) << name;
         EXPECT_FALSE(shows(filters->next->data, "e.iso"));
+        // "*.*" is every file, as where it comes from: also one without a dot.
+        ASSERT_NE(filters->next->next, nullptr);
+        for (const char* name : {"README", "a.iso", ".hidden"})
+            EXPECT_TRUE(shows(filters->next->next->data, name)) << name;
         reinterpret_cast<void (*)(SList*)>(dlsym(RTLD_DEFAULT, "g_slist_free"))(filters);
     }
 }
