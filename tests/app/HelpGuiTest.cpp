@@ -64,11 +64,9 @@ protected:
         guitest::UseRealLanguageFile(m_dir, section);
         if (replace.empty())
             return;
-        std::ifstream in(m_dir + "languiu.ini");
-        std::stringstream text;
-        text << in.rdbuf();
-        std::ofstream(m_dir + "languiu.ini", std::ios::trunc)
-            << std::regex_replace(text.str(), std::regex(replace), with);
+        const std::string text = spindle_test::ReadFile(m_dir + "languiu.ini");
+        spindle_test::WriteFile(m_dir + "languiu.ini",
+                                std::regex_replace(text, std::regex(replace), with));
     }
 
     static std::string Text(const char* key) {

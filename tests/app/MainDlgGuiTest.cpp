@@ -85,8 +85,7 @@ protected:
         // Pictures and layouts come from the build's own res/ folder.
         std::filesystem::create_directory_symlink(*s_realProgramDir + "res", m_programDir + "res");
         g_szLangFile = u"languiu.ini";
-        std::ifstream in(*s_realProgramDir + "languiu.ini");
-        std::string real((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string real = spindle_test::ReadFile(*s_realProgramDir + "languiu.ini");
         std::string test = "[LANGUAGE]\nCURRENT=Test\n[Test]\n";
         bool english = false;
         port::ini::ForEachLine(std::string_view(real), [&](std::string_view line) {
@@ -109,7 +108,7 @@ protected:
     }
 
     void WriteLanguageFile(const std::string& text) {
-        std::ofstream(m_programDir + "languiu.ini", std::ios::binary | std::ios::trunc) << text;
+        spindle_test::WriteFile(m_programDir + "languiu.ini", text);
     }
 
     CMainDlg& Open() {
@@ -528,8 +527,7 @@ class Screenshots : public MainDlgTest {
 protected:
     void SetUp() override {
         MainDlgTest::SetUp();
-        std::ifstream in(*s_realProgramDir + "languiu.ini");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = spindle_test::ReadFile(*s_realProgramDir + "languiu.ini");
         if (const char* language = std::getenv("SPINDLE_SCREENSHOT_LANGUAGE")) {
             auto at = text.find("CURRENT=");
             auto end = text.find('\n', at);

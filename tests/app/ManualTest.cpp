@@ -3,6 +3,7 @@
 // the five pages. And the one version number, as the command-line programs
 // print it.
 #include "SpindleVersion.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using spindle_test::ReadFile;
 
 std::set<std::string> Ids(const std::string& html) {
     std::set<std::string> ids;
@@ -36,7 +31,7 @@ std::set<std::string> Ids(const std::string& html) {
 
 TEST(ManualTest, EveryLanguageNamesAManualWhoseLinksAndImagesResolve) {
     const fs::path res = fs::path(SPINDLE_SOURCE_DIR) / "res";
-    const std::string ini = ReadAll(res / "languiu.ini");
+    const std::string ini = ReadFile(res / "languiu.ini");
     const std::regex key(R"(ID_HELP_MANUALFILE=([^\r\n]+))");
     std::vector<fs::path> manuals;
     for (auto it = std::sregex_iterator(ini.begin(), ini.end(), key); it != std::sregex_iterator();
@@ -48,7 +43,7 @@ TEST(ManualTest, EveryLanguageNamesAManualWhoseLinksAndImagesResolve) {
     for (const fs::path& manual : manuals) {
         SCOPED_TRACE(manual.string());
         ASSERT_TRUE(fs::is_regular_file(manual));
-        const std::string html = ReadAll(manual);
+        const std::string html = ReadFile(manual);
         std::set<std::string> images;
         int local = 0;
         for (auto it = std::sregex_iterator(html.begin(), html.end(), ref);
@@ -63,7 +58,7 @@ TEST(ManualTest, EveryLanguageNamesAManualWhoseLinksAndImagesResolve) {
             const fs::path path = file.empty() ? manual : manual.parent_path() / file;
             EXPECT_TRUE(fs::is_regular_file(path)) << target;
             if (hash != std::string::npos && fs::is_regular_file(path)) {
-                EXPECT_TRUE(Ids(ReadAll(path)).count(target.substr(hash + 1))) << target;
+                EXPECT_TRUE(Ids(ReadFile(path)).count(target.substr(hash + 1))) << target;
             }
             if ((*it)[1] == "src")
                 images.insert(fs::path(file).filename().string());
@@ -76,13 +71,10 @@ TEST(ManualTest, EveryLanguageNamesAManualWhoseLinksAndImagesResolve) {
 
 TEST(VersionTest, CommandLineProgramsPrintTheBuildsVersion) {
     for (const std::string program : {SPINDLE_CLI, SPINDLE_DRIVER}) {
-        std::FILE* out = ::popen((program + " --version").c_str(), "r");
-        ASSERT_NE(out, nullptr);
-        std::array<char, 256> line{};
-        const bool read = std::fgets(line.data(), line.size(), out) != nullptr;
-        EXPECT_EQ(::pclose(out), 0) << program;
-        ASSERT_TRUE(read) << program;
-        EXPECT_EQ(std::string(line.data()),
+        int status = -1;
+        const std::string out = spindle_test::Run(program + " --version", &status);
+        EXPECT_EQ(status, 0) << program;
+        EXPECT_EQ(out.substr(0, out.find('\n') + 1),
                   fs::path(program).filename().string() + " " + spindle::kVersion + "\n");
     }
 }

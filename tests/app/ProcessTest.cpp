@@ -5,6 +5,7 @@
 #include "port/Utf.h"
 #include "tests/support/DriverProcess.h"
 #include "tests/support/Files.h"
+#include "tests/support/Iso.h"
 #include "vdrive/VirtualDrive.h"
 
 #include <gtest/gtest.h>
@@ -33,9 +34,7 @@ class ProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(HoldXConnection()) << "no X display";
-        char pattern[] = "/tmp/spindle-process-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_tmp.path();
         setenv("SPINDLE_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
     }
@@ -47,7 +46,6 @@ protected:
                 kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
-        fs::remove_all(m_dir);
     }
 
     pid_t Launch(const char* programDir = nullptr, const char* file = nullptr) {
@@ -64,14 +62,7 @@ protected:
 
     // Exit status of pid, or -1 when it is still running after timeout.
     static int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
-        auto end = std::chrono::steady_clock::now() + Scaled(timeout);
-        do {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            std::this_thread::sleep_for(20ms);
-        } while (std::chrono::steady_clock::now() < end);
-        return -1;
+        return spindle_test::WaitChild(pid, timeout);
     }
 
     // Top-level windows titled like the main window on the X server.
@@ -91,15 +82,10 @@ protected:
     }
 
     static bool WaitForMainWindows(int n, std::chrono::milliseconds timeout) {
-        auto end = std::chrono::steady_clock::now() + Scaled(timeout);
-        while (MainWindows() != n) {
-            if (std::chrono::steady_clock::now() >= end)
-                return false;
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
+        return spindle_test::WaitUntil([n] { return MainWindows() == n; }, timeout);
     }
 
+    spindle_test::TempDir m_tmp{"spindle-process"};
     fs::path m_dir;
     std::vector<pid_t> m_started;
 };
@@ -144,6 +130,8 @@ TEST_F(ProcessTest, MissingResourcesAreNamedAndAPartialSetStillStarts) {
     fs::create_directories(m_dir / "broken" / "res");
     for (auto delay = 50ms;; delay = delay * 3 / 2) {
         pid = Launch((m_dir / "broken").c_str());
+        // Not a wait for something: the delay picks the moment of the start
+        // at which the session ends, and grows until the windows are up.
         std::this_thread::sleep_for(delay);
         const bool shown = ShownWindowsOf(pid) >= 2;
         ASSERT_EQ(WaitExit(pid, 0ms), -1)
@@ -176,13 +164,15 @@ TEST_F(ProcessTest, ASessionEndWithANativeMessageBoxOpenEndsTheProcess) {
         if (entry.path().filename() != "burn.xrc")
             fs::create_symlink(entry.path(), program / "res" / entry.path().filename());
     pid_t pid = Launch(program.c_str());
-    const auto end = std::chrono::steady_clock::now() + Scaled(30s);
-    while (WindowsTitled("Spindle Error") < 1 || MainWindows() < 1) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end)
-            << "no main window with the error box over it";
-        ASSERT_EQ(WaitExit(pid, 0ms), -1) << "the program ended on its own";
-        std::this_thread::sleep_for(50ms);
-    }
+    int ended = -1;
+    const bool shown = spindle_test::WaitUntil(
+        [&] {
+            ended = WaitExit(pid, 0ms);
+            return ended != -1 || (WindowsTitled("Spindle Error") >= 1 && MainWindows() >= 1);
+        },
+        30s);
+    ASSERT_EQ(ended, -1) << "the program ended on its own";
+    ASSERT_TRUE(shown) << "no main window with the error box over it";
     kill(pid, SIGTERM);
     EXPECT_EQ(WaitExit(pid, 2s), 0) << "still running 2 s after the session's end";
 }
@@ -191,21 +181,16 @@ TEST_F(ProcessTest, ASessionEndWithANativeMessageBoxOpenEndsTheProcess) {
 // the window will speak; a name the language file lacks is refused.
 TEST_F(ProcessTest, LanguageOptionKeepsTheChoice) {
     auto run = [](const std::string& args, std::string& out) {
-        const std::string command = "LC_ALL= LC_MESSAGES= LANGUAGE= LANG=de_DE.UTF-8 '" +
-                                    std::string(SPINDLE_BINARY) + "' " + args + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        out.clear();
-        std::array<char, 512> chunk{};
-        while (std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe))
-            out.append(chunk.data(), n);
-        const int status = pclose(pipe);
+        int status = 0;
+        out = spindle_test::Run("LC_ALL= LC_MESSAGES= LANGUAGE= LANG=de_DE.UTF-8 " +
+                                    spindle_test::Q(SPINDLE_BINARY) + " " + args + " 2>&1",
+                                &status);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
     std::string out;
     EXPECT_EQ(run("--language english", out), 0) << out;
     EXPECT_NE(out.find("is English from the next start"), std::string::npos) << out;
-    std::ifstream profile(m_dir / "config" / "spindle.ini");
-    std::string stored((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
+    const std::string stored = spindle_test::ReadFile(m_dir / "config" / "spindle.ini");
     EXPECT_NE(stored.find("Language=English"), std::string::npos) << stored;
 
     EXPECT_EQ(run("--language Klingon", out), 2);
@@ -217,8 +202,7 @@ TEST_F(ProcessTest, LanguageOptionKeepsTheChoice) {
 // The real program closed through its window leaves the list of mounted
 // drives beside itself, in the agreed format byte for byte.
 TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     const fs::path run = m_dir / "run", program = m_dir / "program";
     fs::create_directories(run / "dosdevices"); // an empty drive table
     fs::permissions(run, fs::perms::owner_all);
@@ -230,12 +214,13 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
     for (const char* item : {"languiu.ini", "langburu.ini", "res"})
         fs::create_symlink(bin / item, program / item);
     fs::create_directories(m_dir / "src");
-    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
     const std::string iso = (m_dir / "a b.iso").string();
-    ASSERT_EQ(std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'").c_str()), 0);
+    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
 
     fs::create_directories(m_dir / "config");
-    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n"; // nothing in the real home
+    spindle_test::WriteFile(m_dir / "config" / "drives.conf",
+                            "media = off\n"); // nothing in the real home
     spindle_test::DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     vdrive::MountRequest request;
@@ -250,8 +235,7 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
         if (!WaitForMainWindows(1, 30s) || !CloseWindowTitled("Spindle"))
             return "<no window to close>";
         EXPECT_EQ(WaitExit(pid, 15s), 0);
-        std::ifstream in(program / "drives.ini", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return spindle_test::ReadFile(program / "drives.ini");
     };
     EXPECT_EQ(runAndClose(), "[DRIVES]\r\ndrive0 = K\r\nfile0 = " + iso + "\r\n");
     ASSERT_TRUE(vdrive::DismountDrive(u'K').ok);
@@ -262,22 +246,20 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
 // spindle-driver beside the program) and mounts; the driver stays after the
 // program has ended, so the drive stays.
 TEST_F(ProcessTest, MountOptionStartsTheDriverWhenNoneRuns) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     const fs::path run = m_dir / "run", bin = m_dir / "bin";
     fs::create_directories(run / "dosdevices");
     fs::permissions(run, fs::perms::owner_all);
     port::PushDosDevice("C:", "/");
     fs::create_directories(m_dir / "src");
-    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
     const std::string iso = (m_dir / "a.iso").string();
-    ASSERT_TRUE(spindle_test::Shell("genisoimage -quiet -J -R -o '" + iso + "' '" +
-                                    (m_dir / "src").string() + "'"));
+    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
     fs::create_directories(bin);
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nexit 0\n";
+    spindle_test::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     fs::create_directories(m_dir / "config");
-    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n";
+    spindle_test::WriteFile(m_dir / "config" / "drives.conf", "media = off\n");
     ASSERT_EQ(spindle_test::DriversOf(run.string()), 0);
 
     pid_t pid = fork();
@@ -299,25 +281,21 @@ TEST_F(ProcessTest, MountOptionStartsTheDriverWhenNoneRuns) {
 // spindle --mount with a file whose name is not UTF-8 (Latin-1 here) mounts
 // that very file on the first free letter.
 TEST_F(ProcessTest, MountOptionTakesANameThatIsNotUtf8) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     const fs::path run = m_dir / "run", bin = m_dir / "bin";
     fs::create_directories(run / "dosdevices");
     fs::permissions(run, fs::perms::owner_all);
     port::PushDosDevice("C:", "/");
     fs::create_directories(m_dir / "src");
-    std::ofstream(m_dir / "src" / "a.txt") << "a\n";
+    spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
     const std::string iso = m_dir.string() + "/caf\xE9.iso";
-    ASSERT_EQ(
-        std::system(("genisoimage -quiet -J -R -o '" + iso + "' '" + (m_dir / "src").string() + "'")
-                        .c_str()),
-        0);
+    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
     // The drive's folder is "opened" by a stand-in, not a file manager.
     fs::create_directories(bin);
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nexit 0\n";
+    spindle_test::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     fs::create_directories(m_dir / "config");
-    std::ofstream(m_dir / "config" / "drives.conf") << "media = off\n";
+    spindle_test::WriteFile(m_dir / "config" / "drives.conf", "media = off\n");
     spindle_test::DriverProcess driver;
     ASSERT_TRUE(driver.ready());
 

@@ -1,9 +1,10 @@
 // Window-free start-up rules and the per-user stores the shell keeps:
 // colour depth, bounded title, application profile, single-instance lock.
-#include "app/StartArguments.h"
 #include "app/StartupRules.h"
+#include "app/StartArguments.h"
 #include "port/Profile.h"
 #include "port/SingleInstance.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -54,17 +55,15 @@ TEST(WindowTitle, BoundedTo199Units) {
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/spindle-app-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_tmp.path();
         setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
         setenv("SPINDLE_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
     }
     void TearDown() override {
         unsetenv("SPINDLE_CONFIG_DIR");
         unsetenv("SPINDLE_RUNTIME_DIR");
-        fs::remove_all(m_dir);
     }
+    spindle_test::TempDir m_tmp{"spindle-app"};
     fs::path m_dir;
 };
 
@@ -124,7 +123,8 @@ TEST_F(ProfileTest, FileSavedWithByteOrderMarkIsUpdatedInPlace) {
     // Editors may save the file with a UTF-8 byte order mark before its first
     // section; a write must land in that section, where reads look.
     fs::create_directories(m_dir / "config");
-    std::ofstream(m_dir / "config" / "spindle.ini") << "\xEF\xBB\xBF[Mount]\nhist0=/old.iso\n";
+    spindle_test::WriteFile(m_dir / "config" / "spindle.ini",
+                            "\xEF\xBB\xBF[Mount]\nhist0=/old.iso\n");
     ASSERT_TRUE(port::WriteProfileString("Mount", "hist0", "/new.iso"));
     EXPECT_EQ(port::GetProfileString("Mount", "hist0"), "/new.iso");
     ASSERT_TRUE(port::WriteProfileSection(port::ProfilePath(), "Mount", {{"hist1", "/b.iso"}}));
@@ -139,7 +139,7 @@ TEST_F(ProfileTest, UpdateKeepsTheFilesLinkAndPermissions) {
     fs::create_directories(m_dir / "config");
     fs::create_directories(m_dir / "dotfiles");
     const fs::path real = m_dir / "dotfiles" / "spindle.ini";
-    std::ofstream(real) << "[Mount]\nhist0=/old.iso\n";
+    spindle_test::WriteFile(real, "[Mount]\nhist0=/old.iso\n");
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
     fs::create_symlink(real, m_dir / "config" / "spindle.ini");
 
@@ -203,7 +203,7 @@ TEST_F(SingleInstanceTest, HeldWhileAliveReleasedAfter) {
 }
 
 TEST_F(SingleInstanceTest, UnusableRuntimeFolderNeverBlocksTheStart) {
-    std::ofstream(m_dir / "file") << "x";
+    spindle_test::WriteFile(m_dir / "file", "x");
     setenv("SPINDLE_RUNTIME_DIR", (m_dir / "file" / "sub").c_str(), 1);
     port::SingleInstanceLock lock("PreventSecondInstance");
     EXPECT_FALSE(lock.AlreadyExists());

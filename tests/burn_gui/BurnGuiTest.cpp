@@ -33,13 +33,8 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
+using spindle_test::ReadFile;
+using spindle_test::WriteFile;
 
 // An image whose primary volume identifier is `label`.
 std::string IsoWithLabel(const std::string& label, std::size_t sectors = 40) {
@@ -116,9 +111,7 @@ protected:
     }
     static void RunToEnd(burner::JobDialog& dialog) {
         dialog.StartJob();
-        for (int i = 0; i < 3000 && !dialog.Finished(); ++i)
-            guitest::Yield(1);
-        ASSERT_TRUE(dialog.Finished());
+        ASSERT_TRUE(guitest::YieldUntil([&] { return dialog.Finished(); }));
     }
 
     std::string m_dir;
@@ -138,15 +131,15 @@ TEST_F(BurnPageTest, RecordersAreListedByLetterAndTheChosenOneIsCurrent) {
     // A drives.conf line added while the page is open shows when the list
     // is next dropped down; the chosen recorder stays chosen and current.
     const std::string conf = port::ConfigDir() + "/drives.conf";
-    const std::string before = ReadAll(conf);
-    WriteAll(conf, before + "\nJ = stdio:" + Disc('J') + "\n");
+    const std::string before = ReadFile(conf);
+    WriteFile(conf, before + "\nJ = stdio:" + Disc('J') + "\n");
     wxCommandEvent dropDown(wxEVT_COMBOBOX_DROPDOWN, 1028);
     m_page->m_cboWriter->GetEventHandler()->ProcessEvent(dropDown);
     ASSERT_EQ(m_page->m_cboWriter->GetCount(), 3u);
     EXPECT_EQ(m_page->m_cboWriter->GetString(2), "J: YOYODYNE WARP DRIVE");
     EXPECT_EQ(m_page->m_cboWriter->GetStringSelection().Left(3), "G: ");
     EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + Disc('G'));
-    WriteAll(conf, before);
+    WriteFile(conf, before);
     while (port::RemoveDosDevice("J:", std::nullopt, false)) {
     }
     // The label box: the default text, disabled, until an image is chosen.
@@ -193,7 +186,7 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
     engine::SetOptions(stored);
     ASSERT_EQ(engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey), 0);
 
-    WriteAll(m_dir + "photos.iso", IsoWithLabel("PHOTOS"));
+    WriteFile(m_dir + "photos.iso", IsoWithLabel("PHOTOS"));
     guitest::QueueFileAnswer(m_dir + "photos.iso");
     m_page->OnBrowse();
     EXPECT_EQ(m_page->m_editImagePath->GetValue(), m_dir + "photos.iso");
@@ -252,7 +245,7 @@ TEST_F(BurnPageTest, BurnPreparesOptionsAndProjectForTheImageType) {
 
 TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     const std::string image = IsoWithLabel("DATA", 300);
-    WriteAll(m_dir + "data.iso", image);
+    WriteFile(m_dir + "data.iso", image);
     m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
     wxString state;
     guitest::StderrCapture gtk;
@@ -266,21 +259,20 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
         EXPECT_TRUE(d.LastOutcome().ok()) << burner::Describe(d.LastOutcome());
         state = d.StateText();
     });
-    EXPECT_TRUE(ReadAll(Disc('E')) == image);
+    EXPECT_TRUE(ReadFile(Disc('E')) == image);
     EXPECT_EQ(state, "The disc was burned.");
     EXPECT_EQ(m_done.count, 1);
     EXPECT_FALSE(m_done.failed);
 
     // Cancel (confirmed) stops the burn, reports one failure, and the same
     // dialog burns again afterwards.
-    WriteAll(m_dir + "big.iso", std::string(128 << 20, 'b'));
+    WriteFile(m_dir + "big.iso", std::string(128 << 20, 'b'));
     m_page->m_editImagePath->ChangeValue(m_dir + "big.iso");
     BurnWith([&](burner::BurnDialogUi& d) {
         d.StartJob();
         guitest::QueueBoxAnswer(6); // IDYES: stop now
         d.CancelOrClose();
-        for (int i = 0; i < 3000 && !d.Finished(); ++i)
-            guitest::Yield(1);
+        guitest::YieldUntil([&] { return d.Finished(); });
         EXPECT_EQ(d.LastOutcome().error, burner::BurnError::Cancelled);
         EXPECT_EQ(d.StateText(), "Burning was stopped.");
         EXPECT_EQ(m_done.count, 2);
@@ -307,7 +299,7 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
     m_page->OnErase();
     guitest::SetModalHandler(nullptr);
     EXPECT_EQ(state, "Die Disc wurde gelöscht.");
-    EXPECT_EQ(ReadAll(Disc('E')), "");
+    EXPECT_EQ(ReadFile(Disc('E'), ""), "");
     EXPECT_EQ(m_done.count, 3) << "an erase is not reported as a burn";
 }
 
@@ -316,8 +308,8 @@ TEST_F(BurnPageTest, EngineDialogsBurnAndEraseThePseudoDrive) {
 // shows, whatever was set last.
 TEST_F(BurnPageTest, EraseEjectAndCloseTrayActOnTheShownRecorder) {
     const std::string e = IsoWithLabel("ON_E", 50), g = IsoWithLabel("ON_G", 50);
-    WriteAll(Disc('E'), e);
-    WriteAll(Disc('G'), g);
+    WriteFile(Disc('E'), e);
+    WriteFile(Disc('G'), g);
     ASSERT_EQ(m_page->m_cboWriter->GetStringSelection().Left(2), "E:");
     for (void (CBurnDlg::*action)() : {&CBurnDlg::OnEject, &CBurnDlg::OnCloseTray}) {
         ASSERT_EQ(engine::SetDevice(u'G'), 0);
@@ -337,8 +329,8 @@ TEST_F(BurnPageTest, EraseEjectAndCloseTrayActOnTheShownRecorder) {
     m_page->OnErase();
     guitest::SetModalHandler(nullptr);
     EXPECT_EQ(erased, "ok");
-    EXPECT_TRUE(ReadAll(Disc('E')).empty()) << "the recorder shown was not erased";
-    EXPECT_TRUE(ReadAll(Disc('G')) == g) << "the recorder not shown was erased";
+    EXPECT_TRUE(ReadFile(Disc('E'), "").empty()) << "the recorder shown was not erased";
+    EXPECT_TRUE(ReadFile(Disc('G')) == g) << "the recorder not shown was erased";
 }
 
 // The end of the engine's work is announced as what was started: a burn
@@ -353,8 +345,8 @@ TEST_F(BurnPageTest, TheWorkKindIsRecordedWhenABurnStartsInTheDialog) {
         return std::string(key ? key : "(none)");
     };
     const std::string image = IsoWithLabel("DATA", 100);
-    WriteAll(m_dir + "data.iso", image);
-    WriteAll(Disc('E'), "untouched");
+    WriteFile(m_dir + "data.iso", image);
+    WriteFile(Disc('E'), "untouched");
     m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
     engine::SetWorkKind(engine::WorkKind::ImageBuild); // as the files page starts a build
     BurnWith([](burner::BurnDialogUi&) {});
@@ -370,14 +362,14 @@ TEST_F(BurnPageTest, TheWorkKindIsRecordedWhenABurnStartsInTheDialog) {
     EXPECT_EQ(state, "The test run succeeded. Nothing was written to the disc.");
     EXPECT_EQ(announced(), "ID_TESTBURNDONE");
     EXPECT_EQ(Text("ID_TESTBURNDONE"), state);
-    EXPECT_TRUE(ReadAll(Disc('E')) == "untouched");
+    EXPECT_TRUE(ReadFile(Disc('E')) == "untouched");
 
     BurnWith([&](burner::BurnDialogUi& d) {
         d.m_simulate->SetValue(false);
         RunToEnd(d);
     });
     EXPECT_EQ(announced(), "ID_BURNDISCDONE");
-    EXPECT_TRUE(ReadAll(Disc('E')) == image);
+    EXPECT_TRUE(ReadFile(Disc('E')) == image);
     engine::SetWorkKind(engine::WorkKind::None);
     // The page stored the test run's options; later tests burn for real.
     ASSERT_EQ(engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey), 0);

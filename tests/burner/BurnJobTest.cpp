@@ -2,16 +2,15 @@
 // recorders here: what lands on the target, simulate, verify, copies,
 // cancel, the disc checks and the engine's single burn-done report.
 #include "burner/BurnJob.h"
-#include "TestSupport.h"
 #include "burner/BurnRun.h"
 #include "burner/TrackSource.h"
 #include "engine/Engine.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
-#include <random>
 
 #include <unistd.h>
 
@@ -20,16 +19,9 @@ namespace {
 using burner::BurnError;
 using burner::BurnPhase;
 using burner::TrackMode;
-using burner_test::ReadFile;
-using burner_test::WriteFile;
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
+using spindle_test::RandomBytes;
+using spindle_test::ReadFile;
+using spindle_test::WriteFile;
 
 // Raw 2352-byte sectors around 2048-byte payloads, as a BIN file holds them.
 std::string RawSectors(const std::string& payload, TrackMode mode) {
@@ -79,7 +71,7 @@ protected:
         burner::BurnJob job("stdio:" + target, image, settings);
         return job.Run(observer ? *observer : own);
     }
-    burner_test::TempDir tmp;
+    spindle_test::TempConfigDir tmp;
 };
 
 TEST_F(BurnJobTest, WritesIsoAndCueTracksByteForByte) {

@@ -1,7 +1,7 @@
 // Cue sheets: the layouts a good sheet gives, and a clear refusal for each
 // kind of malformed one.
 #include "burner/CueSheet.h"
-#include "TestSupport.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,22 @@ namespace {
 using burner::TrackMode;
 
 TEST(CueSheet, LaysTracksOutInTheirFilesRelativeToTheSheetsFolder) {
-    burner_test::TempDir tmp;
+    spindle_test::TempConfigDir tmp;
     ::mkdir((tmp / "sub").c_str(), 0755);
-    burner_test::WriteFile(tmp / "sub/data.bin", std::string(2352 * 10 + 2352 * 5, 'x'));
-    burner_test::WriteFile(tmp / "sub/two.bin", std::string(2048 * 3, 'y'));
-    burner_test::WriteFile(tmp / "sub/disc.cue", "\xEF\xBB\xBFREM made by hand\r\n"
-                                                 "FILE \"data.bin\" BINARY\r\n"
-                                                 "  TRACK 01 MODE1/2352\r\n"
-                                                 "    INDEX 01 00:00:00\r\n"
-                                                 "  TRACK 02 AUDIO\r\n"
-                                                 "    PREGAP 00:02:00\r\n"
-                                                 "    INDEX 00 00:00:10\r\n"
-                                                 "    INDEX 01 00:00:12\r\n"
-                                                 "    INDEX 02 00:00:14\r\n"
-                                                 "FILE two.bin BINARY\n"
-                                                 "  TRACK 03 MODE1/2048\n"
-                                                 "    INDEX 01 00:00:00\n");
+    spindle_test::WriteFile(tmp / "sub/data.bin", std::string(2352 * 10 + 2352 * 5, 'x'));
+    spindle_test::WriteFile(tmp / "sub/two.bin", std::string(2048 * 3, 'y'));
+    spindle_test::WriteFile(tmp / "sub/disc.cue", "\xEF\xBB\xBFREM made by hand\r\n"
+                                                  "FILE \"data.bin\" BINARY\r\n"
+                                                  "  TRACK 01 MODE1/2352\r\n"
+                                                  "    INDEX 01 00:00:00\r\n"
+                                                  "  TRACK 02 AUDIO\r\n"
+                                                  "    PREGAP 00:02:00\r\n"
+                                                  "    INDEX 00 00:00:10\r\n"
+                                                  "    INDEX 01 00:00:12\r\n"
+                                                  "    INDEX 02 00:00:14\r\n"
+                                                  "FILE two.bin BINARY\n"
+                                                  "  TRACK 03 MODE1/2048\n"
+                                                  "    INDEX 01 00:00:00\n");
     ::chdir("/"); // FILE names must not depend on the working folder
     burner::CueSheet cue;
     ASSERT_EQ(burner::LoadCueSheet(tmp / "sub/disc.cue", cue), "");
@@ -50,9 +50,9 @@ TEST(CueSheet, LaysTracksOutInTheirFilesRelativeToTheSheetsFolder) {
 }
 
 TEST(CueSheet, RefusesMalformedSheetsWithAClearReason) {
-    burner_test::TempDir tmp;
-    burner_test::WriteFile(tmp / "a.bin", std::string(2048 * 4, 'a'));
-    burner_test::WriteFile(tmp / "raw.bin", std::string(2352 * 4, '\0'));
+    spindle_test::TempConfigDir tmp;
+    spindle_test::WriteFile(tmp / "a.bin", std::string(2048 * 4, 'a'));
+    spindle_test::WriteFile(tmp / "raw.bin", std::string(2352 * 4, '\0'));
     struct Case {
         const char* name;
         std::string sheet;

@@ -3,7 +3,9 @@
 #include "burner/Options.h"
 #include "engine/Engine.h"
 #include "port/Utf.h"
-#include "TestSupport.h"
+#include "tests/support/Iso.h"
+#include "tests/support/TempEnv.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +27,11 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 
-using burner_test::Exists;
-using burner_test::Q;
-using burner_test::TempDir;
-using burner_test::WriteFile;
+using spindle_test::Exists;
+using spindle_test::Q;
+using spindle_test::Scaled;
+using TempDir = spindle_test::TempConfigDir;
+using spindle_test::WriteFile;
 
 namespace {
 
@@ -100,6 +103,12 @@ protected:
         std::lock_guard lock(watch.mutex);
         return watch.done.back();
     }
+    // Waits until the threads of builds started since the process had
+    // `threads` threads have ended; whether they did.
+    static bool BuildThreadsEnded(int threads) {
+        return spindle_test::WaitUntil([threads] { return spindle_test::ThreadCount() <= threads; },
+                                       std::chrono::seconds(30));
+    }
     // Names in a folder other than the test's own files.
     static std::vector<std::string> Leftovers(const std::string& dir) {
         std::vector<std::string> names;
@@ -152,25 +161,26 @@ TEST_F(IsoBuild, TreeNamesBytesAndLabelReadBackWithOtherTools) {
         EXPECT_LE(watch.progress[i - 1], watch.progress[i]);
     EXPECT_EQ(watch.progress.back(), 100.0f);
 
-    EXPECT_EQ(burner_test::ImageTree(image),
+    EXPECT_EQ(spindle_test::ImageTree(image),
               "'/'\n'/Deep'\n'/Deep/One'\n'/Deep/One/Renamed Data.bin'\n'/Deep/One/" + nonAscii +
                   "'\n'/Mixed Case Dir'\n'/Mixed Case Dir/Empty'\n'/Mixed Case Dir/" + name200 +
                   "'\n'/a.txt'\n");
-    EXPECT_EQ(burner_test::VolumeId(image), "My Label 2024");
-    std::string info = burner_test::Run("isoinfo -d -i " + Q(image));
+    EXPECT_EQ(spindle_test::VolumeId(image), "My Label 2024");
+    std::string info = spindle_test::Run("isoinfo -d -i " + Q(image));
     EXPECT_NE(info.find("Joliet"), std::string::npos);
     EXPECT_NE(info.find("Rock Ridge"), std::string::npos);
     // Joliet keeps long mixed-case names with spaces for Windows (103 characters).
-    std::string joliet = burner_test::Run("isoinfo -J -f -i " + Q(image));
+    std::string joliet = spindle_test::Run("isoinfo -J -f -i " + Q(image));
     EXPECT_NE(joliet.find("/Mixed Case Dir/" + name200.substr(0, 99)), std::string::npos);
     EXPECT_NE(joliet.find("/Deep/One/Renamed Data.bin"), std::string::npos);
 
     std::string out = tmp / "extract";
-    burner_test::Run("xorriso -osirrox on -indev " + Q(image) + " -extract / " + Q(out) + " 2>/dev/null");
-    EXPECT_EQ(burner_test::ReadFile(out + "/a.txt"), "alpha\n");
-    EXPECT_EQ(burner_test::ReadFile(out + "/Mixed Case Dir/" + name200), std::string(10000, 'x'));
-    EXPECT_EQ(burner_test::ReadFile(out + "/Deep/One/" + nonAscii), "non-ascii");
-    EXPECT_EQ(burner_test::ReadFile(out + "/Deep/One/Renamed Data.bin"), binary);
+    spindle_test::Run("xorriso -osirrox on -indev " + Q(image) + " -extract / " + Q(out) +
+                      " 2>/dev/null");
+    EXPECT_EQ(spindle_test::ReadFile(out + "/a.txt"), "alpha\n");
+    EXPECT_EQ(spindle_test::ReadFile(out + "/Mixed Case Dir/" + name200), std::string(10000, 'x'));
+    EXPECT_EQ(spindle_test::ReadFile(out + "/Deep/One/" + nonAscii), "non-ascii");
+    EXPECT_EQ(spindle_test::ReadFile(out + "/Deep/One/Renamed Data.bin"), binary);
     EXPECT_TRUE(Exists(out + "/Mixed Case Dir/Empty"));
     EXPECT_EQ(Leftovers(tmp.path()), std::vector<std::string>{"out.iso"});
 }
@@ -179,8 +189,8 @@ TEST_F(IsoBuild, EmptyProjectGivesAnImageWithOnlyTheLabel) {
     SetLabel("EMPTY");
     std::string image = tmp / "empty.iso";
     EXPECT_EQ(Build(image), std::nullopt);
-    EXPECT_EQ(burner_test::ImageTree(image), "'/'\n");
-    EXPECT_EQ(burner_test::VolumeId(image), "EMPTY");
+    EXPECT_EQ(spindle_test::ImageTree(image), "'/'\n");
+    EXPECT_EQ(spindle_test::VolumeId(image), "EMPTY");
 }
 
 TEST_F(IsoBuild, FailuresAreReportedOnceAndLeaveNoFile) {
@@ -208,7 +218,7 @@ TEST_F(IsoBuild, FailuresAreReportedOnceAndLeaveNoFile) {
         EXPECT_NE(err->find(c.expect), std::string::npos) << c.what << ": " << *err;
     }
     EXPECT_EQ(watch.done.size(), std::size(cases));
-    EXPECT_EQ(burner_test::ReadFile(tmp / "keep.iso"), "previous image");
+    EXPECT_EQ(spindle_test::ReadFile(tmp / "keep.iso"), "previous image");
     EXPECT_EQ(Leftovers(tmp.path()), (std::vector<std::string>{"adir.iso", "keep.iso"}));
 }
 
@@ -268,23 +278,25 @@ TEST_F(IsoBuild, AbortStopsPromptlyRemovesThePartialFileAndRefusesASecondBuild) 
 
     // From another thread: Abort returns once the partial file is gone.
     std::mutex m;
-    std::condition_variable started;
-    bool running = false;
+    std::condition_variable changed;
+    bool running = false, stopping = false;
     watch.onProgress = [&](float p) {
         if (p >= 1.0f && !running) {
-            {
-                std::lock_guard lock(m);
-                running = true;
-                started.notify_all();
-            }
-            // Hold the build here a moment, so the stop surely comes first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::unique_lock lock(m);
+            running = true;
+            changed.notify_all();
+            // Hold the build here until the stop is on its way, so that the
+            // stop surely comes before the end of the image.
+            changed.wait_for(lock, Scaled(std::chrono::seconds(60)), [&] { return stopping; });
         }
     };
     ASSERT_EQ(engine::BuildISO(image16.c_str()), 0);
     {
         std::unique_lock lock(m);
-        ASSERT_TRUE(started.wait_for(lock, std::chrono::seconds(60), [&] { return running; }));
+        ASSERT_TRUE(
+            changed.wait_for(lock, Scaled(std::chrono::seconds(60)), [&] { return running; }));
+        stopping = true;
+        changed.notify_all();
     }
     auto t0 = std::chrono::steady_clock::now();
     engine::Abort();
@@ -302,14 +314,14 @@ TEST_F(IsoBuild, FileOverFourGiBIsStoredWhole) {
     std::string image = tmp / "huge.iso";
     ASSERT_EQ(Build(image), std::nullopt);
 
-    std::string listing = burner_test::Run("xorriso -indev " + Q(image) +
-                              " -find /huge.bin -exec report_lba -- 2>/dev/null");
+    std::string listing = spindle_test::Run("xorriso -indev " + Q(image) +
+                                            " -find /huge.bin -exec report_lba -- 2>/dev/null");
     // "File data lba:  0 , <lba> , <blocks> , <bytes> , '/huge.bin'" per extent.
     std::size_t at = listing.find("File data lba:");
     ASSERT_NE(at, std::string::npos) << listing;
     long long lba = 0;
     ASSERT_EQ(std::sscanf(listing.c_str() + at, "File data lba: %*d , %lld", &lba), 1);
-    EXPECT_NE(burner_test::Run("xorriso -indev " + Q(image) + " -lsl /huge.bin 2>/dev/null")
+    EXPECT_NE(spindle_test::Run("xorriso -indev " + Q(image) + " -lsl /huge.bin 2>/dev/null")
                   .find(" " + std::to_string(size) + " "),
               std::string::npos);
 
@@ -370,15 +382,20 @@ TEST_F(IsoBuild, AbortAtAnyMomentEndsInOneReportAndEitherAWholeImageOrNoFile) {
     std::string image = tmp / "phase.iso";
     const int delaysUs[] = {0, 0, 100, 1000, 5000, 20000, 60000, 150000, 400000};
     std::size_t reports = 0;
+    const int threads = spindle_test::ThreadCount();
     for (int delay : delaysUs) {
         ::unlink(image.c_str());
         ASSERT_EQ(engine::BuildISO(port::ToUtf16(image).c_str()), 0);
+        // Not a wait for something: the delay picks the phase that the
+        // abort hits.
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
         engine::Abort();
         // Abort has returned: the temporary file is gone whatever happened.
         std::vector<std::string> left = Leftovers(tmp.path());
         ASSERT_TRUE(watch.WaitFor(++reports)) << delay;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for a stray report
+        // A stray report could only come from the build's threads: once
+        // they have ended, none can come any more.
+        ASSERT_TRUE(BuildThreadsEnded(threads)) << delay;
         std::lock_guard lock(watch.mutex);
         ASSERT_EQ(watch.done.size(), reports) << delay;
         if (watch.done.back().has_value()) {
@@ -387,7 +404,7 @@ TEST_F(IsoBuild, AbortAtAnyMomentEndsInOneReportAndEitherAWholeImageOrNoFile) {
             EXPECT_FALSE(Exists(image)) << delay;
         } else {
             EXPECT_EQ(left, std::vector<std::string>{"phase.iso"}) << delay;
-            EXPECT_NE(burner_test::ImageTree(image).find("'/many/f1499'"), std::string::npos);
+            EXPECT_NE(spindle_test::ImageTree(image).find("'/many/f1499'"), std::string::npos);
         }
     }
 }
@@ -420,7 +437,7 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
     EXPECT_EQ(chain.started, 0);
     EXPECT_EQ(watch.done[0], std::nullopt);
     EXPECT_EQ(watch.done[1], std::nullopt);
-    EXPECT_EQ(burner_test::ImageTree(tmp / "second.iso"), "'/'\n");
+    EXPECT_EQ(spindle_test::ImageTree(tmp / "second.iso"), "'/'\n");
 
     // Shutdown from a progress report of the build itself: it returns at
     // once (it cannot wait for its own thread), the build stops, makes no
@@ -440,16 +457,18 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
                          .count();
         }
     };
+    int threads = spindle_test::ThreadCount();
     ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
-    for (int i = 0; i < 600 && (shutdowns == 0 || !Leftovers(tmp.path()).empty()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    spindle_test::WaitUntil([&] { return shutdowns > 0 && Leftovers(tmp.path()).empty(); },
+                            std::chrono::seconds(30));
     EXPECT_GE(tookMs, 0);
     EXPECT_LT(tookMs, 3000);
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
     ASSERT_TRUE(engine::Initialize());
     engine::SetProcessEventCallback(Watch::Progress, &watch);
     engine::SetBurnDoneEventCallback(Watch::Done, &watch);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The build that was shut down could report only from its threads.
+    EXPECT_TRUE(BuildThreadsEnded(threads));
     watch.onProgress = nullptr;
     {
         // None from the build that was shut down, not even to the callbacks
@@ -473,12 +492,13 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
         &tookInDoneMs);
     engine::ClearAll();
     ASSERT_EQ(Add(tmp / "small.txt", u"\\"), 0);
+    threads = spindle_test::ThreadCount();
     ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
-    for (int i = 0; i < 600 && tookInDoneMs < 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    spindle_test::WaitUntil([&] { return tookInDoneMs >= 0; }, std::chrono::seconds(30));
     EXPECT_GE(tookInDoneMs, 0);
     EXPECT_LT(tookInDoneMs, 3000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The build that reported ends on its own after its report.
+    EXPECT_TRUE(BuildThreadsEnded(threads));
     ASSERT_TRUE(engine::Initialize());
 
     // Shutdown from another thread while a build writes: it waits for the
@@ -499,6 +519,7 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
         }
     };
     std::size_t before = watch.done.size();
+    threads = spindle_test::ThreadCount();
     ASSERT_EQ(engine::BuildISO(first.c_str()), 0);
     {
         std::unique_lock lock(m);
@@ -506,7 +527,7 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
     }
     engine::DeInitialize();
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(BuildThreadsEnded(threads));
     watch.onProgress = nullptr;
     EXPECT_EQ(watch.done.size(), before);
 
@@ -517,7 +538,7 @@ TEST_F(IsoBuild, ReportsMayCallTheEngineAndShutdownDuringABuildIsSafe) {
     engine::ClearAll();
     ASSERT_EQ(Add(tmp / "small.txt", u"\\"), 0);
     EXPECT_EQ(Build(tmp / "again.iso"), std::nullopt);
-    EXPECT_EQ(burner_test::ImageTree(tmp / "again.iso"), "'/'\n'/small.txt'\n");
+    EXPECT_EQ(spindle_test::ImageTree(tmp / "again.iso"), "'/'\n'/small.txt'\n");
 }
 
 TEST_F(IsoBuild, FullDiskIsReportedAndLeavesNoFile) {
@@ -580,7 +601,7 @@ TEST_F(IsoBuild, LongLabelIsCutWithoutSplittingACharacter) {
     SetLabel("a" + std::string(17, '\xC9'));
     std::string image = tmp / "label.iso";
     ASSERT_EQ(Build(image), std::nullopt);
-    std::string pvd = burner_test::ReadFile(image).substr(16 * 2048 + 40, 32);
+    std::string pvd = spindle_test::ReadFile(image).substr(16 * 2048 + 40, 32);
     std::string expect = "a";
     for (int i = 0; i < 15; ++i)
         expect += "\xC3\x89";
@@ -600,9 +621,9 @@ TEST(IsoBuildTempFile, StaleTemporaryImagesOfDeadProcessesAreRemoved) {
     const std::string alive = tmp / (".spindle-image-" + std::to_string(::getppid()) + "-abc123");
     const std::string other = tmp / ".spindle-image-Xy12ab";
     for (const std::string& p : {gone, alive, other})
-        burner_test::WriteFile(p, "partial");
+        spindle_test::WriteFile(p, "partial");
     burner::RemoveStaleTempFiles(tmp.path() + "/");
-    EXPECT_FALSE(burner_test::Exists(gone));
-    EXPECT_TRUE(burner_test::Exists(alive));
-    EXPECT_TRUE(burner_test::Exists(other));
+    EXPECT_FALSE(spindle_test::Exists(gone));
+    EXPECT_TRUE(spindle_test::Exists(alive));
+    EXPECT_TRUE(spindle_test::Exists(other));
 }

@@ -1,13 +1,13 @@
 // The large-read content stream: exact bytes across holes and block edges,
 // and a build failure (not zeros) when the source changes under it.
 #include "burner/IsoStream.h"
-#include "TestSupport.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 
-using burner_test::TempDir;
+using TempDir = spindle_test::TempConfigDir;
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST(HostFileStream, DeliversExactBytesAcrossHolesAndBlockEdges) {
 TEST(HostFileStream, ChangedOrMissingSourceFailsTheBuild) {
     TempDir tmp;
     std::string path = tmp / "f.txt";
-    burner_test::WriteFile(path, std::string(5000, 'x'));
+    spindle_test::WriteFile(path, std::string(5000, 'x'));
     std::atomic<bool> stop{false};
     {
         burner::BuildFailure failure(stop);
@@ -73,7 +73,7 @@ TEST(HostFileStream, ChangedOrMissingSourceFailsTheBuild) {
     }
     {
         // Shrinks while it is read (after the first 1 MiB block).
-        burner_test::WriteFile(path, std::string(3 << 20, 'y'));
+        spindle_test::WriteFile(path, std::string(3 << 20, 'y'));
         burner::BuildFailure failure(stop);
         Stream s = Open(path, 3 << 20, failure);
         ASSERT_EQ(iso_stream_open(s.s), 1);

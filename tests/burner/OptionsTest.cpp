@@ -1,13 +1,13 @@
 // The option record: its defaults, their meaning, and the INI store.
 #include "burner/Options.h"
 #include "engine/Engine.h"
-#include "TestSupport.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-using burner_test::TempDir;
+using TempDir = spindle_test::TempConfigDir;
 
 namespace {
 
@@ -72,7 +72,7 @@ TEST(Options, MissingStoreOrSectionLeavesTheRecordAlone) {
     TempDir tmp;
     engine::EngineOptions o = OddRecord(), before = o;
     EXPECT_EQ(burner::LoadOptions(tmp / "none.ini", "X", o), port::ERROR_FILE_NOT_FOUND);
-    burner_test::WriteFile(tmp / "other.ini", "[Y]\nCopies=3\n");
+    spindle_test::WriteFile(tmp / "other.ini", "[Y]\nCopies=3\n");
     EXPECT_EQ(burner::LoadOptions(tmp / "other.ini", "X", o), port::ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(std::memcmp(&o, &before, sizeof o), 0);
 }
@@ -81,9 +81,10 @@ TEST(Options, DamagedValuesTakeTheirDefaultsAndLongLabelsAreCut) {
     TempDir tmp;
     std::string label(200, 'x');
     // U+0141 and U+0179 keep their low 8 bits, U+00D3 stays.
-    burner_test::WriteFile(tmp / "bad.ini", "[S]\nCopies=lots\nIsoLevel=99999999999\n"
-                                            "Verify=300\nVolumeLabel=\"\xC5\x81\xC3\x93" "D\xC5\xB9" +
-                                                label + "\"\nTempFolder=/" + label + label + "\n");
+    spindle_test::WriteFile(tmp / "bad.ini", "[S]\nCopies=lots\nIsoLevel=99999999999\n"
+                                             "Verify=300\nVolumeLabel=\"\xC5\x81\xC3\x93"
+                                             "D\xC5\xB9" +
+                                                 label + "\"\nTempFolder=/" + label + label + "\n");
     engine::EngineOptions o = OddRecord();
     ASSERT_EQ(burner::LoadOptions(tmp / "bad.ini", "S", o), 0u);
     EXPECT_EQ(o.Copies, -1);

@@ -3,7 +3,7 @@
 #include "burner/Project.h"
 #include "engine/Engine.h"
 #include "port/Utf.h"
-#include "TestSupport.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -154,8 +154,8 @@ void OnDir(const char16_t* asked, const char16_t* name, const char16_t* plain,
 } // namespace
 
 TEST(EngineProject, ReportsNamesDuringTheCallOnTheCallersThread) {
-    burner_test::TempDir tmp;
-    burner_test::WriteFile(tmp / "file 1.txt", "12345");
+    spindle_test::TempConfigDir tmp;
+    spindle_test::WriteFile(tmp / "file 1.txt", "12345");
     std::u16string src = port::ToUtf16(tmp / "file 1.txt");
 
     Reports r;

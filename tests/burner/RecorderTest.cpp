@@ -4,7 +4,7 @@
 #include "engine/Engine.h"
 #include "port/DosDevices.h"
 #include "port/Errors.h"
-#include "TestSupport.h"
+#include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using burner_test::TempDir;
+using TempDir = spindle_test::TempConfigDir;
 
 TEST(Recorder, AddressOfATarget) {
     const struct {
@@ -33,7 +33,7 @@ TEST(Recorder, AddressOfATarget) {
 TEST(Recorder, DescribesPseudoDrivesAndRefusesOtherLetters) {
     TempDir dir;
     std::filesystem::create_directories(dir / "runtime/dosdevices");
-    burner_test::WriteFile(dir / "disc.iso", std::string(4096, 'x'));
+    spindle_test::WriteFile(dir / "disc.iso", std::string(4096, 'x'));
     ASSERT_TRUE(port::PushDosDevice("C:", "/"));
     ASSERT_TRUE(port::PushDosDevice("K:", "\\Device\\FileDisk\\FileDiskCd0"));
     ASSERT_TRUE(port::PushDosDevice("R:", "stdio:" + (dir / "disc.iso")));
@@ -50,7 +50,7 @@ TEST(Recorder, DescribesPseudoDrivesAndRefusesOtherLetters) {
         EXPECT_EQ(engine::EjectDevice(), 0);
         EXPECT_EQ(engine::CloseDevice(), 0);
     }
-    EXPECT_FALSE(burner_test::Exists(dir / "blank.iso")) << "describing a drive creates no file";
+    EXPECT_FALSE(spindle_test::Exists(dir / "blank.iso")) << "describing a drive creates no file";
     EXPECT_EQ(burner::CurrentRecorderAddress(), "stdio:" + (dir / "blank.iso"));
 
     for (char16_t letter : {u'C', u'K', u'Z', u'\0', u'\x4E00'}) {

@@ -164,8 +164,7 @@ TEST(CliConventions, EveryCommandReadsDriveLettersByOneRule) {
 }
 
 TEST(CliConventions, JsonListsParseAndTheDriverStopsOnRequest) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     env.Write("src/hello.txt", "hello\n");

@@ -2,6 +2,7 @@
 #include "port/DosDevices.h"
 #include "port/OpenFolder.h"
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Iso.h"
 #include "tests/support/TempEnv.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 namespace fs = std::filesystem;
 using spindle_test::DriverProcess;
+using spindle_test::Mounted;
 using spindle_test::TempEnv;
 
 namespace {
@@ -33,39 +35,17 @@ Result Cli(const TempEnv& env, const std::string& args, const std::string& prefi
 std::string MakeIso(const TempEnv& env, const std::string& label) {
     env.Write("src/hello.txt", "hello\n");
     std::string iso = env.root() + "/disc.iso";
-    std::string cmd = "genisoimage -quiet -J -R -V '" + label + "' -o '" + iso + "' '" + env.root() + "/src'";
-    return std::system(cmd.c_str()) == 0 ? iso : std::string();
-}
-
-// Whether something is mounted at `path` (blanks escaped as the table has them).
-bool Mounted(const std::string& path) {
-    std::string escaped;
-    for (char c : path)
-        escaped += c == ' ' ? std::string("\\040") : std::string(1, c);
-    return spindle_test::ReadFile("/proc/self/mountinfo").find(" " + escaped + " ") != std::string::npos;
+    return spindle_test::MakeIso("genisoimage -quiet", "-J -R -V " + spindle_test::Q(label),
+                                 env.root() + "/src", iso)
+               ? iso
+               : std::string();
 }
 
 // Waits up to 10 s for `done`, checked again at each change of the mount
 // table or of the drive table.
 bool WaitUntil(const TempEnv& env, const std::function<bool()>& done) {
-    int mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    int table = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    inotify_add_watch(table, (env.runtime() + "/dosdevices").c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    char buf[4096];
-    bool ok;
-    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
-        pollfd p[2] = {{mounts, POLLPRI, 0}, {table, POLLIN, 0}};
-        poll(p, 2, 200);
-        lseek(mounts, 0, SEEK_SET);
-        while (read(mounts, buf, sizeof buf) > 0) {
-        }
-        while (read(table, buf, sizeof buf) > 0) {
-        }
-    }
-    close(mounts);
-    close(table);
-    return ok;
+    return spindle_test::WaitOnChanges(done, std::chrono::seconds(10),
+                                       {env.runtime() + "/dosdevices"}, true);
 }
 
 } // namespace
@@ -110,7 +90,7 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     TempEnv env;
     env.EmptyTable();
     env.Write("cfg/drives.conf", "");
-    { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
+    spindle_test::WriteFile(env.runtime() + "/dosdevices/C:", "/\n");
     std::string iso = MakeIso(env, "X");
     struct Case { std::string args; int status; std::string err; };
     const Case cases[] = {
@@ -141,7 +121,7 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     // The failed mount left no letter behind.
     EXPECT_EQ(Cli(env, "drives").out, "C:\tfolder\t/\n");
     // A driver letter that no driver answers for is not listed in silence.
-    { std::ofstream(env.runtime() + "/dosdevices/L:") << "\\Device\\FileDisk\\FileDiskCd0\n"; }
+    spindle_test::WriteFile(env.runtime() + "/dosdevices/L:", "\\Device\\FileDisk\\FileDiskCd0\n");
     Result r = Cli(env, "list");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -158,13 +138,12 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
 }
 
 TEST(DriveCli, MountListDismountAcrossProcesses) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     std::string iso = MakeIso(env, "Spindle");
     ASSERT_FALSE(iso.empty());
-    { std::ofstream(env.runtime() + "/dosdevices/C:") << "/\n"; }
+    spindle_test::WriteFile(env.runtime() + "/dosdevices/C:", "/\n");
     DriverProcess driver;
     ASSERT_TRUE(driver.ready());
 
@@ -214,8 +193,7 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
 }
 
 TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     std::string iso = MakeIso(env, "Spindle");
@@ -248,8 +226,7 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
 // drive stays and shows again. A clean stop, and the start after a killed
 // driver, leave no mount there.
 TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     std::string iso = MakeIso(env, "Holiday 2026");

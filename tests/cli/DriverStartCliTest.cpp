@@ -16,8 +16,7 @@ namespace {
 using spindle_test::TempEnv;
 
 TEST(DriverStartCli, RacingMountsStartOneDriverAndAFailedStartSaysWhy) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     env.Write("cfg/drives.conf", "media = off\n");

@@ -1,33 +1,33 @@
 // spindle-cli build-iso: images, errors and Ctrl-C, run as a user would.
-#include "TestSupport.h"
+#include "tests/support/Iso.h"
+#include "tests/support/TempEnv.h"
+#include "tests/support/Terminal.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/wait.h>
 
-using burner_test::Exists;
-using burner_test::Q;
-using burner_test::TempDir;
-using burner_test::WriteFile;
+using spindle_test::Exists;
+using spindle_test::Q;
+using TempDir = spindle_test::TempConfigDir;
+using spindle_test::WriteFile;
 
 namespace {
 
-int Cli(const std::string& args, std::string* err = nullptr, const std::string& dir = "/tmp") {
-    std::string errFile = dir + "/cli.err";
-    int status = 0;
-    burner_test::Run(std::string(SPINDLE_CLI) + " build-iso " + args + " 2>" + Q(errFile), &status);
+// Runs spindle-cli build-iso, its output caught in files of `dir`.
+int Cli(const std::string& args, std::string* err, const std::string& dir) {
+    const spindle_test::Outcome run =
+        spindle_test::RunCaught(std::string(SPINDLE_CLI) + " build-iso " + args, dir);
     if (err)
-        *err = burner_test::ReadFile(errFile);
-    std::remove(errFile.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        *err = run.err;
+    return run.status;
 }
 
 bool HasTempFile(const std::string& dir) {
@@ -73,16 +73,6 @@ pid_t StartBuild(const std::string& image, const std::string& source) {
     return pid;
 }
 
-std::string SparseFile(const TempDir& tmp, const std::string& name, off_t size) {
-    std::string path = tmp / name;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd >= 0) {
-        EXPECT_EQ(::ftruncate(fd, size), 0);
-        ::close(fd);
-    }
-    return path;
-}
-
 } // namespace
 
 TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
@@ -99,23 +89,23 @@ TEST(BuildIsoCli, FoldersGoUnderTheRootAndFilesToIt) {
                   tmp.path()),
               0)
         << err;
-    EXPECT_EQ(burner_test::ImageTree(image),
+    EXPECT_EQ(spindle_test::ImageTree(image),
               "'/'\n'/Photos 2024'\n'/Photos 2024/a.jpg'\n'/Photos 2024/empty'\n'/notes.txt'\n");
-    EXPECT_EQ(burner_test::VolumeId(image), "My Disc");
+    EXPECT_EQ(spindle_test::VolumeId(image), "My Disc");
 
     // A link that leads nowhere has no content to store: it is left out
     // with a word on it, and the rest of the folder is built.
     ASSERT_EQ(::symlink("gone.jpg", (src + "/dangling.jpg").c_str()), 0);
     ASSERT_EQ(Cli(Q(image) + " " + Q(src), &err, tmp.path()), 0) << err;
     EXPECT_NE(err.find("dangling.jpg"), std::string::npos) << err;
-    EXPECT_EQ(burner_test::ImageTree(image),
+    EXPECT_EQ(spindle_test::ImageTree(image),
               "'/'\n'/Photos 2024'\n'/Photos 2024/a.jpg'\n'/Photos 2024/empty'\n");
     ::unlink((src + "/dangling.jpg").c_str());
 
     // Without --label the image is named after its file.
     ASSERT_EQ(Cli(Q(image) + " " + Q(tmp / "notes.txt"), &err, tmp.path()), 0) << err;
-    EXPECT_EQ(burner_test::VolumeId(image), "Holiday");
-    EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/notes.txt'\n");
+    EXPECT_EQ(spindle_test::VolumeId(image), "Holiday");
+    EXPECT_EQ(spindle_test::ImageTree(image), "'/'\n'/notes.txt'\n");
 
     // A second notes.txt at the root takes a free name, and the word on it
     // names the file's place in the image with "/", as a mounted image shows it.
@@ -162,7 +152,7 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
 
     // Asking for help is no failure.
     int status = -1;
-    std::string help = burner_test::Run(std::string(SPINDLE_CLI) + " build-iso --help", &status);
+    std::string help = spindle_test::Run(std::string(SPINDLE_CLI) + " build-iso --help", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(help.rfind("usage: spindle-cli build-iso", 0), 0u) << help;
 }
@@ -170,16 +160,15 @@ TEST(BuildIsoCli, FailuresExitNonZeroWithAReasonAndNoImage) {
 TEST(BuildIsoCli, InterruptOrKillLeavesNoFileAndALateInterruptKeepsTheImage) {
     TempDir tmp;
     // A large sparse file keeps the build busy for seconds without using disk.
-    std::string big = SparseFile(tmp, "big.bin", off_t(64) << 30);
+    std::string big = tmp / "big.bin";
+    ASSERT_TRUE(spindle_test::MakeSparseFile(big, 64ull << 30));
     std::string image = tmp / "stop.iso";
     for (int signal : {SIGINT, SIGKILL}) {
         SCOPED_TRACE(signal);
         pid_t pid = StartBuild(image, big);
         ASSERT_GT(pid, 0);
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!WritingImage(pid, tmp.path()) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(WritingImage(pid, tmp.path()));
+        ASSERT_TRUE(spindle_test::WaitUntil([&] { return WritingImage(pid, tmp.path()); },
+                                            std::chrono::seconds(30)));
         ::kill(pid, signal);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -194,10 +183,11 @@ TEST(BuildIsoCli, InterruptOrKillLeavesNoFileAndALateInterruptKeepsTheImage) {
 
     // Ctrl-C once the image is in place stops nothing: the image stays and
     // the command says it succeeded.
-    std::string mid = SparseFile(tmp, "mid.bin", off_t(1) << 30);
+    std::string mid = tmp / "mid.bin";
+    ASSERT_TRUE(spindle_test::MakeSparseFile(mid, 1ull << 30));
     pid_t pid = StartBuild(image, mid);
-    while (!Exists(image))
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_TRUE(spindle_test::WaitOnChanges([&] { return Exists(image); }, std::chrono::seconds(60),
+                                            {tmp.path()}));
     ::kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -219,7 +209,7 @@ TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnless
     for (const char* word :
          {"loop: the link leads round", "self: it links back", "status: a kernel file"})
         EXPECT_NE(err.find(word), std::string::npos) << word << " in " << err;
-    EXPECT_EQ(burner_test::ImageTree(image), "'/'\n'/src'\n'/src/ok.txt'\n");
+    EXPECT_EQ(spindle_test::ImageTree(image), "'/'\n'/src'\n'/src/ok.txt'\n");
 
     // An image written into its own source leaves itself out, and the image
     // of an earlier build there, whether met by name or through a link.
@@ -227,7 +217,7 @@ TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnless
     ASSERT_EQ(::symlink("in.iso", (src + "/link.iso").c_str()), 0);
     for (int build = 1; build <= 2; ++build) {
         ASSERT_EQ(Cli(Q(inside) + " " + Q(src), &err, tmp.path()), 0) << err;
-        EXPECT_EQ(burner_test::ImageTree(inside), "'/'\n'/src'\n'/src/ok.txt'\n") << build;
+        EXPECT_EQ(spindle_test::ImageTree(inside), "'/'\n'/src'\n'/src/ok.txt'\n") << build;
     }
     EXPECT_NE(err.find(inside + ": it is the image being built"), std::string::npos) << err;
     EXPECT_NE(err.find(src + "/link.iso: it is the image"), std::string::npos) << err;
@@ -248,37 +238,21 @@ TEST(BuildIsoCli, WhatAnImageCannotHoldIsSkippedWithAWordAndOutputsAreKeptUnless
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         EXPECT_EQ(Cli("--force " + Q(c.out) + " " + Q(src + "/ok.txt"), &err, tmp.path()), 0)
             << err;
-        EXPECT_EQ(burner_test::ImageTree(c.out), "'/'\n'/ok.txt'\n") << c.out;
+        EXPECT_EQ(spindle_test::ImageTree(c.out), "'/'\n'/ok.txt'\n") << c.out;
     }
-    EXPECT_EQ(burner_test::ReadFile(tmp / "precious"), "precious");
+    EXPECT_EQ(spindle_test::ReadFile(tmp / "precious"), "precious");
 }
 
 TEST(BuildIsoCli, OnATerminalAProgressBarIsDrawnAndClearedAtTheEnd) {
     TempDir tmp;
     std::string big = tmp / "big.bin";
-    int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t(6) << 30), 0);
-    ::close(fd);
+    ASSERT_TRUE(spindle_test::MakeSparseFile(big, 6ull << 30));
     std::string image = tmp / "bar.iso";
 
-    int master = -1;
-    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl(SPINDLE_CLI, SPINDLE_CLI, "build-iso", image.c_str(), big.c_str(), nullptr);
-        ::_exit(127);
-    }
-    std::string screen;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(master, buf, sizeof buf)) > 0) // ends with EIO once the child is gone
-        screen.append(buf, static_cast<std::size_t>(n));
-    ::close(master);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+    const spindle_test::Outcome run =
+        spindle_test::RunOnTerminal({SPINDLE_CLI, "build-iso", image, big});
+    const std::string& screen = run.out;
+    EXPECT_EQ(run.status, 0) << screen;
     EXPECT_NE(screen.find("\r[#"), std::string::npos) << screen;
     EXPECT_NE(screen.find("%"), std::string::npos) << screen;
     // Nothing follows the bar but the blanks that wipe it off its line.

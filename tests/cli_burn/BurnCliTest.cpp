@@ -1,6 +1,7 @@
 // spindle-cli burn, erase, eject, close-tray and devices, run as a user would
 // run them, on a file that drives.conf makes recorder R:.
 #include "tests/support/TempEnv.h"
+#include "tests/support/Wait.h"
 
 #include <filesystem>
 #include <fstream>
@@ -24,47 +25,26 @@ using spindle_test::TempEnv;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using Result = spindle_test::Outcome;
+using spindle_test::ReadFile;
+using spindle_test::TimeScale;
 
 const std::string kCli = std::string(SPINDLE_BIN_DIR) + "/spindle-cli ";
 
 // Runs a shell command line with its output and errors caught.
 Result Sh(const TempEnv& env, const std::string& line) {
-    std::string out = env.root() + "/cli.out", err = env.root() + "/cli.err";
-    std::string cmd = "(" + line + ") >'" + out + "' 2>'" + err + "' </dev/null";
-    int rc = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
+    return spindle_test::RunCaught(line, env.root());
 }
 
 Result Cli(const TempEnv& env, const std::string& args) {
     return Sh(env, kCli + args);
 }
 
-double TimeScale() {
-    const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
-    const double factor = value ? std::atof(value) : 1.0;
-    return factor > 1.0 ? factor : 1.0;
-}
-
 // R: is a stdio: file of the test's own.
 std::string MakeRecorder(const TempEnv& env) {
     const std::string disc = env.root() + "/disc";
     std::filesystem::create_directories(env.config());
-    std::ofstream(env.config() + "/drives.conf") << "R = stdio:" + disc + "\n";
+    spindle_test::WriteFile(env.config() + "/drives.conf", "R = stdio:" + disc + "\n");
     return disc;
 }
 
@@ -85,7 +65,7 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
     r = Cli(env, "burn --verify --copies 2 " + iso + " r:");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Verifying (copy 2 of 2)"), std::string::npos) << r.err;
-    EXPECT_TRUE(Slurp(disc) == payload);
+    EXPECT_TRUE(ReadFile(disc) == payload);
 
     // A MODE1/2352 BIN, found beside its sheet whatever the working folder.
     std::string raw;
@@ -101,10 +81,10 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
         env.Write("img/disc.cue",
                   "FILE \"track.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     EXPECT_EQ(Cli(env, "erase R").status, 0);
-    EXPECT_EQ(Slurp(disc), "");
+    EXPECT_EQ(ReadFile(disc, ""), "");
     r = Cli(env, "burn --cue " + cue + " R");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(Slurp(disc) == payload);
+    EXPECT_TRUE(ReadFile(disc) == payload);
 
     // Refused before the recorder is touched; a wrong letter; usage.
     env.Write("bad.cue", "FILE gone.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n");
@@ -112,7 +92,7 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("\"gone.bin\" named by the cue sheet was not found"), std::string::npos)
         << r.err;
-    EXPECT_TRUE(Slurp(disc) == payload);
+    EXPECT_TRUE(ReadFile(disc) == payload);
     EXPECT_EQ(Cli(env, "burn " + iso + " Q").status, 1);
     EXPECT_EQ(Cli(env, "burn --copies 0 " + iso + " R").status, 2);
     EXPECT_EQ(Cli(env, "eject R").status, 0);
@@ -123,7 +103,7 @@ TEST(BurnCli, BurnsVerifiesErasesAndListsThePseudoRecorder) {
 TEST(BurnCli, ASimulatedBurnSaysNothingWasWritten) {
     TempEnv env;
     const std::string disc = MakeRecorder(env);
-    std::ofstream(disc) << "untouched";
+    spindle_test::WriteFile(disc, "untouched");
     const std::string iso = env.Write("a.iso", std::string(2048 * 64, 'i'));
     // script(1) gives the command a terminal, so that the bar is drawn.
     Result r = Sh(env, "script -qec " + spindle_test::Q(kCli + "burn --simulate " + iso + " R") +
@@ -136,7 +116,7 @@ TEST(BurnCli, ASimulatedBurnSaysNothingWasWritten) {
     EXPECT_NE(r.out.find("[........................................]   0%"), std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("-1%"), std::string::npos) << r.out;
-    EXPECT_EQ(Slurp(disc), "untouched");
+    EXPECT_EQ(ReadFile(disc), "untouched");
 }
 
 // A "sheet" that is a device, a FIFO or far too large is refused from its

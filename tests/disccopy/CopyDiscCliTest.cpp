@@ -4,13 +4,13 @@
 #include "tests/disccopy/CopySupport.h"
 #include "tests/support/DriverProcess.h"
 #include "tests/support/TempEnv.h"
+#include "tests/support/Terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,38 +27,18 @@ struct CliRun {
 };
 
 CliRun Cli(const spindle_test::TempEnv& env, const std::string& args) {
-    const std::string errFile = env.root() + "/cli.err";
-    const int rc = std::system(
-        (std::string(SPINDLE_CLI) + " copy-disc " + args + " </dev/null 2>'" + errFile + "'")
-            .c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadAll(errFile)};
+    const spindle_test::Outcome run =
+        spindle_test::RunCaught(std::string(SPINDLE_CLI) + " copy-disc " + args, env.root());
+    return {run.status, run.err};
 }
 
 // Runs the command on a terminal; `talk` sees everything printed so far and
 // may answer or signal. Returns the exit status and the screen.
-CliRun OnTerminal(const std::vector<std::string>& args,
-                  const std::function<void(pid_t, int, const std::string&)>& talk) {
-    int master = -1;
-    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        std::vector<char*> argv{const_cast<char*>(SPINDLE_CLI), const_cast<char*>("copy-disc")};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(SPINDLE_CLI, argv.data());
-        ::_exit(127);
-    }
-    CliRun run;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) { // EIO once the child is gone
-        run.err.append(buf, static_cast<std::size_t>(n));
-        talk(pid, master, run.err);
-    }
-    ::close(master);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+CliRun OnTerminal(const std::vector<std::string>& args, const spindle_test::TerminalTalk& talk) {
+    std::vector<std::string> argv{SPINDLE_CLI, "copy-disc"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const spindle_test::Outcome run = spindle_test::RunOnTerminal(argv, talk);
+    return {run.status, run.out};
 }
 
 TEST(CopyDiscCli, CopiesAndRefusesAsAScriptSeesIt) {
@@ -108,13 +88,13 @@ protected:
         ASSERT_TRUE(disc->Ready());
         port::PushDosDevice("R:", "stdio:" + disc->File());
         std::string sparse = env.root() + "/sparse.bin";
-        WriteAll(sparse, "");
+        WriteFile(sparse, "");
         ASSERT_EQ(::truncate(sparse.c_str(), 6ll << 30), 0);
         port::PushDosDevice("S:", "stdio:" + sparse);
     }
 
     std::string Expected() {
-        std::string data = ReadAll(source);
+        std::string data = ReadFile(source);
         for (std::size_t s : {10, 11, 600})
             data.replace(s * 2048, 2048, 2048, '\0');
         return data;
@@ -130,14 +110,14 @@ TEST_F(ScratchedDiscCli, ReadErrorsFailUnlessIgnoredOrAnsweredYes) {
     CliRun refused = Cli(env, "R '" + out + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("--ignore-read-errors"), std::string::npos) << refused.err;
-    EXPECT_EQ(ReadAll(out), "") << "sector 10 lies in the first chunk";
+    EXPECT_EQ(ReadFile(out, ""), "") << "sector 10 lies in the first chunk";
 
     std::filesystem::remove(out);
     CliRun ignored = Cli(env, "--ignore-read-errors R '" + out + "'");
     EXPECT_EQ(ignored.status, 3) << "a salvaged copy has its own status: " << ignored.err;
     EXPECT_NE(ignored.err.find("3 sectors could not be read"), std::string::npos) << ignored.err;
-    EXPECT_EQ(ReadAll(out), Expected());
-    EXPECT_EQ(ReadAll(out + ".badsectors"), "10-11\n600\n");
+    EXPECT_EQ(ReadFile(out), Expected());
+    EXPECT_EQ(ReadFile(out + ".badsectors"), "10-11\n600\n");
 
     std::filesystem::remove(out);
     bool asked = false;
@@ -149,14 +129,14 @@ TEST_F(ScratchedDiscCli, ReadErrorsFailUnlessIgnoredOrAnsweredYes) {
     });
     EXPECT_TRUE(asked) << answered.err;
     EXPECT_EQ(answered.status, 3) << answered.err;
-    EXPECT_EQ(ReadAll(out), Expected());
+    EXPECT_EQ(ReadFile(out), Expected());
 }
 
 TEST_F(ScratchedDiscCli, CtrlCOrSigtermStopsTheCopyAndKeepsThePartialImageBesideTheOld) {
     const std::string out = env.root() + "/big.iso";
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        WriteAll(out, "old image");
+        WriteFile(out, "old image");
         std::filesystem::remove(out + ".part");
         bool answered = false, interrupted = false;
         CliRun run = OnTerminal({"S", out}, [&](pid_t pid, int master, const std::string& screen) {
@@ -173,7 +153,7 @@ TEST_F(ScratchedDiscCli, CtrlCOrSigtermStopsTheCopyAndKeepsThePartialImageBeside
         EXPECT_EQ(run.status, 130) << run.err;
         EXPECT_NE(run.err.find("the partial image " + out + ".part is kept"), std::string::npos)
             << run.err;
-        EXPECT_EQ(ReadAll(out), "old image");
+        EXPECT_EQ(ReadFile(out), "old image");
         EXPECT_LT(std::filesystem::file_size(out + ".part"), 6ull << 30);
     }
 }
@@ -182,8 +162,7 @@ TEST_F(ScratchedDiscCli, CtrlCOrSigtermStopsTheCopyAndKeepsThePartialImageBeside
 // stand-in's own file, nor onto the image a virtual drive holds; an image
 // replaced under its drive (by a file or a FIFO) is refused, not copied.
 TEST(CopyDiscCli, NeverCopiesOntoItsSourceNorAnImageReplacedUnderItsDrive) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "no FUSE here";
+    SPINDLE_REQUIRE_FUSE();
     spindle_test::TempEnv env;
     env.EmptyTable();
     spindle_test::DriverProcess driver;
@@ -229,7 +208,7 @@ TEST(CopyDiscCli, NeverCopiesOntoItsSourceNorAnImageReplacedUnderItsDrive) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string before = c.source.empty() ? "" : ReadAll(c.source);
+        const std::string before = c.source.empty() ? "" : ReadFile(c.source);
         // A user who answers yes to every question.
         CliRun run =
             OnTerminal({c.drive, c.target}, [&](pid_t, int master, const std::string& screen) {
@@ -239,7 +218,7 @@ TEST(CopyDiscCli, NeverCopiesOntoItsSourceNorAnImageReplacedUnderItsDrive) {
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         if (!c.source.empty()) {
-            EXPECT_TRUE(ReadAll(c.source) == before) << "the source changed";
+            EXPECT_TRUE(ReadFile(c.source) == before) << "the source changed";
         }
         EXPECT_FALSE(std::filesystem::exists(out));
         EXPECT_FALSE(std::filesystem::exists(c.target + ".part"));

@@ -1,97 +1,14 @@
 #include "tests/disccopy/CopySupport.h"
+#include "tests/support/Wait.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <chrono>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
-#include <sys/stat.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace copytest {
-
-std::string RandomBytes(std::size_t n, std::uint32_t seed) {
-    std::string s(n, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (char& c : s) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x & 0xFF);
-    }
-    return s;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
-
-namespace {
-
-// The ranges [start, end) of a file that hold data; holes read as zeros.
-std::vector<std::pair<off_t, off_t>> DataRanges(int fd, off_t size) {
-    std::vector<std::pair<off_t, off_t>> ranges;
-    for (off_t at = 0; at < size;) {
-        off_t data = ::lseek(fd, at, SEEK_DATA);
-        if (data < 0)
-            break;
-        off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        ranges.emplace_back(data, hole < 0 ? size : hole);
-        at = hole < 0 ? size : hole;
-    }
-    return ranges;
-}
-
-bool SameRange(int a, int b, off_t from, off_t to) {
-    std::vector<char> ba(1 << 20), bb(1 << 20);
-    for (off_t at = from; at < to;) {
-        const auto n = static_cast<std::size_t>(std::min<off_t>(ba.size(), to - at));
-        if (::pread(a, ba.data(), n, at) != static_cast<ssize_t>(n) ||
-            ::pread(b, bb.data(), n, at) != static_cast<ssize_t>(n) ||
-            std::memcmp(ba.data(), bb.data(), n) != 0)
-            return false;
-        at += static_cast<off_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
-// Compares only where either file holds data: elsewhere both read as zeros,
-// so sparse files of several GiB compare without reading their holes.
-bool SameBytes(const std::string& a, const std::string& b) {
-    int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
-    int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat sa {
-    }, sb{};
-    bool same = fa >= 0 && fb >= 0 && ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 &&
-                sa.st_size == sb.st_size;
-    if (same) {
-        for (int fd : {fa, fb})
-            for (auto [from, to] : DataRanges(fd, sa.st_size))
-                same = same && SameRange(fa, fb, from, to);
-    }
-    if (fa >= 0)
-        ::close(fa);
-    if (fb >= 0)
-        ::close(fb);
-    return same;
-}
-
-bool Shell(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
 
 int Recorder::OnMessage(const CopyNote& note) {
     Log(MessageName(note.message));
@@ -168,7 +85,11 @@ BadSectorDisc::BadSectorDisc(const std::string& image, const std::string& mountp
     ::close(ready[1]);
     pollfd p{ready[0], POLLIN, 0};
     char byte = 0;
-    m_ready = m_pid > 0 && ::poll(&p, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    m_ready =
+        m_pid > 0 &&
+        ::poll(&p, 1, static_cast<int>(spindle_test::Scaled(std::chrono::seconds(20)).count())) ==
+            1 &&
+        ::read(ready[0], &byte, 1) == 1;
     ::close(ready[0]);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pages/DiscImageReader.h"
+#include "tests/support/Files.h"
 
 #include <cstdint>
 #include <deque>
@@ -14,13 +15,11 @@
 
 namespace copytest {
 
-// Deterministic pseudo-random bytes.
-std::string RandomBytes(std::size_t n, std::uint32_t seed);
-std::string ReadAll(const std::string& path);
-void WriteAll(const std::string& path, const std::string& data);
-// Whether two files hold the same bytes (read in 1 MiB pieces).
-bool SameBytes(const std::string& a, const std::string& b);
-bool Shell(const std::string& command);
+using spindle_test::RandomBytes;
+using spindle_test::ReadFile;
+using spindle_test::SameBytes;
+using spindle_test::Shell;
+using spindle_test::WriteFile;
 
 // Records every call; questions take queued answers (none left: IDNO).
 class Recorder : public CDiscCopyObserver {

@@ -1,11 +1,11 @@
 // spindle-driver as a real daemon: its socket, its FUSE folder, files read
 // back byte for byte, closing a drive with a file held open, random messages,
 // start and stop. Each test runs its own driver in a temporary runtime folder.
-#include "TestSupport.h"
-#include "tests/support/DriverProcess.h"
 #include "port/DriverWire.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
+#include "tests/support/DriverProcess.h"
+#include "tests/support/Iso.h"
 #include "vdrive/DriveRecords.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +31,7 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace drivertest;
-using spindle_test::DriverProcess;
-using spindle_test::TimeScale;
-using spindle_test::WaitForExit;
+using namespace spindle_test;
 using namespace port;
 namespace w = port::wire;
 
@@ -42,20 +39,6 @@ namespace {
 
 const char* kCd0 = "\\Device\\FileDisk\\FileDiskCd0";
 const char* kCd1 = "\\Device\\FileDisk\\FileDiskCd1";
-
-bool Mounted(const std::string& path) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.find(" " + path + " ") != std::string::npos)
-            return true;
-    return false;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
 
 // Exit status of a command run with the test's environment.
 int Status(const std::string& cmd) {

@@ -1,9 +1,9 @@
 // The image index: names as each tool wrote them (Rock Ridge before Joliet
 // before ISO 9660), file data found at its extents, and damaged or foreign
 // files refused with a clear error.
-#include "TestSupport.h"
 #include "driver/ImageFile.h"
 #include "driver/TreeCheck.h"
+#include "tests/support/Iso.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 using namespace driver;
-using namespace drivertest;
+using namespace spindle_test;
 using namespace port;
 
 namespace {

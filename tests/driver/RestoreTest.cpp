@@ -1,9 +1,9 @@
 // The driver as its systemd user unit runs it: the drives of the last clean
 // stop come back at the next start, those that cannot come back are passed
 // over with a word, and a killed driver leaves the list as it was.
-#include "TestSupport.h"
 #include "port/Utf.h"
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Iso.h"
 #include "tests/support/TempEnv.h"
 #include "vdrive/VirtualDrive.h"
 
@@ -16,9 +16,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-using namespace drivertest;
-using spindle_test::DriverProcess;
-using spindle_test::TempEnv;
+using namespace spindle_test;
 
 namespace {
 
@@ -59,8 +57,7 @@ std::string Served(char16_t letter) {
 } // namespace
 
 TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     auto unit = UnitArguments();
     ASSERT_TRUE(unit) << "no ExecStart with spindle-driver in " << SPINDLE_UNIT_FILE;
     TempEnv env;
@@ -135,8 +132,7 @@ TEST(Restore, DrivesOfACleanStopComeBackWhereTheyStillCan) {
 }
 
 TEST(Restore, ListsAndSettingsThatAreNoFilesOfTheirSizeNeverHoldTheDriver) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     const std::string list = env.root() + "/state/drives.ini";
@@ -187,8 +183,7 @@ TEST(Restore, ListsAndSettingsThatAreNoFilesOfTheirSizeNeverHoldTheDriver) {
 }
 
 TEST(Restore, ADriveWhoseImageLiesInAnotherComesBackWhateverTheOrderOfTheirLetters) {
-    if (!spindle_test::FuseAvailable())
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine";
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     env.Write("inner/which.txt", "inner");

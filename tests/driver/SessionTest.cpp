@@ -1,10 +1,10 @@
 // The protocol of one connection, in memory: Hello, the control codes and
 // their errors, the device table's busy rules, closing a drive while a file
 // of it is open, and random bytes that must only ever give error answers.
-#include "TestSupport.h"
 #include "driver/Session.h"
 #include "port/DriverWire.h"
 #include "port/Utf.h"
+#include "tests/support/Iso.h"
 #include "vdrive/DriveRecords.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <random>
 
 using namespace driver;
-using namespace drivertest;
+using namespace spindle_test;
 using namespace port;
 namespace w = port::wire;
 

@@ -1,10 +1,12 @@
 #include "driver/StopGuard.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 using namespace std::chrono_literals;
 
@@ -23,17 +25,27 @@ TEST(StopGuard, ExpiresOnlyForAStopThatOutlivesItsLimit) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::atomic<bool> asked{c.asked}, expired{false};
+        std::atomic<bool> asked{c.asked};
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool expired = false;
         const auto start = std::chrono::steady_clock::now();
         {
-            driver::StopGuard guard([&] { return asked.load(); }, 1000ms, [&] { expired = true; });
+            driver::StopGuard guard([&] { return asked.load(); }, 1000ms,
+                                    [&] {
+                                        std::lock_guard lock(mutex);
+                                        expired = true;
+                                        changed.notify_all();
+                                    });
             // The guard's own end stands for the stop's end; a hung stop is
-            // one that is still going when the limit passes.
-            const auto until = start + c.stopTakes;
-            while (std::chrono::steady_clock::now() < until && !expired)
-                std::this_thread::sleep_for(10ms);
+            // one that is still going when the limit passes. The stop lasts
+            // its time unless the guard expires first (a hung one is given
+            // time enough on a slow machine).
+            const auto takes = c.expires ? spindle_test::Scaled(c.stopTakes) : c.stopTakes;
+            std::unique_lock lock(mutex);
+            changed.wait_until(lock, start + takes, [&] { return expired; });
         }
-        EXPECT_EQ(expired.load(), c.expires);
+        EXPECT_EQ(expired, c.expires);
         if (c.expires) {
             EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
         }

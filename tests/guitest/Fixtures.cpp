@@ -81,11 +81,10 @@ void WriteLanguageFile(const std::string& dir, const std::string& section,
 
 void UseRealLanguageFile(const std::string& dir, const std::string& section)
 {
-    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini");
-    std::stringstream text;
-    text << in.rdbuf();
+    const std::string text =
+        spindle_test::ReadFile(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini");
     const std::string patched =
-        std::regex_replace(text.str(), std::regex("CURRENT=[^\r\n]*"), "CURRENT=" + section,
+        std::regex_replace(text, std::regex("CURRENT=[^\r\n]*"), "CURRENT=" + section,
                            std::regex_constants::format_first_only);
     std::ofstream out(dir + "languiu.ini", std::ios::trunc);
     out << patched;

@@ -12,6 +12,7 @@
 #include <wx/image.h>
 
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Files.h"
 
 #include <chrono>
 #include <functional>
@@ -56,6 +57,10 @@ void SetModalHandler(std::function<int(wxDialog*)> handler);
 
 // Processes pending events and paints (there is no running event loop).
 void Yield(int rounds = 3);
+// Processes events until `done` holds or Scaled(limit) has passed; whether
+// it held. For what a worker thread or the toolkit ends on its own.
+bool YieldUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // A wait's upper bound, made for the plain build, stretched by the factor in
 // SPINDLE_TEST_TIME_SCALE for a slower one (the sanitizers).

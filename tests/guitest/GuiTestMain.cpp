@@ -140,6 +140,16 @@ void Yield(int rounds)
     }
 }
 
+bool YieldUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + Scaled(limit);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return done();
+        Yield(1);
+    }
+    return true;
+}
+
 int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
                        std::chrono::milliseconds limit)
 {
@@ -192,11 +202,8 @@ std::string StderrCapture::Stop()
     ::dup2(m_saved, 2);
     ::close(m_saved);
     m_saved = -1;
-    std::ifstream in(m_path);
-    std::stringstream text;
-    text << in.rdbuf();
+    const std::string captured = spindle_test::ReadFile(m_path, "");
     std::filesystem::remove(m_path);
-    const std::string captured = text.str();
     // Keep what was said visible in the test log.
     std::fputs(captured.c_str(), stderr);
     return captured;
@@ -246,12 +253,8 @@ int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
 
-    char pattern[] = "/tmp/spindle-guitest-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        return 2;
-    }
-    g_tempDir = pattern;
+    const spindle_test::TempDir temp("spindle-guitest");
+    g_tempDir = temp.path();
     ::setenv("SPINDLE_CONFIG_DIR", (g_tempDir + "/config").c_str(), 0);
     ::setenv("SPINDLE_RUNTIME_DIR", (g_tempDir + "/runtime").c_str(), 0);
 
@@ -265,19 +268,22 @@ int main(int argc, char** argv)
             ::execlp(wm, wm, static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        const auto end = std::chrono::steady_clock::now() + guitest::Scaled(std::chrono::seconds(20));
-        while (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") != 0) {
-            if (std::chrono::steady_clock::now() >= end || ::waitpid(windowManager, nullptr, WNOHANG) != 0) {
-                std::fprintf(stderr, "the window manager %s did not start\n", wm);
-                return 2;
-            }
-            ::usleep(50000);
+        bool announced = false;
+        spindle_test::WaitUntil(
+            [&] {
+                announced = std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | "
+                                        "grep -q 'window id'") == 0;
+                return announced || ::waitpid(windowManager, nullptr, WNOHANG) != 0;
+            },
+            std::chrono::seconds(20));
+        if (!announced) {
+            std::fprintf(stderr, "the window manager %s did not start\n", wm);
+            return 2;
         }
     }
 
     if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "cannot start the GUI toolkit (is there a display?)\n");
-        std::filesystem::remove_all(g_tempDir);
         return 2;
     }
     wxTheApp->CallOnInit();
@@ -296,8 +302,6 @@ int main(int argc, char** argv)
     // A driver a mount started in the background for the tests' runtime
     // folder ends with them.
     spindle_test::StopDriverOf(g_tempDir + "/runtime");
-    std::error_code ec;
-    std::filesystem::remove_all(g_tempDir, ec);
     if (windowManager > 0) {
         ::kill(windowManager, SIGTERM);
         ::waitpid(windowManager, nullptr, 0);

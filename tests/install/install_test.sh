@@ -13,6 +13,17 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# wait_until SECONDS COMMAND...: runs COMMAND until it succeeds or SECONDS
+# (stretched by SPINDLE_TEST_TIME_SCALE, as the other tests' limits are)
+# have passed; whether it succeeded.
+wait_until() {
+    local end=$((SECONDS + $1 * ${SPINDLE_TEST_TIME_SCALE:-1}))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1 # the one pause between checks of a condition that sends no signal
+    done
+}
 
 prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
@@ -30,13 +41,11 @@ done
 # closes cleanly on SIGTERM.
 "$prefix/bin/spindle" 2>"$tmp/window.err" &
 window=$!
-shown=""
-for _ in $(seq 150); do
-    if xwininfo -root -children 2>/dev/null | grep -q '"Spindle": ('; then shown=1; break; fi
-    kill -0 "$window" 2>/dev/null || break
-    sleep 0.2
-done
-[ -n "$shown" ] || fail "the installed spindle shows no window titled Spindle: $(cat "$tmp/window.err")"
+window_or_end() {
+    xwininfo -root -children 2>/dev/null | grep -q '"Spindle": (' || ! kill -0 "$window" 2>/dev/null
+}
+wait_until 30 window_or_end
+xwininfo -root -children 2>/dev/null | grep -q '"Spindle": (' || fail "the installed spindle shows no window titled Spindle: $(cat "$tmp/window.err")"
 kill -TERM "$window" 2>/dev/null
 wait "$window"; status=$?
 window=""
@@ -102,14 +111,14 @@ if [ -c /dev/fuse ] && command -v genisoimage >/dev/null; then
     chmod +x "$tmp/opener/xdg-open"
     "$prefix/bin/spindle-driver" &
     driver=$!
-    for _ in $(seq 100); do "$prefix/bin/spindle-driver" --status && break; sleep 0.1; done
+    wait_until 10 "$prefix/bin/spindle-driver" --status
     exec_line=$(sed -n "/^\[Desktop Action Mount\]/,/^\[/s/^Exec=//p" "$desktop")
     # As the launcher does it: the line split into words, %f becoming one
     # argument, no shell in between.
     read -ra words <<<"$exec_line"
     for i in "${!words[@]}"; do [ "${words[$i]}" = "%f" ] && words[$i]=$image; done
     PATH="$tmp/opener:$PATH" "${words[@]}" || fail "the Mount action failed: $exec_line"
-    for _ in $(seq 50); do [ -e "$tmp/opened" ] && break; sleep 0.1; done
+    wait_until 5 test -e "$tmp/opened"
     listed=$("$prefix/bin/spindle-cli" list 2>&1)
     grep -qF "$image" <<<"$listed" || fail "the Mount action mounted nothing: $listed"
     letter=$(grep -F "$image" <<<"$listed" | cut -c1)

@@ -21,8 +21,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-using copytest::ReadAll;
-using copytest::WriteAll;
+using copytest::ReadFile;
+using copytest::WriteFile;
 
 namespace {
 
@@ -73,7 +73,7 @@ protected:
     // R: holds a small ISO image labelled DISC_R.
     std::string MakeIsoDisc() {
         std::filesystem::create_directories(m_dir + "tree");
-        WriteAll(m_dir + "tree/a.txt", copytest::RandomBytes(3 * kChunk, 9));
+        WriteFile(m_dir + "tree/a.txt", copytest::RandomBytes(3 * kChunk, 9));
         const std::string iso = m_dir + "disc.iso";
         EXPECT_TRUE(copytest::Shell("genisoimage -quiet -J -V DISC_R -o '" + iso + "' '" + m_dir +
                                     "tree'"));
@@ -90,8 +90,7 @@ protected:
     void Build(CCreateDlg* page) {
         wxCommandEvent event;
         page->OnBuildImage(event);
-        for (int i = 0; i < 3000 && page->IsCopying(); ++i)
-            guitest::Yield(1);
+        guitest::YieldUntil([&] { return !page->IsCopying(); });
         guitest::Yield(2); // what the worker posted last
     }
 
@@ -185,9 +184,9 @@ TEST_F(CreatePageTest, BrowseAppendsDotIsoUnlessTheNameEndsInItInAnyCase) {
 
 TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
     const std::string iso = MakeIsoDisc();
-    WriteAll(m_dir + "empty.bin", "");
+    WriteFile(m_dir + "empty.bin", "");
     port::PushDosDevice("E:", "stdio:" + m_dir + "empty.bin");
-    WriteAll(m_dir + "raw.bin", copytest::RandomBytes(kChunk, 10));
+    WriteFile(m_dir + "raw.bin", copytest::RandomBytes(kChunk, 10));
     port::PushDosDevice("F:", "stdio:" + m_dir + "raw.bin");
     port::PushDosDevice("S:", "stdio:" + m_dir + "no-disc.bin");
     const std::string out = m_dir + "out.iso";
@@ -247,7 +246,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(out);
         if (c.imageExists)
-            WriteAll(out, "old");
+            WriteFile(out, "old");
         SelectDrive(page, c.drive);
         page->m_cboImage->SetValue(wxString::FromUTF8(c.image));
         page->m_editLabel->SetValue(c.label ? wxString(c.label) : page->m_strDiscLabel);
@@ -264,7 +263,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
         EXPECT_TRUE(page->m_btnBuild->IsEnabled());
         EXPECT_FALSE(page->m_btnStop->IsEnabled());
         if (c.imageExists) {
-            EXPECT_EQ(ReadAll(out), "old");
+            EXPECT_EQ(ReadFile(out), "old");
         }
     }
     EXPECT_TRUE(copytest::SameBytes(iso, out));
@@ -283,7 +282,7 @@ protected:
         if (::access("/dev/fuse", R_OK | W_OK) != 0)
             GTEST_SKIP() << "no FUSE here";
         m_source = m_dir + "source.bin";
-        WriteAll(m_source, copytest::RandomBytes(4 * kChunk + 5000, 11));
+        WriteFile(m_source, copytest::RandomBytes(4 * kChunk + 5000, 11));
         std::filesystem::create_directories(m_dir + "mnt");
         m_disc = std::make_unique<copytest::BadSectorDisc>(m_source, m_dir + "mnt",
                                                            std::vector<std::int64_t>{300, 700});
@@ -319,7 +318,7 @@ TEST_F(ScratchedDiscPage, ButtonsWhileCopyingStopAndNoSecondCopy) {
     Build(page);
     EXPECT_TRUE(copyingShown);
     EXPECT_FALSE(page->IsCopying());
-    EXPECT_EQ(ReadAll(m_out + ".part"), ReadAll(m_source).substr(0, kChunk))
+    EXPECT_EQ(ReadFile(m_out + ".part"), ReadFile(m_source).substr(0, kChunk))
         << "the chunks before the stop, kept beside the image";
     EXPECT_FALSE(std::filesystem::exists(m_out));
     EXPECT_TRUE(page->m_btnBuild->IsEnabled());
@@ -341,17 +340,17 @@ TEST_F(ScratchedDiscPage, ALaterCopyAsksNothingAndNamesTheUnreadableSectors) {
     ASSERT_EQ(guitest::ShownBoxes().size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(guitest::ShownBoxes()[i].text, texts[i]);
-    std::string expected = ReadAll(m_source);
+    std::string expected = ReadFile(m_source);
     for (std::size_t sector : {300, 700})
         expected.replace(sector * 2048, 2048, 2048, '\0');
-    EXPECT_EQ(ReadAll(m_out), expected);
-    EXPECT_EQ(ReadAll(m_out + ".badsectors"), "300\n700\n");
+    EXPECT_EQ(ReadFile(m_out), expected);
+    EXPECT_EQ(ReadFile(m_out + ".badsectors"), "300\n700\n");
 }
 
 TEST_F(CreatePageTest, AWindowClosedDuringACopyShowsNothingAndKeepsTheFile) {
     MakeIsoDisc();
     const std::string out = m_dir + "out.iso";
-    WriteAll(out, "old");
+    WriteFile(out, "old");
     CCreateDlg* page = MakePage();
     page->m_cboImage->SetValue(wxString::FromUTF8(out));
     wxCommandEvent event;
@@ -361,11 +360,10 @@ TEST_F(CreatePageTest, AWindowClosedDuringACopyShowsNothingAndKeepsTheFile) {
     // The page goes while the worker asks whether to replace the file: the
     // question gets a closed box's answer, and nothing is shown.
     page->Destroy();
-    for (int i = 0; i < 3000 && !copy.expired(); ++i)
-        guitest::Yield(1);
+    guitest::YieldUntil([&] { return copy.expired(); });
     EXPECT_TRUE(copy.expired()) << "the worker ended";
     EXPECT_TRUE(guitest::ShownBoxes().empty());
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(ReadFile(out), "old");
 }
 
 } // namespace

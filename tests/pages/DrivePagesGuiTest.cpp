@@ -32,10 +32,6 @@ using spindle_test::DriverProcess;
 
 namespace {
 
-#define REQUIRE_FUSE()                                                                             \
-    if (!spindle_test::FuseAvailable())                                                            \
-    GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
-
 class DrivePagesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,7 +44,8 @@ protected:
         setenv("SPINDLE_RUNTIME_DIR", m_runtime.c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir + "cfg").c_str(), 1);
         fs::create_directories(m_dir + "cfg");
-        std::ofstream(m_dir + "cfg/drives.conf") << "media = off\n"; // nothing in the real home
+        spindle_test::WriteFile(m_dir + "cfg/drives.conf",
+                                "media = off\n"); // nothing in the real home
         port::PushDosDevice("C:", "/");
         m_frame = guitest::MakeSkinnedFrame();
         guitest::ClearShown();
@@ -189,7 +186,7 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
 }
 
 TEST_F(DrivePagesTest, MountingRecordsTheImageAndReportsOrOpensTheDrive) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string p = MakeIso("p.iso", "PLABEL"), q = MakeIso("q.iso", "QLABEL");
     SetHistory({p, q, m_dir + "stale.iso"});
@@ -283,7 +280,7 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
 
     // A letter another program took after the list was filled.
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     port::PushDosDevice("D:", "/dev/null");
     page->m_cboImage->SetValue(q);
@@ -309,7 +306,7 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
 }
 
 TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     ASSERT_TRUE(StartDriver());
     const std::string small = MakeIso("small.iso", "SMALL");
     // An image of 5,000,000,000 bytes: a small one padded sparsely.

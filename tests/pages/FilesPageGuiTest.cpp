@@ -12,6 +12,7 @@
 #include "port/Utf.h"
 #include "tests/guitest/Fixtures.h"
 #include "tests/guitest/GuiTest.h"
+#include "tests/support/Iso.h"
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
@@ -68,14 +69,9 @@ void OnBuildDone(const char16_t* error, void*) {
     g_done.cv.notify_all();
 }
 
-void WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using spindle_test::ImageTree;
+using spindle_test::ReadFile;
+using spindle_test::WriteFile;
 
 // The Łódź label of the tests as typed, and as the engine's 8-bit record
 // (and so the image) holds it: U+0141 and U+0179 keep only their low bytes.
@@ -83,18 +79,6 @@ const wxString kTypedLabel = wxString::FromUTF8("\xC5\x81\xC3\xB3"
                                                 "D\xC5\xB9 disc");
 const wxString kWrittenLabel = wxString::FromUTF8("A\xC3\xB3"
                                                   "Dy disc");
-
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 class FilesPageTest : public ::testing::Test {
 protected:
@@ -173,10 +157,6 @@ protected:
         guitest::QueueFileAnswer(path + '\0');
         Click(&CImFilesDlg::OnAddFile);
     }
-    // The image's files and folders as xorriso lists them, sorted.
-    static std::string ImageTree(const std::string& image) {
-        return Shell("xorriso -indev '" + image + "' -find / 2>/dev/null | sort");
-    }
     std::string Mkdir(const std::string& name) {
         const std::string path = m_dir + name;
         ::mkdir(path.c_str(), 0755);
@@ -242,9 +222,7 @@ TEST_F(FilesPageTest, AddFileNameRulesSizesAndTheRuler) {
     const std::string data = Mkdir("data/"), other = Mkdir("other/");
     WriteFile(data + "b.txt", "bbbb");
     WriteFile(data + "a.txt", "aa");
-    const int big = ::open((data + "Big.iso").c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_EQ(::ftruncate(big, 5000000000), 0);
-    ::close(big);
+    ASSERT_TRUE(spindle_test::MakeSparseFile(data + "Big.iso", 5000000000));
     WriteFile(other + "a.txt", "other");
     WriteFile(other + "A.TXT", "upper");
 
@@ -410,10 +388,12 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     engine::GetOptions(&options);
     EXPECT_EQ(options.EjectWhenDone, 0);
     const std::string image = out + "disc.iso";
-    EXPECT_NE(Shell("isoinfo -d -i '" + image + "'").find(volumeId), std::string::npos)
+    EXPECT_NE(spindle_test::Run("isoinfo -d -i '" + image + "'").find(volumeId), std::string::npos)
         << "the root shows the label the image carries";
-    Shell("xorriso -osirrox on -indev '" + image + "' -extract / '" + out + "x' 2>/dev/null");
-    EXPECT_EQ(Shell("diff -r '" + m_dir + "src' '" + out + "x' && echo same"), "same\n");
+    spindle_test::Run("xorriso -osirrox on -indev '" + image + "' -extract / '" + out +
+                      "x' 2>/dev/null");
+    EXPECT_EQ(spindle_test::Run("diff -r '" + m_dir + "src' '" + out + "x' && echo same"),
+              "same\n");
 
     // An existing file: No leaves it and everything else alone; Yes replaces it.
     m_page->m_progressBuild->SetValue(30);
@@ -424,18 +404,17 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
     ASSERT_FALSE(guitest::ShownBoxes().empty());
     EXPECT_EQ(guitest::ShownBoxes().back().text, "Replace " + out + "disc.ISO?");
     EXPECT_EQ(m_page->m_progressBuild->GetValue(), 30);
-    std::ifstream kept(out + "disc.ISO");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_EQ(ReadFile(out + "disc.ISO"), "keep");
     guitest::QueueBoxAnswer(6); // IDYES
     EXPECT_EQ(Build(out + "disc.ISO"), "");
-    EXPECT_NE(Shell("isoinfo -d -i '" + out + "disc.ISO'").find(volumeId), std::string::npos);
+    EXPECT_NE(spindle_test::Run("isoinfo -d -i '" + out + "disc.ISO'").find(volumeId),
+              std::string::npos);
 
     // A replace that fails or is stopped leaves the old image byte for byte:
     // the new one is written beside it and put in its place only when done.
     const std::string old = ReadFile(out + "disc.ISO");
-    const int big = ::open((m_dir + "big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_EQ(::ftruncate(big, off_t(64) << 30), 0); // far too long to finish first
-    ::close(big);
+    ASSERT_TRUE(spindle_test::MakeSparseFile(m_dir + "big.bin",
+                                             64ull << 30)); // far too long to finish first
     WriteFile(m_dir + "gone.txt", "g");
     struct Replace {
         const char* source;
@@ -448,7 +427,8 @@ TEST_F(FilesPageTest, BuildSendsTheTreeInOrderAndTheImageReadsBackIdentical) {
         guitest::QueueBoxAnswer(6); // IDYES
         EXPECT_NE(Build(out + "disc.ISO", r.stop), "") << r.source;
         EXPECT_TRUE(ReadFile(out + "disc.ISO") == old) << r.source;
-        EXPECT_EQ(Shell("ls -A '" + out + "' | grep -c spindle-image"), "0\n") << r.source;
+        EXPECT_EQ(spindle_test::Run("ls -A '" + out + "' | grep -c spindle-image"), "0\n")
+            << r.source;
         m_tree->SelectItem(Child(m_page->m_hRootItem, r.source));
         Click(&CImFilesDlg::OnDelete);
     }

@@ -1,5 +1,6 @@
 #include "port/FullPath.h"
 #include "port/LastError.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -36,9 +37,8 @@ TEST(FullPath, CompletesAndFoldsPaths) {
 // ".." after a link leads to the parent of the link's target, as the
 // kernel resolves it; where the path so far names no folder it stays.
 TEST(FullPath, FoldsDotDotAsTheKernelResolvesIt) {
-    char tmpl[] = "/tmp/spindle-fullpath-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string t = tmpl;
+    const spindle_test::TempDir tmp("spindle-fullpath");
+    const std::string& t = tmp.path();
     ASSERT_EQ(mkdir((t + "/real").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((t + "/real/sub").c_str(), 0755), 0);
     ASSERT_EQ(symlink((t + "/real/sub").c_str(), (t + "/lnk").c_str()), 0);
@@ -54,7 +54,6 @@ TEST(FullPath, FoldsDotDotAsTheKernelResolvesIt) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(FullPath(c.in).value_or("<none>"), c.out) << c.in;
-    std::system(("rm -rf " + t).c_str());
 }
 
 TEST(FullPath, WideCallReportsTheLengthNeededWhenTheBufferIsShort) {

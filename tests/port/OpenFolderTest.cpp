@@ -4,6 +4,7 @@
 #include "port/Shell.h"
 
 #include "tests/support/TempEnv.h"
+#include "tests/support/Wait.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
 
 using spindle_test::TempEnv;
 namespace fs = std::filesystem;
@@ -30,11 +30,8 @@ TEST(OpenFolder, RunsTheOpenerDetachedOrSaysItIsMissing) {
     EXPECT_GT(port::OpenFolder(folder), 32);
     // The opener runs on its own: wait (at most 5 s) for what it was given.
     std::string arg;
-    for (int i = 0; i < 250 && arg != folder; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(seen);
-        arg.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    spindle_test::WaitOnChanges([&] { return (arg = spindle_test::ReadFile(seen, "")) == folder; },
+                                std::chrono::seconds(5), {env.root()});
     EXPECT_EQ(arg, folder);
 
     setenv("PATH", env.root().c_str(), 1); // no opener anywhere

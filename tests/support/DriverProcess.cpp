@@ -1,4 +1,5 @@
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Files.h"
 
 #include <cerrno>
 #include <csignal>
@@ -9,7 +10,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,29 +24,12 @@ bool FuseAvailable() {
     return stat("/dev/fuse", &st) == 0;
 }
 
-int TimeScale() {
-    static const int scale = [] {
-        const char* value = std::getenv("SPINDLE_TEST_TIME_SCALE");
-        int factor = value ? std::atoi(value) : 1;
-        return factor > 1 ? factor : 1;
-    }();
-    return scale;
-}
-
-std::chrono::milliseconds Scaled(std::chrono::milliseconds limit) {
-    return limit * TimeScale();
-}
-
-bool WaitForExit(pid_t pid, int ms) {
-    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0)
-        return errno == ESRCH;
-    pollfd p{fd, POLLIN, 0};
-    int n;
-    while ((n = poll(&p, 1, ms)) < 0 && errno == EINTR) {
-    }
-    close(fd);
-    return n == 1;
+bool Mounted(const std::string& path) {
+    // The table writes blanks in a mount point as an escape.
+    std::string escaped;
+    for (char c : path)
+        escaped += c == ' ' ? std::string("\\040") : std::string(1, c);
+    return ReadFile("/proc/self/mountinfo").find(" " + escaped + " ") != std::string::npos;
 }
 
 int DriversOf(const std::string& runtime) {

@@ -4,7 +4,8 @@
 // drives) and a wait for the process.
 #pragma once
 
-#include <chrono>
+#include "tests/support/Wait.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -13,16 +14,12 @@ namespace spindle_test {
 
 // Whether /dev/fuse exists here at all.
 bool FuseAvailable();
-
-// The factor in SPINDLE_TEST_TIME_SCALE (at least 1): upper bounds of waits
-// made for the plain build are stretched by it in slower ones.
-int TimeScale();
-// A wait's upper bound, made for the plain build, stretched by TimeScale().
-std::chrono::milliseconds Scaled(std::chrono::milliseconds limit);
-
-// Waits up to `ms` milliseconds for a process (not necessarily a child) to
-// end, without polling; true when it has ended.
-bool WaitForExit(pid_t pid, int ms);
+// Whether something is mounted at `path` in this process's mount table.
+bool Mounted(const std::string& path);
+// Skips the test (GoogleTest) on a machine without FUSE.
+#define SPINDLE_REQUIRE_FUSE()                                                                     \
+    if (!spindle_test::FuseAvailable())                                                            \
+    GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
 
 // Stops a driver that serves the runtime folder `runtime` but is no child of
 // the test (one started in the background by a mount): SIGTERM to the process

@@ -1,7 +1,11 @@
 #include "tests/support/Files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -67,9 +71,13 @@ void WriteFile(const std::string& path, const std::string& data) {
 }
 
 std::string ReadFile(const std::string& path) {
+    return ReadFile(path, "<unreadable>");
+}
+
+std::string ReadFile(const std::string& path, const std::string& ifUnreadable) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return "<unreadable>";
+        return ifUnreadable;
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
@@ -78,6 +86,85 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+// The ranges [start, end) of a file that hold data; holes read as zeros.
+std::vector<std::pair<off_t, off_t>> DataRanges(int fd, off_t size) {
+    std::vector<std::pair<off_t, off_t>> ranges;
+    for (off_t at = 0; at < size;) {
+        off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
+            break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        ranges.emplace_back(data, hole < 0 ? size : hole);
+        at = hole < 0 ? size : hole;
+    }
+    return ranges;
+}
+
+bool SameRange(int a, int b, off_t from, off_t to) {
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    for (off_t at = from; at < to;) {
+        const auto n = static_cast<std::size_t>(std::min<off_t>(ba.size(), to - at));
+        if (::pread(a, ba.data(), n, at) != static_cast<ssize_t>(n) ||
+            ::pread(b, bb.data(), n, at) != static_cast<ssize_t>(n) ||
+            std::memcmp(ba.data(), bb.data(), n) != 0)
+            return false;
+        at += static_cast<off_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+// Compares only where either file holds data: elsewhere both read as zeros.
+bool SameBytes(const std::string& a, const std::string& b) {
+    int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat sa {};
+    struct stat sb {};
+    bool same = fa >= 0 && fb >= 0 && ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 &&
+                sa.st_size == sb.st_size;
+    if (same) {
+        for (int fd : {fa, fb})
+            for (auto [from, to] : DataRanges(fd, sa.st_size))
+                same = same && SameRange(fa, fb, from, to);
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
+bool MakeSparseFile(const std::string& path, std::uint64_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+void WriteTree(const std::string& root, const FileList& files) {
+    for (const auto& [name, data] : files) {
+        const std::filesystem::path path = std::filesystem::path(root) / name;
+        std::filesystem::create_directories(path.parent_path());
+        WriteFile(path.string(), data);
+    }
+}
+
+std::string RandomBytes(std::size_t n, std::uint32_t seed) {
+    std::string s(n, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x & 0xFF);
+    }
+    return s;
 }
 
 std::string Q(const std::string& s) {
@@ -93,7 +180,7 @@ bool Shell(const std::string& cmd) {
 
 Outcome RunCaught(const std::string& cmd, const std::string& dir) {
     const std::string out = dir + "/run.out", err = dir + "/run.err";
-    int rc = std::system(("{ " + cmd + "\n} >" + Q(out) + " 2>" + Q(err)).c_str());
+    int rc = std::system(("{ " + cmd + "\n} >" + Q(out) + " 2>" + Q(err) + " </dev/null").c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(out), ReadFile(err)};
 }
 

@@ -1,8 +1,12 @@
 // Helpers every test uses: a temporary folder removed afterwards, whole-file
-// reads and writes, and running shell commands.
+// reads and writes, trees of files, test data, and running shell commands.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace spindle_test {
 
@@ -27,8 +31,25 @@ void WriteFile(const std::string& path, const std::string& data);
 // A whole file, or "<unreadable>" when it cannot be read (so that it never
 // compares equal to an expected empty file).
 std::string ReadFile(const std::string& path);
+// A whole file, or `ifUnreadable` when it cannot be read (a check to which a
+// missing file and an empty one are alike).
+std::string ReadFile(const std::string& path, const std::string& ifUnreadable);
 // True when something (a link included) has that name.
 bool Exists(const std::string& path);
+// Makes `path` a file of `size` bytes that read as zeros and take no room
+// on disk (a hole); whether it could.
+bool MakeSparseFile(const std::string& path, std::uint64_t size);
+// Whether two files hold the same bytes; sparse files of several GiB are
+// compared without reading their holes.
+bool SameBytes(const std::string& a, const std::string& b);
+
+// Files (paths relative to `root`, and their contents) written with the
+// folders they need; throws when one cannot be written.
+using FileList = std::vector<std::pair<std::string, std::string>>;
+void WriteTree(const std::string& root, const FileList& files);
+
+// `n` deterministic pseudo-random bytes, the same for the same seed.
+std::string RandomBytes(std::size_t n, std::uint32_t seed);
 
 // Quotes text for the shell.
 std::string Q(const std::string& s);
@@ -43,8 +64,8 @@ struct Outcome {
     int status = -1;
     std::string out, err;
 };
-// Runs a shell command line (a pipeline too), its output and errors caught
-// in files of the folder `dir`.
+// Runs a shell command line (a pipeline too) with no input, its output and
+// errors caught in files of the folder `dir`.
 Outcome RunCaught(const std::string& cmd, const std::string& dir);
 
 } // namespace spindle_test

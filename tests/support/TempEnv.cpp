@@ -7,6 +7,11 @@
 
 namespace spindle_test {
 
+TempConfigDir::TempConfigDir() : TempDir("spindle-test") {
+    setenv("SPINDLE_CONFIG_DIR", (*this / "config").c_str(), 1);
+    setenv("SPINDLE_RUNTIME_DIR", (*this / "runtime").c_str(), 1);
+}
+
 TempEnv::TempEnv() : m_runtime(m_dir / "run"), m_config(m_dir / "cfg"), m_home(m_dir / "home") {
     std::filesystem::create_directories(m_runtime);
     std::filesystem::create_directories(m_config);

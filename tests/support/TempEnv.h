@@ -13,6 +13,15 @@
 
 namespace spindle_test {
 
+// A temporary folder that is also the config ("config") and runtime
+// ("runtime") folder of this process and the programs it starts, for tests
+// that need no more of an environment; the folders are made by whoever
+// first writes there.
+class TempConfigDir : public TempDir {
+public:
+    TempConfigDir();
+};
+
 class TempEnv {
 public:
     TempEnv();

@@ -2,6 +2,7 @@
 // [LANGUAGE] CURRENT, bounds, encodings and long program directories.
 #include "text/LangText.h"
 #include "port/Utf.h"
+#include "tests/support/Files.h"
 #include "text/Placeholders.h"
 #include "text/ProfileReader.h"
 
@@ -80,25 +81,21 @@ TEST(Decode, RecognisesByteOrderMarks) {
 class LangFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/spindle-text-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_tmp.path();
         UseProgramDir(m_dir);
         g_szLangFile = u"languiu.ini";
     }
-    void TearDown() override {
-        unsetenv("SPINDLE_PROGRAM_DIR");
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { unsetenv("SPINDLE_PROGRAM_DIR"); }
     void UseProgramDir(const fs::path& dir) { setenv("SPINDLE_PROGRAM_DIR", dir.c_str(), 1); }
     static void Write(const fs::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
+        spindle_test::WriteFile(path, bytes);
     }
     static std::string Lookup(const char* key) {
         std::u16string text;
         return port::ToUtf8(GetLangText(port::ToUtf16(key), text));
     }
 
+    spindle_test::TempDir m_tmp{"spindle-text"};
     fs::path m_dir;
 };
 

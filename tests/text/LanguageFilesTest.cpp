@@ -6,6 +6,8 @@
 #include "text/Language.h"
 #include "text/ProfileReader.h"
 
+#include "tests/support/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -21,8 +23,8 @@ namespace {
 using Sections = std::map<std::string, std::map<std::string, std::string>>;
 
 Sections Load(const std::string& name) {
-    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/" + name, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes =
+        spindle_test::ReadFile(std::string(SPINDLE_SOURCE_DIR) + "/res/" + name);
     std::string text = port::ToUtf8(CProfileReader::Decode(bytes));
     Sections sections;
     std::string current;
@@ -278,9 +280,8 @@ TEST(LanguageFiles, ButtonsAndMenusHaveDistinctMnemonics) {
 TEST(LanguageFiles, EachLanguageServesItsLocaleInBothFiles) {
     Sections program = Load("languiu.ini");
     Sections engine = Load("langburu.ini");
-    std::ifstream in(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini", std::ios::binary);
     std::u16string text = CProfileReader::Decode(
-        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+        spindle_test::ReadFile(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini"));
     const std::vector<std::u16string> sections = LanguageSections(text);
     ASSERT_EQ(sections.size(), 2u);
     for (const std::u16string& name : sections) {

@@ -2,6 +2,7 @@
 // contents, and the choice kept in the config folder.
 #include "text/Language.h"
 #include "port/Utf.h"
+#include "tests/support/Files.h"
 #include "text/LangText.h"
 
 #include <gtest/gtest.h>
@@ -135,9 +136,7 @@ TEST(LanguageSections, EveryButLanguageOnceInFileOrder) {
 class LanguageChoiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/spindle-lang-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_tmp.path();
         setenv("SPINDLE_PROGRAM_DIR", (m_dir.string() + "/").c_str(), 1);
         setenv("SPINDLE_CONFIG_DIR", (m_dir / "config").c_str(), 1);
         for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
@@ -152,13 +151,13 @@ protected:
         g_szLangSection.clear();
         for (const char* name : {"SPINDLE_PROGRAM_DIR", "SPINDLE_CONFIG_DIR", "LANG"})
             unsetenv(name);
-        fs::remove_all(m_dir);
     }
     static std::string Drive() {
         std::u16string text;
         return port::ToUtf8(GetLangText(u"ID_DRIVE", text));
     }
 
+    spindle_test::TempDir m_tmp{"spindle-lang"};
     fs::path m_dir;
 };
 
@@ -183,7 +182,7 @@ TEST_F(LanguageChoiceTest, ChoiceIsKeptAndWins) {
 }
 
 TEST_F(LanguageChoiceTest, UnwritableConfigFolderIsReported) {
-    std::ofstream(m_dir / "config") << "a file, not a folder";
+    spindle_test::WriteFile(m_dir / "config", "a file, not a folder");
     std::string stored;
     EXPECT_EQ(StoreLanguageChoice("English", stored), LanguageChoice::kNotWritten);
     EXPECT_EQ(UseResolvedLanguage(), u"Deutsch");

@@ -116,8 +116,9 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
     std::promise<int> result;
     auto answer = result.get_future();
     std::thread worker([&] { result.set_value(QuestionBox(wxString::FromUTF8("Überschreiben?"))); });
-    for (int i = 0; i < 500 && answer.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i)
-        guitest::Yield(1);
+    guitest::YieldUntil(
+        [&] { return answer.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
+        std::chrono::seconds(5));
     worker.join();
 
     guitest::SetModalHandler(nullptr);
@@ -140,11 +141,12 @@ TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
     std::thread worker([&] { result.set_value(QuestionBox("Go on?")); });
     // Drop whatever is queued until the worker has its answer (at most 5 s);
     // nothing here runs the queued calls.
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-        wxTheApp->DeletePendingEvents();
-        ended = answer.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
-    }
+    const bool ended = spindle_test::WaitUntil(
+        [&] {
+            wxTheApp->DeletePendingEvents();
+            return answer.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+        },
+        std::chrono::seconds(5));
     if (ended)
         worker.join();
     else

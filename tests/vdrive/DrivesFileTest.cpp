@@ -12,17 +12,9 @@
 #include <iterator>
 
 using namespace vdrive;
+using spindle_test::ReadFile;
 using spindle_test::TempEnv;
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
 
 TEST(DrivesFile, FormatNumbersTheDrivesInOrderWithCrLf) {
     struct Case {
@@ -108,8 +100,8 @@ TEST(DrivesFile, GoesBesideTheProgramElseToTheConfigFolderReplacedWhole) {
     const std::string old = env.Write("old-list", "[DRIVES]\r\ndrive0 = K\r\n");
     fs::create_hard_link(old, program + "drives.ini");
     EXPECT_EQ(WriteDrivesFile(), program + "drives.ini");
-    EXPECT_EQ(Slurp(program + "drives.ini"), "[DRIVES]\r\n");
-    EXPECT_EQ(Slurp(old), "[DRIVES]\r\ndrive0 = K\r\n");
+    EXPECT_EQ(ReadFile(program + "drives.ini"), "[DRIVES]\r\n");
+    EXPECT_EQ(ReadFile(old), "[DRIVES]\r\ndrive0 = K\r\n");
     EXPECT_EQ(fs::status(program + "drives.ini").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
@@ -119,7 +111,7 @@ TEST(DrivesFile, GoesBesideTheProgramElseToTheConfigFolderReplacedWhole) {
     const std::string gone = env.root() + "/not-there/";
     setenv("SPINDLE_PROGRAM_DIR", gone.c_str(), 1);
     EXPECT_EQ(WriteDrivesFile(), env.config() + "/drives.ini");
-    EXPECT_EQ(Slurp(env.config() + "/drives.ini"), "[DRIVES]\r\n");
+    EXPECT_EQ(ReadFile(env.config() + "/drives.ini"), "[DRIVES]\r\n");
     EXPECT_FALSE(fs::exists(gone));
     unsetenv("SPINDLE_PROGRAM_DIR");
 }

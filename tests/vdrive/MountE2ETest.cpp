@@ -8,6 +8,7 @@
 #include "port/LastError.h"
 #include "port/Utf.h"
 #include "tests/support/DriverProcess.h"
+#include "tests/support/Iso.h"
 #include "tests/support/TempEnv.h"
 
 #include <csignal>
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,30 +27,6 @@ using spindle_test::DriverProcess;
 using spindle_test::TempEnv;
 
 namespace {
-
-#define REQUIRE_FUSE()                                                  \
-    if (!spindle_test::FuseAvailable())                                 \
-        GTEST_SKIP() << "/dev/fuse is missing: no FUSE on this machine"
-
-// Compares two files in 1 MiB pieces; an empty string when equal.
-std::string CompareFiles(const fs::path& a, const fs::path& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb)
-        return "cannot open " + (fa ? b : a).string();
-    std::vector<char> ba(1 << 20), bb(1 << 20);
-    std::uint64_t offset = 0;
-    for (;;) {
-        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
-        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-        if (fa.gcount() != fb.gcount())
-            return "sizes differ near " + std::to_string(offset) + ": " + a.string();
-        if (std::memcmp(ba.data(), bb.data(), static_cast<size_t>(fa.gcount())) != 0)
-            return "bytes differ near " + std::to_string(offset) + ": " + a.string();
-        offset += static_cast<std::uint64_t>(fa.gcount());
-        if (fa.gcount() == 0)
-            return {};
-    }
-}
 
 // Every file and folder of `source` is in `drive` with the same bytes, and
 // nothing else is but the empty "rr_moved" folder where genisoimage
@@ -67,7 +43,7 @@ void ExpectSameTree(const fs::path& source, const fs::path& drive) {
         }
         ASSERT_TRUE(fs::exists(there)) << rel;
         EXPECT_EQ(fs::file_size(there), e.file_size()) << rel;
-        EXPECT_EQ(CompareFiles(e.path(), there), "") << rel;
+        EXPECT_TRUE(spindle_test::SameBytes(e.path(), there)) << rel;
     }
     std::size_t seen = 0;
     for (auto it = fs::recursive_directory_iterator(drive); it != fs::recursive_directory_iterator(); ++it) {
@@ -78,26 +54,24 @@ void ExpectSameTree(const fs::path& source, const fs::path& drive) {
 }
 
 void MakeTree(const TempEnv& env) {
-    std::mt19937 rng(7);
-    auto random = [&](size_t n) {
-        std::string s(n, '\0');
-        for (char& c : s)
-            c = static_cast<char>(rng());
-        return s;
-    };
-    env.Write("src/readme.txt", "a small text\n");
-    env.Write("src/empty.dat", "");
-    env.Write("src/a/b/c/d/e/f/g/h/deep.bin", random(70000));
-    env.Write("src/" + std::string(120, 'n') + ".txt", "a long name");
-    env.Write("src/\xc3\x9cn\xc3\xaf" "c\xc3\xb8" "d\xc3\xa9 \xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab" ".txt", "non-ASCII");
-    env.Write("src/Music/track 01.bin", random(3 * 1024 * 1024 + 5));
+    spindle_test::WriteTree(
+        env.root() + "/src",
+        {{"readme.txt", "a small text\n"},
+         {"empty.dat", ""},
+         {"a/b/c/d/e/f/g/h/deep.bin", spindle_test::RandomBytes(70000, 7)},
+         {std::string(120, 'n') + ".txt", "a long name"},
+         {"\xc3\x9cn\xc3\xaf"
+          "c\xc3\xb8"
+          "d\xc3\xa9 \xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab"
+          ".txt",
+          "non-ASCII"},
+         {"Music/track 01.bin", spindle_test::RandomBytes(3 * 1024 * 1024 + 5, 8)}});
     fs::create_directories(env.root() + "/src/empty folder");
 }
 
 std::string MakeIso(const TempEnv& env, const std::string& maker, const std::string& name) {
     std::string iso = env.root() + "/" + name;
-    std::string cmd = maker + " -J -R -V Spindle -o '" + iso + "' '" + env.root() + "/src' >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0 ? iso : std::string();
+    return spindle_test::MakeIso(maker, "-J -R -V Spindle", env.root() + "/src", iso) ? iso : "";
 }
 
 // The raw drive reads the image byte for byte, as a disc copy reads it.
@@ -113,9 +87,7 @@ void ExpectDriveReadsImage(char16_t letter, const std::string& iso) {
     std::uint32_t got = 0;
     ASSERT_TRUE(port::ReadFile(h.get(), data.data(), static_cast<std::uint32_t>(size), &got, nullptr));
     EXPECT_EQ(got, static_cast<std::uint32_t>(size));
-    std::ifstream in(iso, std::ios::binary);
-    std::string want((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_TRUE(data == want);
+    EXPECT_TRUE(data == spindle_test::ReadFile(iso));
     EXPECT_FALSE(port::WriteFile(h.get(), "x", 1, &got, nullptr));
     EXPECT_EQ(port::GetLastError(), port::ERROR_WRITE_PROTECT);
 }
@@ -133,7 +105,7 @@ std::string Folder(const TempEnv& env, char letter) {
 } // namespace
 
 TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     port::PushDosDevice("C:", "/");
@@ -179,7 +151,7 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
 }
 
 TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     MakeTree(env);
@@ -218,7 +190,8 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     // The drive that was there is untouched and still serves its files.
     EXPECT_EQ(port::FirstDosDeviceTarget("K:"), "\\Device\\FileDisk\\FileDiskCd0");
     ASSERT_TRUE(QueryMountedImage(u'K'));
-    EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
+    EXPECT_TRUE(
+        spindle_test::SameBytes(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"));
     EXPECT_TRUE(DismountDrive(u'K').ok);
 
     ASSERT_TRUE(MountImage(u'L', Request(longest), error)) << error;
@@ -229,7 +202,7 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
 }
 
 TEST(MountE2E, AFileHeldOpenKeepsTheDriveWorking) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     MakeTree(env);
@@ -251,14 +224,15 @@ TEST(MountE2E, AFileHeldOpenKeepsTheDriveWorking) {
         EXPECT_EQ(held.gcount(), 4096);
         EXPECT_TRUE(QueryMountedImage(u'M'));
         EXPECT_TRUE(IsDriveLetterUsed(u'M'));
-        EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'M') + "/readme.txt"), "");
+        EXPECT_TRUE(spindle_test::SameBytes(env.root() + "/src/readme.txt",
+                                            Folder(env, 'M') + "/readme.txt"));
     }
     EXPECT_TRUE(DismountDrive(u'M').ok);
     EXPECT_FALSE(IsDriveLetterUsed(u'M'));
 }
 
 TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     struct statvfs sv {};
     if (statvfs(env.root().c_str(), &sv) != 0 ||
@@ -279,9 +253,8 @@ TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
     }
     ASSERT_EQ(fs::file_size(big), size);
     std::string iso = env.root() + "/big.iso";
-    ASSERT_EQ(std::system(("xorriso -as mkisofs -iso-level 3 -J -R -o '" + iso + "' '" + env.root() +
-                           "/big' >/dev/null 2>&1").c_str()),
-              0);
+    ASSERT_TRUE(spindle_test::MakeIso("xorriso -as mkisofs", "-iso-level 3 -J -R",
+                                      env.root() + "/big", iso));
     DriverProcess driver;
     ASSERT_TRUE(driver.ready());
     port::ErrorCode error = 0;
@@ -289,12 +262,12 @@ TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
     std::string there = Folder(env, 'N') + "/huge.bin";
     ASSERT_TRUE(fs::exists(there));
     EXPECT_EQ(fs::file_size(there), size);
-    EXPECT_EQ(CompareFiles(big, there), "");
+    EXPECT_TRUE(spindle_test::SameBytes(big, there));
     EXPECT_TRUE(DismountDrive(u'N').ok);
 }
 
 TEST(MountE2E, LettersOfAnEndedDriverAreFreed) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     MakeTree(env);
@@ -325,13 +298,15 @@ TEST(MountE2E, LettersOfAnEndedDriverAreFreed) {
     ASSERT_TRUE(driver.ready());
     EXPECT_FALSE(IsDriveLetterUsed(u'K'));
     ASSERT_TRUE(MountImage(u'K', Request(iso), error)) << error;
-    EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"), "");
+    EXPECT_TRUE(
+        spindle_test::SameBytes(env.root() + "/src/readme.txt", Folder(env, 'K') + "/readme.txt"));
 
     // K's binding removed behind the driver's back: its device is passed
     // over (freed) by the next mount instead of refusing every mount.
     ASSERT_TRUE(port::RemoveDosDevice("K:", std::nullopt, false));
     ASSERT_TRUE(MountImage(u'M', Request(iso), error)) << error;
-    EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, 'M') + "/readme.txt"), "");
+    EXPECT_TRUE(
+        spindle_test::SameBytes(env.root() + "/src/readme.txt", Folder(env, 'M') + "/readme.txt"));
     ASSERT_TRUE(MountImage(u'K', Request(iso), error)) << error;
     // Such a drive can also be dismounted by the letter it shows.
     ASSERT_TRUE(port::RemoveDosDevice("M:", std::nullopt, false));
@@ -340,7 +315,7 @@ TEST(MountE2E, LettersOfAnEndedDriverAreFreed) {
 }
 
 TEST(MountE2E, MountsStartedAtOnceByManyProcessesEachGetTheirOwnDevice) {
-    REQUIRE_FUSE();
+    SPINDLE_REQUIRE_FUSE();
     TempEnv env;
     env.EmptyTable();
     MakeTree(env);
@@ -368,7 +343,8 @@ TEST(MountE2E, MountsStartedAtOnceByManyProcessesEachGetTheirOwnDevice) {
     }
     for (char letter : letters) {
         EXPECT_TRUE(QueryMountedImage(static_cast<char16_t>(letter))) << letter;
-        EXPECT_EQ(CompareFiles(env.root() + "/src/readme.txt", Folder(env, letter) + "/readme.txt"), "")
+        EXPECT_TRUE(spindle_test::SameBytes(env.root() + "/src/readme.txt",
+                                            Folder(env, letter) + "/readme.txt"))
             << letter;
         EXPECT_TRUE(DismountDrive(static_cast<char16_t>(letter)).ok) << letter;
     }

@@ -2,6 +2,7 @@
 
 #include "port/DriveFiles.h"
 #include "port/Utf.h"
+#include "tests/support/Iso.h"
 #include "tests/support/TempEnv.h"
 
 #include <cstdio>
@@ -53,8 +54,8 @@ std::string Save(const TempEnv& env, const Bytes& img, const std::string& name =
 }
 
 Bytes Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string data = spindle_test::ReadFile(path);
+    return Bytes(data.begin(), data.end());
 }
 
 std::u16string Read(const std::string& path) { return ReadVolumeLabel(port::ToUtf16(path)); }
@@ -252,21 +253,12 @@ TEST(VolumeLabel, RewritesImagesOfOtherTools) {
     const std::string makers[] = {"genisoimage -quiet", "xorriso -as mkisofs -quiet"};
     for (const std::string& maker : makers) {
         std::string iso = env.root() + "/tool.iso";
-        std::string cmd = maker + " -J -R -V Original -o " + iso + " " + env.root() + "/src 2>/dev/null";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        ASSERT_TRUE(spindle_test::MakeIso(maker, "-J -R -V Original", env.root() + "/src", iso))
+            << maker;
         EXPECT_EQ(Read(iso).substr(0, 8), u"Original") << maker;
         ASSERT_TRUE(Write(iso, u"Renamed 2"));
         EXPECT_EQ(Read(iso), u"Renamed 2");
-        FILE* p = popen(("isoinfo -d -i " + iso + " 2>/dev/null").c_str(), "r");
-        ASSERT_TRUE(p);
-        char line[512];
-        std::string id;
-        while (fgets(line, sizeof line, p)) {
-            if (std::strncmp(line, "Volume id: ", 11) == 0)
-                id = line + 11;
-        }
-        pclose(p);
-        EXPECT_EQ(id, "Renamed 2\n") << maker;
+        EXPECT_EQ(spindle_test::VolumeId(iso), "Renamed 2") << maker;
         std::remove(iso.c_str());
     }
 }

@@ -1,5 +1,6 @@
-// Helpers of the driver tests: source trees and ISO images
-// made by genisoimage, xorriso and libisofs itself.
+// ISO images for tests: a sample source tree, images of it made by
+// genisoimage, xorriso and libisofs itself, and what the independent readers
+// (xorriso, isoinfo) find in an image.
 #pragma once
 
 #include "tests/support/Files.h"
@@ -8,15 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace drivertest {
-
-using spindle_test::ReadFile;
-using spindle_test::Shell;
-using spindle_test::TempDir;
-using spindle_test::WriteFile;
-
-// Deterministic pseudo-random bytes.
-std::string RandomBytes(std::size_t n, std::uint32_t seed);
+namespace spindle_test {
 
 // A small tree with long, Unicode and nested names, a file that is not a
 // multiple of 2048 bytes, an empty file and an empty folder. Returns the
@@ -25,6 +18,11 @@ std::vector<std::string> MakeSampleTree(const std::string& root);
 
 enum class IsoTool { Genisoimage, Xorriso, Libisofs };
 const char* ToolName(IsoTool t);
+
+// Runs a maker of the mkisofs kind ("genisoimage -quiet", "xorriso -as
+// mkisofs") with `options` on `srcDir`, quietly; false when it failed.
+bool MakeIso(const std::string& maker, const std::string& options, const std::string& srcDir,
+             const std::string& iso);
 
 // Builds an image of `srcDir` with Rock Ridge and Joliet; false when the
 // tool failed.
@@ -45,5 +43,9 @@ struct GeneratedFile {
 // file; the image file is sparse where its data are zeros.
 bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso);
 
+// Every path of an image's Rock Ridge tree, as xorriso lists it, sorted.
+std::string ImageTree(const std::string& image);
+// The volume id from the primary descriptor, as isoinfo reads it.
+std::string VolumeId(const std::string& image);
 
-} // namespace drivertest
+} // namespace spindle_test

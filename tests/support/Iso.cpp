@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/support/Iso.h"
 
 extern "C" {
 #define LIBISOFS_WITHOUT_LIBBURN
@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -17,46 +18,36 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace drivertest {
-
-std::string RandomBytes(std::size_t n, std::uint32_t seed) {
-    std::string s(n, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& c : s) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x);
-    }
-    return s;
-}
+namespace spindle_test {
 
 std::vector<std::string> MakeSampleTree(const std::string& root) {
-    const std::vector<std::pair<std::string, std::string>> files = {
+    const FileList files = {
         {"readme.txt", "hello\n"},
         {"Mixed Case Name With Spaces.txt", "spaces"},
         {"a folder/ünïcødé – 名前.txt", "unicode"},
         {"a folder/deeper/still deeper/data.bin", RandomBytes(300001, 7)},
-        {"a folder/A very long file name that goes well past the sixty-four characters Joliet keeps.txt", "long"},
+        {"a folder/A very long file name that goes well past the sixty-four characters Joliet "
+         "keeps.txt",
+         "long"},
         {"empty.dat", ""},
         {"big.bin", RandomBytes(5 * 1024 * 1024 + 123, 3)},
     };
+    WriteTree(root, files);
+    std::filesystem::create_directories(root + "/empty folder");
     std::vector<std::string> names;
-    for (const auto& [rel, data] : files) {
-        std::string full = root + "/" + rel;
-        Shell("mkdir -p \"$(dirname '" + full + "')\"");
-        WriteFile(full, data);
-        names.push_back(rel);
-    }
-    Shell("mkdir -p '" + root + "/empty folder'");
+    for (const auto& file : files)
+        names.push_back(file.first);
     return names;
 }
 
 const char* ToolName(IsoTool t) {
     switch (t) {
-    case IsoTool::Genisoimage: return "genisoimage";
-    case IsoTool::Xorriso: return "xorriso";
-    case IsoTool::Libisofs: return "libisofs";
+    case IsoTool::Genisoimage:
+        return "genisoimage";
+    case IsoTool::Xorriso:
+        return "xorriso";
+    case IsoTool::Libisofs:
+        return "libisofs";
     }
     return "?";
 }
@@ -83,7 +74,10 @@ GeneratedStream& Gen(IsoStream* s) {
 IsoStreamIface g_generatedIface = {
     0,
     {'t', 'g', 'e', 'n'},
-    [](IsoStream* s) { Gen(s).pos = 0; return 1; },
+    [](IsoStream* s) {
+        Gen(s).pos = 0;
+        return 1;
+    },
     [](IsoStream*) { return 1; },
     [](IsoStream* s) { return static_cast<off_t>(Gen(s).file->size); },
     [](IsoStream* s, void* buf, size_t count) {
@@ -124,7 +118,8 @@ bool BuildWithLibisofs(const std::string& srcDir, const std::string& isoPath,
         obj->data = new GeneratedStream{generated, 0};
         IsoFile* node = nullptr;
         // The new file takes the stream's reference.
-        if (!ok || iso_image_add_new_file(image, iso_image_get_root(image), generated->name.c_str(), stream, &node) < 0) {
+        if (!ok || iso_image_add_new_file(image, iso_image_get_root(image), generated->name.c_str(),
+                                          stream, &node) < 0) {
             iso_stream_unref(stream);
             ok = false;
         }
@@ -188,16 +183,35 @@ bool BuildIsoWithGeneratedFile(const GeneratedFile& file, const std::string& iso
     return BuildWithLibisofs("", iso, &file);
 }
 
+bool MakeIso(const std::string& maker, const std::string& options, const std::string& srcDir,
+             const std::string& iso) {
+    return Shell(maker + " " + options + " -o " + Q(iso) + " " + Q(srcDir));
+}
+
 bool BuildIso(IsoTool tool, const std::string& srcDir, const std::string& iso) {
     switch (tool) {
     case IsoTool::Genisoimage:
-        return Shell("genisoimage -quiet -input-charset utf-8 -R -J -joliet-long -o '" + iso + "' '" + srcDir + "'");
+        return MakeIso("genisoimage -quiet", "-input-charset utf-8 -R -J -joliet-long", srcDir,
+                       iso);
     case IsoTool::Xorriso:
-        return Shell("xorriso -as mkisofs -R -J -o '" + iso + "' '" + srcDir + "'");
+        return MakeIso("xorriso -as mkisofs", "-R -J", srcDir, iso);
     case IsoTool::Libisofs:
         return BuildWithLibisofs(srcDir, iso);
     }
     return false;
 }
 
-} // namespace drivertest
+std::string ImageTree(const std::string& image) {
+    return Run("xorriso -indev " + Q(image) + " -find / 2>/dev/null | sort");
+}
+
+std::string VolumeId(const std::string& image) {
+    std::string d = Run("isoinfo -d -i " + Q(image));
+    std::size_t at = d.find("Volume id: ");
+    if (at == std::string::npos)
+        return "<none>";
+    at += 11;
+    return d.substr(at, d.find('\n', at) - at);
+}
+
+} // namespace spindle_test
