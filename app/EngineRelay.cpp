@@ -14,9 +14,13 @@
 
 namespace {
 
+CMainDlg* MainWindow() {
+    return wxTheApp ? wxDynamicCast(wxTheApp->GetTopWindow(), CMainDlg) : nullptr;
+}
+
 // The files page of the main window, when both still exist.
 CImFilesDlg* FilesPage() {
-    auto* main = wxTheApp ? wxDynamicCast(wxTheApp->GetTopWindow(), CMainDlg) : nullptr;
+    CMainDlg* main = MainWindow();
     return main ? main->m_pImFilesDlg : nullptr;
 }
 
@@ -30,19 +34,21 @@ void OnGuiThread(std::function<void()> work) {
 } // namespace
 
 void RelayProcessEvent(float percent) {
-    if (!engine::ShowsProgress(engine::CurrentWorkKind(),
-                               g_nCurrentPage.load(std::memory_order_relaxed)))
-        return;
-    OnGuiThread([percent] {
-        if (CImFilesDlg* page = FilesPage())
+    // The job making the report says what it is; the page shown is read
+    // where the bar is, on the GUI thread.
+    const engine::JobKind kind = engine::ReportingJob();
+    OnGuiThread([percent, kind] {
+        CMainDlg* main = MainWindow();
+        CImFilesDlg* page = FilesPage();
+        if (main && page && engine::ShowsProgress(kind, main->m_nCurPage))
             page->SetProgress(percent);
     });
 }
 
 void RelayBurnDone(const char16_t* errorText) {
+    const engine::JobOutcome* outcome = engine::ReportedOutcome();
     const engine::CompletionAction action = engine::DecideCompletion(
-        engine::CurrentWorkKind(), g_nCurrentPage.load(std::memory_order_relaxed), errorText,
-        g_bStoppedByUser.load(std::memory_order_relaxed) != 0);
+        outcome ? outcome->kind : engine::ReportingJob(), errorText, outcome && outcome->Stopped());
     OnGuiThread([action] {
         if (action.messageKey) {
             const wxString text = LangText(action.messageKey);

@@ -44,8 +44,7 @@ constexpr char kSupportMail[] = "mailto:support@spindle.example.org";
 
 // Creates a page hidden; a page whose layout could not be loaded (a broken
 // installation) is left out rather than used half made.
-template <class Page>
-Page* MakePage(wxWindow* parent) {
+template <class Page> Page* MakePage(wxWindow* parent) {
     auto* page = new Page();
     if (page->Create(parent)) {
         page->Hide();
@@ -75,9 +74,9 @@ wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
     EVT_MENU(ID_HELP_ABOUTBOX, CMainDlg::OnHelpAbout)
     EVT_MENU_RANGE(ID_LANGUAGE_AUTO, ID_LANGUAGE_LAST, CMainDlg::OnLanguage)
 wxEND_EVENT_TABLE()
-// clang-format on
+    // clang-format on
 
-CMainDlg::CMainDlg() {
+    CMainDlg::CMainDlg() {
     // The whole client area is painted from the skin: no erase in between.
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Create(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
@@ -98,7 +97,8 @@ CMainDlg::CMainDlg() {
     Move(std::max(GetPosition().x, area.x), std::max(GetPosition().y, area.y));
 
     // The layout's hidden default button: Enter presses it and nothing happens.
-    auto* hidden = new wxButton(this, IDC_MAIN_HIDDEN_DEFAULT, wxString(), wxPoint(0, 0), wxSize(1, 1));
+    auto* hidden =
+        new wxButton(this, IDC_MAIN_HIDDEN_DEFAULT, wxString(), wxPoint(0, 0), wxSize(1, 1));
     hidden->Hide();
     SetDefaultItem(hidden);
 
@@ -107,7 +107,8 @@ CMainDlg::CMainDlg() {
 
 CMainDlg::~CMainDlg() {
     Shutdown();
-    wxWindow* owned[] = {m_pToolbar, m_pCreateDlg, m_pImFilesDlg, m_pMountDlg, m_pUnmountDlg, m_pBurnDlg};
+    wxWindow* owned[] = {m_pToolbar,  m_pCreateDlg,  m_pImFilesDlg,
+                         m_pMountDlg, m_pUnmountDlg, m_pBurnDlg};
     for (wxWindow* w : owned)
         if (w)
             w->Destroy(); // child windows go at once
@@ -182,17 +183,24 @@ void CMainDlg::CreatePages() {
 
 wxWindow* CMainDlg::Page(int pageId) const {
     switch (pageId) {
-    case ID_PAGE_CREATE: return m_pCreateDlg;
-    case ID_PAGE_FILES: return m_pImFilesDlg;
-    case ID_PAGE_MOUNT: return m_pMountDlg;
-    case ID_PAGE_UNMOUNT: return m_pUnmountDlg;
-    case ID_PAGE_BURN: return m_pBurnDlg;
-    default: return nullptr;
+    case ID_PAGE_CREATE:
+        return m_pCreateDlg;
+    case ID_PAGE_FILES:
+        return m_pImFilesDlg;
+    case ID_PAGE_MOUNT:
+        return m_pMountDlg;
+    case ID_PAGE_UNMOUNT:
+        return m_pUnmountDlg;
+    case ID_PAGE_BURN:
+        return m_pBurnDlg;
+    default:
+        return nullptr;
     }
 }
 
 void CMainDlg::ShowCurrentPage() {
-    const int order[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN};
+    const int order[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT,
+                         ID_PAGE_BURN};
     for (int id : order)
         if (wxWindow* page = Page(id))
             page->Hide();
@@ -205,7 +213,6 @@ void CMainDlg::ShowCurrentPage() {
         if (m_nCurPage == ID_PAGE_UNMOUNT)
             m_pUnmountDlg->RefreshList();
     }
-    g_nCurrentPage = m_nCurPage;
     if (m_pToolbar)
         m_pToolbar->SetCheckedButton(m_nCurPage);
 }
@@ -232,11 +239,21 @@ void CMainDlg::SelectPage(int pageId) {
     ShowCurrentPage();
 }
 
-void CMainDlg::OnBtnCreate(wxCommandEvent&) { SelectPage(ID_PAGE_CREATE); }
-void CMainDlg::OnBtnFiles(wxCommandEvent&) { SelectPage(ID_PAGE_FILES); }
-void CMainDlg::OnBtnMount(wxCommandEvent&) { SelectPage(ID_PAGE_MOUNT); }
-void CMainDlg::OnBtnUnmount(wxCommandEvent&) { SelectPage(ID_PAGE_UNMOUNT); }
-void CMainDlg::OnBtnBurn(wxCommandEvent&) { SelectPage(ID_PAGE_BURN); }
+void CMainDlg::OnBtnCreate(wxCommandEvent&) {
+    SelectPage(ID_PAGE_CREATE);
+}
+void CMainDlg::OnBtnFiles(wxCommandEvent&) {
+    SelectPage(ID_PAGE_FILES);
+}
+void CMainDlg::OnBtnMount(wxCommandEvent&) {
+    SelectPage(ID_PAGE_MOUNT);
+}
+void CMainDlg::OnBtnUnmount(wxCommandEvent&) {
+    SelectPage(ID_PAGE_UNMOUNT);
+}
+void CMainDlg::OnBtnBurn(wxCommandEvent&) {
+    SelectPage(ID_PAGE_BURN);
+}
 
 void CMainDlg::OnBtnHelp(wxCommandEvent&) {
     const wxPoint pointer = wxGetMousePosition();

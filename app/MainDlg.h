@@ -3,7 +3,6 @@
 #pragma once
 
 #include "app/PageIds.h"
-#include "engine/WorkState.h"
 
 #include <wx/dialog.h>
 
@@ -18,10 +17,6 @@ class CMountDlg;
 class CUnmountDlg;
 class CBurnDlg;
 class wxMenu;
-
-// g_nCurrentPage (engine/WorkState.h): the page shown, as its toolbar command;
-// ID_PAGE_CREATE until the main window is initialised. Written on the GUI
-// thread only.
 
 class CMainDlg : public wxDialog {
 public:

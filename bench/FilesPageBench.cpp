@@ -4,7 +4,6 @@
 // Prints one line per round: "add <seconds> cpu <seconds> items <n> build
 // <seconds>" (wall time of the add, its CPU time, wall time of the build).
 #include "engine/Engine.h"
-#include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
 #include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
@@ -71,7 +70,6 @@ int main(int argc, char** argv) {
     port::SetFileDialogHook(
         [&](const port::FileDialogRequest&) { return std::optional<std::string>(out); });
     port::SetMessageBoxHook([](const port::MessageBoxRequest&) { return 6; }); // replace: yes
-    g_nCurrentPage = 16130;
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(798, 527));
     auto* page = new CImFilesDlg();
     if (!page->Create(frame))

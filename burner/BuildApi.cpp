@@ -32,37 +32,51 @@ burner::Callbacks CallbacksFor(const burner::BuildJob* job) {
     return State().callbacks;
 }
 
-void ReportDone(const burner::BuildJob* job, const engine::BuildError& error) {
-    burner::Callbacks cb = CallbacksFor(job);
-    if (!cb.burnDone)
-        return;
-    if (!error) {
-        cb.burnDone(nullptr, cb.burnDoneUser);
-    } else {
-        std::u16string text = port::ToUtf16(engine::DescribeBuildError(error));
-        cb.burnDone(text.c_str(), cb.burnDoneUser);
+// The engine's C face of a build: the job's reports become the registered
+// callbacks, each made as a report of an image build (engine/Job.h), so the
+// program learns from the report itself which work it comes from.
+class CallbackFace : public engine::JobObserver {
+public:
+    explicit CallbackFace(const burner::BuildJob* job) : m_job(job) {}
+    void OnProgress(float percent) override {
+        burner::Callbacks cb = CallbacksFor(m_job);
+        engine::ReportScope scope(engine::JobKind::ImageBuild);
+        if (cb.process)
+            cb.process(percent, cb.processUser);
     }
-}
+    void OnEnd(const engine::JobOutcome& outcome) override {
+        burner::Callbacks cb = CallbacksFor(m_job);
+        if (!cb.burnDone)
+            return;
+        engine::ReportScope scope(engine::JobKind::ImageBuild, &outcome);
+        if (outcome.Done()) {
+            cb.burnDone(nullptr, cb.burnDoneUser);
+        } else {
+            std::u16string text =
+                port::ToUtf16(engine::DescribeBuildError({outcome.error, outcome.item}));
+            cb.burnDone(text.c_str(), cb.burnDoneUser);
+        }
+    }
 
-void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::ProjectNode> root,
-              burner::ImageSettings settings, std::string outPath) {
+private:
+    const burner::BuildJob* m_job;
+};
+
+void RunBuild(std::shared_ptr<burner::BuildJob> job) {
     t_buildThread = true;
     {
         std::lock_guard lock(job->mutex);
         job->thread = std::this_thread::get_id();
     }
-    auto progress = [&job](float percent) {
-        burner::Callbacks cb = CallbacksFor(job.get());
-        if (cb.process)
-            cb.process(percent, cb.processUser);
-    };
-    auto tempFile = [&job](const std::string& path) {
-        std::lock_guard lock(job->mutex);
-        job->tempPath = path;
-    };
-    engine::BuildError error =
-        burner::WriteIsoImage(*root, settings, outPath, job->stop, progress, tempFile);
-    root.reset();
+    // The end is told once the state shows no build, so that a new build
+    // may start from the report on.
+    class HoldEnd : public CallbackFace {
+    public:
+        using CallbackFace::CallbackFace;
+        void OnEnd(const engine::JobOutcome& outcome) override { m_outcome = outcome; }
+        engine::JobOutcome m_outcome;
+    } face(job.get());
+    job->work->Run(face);
     {
         std::lock_guard lock(job->mutex);
         job->finished = true;
@@ -71,9 +85,9 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
     {
         std::lock_guard lock(State().mutex);
         if (State().build == job)
-            State().build.reset(); // a new build may start from the report on
+            State().build.reset();
     }
-    ReportDone(job.get(), error);
+    face.CallbackFace::OnEnd(face.m_outcome);
     {
         std::lock_guard lock(State().mutex);
         if (--State().liveBuildThreads == 0 && !State().initialized)
@@ -83,7 +97,7 @@ void RunBuild(std::shared_ptr<burner::BuildJob> job, std::unique_ptr<burner::Pro
 }
 
 int Refuse(port::ErrorCode code, const std::string& path = {}) {
-    ReportDone(nullptr, {code, path});
+    CallbackFace(nullptr).OnEnd({engine::JobKind::ImageBuild, code, path});
     return static_cast<int>(code);
 }
 
@@ -98,7 +112,7 @@ void StopBuild(bool waitForThreads) {
         job = State().build;
     }
     if (job) {
-        job->stop = true;
+        job->work->Stop();
         std::unique_lock lock(job->mutex);
         // A stop asked from a report of the build itself cannot wait for it.
         if (job->thread != std::this_thread::get_id() &&
@@ -135,7 +149,8 @@ int BuildISO(const char16_t* imagePath) {
     if (n == 0)
         return Refuse(port::ERROR_INVALID_PARAMETER);
     if (n == 4096)
-        return Refuse(port::ERROR_FILENAME_EXCED_RANGE, port::ToUtf8(std::u16string_view(imagePath, 64)) + "...");
+        return Refuse(port::ERROR_FILENAME_EXCED_RANGE,
+                      port::ToUtf8(std::u16string_view(imagePath, 64)) + "...");
     std::string outPath = port::ToUtf8(std::u16string_view(imagePath, n));
 
     std::unique_lock lock(State().mutex);
@@ -155,10 +170,15 @@ int BuildISO(const char16_t* imagePath) {
 
     auto job = std::make_shared<burner::BuildJob>();
     job->epoch = State().epoch;
+    job->work = std::make_unique<burner::ImageBuildJob>(
+        State().project.Snapshot(), settings, outPath, [job = job.get()](const std::string& path) {
+            std::lock_guard lock(job->mutex);
+            job->tempPath = path;
+        });
     State().build = job;
     ++State().liveBuildThreads;
     try {
-        std::thread(RunBuild, job, State().project.Snapshot(), settings, outPath).detach();
+        std::thread(RunBuild, job).detach();
     } catch (const std::system_error&) {
         State().build.reset();
         --State().liveBuildThreads;
@@ -168,6 +188,8 @@ int BuildISO(const char16_t* imagePath) {
     return 0;
 }
 
-void Abort() { burner::StopBuild(false); }
+void Abort() {
+    burner::StopBuild(false);
+}
 
 } // namespace engine

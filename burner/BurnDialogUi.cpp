@@ -109,7 +109,7 @@ wxString BurnDialogUi::PhaseText(BurnPhase phase, int copy, int copies, int perc
     case BurnPhase::Verifying:
         text = EngineTextf("BURN_STATE_VERIFYING", {std::to_string(percent)});
         break;
-    case BurnPhase::Erasing:
+    default:
         break;
     }
     if (copies > 1)

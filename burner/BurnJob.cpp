@@ -3,7 +3,7 @@
 #include "burner/DiscLayout.h"
 #include "burner/GrabbedDrive.h"
 #include "burner/TrackSource.h"
-#include "engine/BuildError.h"
+#include "engine/Job.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,17 +23,6 @@ namespace burner {
 namespace {
 
 constexpr std::int64_t kMB = 1024 * 1024;
-
-struct FileHandle {
-    int fd = -1;
-    FileHandle() = default;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 std::vector<TrackRange> Ranges(const BurnImage& image) {
     std::vector<TrackRange> ranges;
@@ -112,13 +101,38 @@ std::string Detail(const BurnOutcome& o) {
     return o.detail;
 }
 
+port::ErrorCode ErrorNumber(BurnError error) {
+    switch (error) {
+    case BurnError::None:
+        return port::ERROR_SUCCESS;
+    case BurnError::Cancelled:
+        return port::ERROR_OPERATION_ABORTED;
+    case BurnError::NoRecorder:
+        return port::ERROR_INVALID_DRIVE;
+    case BurnError::NoMedium:
+        return port::ERROR_NOT_READY;
+    case BurnError::NotWritable:
+    case BurnError::NotErasable:
+        return port::ERROR_WRITE_PROTECT;
+    case BurnError::TooBig:
+        return port::ERROR_DISK_FULL;
+    case BurnError::BadImage:
+        return port::ERROR_INVALID_DATA;
+    case BurnError::VerifyFailed:
+        return port::ERROR_CRC;
+    case BurnError::DriveError:
+        break;
+    }
+    return port::ERROR_IO_DEVICE;
+}
+
 std::string Describe(const BurnOutcome& o) {
     const std::string detail = Detail(o);
     switch (o.error) {
     case BurnError::None:
         return {};
     case BurnError::Cancelled:
-        return engine::kStoppedByUser;
+        return std::string(engine::StoppedByUserText());
     case BurnError::NoRecorder:
         return detail.empty() ? "No recorder was found" : detail;
     case BurnError::NoMedium:
@@ -180,6 +194,27 @@ std::string LoadBurnImage(const std::string& isoPath, const std::string& cuePath
     return LoadCueSheet(cuePath, out.cue);
 }
 
+engine::JobOutcome Job::Run(engine::JobObserver& observer) {
+    m_outcome = Work(observer);
+    const engine::JobOutcome outcome{Kind(), ErrorNumber(m_outcome.error), Detail(m_outcome)};
+    observer.OnEnd(outcome);
+    return outcome;
+}
+
+void Job::Phase(engine::JobObserver& observer, BurnPhase phase, int copy, int copies) {
+    engine::JobStatus status;
+    status.step = phase;
+    status.copy = copy;
+    status.copies = copies;
+    observer.OnStatus(status);
+}
+
+BurnJob::FileTable::~FileTable() {
+    for (auto& [path, fd] : *this)
+        if (fd >= 0)
+            ::close(fd);
+}
+
 BurnJob::BurnJob(std::string address, BurnImage image, BurnSettings settings)
     : m_address(std::move(address)), m_image(std::move(image)), m_settings(settings) {
     if (m_settings.copies < 1)
@@ -211,38 +246,147 @@ void WaitIdle(burn::burn_drive* d, Report&& report, Closing&& closing) {
 
 } // namespace
 
-BurnOutcome BurnJob::Run(BurnObserver& observer) {
-    const int copies = m_settings.copies;
-    observer.OnPhase(BurnPhase::Preparing, 1, copies);
-    std::vector<TrackRange> ranges = Ranges(m_image);
-    // Each file is opened once, read-only and without a lock, for writing
-    // and verifying alike.
-    std::map<std::string, FileHandle> files;
+// Opens each file of the image once, read-only and without a lock, for
+// writing and verifying alike.
+BurnOutcome BurnJob::OpenFiles(std::vector<TrackRange>& ranges, FileTable& files) {
     for (TrackRange& r : ranges) {
         r.stop = &m_stop;
-        FileHandle& f = files[r.path];
+        int& fd = files[r.path];
         // Non-blocking, so that a FIFO put in the image's place is refused
         // below rather than waited on.
-        if (f.fd < 0)
-            f.fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (f.fd < 0)
+        if (fd < 0)
+            fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
             return CannotOpen(BurnError::BadImage, r.path, errno);
         struct stat st;
-        if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
             return Fail(BurnError::BadImage, "\"" + r.path + "\" is not a regular file");
-        r.fd = f.fd;
+        r.fd = fd;
     }
+    return {};
+}
+
+// Sets up a write of the layout on the grabbed drive; null with `outcome`
+// set when the disc cannot take it.
+burn::burn_write_opts* BurnJob::WriteOptions(GrabbedDrive& drive, const DiscLayout& layout,
+                                             int& nwa, BurnOutcome& outcome) const {
+    burn::burn_write_opts* opts = burn::burn_write_opts_new(drive.drive());
+    burn::burn_write_opts_set_simulate(opts, m_settings.simulate ? 1 : 0);
+    burn::burn_write_opts_set_underrun_proof(opts, m_settings.underrunProtection ? 1 : 0);
+    burn::burn_write_opts_set_multi(opts, m_settings.closeDisc ? 0 : 1);
+    burn::burn_write_opts_set_perform_opc(opts, 1);
+    char reasons[BURN_REASONS_LEN] = {};
+    if (burn::burn_write_opts_auto_write_type(opts, layout.disc, reasons, 0) ==
+        burn::BURN_WRITE_NONE) {
+        burn::burn_write_opts_free(opts);
+        std::string more = TakeLibraryMessages();
+        std::string why = reasons[0] ? reasons : more;
+        while (!why.empty() && (why.back() == ' ' || why.back() == ','))
+            why.pop_back(); // libburn ends its list of reasons with ", "
+        outcome = Fail(BurnError::NotWritable, why);
+        return nullptr;
+    }
+    int lba = 0;
+    if (burn::burn_disc_track_lba_nwa(drive.drive(), opts, 0, &lba, &nwa) <= 0)
+        nwa = 0;
+    burn::burn_drive_set_speed(drive.drive(), 0, m_settings.speedKBs > 0 ? m_settings.speedKBs : 0);
+    return opts;
+}
+
+// Writes copy `copy` onto the disc in the grabbed drive, then reads it back
+// when asked to.
+BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
+                               const std::vector<TrackRange>& ranges, const CopyPlan& plan,
+                               int copy, engine::JobObserver& observer) {
+    const int copies = m_settings.copies;
+    int shownFill = -1;
+    auto progress = [&](double phaseFraction, bool verifying, int fill) {
+        double inCopy =
+            plan.verify ? (verifying ? 0.5 + phaseFraction / 2 : phaseFraction / 2) : phaseFraction;
+        observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100));
+        if (fill != shownFill && fill >= 0) {
+            engine::JobStatus status;
+            status.step = BurnPhase::Writing;
+            status.copy = copy;
+            status.copies = copies;
+            status.bufferFill = shownFill = fill;
+            observer.OnStatus(status);
+        }
+    };
+    if (StopRequested())
+        return Fail(BurnError::Cancelled);
+    BurnOutcome medium = CheckMedium(drive->Medium(), drive->FreeBytes(), plan.needed);
+    if (!medium.ok())
+        return medium;
+
+    DiscLayout layout;
+    const BurnOutcome built = layout.Build(m_image, ranges);
+    if (!built.ok())
+        return built;
+    int nwa = 0;
+    BurnOutcome refused;
+    burn::burn_write_opts* opts = WriteOptions(*drive, layout, nwa, refused);
+    if (!opts)
+        return refused;
+    if (StopRequested()) {
+        burn::burn_write_opts_free(opts);
+        return Fail(BurnError::Cancelled);
+    }
+
+    Phase(observer, BurnPhase::Writing, copy, copies);
+    TakeLibraryMessages();
+    burn::burn_disc_write(opts, layout.disc);
+    burn::burn_write_opts_free(opts);
+    WaitIdle(
+        drive->drive(), [&](double f, int track) { progress(f, false, layout.BufferFill(track)); },
+        [&] { Phase(observer, BurnPhase::Closing, copy, copies); });
+    const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
+    std::string libraryWords = TakeLibraryMessages();
+    if (StopRequested())
+        return Fail(BurnError::Cancelled);
+    // A source that could not deliver ends the run too; that is the
+    // image's fault, whatever the drive said about the aborted write.
+    std::string sourceError = SourceError(layout);
+    if (!sourceError.empty())
+        return Fail(BurnError::BadImage, "writing stopped because " + sourceError);
+    // libburn refuses some runs (a drive still busy) with a message only,
+    // and then still calls the run well done.
+    if (!wroteWell || !libraryWords.empty())
+        return Fail(BurnError::DriveError, libraryWords);
+    progress(1.0, false, -1);
+    if (!plan.verify)
+        return {};
+
+    Phase(observer, BurnPhase::Verifying, copy, copies);
+    // A fresh grab reads the new table of contents.
+    BurnOutcome error;
+    drive.reset();
+    drive = GrabbedDrive::Open(m_address, false, error);
+    if (!drive)
+        return error;
+    std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
+    return VerifyTracks(drive->drive(), m_stop, ranges, starts, plan.dataBytes,
+                        [&](double f) { progress(f, true, -1); });
+}
+
+BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
+    const int copies = m_settings.copies;
+    Phase(observer, BurnPhase::Preparing, 1, copies);
+    std::vector<TrackRange> ranges = Ranges(m_image);
+    FileTable files;
+    if (BurnOutcome opened = OpenFiles(ranges, files); !opened.ok())
+        return opened;
     const BurnOutcome bad = CheckImage(ranges);
     if (StopRequested())
         return Fail(BurnError::Cancelled);
     if (!bad.ok())
         return bad;
-    const std::int64_t needed = NeededBytes(ranges);
-    std::int64_t dataBytes = 0;
+    CopyPlan plan;
+    plan.needed = NeededBytes(ranges);
     for (const TrackRange& r : ranges)
         if (r.mode != TrackMode::Audio)
-            dataBytes += TrackBytes(r);
-    const bool verify = m_settings.verify && !m_settings.simulate && dataBytes > 0;
+            plan.dataBytes += TrackBytes(r);
+    plan.verify = m_settings.verify && !m_settings.simulate && plan.dataBytes > 0;
 
     BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
@@ -250,99 +394,24 @@ BurnOutcome BurnJob::Run(BurnObserver& observer) {
         return error;
 
     for (int copy = 1; copy <= copies; ++copy) {
-        auto progress = [&](double phaseFraction, bool verifying) {
-            double inCopy =
-                verify ? (verifying ? 0.5 + phaseFraction / 2 : phaseFraction / 2) : phaseFraction;
-            int fill = -1;
-            observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
-        };
         if (copy > 1) {
-            observer.OnPhase(BurnPhase::Preparing, copy, copies);
+            Phase(observer, BurnPhase::Preparing, copy, copies);
             if (drive->IsReal()) {
                 drive->EjectOnClose(true);
                 drive.reset();
-                if (!observer.OnNextDisc(copy))
+                engine::JobQuestion next;
+                next.what = kAskNextDisc;
+                next.yesNo = true;
+                next.count = copy;
+                if (observer.OnQuestion(next) != engine::Answer::Yes)
                     return Fail(BurnError::Cancelled);
                 drive = GrabbedDrive::Open(m_address, false, error);
                 if (!drive)
                     return error;
             }
         }
-        if (StopRequested())
-            return Fail(BurnError::Cancelled);
-        BurnOutcome medium = CheckMedium(drive->Medium(), drive->FreeBytes(), needed);
-        if (!medium.ok())
-            return medium;
-
-        DiscLayout layout;
-        const BurnOutcome built = layout.Build(m_image, ranges);
-        if (!built.ok())
-            return built;
-        burn::burn_write_opts* opts = burn::burn_write_opts_new(drive->drive());
-        burn::burn_write_opts_set_simulate(opts, m_settings.simulate ? 1 : 0);
-        burn::burn_write_opts_set_underrun_proof(opts, m_settings.underrunProtection ? 1 : 0);
-        burn::burn_write_opts_set_multi(opts, m_settings.closeDisc ? 0 : 1);
-        burn::burn_write_opts_set_perform_opc(opts, 1);
-        char reasons[BURN_REASONS_LEN] = {};
-        if (burn::burn_write_opts_auto_write_type(opts, layout.disc, reasons, 0) ==
-            burn::BURN_WRITE_NONE) {
-            burn::burn_write_opts_free(opts);
-            std::string more = TakeLibraryMessages();
-            std::string why = reasons[0] ? reasons : more;
-            while (!why.empty() && (why.back() == ' ' || why.back() == ','))
-                why.pop_back(); // libburn ends its list of reasons with ", "
-            return Fail(BurnError::NotWritable, why);
-        }
-        int lba = 0, nwa = 0;
-        if (burn::burn_disc_track_lba_nwa(drive->drive(), opts, 0, &lba, &nwa) <= 0)
-            nwa = 0;
-        burn::burn_drive_set_speed(drive->drive(), 0,
-                                   m_settings.speedKBs > 0 ? m_settings.speedKBs : 0);
-        if (StopRequested()) {
-            burn::burn_write_opts_free(opts);
-            return Fail(BurnError::Cancelled);
-        }
-
-        observer.OnPhase(BurnPhase::Writing, copy, copies);
-        TakeLibraryMessages();
-        burn::burn_disc_write(opts, layout.disc);
-        burn::burn_write_opts_free(opts);
-        WaitIdle(
-            drive->drive(),
-            [&](double f, int track) {
-                int fill = layout.BufferFill(track);
-                double inCopy = verify ? f / 2 : f;
-                observer.OnProgress(static_cast<float>(((copy - 1) + inCopy) / copies * 100), fill);
-            },
-            [&] { observer.OnPhase(BurnPhase::Closing, copy, copies); });
-        const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
-        std::string libraryWords = TakeLibraryMessages();
-        if (StopRequested())
-            return Fail(BurnError::Cancelled);
-        // A source that could not deliver ends the run too; that is the
-        // image's fault, whatever the drive said about the aborted write.
-        std::string sourceError = SourceError(layout);
-        if (!sourceError.empty())
-            return Fail(BurnError::BadImage, "writing stopped because " + sourceError);
-        // libburn refuses some runs (a drive still busy) with a message only,
-        // and then still calls the run well done.
-        if (!wroteWell || !libraryWords.empty())
-            return Fail(BurnError::DriveError, libraryWords);
-        progress(1.0, false);
-
-        if (verify) {
-            observer.OnPhase(BurnPhase::Verifying, copy, copies);
-            // A fresh grab reads the new table of contents.
-            drive.reset();
-            drive = GrabbedDrive::Open(m_address, false, error);
-            if (!drive)
-                return error;
-            std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
-            BurnOutcome checked = VerifyTracks(drive->drive(), m_stop, ranges, starts, dataBytes,
-                                               [&](double f) { progress(f, true); });
-            if (!checked.ok())
-                return checked;
-        }
+        if (BurnOutcome written = WriteCopy(drive, ranges, plan, copy, observer); !written.ok())
+            return written;
     }
     drive->EjectOnClose(m_settings.eject);
     return {};

@@ -10,13 +10,25 @@
 #pragma once
 
 #include "burner/CueSheet.h"
+#include "engine/Job.h"
+#include "port/Errors.h"
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+namespace burn {
+struct burn_write_opts;
+}
+
 namespace burner {
+
+class GrabbedDrive;
+class DiscLayout;
+struct TrackRange;
 
 enum class BurnError {
     None,
@@ -57,6 +69,9 @@ inline BurnOutcome Fail(BurnError error, std::string detail = {}) {
 BurnOutcome CannotOpen(BurnError error, std::string path, int osError);
 BurnOutcome NoRecorderAt(std::string address, std::string libraryWords);
 
+// The error number of port/Errors.h that stands for an outcome.
+port::ErrorCode ErrorNumber(BurnError error);
+
 // Plain English for the command line and the burn-done report.
 std::string Describe(const BurnOutcome& outcome);
 
@@ -65,22 +80,15 @@ std::string Describe(const BurnOutcome& outcome);
 // there are none.
 std::string Detail(const BurnOutcome& outcome);
 
-enum class BurnPhase { Preparing, Writing, Closing, Verifying, Erasing };
+// A job reports through engine::JobObserver: progress of the whole job in
+// percent; the status line at each new phase of copy `copy` (1-based) of
+// `copies`, and while writing whenever the write buffer's fill changes; one
+// question (kAskNextDisc); the end with ErrorNumber(outcome) and its detail.
+using BurnPhase = engine::JobStatus::Step; // Preparing, Writing, Closing, Verifying, Erasing
 
-class BurnObserver {
-public:
-    virtual ~BurnObserver() = default;
-    // A new phase of copy `copy` (1-based) of `copies`.
-    virtual void OnPhase(BurnPhase /*phase*/, int /*copy*/, int /*copies*/) {}
-    // percent: of the whole job, 0 to 100; bufferFill: the write buffer's
-    // fill in percent, -1 when there is none.
-    virtual void OnProgress(float /*percent*/, int /*bufferFill*/) {}
-    // Before each further copy on a recorder with removable media (the
-    // finished disc was ejected): true once a new disc is in, false to stop.
-    virtual bool OnNextDisc(int /*copy*/) { return true; }
-    // The job ended (called once, last, by BurnRun).
-    virtual void OnFinished(const BurnOutcome& /*outcome*/) {}
-};
+// Before each further copy on a recorder with removable media (the finished
+// disc was ejected): Yes once a new disc is in, No to stop. `count`: the copy.
+inline constexpr int kAskNextDisc = 1;
 
 // What to burn: a plain image file, or the tracks of a cue sheet.
 struct BurnImage {
@@ -107,27 +115,54 @@ struct BurnSettings {
 enum class MediumState { Unready, Blank, Empty, Appendable, Full, Unsuitable };
 BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t neededBytes);
 
-class Job {
+class Job : public engine::Job {
 public:
-    virtual ~Job() = default;
-    virtual BurnOutcome Run(BurnObserver& observer) = 0;
-    void Stop() { m_stop = true; }
-    bool StopRequested() const { return m_stop; }
+    // Works, then tells the observer the end; Outcome() has it in detail.
+    engine::JobOutcome Run(engine::JobObserver& observer) final;
+    const BurnOutcome& Outcome() const { return m_outcome; }
     // True for a test run that writes nothing (a simulated burn).
     virtual bool WritesNothing() const { return false; }
 
 protected:
-    std::atomic<bool> m_stop{false};
+    virtual BurnOutcome Work(engine::JobObserver& observer) = 0;
+    static void Phase(engine::JobObserver& observer, BurnPhase phase, int copy, int copies);
+
+private:
+    BurnOutcome m_outcome;
 };
 
 class BurnJob : public Job {
 public:
     BurnJob(std::string address, BurnImage image, BurnSettings settings);
-    BurnOutcome Run(BurnObserver& observer) override;
+    engine::JobKind Kind() const override {
+        return m_settings.simulate ? engine::JobKind::TestBurn : engine::JobKind::Burn;
+    }
     bool WritesNothing() const override { return m_settings.simulate; }
     const BurnImage& Image() const { return m_image; }
 
 private:
+    // The open image files by path; closed with the table.
+    struct FileTable : std::map<std::string, int> {
+        FileTable() = default;
+        FileTable(const FileTable&) = delete;
+        FileTable& operator=(const FileTable&) = delete;
+        int& operator[](const std::string& path) { return try_emplace(path, -1).first->second; }
+        ~FileTable();
+    };
+    // What every copy needs to know of the image.
+    struct CopyPlan {
+        std::int64_t needed = 0;    // bytes on the disc
+        std::int64_t dataBytes = 0; // bytes of the data tracks, read back by a verify
+        bool verify = false;
+    };
+    BurnOutcome OpenFiles(std::vector<TrackRange>& ranges, FileTable& files);
+    burn::burn_write_opts* WriteOptions(GrabbedDrive& drive, const DiscLayout& layout, int& nwa,
+                                        BurnOutcome& outcome) const;
+    BurnOutcome WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
+                          const std::vector<TrackRange>& ranges, const CopyPlan& plan, int copy,
+                          engine::JobObserver& observer);
+    BurnOutcome Work(engine::JobObserver& observer) override;
+
     std::string m_address;
     BurnImage m_image;
     BurnSettings m_settings;
@@ -136,9 +171,11 @@ private:
 class EraseJob : public Job {
 public:
     EraseJob(std::string address, bool full, bool eject);
-    BurnOutcome Run(BurnObserver& observer) override;
+    engine::JobKind Kind() const override { return engine::JobKind::Erase; }
 
 private:
+    BurnOutcome Work(engine::JobObserver& observer) override;
+
     std::string m_address;
     bool m_full;
     bool m_eject;

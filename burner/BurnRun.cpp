@@ -2,32 +2,39 @@
 
 #include "burner/Options.h"
 #include "burner/State.h"
-#include "engine/WorkState.h"
+#include "engine/Job.h"
 #include "port/Utf.h"
 
 namespace burner {
 
-class BurnRun::Relay : public BurnObserver {
+// Passes the job's reports on, its progress to the engine's process
+// callback too (as a report of the job's kind); holds the end back for Body.
+class BurnRun::Relay : public engine::JobObserver {
 public:
-    explicit Relay(BurnObserver* next) : m_next(next) {}
-    void OnPhase(BurnPhase phase, int copy, int copies) override {
-        if (m_next)
-            m_next->OnPhase(phase, copy, copies);
-    }
-    void OnProgress(float percent, int bufferFill) override {
+    Relay(engine::JobObserver* next, engine::JobKind kind) : m_next(next), m_kind(kind) {}
+    void OnProgress(float percent) override {
         Callbacks cb = CurrentCallbacks();
-        if (cb.process)
+        if (cb.process) {
+            engine::ReportScope scope(m_kind);
             cb.process(percent, cb.processUser);
+        }
         if (m_next)
-            m_next->OnProgress(percent, bufferFill);
+            m_next->OnProgress(percent);
     }
-    bool OnNextDisc(int copy) override { return m_next ? m_next->OnNextDisc(copy) : true; }
+    void OnStatus(const engine::JobStatus& status) override {
+        if (m_next)
+            m_next->OnStatus(status);
+    }
+    engine::Answer OnQuestion(const engine::JobQuestion& question) override {
+        return m_next ? m_next->OnQuestion(question) : engine::Answer::Yes;
+    }
 
 private:
-    BurnObserver* m_next;
+    engine::JobObserver* m_next;
+    engine::JobKind m_kind;
 };
 
-BurnRun::BurnRun(std::unique_ptr<Job> job, BurnObserver* observer, bool reportBurnDone)
+BurnRun::BurnRun(std::unique_ptr<Job> job, engine::JobObserver* observer, bool reportBurnDone)
     : m_job(std::move(job)), m_observer(observer), m_reportBurnDone(reportBurnDone) {}
 
 BurnRun::~BurnRun() {
@@ -40,19 +47,16 @@ void BurnRun::Start() {
     if (m_running || m_thread.joinable())
         return;
     m_running = true;
-    // The burn-done report that ends this run is read as the end of a burn
-    // (or of a test run): recorded now that a burn really starts, not when
-    // its dialog opened, so an image build that ends meanwhile is still
-    // announced as a build.
-    if (m_reportBurnDone)
-        engine::SetWorkKind(m_job->WritesNothing() ? engine::WorkKind::TestBurn
-                                                   : engine::WorkKind::Burn);
     m_thread = std::thread(&BurnRun::Body, this);
 }
 
 void BurnRun::Body() {
-    Relay relay(m_observer);
-    BurnOutcome outcome = m_job->Run(relay);
+    // Its reports say which work they come from: a burn, a test run that
+    // writes nothing, or an erase.
+    const engine::JobKind kind = m_job->Kind();
+    Relay relay(m_observer, kind);
+    const engine::JobOutcome end = m_job->Run(relay);
+    const BurnOutcome outcome = m_job->Outcome();
     {
         std::lock_guard lock(m_mutex);
         m_outcome = outcome;
@@ -60,6 +64,7 @@ void BurnRun::Body() {
     if (m_reportBurnDone) {
         Callbacks cb = CurrentCallbacks();
         if (cb.burnDone) {
+            engine::ReportScope scope(kind, &end);
             if (outcome.ok()) {
                 cb.burnDone(nullptr, cb.burnDoneUser);
             } else {
@@ -73,7 +78,7 @@ void BurnRun::Body() {
         m_running = false;
     }
     if (m_observer)
-        m_observer->OnFinished(outcome);
+        m_observer->OnEnd(end);
 }
 
 void BurnRun::Stop() {

@@ -2,9 +2,9 @@
 // dialogs: progress goes to the observer and to the engine's process
 // callback; a burn ends with exactly one burn-done report (null text on
 // success, else what went wrong), an erase with none (the page would read
-// it as a burn). A burn's start records the work kind (a burn, or a test
-// run that writes nothing) that the program reads that report as. Then the
-// observer hears OnFinished.
+// it as a burn). The report is made as one of the job's kind (a burn, or
+// a test run that writes nothing: engine/Job.h), which is what the program
+// reads it as. Then the observer hears OnEnd.
 #pragma once
 
 #include "burner/BurnJob.h"
@@ -17,7 +17,7 @@ namespace burner {
 
 class BurnRun {
 public:
-    BurnRun(std::unique_ptr<Job> job, BurnObserver* observer, bool reportBurnDone);
+    BurnRun(std::unique_ptr<Job> job, engine::JobObserver* observer, bool reportBurnDone);
     ~BurnRun(); // stops the job and waits for it
     BurnRun(const BurnRun&) = delete;
     BurnRun& operator=(const BurnRun&) = delete;
@@ -33,7 +33,7 @@ private:
     void Body();
 
     std::unique_ptr<Job> m_job;
-    BurnObserver* m_observer;
+    engine::JobObserver* m_observer;
     bool m_reportBurnDone;
     std::thread m_thread;
     mutable std::mutex m_mutex;

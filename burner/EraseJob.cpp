@@ -13,8 +13,8 @@ namespace burner {
 EraseJob::EraseJob(std::string address, bool full, bool eject)
     : m_address(std::move(address)), m_full(full), m_eject(eject) {}
 
-BurnOutcome EraseJob::Run(BurnObserver& observer) {
-    observer.OnPhase(BurnPhase::Preparing, 1, 1);
+BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
+    Phase(observer, BurnPhase::Preparing, 1, 1);
     BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
     if (!drive)
@@ -34,7 +34,7 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
         return Fail(BurnError::NotErasable, drive->MediumName());
     if (StopRequested())
         return Fail(BurnError::Cancelled);
-    observer.OnPhase(BurnPhase::Erasing, 1, 1);
+    Phase(observer, BurnPhase::Erasing, 1, 1);
     TakeLibraryMessages();
     if (format)
         // Default size; a full erase formats anew, a quick one skips the
@@ -48,14 +48,14 @@ BurnOutcome EraseJob::Run(BurnObserver& observer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     while (burn::burn_drive_get_status(drive->drive(), &p) != burn::BURN_DRIVE_IDLE) {
         if (p.sectors > 0)
-            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors), -1);
+            observer.OnProgress(static_cast<float>(100.0 * p.sector / p.sectors));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     const bool well = burn::burn_drive_wrote_well(drive->drive());
     std::string words = TakeLibraryMessages();
     if (!well)
         return Fail(BurnError::NotErasable, words);
-    observer.OnProgress(100, -1);
+    observer.OnProgress(100);
     drive->EjectOnClose(m_eject);
     return {};
 }

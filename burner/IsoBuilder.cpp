@@ -6,9 +6,10 @@
 
 #include "burner/IsoStream.h"
 #include "engine/BuildError.h"
+#include "engine/Job.h"
 
-#include "port/FileOps.h"
 #include "port/Errors.h"
+#include "port/FileOps.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,8 +29,6 @@
 
 namespace burner {
 
-const char* const kStoppedText = engine::kStoppedByUser;
-
 namespace {
 
 using engine::BuildError;
@@ -43,8 +42,12 @@ constexpr std::size_t kFifoBlocks = 1024;
 constexpr std::uint64_t kFourGiB = 4ull << 30;
 constexpr char kTempPrefix[] = ".spindle-image-";
 
-BuildError Stopped() { return {port::ERROR_OPERATION_ABORTED, {}}; }
-BuildError FromErrno(int err, const std::string& path) { return {port::ErrorFromErrno(err), path}; }
+BuildError Stopped() {
+    return {port::ERROR_OPERATION_ABORTED, {}};
+}
+BuildError FromErrno(int err, const std::string& path) {
+    return {port::ErrorFromErrno(err), path};
+}
 
 // An error of the image's own path: a missing part is its folder.
 BuildError TargetError(int err, const std::string& target) {
@@ -52,7 +55,9 @@ BuildError TargetError(int err, const std::string& target) {
 }
 
 BuildError FromIso(int code, const std::string& path) {
-    return {code == static_cast<int>(ISO_OUT_OF_MEM) ? port::ERROR_NOT_ENOUGH_MEMORY : port::ERROR_GEN_FAILURE, path};
+    return {code == static_cast<int>(ISO_OUT_OF_MEM) ? port::ERROR_NOT_ENOUGH_MEMORY
+                                                     : port::ERROR_GEN_FAILURE,
+            path};
 }
 
 mode_t CurrentUmask() {
@@ -321,9 +326,8 @@ void WaitForChunk(burn_source* src, std::size_t want, const std::atomic<bool>& s
 }
 
 // Copies the image from the generator into the file.
-BuildError Pump(burn_source* src, int fd, const std::string& target,
-                 const std::atomic<bool>& stop, const BuildFailure& failure,
-                 const ProgressFn& progress) {
+BuildError Pump(burn_source* src, int fd, const std::string& target, const std::atomic<bool>& stop,
+                const BuildFailure& failure, const ProgressFn& progress) {
     const auto total = static_cast<std::uint64_t>(src->get_size(src));
     std::vector<unsigned char> buf(kChunk);
     std::uint64_t done = 0;
@@ -441,6 +445,16 @@ void RemoveStaleTempFiles(const std::string& folder) {
             ::unlinkat(::dirfd(d), e->d_name, 0);
     }
     ::closedir(d);
+}
+
+engine::JobOutcome ImageBuildJob::Run(engine::JobObserver& observer) {
+    engine::BuildError error = WriteIsoImage(
+        *m_root, m_settings, m_outPath, m_stop, [&](float p) { observer.OnProgress(p); },
+        m_tempFile);
+    m_root.reset();
+    engine::JobOutcome outcome{Kind(), error.code, error.path};
+    observer.OnEnd(outcome);
+    return outcome;
 }
 
 } // namespace burner

@@ -11,9 +11,11 @@
 
 #include "burner/Project.h"
 #include "engine/BuildError.h"
+#include "engine/Job.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace burner {
@@ -38,14 +40,30 @@ using TempFileFn = std::function<void(const std::string&)>;
 // set).
 // Blocks until done; progress is reported from the calling thread.
 engine::BuildError WriteIsoImage(const ProjectNode& root, const ImageSettings& settings,
-                               const std::string& outPath, const std::atomic<bool>& stop,
-                               const ProgressFn& progress, const TempFileFn& tempFile = {});
+                                 const std::string& outPath, const std::atomic<bool>& stop,
+                                 const ProgressFn& progress, const TempFileFn& tempFile = {});
+
+// An image build as a job: Run writes the image of `root` at `outPath`
+// (WriteIsoImage), with the observer hearing the progress and the end; its
+// outcome carries the build error's number and path.
+class ImageBuildJob : public engine::Job {
+public:
+    ImageBuildJob(std::unique_ptr<ProjectNode> root, ImageSettings settings, std::string outPath,
+                  TempFileFn tempFile = {})
+        : m_root(std::move(root)), m_settings(std::move(settings)), m_outPath(std::move(outPath)),
+          m_tempFile(std::move(tempFile)) {}
+    engine::JobKind Kind() const override { return engine::JobKind::ImageBuild; }
+    engine::JobOutcome Run(engine::JobObserver& observer) override;
+
+private:
+    std::unique_ptr<ProjectNode> m_root;
+    ImageSettings m_settings;
+    std::string m_outPath;
+    TempFileFn m_tempFile;
+};
 
 // Removes the hidden temporary images of processes that no longer run from
 // a folder (left where a killed build could not use an unnamed file).
 void RemoveStaleTempFiles(const std::string& folder);
-
-// The text a stopped build ends with.
-extern const char* const kStoppedText;
 
 } // namespace burner

@@ -61,11 +61,10 @@ JobDialog::JobDialog(const wxString& title, std::string address)
 }
 
 JobDialog::~JobDialog() {
-    {
-        std::lock_guard lock(m_askMutex);
-        m_closing = true;
-    }
-    m_asked.notify_all();
+    // Nothing more reaches the dialog, and a question the job waits on ends
+    // as a closed box, so the job can end.
+    if (m_handOver)
+        m_handOver->Detach();
     m_run.reset(); // stops the job and waits for it
 }
 
@@ -140,7 +139,13 @@ void JobDialog::StartJob() {
     m_start->Disable();
     m_cancel->SetLabel(W(EngineText("ENG_CANCEL")));
     m_run.reset(); // a finished run of an earlier start
-    m_run = std::make_unique<BurnRun>(std::move(job), this, ReportsBurnDone());
+    if (m_handOver)
+        m_handOver->Detach();
+    m_handOver = engine::JobHandOver::Make(this, [this](std::function<void()> fn) {
+        CallAfter(std::move(fn));
+        return true;
+    });
+    m_run = std::make_unique<BurnRun>(std::move(job), m_handOver.get(), ReportsBurnDone());
     m_run->Start();
 }
 
@@ -173,22 +178,18 @@ wxString JobDialog::StateText() const {
     return m_stateText;
 }
 
-void JobDialog::OnPhase(BurnPhase phase, int copy, int copies) {
-    CallAfter([this, phase, copy, copies] {
-        m_phase = phase;
-        m_copy = copy;
-        m_copies = copies;
-        ShowProgress();
-    });
+void JobDialog::OnStatus(const engine::JobStatus& status) {
+    m_phase = status.step;
+    m_copy = status.copy;
+    m_copies = status.copies;
+    m_buffer->SetValue(std::clamp(status.bufferFill, 0, 100)); // -1: no buffer in use
+    ShowProgress();
 }
 
-void JobDialog::OnProgress(float percent, int bufferFill) {
-    CallAfter([this, percent, bufferFill] {
-        m_percent = static_cast<int>(percent);
-        m_gauge->SetValue(std::clamp(m_percent, 0, 100));
-        m_buffer->SetValue(std::clamp(bufferFill, 0, 100));
-        ShowProgress();
-    });
+void JobDialog::OnProgress(float percent) {
+    m_percent = static_cast<int>(percent);
+    m_gauge->SetValue(std::clamp(m_percent, 0, 100));
+    ShowProgress();
 }
 
 void JobDialog::ShowProgress() {
@@ -210,26 +211,15 @@ void JobDialog::SetState(const wxString& text) {
         SetClientSize(GetClientSize().x, needed.y);
 }
 
-bool JobDialog::OnNextDisc(int copy) {
-    {
-        std::lock_guard lock(m_askMutex);
-        m_answer = -1;
-    }
-    CallAfter([this, copy] {
-        port::MessageBoxRequest ask{
-            EngineTextf("BURN_COPY_OF", {std::to_string(copy), std::to_string(m_copies)}) + "\n" +
-                EngineText("ENG_WAITING_FOR_DISC"),
-            GetTitle().utf8_string(), port::MB_OK | port::MB_ICONINFORMATION};
-        port::ShowMessageBox(ask);
-        {
-            std::lock_guard lock(m_askMutex);
-            m_answer = 1;
-        }
-        m_asked.notify_all();
-    });
-    std::unique_lock lock(m_askMutex);
-    m_asked.wait(lock, [this] { return m_answer >= 0 || m_closing; });
-    return m_answer == 1 && !m_closing;
+engine::Answer JobDialog::OnQuestion(const engine::JobQuestion& question) {
+    if (question.what != kAskNextDisc)
+        return question.Closed();
+    port::MessageBoxRequest ask{
+        EngineTextf("BURN_COPY_OF", {std::to_string(question.count), std::to_string(m_copies)}) +
+            "\n" + EngineText("ENG_WAITING_FOR_DISC"),
+        GetTitle().utf8_string(), port::MB_OK | port::MB_ICONINFORMATION};
+    port::ShowMessageBox(ask);
+    return engine::Answer::Yes;
 }
 
 wxString JobDialog::FailedText(const BurnOutcome& o) const {
@@ -257,27 +247,25 @@ wxString JobDialog::FailedText(const BurnOutcome& o) const {
     }
 }
 
-void JobDialog::OnFinished(const BurnOutcome& outcome) {
-    CallAfter([this, outcome] {
-        m_finished = true;
-        m_outcome = outcome;
-        if (outcome.ok()) {
-            m_gauge->SetValue(100);
-            SetState(DoneText());
-        } else {
-            SetState(FailedText(outcome));
-        }
-        EnableSettings(true);
-        m_start->Enable();
-        m_cancel->SetLabel(W(EngineText("ENG_CLOSE")));
-        Layout();
-        if (m_closeWhenDone) {
-            if (IsModal())
-                EndModal(wxID_CANCEL);
-            else
-                Hide();
-        }
-    });
+void JobDialog::OnEnd(const engine::JobOutcome&) {
+    m_finished = true;
+    m_outcome = m_run ? m_run->Outcome() : BurnOutcome{};
+    if (m_outcome.ok()) {
+        m_gauge->SetValue(100);
+        SetState(DoneText());
+    } else {
+        SetState(FailedText(m_outcome));
+    }
+    EnableSettings(true);
+    m_start->Enable();
+    m_cancel->SetLabel(W(EngineText("ENG_CLOSE")));
+    Layout();
+    if (m_closeWhenDone) {
+        if (IsModal())
+            EndModal(wxID_CANCEL);
+        else
+            Hide();
+    }
 }
 
 } // namespace burner

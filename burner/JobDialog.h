@@ -1,17 +1,16 @@
 // The common part of the engine's burn and erase dialogs: the recorder and
 // its disc, a progress bar, a state line and the Start / Cancel-Close
 // buttons, wired to a BurnRun. The job works on its own thread; its reports
-// reach the controls through CallAfter. The dialog cannot close while the
+// reach the controls through an engine::JobHandOver. The dialog cannot close while the
 // job runs: closing asks the job to stop and closes once it has.
 #pragma once
 
 #include "burner/BurnRun.h"
+#include "engine/JobHandOver.h"
 
 #include <wx/dialog.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class wxButton;
@@ -22,7 +21,7 @@ class wxFlexGridSizer;
 
 namespace burner {
 
-class JobDialog : public wxDialog, public BurnObserver {
+class JobDialog : public wxDialog, public engine::JobObserver {
 public:
     JobDialog(const wxString& title, std::string address);
     ~JobDialog() override;
@@ -59,10 +58,11 @@ protected:
     int m_speedBase = 176;     // kB/s of 1x for the disc's kind
 
 private:
-    void OnPhase(BurnPhase phase, int copy, int copies) override;
-    void OnProgress(float percent, int bufferFill) override;
-    bool OnNextDisc(int copy) override;
-    void OnFinished(const BurnOutcome& outcome) override;
+    // The job's reports, on the GUI thread (through m_handOver).
+    void OnProgress(float percent) override;
+    void OnStatus(const engine::JobStatus& status) override;
+    engine::Answer OnQuestion(const engine::JobQuestion& question) override;
+    void OnEnd(const engine::JobOutcome& outcome) override;
     void ShowProgress();
     // The state line, wrapped at the dialog's width; the dialog grows to
     // show all its lines.
@@ -75,6 +75,7 @@ private:
     wxString m_stateText; // as set, without the line breaks of the wrap
     wxButton* m_start = nullptr;
     wxButton* m_cancel = nullptr;
+    std::shared_ptr<engine::JobHandOver> m_handOver; // outlives m_run
     std::unique_ptr<BurnRun> m_run;
     bool m_finished = false;
     bool m_closeWhenDone = false;
@@ -82,11 +83,6 @@ private:
     BurnPhase m_phase = BurnPhase::Preparing;
     int m_copy = 1, m_copies = 1;
     int m_percent = 0;
-    // OnNextDisc waits for the user's answer on the GUI thread.
-    std::mutex m_askMutex;
-    std::condition_variable m_asked;
-    int m_answer = -1; // -1: none yet, 0: stop, 1: go on
-    bool m_closing = false;
 };
 
 // Describes the current recorder and its disc for the dialog's rows.

@@ -125,4 +125,14 @@ void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user) {
     State().callbacks.createDirUser = user;
 }
 
+void* AddFileEventUser() {
+    std::lock_guard lock(State().mutex);
+    return State().callbacks.addFile ? State().callbacks.addFileUser : nullptr;
+}
+
+void* CreateDirEventUser() {
+    std::lock_guard lock(State().mutex);
+    return State().callbacks.createDir ? State().callbacks.createDirUser : nullptr;
+}
+
 } // namespace engine

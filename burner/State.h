@@ -2,6 +2,7 @@
 // the options in force, the project and the image build that may be running.
 #pragma once
 
+#include "burner/IsoBuilder.h"
 #include "burner/Project.h"
 #include "engine/Engine.h"
 
@@ -29,7 +30,7 @@ struct Callbacks {
 // One image build on the engine thread.
 struct BuildJob {
     std::uint64_t epoch = 0; // EngineState::epoch when it started
-    std::atomic<bool> stop{false};
+    std::unique_ptr<ImageBuildJob> work;
     std::thread::id thread;
     std::mutex mutex;
     std::condition_variable cv;
@@ -52,9 +53,9 @@ struct EngineState {
     std::u16string languageFile;
     Callbacks callbacks;
     engine::EngineOptions options{}; // DefaultOptions() from the first use
-    int projectType = 0;         // 0: none, else engine::kProjectData / kProjectBinCue
+    int projectType = 0;             // 0: none, else engine::kProjectData / kProjectBinCue
     Project project;
-    std::string cueSheet; // the cue file of a BIN/CUE project
+    std::string cueSheet;            // the cue file of a BIN/CUE project
     std::shared_ptr<BuildJob> build; // the running build, if any
     int liveBuildThreads = 0;
     std::condition_variable buildThreadsDone;

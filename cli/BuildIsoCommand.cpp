@@ -46,6 +46,7 @@ struct BuildWatch {
     bool failed = false;
     std::string error;
     std::atomic<float> percent{0.0f};
+    std::atomic<std::int64_t> bytes{0}; // of the files added: the image's size, nearly
 };
 
 void OnProgress(float percent, void* user) {
@@ -64,15 +65,16 @@ void OnDone(const char16_t* error, void* user) {
 }
 
 void OnFileAdded(const char16_t* source, const char16_t* name, const char16_t*,
-                 const char16_t* imagePath, std::uint64_t, std::uint32_t, std::int64_t,
-                 std::int32_t renamed, void*) {
+                 const char16_t* imagePath, std::uint64_t size, std::uint32_t, std::int64_t,
+                 std::int32_t renamed, void* user) {
+    if (auto* watch = static_cast<BuildWatch*>(user))
+        watch->bytes += static_cast<std::int64_t>(size);
     if (!renamed || !name)
         return;
     // The path inside the image as it shows once mounted here: with "/".
     std::string shown = port::ToUtf8(imagePath);
     std::replace(shown.begin(), shown.end(), '\\', '/');
-    std::fprintf(stderr, "spindle-cli: build-iso: %s is stored as %s\n",
-                 port::ToUtf8(source).c_str(), shown.c_str());
+    Tell("build-iso", port::ToUtf8(source) + " is stored as " + shown);
 }
 
 int Fail(const std::string& message) {
@@ -141,9 +143,7 @@ public:
     }
     bool AddFile(const engine::SourceEntry& file) override {
         if (IsOutput(file)) {
-            std::fprintf(stderr,
-                         "spindle-cli: build-iso: leaving out %s: it is the image being built\n",
-                         file.path.c_str());
+            Tell("build-iso", "leaving out " + file.path + ": it is the image being built");
             return true;
         }
         std::u16string src = port::ToUtf16(file.path);
@@ -157,8 +157,7 @@ public:
             return Failed(port::ErrorFromErrno(entry.err), entry.path);
         if (entry.why == engine::SkipReason::NotUtf8)
             return Failed(port::ERROR_INVALID_NAME, entry.path);
-        std::fprintf(stderr, "spindle-cli: build-iso: skipping %s: %s\n", entry.path.c_str(),
-                     engine::DescribeSkip(entry).c_str());
+        Tell("build-iso", "skipping " + entry.path + ": " + engine::DescribeSkip(entry));
         return true;
     }
     bool ListFailed(const engine::SourceEntry& folder, int err) override {
@@ -199,17 +198,6 @@ private:
     HostId outFolder_{}, out_{};
     bool haveOutFolder_ = false, haveOut_ = false;
 };
-
-void DrawBar(float percent) {
-    constexpr int kWidth = 40;
-    int filled = static_cast<int>(percent * kWidth / 100.0f);
-    char bar[kWidth + 1];
-    for (int i = 0; i < kWidth; ++i)
-        bar[i] = i < filled ? '#' : '.';
-    bar[kWidth] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, static_cast<int>(percent));
-    std::fflush(stderr);
-}
 
 struct Options {
     std::string label;
@@ -311,7 +299,8 @@ std::string DefaultLabel(const std::string& out) {
 
 int WaitForBuild(BuildWatch& watch, bool quiet) {
     const bool terminal = !quiet && ::isatty(STDERR_FILENO);
-    bool aborted = false, barShown = false;
+    bool aborted = false;
+    ProgressLine line(watch.bytes.load());
     std::unique_lock lock(watch.mutex);
     while (!watch.done) {
         watch.cv.wait_for(lock, std::chrono::milliseconds(100));
@@ -321,26 +310,22 @@ int WaitForBuild(BuildWatch& watch, bool quiet) {
             engine::Abort();
             lock.lock();
         }
-        if (terminal && !watch.done) {
-            DrawBar(watch.percent.load());
-            barShown = true;
-        }
+        if (terminal && !watch.done)
+            line.Draw(watch.percent.load());
     }
-    if (barShown && watch.failed)
-        std::fputc('\n', stderr);
-    else if (barShown)
-        std::fprintf(stderr, "\r%60s\r", "");
+    if (watch.failed)
+        line.End();
+    else
+        line.Clear();
     // The engine's report says what is on disk: a stop that came too late
     // to stop anything leaves a complete image, and that is the outcome.
     if (!watch.failed) {
         if (aborted || g_interrupted)
-            std::fprintf(stderr,
-                         "spindle-cli: build-iso: the image was complete before the stop; kept\n");
+            Tell("build-iso", "the image was complete before the stop; kept");
         return 0;
     }
     if (aborted)
-        return (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"),
-                130);
+        return (Tell("build-iso", "stopped; no image was written"), kExitInterrupted);
     return Fail(watch.error);
 }
 
@@ -387,7 +372,7 @@ int BuildIso(const Args& args) {
     Gatherer gatherer;
     engine::SetProcessEventCallback(OnProgress, &watch);
     engine::SetBurnDoneEventCallback(OnDone, &watch);
-    engine::SetAddFileEventCallback(OnFileAdded, nullptr);
+    engine::SetAddFileEventCallback(OnFileAdded, &watch);
     engine::SetCreateDirEventCallback(Gatherer::OnDirCreated, &gatherer);
     engine::DeleteProject();
     engine::CreateProject(engine::kProjectData);
@@ -398,8 +383,7 @@ int BuildIso(const Args& args) {
         std::string from;
         for (const std::string& s : o.sources)
             from += (from.empty() ? "" : ", ") + s;
-        std::fprintf(stderr, "spindle-cli: build-iso: building %s (label \"%s\") from %s\n",
-                     o.out.c_str(), label.c_str(), from.c_str());
+        Tell("build-iso", "building " + o.out + " (label \"" + label + "\") from " + from);
     }
     gatherer.SetOutput(o.out);
     if (!SetLabel(label, err)) {
@@ -413,8 +397,7 @@ int BuildIso(const Args& args) {
         }
     }
     if (status == 0 && g_interrupted)
-        status =
-            (std::fprintf(stderr, "spindle-cli: build-iso: stopped; no image was written\n"), 130);
+        status = (Tell("build-iso", "stopped; no image was written"), kExitInterrupted);
     if (status == 0) {
         std::u16string out = port::ToUtf16(o.out);
         engine::PrepareISO();

@@ -12,12 +12,14 @@
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -44,41 +46,47 @@ bool UseRecorder(const char* command, char16_t letter) {
     return true;
 }
 
-class ProgressBar : public burner::BurnObserver {
+// The terminal observer of a burn or an erase.
+class ProgressBar : public engine::JobObserver {
 public:
-    explicit ProgressBar(bool erase) : m_erase(erase), m_tty(::isatty(STDERR_FILENO)) {}
-    ~ProgressBar() override {
-        if (m_drawn)
-            std::fputc('\n', stderr);
+    ProgressBar(bool erase, std::int64_t bytes)
+        : m_erase(erase), m_tty(::isatty(STDERR_FILENO)), m_line(bytes) {}
+    ~ProgressBar() override { m_line.End(); }
+    void OnStatus(const engine::JobStatus& status) override {
+        const bool newPhase = !m_started || status.step != m_phase || status.copy != m_copy;
+        m_started = true;
+        m_phase = status.step;
+        m_copy = status.copy;
+        m_copies = status.copies;
+        const bool fillChanged = status.bufferFill != m_buffer;
+        m_buffer = status.bufferFill;
+        if (newPhase && !m_tty)
+            Write(Label() + "\n");
+        Draw(newPhase || fillChanged);
     }
-    void OnPhase(burner::BurnPhase phase, int copy, int copies) override {
-        m_phase = phase;
-        m_copy = copy;
-        m_copies = copies;
-        if (!m_tty)
-            std::fprintf(stderr, "%s\n", Label().c_str());
-        Draw(true);
-    }
-    void OnProgress(float percent, int bufferFill) override {
+    void OnProgress(float percent) override {
         int p = static_cast<int>(percent);
         bool changed = p != m_percent;
         m_percent = p;
-        m_buffer = bufferFill;
         Draw(changed);
     }
-    bool OnNextDisc(int copy) override {
-        std::fprintf(stderr,
-                     "\nInsert a blank disc for copy %d and press Enter (Ctrl-D stops): ", copy);
+    engine::Answer OnQuestion(const engine::JobQuestion& question) override {
+        if (question.what != burner::kAskNextDisc)
+            return question.Closed();
+        Write("\nInsert a blank disc for copy " + std::to_string(question.count) +
+              " and press Enter (Ctrl-D stops): ");
         int c;
         while ((c = std::getchar()) != EOF && c != '\n') {
         }
-        return c != EOF;
+        return c != EOF ? engine::Answer::Yes : engine::Answer::No;
     }
 
 private:
     std::string Label() const {
         const char* what = "Preparing";
         switch (m_phase) {
+        default:
+            break;
         case burner::BurnPhase::Preparing:
             what = "Preparing";
             break;
@@ -103,32 +111,27 @@ private:
     void Draw(bool changed) {
         if (!m_tty || !changed)
             return;
-        constexpr int kWidth = 40;
-        int filled = m_percent * kWidth / 100;
-        std::string bar(filled, '#');
-        bar += std::string(kWidth - filled, '.');
         std::string buffer = m_buffer >= 0 ? "  buffer " + std::to_string(m_buffer) + "%" : "";
-        std::fprintf(stderr, "\r[%s] %3d%%%s  %-32s", bar.c_str(), m_percent, buffer.c_str(),
-                     Label().c_str());
-        std::fflush(stderr);
-        m_drawn = true;
+        m_line.Draw(m_percent, buffer + "  " + Label());
     }
 
     bool m_erase;
     bool m_tty;
-    bool m_drawn = false;
+    bool m_started = false;
+    ProgressLine m_line;
     burner::BurnPhase m_phase = burner::BurnPhase::Preparing;
     int m_copy = 1, m_copies = 1, m_percent = 0, m_buffer = -1;
 };
 
 // Runs a job in the foreground with the progress bar; Ctrl-C stops it.
-int RunJob(const char* command, burner::Job& job, bool erase) {
+int RunJob(const char* command, burner::Job& job, bool erase, std::int64_t bytes = 0) {
     burner::BurnOutcome outcome;
     {
-        ProgressBar bar(erase);
+        ProgressBar bar(erase, bytes);
         g_running = &job;
         auto previous = std::signal(SIGINT, OnInterrupt);
-        outcome = job.Run(bar);
+        job.Run(bar);
+        outcome = job.Outcome();
         std::signal(SIGINT, previous);
         g_running = nullptr;
     }
@@ -136,7 +139,7 @@ int RunJob(const char* command, burner::Job& job, bool erase) {
         Say(command, burner::Describe(outcome));
         // Stopped by Ctrl-C: the status a shell gives an interrupted command.
         return outcome.error == burner::BurnError::Cancelled && g_interrupted ? kExitInterrupted
-                                                                               : kExitFailure;
+                                                                              : kExitFailure;
     }
     const char* done = erase ? "The disc was erased."
                        : job.WritesNothing()
@@ -222,8 +225,15 @@ int Burn(const Args& args) {
     const std::string address = burner::CurrentRecorderAddress();
     if (speed > 0)
         settings.speedKBs = SpeedKBs(address, speed);
+    // The bytes the whole job moves, for the rate on the progress line: each
+    // copy written, and read back when verified (a cue sheet's: unknown).
+    struct stat st {};
+    std::int64_t bytes = 0;
+    if (!what.isCue && ::stat(image.c_str(), &st) == 0)
+        bytes = static_cast<std::int64_t>(st.st_size) * std::max(1, settings.copies) *
+                (settings.verify && !settings.simulate ? 2 : 1);
     burner::BurnJob job(address, std::move(what), settings);
-    int rc = RunJob("burn", job, false);
+    int rc = RunJob("burn", job, false, bytes);
     engine::DeInitialize();
     return rc;
 }

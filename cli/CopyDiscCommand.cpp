@@ -7,7 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/Report.h"
 
-#include "pages/DiscImageReader.h"
+#include "engine/DiscImageReader.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
 #include "port/Utf.h"
@@ -28,7 +28,6 @@ namespace cli {
 
 namespace {
 
-constexpr int kIdOk = 1, kIdYes = 6, kIdNo = 7;
 // A whole copy in which unreadable sectors are zeros: usable, but not the disc.
 constexpr int kExitSalvaged = 3;
 constexpr char kUsage[] = "copy-disc [--label L] [--ignore-read-errors] LETTER OUT";
@@ -66,29 +65,33 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
     return true;
 }
 
-// The reader's observer: questions and the end are handed to the main
-// thread, which owns the terminal.
-class Console : public CDiscCopyObserver {
+// The copy's terminal observer: questions and the end are handed to the
+// main thread, which owns the terminal; what the end needs besides its
+// outcome is gathered from the notes on the way.
+class Console : public engine::JobObserver {
 public:
     explicit Console(std::u16string label) : m_label(std::move(label)) {}
 
-    void OnCopying(bool) override {}
-    void OnProgress(int) override {}
-    void OnStatus(const CopyStatus&) override {}
-    std::u16string NewLabel() override { return m_label; }
-    void OnFinished() override {}
-
-    int OnMessage(const CopyNote& note) override {
+    std::u16string OnAskText(const engine::JobQuestion&) override { return m_label; }
+    void OnStatus(const engine::JobStatus& status) override {
+        if (status.step == engine::JobStatus::Step::Preparing)
+            m_ran = true;
+    }
+    engine::Answer OnQuestion(const engine::JobQuestion& note) override {
         std::unique_lock lock(m_mutex);
+        if (CopyMessageOf(note) == CopyMessage::LabelFailed)
+            m_labelFailed = true;
+        if (CopyMessageOf(note) == CopyMessage::DoneWithBadSectors)
+            m_unreadable = note.count;
         m_question = note;
         m_answer.reset();
         m_cv.notify_all();
         m_cv.wait(lock, [&] { return m_answer.has_value(); });
         return *m_answer;
     }
-    void OnEnded(const CopyResult& result) override {
+    void OnEnd(const engine::JobOutcome& outcome) override {
         std::lock_guard lock(m_mutex);
-        m_result = result;
+        m_result = outcome;
         m_cv.notify_all();
     }
 
@@ -97,60 +100,46 @@ public:
         std::unique_lock lock(m_mutex);
         m_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return m_question || m_result; });
     }
-    std::optional<CopyNote> TakeNote() {
+    std::optional<engine::JobQuestion> TakeNote() {
         std::lock_guard lock(m_mutex);
-        std::optional<CopyNote> note = std::move(m_question);
+        std::optional<engine::JobQuestion> note = std::move(m_question);
         m_question.reset();
         return note;
     }
-    void Answer(int answer) {
+    void Answer(engine::Answer answer) {
         std::lock_guard lock(m_mutex);
         m_answer = answer;
         m_cv.notify_all();
     }
-    std::optional<CopyResult> Result() {
+    std::optional<engine::JobOutcome> Result() {
         std::lock_guard lock(m_mutex);
         return m_result;
     }
+    bool Ran() const { return m_ran; }
+    bool LabelFailed() const { return m_labelFailed; }
+    std::int64_t Unreadable() const { return m_unreadable; }
 
 private:
     std::u16string m_label;
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::optional<CopyNote> m_question;
-    std::optional<int> m_answer;
-    std::optional<CopyResult> m_result;
+    std::optional<engine::JobQuestion> m_question;
+    std::optional<engine::Answer> m_answer;
+    std::optional<engine::JobOutcome> m_result;
+    std::atomic<bool> m_ran{false}, m_labelFailed{false};
+    std::atomic<std::int64_t> m_unreadable{0};
 };
-
-void ClearBar(bool& shown) {
-    if (shown)
-        std::fprintf(stderr, "\r%70s\r", "");
-    shown = false;
-}
-
-void DrawBar(std::int64_t copied, std::int64_t size) {
-    constexpr int kWidth = 40;
-    const int percent = size > 0 ? static_cast<int>(copied * 100 / size) : 0;
-    char bar[kWidth + 1];
-    for (int i = 0; i < kWidth; ++i)
-        bar[i] = i < percent * kWidth / 100 ? '#' : '.';
-    bar[kWidth] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%% %lld/%lld MiB", bar, percent,
-                 static_cast<long long>(copied >> 20), static_cast<long long>(size >> 20));
-    std::fflush(stderr);
-}
 
 // Asks on the terminal; anything but y or yes, end of input or Ctrl-C is no.
 bool AskYes(const std::string& question, bool& interrupted) {
     if (!::isatty(STDIN_FILENO))
         return false;
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
+    Write(question + " [y/N] ");
     std::string line;
     for (;;) {
         if (g_interrupted) {
             interrupted = true;
-            std::fputc('\n', stderr);
+            Write("\n");
             return false;
         }
         pollfd p{STDIN_FILENO, POLLIN, 0};
@@ -164,86 +153,77 @@ bool AskYes(const std::string& question, bool& interrupted) {
     return line == "y" || line == "Y" || line == "yes";
 }
 
+std::string Because(port::ErrorCode error) {
+    return std::string(port::DescribeError(error)) + " (error " + std::to_string(error) + ")";
+}
+
 // Says what a note means on stderr and gives the reader its answer.
-int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
+engine::Answer Tell(const engine::JobQuestion& note, const Options& o, CDiscImageReader& reader) {
+    constexpr const char* kCmd = "copy-disc";
     const std::string path = port::ToUtf8(note.path);
+    const std::string count = std::to_string(note.count);
     bool interrupted = false;
-    int answer = kIdOk;
-    switch (note.message) {
+    engine::Answer answer = engine::Answer::Ok;
+    switch (CopyMessageOf(note)) {
     case CopyMessage::SelectDrive:
+    case CopyMessage::Done:
+    case CopyMessage::NewLabel:
         break;
     case CopyMessage::CannotOpenDrive:
-        std::fprintf(stderr, "spindle-cli: copy-disc: cannot open drive %s: %s (error %u)\n",
-                     path.c_str(), port::DescribeError(note.error), note.error);
+        cli::Tell(kCmd, "cannot open drive " + path + ": " + Because(note.error));
         break;
     case CopyMessage::NoDisc:
-        std::fprintf(stderr,
-                     "spindle-cli: copy-disc: drive %s holds no disc to copy, so nothing was "
-                     "changed: %s (error %u)\n",
-                     path.c_str(), port::DescribeError(note.error), note.error);
+        cli::Tell(kCmd, "drive " + path + " holds no disc to copy, so nothing was changed: " +
+                            Because(note.error));
         break;
     case CopyMessage::SameAsSource:
-        std::fprintf(stderr,
-                     "spindle-cli: copy-disc: %s is the disc being copied; choose another OUT\n",
-                     path.c_str());
+        cli::Tell(kCmd, path + " is the disc being copied; choose another OUT");
         break;
     case CopyMessage::OverwriteImage:
-        answer = AskYes(path + " already exists. Replace it?", interrupted) ? kIdYes : kIdNo;
-        if (answer == kIdNo && !interrupted)
-            std::fprintf(stderr, "spindle-cli: copy-disc: %s already exists; not replaced\n",
-                         path.c_str());
+        answer = AskYes(path + " already exists. Replace it?", interrupted) ? engine::Answer::Yes
+                                                                            : engine::Answer::No;
+        if (answer == engine::Answer::No && !interrupted)
+            cli::Tell(kCmd, path + " already exists; not replaced");
         break;
     case CopyMessage::CannotCreateFile:
-        std::fprintf(stderr, "spindle-cli: copy-disc: cannot create %s: %s (error %u)\n",
-                     path.c_str(), port::DescribeError(note.error), note.error);
+        cli::Tell(kCmd, "cannot create " + path + ": " + Because(note.error));
         break;
     case CopyMessage::CannotCreateBuffer:
-        std::fprintf(stderr, "spindle-cli: copy-disc: not enough memory\n");
+        cli::Tell(kCmd, "not enough memory");
         break;
     case CopyMessage::ReadError:
         answer = AskYes("Part of the disc cannot be read. Fill unreadable sectors with zeros and "
                         "go on?",
                         interrupted)
-                     ? kIdYes
-                     : kIdNo;
+                     ? engine::Answer::Yes
+                     : engine::Answer::No;
         if (interrupted) {
             // Stopped, not failed: the reader sees the stop before reading on.
             reader.Stop();
-            answer = kIdYes;
-        } else if (answer == kIdNo) {
-            std::fprintf(stderr, "spindle-cli: copy-disc: part of the disc cannot be read "
-                                 "(--ignore-read-errors copies past unreadable sectors)\n");
+            answer = engine::Answer::Yes;
+        } else if (answer == engine::Answer::No) {
+            cli::Tell(kCmd, "part of the disc cannot be read (--ignore-read-errors copies past "
+                            "unreadable sectors)");
         }
         break;
     case CopyMessage::LabelFailed:
-        std::fprintf(stderr,
-                     "spindle-cli: copy-disc: the label could not be written into %s (no ISO "
-                     "9660 volume there?)\n",
-                     path.c_str());
-        break;
-    case CopyMessage::Done:
+        cli::Tell(kCmd,
+                  "the label could not be written into " + path + " (no ISO 9660 volume there?)");
         break;
     case CopyMessage::DoneWithBadSectors:
-        std::fprintf(stderr,
-                     "spindle-cli: copy-disc: %lld sectors could not be read and are zeros in "
-                     "the image%s%s\n",
-                     static_cast<long long>(note.count), path.empty() ? "" : "; listed in ",
-                     path.c_str());
+        cli::Tell(kCmd, count + " sectors could not be read and are zeros in the image" +
+                            (path.empty() ? "" : "; listed in " + path));
         break;
     case CopyMessage::ListFailed:
-        std::fprintf(stderr,
-                     "spindle-cli: copy-disc: the list of the %lld unreadable sectors could not be "
-                     "written to %s: %s (error %u); %s was left as it was\n",
-                     static_cast<long long>(note.count), path.c_str(),
-                     port::DescribeError(note.error), note.error, o.out.c_str());
+        cli::Tell(kCmd, "the list of the " + count +
+                            " unreadable sectors could not be written to " + path + ": " +
+                            Because(note.error) + "; " + o.out + " was left as it was");
         break;
     case CopyMessage::Failed:
         if (note.error)
-            std::fprintf(stderr, "spindle-cli: copy-disc: writing %s failed: %s (error %u)\n",
-                         o.out.c_str(), port::DescribeError(note.error), note.error);
-        std::fprintf(stderr, "spindle-cli: copy-disc: the disc could not be copied%s%s%s\n",
-                     path.empty() ? "" : "; the partial image ", path.c_str(),
-                     path.empty() ? "" : " is kept");
+            cli::Tell(kCmd, "writing " + o.out + " failed: " + Because(note.error));
+        cli::Tell(kCmd, "the disc could not be copied" +
+                            (path.empty() ? "" : "; the partial image " + path + " is kept"));
         break;
     }
     return answer;
@@ -251,7 +231,8 @@ int Tell(const CopyNote& note, const Options& o, CDiscImageReader& reader) {
 
 int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
     const bool terminal = ::isatty(STDERR_FILENO);
-    bool barShown = false, stopAsked = false;
+    bool stopAsked = false;
+    std::optional<ProgressLine> line;
     for (;;) {
         console.Wait();
         if (g_interrupted && !stopAsked) {
@@ -259,36 +240,37 @@ int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
             reader.Stop();
         }
         if (auto note = console.TakeNote()) {
-            ClearBar(barShown);
+            if (line)
+                line->Clear();
             console.Answer(Tell(*note, o, reader));
             continue;
         }
         if (auto result = console.Result()) {
-            ClearBar(barShown);
-            switch (result->outcome) {
-            case CopyOutcome::Done:
-                return result->labelFailed ? 1 : result->unreadable > 0 ? kExitSalvaged : 0;
-            case CopyOutcome::Stopped:
-                if (result->partialPath.empty())
-                    std::fprintf(stderr, "spindle-cli: copy-disc: stopped; nothing was copied\n");
-                else
-                    std::fprintf(stderr,
-                                 "spindle-cli: copy-disc: stopped; the partial image %s is "
-                                 "kept\n",
-                                 port::ToUtf8(result->partialPath).c_str());
-                return 130;
-            case CopyOutcome::NotStarted:
-                // Ctrl-C at the first question: nothing was touched.
-                if (g_interrupted)
-                    return (std::fprintf(stderr, "spindle-cli: copy-disc: stopped\n"), 130);
-                return 1;
-            default:
-                return 1;
+            if (line)
+                line->Clear();
+            if (result->Done())
+                return console.LabelFailed()      ? kExitFailure
+                       : console.Unreadable() > 0 ? kExitSalvaged
+                                                  : kExitOk;
+            if (result->Stopped() && console.Ran()) {
+                cli::Tell("copy-disc", result->item.empty() ? "stopped; nothing was copied"
+                                                            : "stopped; the partial image " +
+                                                                  result->item + " is kept");
+                return kExitInterrupted;
             }
+            // Ctrl-C at the first question: nothing was touched.
+            if (!console.Ran() && g_interrupted)
+                return (cli::Tell("copy-disc", "stopped"), kExitInterrupted);
+            return kExitFailure;
         }
-        if (terminal && reader.DiscSize() > 0) {
-            DrawBar(reader.BytesCopied(), reader.DiscSize());
-            barShown = true;
+        const std::int64_t size = reader.DiscSize();
+        if (terminal && size > 0) {
+            if (!line)
+                line.emplace(size);
+            const std::int64_t copied = reader.BytesCopied();
+            line->Draw(static_cast<double>(copied) * 100.0 / static_cast<double>(size),
+                       "  " + std::to_string(copied >> 20) + "/" + std::to_string(size >> 20) +
+                           " MiB");
         }
     }
 }
@@ -319,14 +301,12 @@ int CopyDisc(const Args& args) {
         return kExitUsage;
     const std::u16string root{letter, u':', u'\\'};
     if (port::GetDriveTypeW(root.c_str()) != port::DRIVE_CDROM)
-        return (std::fprintf(stderr, "spindle-cli: copy-disc: %c: is no optical drive\n",
-                             static_cast<char>(letter)),
-                1);
+        return (cli::Tell("copy-disc",
+                          std::string(1, static_cast<char>(letter)) + ": is no optical drive"),
+                kExitFailure);
     const std::u16string out = port::ToUtf16(o.out);
     if (port::ToUtf8(out) != o.out)
-        return (std::fprintf(stderr, "spindle-cli: copy-disc: %s: its name is not UTF-8 text\n",
-                             o.out.c_str()),
-                1);
+        return (cli::Tell("copy-disc", o.out + ": its name is not UTF-8 text"), kExitFailure);
     char16_t name[256] = {};
     port::GetVolumeInformationW(root.c_str(), name, 256, nullptr, nullptr, nullptr, nullptr, 0);
     const std::u16string discLabel = name;
@@ -345,7 +325,7 @@ int CopyDisc(const Args& args) {
     if (reader.Start({std::u16string(1, letter) + u":", out, discLabel}, console))
         status = Watch(reader, *console, o);
     else
-        std::fprintf(stderr, "spindle-cli: copy-disc: the copy could not be started\n");
+        cli::Tell("copy-disc", "the copy could not be started");
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     return status;

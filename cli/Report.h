@@ -2,6 +2,7 @@
 // statuses, subcommand help, and JSON text for --json.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,36 @@ int Fail(const char* command, const std::string& sentence, unsigned code);
 
 // "spindle-cli: COMMAND: SENTENCE" on stderr; returns kExitFailure.
 int Say(const char* command, const std::string& sentence);
+
+// "spindle-cli: COMMAND: SENTENCE" on stderr, the command going on; with a
+// null command "spindle-cli: SENTENCE".
+void Tell(const char* command, const std::string& sentence);
+
+// Text on stderr as it stands, flushed (a question's prompt, a line of its own).
+void Write(const std::string& text);
+
+// The progress line of a long job, drawn over itself on a terminal:
+// "[####....]  42%  12.3 MB/s  0:37 left" and what the job adds. The rate
+// needs the job's size in bytes (0: unknown, no rate); both it and the time
+// left appear once a second has passed and some progress was made.
+class ProgressLine {
+public:
+    explicit ProgressLine(std::int64_t totalBytes = 0);
+    void Draw(double percent, const std::string& extra = {});
+    void Clear(); // blanks the drawn line
+    void End();   // ends the drawn line with a line feed
+    bool Shown() const { return m_shown; }
+
+    // "  12.3 MB/s  0:37 left" for `percent` done after `seconds`; empty
+    // while nothing can be said.
+    static std::string RateAndTimeLeft(double percent, std::int64_t totalBytes, double seconds);
+
+private:
+    std::int64_t m_total;
+    double m_start;
+    std::size_t m_width = 0; // of the longest line drawn
+    bool m_shown = false;
+};
 
 // The command's usage line on stderr after what is wrong; returns kExitUsage.
 int Misuse(const char* command, const std::string& what = "");

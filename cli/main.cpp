@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     }
     const Command* c = Find(argv[1]);
     if (!c) {
-        std::fprintf(stderr, "spindle-cli: '%s' is no command\n", argv[1]);
+        cli::Tell(nullptr, std::string("'") + argv[1] + "' is no command");
         Usage(stderr);
         return cli::kExitUsage;
     }
@@ -102,7 +102,6 @@ int main(int argc, char** argv) {
     // Commands on the drive table say which drives.conf lines it passed over.
     if (c->run != cli::Label && c->run != cli::BuildIso)
         for (const std::string& problem : port::DrivesConfProblems())
-            std::fprintf(stderr, "spindle-cli: %s: %s; the line is passed over\n", c->name,
-                         problem.c_str());
+            cli::Tell(c->name, problem + "; the line is passed over");
     return c->run(args);
 }

@@ -13,6 +13,7 @@
 #include "port/FileOps.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/VirtualDrive.h"
 
 #include <cerrno>
 #include <chrono>
@@ -139,7 +140,12 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
         ssize_t written = pwrite(lockFd, pid.data(), pid.size(), 0);
         (void)written; // only informative
     }
-    RemoveDriverLetters();
+    {
+        // A mount that a racing request began before this driver answered
+        // holds the lock until it has failed and taken its letter back.
+        port::FileLock mounts(vdrive::MountLockPath());
+        RemoveDriverLetters();
+    }
     const std::string drives = runtime + "/drives";
     if (!DetachStaleMount(drives)) {
         Fail("a stale mount at " + drives + " cannot be detached");

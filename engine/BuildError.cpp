@@ -1,5 +1,7 @@
 #include "engine/BuildError.h"
 
+#include "engine/Job.h"
+
 namespace engine {
 
 std::string DescribeBuildError(const BuildError& e) {
@@ -8,7 +10,7 @@ std::string DescribeBuildError(const BuildError& e) {
     case port::ERROR_SUCCESS:
         return {};
     case port::ERROR_OPERATION_ABORTED:
-        return kStoppedByUser;
+        return std::string(StoppedByUserText());
     case port::ERROR_DISK_FULL:
     case port::ERROR_HANDLE_DISK_FULL:
         return "The disk is full: cannot write " + p;

@@ -24,10 +24,7 @@ struct BuildError {
     explicit operator bool() const { return code != port::ERROR_SUCCESS; }
 };
 
-// What every job that the user stopped reports, in these words only.
-inline constexpr char kStoppedByUser[] = "Stopped by the user";
-
-// A stop by the user (ERROR_OPERATION_ABORTED) reads kStoppedByUser.
+// A stop by the user (ERROR_OPERATION_ABORTED) reads StoppedByUserText().
 std::string DescribeBuildError(const BuildError& error);
 
 } // namespace engine

@@ -13,21 +13,21 @@ namespace engine {
 // The option record, 672 bytes. Fields the program leaves alone are -1 / 0xFF
 // ("engine default"); their meanings are documented in burner/Options.h.
 struct EngineOptions {
-    char VolumeLabel[128];          // 0: 8-bit text, zero-terminated, <= 127 chars
-    std::int32_t WriteSpeed;        // 128
-    std::uint8_t CloseDisc;         // 132
-    std::uint8_t Simulate;          // 133
-    char16_t TempFolder[260];       // 134: UTF-16, zero-terminated
-    std::uint8_t Verify;            // 654
-    std::uint8_t Joliet;            // 655
-    std::uint8_t RockRidge;         // 656
+    char VolumeLabel[128];           // 0: 8-bit text, zero-terminated, <= 127 chars
+    std::int32_t WriteSpeed;         // 128
+    std::uint8_t CloseDisc;          // 132
+    std::uint8_t Simulate;           // 133
+    char16_t TempFolder[260];        // 134: UTF-16, zero-terminated
+    std::uint8_t Verify;             // 654
+    std::uint8_t Joliet;             // 655
+    std::uint8_t RockRidge;          // 656
     std::uint8_t UnderrunProtection; // 657
-    std::uint8_t Reserved658[2];    // 658, 659: padding
-    std::int32_t IsoLevel;          // 660
-    std::uint8_t Reserved664;       // 664
-    std::uint8_t EjectWhenDone;     // 665
-    std::uint8_t Reserved666[2];    // 666, 667: padding
-    std::int32_t Copies;            // 668
+    std::uint8_t Reserved658[2];     // 658, 659: padding
+    std::int32_t IsoLevel;           // 660
+    std::uint8_t Reserved664;        // 664
+    std::uint8_t EjectWhenDone;      // 665
+    std::uint8_t Reserved666[2];     // 666, 667: padding
+    std::int32_t Copies;             // 668
 };
 static_assert(sizeof(EngineOptions) == 672);
 static_assert(offsetof(EngineOptions, WriteSpeed) == 128);
@@ -50,11 +50,11 @@ void FillUndefined(EngineOptions& o);
 // Adds one file to the project. On 64-bit Linux the three pointers make the
 // record 32 bytes rather than the 20 of a 32-bit build; the field order holds.
 struct FileRecord {
-    const char16_t* SourcePath;  // host path of the file
-    const char16_t* ImageDir;    // folder in the image ("\", "\A\B") or null for the root
-    const char16_t* ImageName;   // name in the image, or null for the source file's name
-    std::uint8_t Flag;           // 0
-    std::int32_t Reserved;       // 0
+    const char16_t* SourcePath; // host path of the file
+    const char16_t* ImageDir;   // folder in the image ("\", "\A\B") or null for the root
+    const char16_t* ImageName;  // name in the image, or null for the source file's name
+    std::uint8_t Flag;          // 0
+    std::int32_t Reserved;      // 0
 };
 
 // Callbacks. The engine may call them on a thread of its own.
@@ -65,13 +65,13 @@ using BurnDoneEventCallback = void (*)(const char16_t* errorText, void* user);
 // since 1970) and whether the name was changed to avoid a clash; then user.
 using AddFileEventCallback = void (*)(const char16_t* sourcePath, const char16_t* nameInImage,
                                       const char16_t* imageDir, const char16_t* imagePath,
-                                      std::uint64_t size, std::uint32_t mode,
-                                      std::int64_t mtime, std::int32_t renamed, void* user);
+                                      std::uint64_t size, std::uint32_t mode, std::int64_t mtime,
+                                      std::int32_t renamed, void* user);
 // The name passed to CreateDir, the name given in the image, the plain name
 // (the requested name without decoration), the full path in the image, user.
-using CreateDirEventCallback = void (*)(const char16_t* requestedName,
-                                        const char16_t* nameInImage, const char16_t* plainName,
-                                        const char16_t* imagePath, void* user);
+using CreateDirEventCallback = void (*)(const char16_t* requestedName, const char16_t* nameInImage,
+                                        const char16_t* plainName, const char16_t* imagePath,
+                                        void* user);
 
 // Lifecycle.
 int Initialize();
@@ -82,6 +82,10 @@ void SetProcessEventCallback(ProcessEventCallback fn, void* user);
 void SetBurnDoneEventCallback(BurnDoneEventCallback fn, void* user);
 void SetAddFileEventCallback(AddFileEventCallback fn, void* user);
 void SetCreateDirEventCallback(CreateDirEventCallback fn, void* user);
+// The user value a name report goes with (null: none registered), so that a
+// page unregisters only callbacks that are its own.
+void* AddFileEventUser();
+void* CreateDirEventUser();
 
 // Options.
 void GetOptions(EngineOptions* out);
@@ -104,9 +108,9 @@ inline constexpr int kProjectBinCue = 1;
 inline constexpr int kProjectData = 2;
 // A BIN/CUE project holds one cue sheet, added by AddFile with the image
 // folder "\" (or none) and flag 1; it is read when a burn starts.
-int CreateProject(int type);  // a new, empty project
-void DeleteProject();         // no project until the next CreateProject
-void ClearAll();              // empties the project, keeps it
+int CreateProject(int type); // a new, empty project
+void DeleteProject();        // no project until the next CreateProject
+void ClearAll();             // empties the project, keeps it
 int AddFile(FileRecord record);
 int CreateDir(const char16_t* name, const char16_t* parentPath);
 int RemoveFile(const char16_t* name, const char16_t* dirPath);

@@ -2,6 +2,7 @@
 
 #include "controls/PageLook.h"
 #include "engine/Engine.h"
+#include "engine/JobHandOver.h"
 #include "pages/CreatePageObserver.h"
 #include "pages/HistoryCombo.h"
 #include "pages/Layouts.h"
@@ -11,6 +12,7 @@
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
 #include <wx/filename.h>
@@ -20,7 +22,6 @@
 #include <initializer_list>
 
 namespace {
-
 
 wxString Number(std::int64_t n) {
     return wxString::Format("%lld", static_cast<long long>(n));
@@ -38,11 +39,11 @@ wxBEGIN_EVENT_TABLE(CCreateDlg, wxPanel)
     EVT_COMBOBOX(1011, CCreateDlg::OnSelChangeDrive)
     EVT_COMBOBOX(1007, CCreateDlg::OnSelChangeImage)
 wxEND_EVENT_TABLE()
-// clang-format on
+    // clang-format on
 
-CCreateDlg::~CCreateDlg() {
-    if (m_observer)
-        m_observer->Detach();
+    CCreateDlg::~CCreateDlg() {
+    if (m_handOver)
+        m_handOver->Detach();
     m_reader.Stop();
 }
 
@@ -152,19 +153,26 @@ void CCreateDlg::OnBuildImage(wxCommandEvent&) {
         WarningBox(LangText("ID_SELECT_IMAGEFILE"));
         return;
     }
-    auto observer = std::make_shared<CCreatePageObserver>(this, ToU16(m_strDiscLabel));
+    auto observer = std::make_unique<CCreatePageObserver>(*this);
+    auto handOver = engine::JobHandOver::Make(observer.get(), [](std::function<void()> fn) {
+        if (!wxTheApp)
+            return false;
+        wxTheApp->CallAfter(std::move(fn));
+        return true;
+    });
     DiscCopyJob job{ToU16(m_strDrive), ToU16(m_strImagePath), ToU16(m_strDiscLabel)};
     // A second press before the running copy switched the buttons starts
     // nothing: two workers would write the same file.
-    if (m_reader.Start(std::move(job), observer)) {
-        if (m_observer)
-            m_observer->Detach();
+    if (m_reader.Start(std::move(job), handOver)) {
+        if (m_handOver)
+            m_handOver->Detach();
+        m_handOver = std::move(handOver);
         m_observer = std::move(observer);
     }
 }
 
-std::weak_ptr<CDiscCopyObserver> CCreateDlg::CopyObserver() const {
-    return std::static_pointer_cast<CDiscCopyObserver>(m_observer);
+std::weak_ptr<engine::JobObserver> CCreateDlg::CopyObserver() const {
+    return m_handOver;
 }
 
 void CCreateDlg::OnBrowse(wxCommandEvent&) {
@@ -220,24 +228,26 @@ std::u16string CCreateDlg::LabelBoxText() const {
     return ToU16(m_editLabel->GetValue());
 }
 
-wxString CCreateDlg::StatusText(const CopyStatus& status) {
-    switch (status.kind) {
-    case CopyStatus::Kind::Empty:
-        return wxString();
-    case CopyStatus::Kind::Blank:
+wxString CCreateDlg::StatusText(const engine::JobStatus& status) {
+    using Step = engine::JobStatus::Step;
+    switch (status.step) {
+    case Step::Blank:
         return " ";
-    case CopyStatus::Kind::Preparing:
+    case Step::Preparing:
         return LangText("ID_PREPARING");
-    case CopyStatus::Kind::Reading:
-        return FormatLangText("ID_CURRENTREADING", {Number(status.mibRead), Number(status.mibTotal),
-                                                    Number(status.unreadable)});
+    case Step::Reading:
+        return FormatLangText(
+            "ID_CURRENTREADING",
+            {Number(status.done >> 20), Number(status.total >> 20), Number(status.unreadable)});
+    default:
+        break;
     }
     return wxString();
 }
 
-int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
+int CCreateDlg::ShowCopyMessage(const engine::JobQuestion& note) {
     const wxString path = ToWx(note.path);
-    switch (note.message) {
+    switch (CopyMessageOf(note)) {
     case CopyMessage::SelectDrive:
         return WarningBox(LangText("ID_SELECT_CDDRIVE"));
     case CopyMessage::CannotOpenDrive:
@@ -265,6 +275,8 @@ int CCreateDlg::ShowCopyMessage(const CopyNote& note) {
     case CopyMessage::Failed:
         return path.empty() ? ErrorBox(LangText("ID_CREATEIMAGEFAILED"))
                             : ErrorBox(FormatLangText("ID_CREATEIMAGEPARTIAL", {path}));
+    case CopyMessage::NewLabel:
+        break;
     }
     return IDOK;
 }

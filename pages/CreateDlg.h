@@ -3,14 +3,17 @@
 // it to its controls and message boxes through CCreatePageObserver.
 #pragma once
 
-#include "pages/DiscImageReader.h"
+#include "engine/DiscImageReader.h"
+#include "pages/CreatePageObserver.h"
 #include "pages/RecentPaths.h"
 
 #include <wx/panel.h>
 
 #include <memory>
 
-class CCreatePageObserver;
+namespace engine {
+class JobHandOver;
+}
 class CTransStatic;
 class wxButton;
 class wxComboBox;
@@ -51,15 +54,15 @@ public:
     // What the copy observer does on the GUI thread.
     void SetCopyButtons(bool copying);
     void SetProgress(int percent);
-    int ShowCopyMessage(const CopyNote& note);
+    int ShowCopyMessage(const engine::JobQuestion& note);
     std::u16string LabelBoxText() const;
-    static wxString StatusText(const CopyStatus& status);
+    static wxString StatusText(const engine::JobStatus& status);
 
     bool IsCopying() const { return m_reader.IsRunning(); }
     bool IgnoresReadErrors() const { return m_reader.IgnoresReadErrors(); }
     // The observer of the last copy started; it expires once that copy's
     // worker and its queued calls are done.
-    std::weak_ptr<CDiscCopyObserver> CopyObserver() const;
+    std::weak_ptr<engine::JobObserver> CopyObserver() const;
 
     CTransStatic* m_staticDesc = nullptr;   // 1017
     CTransStatic* m_staticStatus = nullptr; // 1018
@@ -81,7 +84,9 @@ private:
     // Holds the stop and ignore-read-errors flags (m_bStop,
     // m_bIgnoreReadErrors) that the worker shares.
     CDiscImageReader m_reader;
-    std::shared_ptr<CCreatePageObserver> m_observer;
+    // The last copy's observer and the hand-over its worker reaches it by.
+    std::unique_ptr<CCreatePageObserver> m_observer;
+    std::shared_ptr<engine::JobHandOver> m_handOver;
     CRecentPaths m_history{"New"};
 
     wxDECLARE_EVENT_TABLE();

@@ -1,44 +1,29 @@
-// The create page's side of a disc copy: the reader's observer. The worker
-// never touches a window itself: every call is handed to the GUI thread, and
-// questions wait there for their answer. Once the page is gone (the window
-// closed during a copy), or the application ends before a question is
-// shown, a question gets a closed box's answer and nothing else is shown.
+// The create page's side of a disc copy: the copy job's observer on the GUI
+// thread. The worker reaches it only through an engine::JobHandOver, which
+// hands every call to the GUI thread and waits there for the answers to
+// questions; once the page is gone it reaches nothing.
 #pragma once
 
-#include "pages/DiscImageReader.h"
-
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
+#include "engine/Job.h"
 
 class CCreateDlg;
 
-class CCreatePageObserver : public CDiscCopyObserver,
-                            public std::enable_shared_from_this<CCreatePageObserver> {
+class CCreatePageObserver : public engine::JobObserver {
 public:
-    CCreatePageObserver(CCreateDlg* page, std::u16string discLabel)
-        : m_page(page), m_discLabel(std::move(discLabel)) {}
+    explicit CCreatePageObserver(CCreateDlg& page) : m_page(page) {}
 
-    // The page is going away: later calls reach nothing (GUI thread).
-    void Detach();
-
-    void OnCopying(bool copying) override;
-    void OnProgress(int percent) override;
-    void OnStatus(const CopyStatus& status) override;
-    int OnMessage(const CopyNote& note) override;
-    std::u16string NewLabel() override;
-    void OnFinished() override;
+    void OnProgress(float percent) override;
+    void OnStatus(const engine::JobStatus& status) override;
+    engine::Answer OnQuestion(const engine::JobQuestion& question) override;
+    std::u16string OnAskText(const engine::JobQuestion& question) override;
+    void OnEnd(const engine::JobOutcome& outcome) override;
 
 private:
-    CCreateDlg* Page();
-    // Runs fn on the GUI thread later, if the page is still there.
-    void Post(std::function<void(CCreateDlg&)> fn);
-    // Runs fn on the GUI thread and waits for its result; nothing when the
-    // page or the application is gone first.
-    template <class T> std::optional<T> Ask(std::function<T(CCreateDlg&)> fn);
+    // The buttons switch to Stop when the copy loop starts, and back before
+    // the end is told.
+    void Idle();
 
-    std::mutex m_mutex;
-    CCreateDlg* m_page;
-    const std::u16string m_discLabel;
+    CCreateDlg& m_page;
+    bool m_copying = false;
+    bool m_ran = false; // the copy loop started
 };

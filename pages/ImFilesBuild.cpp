@@ -5,7 +5,6 @@
 #include "engine/Engine.h"
 #include "engine/Label.h"
 #include "engine/SourceWalk.h"
-#include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"
@@ -74,7 +73,6 @@ void CImFilesDlg::SetProgress(float percent) {
 }
 
 void CImFilesDlg::OnStop(wxCommandEvent&) {
-    g_bStoppedByUser.store(1, std::memory_order_relaxed);
     engine::Abort();
 }
 
@@ -97,7 +95,6 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
         // over it: a build that fails or is stopped leaves it as it was.
     }
     m_progressBuild->SetValue(0);
-    g_bStoppedByUser.store(0, std::memory_order_relaxed);
 
     engine::EngineOptions options;
     engine::FillUndefined(options);
@@ -121,7 +118,6 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
         return;
     }
     engine::PrepareISO();
-    engine::SetWorkKind(engine::WorkKind::ImageBuild);
     engine::BuildISO(ToU16(path).c_str());
 }
 

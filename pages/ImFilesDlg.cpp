@@ -7,7 +7,6 @@
 #include "engine/Label.h"
 #include "engine/PageIds.h"
 #include "engine/SourceWalk.h"
-#include "engine/WorkState.h"
 #include "pages/CompilationTree.h"
 #include "pages/Layouts.h"
 #include "pages/PageText.h"
@@ -35,7 +34,6 @@
 namespace {
 
 constexpr int kTreeIcon = 16;
-constexpr int kPageFiles = ID_PAGE_FILES;
 
 // The engine's name reports find their items here: files by source path,
 // folders by the name they were passed to the engine with. Keys compare
@@ -43,9 +41,6 @@ constexpr int kPageFiles = ID_PAGE_FILES;
 // with them, so a late report never reaches a removed item.
 std::map<std::u16string, wxTreeItemId> g_mapFileItems;
 std::map<std::u16string, wxTreeItemId> g_mapDirItems;
-
-// The page whose callbacks the engine holds.
-CImFilesDlg* g_pRegisteredPage = nullptr;
 
 // A tree icon of `size` logical pixels (16 at scale 1), sharp on scaled
 // displays.
@@ -99,11 +94,24 @@ void CImFilesDlg::ExpectDirReport(const std::u16string& name, const wxTreeItemId
 }
 
 CImFilesDlg::~CImFilesDlg() {
-    if (g_pRegisteredPage == this) {
+    // Only while the engine still reports to this page: a page made later
+    // may hold the callbacks by now.
+    if (engine::AddFileEventUser() == this)
         engine::SetAddFileEventCallback(nullptr, nullptr);
+    if (engine::CreateDirEventUser() == this)
         engine::SetCreateDirEventCallback(nullptr, nullptr);
-        g_pRegisteredPage = nullptr;
-    }
+}
+
+bool CImFilesDlg::ShowsReports() const {
+    // Reports come while the page is shown (the burn page's cue sheet is
+    // added while it is hidden); from the engine's thread, the page is read
+    // as it was last shown or hidden.
+    return m_shown.load(std::memory_order_relaxed);
+}
+
+bool CImFilesDlg::Show(bool show) {
+    m_shown.store(show, std::memory_order_relaxed);
+    return wxPanel::Show(show);
 }
 
 bool CImFilesDlg::Create(wxWindow* parent) {
@@ -150,7 +158,6 @@ bool CImFilesDlg::OnInitDialog() {
 
     engine::SetAddFileEventCallback(&CImFilesDlg::OnAddFileEvent, this);
     engine::SetCreateDirEventCallback(&CImFilesDlg::OnCreateDirEvent, this);
-    g_pRegisteredPage = this;
     NewProject();
 
     // Items draw in the tree's item font; setting it once spares the tree a
@@ -528,8 +535,7 @@ void CImFilesDlg::OnAddFileEvent(const char16_t* sourcePath, const char16_t* nam
                                  const char16_t*, const char16_t*, std::uint64_t, std::uint32_t,
                                  std::int64_t, std::int32_t, void* user) {
     auto* page = static_cast<CImFilesDlg*>(user);
-    if (!page || !sourcePath || !nameInImage ||
-        g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
+    if (!page || !sourcePath || !nameInImage || !page->ShowsReports())
         return;
     std::u16string source(sourcePath), name(nameInImage);
     auto apply = [page, source, name] {
@@ -550,8 +556,7 @@ void CImFilesDlg::OnAddFileEvent(const char16_t* sourcePath, const char16_t* nam
 void CImFilesDlg::OnCreateDirEvent(const char16_t* requestedName, const char16_t* nameInImage,
                                    const char16_t* plainName, const char16_t*, void* user) {
     auto* page = static_cast<CImFilesDlg*>(user);
-    if (!page || !requestedName || !nameInImage ||
-        g_nCurrentPage.load(std::memory_order_relaxed) != kPageFiles)
+    if (!page || !requestedName || !nameInImage || !page->ShowsReports())
         return;
     std::u16string requested(requestedName), name(nameInImage), plain(plainName ? plainName : u"");
     auto apply = [page, requested, name, plain] {

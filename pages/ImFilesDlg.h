@@ -7,6 +7,7 @@
 #include <wx/panel.h>
 #include <wx/treebase.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ public:
     // Adds files and folders as Add File and Add Folder would, under a folder
     // or the root (a drop from the file manager). False for any other target.
     bool AddDroppedPaths(const wxArrayString& paths, const wxTreeItemId& target);
+
+    // Whether the engine's name reports reach the tree: while the page is
+    // shown (any thread).
+    bool ShowsReports() const;
+    bool Show(bool show = true) override;
 
     // The ruler.
     void ApplyMediaScale();
@@ -102,5 +108,6 @@ private:
     void OnPaint(wxPaintEvent& event);
 
     wxImageList m_imageList;
+    std::atomic<bool> m_shown{true};
     std::uint64_t m_projectSerial = 0; // engine::ProjectSerial once the project was set up
 };

@@ -233,7 +233,9 @@ bool MountStartingDriver(char16_t letter, const MountRequest& request, port::Err
     problem.clear();
     if (MountImage(letter, request, error))
         return true;
-    if (error != port::ERROR_PATH_NOT_FOUND || DriverAnswers())
+    // No driver answered that mount. One may have come up since (a racing
+    // request started it): then the mount is simply tried once more.
+    if (error != port::ERROR_PATH_NOT_FOUND)
         return false;
     if (!EnsureDriver(problem))
         return false;

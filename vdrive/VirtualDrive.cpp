@@ -105,10 +105,14 @@ std::optional<std::u16string> MountName(const MountRequest& request) {
 // the lock file a mount goes on unserialised).
 class MountLock : public FileLock {
 public:
-    MountLock() : FileLock(RuntimeDir() + "/mount.lock") {}
+    MountLock() : FileLock(MountLockPath()) {}
 };
 
 } // namespace
+
+std::string MountLockPath() {
+    return RuntimeDir() + "/mount.lock";
+}
 
 std::u16string DeviceName(DeviceFamily family, unsigned number) {
     std::u16string name(family == DeviceFamily::Cd ? kCdDevicePrefix : kDiskDevicePrefix);

@@ -53,6 +53,11 @@ struct DismountResult {
 // "\Device\FileDisk\FileDiskCd<n>" or "\Device\FileDisk\FileDisk<n>".
 std::u16string DeviceName(DeviceFamily family, unsigned number);
 
+// The runtime folder's lock file that mounts hold from their scan of the
+// drive table to the driver's answer, and a starting driver while it clears
+// letters left by an earlier one, so that it never takes a mount's new letter.
+std::string MountLockPath();
+
 bool IsDriveLetterUsed(char16_t letter);
 DeviceUseTable ScanFileDiskDevices();
 

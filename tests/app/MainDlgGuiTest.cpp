@@ -8,7 +8,7 @@
 #include "controls/CustomToolbarCtrl.h"
 #include "controls/PageLook.h"
 #include "controls/SkinImage.h"
-#include "engine/WorkState.h"
+#include "engine/EventRelay.h"
 #include "pages/BurnDlg.h"
 #include "pages/CreateDlg.h"
 #include "pages/ImFilesDlg.h"
@@ -26,14 +26,14 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <wx/control.h>
-#include <wx/iconbndl.h>
-#include <wx/dcmemory.h>
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/control.h>
+#include <wx/dcmemory.h>
 #include <wx/gauge.h>
+#include <wx/iconbndl.h>
 #include <wx/listctrl.h>
 #include <wx/modalhook.h>
 #include <wx/timer.h>
@@ -57,7 +57,9 @@ namespace {
 const std::set<std::string> kMissingKeys = {"IDC_STATIC_MOUNT02", "IDC_STATIC_BURNCD07",
                                             "IDC_STATIC_FILES04"};
 
-std::string TestText(const std::string& key) { return "T:" + key; }
+std::string TestText(const std::string& key) {
+    return "T:" + key;
+}
 
 class MainDlgTest : public ::testing::Test {
 protected:
@@ -93,7 +95,8 @@ protected:
             auto kind = port::ini::ParseLine(line, name, value);
             if (kind == port::ini::LineKind::Section)
                 english = name == "English";
-            else if (kind == port::ini::LineKind::Entry && english && !kMissingKeys.count(std::string(name)))
+            else if (kind == port::ini::LineKind::Entry && english &&
+                     !kMissingKeys.count(std::string(name)))
                 test += std::string(name) + "=" + TestText(std::string(name)) + "\n";
             return true;
         });
@@ -147,7 +150,7 @@ const int kPages[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMO
 TEST_F(MainDlgTest, StartsOnTheMountPage) {
     CMainDlg& dlg = Open();
     EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_MOUNT);
-    EXPECT_EQ(g_nCurrentPage, ID_PAGE_MOUNT);
+    EXPECT_FALSE(dlg.m_pImFilesDlg->ShowsReports()) << "the files page takes no name reports";
     EXPECT_EQ(dlg.m_pToolbar->m_nCheckedId, ID_PAGE_MOUNT);
     EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_MOUNT));
     EXPECT_EQ(dlg.m_pToolbar->GetId(), IDC_MAIN_TOOLBAR);
@@ -260,7 +263,7 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed);
 
     Click(ID_PAGE_UNMOUNT);
-    EXPECT_EQ(g_nCurrentPage, ID_PAGE_UNMOUNT);
+    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_UNMOUNT);
     EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
     EXPECT_FALSE(dlg.m_pMountDlg->IsShown());
     EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_UNMOUNT));
@@ -274,7 +277,8 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
 
     for (int id : {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_BURN}) {
         Click(id);
-        EXPECT_EQ(g_nCurrentPage, id);
+        EXPECT_EQ(dlg.m_nCurPage, id);
+        EXPECT_EQ(dlg.m_pImFilesDlg->ShowsReports(), id == ID_PAGE_FILES) << id;
         for (int other : kPages)
             EXPECT_EQ(dlg.Page(other)->IsShown(), other == id) << id << " " << other;
     }
@@ -288,7 +292,7 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
     Click(ID_BTN_HELP);
     CMainDlg::s_popupMenu = nullptr;
     EXPECT_EQ(menus, 1);
-    EXPECT_EQ(g_nCurrentPage, ID_PAGE_UNMOUNT);
+    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_UNMOUNT);
     EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
 }
 
@@ -300,23 +304,40 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
         const char* key;
     };
     const Item items[] = {
-        {ID_PAGE_CREATE, 1017, "IDC_STATIC_CREATEDESC"}, {ID_PAGE_CREATE, 1053, "IDC_STATIC_CREATE01"},
-        {ID_PAGE_CREATE, 1054, "IDC_STATIC_CREATE02"},   {ID_PAGE_CREATE, 1055, "IDC_STATIC_CREATE03"},
-        {ID_PAGE_CREATE, 1056, "IDC_STATIC_CREATE04"},   {ID_PAGE_CREATE, 1009, "IDC_STATIC_CREATE05"},
-        {ID_PAGE_CREATE, 1010, "IDC_STATIC_CREATE06"},   {ID_PAGE_CREATE, 1000, "IDC_STATIC_CREATE07"},
-        {ID_PAGE_FILES, 1034, "IDC_STATIC_FILESDESC"},   {ID_PAGE_FILES, 1011, "IDC_STATIC_FILES01"},
-        {ID_PAGE_FILES, 1012, "IDC_STATIC_FILES02"},     {ID_PAGE_FILES, 1013, "IDC_STATIC_FILES03"},
-        {ID_PAGE_FILES, 1014, "IDC_STATIC_FILES04"},     {ID_PAGE_FILES, 1038, "IDC_STATIC_FILES05"},
-        {ID_PAGE_FILES, 1037, "IDC_STATIC_FILES06"},     {ID_PAGE_MOUNT, 1018, "IDC_STATIC_MOUNTDESC"},
-        {ID_PAGE_MOUNT, 1057, "IDC_STATIC_MOUNT01"},     {ID_PAGE_MOUNT, 1058, "IDC_STATIC_MOUNT02"},
-        {ID_PAGE_MOUNT, 1059, "IDC_STATIC_MOUNT03"},     {ID_PAGE_MOUNT, 1003, "IDC_STATIC_MOUNT04"},
-        {ID_PAGE_MOUNT, 1032, "IDC_STATIC_MOUNT05"},     {ID_PAGE_MOUNT, 1, "IDC_STATIC_MOUNT06"},
-        {ID_PAGE_UNMOUNT, 1019, "IDC_STATIC_UNMOUNTDESC"}, {ID_PAGE_UNMOUNT, 1002, "IDC_STATIC_UNMOUNT01"},
-        {ID_PAGE_UNMOUNT, 1001, "IDC_STATIC_UNMOUNT02"}, {ID_PAGE_BURN, 1020, "IDC_STATIC_BURNDISCDESC"},
-        {ID_PAGE_BURN, 1048, "IDC_STATIC_BURNCD01"},     {ID_PAGE_BURN, 1049, "IDC_STATIC_BURNCD02"},
-        {ID_PAGE_BURN, 1050, "IDC_STATIC_BURNCD03"},     {ID_PAGE_BURN, 1051, "IDC_STATIC_BURNCD04"},
-        {ID_PAGE_BURN, 1024, "IDC_STATIC_BURNCD05"},     {ID_PAGE_BURN, 1038, "IDC_STATIC_BURNCD06"},
-        {ID_PAGE_BURN, 1039, "IDC_STATIC_BURNCD07"},     {ID_PAGE_BURN, 1015, "IDC_STATIC_BURNCD08"},
+        {ID_PAGE_CREATE, 1017, "IDC_STATIC_CREATEDESC"},
+        {ID_PAGE_CREATE, 1053, "IDC_STATIC_CREATE01"},
+        {ID_PAGE_CREATE, 1054, "IDC_STATIC_CREATE02"},
+        {ID_PAGE_CREATE, 1055, "IDC_STATIC_CREATE03"},
+        {ID_PAGE_CREATE, 1056, "IDC_STATIC_CREATE04"},
+        {ID_PAGE_CREATE, 1009, "IDC_STATIC_CREATE05"},
+        {ID_PAGE_CREATE, 1010, "IDC_STATIC_CREATE06"},
+        {ID_PAGE_CREATE, 1000, "IDC_STATIC_CREATE07"},
+        {ID_PAGE_FILES, 1034, "IDC_STATIC_FILESDESC"},
+        {ID_PAGE_FILES, 1011, "IDC_STATIC_FILES01"},
+        {ID_PAGE_FILES, 1012, "IDC_STATIC_FILES02"},
+        {ID_PAGE_FILES, 1013, "IDC_STATIC_FILES03"},
+        {ID_PAGE_FILES, 1014, "IDC_STATIC_FILES04"},
+        {ID_PAGE_FILES, 1038, "IDC_STATIC_FILES05"},
+        {ID_PAGE_FILES, 1037, "IDC_STATIC_FILES06"},
+        {ID_PAGE_MOUNT, 1018, "IDC_STATIC_MOUNTDESC"},
+        {ID_PAGE_MOUNT, 1057, "IDC_STATIC_MOUNT01"},
+        {ID_PAGE_MOUNT, 1058, "IDC_STATIC_MOUNT02"},
+        {ID_PAGE_MOUNT, 1059, "IDC_STATIC_MOUNT03"},
+        {ID_PAGE_MOUNT, 1003, "IDC_STATIC_MOUNT04"},
+        {ID_PAGE_MOUNT, 1032, "IDC_STATIC_MOUNT05"},
+        {ID_PAGE_MOUNT, 1, "IDC_STATIC_MOUNT06"},
+        {ID_PAGE_UNMOUNT, 1019, "IDC_STATIC_UNMOUNTDESC"},
+        {ID_PAGE_UNMOUNT, 1002, "IDC_STATIC_UNMOUNT01"},
+        {ID_PAGE_UNMOUNT, 1001, "IDC_STATIC_UNMOUNT02"},
+        {ID_PAGE_BURN, 1020, "IDC_STATIC_BURNDISCDESC"},
+        {ID_PAGE_BURN, 1048, "IDC_STATIC_BURNCD01"},
+        {ID_PAGE_BURN, 1049, "IDC_STATIC_BURNCD02"},
+        {ID_PAGE_BURN, 1050, "IDC_STATIC_BURNCD03"},
+        {ID_PAGE_BURN, 1051, "IDC_STATIC_BURNCD04"},
+        {ID_PAGE_BURN, 1024, "IDC_STATIC_BURNCD05"},
+        {ID_PAGE_BURN, 1038, "IDC_STATIC_BURNCD06"},
+        {ID_PAGE_BURN, 1039, "IDC_STATIC_BURNCD07"},
+        {ID_PAGE_BURN, 1015, "IDC_STATIC_BURNCD08"},
         {ID_PAGE_BURN, 1016, "IDC_STATIC_BURNCD09"},
     };
     for (const Item& item : items) {
@@ -333,10 +354,11 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
         wxListItem heading;
         heading.SetMask(wxLIST_MASK_TEXT);
         list->GetColumn(column, heading);
-        EXPECT_EQ(heading.GetText().utf8_string(), TestText("IDC_STATIC_UNMOUNT0" + std::to_string(column + 3)));
+        EXPECT_EQ(heading.GetText().utf8_string(),
+                  TestText("IDC_STATIC_UNMOUNT0" + std::to_string(column + 3)));
     }
 
-    const char* captions[] = {"ID_MAIN_BTN_CREATE", "ID_MAIN_BTN_FILES", "ID_MAIN_BTN_MOUNT",
+    const char* captions[] = {"ID_MAIN_BTN_CREATE",  "ID_MAIN_BTN_FILES",  "ID_MAIN_BTN_MOUNT",
                               "ID_MAIN_BTN_UNMOUNT", "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(dlg.m_pToolbar->GetCaption(i).utf8_string(), TestText(captions[i]));
@@ -431,8 +453,12 @@ TEST_F(MainDlgTest, ASessionEndEndsEveryOpenDialogWithItsCancelAnswer) {
         SessionEnd sessionEnd;
         CMainDlg& dlg = Open();
         wxTheApp->SetTopWindow(&dlg);
-        g_bStoppedByUser = 0;
+        bool stopped = false;
         dlg.m_pImFilesDlg->m_btnStop->Enable(); // a build runs
+        dlg.m_pImFilesDlg->m_btnStop->Bind(wxEVT_BUTTON, [&](wxCommandEvent& e) {
+            stopped = true;
+            e.Skip();
+        });
         std::string answer = "none";
         std::chrono::steady_clock::time_point sent;
         // Once the dialog is on screen, the signal comes.
@@ -454,12 +480,11 @@ TEST_F(MainDlgTest, ASessionEndEndsEveryOpenDialogWithItsCancelAnswer) {
         EXPECT_EQ(result, wxID_CANCEL) << c.name;
         EXPECT_EQ(answer, c.cancelled) << c.name;
         EXPECT_LT(took, guitest::Scaled(std::chrono::milliseconds(2000))) << c.name;
-        EXPECT_EQ(g_bStoppedByUser, 1) << c.name << ": the build was not stopped";
+        EXPECT_TRUE(stopped) << c.name << ": the build was not stopped";
         dlg.Destroy();
         m_dlg = nullptr;
         guitest::Yield(1);
     }
-    g_bStoppedByUser = 0;
     port::SetMessageBoxHook(box);
     port::SetFileDialogHook(file);
     port::SetFolderDialogHook(folder);
@@ -505,7 +530,9 @@ TEST_F(MainDlgTest, PageBackgroundIsTheSkinUnderIt) {
             for (int x = strip.GetLeft(); x <= strip.GetRight(); ++x)
                 for (int c = 0; c < 3; ++c) {
                     auto pixel = [&](const wxImage& img) {
-                        return c == 0 ? img.GetRed(x, y) : c == 1 ? img.GetGreen(x, y) : img.GetBlue(x, y);
+                        return c == 0   ? img.GetRed(x, y)
+                               : c == 1 ? img.GetGreen(x, y)
+                                        : img.GetBlue(x, y);
                     };
                     if (std::abs(pixel(shown) - pixel(skin)) > 2) {
                         ++differing;
@@ -546,7 +573,7 @@ TEST_F(Screenshots, EachPage) {
     dlg.Show();
     dlg.Raise();
     const std::pair<int, const char*> pages[] = {
-        {ID_PAGE_MOUNT, "mount"}, {ID_PAGE_CREATE, "create"}, {ID_PAGE_FILES, "files"},
+        {ID_PAGE_MOUNT, "mount"},     {ID_PAGE_CREATE, "create"}, {ID_PAGE_FILES, "files"},
         {ID_PAGE_UNMOUNT, "unmount"}, {ID_PAGE_BURN, "burn"},
     };
     for (const auto& [id, name] : pages) {
@@ -570,43 +597,50 @@ TEST_F(MainDlgTest, EngineReportsReachTheFilesPageAndAnnounceTheWorkThatWasStart
     ASSERT_NE(files, nullptr);
     auto fromEngine = [](auto report) { std::thread(report).join(); };
 
-    engine::SetWorkKind(engine::WorkKind::ImageBuild);
-    fromEngine([] { RelayProcessEvent(42.0f); }); // the mount page is shown: dropped
+    auto progress = [](engine::JobKind kind, float percent) {
+        engine::ReportScope scope(kind);
+        RelayProcessEvent(percent);
+    };
+    fromEngine([&] { progress(engine::JobKind::ImageBuild, 42.0f); }); // mount page: dropped
     guitest::Yield(1);
     EXPECT_EQ(files->m_progressBuild->GetValue(), 0);
     Click(ID_PAGE_FILES);
-    fromEngine([] { RelayProcessEvent(42.7f); });
+    fromEngine([&] { progress(engine::JobKind::Burn, 12.0f); }); // a burn's: dropped
+    fromEngine([&] { progress(engine::JobKind::ImageBuild, 42.7f); });
     guitest::Yield(1);
     EXPECT_EQ(files->m_progressBuild->GetValue(), 42);
 
     struct Case {
-        engine::WorkKind kind;
+        engine::JobKind kind;
         int page;
         const char16_t* error;
-        int stopped;
+        port::ErrorCode code;
         const char* key;
         bool stopEnabled;
     } cases[] = {
-        {engine::WorkKind::ImageBuild, ID_PAGE_MOUNT, u"stopped", 1, "ID_INTERRUPTBYUSER", false},
-        {engine::WorkKind::ImageBuild, ID_PAGE_BURN, u"failed", 0, "ID_BUILDIMAGEERROR", true},
-        {engine::WorkKind::Burn, ID_PAGE_FILES, nullptr, 1, "ID_BURNDISCDONE", true},
+        {engine::JobKind::ImageBuild, ID_PAGE_MOUNT, u"stopped", port::ERROR_OPERATION_ABORTED,
+         "ID_INTERRUPTBYUSER", false},
+        {engine::JobKind::ImageBuild, ID_PAGE_BURN, u"failed", port::ERROR_DISK_FULL,
+         "ID_BUILDIMAGEERROR", true},
+        {engine::JobKind::Burn, ID_PAGE_FILES, nullptr, port::ERROR_SUCCESS, "ID_BURNDISCDONE",
+         true},
     };
     for (const Case& c : cases) {
         Click(c.page);
-        engine::SetWorkKind(c.kind);
-        g_bStoppedByUser = c.stopped;
         files->m_btnStop->Enable();
         files->SetProgress(70);
         guitest::ClearShown();
-        fromEngine([&c] { RelayBurnDone(c.error); });
+        fromEngine([&c] {
+            const engine::JobOutcome outcome{c.kind, c.code, {}};
+            engine::ReportScope scope(c.kind, &outcome);
+            RelayBurnDone(c.error);
+        });
         guitest::Yield(1);
         ASSERT_EQ(guitest::ShownBoxes().size(), 1u) << c.key;
         EXPECT_EQ(guitest::ShownBoxes()[0].text, TestText(c.key));
         EXPECT_EQ(files->m_btnStop->IsEnabled(), c.stopEnabled) << c.key;
         EXPECT_EQ(files->m_progressBuild->GetValue(), 0) << c.key;
     }
-    g_bStoppedByUser = 0;
-    engine::SetWorkKind(engine::WorkKind::None);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include "burner/State.h"
 #include "engine/Engine.h"
 #include "engine/EventRelay.h"
-#include "engine/WorkState.h"
 #include "pages/BurnDlg.h"
 #include "pages/Layouts.h"
 #include "port/DosDevices.h"
@@ -52,10 +51,16 @@ std::string IsoWithLabel(const std::string& label, std::size_t sectors = 40) {
 struct DoneReports {
     std::atomic<int> count{0};
     std::atomic<bool> failed{false};
+    // What the event relay would announce for the last report.
+    std::atomic<const char*> announced{nullptr};
 };
 void OnDone(const char16_t* text, void* user) {
     auto* r = static_cast<DoneReports*>(user);
     r->failed = text && *text;
+    const engine::JobOutcome* outcome = engine::ReportedOutcome();
+    r->announced = engine::DecideCompletion(outcome ? outcome->kind : engine::JobKind::None, text,
+                                            outcome && outcome->Stopped())
+                       .messageKey;
     ++r->count;
 }
 
@@ -333,24 +338,20 @@ TEST_F(BurnPageTest, EraseEjectAndCloseTrayActOnTheShownRecorder) {
     EXPECT_TRUE(ReadFile(Disc('G')) == g) << "the recorder not shown was erased";
 }
 
-// The end of the engine's work is announced as what was started: a burn
-// dialog opened and closed without burning leaves a running build a build;
-// a test run (Test only ticked) says that nothing was written.
+// The end of the engine's work is announced as what its report says ran: a
+// burn dialog opened and closed without burning reports nothing; a test run
+// (Test only ticked) says that nothing was written.
 TEST_F(BurnPageTest, TheWorkKindIsRecordedWhenABurnStartsInTheDialog) {
-    const int kBurnPage = 16133;
     auto announced = [&] {
-        const char* key =
-            engine::DecideCompletion(engine::CurrentWorkKind(), kBurnPage, nullptr, false)
-                .messageKey;
+        const char* key = m_done.announced.exchange(nullptr);
         return std::string(key ? key : "(none)");
     };
     const std::string image = IsoWithLabel("DATA", 100);
     WriteFile(m_dir + "data.iso", image);
     WriteFile(Disc('E'), "untouched");
     m_page->m_editImagePath->ChangeValue(m_dir + "data.iso");
-    engine::SetWorkKind(engine::WorkKind::ImageBuild); // as the files page starts a build
     BurnWith([](burner::BurnDialogUi&) {});
-    EXPECT_EQ(announced(), "ID_BUILDIMAGEDONE");
+    EXPECT_EQ(announced(), "(none)");
 
     wxString state;
     BurnWith([&](burner::BurnDialogUi& d) {
@@ -370,7 +371,6 @@ TEST_F(BurnPageTest, TheWorkKindIsRecordedWhenABurnStartsInTheDialog) {
     });
     EXPECT_EQ(announced(), "ID_BURNDISCDONE");
     EXPECT_TRUE(ReadFile(Disc('E')) == image);
-    engine::SetWorkKind(engine::WorkKind::None);
     // The page stored the test run's options; later tests burn for real.
     ASSERT_EQ(engine::SaveOptionsToRegistry(engine::kOptionsHive, engine::kOptionsKey), 0);
 }

@@ -39,18 +39,23 @@ std::string RawSectors(const std::string& payload, TrackMode mode) {
     return out;
 }
 
-struct Recorder : burner::BurnObserver {
+// Keeps the phases (a status of a new step or copy) and checks progress.
+struct Recorder : engine::JobObserver {
     std::vector<BurnPhase> phases;
     std::function<void(BurnPhase)> onPhase;
     std::function<void(float)> onProgress;
     float last = -1;
     bool rising = true;
-    void OnPhase(BurnPhase p, int, int) override {
-        phases.push_back(p);
+    int copy = 0;
+    void OnStatus(const engine::JobStatus& status) override {
+        if (!phases.empty() && phases.back() == status.step && copy == status.copy)
+            return; // the buffer's fill
+        copy = status.copy;
+        phases.push_back(status.step);
         if (onPhase)
-            onPhase(p);
+            onPhase(status.step);
     }
-    void OnProgress(float percent, int) override {
+    void OnProgress(float percent) override {
         rising = rising && percent >= last && percent <= 100;
         last = percent;
         if (onProgress)
@@ -69,7 +74,8 @@ protected:
                              burner::BurnSettings settings = {}, Recorder* observer = nullptr) {
         Recorder own;
         burner::BurnJob job("stdio:" + target, image, settings);
-        return job.Run(observer ? *observer : own);
+        job.Run(observer ? *observer : own);
+        return job.Outcome();
     }
     spindle_test::TempConfigDir tmp;
 };
@@ -286,12 +292,14 @@ TEST_F(BurnJobTest, EraseBlanksAPseudoDriveThatAllowsIt) {
     WriteFile(tmp / "disc", RandomBytes(2048 * 50, 6));
     Recorder r;
     burner::EraseJob fast("stdio:" + tmp / "disc", false, false);
-    burner::BurnOutcome o = fast.Run(r);
+    fast.Run(r);
+    burner::BurnOutcome o = fast.Outcome();
     ASSERT_TRUE(o.ok()) << burner::Describe(o);
     EXPECT_EQ(ReadFile(tmp / "disc"), "");
     EXPECT_EQ(r.Count(BurnPhase::Erasing), 1);
     burner::EraseJob missing("stdio:" + tmp / "no/such/disc", true, false);
-    EXPECT_EQ(missing.Run(r).error, BurnError::NoRecorder);
+    missing.Run(r);
+    EXPECT_EQ(missing.Outcome().error, BurnError::NoRecorder);
 }
 
 TEST(MediumCheck, RefusesWhatCannotTakeTheImage) {

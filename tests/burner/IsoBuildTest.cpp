@@ -2,6 +2,7 @@
 #include "burner/IsoBuilder.h"
 #include "burner/Options.h"
 #include "engine/Engine.h"
+#include "engine/Job.h"
 #include "port/Utf.h"
 #include "tests/support/Iso.h"
 #include "tests/support/TempEnv.h"
@@ -273,7 +274,7 @@ TEST_F(IsoBuild, AbortStopsPromptlyRemovesThePartialFileAndRefusesASecondBuild) 
     EXPECT_EQ(secondResult, static_cast<int>(port::ERROR_BUSY));
     ASSERT_EQ(watch.done.size(), 2u);
     EXPECT_NE(watch.done[0]->find("already running"), std::string::npos);
-    EXPECT_EQ(watch.done[1], std::optional<std::string>(burner::kStoppedText));
+    EXPECT_EQ(watch.done[1], std::optional<std::string>(engine::StoppedByUserText()));
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
 
     // From another thread: Abort returns once the partial file is gone.
@@ -304,7 +305,7 @@ TEST_F(IsoBuild, AbortStopsPromptlyRemovesThePartialFileAndRefusesASecondBuild) 
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
     ASSERT_TRUE(watch.WaitFor(3));
     watch.onProgress = nullptr;
-    EXPECT_EQ(watch.done[2], std::optional<std::string>(burner::kStoppedText));
+    EXPECT_EQ(watch.done[2], std::optional<std::string>(engine::StoppedByUserText()));
 }
 
 TEST_F(IsoBuild, FileOverFourGiBIsStoredWhole) {
@@ -399,7 +400,7 @@ TEST_F(IsoBuild, AbortAtAnyMomentEndsInOneReportAndEitherAWholeImageOrNoFile) {
         std::lock_guard lock(watch.mutex);
         ASSERT_EQ(watch.done.size(), reports) << delay;
         if (watch.done.back().has_value()) {
-            EXPECT_EQ(*watch.done.back(), burner::kStoppedText) << delay;
+            EXPECT_EQ(*watch.done.back(), engine::StoppedByUserText()) << delay;
             EXPECT_TRUE(left.empty()) << delay;
             EXPECT_FALSE(Exists(image)) << delay;
         } else {
@@ -591,7 +592,7 @@ TEST_F(IsoBuild, AbortThatOutwaitsAStuckBuildStillLeavesNoPartialFile) {
     cv.notify_all();
     ASSERT_TRUE(watch.WaitFor(1));
     watch.onProgress = nullptr;
-    EXPECT_EQ(watch.done[0], std::optional<std::string>(burner::kStoppedText));
+    EXPECT_EQ(watch.done[0], std::optional<std::string>(engine::StoppedByUserText()));
     EXPECT_TRUE(Leftovers(tmp.path()).empty());
 }
 

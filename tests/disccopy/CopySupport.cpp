@@ -1,6 +1,8 @@
 #include "tests/disccopy/CopySupport.h"
 #include "tests/support/Wait.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +11,49 @@
 #include <unistd.h>
 
 namespace copytest {
+
+void Recorder::Idle() {
+    if (m_copying)
+        Log("idle");
+    m_copying = false;
+}
+
+void Recorder::OnStatus(const engine::JobStatus& status) {
+    using Step = engine::JobStatus::Step;
+    CopyStatus s;
+    s.kind = status.step == Step::Blank       ? CopyStatus::Kind::Blank
+             : status.step == Step::Preparing ? CopyStatus::Kind::Preparing
+             : status.step == Step::Reading   ? CopyStatus::Kind::Reading
+                                              : CopyStatus::Kind::Empty;
+    s.mibRead = status.done >> 20;
+    s.mibTotal = status.total >> 20;
+    s.unreadable = status.unreadable;
+    if (s.kind == CopyStatus::Kind::Preparing && !m_ran) {
+        m_ran = m_copying = true;
+        Log("copying");
+    }
+    statuses.push_back(s);
+}
+
+engine::Answer Recorder::OnQuestion(const engine::JobQuestion& question) {
+    CopyNote note{CopyMessageOf(question), question.path, question.count, question.error};
+    if (note.message != CopyMessage::ReadError)
+        Idle();
+    const int answer = OnMessage(note);
+    if (question.yesNo !=
+        (note.message == CopyMessage::OverwriteImage || note.message == CopyMessage::ReadError))
+        ADD_FAILURE() << MessageName(note.message) << " offers the wrong answers";
+    return answer == 6   ? engine::Answer::Yes
+           : answer == 7 ? engine::Answer::No
+                         : engine::Answer::Ok;
+}
+
+void Recorder::OnEnd(const engine::JobOutcome& outcome) {
+    Idle();
+    if (m_ran && !outcome.Stopped())
+        Log("finished");
+    ends.push_back(outcome);
+}
 
 int Recorder::OnMessage(const CopyNote& note) {
     Log(MessageName(note.message));
@@ -54,6 +99,8 @@ const char* MessageName(CopyMessage message) {
         return "ListFailed";
     case CopyMessage::Failed:
         return "Failed";
+    case CopyMessage::NewLabel:
+        return "NewLabel";
     }
     return "?";
 }

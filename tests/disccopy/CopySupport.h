@@ -3,7 +3,7 @@
 // chosen sectors.
 #pragma once
 
-#include "pages/DiscImageReader.h"
+#include "engine/DiscImageReader.h"
 #include "tests/support/Files.h"
 
 #include <cstdint>
@@ -21,15 +21,36 @@ using spindle_test::SameBytes;
 using spindle_test::Shell;
 using spindle_test::WriteFile;
 
+// A note or question of the copy, as the recorder keeps it.
+struct CopyNote {
+    CopyMessage message = CopyMessage::Done;
+    std::u16string path;
+    std::int64_t count = 0;
+    port::ErrorCode error = port::ERROR_SUCCESS;
+};
+
+// The status line as the recorder keeps it; Empty: nothing shown.
+struct CopyStatus {
+    enum class Kind { Empty, Blank, Preparing, Reading } kind = Kind::Empty;
+    std::int64_t mibRead = 0;
+    std::int64_t mibTotal = 0;
+    std::int64_t unreadable = 0;
+};
+
 // Records every call; questions take queued answers (none left: IDNO).
-class Recorder : public CDiscCopyObserver {
+// "copying" is logged when the copy loop starts, "idle" when the copy leaves
+// it (before the notes of its end), "finished" at the end of a copy that ran
+// its loop and was not stopped.
+class Recorder : public engine::JobObserver {
 public:
-    void OnCopying(bool copying) override { Log(copying ? "copying" : "idle"); }
-    void OnProgress(int percent) override { progress.push_back(percent); }
-    void OnStatus(const CopyStatus& status) override { statuses.push_back(status); }
-    int OnMessage(const CopyNote& note) override;
-    std::u16string NewLabel() override { return label; }
-    void OnFinished() override { Log("finished"); }
+    void OnProgress(float percent) override { progress.push_back(static_cast<int>(percent)); }
+    void OnStatus(const engine::JobStatus& status) override;
+    engine::Answer OnQuestion(const engine::JobQuestion& question) override;
+    std::u16string OnAskText(const engine::JobQuestion&) override { return label; }
+    void OnEnd(const engine::JobOutcome& outcome) override;
+    // Shows the note; returns IDYES (6) or IDNO (7) for a question, IDOK (1)
+    // otherwise.
+    virtual int OnMessage(const CopyNote& note);
 
     // Message names and "copying", "idle", "finished", in order.
     std::vector<std::string> events;
@@ -38,11 +59,15 @@ public:
     std::vector<CopyStatus> statuses;
     std::deque<int> answers;
     std::u16string label;
+    std::vector<engine::JobOutcome> ends;
     // Called with each note before it is answered.
     std::function<void(const CopyNote&)> onMessage;
 
 private:
     void Log(const std::string& event) { events.push_back(event); }
+    void Idle();
+    bool m_copying = false;
+    bool m_ran = false;
 };
 
 const char* MessageName(CopyMessage message);

@@ -9,7 +9,7 @@
 
 namespace {
 
-using engine::WorkKind;
+using WorkKind = engine::JobKind;
 
 constexpr int kCreate = ID_PAGE_CREATE, kFiles = ID_PAGE_FILES, kMount = ID_PAGE_MOUNT,
               kBurn = ID_PAGE_BURN;
@@ -35,15 +35,15 @@ TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
         // A test run wrote nothing, and says so.
         {WorkKind::TestBurn, kBurn, nullptr, false, "ID_TESTBURNDONE", false},
         {WorkKind::TestBurn, kFiles, u"no disc", false, "ID_BURNDISCERROR", false},
-        // Nobody said what started: the visible page decides.
-        {WorkKind::None, kCreate, nullptr, false, "ID_BUILDIMAGEDONE", true},
-        {WorkKind::None, kFiles, u"x", true, "ID_INTERRUPTBYUSER", true},
-        {WorkKind::None, kBurn, u"x", false, "ID_BURNDISCERROR", false},
-        {WorkKind::None, kMount, nullptr, false, nullptr, false},
+        // Work of no known kind, or that the relay does not announce: nothing,
+        // whatever page is shown.
+        {WorkKind::None, kCreate, nullptr, false, nullptr, false},
+        {WorkKind::None, kFiles, u"x", true, nullptr, false},
+        {WorkKind::Erase, kBurn, u"x", false, nullptr, false},
+        {WorkKind::DiscCopy, kCreate, nullptr, false, nullptr, false},
     };
     for (const Case& c : cases) {
-        const engine::CompletionAction a =
-            engine::DecideCompletion(c.kind, c.page, c.error, c.stopped);
+        const engine::CompletionAction a = engine::DecideCompletion(c.kind, c.error, c.stopped);
         const std::string got = a.messageKey ? a.messageKey : "(none)";
         EXPECT_EQ(got, c.key ? c.key : "(none)") << int(c.kind) << " page " << c.page;
         EXPECT_EQ(a.disableStop, c.disableStop) << got;

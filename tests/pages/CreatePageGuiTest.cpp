@@ -355,7 +355,7 @@ TEST_F(CreatePageTest, AWindowClosedDuringACopyShowsNothingAndKeepsTheFile) {
     page->m_cboImage->SetValue(wxString::FromUTF8(out));
     wxCommandEvent event;
     page->OnBuildImage(event);
-    std::weak_ptr<CDiscCopyObserver> copy = page->CopyObserver();
+    std::weak_ptr<engine::JobObserver> copy = page->CopyObserver();
     ASSERT_FALSE(copy.expired());
     // The page goes while the worker asks whether to replace the file: the
     // question gets a closed box's answer, and nothing is shown.

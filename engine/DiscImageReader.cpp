@@ -1,6 +1,6 @@
-#include "pages/DiscImageReader.h"
+#include "engine/DiscImageReader.h"
 
-#include "pages/ImageWriter.h"
+#include "engine/ImageWriter.h"
 #include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/DriveLetter.h"
@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kIdYes = 6;
 // Below-normal priority of the worker: the desktop stays responsive.
 constexpr int kWorkerNice = 10;
 // Passes between two status updates, plus one.
@@ -92,7 +91,7 @@ bool WriteBadSectorList(const std::u16string& listPath, const std::vector<std::i
 // One copy, step by step; the working state lives here.
 class CopyRun {
 public:
-    CopyRun(Shared& shared, const DiscCopyJob& job, CDiscCopyObserver& observer)
+    CopyRun(Shared& shared, const DiscCopyJob& job, engine::JobObserver& observer)
         : m_shared(shared), m_job(job), m_observer(observer),
           m_partial(PartialImagePath(job.imagePath)) {}
 
@@ -101,33 +100,43 @@ public:
 private:
     enum class LoopEnd { Volume, Declined, WriteFailed, Stopped };
 
-    void Status(CopyStatus::Kind kind) {
-        CopyStatus status;
-        status.kind = kind;
+    using Step = engine::JobStatus::Step;
+
+    void Status(Step step) {
+        engine::JobStatus status;
+        status.step = step;
         m_observer.OnStatus(status);
     }
     void ReadingStatus(std::int64_t mibRead) {
-        m_observer.OnStatus({CopyStatus::Kind::Reading, mibRead, m_discKiB / 1024,
-                             static_cast<std::int64_t>(m_bad.size())});
+        engine::JobStatus status;
+        status.step = Step::Reading;
+        status.done = mibRead << 20;
+        status.total = (m_discKiB / 1024) << 20;
+        status.unreadable = static_cast<std::int64_t>(m_bad.size());
+        m_observer.OnStatus(status);
     }
     void Progress(int percent) {
         if (percent != m_progress)
-            m_observer.OnProgress(percent);
+            m_observer.OnProgress(static_cast<float>(percent));
         m_progress = percent;
     }
-    int Say(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0,
-            std::int64_t count = 0) {
-        CopyNote note;
-        note.message = message;
-        note.path = std::move(path);
-        note.error = error;
-        note.count = count;
-        return m_observer.OnMessage(note);
+    // Shows a note, or asks: true for a Yes.
+    bool Say(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0,
+             std::int64_t count = 0) {
+        engine::JobQuestion q;
+        q.what = static_cast<int>(message);
+        q.yesNo = message == CopyMessage::OverwriteImage || message == CopyMessage::ReadError;
+        q.path = std::move(path);
+        q.error = error;
+        q.count = count;
+        return m_observer.OnQuestion(q) == engine::Answer::Yes;
     }
     // Says why the copy cannot start; the status line empties.
     bool Refuse(CopyMessage message, std::u16string path = {}, port::ErrorCode error = 0) {
+        m_result.error = error;
+        m_result.errorPath = path;
         Say(message, std::move(path), error);
-        Status(CopyStatus::Kind::Empty);
+        Status(Step::Idle);
         return false;
     }
     bool Open();
@@ -142,7 +151,7 @@ private:
 
     Shared& m_shared;
     const DiscCopyJob& m_job;
-    CDiscCopyObserver& m_observer;
+    engine::JobObserver& m_observer;
     const std::u16string m_partial;
     CopyResult m_result;
 
@@ -162,8 +171,9 @@ private:
 // left every file as it was.
 bool CopyRun::Open() {
     if (m_job.drive.empty()) {
+        m_result.error = port::ERROR_INVALID_DRIVE;
         Say(CopyMessage::SelectDrive);
-        Status(CopyStatus::Kind::Blank);
+        Status(Step::Blank);
         return false;
     }
     const char16_t letter = port::UpperLetter(m_job.drive[0]);
@@ -175,15 +185,16 @@ bool CopyRun::Open() {
         return Refuse(CopyMessage::CannotOpenDrive, device, port::GetLastError());
     if (!LearnSize(letter) || !CheckSource(device))
         return false;
-    if (PathExists(m_job.imagePath) &&
-        Say(CopyMessage::OverwriteImage, m_job.imagePath) != kIdYes) {
-        Status(CopyStatus::Kind::Empty);
+    if (PathExists(m_job.imagePath) && !Say(CopyMessage::OverwriteImage, m_job.imagePath)) {
+        m_result.error = port::ERROR_FILE_EXISTS;
+        m_result.errorPath = m_job.imagePath;
+        Status(Step::Idle);
         return false;
     }
     // Page-aligned: the kernel copies into and out of it at full speed.
     m_buffer.reset(static_cast<char*>(std::aligned_alloc(kPageBytes, kDiscChunkBytes)));
     if (!m_buffer)
-        return Refuse(CopyMessage::CannotCreateBuffer);
+        return Refuse(CopyMessage::CannotCreateBuffer, {}, port::ERROR_NOT_ENOUGH_MEMORY);
     return CreatePartial();
 }
 
@@ -210,7 +221,7 @@ bool CopyRun::CheckSource(const std::u16string& device) {
         if (!port::ReadsFile(m_device.get(), port::ToUtf8(path), &same))
             return Refuse(CopyMessage::CannotOpenDrive, device, port::GetLastError());
         if (same)
-            return Refuse(CopyMessage::SameAsSource, path);
+            return Refuse(CopyMessage::SameAsSource, path, port::ERROR_SHARING_VIOLATION);
     }
     return true;
 }
@@ -255,7 +266,7 @@ CopyRun::LoopEnd CopyRun::CopyLoop() {
         std::uint32_t got = 0;
         if (!ReadAt(m_device.get(), offset, buffer, want, got) || got < want) {
             if (!m_shared.m_bIgnoreReadErrors.load()) {
-                if (Say(CopyMessage::ReadError) != kIdYes)
+                if (!Say(CopyMessage::ReadError))
                     return LoopEnd::Declined;
                 m_shared.m_bIgnoreReadErrors.store(1);
             }
@@ -284,7 +295,10 @@ bool CopyRun::PutInPlace() {
         m_result.error = port::GetLastError();
         return false;
     }
-    const std::u16string label = m_observer.NewLabel();
+    engine::JobQuestion ask;
+    ask.what = static_cast<int>(CopyMessage::NewLabel);
+    ask.path = m_job.discLabel;
+    const std::u16string label = m_observer.OnAskText(ask);
     if (label != m_job.discLabel)
         m_result.labelFailed = !vdrive::WriteVolumeLabel(m_partial, label);
     if (!RenamePath(m_partial, m_job.imagePath)) {
@@ -332,19 +346,22 @@ void CopyRun::SayEnd(LoopEnd end, bool placed) {
         return;
     }
     m_result.outcome = CopyOutcome::Failed;
-    if (end == LoopEnd::Volume && m_result.listFailed)
-        Say(CopyMessage::ListFailed, BadSectorListPath(m_partial), m_result.error,
-            m_result.unreadable);
-    else
+    if (end == LoopEnd::Volume && m_result.listFailed) {
+        m_result.errorPath = BadSectorListPath(m_partial);
+        Say(CopyMessage::ListFailed, m_result.errorPath, m_result.error, m_result.unreadable);
+    } else {
         Say(CopyMessage::Failed, m_result.partialPath, m_result.error);
+    }
 }
 
 CopyResult CopyRun::Run() {
-    if (!Open())
+    if (!Open()) {
+        if (m_result.error == port::ERROR_SUCCESS)
+            m_result.error = port::ERROR_GEN_FAILURE;
         return m_result;
-    m_observer.OnCopying(true);
+    }
     Progress(0);
-    Status(CopyStatus::Kind::Preparing);
+    Status(Step::Preparing);
     std::memset(m_buffer.get(), 0, kDiscChunkBytes);
     m_discKiB = m_result.discSize >> 10;
     m_shared.m_discSize.store(m_result.discSize);
@@ -367,21 +384,61 @@ CopyResult CopyRun::Run() {
         KeepPartial();
     if (end == LoopEnd::Stopped) {
         m_result.outcome = CopyOutcome::Stopped;
-        Progress(0);
-        Status(CopyStatus::Kind::Empty);
-        m_observer.OnCopying(false);
-        return m_result;
+        m_result.error = port::ERROR_OPERATION_ABORTED;
+        m_result.errorPath = m_result.partialPath;
+    } else {
+        m_shared.m_bStop.store(1);
+        SayEnd(end, placed);
     }
-    m_shared.m_bStop.store(1);
-    m_observer.OnCopying(false);
-    SayEnd(end, placed);
     Progress(0);
-    Status(CopyStatus::Kind::Empty);
-    m_observer.OnFinished();
+    Status(Step::Idle);
     return m_result;
 }
 
+// The outcome the observer hears at the end: the error of the step that
+// failed and the path it concerns.
+engine::JobOutcome OutcomeOf(const CopyResult& r) {
+    engine::JobOutcome o;
+    o.kind = engine::JobKind::DiscCopy;
+    if (r.outcome == CopyOutcome::Done)
+        return o;
+    o.error = r.error != port::ERROR_SUCCESS ? r.error : port::ERROR_READ_FAULT;
+    o.item = port::ToUtf8(r.errorPath.empty() ? r.partialPath : r.errorPath);
+    return o;
+}
+
+// Holds back the end of a copy on the worker until the reader is idle
+// again, so that whoever hears it may start the next copy at once.
+class HeldEnd : public engine::JobObserver {
+public:
+    explicit HeldEnd(engine::JobObserver& next) : m_next(next) {}
+    void OnProgress(float percent) override { m_next.OnProgress(percent); }
+    void OnStatus(const engine::JobStatus& status) override { m_next.OnStatus(status); }
+    engine::Answer OnQuestion(const engine::JobQuestion& q) override {
+        return m_next.OnQuestion(q);
+    }
+    std::u16string OnAskText(const engine::JobQuestion& q) override { return m_next.OnAskText(q); }
+    void OnEnd(const engine::JobOutcome& outcome) override { m_outcome = outcome; }
+    void Release() { m_next.OnEnd(m_outcome); }
+
+private:
+    engine::JobObserver& m_next;
+    engine::JobOutcome m_outcome;
+};
+
 } // namespace
+
+engine::JobOutcome CDiscCopy::Run(engine::JobObserver& observer) {
+    m_result = CopyRun(*m_shared, m_job, observer).Run();
+    const engine::JobOutcome outcome = OutcomeOf(m_result);
+    observer.OnEnd(outcome);
+    return outcome;
+}
+
+void CDiscCopy::Stop() {
+    m_stop = true;
+    m_shared->m_bStop.store(1);
+}
 
 CDiscImageReader::CDiscImageReader() : m_shared(std::make_shared<Shared>()) {}
 
@@ -390,7 +447,7 @@ CDiscImageReader::~CDiscImageReader() {
         m_shared->m_bStop.store(1);
 }
 
-bool CDiscImageReader::Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver> observer) {
+bool CDiscImageReader::Start(DiscCopyJob job, std::shared_ptr<engine::JobObserver> observer) {
     bool idle = false;
     if (!observer || !m_shared->m_running.compare_exchange_strong(idle, true))
         return false;
@@ -400,10 +457,11 @@ bool CDiscImageReader::Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver>
     try {
         std::thread([shared = m_shared, job = std::move(job), observer = std::move(observer)] {
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
-            const CopyResult result = CopyRun(*shared, job, *observer).Run();
+            HeldEnd held(*observer);
+            CDiscCopy(job, shared).Run(held);
             shared->m_bStop.store(1);
             shared->m_running.store(false);
-            observer->OnEnded(result);
+            held.Release();
         }).detach();
     } catch (const std::system_error&) {
         m_shared->m_bStop.store(1);
@@ -421,11 +479,13 @@ bool CDiscImageReader::IsRunning() const {
     return m_shared->m_running.load();
 }
 
-CopyResult CDiscImageReader::ReadDiscToImage(const DiscCopyJob& job, CDiscCopyObserver& observer) {
+CopyResult CDiscImageReader::ReadDiscToImage(const DiscCopyJob& job,
+                                             engine::JobObserver& observer) {
     m_shared->m_bStop.store(0);
-    CopyResult result = CopyRun(*m_shared, job, observer).Run();
+    CDiscCopy copy(job, m_shared);
+    copy.Run(observer);
     m_shared->m_bStop.store(1);
-    return result;
+    return copy.Result();
 }
 
 void CDiscImageReader::SetIgnoreReadErrors(bool ignore) {

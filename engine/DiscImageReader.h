@@ -19,6 +19,7 @@
 // keeps what it wrote as IMAGE.part.
 #pragma once
 
+#include "engine/Job.h"
 #include "port/Errors.h"
 
 #include <atomic>
@@ -30,7 +31,15 @@
 inline constexpr std::uint32_t kDiscChunkBytes = 524288;
 inline constexpr std::uint32_t kDiscSectorBytes = 2048;
 
-// What the reader tells its user, with the box it belongs in.
+// The copy speaks to its user through engine::JobObserver: progress in
+// percent, the status line (Preparing, then Reading with the MiB read, the
+// volume's MiB and the unreadable sectors; Idle or Blank when it shows
+// nothing), questions and notes (CopyMessage below), and the end, whose
+// outcome is ERROR_SUCCESS for a whole copy, ERROR_OPERATION_ABORTED for a
+// stop, else the error of the failed step with the path it concerns.
+
+// What the reader tells its user, with the box it belongs in: the `what` of
+// its questions (engine/Job.h).
 enum class CopyMessage {
     SelectDrive,        // warning: no drive chosen
     CannotOpenDrive,    // warning: `path` is the device path, `error` why
@@ -47,23 +56,13 @@ enum class CopyMessage {
                         // could not be written to `path`, `error` why
     Failed,             // information: the volume was not copied whole; `path` is the
                         // partial image kept (empty: none), `error` a failed write's
+    NewLabel,           // text: the label the image is to carry (`path`: the disc's),
+                        // asked once the copy loop has ended
 };
 
-struct CopyNote {
-    CopyMessage message = CopyMessage::Done;
-    std::u16string path;
-    std::int64_t count = 0;
-    port::ErrorCode error = port::ERROR_SUCCESS;
-};
-
-// The status line. Empty and Blank (one space) both show nothing; Reading
-// carries the numbers of "n of m MB read, e read errors".
-struct CopyStatus {
-    enum class Kind { Empty, Blank, Preparing, Reading } kind = Kind::Empty;
-    std::int64_t mibRead = 0;
-    std::int64_t mibTotal = 0;
-    std::int64_t unreadable = 0;
-};
+inline CopyMessage CopyMessageOf(const engine::JobQuestion& q) {
+    return static_cast<CopyMessage>(q.what);
+}
 
 // How a copy ended.
 enum class CopyOutcome {
@@ -81,28 +80,9 @@ struct CopyResult {
     bool writeFailed = false;
     bool listFailed = false;  // the list of unreadable sectors could not be written
     bool labelFailed = false; // a new label was asked for and could not be written
-    port::ErrorCode error = port::ERROR_SUCCESS; // of the failed write
+    port::ErrorCode error = port::ERROR_SUCCESS; // of the step that failed
+    std::u16string errorPath;                    // the path that error concerns
     std::u16string partialPath; // the partial image kept by a copy that did not end well
-};
-
-// Called on the reader's worker thread. Each call may hand over to another
-// thread; the reader waits for OnMessage's and NewLabel's answers.
-class CDiscCopyObserver {
-public:
-    virtual ~CDiscCopyObserver() = default;
-    // copying: stop enabled and build disabled; else the other way round.
-    virtual void OnCopying(bool copying) = 0;
-    virtual void OnProgress(int percent) = 0; // 0 to 100
-    virtual void OnStatus(const CopyStatus& status) = 0;
-    // Shows the note; returns IDYES (6) or IDNO (7) for a question, IDOK (1)
-    // otherwise. A box that cannot be shown answers as though closed.
-    virtual int OnMessage(const CopyNote& note) = 0;
-    // The label the image is to carry (read once the copy loop has ended).
-    virtual std::u16string NewLabel() = 0;
-    // The copy ran to its end (not stopped): keep the image path in the history.
-    virtual void OnFinished() = 0;
-    // Last call of every copy, however it ended.
-    virtual void OnEnded(const CopyResult&) {}
 };
 
 struct DiscCopyJob {
@@ -122,7 +102,7 @@ public:
     // Starts a copy on a worker thread of its own (nice 10) and returns at
     // once; nothing waits for the thread. False, with nothing started, while
     // a copy of this reader runs.
-    bool Start(DiscCopyJob job, std::shared_ptr<CDiscCopyObserver> observer);
+    bool Start(DiscCopyJob job, std::shared_ptr<engine::JobObserver> observer);
     // The copy ends at the top of its next pass (or next sector when reading
     // sector by sector) without a message, keeping the partial image
     // (IMAGE.part) unless nothing was copied yet.
@@ -130,7 +110,7 @@ public:
     bool IsRunning() const;
 
     // One copy on the calling thread: the worker's body.
-    CopyResult ReadDiscToImage(const DiscCopyJob& job, CDiscCopyObserver& observer);
+    CopyResult ReadDiscToImage(const DiscCopyJob& job, engine::JobObserver& observer);
 
     // Once set (the user chose to go on after a read error, or the command
     // line asked for it), read errors of this and every later copy are
@@ -155,6 +135,24 @@ public:
 
 private:
     std::shared_ptr<Shared> m_shared;
+};
+
+// One copy as a job: Run copies on the calling thread and returns the
+// outcome it also hands to OnEnd; Stop may come from any thread.
+class CDiscCopy : public engine::Job {
+public:
+    CDiscCopy(DiscCopyJob job, std::shared_ptr<CDiscImageReader::Shared> shared)
+        : m_job(std::move(job)), m_shared(std::move(shared)) {}
+    engine::JobKind Kind() const override { return engine::JobKind::DiscCopy; }
+    engine::JobOutcome Run(engine::JobObserver& observer) override;
+    void Stop() override;
+    // What the last Run did, in detail.
+    const CopyResult& Result() const { return m_result; }
+
+private:
+    DiscCopyJob m_job;
+    std::shared_ptr<CDiscImageReader::Shared> m_shared;
+    CopyResult m_result;
 };
 
 // The progress position at the top of a pass: pass x 51,200 / disc KiB in

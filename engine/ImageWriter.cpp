@@ -1,4 +1,4 @@
-#include "pages/ImageWriter.h"
+#include "engine/ImageWriter.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The disc image reader against stand-in discs (stdio: files) and against a
 // disc with unreadable sectors served by bad_sector_fs.
-#include "pages/DiscImageReader.h"
+#include "engine/DiscImageReader.h"
 #include "port/DosDevices.h"
 #include "port/Utf.h"
 #include "tests/disccopy/CopySupport.h"
@@ -256,7 +256,10 @@ TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
             }
             return Recorder::OnMessage(note);
         }
-        void OnEnded(const CopyResult&) override { ended.set_value(); }
+        void OnEnd(const engine::JobOutcome& outcome) override {
+            Recorder::OnEnd(outcome);
+            ended.set_value();
+        }
     };
     auto gate = std::make_shared<Gate>();
     CDiscImageReader reader;
