@@ -9,6 +9,7 @@
 #include "port/FileDiskRecords.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
+#include "vdrive/DiscImage.h"
 #include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
@@ -18,6 +19,8 @@
 #include <filesystem>
 #include <optional>
 #include <unistd.h>
+
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -110,6 +113,27 @@ int MountFailed(const std::string& what, port::ErrorCode error, const std::strin
 }
 } // namespace
 
+namespace {
+// An image description (cue sheet, CloneCD, Nero, Alcohol) that cannot be
+// used is refused before the driver is asked, with the file, line and field
+// at fault; a path that is no regular file is left to the driver as before.
+bool DiscUsable(const std::string& path) {
+    struct stat st {};
+    vdrive::Disc disc;
+    vdrive::DiscFault fault;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        vdrive::ReadDisc(path, disc, fault))
+        return true;
+    std::string where = port::EscapeControls(fault.file);
+    if (fault.line > 0)
+        where += ", line " + std::to_string(fault.line);
+    if (!fault.field.empty())
+        where += " (" + port::EscapeControls(fault.field) + ")";
+    Fail("mount", where + ": " + port::EscapeControls(fault.detail), fault.code);
+    return false;
+}
+} // namespace
+
 int Mount(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Misuse("mount");
@@ -131,6 +155,8 @@ int Mount(const Args& args) {
     // A file that cannot be read is said at once: no driver is started for it.
     if (access(args[0].c_str(), R_OK) != 0)
         return FailOn("mount", args[0], port::ErrorFromErrno(errno));
+    if (!DiscUsable(args[0]))
+        return kExitFailure;
     vdrive::MountRequest request;
     request.imagePath = *path;
     port::ErrorCode error = 0;

@@ -66,4 +66,57 @@ PY
 printf '\x0cMOUNT=hist0\n[Mount]\nhist0 = "/home/me/a.iso"\nhist1=%%25 100%%0A\n' >profile/app
 printf '\x0bMSG=ID_OK\n' >profile/utf16
 printf '[MSG]\r\nID_OK = "Mount"\r\n;c\r\n' | iconv -f utf-8 -t utf-16 >>profile/utf16
+# Disc image descriptions, against the data files the fuzz targets put
+# beside them (a.bin: 4 sectors of 2352 bytes, b.bin: 3 of 2048, disc.img: 8
+# of 2352, disc.mdf: 4 of 2448): a cue sheet of every command, a CloneCD
+# descriptor of a data and an audio track, Nero images with the new footer
+# (DAO) and the old one (TAO), and an Alcohol descriptor with subchannel data.
+rm -rf cue_sheet clonecd nero alcohol
+mkdir -p cue_sheet clonecd nero alcohol
+printf 'REM seed\r\nFILE "a.bin" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    PREGAP 00:02:00\r\n    INDEX 00 00:00:02\r\n    INDEX 01 00:00:03\r\nFILE b.bin MOTOROLA\r\n  TRACK 03 MODE1/2048\r\n    INDEX 01 00:00:00\r\n' >cue_sheet/mixed.cue
+printf 'FILE a.bin BINARY\n TRACK 01 MODE2/2352\n  INDEX 01 00:00:00\n' >cue_sheet/xa.cue
+python3 - <<'PY'
+import struct
+def entry(n, point, control, lba):
+    return ('[Entry %d]\nSession=1\nPoint=0x%02x\nADR=0x01\nControl=0x%02x\nTrackNo=0\n'
+            'PLBA=%d\n' % (n, point, control, lba))
+ccd = ('[CloneCD]\nVersion=3\n[Disc]\nTocEntries=4\nSessions=1\n' + entry(0, 0xa0, 4, 0) +
+       entry(1, 0xa2, 4, 8) + entry(2, 1, 4, 0) + entry(3, 2, 0, 5) +
+       '[TRACK 1]\nMODE=1\nINDEX 1=0\n[TRACK 2]\nMODE=0\nINDEX 1=5\n')
+open('clonecd/two-tracks.ccd', 'w').write(ccd)
+
+def chunk(cid, body):
+    return cid + struct.pack('>I', len(body)) + body
+data = b'\0' * 4096
+cuex = b''.join(struct.pack('>BBBBi', 0x41, t, i, 0, lba)
+                for t, i, lba in [(1, 0, -150), (1, 1, 0), (0xaa, 1, 2)])
+daox = (struct.pack('>I', 0) + b'\0' * 14 + b'\0\x01' + b'\x01\x01' + b'\0' * 12 +
+        struct.pack('>HB3xQQQ', 2048, 0, 0, 0, 4096))
+tail = chunk(b'CUEX', cuex) + chunk(b'DAOX', daox) + chunk(b'END!', b'')
+open('nero/dao-new.nrg', 'wb').write(data + tail + b'NER5' + struct.pack('>Q', len(data)))
+etnf = struct.pack('>IIIII', 0, 4096, 0, 0, 0)
+tail = chunk(b'ETNF', etnf) + chunk(b'END!', b'')
+open('nero/tao-old.nrg', 'wb').write(data + tail + b'NERO' + struct.pack('>I', len(data)))
+
+head = bytearray(88)
+head[0:16] = b'MEDIA DESCRIPTOR'
+head[16:18] = b'\x01\x03'
+struct.pack_into('<HH', head, 0x12, 0, 1)
+struct.pack_into('<I', head, 0x50, 88)
+tracks_at = 88 + 24
+session = struct.pack('<iiHBBHHII', -150, 4, 1, 2, 1, 1, 1, 0, tracks_at)
+def block(mode, sub, point, extra, size, start, offset, files, footer):
+    b = bytearray(80)
+    b[0], b[1], b[2], b[4] = mode, sub, 0x14, point
+    struct.pack_into('<IH', b, 0x0c, extra, size)
+    struct.pack_into('<IQII', b, 0x24, start, offset, files, footer)
+    return bytes(b)
+extra_at = tracks_at + 2 * 80
+footer_at = extra_at + 8
+mds = (bytes(head) + session + block(0, 0, 0xa2, 0, 0, 4, 0, 0, 0) +
+       block(0xaa, 8, 1, extra_at, 2448, 0, 0, 1, footer_at) + struct.pack('<II', 150, 4) +
+       struct.pack('<IIII', footer_at + 16, 0, 0, 0) + b'*.mdf\0')
+open('alcohol/sub.mds', 'wb').write(mds)
+PY
+
 ls -l */

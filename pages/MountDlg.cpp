@@ -9,6 +9,7 @@
 #include "port/Utf.h"
 #include "text/LangTextUi.h"
 #include "text/MessageBoxes.h"
+#include "vdrive/DiscImage.h"
 #include "vdrive/DriverStart.h"
 #include "vdrive/VirtualDrive.h"
 #include "vdrive/VolumeLabel.h"
@@ -32,6 +33,45 @@ constexpr int kCboImage = 1023;
 bool Exists(const wxString& path) {
     struct stat st {};
     return stat(PathBytes(path).c_str(), &st) == 0;
+}
+
+// Why an image description cannot be used, from the catalogue: the file
+// with the line and the field or command at fault.
+wxString DescribeDiscFault(const vdrive::DiscFault& fault) {
+    wxString where = PathShown(PathFromBytes(fault.file));
+    wxString at;
+    if (fault.line > 0)
+        at = FormatLangText("ID_DISC_FAULT_LINE", {wxString::Format("%d", fault.line)});
+    if (!fault.field.empty())
+        at += (at.empty() ? "" : ", ") + wxString::FromUTF8(fault.field);
+    if (!at.empty())
+        where += " (" + at + ")";
+    switch (fault.code) {
+    case port::ERROR_FILE_NOT_FOUND:
+    case port::ERROR_INVALID_DATA:
+    case port::ERROR_HANDLE_EOF:
+    case port::ERROR_NOT_SUPPORTED: {
+        const std::string key = "ID_DISC_FAULT_" + std::to_string(fault.code);
+        return FormatLangText(wxString(key), {where});
+    }
+    default:
+        return FormatLangText("ID_MOUNT_FAILED",
+                              {DescribeErrorText(fault.code), wxString::Format("%u", fault.code)});
+    }
+}
+
+// The refusal of an image description (cue sheet, CloneCD, Nero, Alcohol)
+// that cannot be used, said before the driver is asked; empty when the file
+// is usable or is no regular file (the driver answers for those as before).
+wxString DiscRefusal(const wxString& imagePath) {
+    const std::string path = PathBytes(imagePath);
+    struct stat st {};
+    vdrive::Disc disc;
+    vdrive::DiscFault fault;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        vdrive::ReadDisc(path, disc, fault))
+        return {};
+    return DescribeDiscFault(fault);
 }
 
 class ImageDropTarget : public wxFileDropTarget {
@@ -154,7 +194,7 @@ void CMountDlg::ShowVolumeLabel() {
 void CMountDlg::OnBrowse(wxCommandEvent&) {
     port::FileDialogRequest request;
     request.owner = this;
-    request.filter = FileFilter("ID_FILTER_ISO", "*.iso", true);
+    request.filter = FileFilter("ID_FILTER_DISC", "*.iso;*.cue;*.ccd;*.nrg;*.mds", true);
     // The path as the page holds it at the click, split the toolkit's way.
     const std::string held = PathBytes(m_strImagePath);
     const std::size_t slash = held.rfind('/');
@@ -200,6 +240,11 @@ bool CMountDlg::MountChosenImage() {
     if (m_strDrive.length() <= at)
         return false; // no free letter was offered
     const auto letter = static_cast<char16_t>(m_strDrive[at].GetValue());
+    const wxString refusal = DiscRefusal(m_strImagePath);
+    if (!refusal.empty()) {
+        InfoBox(refusal);
+        return false;
+    }
 
     vdrive::MountRequest request;
     request.imagePath = ToU16(m_strImagePath);

@@ -37,7 +37,7 @@ struct DiscTrack {
 };
 
 struct Disc {
-    std::string descriptor;       // the file the user picked
+    std::string descriptor;        // the file the user picked
     std::vector<DiscTrack> tracks; // in disc order, at least one
 };
 
@@ -49,6 +49,7 @@ struct DiscFault {
     std::string file;
     int line = 0;
     std::string field;
+    std::string detail; // what is wrong, in English, for the command line and logs
 };
 
 // Reads the descriptor at `path` (by its content, its extension deciding

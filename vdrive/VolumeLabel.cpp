@@ -3,6 +3,7 @@
 #include "port/DriveFiles.h"
 #include "port/LastError.h"
 #include "port/Utf.h"
+#include "vdrive/DiscImage.h"
 
 #include <array>
 #include <cstdint>
@@ -28,6 +29,15 @@ constexpr std::uint8_t kTypeTerminator = 255;
 
 using Sector = std::array<std::uint8_t, kSector>;
 
+// Where the 2048 user bytes of the data track's sectors lie in the open
+// file: sector n at first + n * stride, for n below `sectors`. A plain ISO
+// image is its own data track.
+struct SectorMap {
+    std::uint64_t first = 0;
+    std::uint64_t stride = kSector;
+    std::uint64_t sectors = UINT64_MAX;
+};
+
 // Only real volume descriptors are read or written: a file that is not an
 // ISO 9660 image has no label and is never changed.
 bool IsDescriptor(const Sector& s, std::uint8_t type) {
@@ -41,8 +51,12 @@ bool IsJoliet(const Sector& s) {
            (s[90] == '@' || s[90] == 'C' || s[90] == 'E');
 }
 
-bool ReadSector(HANDLE h, std::int64_t offset, Sector& s) {
+bool ReadSector(HANDLE h, const SectorMap& map, std::int64_t sector, Sector& s) {
     std::uint32_t got = 0;
+    if (sector < 0 || static_cast<std::uint64_t>(sector) >= map.sectors)
+        return false;
+    const auto offset =
+        static_cast<std::int64_t>(map.first + static_cast<std::uint64_t>(sector) * map.stride);
     return SetFilePointerEx(h, offset, nullptr, FILE_BEGIN) &&
            ReadFile(h, s.data(), static_cast<std::uint32_t>(s.size()), &got, nullptr) &&
            got == s.size();
@@ -73,7 +87,7 @@ std::u16string JolietIdentifier(const Sector& s) {
 bool IsWholeDescriptorSet(HANDLE h) {
     Sector s{};
     for (int i = 0; i < kScanSectors; ++i) {
-        if (!ReadSector(h, (kFirstScanSector + i) * kSector, s) ||
+        if (!ReadSector(h, SectorMap{}, kFirstScanSector + i, s) ||
             std::memcmp(s.data() + 1, "CD001", 5) != 0)
             return false;
         if (s[0] == kTypeTerminator)
@@ -97,10 +111,11 @@ bool IsWholeText(std::u16string_view label) {
 
 // Offset of the first supplementary descriptor before a terminator, if any.
 // With `label` given, stops at the first one whose identifier is not empty.
-std::optional<std::int64_t> FindJoliet(HANDLE h, Sector& s, std::u16string* label) {
+std::optional<std::int64_t> FindJoliet(HANDLE h, const SectorMap& map, Sector& s,
+                                       std::u16string* label) {
     for (int i = 0; i < kScanSectors; ++i) {
         std::int64_t offset = (kFirstScanSector + i) * kSector;
-        if (!ReadSector(h, offset, s) || IsDescriptor(s, kTypeTerminator))
+        if (!ReadSector(h, map, kFirstScanSector + i, s) || IsDescriptor(s, kTypeTerminator))
             return std::nullopt;
         if (!IsJoliet(s))
             continue;
@@ -154,16 +169,48 @@ UniqueHandle OpenImage(std::u16string_view path, bool write, ErrorCode& error) {
     return h;
 }
 
+// The image's data track as a file to read and its sector map: the image
+// itself for a plain ISO image, else the track's file (opened as the image
+// is). Other formats are read through vdrive's disc map.
+UniqueHandle OpenDataTrack(std::u16string_view imagePath, SectorMap& map, ErrorCode& error) {
+    UniqueHandle h = OpenImage(imagePath, false, error);
+    Disc disc;
+    DiscFault fault;
+    if (!h.valid() || !ReadDisc(PathToUtf8(imagePath), disc, fault)) {
+        error = h.valid() ? fault.code : error;
+        return UniqueHandle();
+    }
+    const DiscTrack* track = FirstDataTrack(disc);
+    if (!track) {
+        error = ERROR_UNRECOGNIZED_VOLUME;
+        return UniqueHandle();
+    }
+    map = {UserDataOffset(*track, 0), track->stride, track->sectors};
+    if (track->file == disc.descriptor)
+        return h; // a plain image, or a Nero image that holds its own tracks
+    return OpenImage(PathToUtf16(track->file), false, error);
+}
+
+// True for a plain ISO image: one MODE1/2048 track of the whole file.
+bool IsPlainImage(std::u16string_view imagePath) {
+    Disc disc;
+    DiscFault fault;
+    return ReadDisc(PathToUtf8(imagePath), disc, fault) && disc.tracks.size() == 1 &&
+           disc.tracks[0].file == disc.descriptor && disc.tracks[0].offset == 0 &&
+           disc.tracks[0].form == SectorForm::Mode1_2048;
+}
+
 } // namespace
 
 std::optional<std::u16string> ReadVolumeLabel(std::u16string_view imagePath, ErrorCode& error) {
-    UniqueHandle h = OpenImage(imagePath, false, error);
+    SectorMap map;
+    UniqueHandle h = OpenDataTrack(imagePath, map, error);
     if (!h.valid())
         return std::nullopt;
     Sector s{};
     std::u16string joliet;
-    bool haveJoliet = FindJoliet(h.get(), s, &joliet).has_value();
-    if (!ReadSector(h.get(), kPrimaryOffset, s) || !IsDescriptor(s, kTypePrimary)) {
+    bool haveJoliet = FindJoliet(h.get(), map, s, &joliet).has_value();
+    if (!ReadSector(h.get(), map, kPrimaryOffset / kSector, s) || !IsDescriptor(s, kTypePrimary)) {
         error = ERROR_UNRECOGNIZED_VOLUME;
         return std::nullopt;
     }
@@ -184,17 +231,25 @@ bool WriteVolumeLabel(std::u16string_view imagePath, std::u16string_view label,
         error = ERROR_INVALID_DATA;
         return false;
     }
+    // Labels are written into plain images only; a descriptor or the files
+    // it names are left as they are.
+    if (!IsPlainImage(imagePath)) {
+        UniqueHandle probe = OpenImage(imagePath, false, error);
+        if (probe.valid())
+            error = ERROR_NOT_SUPPORTED;
+        return false;
+    }
     UniqueHandle h = OpenImage(imagePath, true, error);
     if (!h.valid())
         return false;
     Sector primary{};
-    if (!ReadSector(h.get(), kPrimaryOffset, primary) || !IsDescriptor(primary, kTypePrimary) ||
-        !IsWholeDescriptorSet(h.get())) {
+    if (!ReadSector(h.get(), SectorMap{}, kPrimaryOffset / kSector, primary) ||
+        !IsDescriptor(primary, kTypePrimary) || !IsWholeDescriptorSet(h.get())) {
         error = ERROR_UNRECOGNIZED_VOLUME;
         return false;
     }
     Sector s{};
-    if (auto offset = FindJoliet(h.get(), s, nullptr)) {
+    if (auto offset = FindJoliet(h.get(), SectorMap{}, s, nullptr)) {
         std::u16string_view j = label.substr(0, std::min(label.size(), kJolietUnits));
         // Never leave half of a surrogate pair at the end.
         if (j.size() == kJolietUnits && j.back() >= 0xD800 && j.back() <= 0xDBFF)

@@ -53,6 +53,7 @@ TEST(CueSheet, RefusesMalformedSheetsWithAClearReason) {
     spindle_test::TempConfigDir tmp;
     spindle_test::WriteFile(tmp / "a.bin", std::string(2048 * 4, 'a'));
     spindle_test::WriteFile(tmp / "raw.bin", std::string(2352 * 4, '\0'));
+    spindle_test::WriteFile(tmp / "xa.bin", std::string(2336 * 2, '\0'));
     struct Case {
         const char* name;
         std::string sheet;
@@ -82,6 +83,9 @@ TEST(CueSheet, RefusesMalformedSheetsWithAClearReason) {
          "TRACK 03 MODE1/2048\nINDEX 01 00:00:01\n",
          "out of order"},
         {"open quote", "FILE \"a.bin BINARY\n", "quote is not closed"},
+        {"MODE2/2336 (mounted, never burnt)",
+         "FILE xa.bin BINARY\nTRACK 01 MODE2/2336\nINDEX 01 00:00:00\n",
+         "Line 2 of the cue sheet: track mode MODE2/2336 is not supported"},
     };
     for (const Case& c : cases) {
         burner::CueSheet cue;

@@ -92,8 +92,19 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     env.Write("cfg/drives.conf", "");
     spindle_test::WriteFile(env.runtime() + "/dosdevices/C:", "/\n");
     std::string iso = MakeIso(env, "X");
+    env.Write("gone.cue", "FILE gone.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n");
+    env.Write("mode.cue", "FILE disc.iso BINARY\nTRACK 01 MODE1/2340\nINDEX 01 00:00:00\n");
     struct Case { std::string args; int status; std::string err; };
     const Case cases[] = {
+        // Image descriptions that cannot be used: refused before any driver is asked.
+        {"mount " + env.root() + "/gone.cue K", 1,
+         "mount: " + env.root() +
+             "/gone.bin, line 1 (FILE): The file \"gone.bin\" named by the cue "
+             "sheet was not found (error 2)"},
+        {"mount " + env.root() + "/mode.cue K", 1,
+         "mount: " + env.root() +
+             "/mode.cue, line 2 (TRACK): Line 2 of the cue sheet: track mode "
+             "MODE1/2340 is not supported (error 50)"},
         {"dismount K", 1, "dismount: K: is not a drive (error 2)"},
         {"dismount C", 1, "C: is not a virtual drive (error 1)"},
         {"mount", 2, "usage"},

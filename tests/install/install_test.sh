@@ -54,6 +54,16 @@ window=""
 desktop=$prefix/share/applications/spindle.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate refuses $desktop"
 grep -qx "Exec=$prefix/bin/spindle --mount %f" "$desktop" || fail "the Mount action does not run the installed spindle"
+# Every image type the desktop entry names is known to the MIME database
+# (Debian's or the one installed beside it), so "Open with" offers Spindle.
+mimeTypes=$(sed -n 's/^MimeType=//p' "$desktop" | tr ';' ' ')
+mkdir -p "$tmp/mime/packages"
+cp /usr/share/mime/packages/*.xml "$prefix/share/mime/packages/spindle.xml" "$tmp/mime/packages/"
+update-mime-database "$tmp/mime" >/dev/null 2>&1 || fail "update-mime-database refuses spindle.xml"
+for type in $mimeTypes; do
+    grep -q "^$type\$" "$tmp/mime/types" || grep -q "^$type " "$tmp/mime/aliases" ||
+        fail "the MIME type $type is not known"
+done
 for size in 16 32 48 64 128; do
     [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/spindle.png" ] || fail "no ${size}px icon"
 done

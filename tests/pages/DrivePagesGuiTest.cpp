@@ -7,8 +7,8 @@
 #include "port/DialogHooks.h"
 #include "port/DosDevices.h"
 #include "port/OpenFolder.h"
-#include "port/Shell.h"
 #include "port/Profile.h"
+#include "port/Shell.h"
 #include "port/Utf.h"
 #include "tests/guitest/Fixtures.h"
 #include "tests/guitest/GuiTest.h"
@@ -179,7 +179,8 @@ TEST_F(DrivePagesTest, BrowseKeepsAChosenFileAndCompletesOnlyANameThatNamesNoFil
     }
     ASSERT_EQ(asked.size(), 4u);
     EXPECT_FALSE(asked[0].save);
-    EXPECT_EQ(asked[0].filter, "ISO images (*.iso)|*.iso|All files|*");
+    EXPECT_EQ(asked[0].filter, "Disc images (*.iso, *.cue, *.ccd, *.nrg, *.mds)|"
+                               "*.iso;*.cue;*.ccd;*.nrg;*.mds|All files|*");
     EXPECT_EQ(asked[0].defaultDir, m_dir);
     EXPECT_EQ(asked[0].defaultFile, "old.iso");
     EXPECT_EQ(asked[1].defaultFile, "disc.img");
@@ -277,6 +278,16 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     ASSERT_EQ(tooLong.size(), 1u);
     EXPECT_NE(tooLong[0].find("too long"), std::string::npos) << tooLong[0];
     EXPECT_NE(tooLong[0].find("206"), std::string::npos) << tooLong[0];
+    EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
+
+    // An image description that cannot be used is named with its fault
+    // before the driver is asked.
+    std::ofstream(m_dir + "gone.cue") << "FILE gone.bin BINARY\nTRACK 01 MODE1/2048\n"
+                                         "INDEX 01 00:00:00\n";
+    page->m_cboImage->SetValue(wxString::FromUTF8(m_dir + "gone.cue"));
+    Click(page, 1);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"The image could not be mounted: the file " +
+                                                m_dir + "gone.bin (line 1, FILE) is missing."});
     EXPECT_FALSE(vdrive::IsDriveLetterUsed(u'D'));
 
     // A letter another program took after the list was filled.
