@@ -113,6 +113,7 @@ port::ErrorCode ErrorNumber(BurnError error) {
         return port::ERROR_NOT_READY;
     case BurnError::NotWritable:
     case BurnError::NotErasable:
+    case BurnError::ReadOnlyDrive:
         return port::ERROR_WRITE_PROTECT;
     case BurnError::TooBig:
         return port::ERROR_DISK_FULL;
@@ -137,6 +138,9 @@ std::string Describe(const BurnOutcome& o) {
         return detail.empty() ? "No recorder was found" : detail;
     case BurnError::NoMedium:
         return "There is no disc in the recorder";
+    case BurnError::ReadOnlyDrive:
+        return "The drive cannot write discs: it only reads them" +
+               (o.detail.empty() ? std::string() : " (" + o.detail + ")");
     case BurnError::NotWritable:
         return "The disc in the recorder cannot be written" +
                (detail.empty() ? std::string(".") : ": " + detail);
@@ -371,7 +375,6 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
 
 BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
     const int copies = m_settings.copies;
-    Phase(observer, BurnPhase::Preparing, 1, copies);
     std::vector<TrackRange> ranges = Ranges(m_image);
     FileTable files;
     if (BurnOutcome opened = OpenFiles(ranges, files); !opened.ok())
@@ -392,6 +395,10 @@ BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
         return error;
+    // A drive that cannot write is refused before the job shows any phase.
+    if (!drive->CanWrite())
+        return Fail(BurnError::ReadOnlyDrive, m_address);
+    Phase(observer, BurnPhase::Preparing, 1, copies);
 
     for (int copy = 1; copy <= copies; ++copy) {
         if (copy > 1) {

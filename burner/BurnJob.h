@@ -35,6 +35,8 @@ enum class BurnError {
     Cancelled,
     NoRecorder, // the address opens no recorder
     NoMedium,
+    // the drive reads discs but cannot write (or erase) any
+    ReadOnlyDrive,
     NotWritable, // closed, read-only or of a kind the image cannot go on
     TooBig,      // the image needs more than the medium's free space
     NotErasable,

@@ -14,11 +14,14 @@ EraseJob::EraseJob(std::string address, bool full, bool eject)
     : m_address(std::move(address)), m_full(full), m_eject(eject) {}
 
 BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
-    Phase(observer, BurnPhase::Preparing, 1, 1);
     BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
     if (!drive)
         return error;
+    // A drive that cannot write is refused before the job shows any phase.
+    if (!drive->CanWrite())
+        return Fail(BurnError::ReadOnlyDrive, m_address);
+    Phase(observer, BurnPhase::Preparing, 1, 1);
     MediumState state = drive->Medium();
     if (state == MediumState::Empty || state == MediumState::Unready)
         return Fail(BurnError::NoMedium);

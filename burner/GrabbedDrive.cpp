@@ -65,6 +65,14 @@ int GrabbedDrive::Role() const {
     return burn::burn_drive_get_drive_role(m_drive);
 }
 
+bool GrabbedDrive::CanWrite() const {
+    if (!IsReal())
+        return true;
+    const burn::burn_drive_info& i = m_info[0];
+    return i.write_dvdram || i.write_dvdr || i.write_cdr || i.write_cdrw || i.tao_block_types ||
+           i.sao_block_types || i.raw_block_types;
+}
+
 MediumState GrabbedDrive::Medium() const {
     burn::burn_disc_status s = burn::burn_disc_get_status(m_drive);
     for (int i = 0; i < 50 && s == burn::BURN_DISC_UNREADY; ++i) {

@@ -34,6 +34,9 @@ public:
     // libburn's role: 1 a real recorder, 2..5 stdio pseudo-drives.
     int Role() const;
     bool IsReal() const { return Role() == 1; }
+    // False for a drive that says it can write no kind of disc (a CD-ROM or
+    // DVD-ROM drive); stdio pseudo-drives write.
+    bool CanWrite() const;
     // Waits a few seconds for a drive that is still spinning up.
     MediumState Medium() const;
     std::string MediumName() const;       // "DVD+RW", "stdio file", ...

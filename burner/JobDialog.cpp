@@ -229,6 +229,8 @@ wxString JobDialog::FailedText(const BurnOutcome& o) const {
         return W(EngineText("BURN_STATE_CANCELLED"));
     case BurnError::NoMedium:
         return W(EngineText("ENG_WAITING_FOR_DISC"));
+    case BurnError::ReadOnlyDrive:
+        return W(EngineText("ENG_DRIVE_READS_ONLY"));
     case BurnError::NotWritable:
         return W(EngineText("BURN_NOT_WRITABLE") + (detail.empty() ? "" : " (" + detail + ")"));
     case BurnError::NotErasable:

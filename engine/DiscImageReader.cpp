@@ -5,6 +5,7 @@
 #include "port/DriveInfo.h"
 #include "port/DriveLetter.h"
 #include "port/LastError.h"
+#include "port/SectorRead.h"
 #include "port/Utf.h"
 #include "vdrive/VolumeLabel.h"
 
@@ -52,8 +53,10 @@ bool ReadAt(port::HANDLE device, std::int64_t offset, char* buffer, std::uint32_
 }
 
 // Reads again, sector by sector, what a chunk read at `offset` did not
-// deliver (from `good` bytes on). Unreadable sectors become zeros and go on
-// the list. False when a stop was asked meanwhile.
+// deliver (from `good` bytes on), each sector alone (not through the page
+// cache of a drive, whose 4 KiB pages would fail a readable sector with its
+// unreadable neighbour). Unreadable sectors become zeros and go on the list.
+// False when a stop was asked meanwhile.
 bool RereadBySector(port::HANDLE device, std::int64_t offset, char* buffer, std::uint32_t size,
                     std::uint32_t good, std::vector<std::int64_t>& bad,
                     const std::atomic<int>& stop) {
@@ -63,7 +66,7 @@ bool RereadBySector(port::HANDLE device, std::int64_t offset, char* buffer, std:
             return false;
         const std::uint32_t n = std::min(kDiscSectorBytes, size - at);
         std::uint32_t got = 0;
-        if (ReadAt(device, offset + at, buffer + at, n, got) && got == n)
+        if (port::ReadSectorsAt(device, offset + at, buffer + at, n, &got) && got == n)
             continue;
         std::memset(buffer + at, 0, n);
         bad.push_back((offset + at) / kDiscSectorBytes);

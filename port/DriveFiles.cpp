@@ -432,6 +432,10 @@ bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
     return FailWith(ERROR_INVALID_FUNCTION);
 }
 
+int ReadDescriptor(HANDLE handle) {
+    return DataFd(handle);
+}
+
 bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* read,
               void* overlapped) {
     if (read)

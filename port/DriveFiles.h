@@ -81,6 +81,9 @@ bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* re
               void* overlapped);
 bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,
                std::uint32_t* written, void* overlapped);
+// The descriptor ReadFile reads from: the file, the device, or the image a
+// driver drive holds; -1 with the last error set when there is none.
+int ReadDescriptor(HANDLE handle);
 bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPosition,
                       std::uint32_t method);
 bool GetFileSizeEx(HANDLE handle, std::int64_t* size);

@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/cdrom.h>
 #include <linux/fs.h>
 #include <optional>
 #include <sys/ioctl.h>
@@ -170,6 +172,21 @@ std::optional<std::pair<std::string, std::uint64_t>> QueryDriverImage(char16_t l
     return std::make_pair(QueriedImagePath(out.data()), size);
 }
 
+// Whether the optical drive at `path` holds a disc it can read; false with
+// ERROR_NOT_READY when not (no disc, tray open, drive not ready yet).
+bool OpticalDiscPresent(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return FailWithErrno();
+    const int status = ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    const int err = errno;
+    close(fd);
+    // A drive that cannot say is asked for its size as before.
+    if (status < 0)
+        return err == ENOMEDIUM ? FailWith(ERROR_NOT_READY) : true;
+    return status == CDS_DISC_OK || status == CDS_NO_INFO || FailWith(ERROR_NOT_READY);
+}
+
 bool StoreName(const std::u16string& name, char16_t* buf, std::uint32_t size) {
     if (!buf)
         return true;
@@ -279,6 +296,10 @@ bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytes
         break;
     }
     case Target::Device: {
+        // An optical drive without a disc (or with its tray open) has no
+        // size: the kernel reports a made-up capacity of about 1 GiB there.
+        if (r.optical && !OpticalDiscPresent(r.path))
+            return false;
         // A disc's size is that of its volume when it holds one; else the
         // medium's capacity.
         if (auto iso = ReadIsoVolumeAt(r.path); iso && iso->size) {

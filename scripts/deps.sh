@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils man-db systemd bash-completion appstream libxml2-utils
   libglib2.0-bin xdotool
   locales wx3.2-i18n
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()
