@@ -79,9 +79,10 @@ bool CAboutDlg::OnInitDialog() {
 
     // The version line names this build's version where its text has "%s".
     if (auto* version = wxDynamicCast(FindWindow(1044), wxControl)) {
-        wxString line = version->GetLabelText();
-        if (line.Replace("%s", spindle::kVersion, false))
-            version->SetLabelText(line);
+        const wxString line = version->GetLabelText();
+        const wxString filled = FillPlaceholders(line, {spindle::kVersion});
+        if (filled != line)
+            version->SetLabelText(filled);
     }
 
     if (m_ctrlHomePage)

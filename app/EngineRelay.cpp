@@ -51,8 +51,8 @@ void RelayBurnDone(const char16_t* errorText) {
         outcome ? outcome->kind : engine::ReportingJob(), errorText, outcome && outcome->Stopped());
     OnGuiThread([action] {
         if (action.messageKey) {
-            wxString text;
-            InfoBox(GetLangText(action.messageKey, text));
+            const wxString text = LangText(action.messageKey);
+            action.failed ? ErrorBox(text) : InfoBox(text);
         }
         CImFilesDlg* page = FilesPage();
         if (page && action.disableStop && page->m_btnStop)

@@ -141,7 +141,7 @@ void CMainDlg::OnInitDialog() {
 
     char16_t text[kLangTextBufferSize];
     GetLangTextBuf(u"ID_PRODUCT_TITLE", text);
-    SetTitle(wxString::FromUTF8(port::ToUtf8(MakeWindowTitle(text))));
+    SetTitle(ToWx(MakeWindowTitle(text)));
 
     m_pToolbar = new CCustomToolbarCtrl();
     m_pToolbar->Create(this, IDC_MAIN_TOOLBAR);
@@ -285,7 +285,7 @@ wxMenu* CMainDlg::LanguageMenu() {
     menu->AppendRadioItem(ID_LANGUAGE_AUTO, GetLangText("ID_LANGUAGE_AUTO", text));
     bool chosen = false;
     for (std::size_t i = 0; i < m_languages.size(); ++i) {
-        wxString name = wxString::FromUTF8(port::ToUtf8(m_languages[i]));
+        wxString name = ToWx(m_languages[i]);
         name.Replace("&", "&&");
         const int id = ID_LANGUAGE_FIRST + static_cast<int>(i);
         menu->AppendRadioItem(id, name);
@@ -308,11 +308,8 @@ void CMainDlg::OnLanguage(wxCommandEvent& event) {
         name = port::ToUtf8(m_languages[index]);
     }
     std::string stored;
-    wxString text;
     if (StoreLanguageChoice(name, stored) != LanguageChoice::kStored) {
-        GetLangText("ID_LANGUAGE_NOTSAVED", text);
-        text.Replace("%s", wxString::FromUTF8(port::ProfilePath()), false);
-        WarningBox(text);
+        ErrorBox(FormatLangText("ID_LANGUAGE_NOTSAVED", {wxString::FromUTF8(port::ProfilePath())}));
         return;
     }
     // The pages set their texts once, when they are made: the new language
@@ -324,7 +321,7 @@ void CMainDlg::OnLanguage(wxCommandEvent& event) {
     std::u16string said = GetLangTextIn(next, u"ID_LANGUAGE_NEXTSTART");
     if (said.empty())
         GetLangText(u"ID_LANGUAGE_NEXTSTART", said);
-    InfoBox(wxString::FromUTF8(port::ToUtf8(said)));
+    InfoBox(ToWx(said));
 }
 
 void CMainDlg::OnHelpManual(wxCommandEvent&) {
@@ -332,10 +329,7 @@ void CMainDlg::OnHelpManual(wxCommandEvent&) {
     // directory, and a missing manual is said so rather than ignored.
     const std::string path = ManualPath();
     if (!wxFileName::FileExists(wxString::FromUTF8(path))) {
-        wxString text;
-        GetLangText("ID_HELP_NOMANUAL", text);
-        text.Replace("%s", wxString::FromUTF8(path), false);
-        WarningBox(text);
+        ErrorBox(FormatLangText("ID_HELP_NOMANUAL", {wxString::FromUTF8(path)}));
         return;
     }
     // Not waited for: the window goes on while the desktop opens it.

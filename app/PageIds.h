@@ -1,12 +1,9 @@
-// Command numbers of the toolbar buttons, which double as page numbers, and
-// the other fixed window ids of the main window.
+// Command numbers of the toolbar buttons, which double as page numbers
+// (engine/PageIds.h), and the other fixed window ids of the main window.
 #pragma once
 
-inline constexpr int ID_PAGE_CREATE = 16129;  // image from a disc
-inline constexpr int ID_PAGE_FILES = 16130;   // image from files
-inline constexpr int ID_PAGE_MOUNT = 16131;   // mount an image; shown at start
-inline constexpr int ID_PAGE_UNMOUNT = 16132; // dismount virtual drives
-inline constexpr int ID_PAGE_BURN = 16133;    // burn an image
+#include "engine/PageIds.h"
+
 inline constexpr int ID_BTN_HELP = 16134;     // help menu, not a page
 
 inline constexpr int IDC_MAIN_TOOLBAR = 16127;

@@ -74,8 +74,8 @@ BurnSettings BurnDialogUi::Settings() const {
     return s;
 }
 
-std::unique_ptr<Job> BurnDialogUi::MakeJob(std::string& error) {
-    std::unique_ptr<BurnJob> job = MakeBurnJob(m_address, m_isoPath, error);
+std::unique_ptr<Job> BurnDialogUi::MakeJob(BurnOutcome& failure) {
+    std::unique_ptr<BurnJob> job = MakeBurnJob(m_address, m_isoPath, failure);
     if (!job)
         return nullptr;
     // What the user chose here is in force for the next burn too (the page

@@ -29,7 +29,7 @@ public:
     const std::string& IsoPath() const { return m_isoPath; }
 
 private:
-    std::unique_ptr<Job> MakeJob(std::string& error) override;
+    std::unique_ptr<Job> MakeJob(BurnOutcome& failure) override;
     bool ReportsBurnDone() const override { return true; }
     wxString PhaseText(BurnPhase phase, int copy, int copies, int percent) const override;
     wxString DoneText() const override;

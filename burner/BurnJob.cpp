@@ -51,18 +51,18 @@ std::int64_t NeededBytes(const std::vector<TrackRange>& ranges) {
 // Looks at the image before the recorder is opened: readable, not empty,
 // and every sector of every raw track of the declared mode, so that a write
 // never starts from an image that would stop it half-way.
-std::string CheckImage(const std::vector<TrackRange>& ranges) {
+BurnOutcome CheckImage(const std::vector<TrackRange>& ranges) {
     for (const TrackRange& r : ranges) {
-        std::string error;
+        BurnOutcome error;
         burn::burn_source* src = OpenTrackSource(r, error);
         if (!src)
             return error;
         burn::burn_source_free(src);
         if (TrackBytes(r) <= 0)
-            return "\"" + r.path + "\" is empty";
+            return Fail(BurnError::BadImage, "\"" + r.path + "\" is empty");
         std::string why = CheckTrackSectors(r);
         if (!why.empty())
-            return why;
+            return Fail(BurnError::BadImage, why);
     }
     return {};
 }
@@ -79,6 +79,27 @@ std::string SourceError(const DiscLayout& layout) {
 }
 
 } // namespace
+
+BurnOutcome CannotOpen(BurnError error, std::string path, int osError) {
+    BurnOutcome o = Fail(error);
+    o.item = std::move(path);
+    o.osError = osError;
+    return o;
+}
+
+BurnOutcome NoRecorderAt(std::string address, std::string libraryWords) {
+    BurnOutcome o = Fail(BurnError::NoRecorder, std::move(libraryWords));
+    o.item = std::move(address);
+    return o;
+}
+
+std::string Detail(const BurnOutcome& o) {
+    if (o.osError)
+        return "\"" + o.item + "\" cannot be opened: " + std::strerror(o.osError);
+    if (o.error == BurnError::NoRecorder && !o.item.empty())
+        return "No recorder can be opened at " + o.item + (o.detail.empty() ? "" : ": " + o.detail);
+    return o.detail;
+}
 
 port::ErrorCode ErrorNumber(BurnError error) {
     switch (error) {
@@ -107,13 +128,14 @@ port::ErrorCode ErrorNumber(BurnError error) {
 }
 
 std::string Describe(const BurnOutcome& o) {
+    const std::string detail = Detail(o);
     switch (o.error) {
     case BurnError::None:
         return {};
     case BurnError::Cancelled:
         return std::string(engine::StoppedByUserText());
     case BurnError::NoRecorder:
-        return o.detail.empty() ? "No recorder was found" : o.detail;
+        return detail.empty() ? "No recorder was found" : detail;
     case BurnError::NoMedium:
         return "There is no disc in the recorder";
     case BurnError::ReadOnlyDrive:
@@ -121,13 +143,13 @@ std::string Describe(const BurnOutcome& o) {
                (o.detail.empty() ? std::string() : " (" + o.detail + ")");
     case BurnError::NotWritable:
         return "The disc in the recorder cannot be written" +
-               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+               (detail.empty() ? std::string(".") : ": " + detail);
     case BurnError::TooBig:
         return "The image needs " + std::to_string((o.neededBytes + kMB - 1) / kMB) +
                " MB, but the disc has only " + std::to_string(o.freeBytes / kMB) + " MB free";
     case BurnError::NotErasable:
         return "The disc in the recorder cannot be erased" +
-               (o.detail.empty() ? std::string(".") : ": " + o.detail);
+               (detail.empty() ? std::string(".") : ": " + detail);
     case BurnError::BadImage:
     case BurnError::VerifyFailed:
     case BurnError::DriveError:
@@ -136,7 +158,7 @@ std::string Describe(const BurnOutcome& o) {
     const char* what = o.error == BurnError::BadImage       ? "The image cannot be burned"
                        : o.error == BurnError::VerifyFailed ? "The disc does not match the image"
                                                             : "The recorder failed";
-    return o.detail.empty() ? std::string(what) : std::string(what) + ": " + o.detail;
+    return detail.empty() ? std::string(what) : std::string(what) + ": " + detail;
 }
 
 BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t neededBytes) {
@@ -178,7 +200,7 @@ std::string LoadBurnImage(const std::string& isoPath, const std::string& cuePath
 
 engine::JobOutcome Job::Run(engine::JobObserver& observer) {
     m_outcome = Work(observer);
-    const engine::JobOutcome outcome{Kind(), ErrorNumber(m_outcome.error), m_outcome.detail};
+    const engine::JobOutcome outcome{Kind(), ErrorNumber(m_outcome.error), Detail(m_outcome)};
     observer.OnEnd(outcome);
     return outcome;
 }
@@ -239,8 +261,7 @@ BurnOutcome BurnJob::OpenFiles(std::vector<TrackRange>& ranges, FileTable& files
         if (fd < 0)
             fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
-            return Fail(BurnError::BadImage,
-                        "\"" + r.path + "\" cannot be opened: " + std::strerror(errno));
+            return CannotOpen(BurnError::BadImage, r.path, errno);
         struct stat st;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
             return Fail(BurnError::BadImage, "\"" + r.path + "\" is not a regular file");
@@ -303,9 +324,9 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
         return medium;
 
     DiscLayout layout;
-    std::string why = layout.Build(m_image, ranges);
-    if (!why.empty())
-        return Fail(BurnError::BadImage, why);
+    const BurnOutcome built = layout.Build(m_image, ranges);
+    if (!built.ok())
+        return built;
     int nwa = 0;
     BurnOutcome refused;
     burn::burn_write_opts* opts = WriteOptions(*drive, layout, nwa, refused);
@@ -342,11 +363,11 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
 
     Phase(observer, BurnPhase::Verifying, copy, copies);
     // A fresh grab reads the new table of contents.
-    std::string error;
+    BurnOutcome error;
     drive.reset();
     drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
-        return Fail(BurnError::NoRecorder, error);
+        return error;
     std::vector<std::int64_t> starts = TrackStarts(drive->drive(), ranges, nwa);
     return VerifyTracks(drive->drive(), m_stop, ranges, starts, plan.dataBytes,
                         [&](double f) { progress(f, true, -1); });
@@ -358,11 +379,11 @@ BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
     FileTable files;
     if (BurnOutcome opened = OpenFiles(ranges, files); !opened.ok())
         return opened;
-    std::string bad = CheckImage(ranges);
+    const BurnOutcome bad = CheckImage(ranges);
     if (StopRequested())
         return Fail(BurnError::Cancelled);
-    if (!bad.empty())
-        return Fail(BurnError::BadImage, bad);
+    if (!bad.ok())
+        return bad;
     CopyPlan plan;
     plan.needed = NeededBytes(ranges);
     for (const TrackRange& r : ranges)
@@ -370,10 +391,10 @@ BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
             plan.dataBytes += TrackBytes(r);
     plan.verify = m_settings.verify && !m_settings.simulate && plan.dataBytes > 0;
 
-    std::string error;
+    BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, false, error);
     if (!drive)
-        return Fail(BurnError::NoRecorder, error);
+        return error;
     // A drive that cannot write is refused before the job shows any phase.
     if (!drive->CanWrite())
         return Fail(BurnError::ReadOnlyDrive, m_address);
@@ -393,7 +414,7 @@ BurnOutcome BurnJob::Work(engine::JobObserver& observer) {
                     return Fail(BurnError::Cancelled);
                 drive = GrabbedDrive::Open(m_address, false, error);
                 if (!drive)
-                    return Fail(BurnError::NoRecorder, error);
+                    return error;
             }
         }
         if (BurnOutcome written = WriteCopy(drive, ranges, plan, copy, observer); !written.ok())

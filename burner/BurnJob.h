@@ -45,8 +45,14 @@ enum class BurnError {
     DriveError,   // the recorder failed while working
 };
 
+// An outcome is a number (error) plus what it concerns: the file or
+// recorder address (item), the system's errno when a file cannot be opened,
+// and the library's or the check's own words. Describe and Detail make the
+// sentences.
 struct BurnOutcome {
     BurnError error = BurnError::None;
+    std::string item;             // the file or recorder address concerned
+    int osError = 0;              // errno of an item that cannot be opened
     std::string detail;           // the library's or the check's own words
     std::int64_t neededBytes = 0; // TooBig: what the image needs
     std::int64_t freeBytes = 0;   // TooBig: what the medium has
@@ -60,11 +66,21 @@ inline BurnOutcome Fail(BurnError error, std::string detail = {}) {
     return o;
 }
 
+// A file that cannot be opened (errno) or a recorder at `address` that
+// cannot be grabbed (the library's words).
+BurnOutcome CannotOpen(BurnError error, std::string path, int osError);
+BurnOutcome NoRecorderAt(std::string address, std::string libraryWords);
+
 // The error number of port/Errors.h that stands for an outcome.
 port::ErrorCode ErrorNumber(BurnError error);
 
 // Plain English for the command line and the burn-done report.
 std::string Describe(const BurnOutcome& outcome);
+
+// The particulars behind the number, in plain English ("\"a.bin\" cannot
+// be opened: No such file or directory", the library's words); empty when
+// there are none.
+std::string Detail(const BurnOutcome& outcome);
 
 // A job reports through engine::JobObserver: progress of the whole job in
 // percent; the status line at each new phase of copy `copy` (1-based) of

@@ -117,7 +117,7 @@ BurnSettings CurrentBurnSettings() {
 }
 
 std::unique_ptr<BurnJob> MakeBurnJob(const std::string& address, const std::string& isoPath,
-                                     std::string& error) {
+                                     BurnOutcome& failure) {
     std::string cue;
     {
         std::lock_guard lock(State().mutex);
@@ -125,11 +125,12 @@ std::unique_ptr<BurnJob> MakeBurnJob(const std::string& address, const std::stri
             cue = State().cueSheet;
     }
     BurnImage image;
-    error = LoadBurnImage(isoPath, cue, image);
-    if (!error.empty())
+    if (std::string why = LoadBurnImage(isoPath, cue, image); !why.empty()) {
+        failure = Fail(BurnError::BadImage, why);
         return nullptr;
+    }
     if (address.empty()) {
-        error = "No recorder is chosen";
+        failure = Fail(BurnError::NoRecorder, "No recorder is chosen");
         return nullptr;
     }
     return std::make_unique<BurnJob>(address, std::move(image), CurrentBurnSettings());

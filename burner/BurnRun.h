@@ -43,9 +43,10 @@ private:
 
 // The job the engine's options and project ask for, on the recorder at
 // `address`: the ISO file at isoPath, else the cue sheet of the BIN/CUE
-// project. Null with `error` set when there is nothing (valid) to burn.
+// project. Null with `failure` set when there is nothing (valid) to burn
+// (BadImage) or no recorder is chosen (NoRecorder).
 std::unique_ptr<BurnJob> MakeBurnJob(const std::string& address, const std::string& isoPath,
-                                     std::string& error);
+                                     BurnOutcome& failure);
 
 // The burn settings of the engine's options in force.
 BurnSettings CurrentBurnSettings();

@@ -15,12 +15,12 @@ DiscLayout::~DiscLayout() {
         burn::burn_disc_free(disc);
 }
 
-std::string DiscLayout::Build(const BurnImage& image, const std::vector<TrackRange>& ranges) {
+BurnOutcome DiscLayout::Build(const BurnImage& image, const std::vector<TrackRange>& ranges) {
     disc = burn::burn_disc_create();
     session = burn::burn_session_create();
     burn::burn_disc_add_session(disc, session, BURN_POS_END);
     for (std::size_t i = 0; i < ranges.size(); ++i) {
-        std::string error;
+        BurnOutcome error;
         burn::burn_source* src = OpenTrackSource(ranges[i], error);
         if (!src)
             return error;
@@ -30,7 +30,7 @@ std::string DiscLayout::Build(const BurnImage& image, const std::vector<TrackRan
         tracks.push_back(t);
         burn::burn_track_define_data(t, 0, 0, 1, audio ? BURN_AUDIO : BURN_MODE1);
         if (burn::burn_track_set_source(t, src) != burn::BURN_SOURCE_OK)
-            return "The track cannot take its data";
+            return Fail(BurnError::BadImage, "The track cannot take its data");
         if (image.isCue) {
             const CueTrack& ct = image.cue.tracks[i];
             if (ct.swapBytes)
@@ -98,10 +98,10 @@ BurnOutcome VerifyTracks(burn::burn_drive* d, const std::atomic<bool>& stop,
     for (std::size_t i = 0; i < ranges.size(); ++i) {
         if (ranges[i].mode == TrackMode::Audio)
             continue;
-        std::string error;
+        BurnOutcome error;
         burn::burn_source* src = OpenTrackSource(ranges[i], error);
         if (!src)
-            return Fail(BurnError::BadImage, error);
+            return error;
         const std::int64_t bytes = TrackBytes(ranges[i]);
         BurnOutcome outcome;
         for (std::int64_t pos = 0; pos < bytes && outcome.ok(); pos += kChunk) {

@@ -24,8 +24,8 @@ public:
     DiscLayout(const DiscLayout&) = delete;
     DiscLayout& operator=(const DiscLayout&) = delete;
     ~DiscLayout();
-    // Empty on success, else why the disc cannot be put together.
-    std::string Build(const BurnImage& image, const std::vector<TrackRange>& ranges);
+    // ok() on success, else why the disc cannot be put together (BadImage).
+    BurnOutcome Build(const BurnImage& image, const std::vector<TrackRange>& ranges);
     // The read-ahead fill of track `track` (0-based), -1 when there is none.
     int BufferFill(int track) const;
 

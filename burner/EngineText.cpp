@@ -2,6 +2,7 @@
 
 #include "burner/State.h"
 #include "port/Utf.h"
+#include "text/Placeholders.h"
 #include "text/ProfileReader.h"
 
 namespace burner {
@@ -24,27 +25,8 @@ std::string EngineText(std::string_view key) {
     return text.empty() ? std::string(key) : text;
 }
 
-std::string EngineTextf(std::string_view key, std::initializer_list<std::string> args) {
-    const std::string pattern = EngineText(key);
-    std::string out;
-    auto next = args.begin();
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '%' && i + 1 < pattern.size()) {
-            char c = pattern[i + 1];
-            if (c == '%') {
-                out += '%';
-                ++i;
-                continue;
-            }
-            if ((c == 's' || c == 'd' || c == 'u') && next != args.end()) {
-                out += *next++;
-                ++i;
-                continue;
-            }
-        }
-        out += pattern[i];
-    }
-    return out;
+std::string EngineTextf(std::string_view key, std::initializer_list<std::string_view> args) {
+    return FillPlaceholders(EngineText(key), args);
 }
 
 } // namespace burner

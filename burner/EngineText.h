@@ -4,6 +4,7 @@
 // seen rather than shown as an empty label.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -12,8 +13,7 @@ namespace burner {
 // UTF-8 text of the key.
 std::string EngineText(std::string_view key);
 
-// The text with its first printf placeholder (%s, %d, %u) replaced by each
-// argument in turn; "%%" becomes "%".
-std::string EngineTextf(std::string_view key, std::initializer_list<std::string> args);
+// The text with its placeholders filled by args in order (text/Placeholders.h).
+std::string EngineTextf(std::string_view key, std::initializer_list<std::string_view> args);
 
 } // namespace burner

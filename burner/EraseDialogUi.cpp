@@ -30,15 +30,15 @@ EraseDialogUi::EraseDialogUi(const wxString& title, std::string address)
     FinishLayout("ERASE_START");
 }
 
-std::unique_ptr<Job> EraseDialogUi::MakeJob(std::string& error) {
+std::unique_ptr<Job> EraseDialogUi::MakeJob(BurnOutcome& failure) {
     if (m_address.empty()) {
-        error = "No recorder is chosen";
+        failure = Fail(BurnError::NoRecorder, "No recorder is chosen");
         return nullptr;
     }
     port::MessageBoxRequest ask{EngineText("ERASE_CONFIRM"), GetTitle().utf8_string(),
                                 port::MB_YESNO | port::MB_ICONWARNING};
     if (port::ShowMessageBox(ask) != 6 /* IDYES */) {
-        error = {};
+        failure = {};
         return nullptr;
     }
     return std::make_unique<EraseJob>(m_address, m_full->GetValue(), m_eject->GetValue());

@@ -19,7 +19,7 @@ public:
     wxCheckBox* m_eject = nullptr;
 
 private:
-    std::unique_ptr<Job> MakeJob(std::string& error) override;
+    std::unique_ptr<Job> MakeJob(BurnOutcome& failure) override;
     bool ReportsBurnDone() const override { return false; }
     wxString PhaseText(BurnPhase phase, int copy, int copies, int percent) const override;
     wxString DoneText() const override;

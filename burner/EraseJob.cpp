@@ -14,10 +14,10 @@ EraseJob::EraseJob(std::string address, bool full, bool eject)
     : m_address(std::move(address)), m_full(full), m_eject(eject) {}
 
 BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
-    std::string error;
+    BurnOutcome error;
     std::unique_ptr<GrabbedDrive> drive = GrabbedDrive::Open(m_address, true, error);
     if (!drive)
-        return Fail(BurnError::NoRecorder, error);
+        return error;
     // A drive that cannot write is refused before the job shows any phase.
     if (!drive->CanWrite())
         return Fail(BurnError::ReadOnlyDrive, m_address);

@@ -25,7 +25,7 @@ bool Grab(const std::string& address, burn::burn_drive_info** info) {
 } // namespace
 
 std::unique_ptr<GrabbedDrive> GrabbedDrive::Open(const std::string& address, bool forErase,
-                                                 std::string& error) {
+                                                 BurnOutcome& failure) {
     std::unique_ptr<GrabbedDrive> d(new GrabbedDrive);
     TakeLibraryMessages();
     std::string adr = address;
@@ -34,7 +34,7 @@ std::unique_ptr<GrabbedDrive> GrabbedDrive::Open(const std::string& address, boo
         std::string path = address.substr(6);
         d->m_fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (d->m_fd < 0) {
-            error = "\"" + path + "\" cannot be opened: " + std::strerror(errno);
+            failure = CannotOpen(BurnError::NoRecorder, path, errno);
             return nullptr;
         }
         adr = "stdio:/dev/fd/" + std::to_string(d->m_fd);
@@ -44,8 +44,7 @@ std::unique_ptr<GrabbedDrive> GrabbedDrive::Open(const std::string& address, boo
     if (d->m_fd >= 0)
         burn::burn_allow_drive_role_4(0);
     if (!grabbed) {
-        std::string why = TakeLibraryMessages();
-        error = "No recorder can be opened at " + address + (why.empty() ? "" : ": " + why);
+        failure = NoRecorderAt(address, TakeLibraryMessages());
         d->m_info = nullptr;
         return nullptr;
     }

@@ -22,9 +22,10 @@ class GrabbedDrive {
 public:
     // Grabs the drive at a libburn address ("/dev/sr0", "stdio:/path").
     // forErase: a "stdio:" file is opened write-only so that libburn will
-    // blank it (a read-write file is never erasable to libburn).
+    // blank it (a read-write file is never erasable to libburn). Null with
+    // `failure` (NoRecorder, with the address or file) when it cannot.
     static std::unique_ptr<GrabbedDrive> Open(const std::string& address, bool forErase,
-                                              std::string& error);
+                                              BurnOutcome& failure);
     ~GrabbedDrive();
     GrabbedDrive(const GrabbedDrive&) = delete;
     GrabbedDrive& operator=(const GrabbedDrive&) = delete;

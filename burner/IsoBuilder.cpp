@@ -5,6 +5,7 @@
 #include "burner/IsoBuilder.h"
 
 #include "burner/IsoStream.h"
+#include "engine/BuildError.h"
 #include "engine/Job.h"
 
 #include "port/Errors.h"

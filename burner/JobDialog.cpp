@@ -41,9 +41,9 @@ JobDialog::JobDialog(const wxString& title, std::string address)
     m_body->Add(m_rows, 0, wxEXPAND | wxBOTTOM, 6);
     AddRow("ENG_RECORDER", W(RecorderLine(m_address)));
     // The disc as it is now; the job checks it again before writing.
-    std::string error;
+    BurnOutcome failure;
     std::string disc = EngineText("ENG_NO_DISC");
-    if (auto drive = GrabbedDrive::Open(m_address, false, error)) {
+    if (auto drive = GrabbedDrive::Open(m_address, false, failure)) {
         MediumState state = drive->Medium();
         if (state != MediumState::Empty && state != MediumState::Unready) {
             std::string kind = drive->MediumName();
@@ -123,11 +123,11 @@ void JobDialog::FinishLayout(const std::string& startKey) {
 void JobDialog::StartJob() {
     if (IsRunning())
         return;
-    std::string error;
-    std::unique_ptr<Job> job = MakeJob(error);
+    BurnOutcome failure;
+    std::unique_ptr<Job> job = MakeJob(failure);
     if (!job) {
         // A malformed cue sheet, a missing image: said before anything starts.
-        SetState(error.empty() ? wxString() : FailedText(Fail(BurnError::BadImage, error)));
+        SetState(failure.ok() ? wxString() : FailedText(failure));
         return;
     }
     m_finished = false;
@@ -223,6 +223,7 @@ engine::Answer JobDialog::OnQuestion(const engine::JobQuestion& question) {
 }
 
 wxString JobDialog::FailedText(const BurnOutcome& o) const {
+    const std::string detail = Detail(o);
     switch (o.error) {
     case BurnError::Cancelled:
         return W(EngineText("BURN_STATE_CANCELLED"));
@@ -231,21 +232,20 @@ wxString JobDialog::FailedText(const BurnOutcome& o) const {
     case BurnError::ReadOnlyDrive:
         return W(EngineText("ENG_DRIVE_READS_ONLY"));
     case BurnError::NotWritable:
-        return W(EngineText("BURN_NOT_WRITABLE") + (o.detail.empty() ? "" : " (" + o.detail + ")"));
+        return W(EngineText("BURN_NOT_WRITABLE") + (detail.empty() ? "" : " (" + detail + ")"));
     case BurnError::NotErasable:
         return W(EngineText("ERASE_NOT_ERASABLE"));
     case BurnError::TooBig:
         return W(EngineTextf("BURN_TOO_BIG", {std::to_string((o.neededBytes + (1 << 20) - 1) >> 20),
                                               std::to_string(o.freeBytes >> 20)}));
     case BurnError::VerifyFailed:
-        return W(EngineText("BURN_VERIFY_FAILED") +
-                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+        return W(EngineText("BURN_VERIFY_FAILED") + (detail.empty() ? "" : " (" + detail + ")"));
     case BurnError::DriveError:
-        return W(EngineTextf("ENG_DRIVE_ERROR", {o.detail}));
+        return W(EngineTextf("ENG_DRIVE_ERROR", {detail}));
     default:
         return W(EngineText(o.error == BurnError::NotErasable ? "ERASE_STATE_FAILED"
                                                               : "BURN_STATE_FAILED") +
-                 (o.detail.empty() ? "" : " (" + o.detail + ")"));
+                 (detail.empty() ? "" : " (" + detail + ")"));
     }
 }
 

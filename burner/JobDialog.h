@@ -43,7 +43,7 @@ protected:
     void AddControlRow(const std::string& captionKey, wxWindow* control, bool stretch);
     void FinishLayout(const std::string& startKey);
     // The job for the controls' settings, or null with `error` set.
-    virtual std::unique_ptr<Job> MakeJob(std::string& error) = 0;
+    virtual std::unique_ptr<Job> MakeJob(BurnOutcome& failure) = 0;
     virtual bool ReportsBurnDone() const = 0;
     virtual wxString PhaseText(BurnPhase phase, int copy, int copies, int percent) const = 0;
     virtual wxString DoneText() const = 0;

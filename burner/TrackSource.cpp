@@ -300,11 +300,11 @@ int TrackSourceFill(burn::burn_source* source) {
     return static_cast<SourceData*>(source->data)->Fill();
 }
 
-burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error) {
+burn::burn_source* OpenTrackSource(const TrackRange& range, BurnOutcome& failure) {
     int fd = range.fd >= 0 ? ::fcntl(range.fd, F_DUPFD_CLOEXEC, 0)
                            : ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error = "\"" + range.path + "\" cannot be opened: " + std::strerror(errno);
+        failure = CannotOpen(BurnError::BadImage, range.path, errno);
         return nullptr;
     }
     auto* data = new SourceData;

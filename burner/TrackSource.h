@@ -6,6 +6,7 @@
 // down on the fly), and 2352-byte sectors for audio.
 #pragma once
 
+#include "burner/BurnJob.h"
 #include "burner/CueSheet.h"
 
 #include <atomic>
@@ -53,10 +54,11 @@ bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 // range's stop flag is set.
 std::string CheckTrackSectors(const TrackRange& range);
 
-// Opens the file read-only; nullptr with `error` set when it cannot. The
+// Opens the file read-only; nullptr with `failure` (BadImage, the file and
+// errno) when it cannot. The
 // source reads ahead on a thread of its own, in 512 KiB blocks, up to 4 MiB.
 // Free with burn_source_free.
-burn::burn_source* OpenTrackSource(const TrackRange& range, std::string& error);
+burn::burn_source* OpenTrackSource(const TrackRange& range, BurnOutcome& failure);
 
 // Why the source stopped delivering before its end (the file shrank or could
 // not be read, a sector no longer fits its mode); empty while it delivers,

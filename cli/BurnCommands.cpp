@@ -36,26 +36,13 @@ void OnInterrupt(int) {
         job->Stop();
 }
 
-char16_t ParseLetter(const std::string& arg) {
-    if (arg.empty() || arg.size() > 3 || (arg.size() >= 2 && arg[1] != ':'))
-        return 0;
-    char c = arg[0];
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
-}
-
 // Makes the letter's recorder the engine's current one, as the burn page
 // does; false after saying why not.
-bool UseRecorder(const char* command, const std::string& arg) {
-    char16_t letter = ParseLetter(arg);
-    if (!letter)
-        return Say(command, "'" + arg + "' is not a drive letter (A to Z)"), false;
+bool UseRecorder(const char* command, char16_t letter) {
     if (!engine::Initialize())
         return Say(command, "the burning engine cannot start"), false;
     if (engine::SetDevice(letter) != 0)
-        return Say(command, std::string(1, static_cast<char>(letter)) + ": is not a recorder"),
-               false;
+        return Say(command, LetterText(letter) + " is not a recorder"), false;
     return true;
 }
 
@@ -182,9 +169,9 @@ bool PositiveNumber(const std::string& s, int max, int& out) {
 
 // kB/s of a write speed given as a multiple of the disc's 1x speed.
 int SpeedKBs(const std::string& address, int factor) {
-    std::string error;
+    burner::BurnOutcome failure;
     std::string kind;
-    if (auto drive = burner::GrabbedDrive::Open(address, false, error))
+    if (auto drive = burner::GrabbedDrive::Open(address, false, failure))
         kind = drive->MediumName();
     int base = kind.rfind("BD", 0) == 0 ? 4496 : kind.rfind("DVD", 0) == 0 ? 1385 : 176;
     return factor * base;
@@ -223,6 +210,9 @@ int Burn(const Args& args) {
     }
     if (rest.size() != 2)
         return Misuse("burn");
+    const char16_t letter = LetterArgument("burn", rest[1]);
+    if (!letter)
+        return kExitUsage;
     const std::string& image = rest[0];
     cue = cue || EndsWithCue(image);
     // The sheet is read, and refused when malformed, before the recorder is touched.
@@ -230,7 +220,7 @@ int Burn(const Args& args) {
     std::string error = burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
     if (!error.empty())
         return Say("burn", error);
-    if (!UseRecorder("burn", rest[1]))
+    if (!UseRecorder("burn", letter))
         return 1;
     const std::string address = burner::CurrentRecorderAddress();
     if (speed > 0)
@@ -261,7 +251,10 @@ int Erase(const Args& args) {
     }
     if (rest.size() != 1)
         return Misuse("erase");
-    if (!UseRecorder("erase", rest[0]))
+    const char16_t letter = LetterArgument("erase", rest[0]);
+    if (!letter)
+        return kExitUsage;
+    if (!UseRecorder("erase", letter))
         return 1;
     burner::EraseJob job(burner::CurrentRecorderAddress(), full, false);
     int rc = RunJob("erase", job, true);
@@ -273,7 +266,10 @@ namespace {
 int Tray(const char* command, const Args& args, int (*op)()) {
     if (args.size() != 1)
         return Misuse(command);
-    if (!UseRecorder(command, args[0]))
+    const char16_t letter = LetterArgument(command, args[0]);
+    if (!letter)
+        return kExitUsage;
+    if (!UseRecorder(command, letter))
         return 1;
     int rc = op();
     engine::DeInitialize();

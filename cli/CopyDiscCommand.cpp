@@ -65,15 +65,6 @@ bool ParseArgs(const Args& args, Options& o, std::string& err) {
     return true;
 }
 
-char16_t ParseLetter(const std::string& arg) {
-    if (arg.empty() || arg.size() > 2 || (arg.size() == 2 && arg[1] != ':'))
-        return 0;
-    char c = arg[0];
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
-}
-
 // The copy's terminal observer: questions and the end are handed to the
 // main thread, which owns the terminal; what the end needs besides its
 // outcome is gathered from the notes on the way.
@@ -305,9 +296,9 @@ int CopyDisc(const Args& args) {
     std::string err;
     if (!ParseArgs(args, o, err))
         return Misuse("copy-disc", err);
-    const char16_t letter = ParseLetter(o.letter);
+    const char16_t letter = LetterArgument("copy-disc", o.letter);
     if (!letter)
-        return Misuse("copy-disc", "'" + o.letter + "' is not a drive letter (A to Z)");
+        return kExitUsage;
     const std::u16string root{letter, u':', u'\\'};
     if (port::GetDriveTypeW(root.c_str()) != port::DRIVE_CDROM)
         return (cli::Tell("copy-disc",

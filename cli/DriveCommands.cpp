@@ -6,6 +6,7 @@
 #include "port/DosDevices.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
+#include "port/FileDiskRecords.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
 #include "vdrive/DiscImage.h"
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <unistd.h>
 
@@ -39,39 +41,18 @@ std::optional<std::u16string> PathArgument(const char* command, const std::strin
     return std::nullopt;
 }
 
-// "K", "k", "K:" or "K:\" -> 'K'; 0 when it is not a drive letter.
-char16_t ParseLetter(const std::string& arg) {
-    if (arg.empty() || arg.size() > 3 || (arg.size() >= 2 && arg[1] != ':') ||
-        (arg.size() == 3 && arg[2] != '\\' && arg[2] != '/'))
-        return 0;
-    char c = arg[0];
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c) : 0;
-}
-
-// A drive letter argument, or 0 after saying what is wrong with it.
-char16_t LetterArgument(const char* command, const std::string& arg) {
-    char16_t letter = ParseLetter(arg);
-    if (!letter)
-        Misuse(command, "'" + arg + "' is not a drive letter (A to Z)");
-    return letter;
-}
-
-std::string LetterText(char16_t letter) {
-    return std::string(1, static_cast<char>(letter)) + ":";
-}
-
 std::string DriveFolder(char16_t letter) {
     return port::RuntimeDir() + "/drives/" + std::string(1, static_cast<char>(letter));
 }
 
-const char* DriveTypeName(std::uint32_t type) {
+// The drive's kind as a Linux user names it: a folder target is a
+// "folder", another fixed drive a "disk".
+const char* DriveTypeName(std::uint32_t type, const std::string& target) {
     switch (type) {
     case port::DRIVE_REMOVABLE:
         return "removable";
     case port::DRIVE_FIXED:
-        return "fixed";
+        return std::filesystem::is_directory(target) ? "folder" : "disk";
     case port::DRIVE_REMOTE:
         return "remote";
     case port::DRIVE_CDROM:
@@ -83,6 +64,26 @@ const char* DriveTypeName(std::uint32_t type) {
     default:
         return "unknown";
     }
+}
+
+// "drive K": the subject of a sentence that goes on with ": reason", where
+// "K:" would read "K::".
+std::string DriveName(char16_t letter) {
+    return "drive " + std::string(1, static_cast<char>(letter));
+}
+
+// A target as the user reads it: a device of spindle-driver as
+// "spindle-driver:cd0" or "spindle-driver:disk3" (the table keeps the
+// device's own name), any other target as it stands.
+std::string TargetShown(const std::string& target) {
+    for (const auto& [prefix, shown] :
+         {std::pair{vdrive::kCdDevicePrefix, "spindle-driver:cd"},
+          std::pair{vdrive::kDiskDevicePrefix, "spindle-driver:disk"}}) {
+        const std::string name = port::ToUtf8(prefix);
+        if (target.starts_with(name))
+            return shown + target.substr(name.size());
+    }
+    return target;
 }
 
 // The drive table and the driver live in the runtime folder: one that is not
@@ -136,6 +137,10 @@ bool DiscUsable(const std::string& path) {
 int Mount(const Args& args) {
     if (args.empty() || args.size() > 2)
         return Misuse("mount");
+    // A wrong letter is a usage error, said before anything is touched.
+    char16_t letter = args.size() == 2 ? LetterArgument("mount", args[1]) : 0;
+    if (args.size() == 2 && !letter)
+        return kExitUsage;
     if (!RuntimeUsable("mount"))
         return 1;
     auto path = PathArgument("mount", args[0]);
@@ -147,9 +152,6 @@ int Mount(const Args& args) {
                         ": a path with a line break cannot be mounted (the lists of "
                         "mounted drives keep one path a line)",
                     port::ERROR_INVALID_NAME);
-    char16_t letter = args.size() == 2 ? LetterArgument("mount", args[1]) : 0;
-    if (args.size() == 2 && !letter)
-        return kExitUsage;
     // A file that cannot be read is said at once: no driver is started for it.
     if (access(args[0].c_str(), R_OK) != 0)
         return FailOn("mount", args[0], port::ErrorFromErrno(errno));
@@ -162,7 +164,7 @@ int Mount(const Args& args) {
     std::string problem;
     if (letter) {
         if (!vdrive::MountStartingDriver(letter, request, error, problem))
-            return MountFailed(args[0] + " on " + LetterText(letter), error, problem);
+            return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
     } else {
         // The first free letter, as the mount page offers them: C to Z. One
         // that another program takes meanwhile is passed over for the next.
@@ -173,7 +175,7 @@ int Mount(const Args& args) {
             if (vdrive::MountStartingDriver(letter, request, error, problem))
                 break;
             if (error != port::ERROR_BUSY)
-                return MountFailed(args[0] + " on " + LetterText(letter), error, problem);
+                return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
             letter = 0;
         }
         if (!letter)
@@ -207,7 +209,7 @@ int Dismount(const Args& args) {
                                               ? " is not a drive"
                                               : " is not a virtual drive"),
                     r.error);
-    return FailOn("dismount", LetterText(letter), r.error);
+    return FailOn("dismount", DriveName(letter), r.error);
 }
 
 int List(const Args& args) {
@@ -269,12 +271,13 @@ int Drives(const Args& args) {
         auto targets = port::DosDeviceTargets(name);
         if (!targets)
             continue;
+        const std::string& target = targets->front();
         std::u16string root = port::ToUtf16(name) + u"\\";
         const char* type = port::DriveLetterOfRoot(root.c_str())
-                               ? DriveTypeName(port::GetDriveTypeW(root.c_str()))
+                               ? DriveTypeName(port::GetDriveTypeW(root.c_str()), target)
                                : "-";
         std::printf("%s\t%s\t%s\n", name.c_str(), type,
-                    port::EscapeControls(targets->front()).c_str());
+                    port::EscapeControls(TargetShown(target)).c_str());
     }
     return 0;
 }

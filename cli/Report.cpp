@@ -1,5 +1,6 @@
 #include "cli/Report.h"
 
+#include "port/DriveLetter.h"
 #include "port/DriverWire.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
@@ -29,6 +30,17 @@ int Misuse(const char* command, const std::string& what) {
         std::fprintf(stderr, "spindle-cli: %s: %s\n", command, what.c_str());
     std::fprintf(stderr, "usage: spindle-cli %s\n", UsageOf(command));
     return kExitUsage;
+}
+
+char16_t LetterArgument(const char* command, const std::string& arg) {
+    const char16_t letter = port::ParseDriveLetter(arg);
+    if (!letter)
+        Misuse(command, "'" + arg + "' is not a drive letter (A to Z)");
+    return letter;
+}
+
+std::string LetterText(char16_t letter) {
+    return std::string(1, static_cast<char>(letter)) + ":";
 }
 
 void Tell(const char* command, const std::string& sentence) {

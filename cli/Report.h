@@ -55,6 +55,14 @@ private:
 // The command's usage line on stderr after what is wrong; returns kExitUsage.
 int Misuse(const char* command, const std::string& what = "");
 
+// A drive letter operand by the one rule of port/DriveLetter.h ("K", "k",
+// "K:", "K:\\" or "K:/"), or 0 after saying that it is none; the caller then
+// returns kExitUsage.
+char16_t LetterArgument(const char* command, const std::string& arg);
+
+// "K:" for the letter K.
+std::string LetterText(char16_t letter);
+
 // The one-line usage of a subcommand ("mount IMAGE [LETTER]").
 const char* UsageOf(const char* command);
 

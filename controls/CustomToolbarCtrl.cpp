@@ -52,8 +52,9 @@ ToolbarButton Separator()
 
 } // namespace
 
-void SetToolbarColorDepth(int bits) { g_nColorDepth = bits; }
-int GetToolbarColorDepth() { return g_nColorDepth; }
+void SetToolbarColorDepth(int bits) {
+    g_nColorDepth = bits;
+}
 
 int ToolbarButtonWidth(int widestCaption, int clientWidth, int buttonCount)
 {
@@ -175,13 +176,6 @@ void CCustomToolbarCtrl::UpdateButtonTexts()
     AutoSize();
     UpdateButtonWidth();
     Refresh();
-}
-
-int CCustomToolbarCtrl::TextHeight() const
-{
-    wxClientDC dc(const_cast<CCustomToolbarCtrl*>(this));
-    dc.SetFont(GetFont());
-    return dc.GetCharHeight();
 }
 
 void CCustomToolbarCtrl::UpdateButtonWidth()

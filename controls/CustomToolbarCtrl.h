@@ -5,6 +5,8 @@
 // parent; a double-click opens the customisation dialog.
 #pragma once
 
+#include "engine/PageIds.h"
+
 #include <wx/bitmap.h>
 #include <wx/control.h>
 
@@ -19,7 +21,6 @@ extern int g_nToolbarHeight;
 // Colour depth of the toolbar icons in bits (32, 24, 16, 8, 4; 0 = default),
 // decided at start-up. Below 24 bits icons lose their alpha for a plain mask.
 void SetToolbarColorDepth(int bits);
-int GetToolbarColorDepth();
 
 // One button record of the toolbar.
 struct ToolbarButton {
@@ -53,7 +54,7 @@ public:
     // Sizes in pixels at scale 1.
     static constexpr int kIndent = 100;
     static constexpr int kIconSize = 48;
-    static constexpr int kFirstCommand = 16129;
+    static constexpr int kFirstCommand = ID_PAGE_CREATE;
     static constexpr int kSeparatorWidth = 8;
 
     CCustomToolbarCtrl() = default;
@@ -79,7 +80,6 @@ public:
 
     int GetButtonCount() const { return static_cast<int>(m_items.size()); }
     int GetButtonWidth() const { return m_nButtonWidth; }
-    int GetButtonHeight() const { return m_nButtonHeight; }
     int GetIconSize() const { return m_nIconSize; }
     const ToolbarButton& GetItem(int pos) const { return m_items.at(static_cast<std::size_t>(pos)); }
     wxRect GetItemRect(int pos) const;
@@ -103,7 +103,6 @@ private:
     void AddItem(const ToolbarButton& button);
     void SetCaptionMode();
     void AutoSize();
-    int TextHeight() const;
 
     void OnPaint(wxPaintEvent& event);
     void OnSize(wxSizeEvent& event);

@@ -24,7 +24,7 @@ struct BuildError {
     explicit operator bool() const { return code != port::ERROR_SUCCESS; }
 };
 
-// A stop by the user (ERROR_OPERATION_ABORTED) reads "Stopped by the user".
+// A stop by the user (ERROR_OPERATION_ABORTED) reads StoppedByUserText().
 std::string DescribeBuildError(const BuildError& error);
 
 } // namespace engine

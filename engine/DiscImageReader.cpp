@@ -3,6 +3,7 @@
 #include "engine/ImageWriter.h"
 #include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
+#include "port/DriveLetter.h"
 #include "port/LastError.h"
 #include "port/SectorRead.h"
 #include "port/Utf.h"
@@ -178,9 +179,7 @@ bool CopyRun::Open() {
         Status(Step::Blank);
         return false;
     }
-    char16_t letter = m_job.drive[0];
-    if (letter >= u'a' && letter <= u'z')
-        letter = static_cast<char16_t>(letter - u'a' + u'A');
+    const char16_t letter = port::UpperLetter(m_job.drive[0]);
     const std::u16string device = port::DrivePath(letter);
     m_device.reset(port::CreateFileW(device.c_str(), port::GENERIC_READ,
                                      port::FILE_SHARE_READ | port::FILE_SHARE_WRITE, nullptr,

@@ -1,9 +1,11 @@
 #include "engine/EventRelay.h"
 
+#include "engine/PageIds.h"
+
 namespace engine {
 
 namespace {
-constexpr int kPageFiles = 16130;
+constexpr int kPageFiles = ID_PAGE_FILES;
 } // namespace
 
 bool ShowsProgress(JobKind kind, int currentPage) {
@@ -18,11 +20,11 @@ CompletionAction DecideCompletion(JobKind kind, const char16_t* errorText, bool 
             return {"ID_BUILDIMAGEDONE", true};
         if (stoppedByUser)
             return {"ID_INTERRUPTBYUSER", true};
-        return {"ID_BUILDIMAGEERROR", false};
+        return {"ID_BUILDIMAGEERROR", false, true};
     case JobKind::Burn:
-        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false};
+        return {failed ? "ID_BURNDISCERROR" : "ID_BURNDISCDONE", false, failed};
     case JobKind::TestBurn:
-        return {failed ? "ID_BURNDISCERROR" : "ID_TESTBURNDONE", false};
+        return {failed ? "ID_BURNDISCERROR" : "ID_TESTBURNDONE", false, failed};
     case JobKind::None:
     case JobKind::DiscCopy:
     case JobKind::Erase:

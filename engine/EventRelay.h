@@ -14,8 +14,9 @@ namespace engine {
 bool ShowsProgress(JobKind kind, int currentPage);
 
 struct CompletionAction {
-    const char* messageKey = nullptr; // text key of the InfoBox; null: no message
+    const char* messageKey = nullptr; // text key of the message; null: no message
     bool disableStop = false;         // disable the files page's Stop button
+    bool failed = false;              // the message tells of a failure: an error box
     // In every case, last, the files page's progress goes back to 0.
 };
 

@@ -173,11 +173,4 @@ std::u16string ImageChildPath(std::u16string_view folderPath, std::u16string_vie
     return out.append(name);
 }
 
-std::u16string WithSeparator(std::u16string_view folderPath) {
-    std::u16string out(folderPath);
-    if (out.empty() || out.back() != u'\\')
-        out += u'\\';
-    return out;
-}
-
 } // namespace engine

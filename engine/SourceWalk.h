@@ -75,10 +75,8 @@ std::string HostBaseName(std::string_view path);
 // name, or for "." and the like the name of the folder it stands for.
 std::string SourceName(const std::string& path);
 
-// Paths in the image: the path of `name` in folder `folderPath` ("\" + "A"
-// gives "\A", "\A" + "B" gives "\A\B"), and a folder path with its
-// separator ("\" stays "\", "\A" becomes "\A\").
+// The path in the image of `name` in folder `folderPath` ("\" + "A" gives
+// "\A", "\A" + "B" gives "\A\B").
 std::u16string ImageChildPath(std::u16string_view folderPath, std::u16string_view name);
-std::u16string WithSeparator(std::u16string_view folderPath);
 
 } // namespace engine

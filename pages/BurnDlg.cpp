@@ -22,12 +22,6 @@
 
 namespace {
 
-std::u16string U16(const wxString& s) {
-    return port::ToUtf16(s.utf8_string());
-}
-wxString FromU16(const std::u16string& s) {
-    return wxString::FromUTF8(port::ToUtf8(s));
-}
 
 } // namespace
 
@@ -105,7 +99,7 @@ void CBurnDlg::FillWriterList() {
         char vendor[8], product[16], revision[8];
         if (engine::GetDeviceInformation(vendor, product, revision) != 0)
             continue;
-        m_cboWriter->Append(FromU16(port::DriveListName(letter, {vendor, 8}, {product, 16})));
+        m_cboWriter->Append(ToWx(port::DriveListName(letter, {vendor, 8}, {product, 16})));
     }
     if (m_cboWriter->GetCount() == 0) {
         m_strWriter.clear();
@@ -151,7 +145,7 @@ void CBurnDlg::BrowseImage(ImageKind kind) {
     if (auto path = port::ShowFileDialog(request)) {
         m_strImagePath = wxString::FromUTF8(*path);
         if (m_editLabel)
-            m_editLabel->ChangeValue(FromU16(vdrive::ReadVolumeLabel(U16(m_strImagePath))));
+            m_editLabel->ChangeValue(ToWx(vdrive::ReadVolumeLabel(ToU16(m_strImagePath))));
     }
     UpdateData(false);
 }
@@ -161,7 +155,7 @@ void CBurnDlg::ChooseImage(const wxString& path) {
         m_cboImageType->SetSelection(path.Lower().EndsWith(".cue") ? kBinCueImage : kIsoImage);
     m_strImagePath = path;
     if (m_editLabel)
-        m_editLabel->ChangeValue(FromU16(vdrive::ReadVolumeLabel(U16(m_strImagePath))));
+        m_editLabel->ChangeValue(ToWx(vdrive::ReadVolumeLabel(ToU16(m_strImagePath))));
     UpdateData(false);
 }
 
@@ -196,14 +190,14 @@ void CBurnDlg::OnErase() {
         return;
     }
     wxString title;
-    engine::EraseDialog(U16(GetLangText("ID_ERASEDISC", title)).c_str());
+    engine::EraseDialog(ToU16(GetLangText("ID_ERASEDISC", title)).c_str());
 }
 
 void CBurnDlg::AddImageToProject() {
     const int sel = m_cboImageType ? m_cboImageType->GetSelection() : wxNOT_FOUND;
     if (sel != kIsoImage && sel != kBinCueImage)
         return;
-    std::u16string source = U16(m_strImagePath);
+    std::u16string source = ToU16(m_strImagePath);
     engine::FileRecord record{};
     record.SourcePath = source.c_str();
     record.ImageDir = sel == kBinCueImage ? u"\\" : nullptr;
@@ -232,7 +226,7 @@ void CBurnDlg::OnBurn() {
         engine::FillUndefined(options);
         engine::GetOptions(&options);
         // The label: the low 8 bits of each character, at most 127, then 0.
-        std::u16string label = m_editLabel ? U16(m_editLabel->GetValue()) : std::u16string();
+        std::u16string label = m_editLabel ? ToU16(m_editLabel->GetValue()) : std::u16string();
         std::memset(options.VolumeLabel, 0, sizeof options.VolumeLabel);
         const std::size_t n = std::min<std::size_t>(label.size(), sizeof options.VolumeLabel - 1);
         for (std::size_t i = 0; i < n; ++i)
@@ -248,11 +242,11 @@ void CBurnDlg::OnBurn() {
         const bool iso = m_cboImageType && m_cboImageType->GetSelection() == kIsoImage;
         engine::CreateProject(iso ? engine::kProjectData : engine::kProjectBinCue);
         AddImageToProject();
-        std::u16string path = iso ? U16(m_strImagePath) : std::u16string();
+        std::u16string path = iso ? ToU16(m_strImagePath) : std::u16string();
         // The engine's dialog takes over; it records the work kind once a
         // burn really starts there (it may close without burning).
-        engine::BurnDialog(0, 0, 1, U16(GetLangText("ID_BURNDISC", text)).c_str(), path.c_str());
+        engine::BurnDialog(0, 0, 1, ToU16(GetLangText("ID_BURNDISC", text)).c_str(), path.c_str());
     } catch (...) {
-        WarningBox(GetLangText("ID_UNKNOWNERROR", text));
+        ErrorBox(GetLangText("ID_UNKNOWNERROR", text));
     }
 }

@@ -23,46 +23,8 @@
 
 namespace {
 
-wxString Text(const char* key) {
-    wxString text;
-    return GetLangText(wxString(key), text);
-}
-
-// The catalogue text of key with each "%s", "%d", "%i" or "%u" replaced by the
-// next argument, in order, and "%%" by "%". Nothing else of a translated text
-// is read as a format, so a stray "%" cannot misread the arguments.
-wxString FormatText(const char* key, std::initializer_list<wxString> args) {
-    const wxString format = Text(key);
-    wxString out;
-    auto next = args.begin();
-    for (size_t i = 0; i < format.length(); ++i) {
-        const wxUniChar c = format[i];
-        const wxUniChar k = i + 1 < format.length() ? format[i + 1] : wxUniChar(0);
-        if (c == '%' && k == '%') {
-            out += '%';
-            ++i;
-        } else if (c == '%' && (k == 's' || k == 'd' || k == 'i' || k == 'u')) {
-            if (next != args.end())
-                out += *next++;
-            ++i;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 wxString Number(std::int64_t n) {
     return wxString::Format("%lld", static_cast<long long>(n));
-}
-
-wxString Wide(const std::u16string& s) {
-    return wxString(reinterpret_cast<const char*>(s.data()), wxMBConvUTF16(), s.size() * 2);
-}
-
-std::u16string Narrow(const wxString& s) {
-    const wxScopedCharBuffer buf = s.mb_str(wxMBConvUTF16());
-    return std::u16string(reinterpret_cast<const char16_t*>(buf.data()), buf.length() / 2);
 }
 
 } // namespace
@@ -141,7 +103,7 @@ void CCreateDlg::FillDriveList() {
         engine::SetDevice(letter);
         char vendor[8] = {}, product[16] = {}, revision[8] = {};
         if (engine::GetDeviceInformation(vendor, product, revision) == 0)
-            m_cboDrive->Append(Wide(port::DriveListName(letter, {vendor, 8}, {product, 16})));
+            m_cboDrive->Append(ToWx(port::DriveListName(letter, {vendor, 8}, {product, 16})));
     }
     if (!chosen.empty())
         m_cboDrive->SetStringSelection(chosen);
@@ -154,7 +116,7 @@ void CCreateDlg::ReadDiscLabel() {
         if (!port::GetVolumeInformationW(root, name, 255, nullptr, nullptr, nullptr, nullptr, 0))
             name[0] = 0;
     }
-    m_strDiscLabel = Wide(name);
+    m_strDiscLabel = ToWx(name);
     m_editLabel->SetValue(m_strDiscLabel);
 }
 
@@ -188,7 +150,7 @@ void CCreateDlg::OnBuildImage(wxCommandEvent&) {
     UpdateData(true);
     // A drive but nowhere to write: said here (no drive is the job's to say).
     if (!m_strDrive.empty() && m_strImagePath.Strip(wxString::both).empty()) {
-        WarningBox(Text("ID_SELECT_IMAGEFILE"));
+        WarningBox(LangText("ID_SELECT_IMAGEFILE"));
         return;
     }
     auto observer = std::make_unique<CCreatePageObserver>(*this);
@@ -198,7 +160,7 @@ void CCreateDlg::OnBuildImage(wxCommandEvent&) {
         wxTheApp->CallAfter(std::move(fn));
         return true;
     });
-    DiscCopyJob job{Narrow(m_strDrive), Narrow(m_strImagePath), Narrow(m_strDiscLabel)};
+    DiscCopyJob job{ToU16(m_strDrive), ToU16(m_strImagePath), ToU16(m_strDiscLabel)};
     // A second press before the running copy switched the buttons starts
     // nothing: two workers would write the same file.
     if (m_reader.Start(std::move(job), handOver)) {
@@ -263,7 +225,7 @@ void CCreateDlg::SetProgress(int percent) {
 }
 
 std::u16string CCreateDlg::LabelBoxText() const {
-    return Narrow(m_editLabel->GetValue());
+    return ToU16(m_editLabel->GetValue());
 }
 
 wxString CCreateDlg::StatusText(const engine::JobStatus& status) {
@@ -272,9 +234,9 @@ wxString CCreateDlg::StatusText(const engine::JobStatus& status) {
     case Step::Blank:
         return " ";
     case Step::Preparing:
-        return Text("ID_PREPARING");
+        return LangText("ID_PREPARING");
     case Step::Reading:
-        return FormatText(
+        return FormatLangText(
             "ID_CURRENTREADING",
             {Number(status.done >> 20), Number(status.total >> 20), Number(status.unreadable)});
     default:
@@ -284,35 +246,35 @@ wxString CCreateDlg::StatusText(const engine::JobStatus& status) {
 }
 
 int CCreateDlg::ShowCopyMessage(const engine::JobQuestion& note) {
-    const wxString path = Wide(note.path);
+    const wxString path = ToWx(note.path);
     switch (CopyMessageOf(note)) {
     case CopyMessage::SelectDrive:
-        return WarningBox(Text("ID_SELECT_CDDRIVE"));
+        return WarningBox(LangText("ID_SELECT_CDDRIVE"));
     case CopyMessage::CannotOpenDrive:
-        return WarningBox(FormatText("ID_CANNTOPENCDDRIVE", {path}));
+        return ErrorBox(FormatLangText("ID_CANNTOPENCDDRIVE", {path}));
     case CopyMessage::NoDisc:
-        return WarningBox(FormatText("ID_NODISC", {path}));
+        return WarningBox(FormatLangText("ID_NODISC", {path}));
     case CopyMessage::SameAsSource:
-        return WarningBox(FormatText("ID_SAMEASSOURCE", {path}));
+        return WarningBox(FormatLangText("ID_SAMEASSOURCE", {path}));
     case CopyMessage::OverwriteImage:
-        return QuestionBox(FormatText("ID_OVERWRITE_IMAGE", {path}));
+        return QuestionBox(FormatLangText("ID_OVERWRITE_IMAGE", {path}));
     case CopyMessage::CannotCreateFile:
-        return InfoBox(FormatText("ID_CANNTCREATEFILE", {path}));
+        return ErrorBox(FormatLangText("ID_CANNTCREATEFILE", {path}));
     case CopyMessage::CannotCreateBuffer:
-        return WarningBox(Text("ID_CANNTCREATEBUFFER"));
+        return ErrorBox(LangText("ID_CANNTCREATEBUFFER"));
     case CopyMessage::ReadError:
-        return QuestionBox(Text("ID_READERROR"));
+        return QuestionBox(LangText("ID_READERROR"));
     case CopyMessage::LabelFailed:
-        return WarningBox(FormatText("ID_LABELNOTWRITTEN", {path}));
+        return WarningBox(FormatLangText("ID_LABELNOTWRITTEN", {path}));
     case CopyMessage::Done:
-        return InfoBox(Text("ID_CREATEIMAGEDONE"));
+        return InfoBox(LangText("ID_CREATEIMAGEDONE"));
     case CopyMessage::DoneWithBadSectors:
-        return InfoBox(FormatText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
+        return InfoBox(FormatLangText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
     case CopyMessage::ListFailed:
-        return InfoBox(FormatText("ID_BADSECTORLISTFAILED", {Number(note.count), path}));
+        return InfoBox(FormatLangText("ID_BADSECTORLISTFAILED", {Number(note.count), path}));
     case CopyMessage::Failed:
-        return path.empty() ? InfoBox(Text("ID_CREATEIMAGEFAILED"))
-                            : InfoBox(FormatText("ID_CREATEIMAGEPARTIAL", {path}));
+        return path.empty() ? ErrorBox(LangText("ID_CREATEIMAGEFAILED"))
+                            : ErrorBox(FormatLangText("ID_CREATEIMAGEPARTIAL", {path}));
     case CopyMessage::NewLabel:
         break;
     }

@@ -6,7 +6,6 @@
 #include "engine/Label.h"
 #include "engine/SourceWalk.h"
 #include "pages/CompilationTree.h"
-#include "pages/FilesText.h"
 #include "pages/PageText.h"
 #include "port/DialogHooks.h"
 #include "text/LangTextUi.h"
@@ -90,12 +89,7 @@ void CImFilesDlg::OnBuildImage(wxCommandEvent&) {
         path += ".iso";
     struct stat st;
     if (::lstat(path.utf8_string().c_str(), &st) == 0) {
-        wxString question;
-        GetLangText("ID_OVERWRITE_IMAGE", question);
-        // The text is a pattern with one string argument; it is filled in
-        // here rather than handed to a formatter it might not suit.
-        question.Replace("%s", path, false);
-        if (QuestionBox(question) != IDYES)
+        if (QuestionBox(FormatLangText("ID_OVERWRITE_IMAGE", {path})) != IDYES)
             return;
         // The old file stays until the engine renames the finished image
         // over it: a build that fails or is stopped leaves it as it was.

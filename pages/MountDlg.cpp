@@ -29,59 +29,6 @@ constexpr int kBtnMount = 1;
 constexpr int kBtnBrowse = 1003;
 constexpr int kCboImage = 1023;
 
-// Code point by code point, so that the escaped bytes of a path stay.
-std::u16string ToUtf16(const wxString& text) {
-    std::u16string out;
-    out.reserve(text.length());
-    for (const wxUniChar c : text) {
-        const char32_t cp = c.GetValue();
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
-
-wxString LangText(const char* key) {
-    wxString text;
-    return GetLangText(wxString(key), text);
-}
-
-// The catalogue's pattern with its one placeholder (%c, %u, %d, %s, with any
-// flags, width or length marks) replaced by the argument's text, and "%%" by
-// "%". The pattern comes from a file anyone can edit, so it never reaches a
-// printf-style call.
-wxString FormatLangText(const wxString& pattern, const wxString& argument) {
-    wxString out;
-    bool done = false;
-    for (std::size_t i = 0; i < pattern.length(); ++i) {
-        if (pattern[i] != '%' || i + 1 == pattern.length()) {
-            out += pattern[i];
-            continue;
-        }
-        if (pattern[i + 1] == '%') {
-            out += '%';
-            ++i;
-            continue;
-        }
-        std::size_t j = i + 1;
-        while (j < pattern.length() &&
-               wxString("-+ #0123456789.hlLqjzt").Find(pattern[j]) != wxNOT_FOUND)
-            ++j;
-        if (done || j == pattern.length() ||
-            wxString("cCdiuxXsS").Find(pattern[j]) == wxNOT_FOUND) {
-            out += pattern[i];
-            continue;
-        }
-        out += argument;
-        done = true;
-        i = j;
-    }
-    return out;
-}
 
 bool Exists(const wxString& path) {
     struct stat st {};
@@ -94,7 +41,7 @@ wxString DescribeDiscFault(const vdrive::DiscFault& fault) {
     wxString where = PathShown(PathFromBytes(fault.file));
     wxString at;
     if (fault.line > 0)
-        at = FormatLangText(LangText("ID_DISC_FAULT_LINE"), wxString::Format("%d", fault.line));
+        at = FormatLangText("ID_DISC_FAULT_LINE", {wxString::Format("%d", fault.line)});
     if (!fault.field.empty())
         at += (at.empty() ? "" : ", ") + wxString::FromUTF8(fault.field);
     if (!at.empty())
@@ -105,10 +52,11 @@ wxString DescribeDiscFault(const vdrive::DiscFault& fault) {
     case port::ERROR_HANDLE_EOF:
     case port::ERROR_NOT_SUPPORTED: {
         const std::string key = "ID_DISC_FAULT_" + std::to_string(fault.code);
-        return FormatLangText(LangText(key.c_str()), where);
+        return FormatLangText(wxString(key), {where});
     }
     default:
-        return FormatLangText(LangText("ID_MOUNT_FAILED"), wxString::Format("%u", fault.code));
+        return FormatLangText("ID_MOUNT_FAILED",
+                              {DescribeErrorText(fault.code), wxString::Format("%u", fault.code)});
     }
 }
 
@@ -140,22 +88,11 @@ private:
 } // namespace
 
 wxString PathFromBytes(std::string_view bytes) {
-    const std::u16string wide = port::PathToUtf16(bytes);
-    wxString out;
-    out.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t cp = wide[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        out += wxUniChar(static_cast<wxUint32>(cp));
-    }
-    return out;
+    return ToWx(port::PathToUtf16(bytes));
 }
 
 std::string PathBytes(const wxString& path) {
-    return port::PathToUtf8(ToUtf16(path));
+    return port::PathToUtf8(ToU16(path));
 }
 
 wxString PathShown(const wxString& path) {
@@ -250,8 +187,8 @@ void CMountDlg::SaveHistory() {
 }
 
 void CMountDlg::ShowVolumeLabel() {
-    const std::u16string label = vdrive::ReadVolumeLabel(ToUtf16(m_strImagePath));
-    m_editLabel->SetValue(wxString::FromUTF8(port::ToUtf8(label)));
+    const std::u16string label = vdrive::ReadVolumeLabel(ToU16(m_strImagePath));
+    m_editLabel->SetValue(ToWx(label));
 }
 
 void CMountDlg::OnBrowse(wxCommandEvent&) {
@@ -310,7 +247,7 @@ bool CMountDlg::MountChosenImage() {
     }
 
     vdrive::MountRequest request;
-    request.imagePath = ToUtf16(m_strImagePath);
+    request.imagePath = ToU16(m_strImagePath);
     request.convertPath = true;
     request.readOnly = true;
     request.fileSize = 0;
@@ -327,15 +264,16 @@ bool CMountDlg::MountChosenImage() {
         if (m_bOpenAfterMount)
             port::OpenFolder(port::DesktopFolder(letter)); // a failed start is not reported
         else
-            InfoBox(FormatLangText(LangText("ID_MOUNT_DONE"), wxString(wxUniChar(letter))));
+            InfoBox(FormatLangText("ID_MOUNT_DONE", {wxString(wxUniChar(letter))}));
     } else if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty()) {
-        InfoBox(FormatLangText(LangText("ID_FILEDISK_START_FAILED"), wxString::FromUTF8(problem)));
+        ErrorBox(FormatLangText("ID_FILEDISK_START_FAILED", {wxString::FromUTF8(problem)}));
     } else if (error == port::ERROR_PATH_NOT_FOUND) {
-        InfoBox(LangText("ID_FILEDISK_NOT_READY"));
+        ErrorBox(LangText("ID_FILEDISK_NOT_READY"));
     } else if (error == port::ERROR_FILENAME_EXCED_RANGE) {
-        InfoBox(FormatLangText(LangText("ID_MOUNT_PATH_TOO_LONG"), wxString::Format("%u", error)));
+        ErrorBox(FormatLangText("ID_MOUNT_PATH_TOO_LONG", {wxString::Format("%u", error)}));
     } else {
-        InfoBox(FormatLangText(LangText("ID_MOUNT_FAILED"), wxString::Format("%u", error)));
+        ErrorBox(FormatLangText("ID_MOUNT_FAILED",
+                                {DescribeErrorText(error), wxString::Format("%u", error)}));
     }
     FillDriveList();
     return mounted;

@@ -3,6 +3,7 @@
 #include "controls/PageLook.h"
 #include "controls/UiScale.h"
 #include "pages/Layouts.h"
+#include "pages/MountDlg.h"
 #include "pages/PageText.h"
 #include "port/Utf.h"
 #include "text/LangTextUi.h"
@@ -16,10 +17,6 @@ namespace {
 
 constexpr int kBtnDismount = 1001;
 constexpr int kBtnRefresh = 1002;
-
-wxString FromUtf16(std::u16string_view text) {
-    return wxString::FromUTF8(port::ToUtf8(text));
-}
 
 } // namespace
 
@@ -78,8 +75,8 @@ void CUnmountDlg::RefreshList() {
 
 void CUnmountDlg::AddDriveRow(char16_t letter, const vdrive::MountedImageInfo& info) {
     const std::u16string_view name = info.imageName;
-    const wxString path =
-        FromUtf16(name.substr(0, 4) == u"\\??\\" ? vdrive::FromNtPath(name) : std::u16string(name));
+    const wxString path = PathShown(
+        ToWx(name.substr(0, 4) == u"\\??\\" ? vdrive::FromNtPath(name) : std::u16string(name)));
     const long row = m_listDrives->InsertItem(m_listDrives->GetItemCount(),
                                               wxString::Format("%c:", static_cast<char>(letter)));
     m_listDrives->SetItem(row, 1, path);
@@ -105,10 +102,13 @@ void CUnmountDlg::OnDismount(wxCommandEvent&) {
         m_listDrives->DeleteItem(row);
         return;
     }
-    if (result.driveInUse) {
-        wxString text;
-        InfoBox(GetLangText("ID_DRIVE_USED", text));
-    }
+    // A drive in use stays, as the user asked nothing wrong; any other
+    // failure is an error, with its reason.
+    if (result.driveInUse)
+        InfoBox(LangText("ID_DRIVE_USED"));
+    else
+        ErrorBox(FormatLangText("ID_DISMOUNT_FAILED", {DescribeErrorText(result.error),
+                                                       wxString::Format("%u", result.error)}));
 }
 
 void CUnmountDlg::OnRefresh(wxCommandEvent&) {

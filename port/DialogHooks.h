@@ -13,6 +13,7 @@ namespace port {
 // Message box style flags and results, with the platform's numbers.
 inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_YESNO = 0x4;
+inline constexpr unsigned MB_ICONERROR = 0x10;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr unsigned MB_BUTTONMASK = 0xF;

@@ -1,5 +1,6 @@
 #include "port/DosDevices.h"
 
+#include "port/DriveLetter.h"
 #include "port/FileOps.h"
 #include "port/LastError.h"
 #include "port/Paths.h"
@@ -31,7 +32,7 @@ std::optional<std::string> FileNameOf(std::string_view name) {
     for (char c : name) {
         if (c == '/' || c == '\0' || c == '\n' || c == '\r')
             return std::nullopt;
-        out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        out.push_back(UpperLetter(c));
     }
     return out;
 }
@@ -167,12 +168,8 @@ std::vector<ConfLine> ParseDrivesConf(const std::string& data,
                 *media = target;
             continue;
         }
-        if (key.size() == 2 && key[1] == ':')
-            key.pop_back();
-        char letter = key.size() == 1 ? key[0] : 0;
-        if (letter >= 'a' && letter <= 'z')
-            letter = static_cast<char>(letter - 'a' + 'A');
-        if (letter < 'A' || letter > 'Z') {
+        const char letter = static_cast<char>(ParseDriveLetter(key));
+        if (!letter) {
             bad("'" + key + "' is not a drive letter (A to Z)");
             continue;
         }

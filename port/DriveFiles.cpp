@@ -1,6 +1,7 @@
 #include "port/DriveFiles.h"
 
 #include "port/DosDevices.h"
+#include "port/DriveLetter.h"
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
 #include "port/FileOps.h"
@@ -371,10 +372,7 @@ std::u16string DrivePath(char16_t letter) {
 char16_t DriveLetterOfPath(std::u16string_view path) {
     if (path.size() != 6 || !path.starts_with(kDevicePathPrefix) || path[5] != u':')
         return 0;
-    char16_t c = path[4];
-    if (c >= u'a' && c <= u'z')
-        c = static_cast<char16_t>(c - u'a' + u'A');
-    return c >= u'A' && c <= u'Z' ? c : 0;
+    return ParseDriveLetter(path.substr(4));
 }
 
 HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,

@@ -3,6 +3,7 @@
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
+#include "port/DriveLetter.h"
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
 #include "port/LastError.h"
@@ -199,14 +200,9 @@ void Put(std::uint64_t* p, std::uint64_t v) {
 char16_t DriveLetterOfRoot(const char16_t* root) {
     if (!root)
         return 0;
+    // A root names its colon: "K" alone is no root.
     std::u16string_view r(root, U16Length(root, 4));
-    if (r.size() < 2 || r[1] != u':' || (r.size() == 3 && r[2] != u'\\' && r[2] != u'/') ||
-        r.size() > 3)
-        return 0;
-    char16_t c = r[0];
-    if (c >= u'a' && c <= u'z')
-        c = static_cast<char16_t>(c - u'a' + u'A');
-    return c >= u'A' && c <= u'Z' ? c : 0;
+    return r.size() >= 2 ? ParseDriveLetter(r) : 0;
 }
 
 std::uint32_t GetDriveTypeW(const char16_t* rootPathName) {

@@ -21,6 +21,10 @@ int InfoBox(const wxString& text) {
     return Show(text, caption, port::MB_OK | port::MB_ICONINFORMATION);
 }
 
+int ErrorBox(const wxString& text) {
+    return Show(text, LangText("ID_ERROR"), port::MB_OK | port::MB_ICONERROR);
+}
+
 int WarningBox(const wxString& text) {
     wxString caption;
     GetLangText("ID_WARNING", caption);

@@ -10,4 +10,5 @@ inline constexpr int IDNO = 7;
 
 int InfoBox(const wxString& text);     // caption: text of ID_INFORMATION, OK
 int WarningBox(const wxString& text);  // caption "Warning", OK
+int ErrorBox(const wxString& text);    // caption: text of ID_ERROR, OK, error icon
 int QuestionBox(const wxString& text); // caption "Question", Yes/No; IDYES or IDNO

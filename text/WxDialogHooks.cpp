@@ -21,6 +21,9 @@ int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
     switch (request.style & port::MB_ICONMASK) {
     case port::MB_ICONINFORMATION: style |= wxICON_INFORMATION; break;
     case port::MB_ICONWARNING: style |= wxICON_WARNING; break;
+    case port::MB_ICONERROR:
+        style |= wxICON_ERROR;
+        break;
     default: style |= wxICON_NONE; break;
     }
     wxWindow* owner = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;

@@ -1,5 +1,6 @@
 #include "vdrive/DrivesFile.h"
 
+#include "port/DriveLetter.h"
 #include "port/FileOps.h"
 #include "port/Paths.h"
 #include "port/Utf.h"
@@ -101,9 +102,8 @@ std::vector<ListedDrive> ParseDrivesFile(std::string_view text) {
             value.remove_prefix(1);
         if (long n = KeyNumber(key, "drive"); n >= 0) {
             std::string_view letter = Trim(value);
-            if (letter.size() == 1 && std::isalpha(static_cast<unsigned char>(letter[0])))
-                letters.emplace(
-                    n, static_cast<char16_t>(std::toupper(static_cast<unsigned char>(letter[0]))));
+            if (letter.size() == 1 && port::ParseDriveLetter(letter))
+                letters.emplace(n, port::ParseDriveLetter(letter));
         } else if (long n = KeyNumber(key, "file"); n >= 0 && !value.empty()) {
             files.emplace(n, port::PathToUtf16(value));
         }

@@ -2,6 +2,7 @@
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
+#include "port/DriveLetter.h"
 #include "port/FileOps.h"
 #include "port/FullPath.h"
 #include "port/LastError.h"
@@ -31,12 +32,6 @@ constexpr int kDismountAttempts = 3;
 constexpr auto kDismountRetryDelay = std::chrono::milliseconds(25);
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
 constexpr std::u16string_view kNtUncPrefix = u"\\??\\UNC\\";
-
-char16_t Upper(char16_t letter) {
-    if (letter >= u'a' && letter <= u'z')
-        return static_cast<char16_t>(letter - u'a' + u'A');
-    return letter;
-}
 
 bool IsLetter(char16_t letter) { return letter >= u'A' && letter <= u'Z'; }
 
@@ -195,7 +190,7 @@ bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) 
 
 bool MountImageWithDevices(char16_t letter, const MountRequest& request,
                            const DeviceUseTable& used, ErrorCode& error) {
-    letter = Upper(letter);
+    letter = port::UpperLetter(letter);
     if (!IsLetter(letter)) {
         error = ERROR_INVALID_DRIVE;
         return false;
@@ -239,7 +234,7 @@ bool MountImageWithDevices(char16_t letter, const MountRequest& request,
 
 bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uint32_t code,
                  const std::uint8_t* record, std::size_t length, ErrorCode& error) {
-    letter = Upper(letter);
+    letter = port::UpperLetter(letter);
     {
         UniqueHandle probe(OpenDrive(letter, GENERIC_READ | GENERIC_WRITE));
         if (probe.valid()) {
@@ -277,7 +272,7 @@ std::optional<MountedImageInfo> QueryMountedImage(char16_t letter) {
 }
 
 std::optional<MountedImageInfo> QueryMountedImage(char16_t letter, ErrorCode& error) {
-    letter = Upper(letter);
+    letter = port::UpperLetter(letter);
     error = ERROR_FILE_NOT_FOUND;
     if (!IsLetter(letter))
         return std::nullopt;
@@ -359,7 +354,7 @@ DismountResult DismountUnboundDrive(char16_t letter, DismountResult result) {
 
 DismountResult DismountDrive(char16_t letter) {
     DismountResult result;
-    letter = Upper(letter);
+    letter = port::UpperLetter(letter);
     if (!IsLetter(letter)) {
         result.error = ERROR_INVALID_DRIVE;
         return result;

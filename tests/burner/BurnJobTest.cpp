@@ -247,9 +247,9 @@ TEST_F(BurnJobTest, EngineRunReportsOnceAndCancelLeavesItUsable) {
     engine::SetBurnDoneEventCallback(OnDone, &reports);
     engine::SetProcessEventCallback(OnProcess, &reports);
 
-    std::string error;
+    burner::BurnOutcome error;
     auto job = burner::MakeBurnJob("stdio:" + tmp / "out", tmp / "big.iso", error);
-    ASSERT_TRUE(job) << error;
+    ASSERT_TRUE(job) << burner::Describe(error);
     Recorder observer;
     burner::BurnRun* run = nullptr;
     std::atomic<bool> stopped{false};
@@ -270,7 +270,7 @@ TEST_F(BurnJobTest, EngineRunReportsOnceAndCancelLeavesItUsable) {
 
     // The next burn on the same engine and target goes through.
     job = burner::MakeBurnJob("stdio:" + tmp / "out", tmp / "big.iso", error);
-    ASSERT_TRUE(job) << error;
+    ASSERT_TRUE(job) << burner::Describe(error);
     burner::BurnRun again(std::move(job), nullptr, true);
     again.Start();
     again.Wait();
@@ -283,7 +283,7 @@ TEST_F(BurnJobTest, EngineRunReportsOnceAndCancelLeavesItUsable) {
 
     // Nothing to burn: refused before a run, no report from a run that never was.
     EXPECT_FALSE(burner::MakeBurnJob("stdio:" + tmp / "out", "", error));
-    EXPECT_NE(error, "");
+    EXPECT_EQ(error.error, BurnError::BadImage) << burner::Describe(error);
     engine::SetBurnDoneEventCallback(nullptr, nullptr);
     engine::SetProcessEventCallback(nullptr, nullptr);
 }

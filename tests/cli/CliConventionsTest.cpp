@@ -128,6 +128,41 @@ TEST(CliConventions, OneErrorStyleAndExitStatusForEverySubcommand) {
     EXPECT_TRUE(fs::exists(env.root() + "/quiet.iso"));
 }
 
+// Every command that takes a drive letter reads it by one rule: a letter in
+// either case, then optionally ":" and one "\\" or "/". A refused spelling is
+// a usage error (2) before anything is touched; an accepted one goes on to
+// the command's own failure (1): an image path no drive list can keep, a
+// letter this empty table does not have, a missing image.
+TEST(CliConventions, EveryCommandReadsDriveLettersByOneRule) {
+    TempEnv env;
+    env.EmptyTable();
+    const std::string commands[] = {"mount \"$(printf 'a\\nb.iso')\" @",
+                                    "dismount @",
+                                    "copy-disc @ out.iso",
+                                    "burn missing.iso @",
+                                    "erase @",
+                                    "eject @",
+                                    "close-tray @"};
+    const char* const accepted[] = {"q", "Q", "Q:", "'Q:\\'", "Q:/"};
+    const char* const refused[] = {"Q:x", "QQ", "9", "Q::", "'Q\\'", ":", "'Q:\\\\'", "Ä"};
+    for (const std::string& command : commands) {
+        const std::string sub = command.substr(0, command.find(' '));
+        const std::size_t at = command.find('@');
+        for (const char* letter : accepted) {
+            Outcome r = Cli(env, std::string(command).replace(at, 1, letter));
+            EXPECT_EQ(r.status, 1) << command << " " << letter << ": " << r.err;
+            EXPECT_EQ(r.err.find("is not a drive letter"), std::string::npos) << r.err;
+        }
+        for (const char* letter : refused) {
+            Outcome r = Cli(env, std::string(command).replace(at, 1, letter));
+            EXPECT_EQ(r.status, 2) << command << " " << letter << ": " << r.err;
+            EXPECT_NE(r.err.find("is not a drive letter"), std::string::npos) << r.err;
+            ExpectStyle(sub, r.err);
+        }
+    }
+    EXPECT_FALSE(fs::exists(env.root() + "/out.iso"));
+}
+
 TEST(CliConventions, JsonListsParseAndTheDriverStopsOnRequest) {
     SPINDLE_REQUIRE_FUSE();
     TempEnv env;

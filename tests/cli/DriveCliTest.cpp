@@ -1,4 +1,5 @@
 // spindle-cli's drive subcommands, run as a user would run them.
+#include "port/DosDevices.h"
 #include "port/OpenFolder.h"
 #include "tests/support/DriverProcess.h"
 #include "tests/support/Iso.h"
@@ -129,7 +130,7 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
         EXPECT_NE(r.err.find("(error 123)"), std::string::npos) << args << ": " << r.err;
     }
     // The failed mount left no letter behind.
-    EXPECT_EQ(Cli(env, "drives").out, "C:\tfixed\t/\n");
+    EXPECT_EQ(Cli(env, "drives").out, "C:\tfolder\t/\n");
     // A driver letter that no driver answers for is not listed in silence.
     spindle_test::WriteFile(env.runtime() + "/dosdevices/L:", "\\Device\\FileDisk\\FileDiskCd0\n");
     Result r = Cli(env, "list");
@@ -167,11 +168,15 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     r = Cli(env, "list");
     EXPECT_EQ(r.out, "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\tSpindle\n");
     r = Cli(env, "drives");
-    EXPECT_EQ(r.out, "C:\tfixed\t/\nD:\tcdrom\t\\Device\\FileDisk\\FileDiskCd0\n");
+    // Read in Linux words; the table keeps the device's own name.
+    EXPECT_EQ(r.out, "C:\tfolder\t/\nD:\tcdrom\tspindle-driver:cd0\n");
+    EXPECT_EQ(port::FirstDosDeviceTarget("D:"), "\\Device\\FileDisk\\FileDiskCd0");
 
     r = Cli(env, "mount " + iso + " d:");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("(error 170)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(iso + " on drive D: the drive letter is in use (error 170)"),
+              std::string::npos)
+        << r.err;
 
     {
         std::ifstream held(folder + "/hello.txt");

@@ -1,6 +1,7 @@
 // The relay's decisions: which message the end of the engine's work shows,
 // and whether progress moves the files page's bar.
 #include "engine/EventRelay.h"
+#include "engine/PageIds.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,8 @@ namespace {
 
 using WorkKind = engine::JobKind;
 
-constexpr int kCreate = 16129, kFiles = 16130, kMount = 16131, kBurn = 16133;
+constexpr int kCreate = ID_PAGE_CREATE, kFiles = ID_PAGE_FILES, kMount = ID_PAGE_MOUNT,
+              kBurn = ID_PAGE_BURN;
 
 TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
     struct Case {
@@ -45,6 +47,7 @@ TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
         const std::string got = a.messageKey ? a.messageKey : "(none)";
         EXPECT_EQ(got, c.key ? c.key : "(none)") << int(c.kind) << " page " << c.page;
         EXPECT_EQ(a.disableStop, c.disableStop) << got;
+        EXPECT_EQ(a.failed, got.ends_with("ERROR")) << got; // shown in an error box
     }
 }
 

@@ -29,6 +29,7 @@ namespace {
 constexpr unsigned kWarning = port::MB_OK | port::MB_ICONWARNING;
 constexpr unsigned kInfo = port::MB_OK | port::MB_ICONINFORMATION;
 constexpr unsigned kQuestion = port::MB_YESNO;
+constexpr unsigned kError = port::MB_OK | port::MB_ICONERROR;
 constexpr std::size_t kChunk = kDiscChunkBytes;
 
 std::map<std::string, std::string> Texts() {
@@ -43,6 +44,7 @@ std::map<std::string, std::string> Texts() {
     t["ID_CREATEIMAGEBADSECTORS"] = "t:bad %d, %s";
     t["ID_CURRENTREADING"] = "%d/%d MB, %d";
     t["ID_INFORMATION"] = "Information";
+    t["ID_ERROR"] = "Error";
     t["ID_WARNING"] = "Warning";
     t["ID_QUESTION"] = "Question";
     t["ID_FILTER_ISO"] = "ISO images (*.iso)";
@@ -208,7 +210,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
          "Q: gone",
          out,
          false,
-         {{"t:ID_CANNTOPENCDDRIVE \\\\.\\Q:", "Warning", kWarning}},
+         {{"t:ID_CANNTOPENCDDRIVE \\\\.\\Q:", "Error", kError}},
          ""},
         {"image exists, no",
          "R: ",
@@ -220,7 +222,7 @@ TEST_F(CreatePageTest, EachWayACopyEndsShowsItsMessage) {
          "R: ",
          m_dir + "none/out.iso",
          false,
-         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso.part", "Information", kInfo}},
+         {{"t:ID_CANNTCREATEFILE " + m_dir + "none/out.iso.part", "Error", kError}},
          ""},
         {"empty disc", "E: ", out, false, {{"t:ID_NODISC E:", "Warning", kWarning}}, ""},
         {"replace with no disc in the drive",

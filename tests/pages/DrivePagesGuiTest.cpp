@@ -296,10 +296,24 @@ TEST_F(DrivePagesTest, FailedMountsSayWhyAndLeaveNoLetterBehind) {
     port::PushDosDevice("D:", "/dev/null");
     page->m_cboImage->SetValue(q);
     Click(page, 1);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"The image could not be mounted (error 170)."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{
+                  "The image could not be mounted: the drive letter is in use (error 170)."});
     EXPECT_EQ(port::FirstDosDeviceTarget("D:"), "/dev/null") << "the other drive is untouched";
     EXPECT_EQ(page->m_cboDrive->GetString(0), "Drive E:") << "the list is filled anew";
     EXPECT_EQ(page->m_cboDrive->GetSelection(), 0);
+
+    // A file that is no image: an error box that says why, in the words the
+    // command line uses.
+    const std::string text = m_dir + "notes.iso";
+    std::ofstream(text) << std::string(40000, 'x');
+    page->m_cboImage->SetValue(text);
+    Click(page, 1);
+    ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_EQ(guitest::ShownBoxes()[0].caption, "Error");
+    EXPECT_EQ(guitest::ShownBoxes()[0].style & port::MB_ICONMASK, port::MB_ICONERROR);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "The image could not be mounted: not an ISO 9660 image (error 1005)."});
 }
 
 TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
@@ -372,6 +386,15 @@ TEST_F(DrivePagesTest, UnmountPageListsTheDrivesAndDismountsThem) {
     Click(page, 1002);
     ASSERT_EQ(list->GetItemCount(), 2);
     EXPECT_EQ(list->GetItemText(0, 0), "E:");
+
+    // A drive another program dismounted meanwhile: an error box with why.
+    ASSERT_TRUE(vdrive::DismountDrive(u'E').ok);
+    list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    Click(page, 1001);
+    ASSERT_EQ(guitest::ShownBoxes().size(), 1u);
+    EXPECT_EQ(guitest::ShownBoxes()[0].style & port::MB_ICONMASK, port::MB_ICONERROR);
+    const std::vector<std::string> failed = Boxes();
+    EXPECT_EQ(failed[0].rfind("The drive could not be dismounted: ", 0), 0u) << failed[0];
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "text/LangText.h"
 #include "port/Utf.h"
 #include "tests/support/Files.h"
+#include "text/Placeholders.h"
 #include "text/ProfileReader.h"
 
 #include <gtest/gtest.h>
@@ -174,3 +175,24 @@ TEST_F(LangFileTest, LongProgramDirectory) {
 }
 
 } // namespace
+
+// The one formatter of catalogue texts: placeholders filled in order with any
+// printf marks, "%%" kept as "%", and nothing else read as a format.
+TEST(FillPlaceholders, FillsInOrderAndLeavesTheRestAsWritten) {
+    struct Case {
+        const char* pattern;
+        std::initializer_list<std::string_view> args;
+        const char* expected;
+    } cases[] = {
+        {"Copy %d of %u", {"1", "3"}, "Copy 1 of 3"},
+        {"Writing: %d%%", {"42"}, "Writing: 42%"},
+        {"drive %c: %-5lu|%s", {"K", "7", "x"}, "drive K: 7|x"},
+        {"%s and %s", {"one"}, "one and %s"},             // a gap in a translation shows
+        {"100%, %y, %", {"unused"}, "100%, %y, %"},       // no conversion letter
+        {"caf\xc3\xa9 %s", {"%s%d"}, "caf\xc3\xa9 %s%d"}, // an argument is never a format
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FillPlaceholders(c.pattern, c.args), c.expected) << c.pattern;
+    const std::u16string wide[] = {u"\u00e9\U0001F600", u"2"};
+    EXPECT_EQ(FillPlaceholders(u"%s \u00fc %u", wide), u"\u00e9\U0001F600 \u00fc 2");
+}

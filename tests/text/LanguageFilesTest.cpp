@@ -1,5 +1,6 @@
 // The shipped language files: every key the program looks up has a text in
 // every language, and format patterns carry the placeholders the code fills.
+#include "port/Errors.h"
 #include "port/ProfileSyntax.h"
 #include "port/Utf.h"
 #include "text/Language.h"
@@ -70,25 +71,70 @@ std::vector<std::string> Numbered(const std::string& stem, int first, int last) 
 
 std::vector<std::string> ProgramKeys() {
     std::vector<std::string> keys = {
-        "ID_PRODUCT_TITLE", "ID_INFORMATION", "ID_HELP_ONLINEHELP", "ID_HELP_SUPPORT",
-        "ID_HELP_ABOUT", "ID_ABOUTTARVEL", "IDC_CLOSE", "IDC_STATIC_HOMEPAGE",
-        "IDC_STATIC_SUPPORT", "IDC_STATIC_GOHOMEPAGE", "IDC_STATIC_GOSUPPORT",
-        "ID_MAIN_BTN_CREATE", "ID_MAIN_BTN_FILES", "ID_MAIN_BTN_MOUNT", "ID_MAIN_BTN_UNMOUNT",
-        "ID_MAIN_BTN_BURNCD", "ID_MAIN_BTN_HELP", "ID_BURNDISCERROR", "ID_INTERRUPTBYUSER",
-        "ID_BUILDIMAGEERROR", "ID_BURNDISCDONE", "ID_BUILDIMAGEDONE", "IDC_STATIC_BURNDISCDESC",
+        "ID_PRODUCT_TITLE",
+        "ID_INFORMATION",
+        "ID_HELP_ONLINEHELP",
+        "ID_HELP_SUPPORT",
+        "ID_HELP_ABOUT",
+        "ID_ABOUTTARVEL",
+        "IDC_CLOSE",
+        "IDC_STATIC_HOMEPAGE",
+        "IDC_STATIC_SUPPORT",
+        "IDC_STATIC_GOHOMEPAGE",
+        "IDC_STATIC_GOSUPPORT",
+        "ID_MAIN_BTN_CREATE",
+        "ID_MAIN_BTN_FILES",
+        "ID_MAIN_BTN_MOUNT",
+        "ID_MAIN_BTN_UNMOUNT",
+        "ID_MAIN_BTN_BURNCD",
+        "ID_MAIN_BTN_HELP",
+        "ID_BURNDISCERROR",
+        "ID_INTERRUPTBYUSER",
+        "ID_BUILDIMAGEERROR",
+        "ID_BURNDISCDONE",
+        "ID_BUILDIMAGEDONE",
+        "IDC_STATIC_BURNDISCDESC",
         "ID_TESTBURNDONE",
-        "ID_ISO_IMAGE", "ID_BIN_IMAGE", "ID_DEFAULTLABEL", "ID_BURNDISC", "ID_NOTHINGTOBURN",
-        "ID_UNKNOWNERROR", "ID_ERASEDISC", "IDC_STATIC_CREATEDESC", "ID_SELECT_CDDRIVE",
-        "ID_PREPARING", "ID_OVERWRITE_IMAGE", "ID_CANNTCREATEFILE", "ID_CANNTCREATEBUFFER",
-        "ID_CANNTOPENCDDRIVE", "ID_CURRENTREADING", "ID_READERROR", "ID_CREATEIMAGEDONE",
-        "ID_CREATEIMAGEFAILED", "ID_CREATEIMAGEBADSECTORS", "ID_NODISC", "ID_SAMEASSOURCE",
-        "ID_LABELNOTWRITTEN", "ID_BADSECTORLISTFAILED", "ID_CREATEIMAGEPARTIAL",
-        "IDC_STATIC_FILESDESC", "ID_NOT_ADDED", "ID_CD_RULER", "ID_DVD_RULER",
-        "ID_ISO_VOLUME", "ID_MB", "ID_SELECT_FOLDER", "IDC_STATIC_MOUNTDESC", "ID_DRIVE",
-        "ID_MOUNT_DONE", "ID_MOUNT_FAILED", "ID_FILEDISK_NOT_READY", "ID_FILEDISK_START_FAILED",
+        "ID_ISO_IMAGE",
+        "ID_BIN_IMAGE",
+        "ID_DEFAULTLABEL",
+        "ID_BURNDISC",
+        "ID_NOTHINGTOBURN",
+        "ID_UNKNOWNERROR",
+        "ID_ERASEDISC",
+        "IDC_STATIC_CREATEDESC",
+        "ID_SELECT_CDDRIVE",
+        "ID_PREPARING",
+        "ID_OVERWRITE_IMAGE",
+        "ID_CANNTCREATEFILE",
+        "ID_CANNTCREATEBUFFER",
+        "ID_CANNTOPENCDDRIVE",
+        "ID_CURRENTREADING",
+        "ID_READERROR",
+        "ID_CREATEIMAGEDONE",
+        "ID_CREATEIMAGEFAILED",
+        "ID_CREATEIMAGEBADSECTORS",
+        "ID_NODISC",
+        "ID_SAMEASSOURCE",
+        "ID_LABELNOTWRITTEN",
+        "ID_BADSECTORLISTFAILED",
+        "ID_CREATEIMAGEPARTIAL",
+        "IDC_STATIC_FILESDESC",
+        "ID_NOT_ADDED",
+        "ID_CD_RULER",
+        "ID_DVD_RULER",
+        "ID_ISO_VOLUME",
+        "ID_MB",
+        "ID_SELECT_FOLDER",
+        "IDC_STATIC_MOUNTDESC",
+        "ID_DRIVE",
+        "ID_MOUNT_DONE",
+        "ID_MOUNT_FAILED",
+        "ID_FILEDISK_NOT_READY",
+        "ID_FILEDISK_START_FAILED",
         "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED", "ID_MOUNT_PATH_TOO_LONG", "ID_DISC_FAULT_2", "ID_DISC_FAULT_13",
-        "ID_DISC_FAULT_38", "ID_DISC_FAULT_50", "ID_DISC_FAULT_LINE",
+        "ID_DRIVE_USED", "ID_DISMOUNT_FAILED", "ID_MOUNT_PATH_TOO_LONG", "ID_DISC_FAULT_2",
+        "ID_DISC_FAULT_13", "ID_DISC_FAULT_38", "ID_DISC_FAULT_50", "ID_DISC_FAULT_LINE",
         "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
         "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
         "ID_WARNING", "ID_QUESTION", "ID_YES", "ID_NO", "ID_FILTER_ISO", "ID_FILTER_CUE", "ID_FILTER_DISC",
@@ -96,6 +142,11 @@ std::vector<std::string> ProgramKeys() {
         "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE", "ID_NORECORDER", "ID_SELECT_DRIVE_ROW",
         "ID_SELECT_IMAGEFILE",
     };
+    // The error box's caption and every error number port describes.
+    keys.push_back("ID_ERROR");
+    for (port::ErrorCode code = 0; code < 2000; ++code)
+        if (std::string(port::DescribeError(code)) != "unknown error")
+            keys.push_back("ID_ERROR_" + std::to_string(code));
     for (auto list : {Numbered("IDC_STATIC_ABOUT", 1, 5), Numbered("IDC_STATIC_BURNCD", 1, 9),
                       Numbered("IDC_STATIC_CREATE", 1, 7), Numbered("IDC_STATIC_FILES", 1, 6),
                       Numbered("IDC_STATIC_MOUNT", 1, 6), Numbered("IDC_STATIC_UNMOUNT", 1, 6)})
@@ -116,19 +167,36 @@ TEST(LanguageFiles, ProgramFileHasEveryKeyInEveryLanguage) {
         }
         EXPECT_EQ(texts.size(), ProgramKeys().size()) << language << " has keys nobody reads";
     }
+    // The window says in English what the command line says.
+    for (port::ErrorCode code : {port::ERROR_FILE_NOT_FOUND, port::ERROR_UNRECOGNIZED_VOLUME})
+        EXPECT_EQ(file["English"]["ID_ERROR_" + std::to_string(code)], port::DescribeError(code));
 }
 
 TEST(LanguageFiles, PatternsCarryThePlaceholdersTheCodeFills) {
     const std::map<std::string, std::string> patterns = {
-        {"ID_OVERWRITE_IMAGE", "%s"}, {"ID_CANNTCREATEFILE", "%s"}, {"ID_CANNTOPENCDDRIVE", "%s"},
-        {"ID_CURRENTREADING", "%d%d%d"}, {"ID_MOUNT_DONE", "%c"}, {"ID_MOUNT_FAILED", "%u"},
-        {"ID_MOUNT_PATH_TOO_LONG", "%u"}, {"ID_FILEDISK_START_FAILED", "%s"},
-        {"ID_DISC_FAULT_2", "%s"}, {"ID_DISC_FAULT_13", "%s"}, {"ID_DISC_FAULT_38", "%s"},
-        {"ID_DISC_FAULT_50", "%s"}, {"ID_DISC_FAULT_LINE", "%u"},
-        {"IDC_STATIC_ABOUT02", "%s"}, {"ID_HELP_NOMANUAL", "%s"},
-        {"ID_CREATEIMAGEBADSECTORS", "%d%s"}, {"ID_NODISC", "%s"}, {"ID_SAMEASSOURCE", "%s"},
-        {"ID_LABELNOTWRITTEN", "%s"}, {"ID_BADSECTORLISTFAILED", "%d%s"},
-        {"ID_CREATEIMAGEPARTIAL", "%s"}, {"ID_LANGUAGE_NOTSAVED", "%s"},
+        {"ID_OVERWRITE_IMAGE", "%s"},
+        {"ID_CANNTCREATEFILE", "%s"},
+        {"ID_CANNTOPENCDDRIVE", "%s"},
+        {"ID_CURRENTREADING", "%d%d%d"},
+        {"ID_MOUNT_DONE", "%c"},
+        {"ID_MOUNT_FAILED", "%s%u"},
+        {"ID_MOUNT_PATH_TOO_LONG", "%u"},
+        {"ID_FILEDISK_START_FAILED", "%s"},
+        {"ID_DISMOUNT_FAILED", "%s%u"},
+        {"ID_DISC_FAULT_2", "%s"},
+        {"ID_DISC_FAULT_13", "%s"},
+        {"ID_DISC_FAULT_38", "%s"},
+        {"ID_DISC_FAULT_50", "%s"},
+        {"ID_DISC_FAULT_LINE", "%u"},
+        {"IDC_STATIC_ABOUT02", "%s"},
+        {"ID_HELP_NOMANUAL", "%s"},
+        {"ID_CREATEIMAGEBADSECTORS", "%d%s"},
+        {"ID_NODISC", "%s"},
+        {"ID_SAMEASSOURCE", "%s"},
+        {"ID_LABELNOTWRITTEN", "%s"},
+        {"ID_BADSECTORLISTFAILED", "%d%s"},
+        {"ID_CREATEIMAGEPARTIAL", "%s"},
+        {"ID_LANGUAGE_NOTSAVED", "%s"},
     };
     Sections file = Load("languiu.ini");
     for (const char* language : {"English", "Deutsch"}) {

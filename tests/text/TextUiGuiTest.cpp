@@ -47,8 +47,8 @@ protected:
         g_szLangFile = u"languiu.ini";
         std::ofstream(dir + "languiu.ini")
             << "[LANGUAGE]\nCURRENT=Test\n[Test]\nID_INFORMATION=Info caption\nID_WARNING=Warn "
-               "caption\nID_QUESTION=Ask caption\nKEY_AMP=Save & Exit\nKEY_TEXT=typed\n"
-               "KEY_LABEL=&Label && text\n";
+               "caption\nID_QUESTION=Ask caption\nID_ERROR=Error caption\nKEY_AMP=Save & Exit\n"
+               "KEY_TEXT=typed\nKEY_LABEL=&Label && text\n";
         guitest::ClearShown();
     }
     void TearDown() override { unsetenv("SPINDLE_PROGRAM_DIR"); }
@@ -61,8 +61,9 @@ TEST_F(TextUiTest, MessageBoxCaptionsStylesAndResults) {
     EXPECT_EQ(QuestionBox("Go on?"), IDNO);
     InfoBox("Done.");
     WarningBox("Careful.");
+    ErrorBox("Failed.");
     const auto& boxes = guitest::ShownBoxes();
-    ASSERT_EQ(boxes.size(), 4u);
+    ASSERT_EQ(boxes.size(), 5u);
     EXPECT_EQ(boxes[0].caption, "Ask caption");
     EXPECT_EQ(boxes[0].style, port::MB_YESNO);
     EXPECT_EQ(boxes[2].text, "Done.");
@@ -70,6 +71,8 @@ TEST_F(TextUiTest, MessageBoxCaptionsStylesAndResults) {
     EXPECT_EQ(boxes[2].style, port::MB_OK | port::MB_ICONINFORMATION);
     EXPECT_EQ(boxes[3].caption, "Warn caption");
     EXPECT_EQ(boxes[3].style, port::MB_OK | port::MB_ICONWARNING);
+    EXPECT_EQ(boxes[4].caption, "Error caption");
+    EXPECT_EQ(boxes[4].style, port::MB_OK | port::MB_ICONERROR);
 }
 
 TEST_F(TextUiTest, SetItemLangTextSetsEveryKindOfControl) {
