@@ -88,12 +88,12 @@ std::string HiddenName(const std::string& folder, const char* tail) {
 // and RemoveStaleTempFiles clears those of dead processes.
 class TempFile {
 public:
-    explicit TempFile(const TempFileFn& tell) : tell_(tell) {}
+    explicit TempFile(const TempFileFn& tell) : m_tell(tell) {}
     ~TempFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_path.empty()) {
+            ::unlink(m_path.c_str());
             Tell({});
         }
     }
@@ -101,51 +101,51 @@ public:
         const std::string folder = FolderOf(target);
         RemoveStaleTempFiles(folder);
         if (::access("/proc/self/fd", X_OK) == 0) {
-            fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-            if (fd_ >= 0)
+            m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (m_fd >= 0)
                 return {};
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
                 return TargetError(errno, target);
         }
         std::string name = HiddenName(folder, "XXXXXX");
-        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ < 0)
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0)
             return TargetError(errno, target);
-        path_ = name;
-        Tell(path_);
+        m_path = name;
+        Tell(m_path);
         return {};
     }
-    int fd() const { return fd_; }
+    int fd() const { return m_fd; }
     // Closes the file and puts it in the target's place.
     BuildError Commit(const std::string& target) {
-        ::fchmod(fd_, 0666 & ~CurrentUmask());
-        if (path_.empty()) {
+        ::fchmod(m_fd, 0666 & ~CurrentUmask());
+        if (m_path.empty()) {
             BuildError err = LinkUnnamed(target);
             if (err)
                 return err;
         }
-        int rc = ::close(fd_);
-        fd_ = -1;
+        int rc = ::close(m_fd);
+        m_fd = -1;
         if (rc != 0)
             return FromErrno(errno, target);
-        if (::rename(path_.c_str(), target.c_str()) != 0)
+        if (::rename(m_path.c_str(), target.c_str()) != 0)
             return FromErrno(errno, target);
-        path_.clear();
+        m_path.clear();
         Tell({});
         return {};
     }
 
 private:
     BuildError LinkUnnamed(const std::string& target) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
         std::random_device random;
         for (int attempt = 0; attempt < 20; ++attempt) {
             char tail[16];
             std::snprintf(tail, sizeof tail, "%08x", static_cast<unsigned>(random()));
             std::string name = HiddenName(FolderOf(target), tail);
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                path_ = name;
-                Tell(path_);
+                m_path = name;
+                Tell(m_path);
                 return {};
             }
             if (errno != EEXIST)
@@ -155,13 +155,13 @@ private:
     }
 
     void Tell(const std::string& path) {
-        if (tell_)
-            tell_(path);
+        if (m_tell)
+            m_tell(path);
     }
 
-    const TempFileFn& tell_;
-    int fd_ = -1;
-    std::string path_;
+    const TempFileFn& m_tell;
+    int m_fd = -1;
+    std::string m_path;
 };
 
 struct ImageRef {
@@ -196,11 +196,11 @@ struct SourceRef {
 
 class TreeLoader {
 public:
-    TreeLoader(const ImageSettings& s, BuildFailure* failure) : settings_(s), failure_(failure) {}
+    TreeLoader(const ImageSettings& s, BuildFailure* failure) : m_settings(s), m_failure(failure) {}
 
     BuildError Load(const ProjectNode& node, IsoDir* dir) {
         for (const auto& [name, child] : node.children) {
-            if (failure_->StopRequested())
+            if (m_failure->StopRequested())
                 return Stopped();
             BuildError err = child->isDir ? AddDir(*child, dir) : AddFile(*child, dir);
             if (err)
@@ -219,9 +219,9 @@ private:
         iso_node_set_permissions(n, 0555);
         iso_node_set_uid(n, 0);
         iso_node_set_gid(n, 0);
-        iso_node_set_mtime(n, now_);
-        iso_node_set_atime(n, now_);
-        iso_node_set_ctime(n, now_);
+        iso_node_set_mtime(n, m_now);
+        iso_node_set_atime(n, m_now);
+        iso_node_set_ctime(n, m_now);
         return Load(node, dir);
     }
 
@@ -232,10 +232,10 @@ private:
         if (!S_ISREG(st.st_mode))
             return {engine::ERROR_BUILD_NOT_REGULAR, node.source};
         auto size = static_cast<std::uint64_t>(st.st_size);
-        if (size >= kFourGiB && settings_.isoLevel < 3)
+        if (size >= kFourGiB && m_settings.isoLevel < 3)
             return {engine::ERROR_BUILD_TOO_LARGE, node.source};
         IsoStream* stream = nullptr;
-        int rc = NewHostFileStream(node.source, size, st.st_dev, st.st_ino, failure_, &stream);
+        int rc = NewHostFileStream(node.source, size, st.st_dev, st.st_ino, m_failure, &stream);
         if (rc < 0)
             return FromIso(rc, node.source);
         IsoFile* file = nullptr;
@@ -254,9 +254,9 @@ private:
         return {};
     }
 
-    const ImageSettings& settings_;
-    BuildFailure* failure_;
-    time_t now_ = std::time(nullptr);
+    const ImageSettings& m_settings;
+    BuildFailure* m_failure;
+    time_t m_now = std::time(nullptr);
 };
 
 BuildError MakeOptions(const ImageSettings& s, OptsRef& o) {

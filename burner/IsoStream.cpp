@@ -12,16 +12,16 @@
 namespace burner {
 
 void BuildFailure::Set(engine::BuildError error) {
-    std::lock_guard lock(mutex_);
-    if (failed_.load(std::memory_order_relaxed))
+    std::lock_guard lock(m_mutex);
+    if (m_failed.load(std::memory_order_relaxed))
         return;
-    error_ = std::move(error);
-    failed_.store(true, std::memory_order_release);
+    m_error = std::move(error);
+    m_failed.store(true, std::memory_order_release);
 }
 
 engine::BuildError BuildFailure::Error() const {
-    std::lock_guard lock(mutex_);
-    return error_;
+    std::lock_guard lock(m_mutex);
+    return m_error;
 }
 
 namespace {

@@ -28,18 +28,18 @@ namespace burner {
 // image out.
 class BuildFailure {
 public:
-    explicit BuildFailure(const std::atomic<bool>& stop) : stop_(stop) {}
+    explicit BuildFailure(const std::atomic<bool>& stop) : m_stop(stop) {}
     void Set(engine::BuildError error);
-    bool Failed() const { return failed_.load(std::memory_order_acquire); }
+    bool Failed() const { return m_failed.load(std::memory_order_acquire); }
     engine::BuildError Error() const;
     std::string Message() const { return engine::DescribeBuildError(Error()); }
-    bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+    bool StopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
 private:
-    const std::atomic<bool>& stop_;
-    mutable std::mutex mutex_;
-    engine::BuildError error_;
-    std::atomic<bool> failed_{false};
+    const std::atomic<bool>& m_stop;
+    mutable std::mutex m_mutex;
+    engine::BuildError m_error;
+    std::atomic<bool> m_failed{false};
 };
 
 // Creates a stream for `path`, which must be `size` bytes long when it is

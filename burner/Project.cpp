@@ -103,15 +103,15 @@ std::string FreeName(const ProjectNode& dir, const std::string& name) {
     }
 }
 
-Project::Project() : root_(std::make_unique<ProjectNode>()) {}
+Project::Project() : m_root(std::make_unique<ProjectNode>()) {}
 
-void Project::Clear() { root_ = std::make_unique<ProjectNode>(); }
+void Project::Clear() { m_root = std::make_unique<ProjectNode>(); }
 
 ProjectNode* Project::FindDir(std::string_view path, std::string* canonical) const {
     std::vector<std::string> parts;
     if (!SplitImagePath(path, parts))
         return nullptr;
-    ProjectNode* node = root_.get();
+    ProjectNode* node = m_root.get();
     std::string where = "\\";
     for (const std::string& part : parts) {
         auto it = node->children.find(part);
@@ -195,7 +195,7 @@ port::ErrorCode Project::RemoveDir(std::string_view dirPath) {
         return port::ERROR_PATH_NOT_FOUND;
     if (parts.empty())
         return port::ERROR_ACCESS_DENIED;
-    ProjectNode* node = root_.get();
+    ProjectNode* node = m_root.get();
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         auto it = node->children.find(parts[i]);
         if (it == node->children.end() || !it->second->isDir)

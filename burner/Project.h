@@ -75,12 +75,12 @@ public:
     port::ErrorCode RemoveDir(std::string_view dirPath);
 
     void Clear();
-    const ProjectNode& Root() const { return *root_; }
-    std::unique_ptr<ProjectNode> Snapshot() const { return root_->Clone(); }
+    const ProjectNode& Root() const { return *m_root; }
+    std::unique_ptr<ProjectNode> Snapshot() const { return m_root->Clone(); }
 
 private:
     ProjectNode* FindDir(std::string_view path, std::string* canonical) const;
-    std::unique_ptr<ProjectNode> root_;
+    std::unique_ptr<ProjectNode> m_root;
 };
 
 // Splits an image path into its parts; false for "." or "..".

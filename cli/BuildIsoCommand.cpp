@@ -112,33 +112,33 @@ public:
     // its name: it is left out, as an image cannot hold itself. Its
     // temporary file is made only once the sources are gathered.
     void SetOutput(const std::string& out) {
-        outName_ = engine::HostBaseName(out);
-        haveOutFolder_ = HostIdOf(HostFolder(out), outFolder_);
-        haveOut_ = HostIdOf(out, out_);
+        m_outName = engine::HostBaseName(out);
+        m_haveOutFolder = HostIdOf(HostFolder(out), m_outFolder);
+        m_haveOut = HostIdOf(out, m_out);
     }
 
     // Adds `source` under the image root as `name`.
     engine::BuildError Add(const std::string& source, const std::string& name) {
-        rootName_ = name;
-        folders_.assign(1, u"\\");
-        hostFolders_.clear();
-        error_ = {};
+        m_rootName = name;
+        m_folders.assign(1, u"\\");
+        m_hostFolders.clear();
+        m_error = {};
         engine::WalkSource(source, *this, true);
-        return error_;
+        return m_error;
     }
 
     bool EnterFolder(const engine::SourceEntry& folder) override {
-        std::u16string n = port::ToUtf16(folders_.size() == 1 ? rootName_ : folder.name);
-        int rc = engine::CreateDir(n.c_str(), folders_.back().c_str());
+        std::u16string n = port::ToUtf16(m_folders.size() == 1 ? m_rootName : folder.name);
+        int rc = engine::CreateDir(n.c_str(), m_folders.back().c_str());
         if (rc != 0)
             return Failed(static_cast<port::ErrorCode>(rc), folder.path);
-        folders_.push_back(engine::ImageChildPath(folders_.back(), port::ToUtf16(lastName_)));
-        hostFolders_.push_back({folder.dev, folder.ino});
+        m_folders.push_back(engine::ImageChildPath(m_folders.back(), port::ToUtf16(m_lastName)));
+        m_hostFolders.push_back({folder.dev, folder.ino});
         return true;
     }
     bool LeaveFolder(const engine::SourceEntry&) override {
-        folders_.pop_back();
-        hostFolders_.pop_back();
+        m_folders.pop_back();
+        m_hostFolders.pop_back();
         return true;
     }
     bool AddFile(const engine::SourceEntry& file) override {
@@ -147,8 +147,8 @@ public:
             return true;
         }
         std::u16string src = port::ToUtf16(file.path);
-        std::u16string name = port::ToUtf16(folders_.size() == 1 ? rootName_ : file.name);
-        engine::FileRecord r{src.c_str(), folders_.back().c_str(), name.c_str(), 0, 0};
+        std::u16string name = port::ToUtf16(m_folders.size() == 1 ? m_rootName : file.name);
+        engine::FileRecord r{src.c_str(), m_folders.back().c_str(), name.c_str(), 0, 0};
         int rc = engine::AddFile(r);
         return rc == 0 || Failed(static_cast<port::ErrorCode>(rc), file.path);
     }
@@ -167,36 +167,36 @@ public:
     // The name the engine gave the last folder (reported during CreateDir).
     static void OnDirCreated(const char16_t*, const char16_t* name, const char16_t*,
                              const char16_t*, void* user) {
-        static_cast<Gatherer*>(user)->lastName_ = port::ToUtf8(name);
+        static_cast<Gatherer*>(user)->m_lastName = port::ToUtf8(name);
     }
 
 private:
     bool IsOutput(const engine::SourceEntry& file) const {
-        if (haveOut_ && HostId{file.dev, file.ino} == out_)
+        if (m_haveOut && HostId{file.dev, file.ino} == m_out)
             return true; // the image itself, or a link to it
-        if (!haveOutFolder_ || file.name != outName_)
+        if (!m_haveOutFolder || file.name != m_outName)
             return false;
         HostId folder;
-        if (!hostFolders_.empty())
-            folder = hostFolders_.back();
+        if (!m_hostFolders.empty())
+            folder = m_hostFolders.back();
         else if (!HostIdOf(HostFolder(file.path), folder))
             return false;
-        return folder == outFolder_;
+        return folder == m_outFolder;
     }
 
     bool Failed(port::ErrorCode code, const std::string& path) {
-        error_ = {code, path};
+        m_error = {code, path};
         return false;
     }
 
-    std::string rootName_;
-    std::vector<std::u16string> folders_; // image folders on the way down
-    std::vector<HostId> hostFolders_;     // the host folders on the way down
-    std::string lastName_;
-    engine::BuildError error_;
-    std::string outName_;
-    HostId outFolder_{}, out_{};
-    bool haveOutFolder_ = false, haveOut_ = false;
+    std::string m_rootName;
+    std::vector<std::u16string> m_folders; // image folders on the way down
+    std::vector<HostId> m_hostFolders;     // the host folders on the way down
+    std::string m_lastName;
+    engine::BuildError m_error;
+    std::string m_outName;
+    HostId m_outFolder{}, m_out{};
+    bool m_haveOutFolder = false, m_haveOut = false;
 };
 
 struct Options {

@@ -34,38 +34,38 @@ using FolderSet = std::set<std::pair<dev_t, ino_t>>;
 
 class Walker {
 public:
-    Walker(SourceWalkHandler& h, bool sortNames) : handler_(h), sort_(sortNames) {}
+    Walker(SourceWalkHandler& h, bool sortNames) : m_handler(h), m_sort(sortNames) {}
 
     bool Visit(SourceEntry e) {
         if (e.kind == SourceKind::File)
-            return handler_.AddFile(e);
+            return m_handler.AddFile(e);
         if (e.kind == SourceKind::Skipped)
-            return handler_.Skip(e);
+            return m_handler.Skip(e);
         const auto id = std::make_pair(e.dev, e.ino);
-        if (above_.count(id)) {
+        if (m_above.count(id)) {
             e.kind = SourceKind::Skipped;
             e.why = SkipReason::FolderLoop;
-            return handler_.Skip(e);
+            return m_handler.Skip(e);
         }
-        if (!handler_.EnterFolder(e))
+        if (!m_handler.EnterFolder(e))
             return false;
-        above_.insert(id);
+        m_above.insert(id);
         const bool goOn = VisitContents(e);
-        above_.erase(id);
-        return goOn && handler_.LeaveFolder(e);
+        m_above.erase(id);
+        return goOn && m_handler.LeaveFolder(e);
     }
 
 private:
     bool VisitContents(const SourceEntry& folder) {
         DIR* d = ::opendir(folder.path.c_str());
         if (!d)
-            return handler_.ListFailed(folder, errno);
+            return m_handler.ListFailed(folder, errno);
         std::vector<std::string> names;
         while (dirent* e = ::readdir(d))
             if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
                 names.emplace_back(e->d_name);
         ::closedir(d);
-        if (sort_)
+        if (m_sort)
             std::sort(names.begin(), names.end());
         const std::string prefix = folder.path.back() == '/' ? folder.path : folder.path + "/";
         for (const std::string& name : names)
@@ -74,9 +74,9 @@ private:
         return true;
     }
 
-    SourceWalkHandler& handler_;
-    bool sort_;
-    FolderSet above_; // folders on the way down
+    SourceWalkHandler& m_handler;
+    bool m_sort;
+    FolderSet m_above; // folders on the way down
 };
 
 } // namespace

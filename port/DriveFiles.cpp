@@ -550,8 +550,8 @@ bool GetFileSizeEx(HANDLE handle, std::int64_t* size) {
 
 void UniqueHandle::reset(HANDLE h) {
     if (valid())
-        CloseHandle(h_);
-    h_ = h;
+        CloseHandle(m_h);
+    m_h = h;
 }
 
 } // namespace port

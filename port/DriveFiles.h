@@ -100,27 +100,27 @@ bool ReadsFile(HANDLE handle, const std::string& path, bool* same);
 class UniqueHandle {
 public:
     UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    explicit UniqueHandle(HANDLE h) : m_h(h) {}
     ~UniqueHandle() { reset(); }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
+    UniqueHandle(UniqueHandle&& o) noexcept : m_h(o.release()) {}
     UniqueHandle& operator=(UniqueHandle&& o) noexcept {
         if (this != &o)
             reset(o.release());
         return *this;
     }
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_h; }
+    bool valid() const { return m_h && m_h != INVALID_HANDLE_VALUE; }
     HANDLE release() {
-        HANDLE h = h_;
-        h_ = INVALID_HANDLE_VALUE;
+        HANDLE h = m_h;
+        m_h = INVALID_HANDLE_VALUE;
         return h;
     }
     void reset(HANDLE h = INVALID_HANDLE_VALUE);
 
 private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
+    HANDLE m_h = INVALID_HANDLE_VALUE;
 };
 
 } // namespace port
