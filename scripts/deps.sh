@@ -8,7 +8,7 @@ packages=(
   libwxgtk3.2-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   libisofs-dev libburn-dev libfuse3-dev fuse3 zlib1g-dev
   xvfb xauth x11-utils libx11-dev xdg-utils matchbox-window-manager xorriso genisoimage imagemagick
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   desktop-file-utils man-db systemd bash-completion appstream libxml2-utils
   libglib2.0-bin xdotool
   locales wx3.2-i18n
