@@ -16,6 +16,10 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 // The banner picture's size at scale 1.
@@ -110,3 +114,5 @@ void CAboutDlg::ShowBanner() {
     banner->SetBitmap(bitmap);
     banner->SetSize(bitmap.GetLogicalSize());
 }
+
+} // namespace ui

@@ -4,8 +4,11 @@
 
 #include <wx/dialog.h>
 
-class CHyperLink;
 class wxButton;
+
+namespace ui {
+
+class CHyperLink;
 
 inline constexpr int IDC_ABOUT_BANNER = 1000;
 inline constexpr int IDC_ABOUT_HOMEPAGE = 1041;
@@ -33,3 +36,5 @@ private:
 
     bool m_bLoaded = false;
 };
+
+} // namespace ui

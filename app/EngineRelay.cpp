@@ -12,6 +12,10 @@
 
 #include <functional>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 CMainDlg* MainWindow() {
@@ -61,3 +65,5 @@ void RelayBurnDone(const char16_t* errorText) {
             page->SetProgress(0);
     });
 }
+
+} // namespace ui

@@ -4,5 +4,9 @@
 // files page's progress bar are reached through the application's queue.
 #pragma once
 
+namespace ui {
+
 void RelayProcessEvent(float percent);
 void RelayBurnDone(const char16_t* errorText);
+
+} // namespace ui

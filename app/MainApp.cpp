@@ -22,6 +22,10 @@
 
 #include <cstdio>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 // The name of the single-instance lock, and of the hand-over socket beside it.
 constexpr char kInstanceName[] = "PreventSecondInstance";
@@ -125,3 +129,5 @@ void CMainApp::LoadSkin() {
 void CMainApp::OnProcessEvent(float percent, void*) { RelayProcessEvent(percent); }
 
 void CMainApp::OnBurnDone(const char16_t* errorText, void*) { RelayBurnDone(errorText); }
+
+} // namespace ui

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+namespace ui {
+
 class CMainApp : public wxApp {
 public:
     CMainApp();
@@ -53,4 +55,6 @@ private:
     std::unique_ptr<port::SingleInstanceLock> m_pInstanceLock;
 };
 
-wxDECLARE_APP(CMainApp);
+} // namespace ui
+
+wxDECLARE_APP(ui::CMainApp);

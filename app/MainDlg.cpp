@@ -35,6 +35,10 @@
 
 #include <algorithm>
 
+using namespace text;
+
+namespace ui {
+
 std::function<void(wxWindow*, wxMenu&, const wxPoint&)> CMainDlg::s_popupMenu;
 
 namespace {
@@ -63,11 +67,11 @@ template <class Page> Page* MakePage(wxWindow* parent) {
 wxBEGIN_EVENT_TABLE(CMainDlg, wxDialog)
     EVT_PAINT(CMainDlg::OnPaint)
     EVT_CHAR_HOOK(CMainDlg::OnCharHook)
-    EVT_TOOL(ID_PAGE_CREATE, CMainDlg::OnBtnCreate)
-    EVT_TOOL(ID_PAGE_FILES, CMainDlg::OnBtnFiles)
-    EVT_TOOL(ID_PAGE_MOUNT, CMainDlg::OnBtnMount)
-    EVT_TOOL(ID_PAGE_UNMOUNT, CMainDlg::OnBtnUnmount)
-    EVT_TOOL(ID_PAGE_BURN, CMainDlg::OnBtnBurn)
+    EVT_TOOL(engine::ID_PAGE_CREATE, CMainDlg::OnBtnCreate)
+    EVT_TOOL(engine::ID_PAGE_FILES, CMainDlg::OnBtnFiles)
+    EVT_TOOL(engine::ID_PAGE_MOUNT, CMainDlg::OnBtnMount)
+    EVT_TOOL(engine::ID_PAGE_UNMOUNT, CMainDlg::OnBtnUnmount)
+    EVT_TOOL(engine::ID_PAGE_BURN, CMainDlg::OnBtnBurn)
     EVT_TOOL(ID_BTN_HELP, CMainDlg::OnBtnHelp)
     EVT_MENU(ID_HELP_MANUAL, CMainDlg::OnHelpManual)
     EVT_MENU(ID_HELP_MAIL, CMainDlg::OnHelpSupport)
@@ -149,7 +153,7 @@ void CMainDlg::OnInitDialog() {
 
     CreatePages();
 
-    m_nCurPage = ID_PAGE_MOUNT;
+    m_nCurPage = engine::ID_PAGE_MOUNT;
     ShowCurrentPage();
 }
 
@@ -183,15 +187,15 @@ void CMainDlg::CreatePages() {
 
 wxWindow* CMainDlg::Page(int pageId) const {
     switch (pageId) {
-    case ID_PAGE_CREATE:
+    case engine::ID_PAGE_CREATE:
         return m_pCreateDlg;
-    case ID_PAGE_FILES:
+    case engine::ID_PAGE_FILES:
         return m_pImFilesDlg;
-    case ID_PAGE_MOUNT:
+    case engine::ID_PAGE_MOUNT:
         return m_pMountDlg;
-    case ID_PAGE_UNMOUNT:
+    case engine::ID_PAGE_UNMOUNT:
         return m_pUnmountDlg;
-    case ID_PAGE_BURN:
+    case engine::ID_PAGE_BURN:
         return m_pBurnDlg;
     default:
         return nullptr;
@@ -199,8 +203,8 @@ wxWindow* CMainDlg::Page(int pageId) const {
 }
 
 void CMainDlg::ShowCurrentPage() {
-    const int order[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT,
-                         ID_PAGE_BURN};
+    const int order[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT,
+                         engine::ID_PAGE_BURN};
     for (int id : order)
         if (wxWindow* page = Page(id))
             page->Hide();
@@ -210,7 +214,7 @@ void CMainDlg::ShowCurrentPage() {
 
     if (wxWindow* page = Page(m_nCurPage)) {
         page->Show();
-        if (m_nCurPage == ID_PAGE_UNMOUNT)
+        if (m_nCurPage == engine::ID_PAGE_UNMOUNT)
             m_pUnmountDlg->RefreshList();
     }
     if (m_pToolbar)
@@ -223,9 +227,9 @@ void CMainDlg::OpenImage(int pageId, const wxString& path) {
             SelectPage(pageId);
         return;
     }
-    if (pageId == ID_PAGE_BURN && m_pBurnDlg)
+    if (pageId == engine::ID_PAGE_BURN && m_pBurnDlg)
         m_pBurnDlg->ChooseImage(path);
-    else if (pageId == ID_PAGE_MOUNT && m_pMountDlg)
+    else if (pageId == engine::ID_PAGE_MOUNT && m_pMountDlg)
         m_pMountDlg->ChooseImage(path);
     else
         return;
@@ -240,19 +244,19 @@ void CMainDlg::SelectPage(int pageId) {
 }
 
 void CMainDlg::OnBtnCreate(wxCommandEvent&) {
-    SelectPage(ID_PAGE_CREATE);
+    SelectPage(engine::ID_PAGE_CREATE);
 }
 void CMainDlg::OnBtnFiles(wxCommandEvent&) {
-    SelectPage(ID_PAGE_FILES);
+    SelectPage(engine::ID_PAGE_FILES);
 }
 void CMainDlg::OnBtnMount(wxCommandEvent&) {
-    SelectPage(ID_PAGE_MOUNT);
+    SelectPage(engine::ID_PAGE_MOUNT);
 }
 void CMainDlg::OnBtnUnmount(wxCommandEvent&) {
-    SelectPage(ID_PAGE_UNMOUNT);
+    SelectPage(engine::ID_PAGE_UNMOUNT);
 }
 void CMainDlg::OnBtnBurn(wxCommandEvent&) {
-    SelectPage(ID_PAGE_BURN);
+    SelectPage(engine::ID_PAGE_BURN);
 }
 
 void CMainDlg::OnBtnHelp(wxCommandEvent&) {
@@ -394,3 +398,5 @@ void CMainDlg::OnPaint(wxPaintEvent&) {
     dc.SetBackground(wxBrush(wxColour(234, 243, 250)));
     dc.Clear();
 }
+
+} // namespace ui

@@ -10,13 +10,16 @@
 #include <string>
 #include <vector>
 
+class wxMenu;
+
+namespace ui {
+
 class CCustomToolbarCtrl;
 class CCreateDlg;
 class CImFilesDlg;
 class CMountDlg;
 class CUnmountDlg;
 class CBurnDlg;
-class wxMenu;
 
 class CMainDlg : public wxDialog {
 public:
@@ -39,7 +42,7 @@ public:
     CMountDlg* m_pMountDlg = nullptr;
     CUnmountDlg* m_pUnmountDlg = nullptr;
     CBurnDlg* m_pBurnDlg = nullptr;
-    int m_nCurPage = ID_PAGE_CREATE;
+    int m_nCurPage = engine::ID_PAGE_CREATE;
 
     // Stops a running copy and a running build as their Stop buttons do.
     void StopWork();
@@ -82,3 +85,5 @@ private:
 
     wxDECLARE_EVENT_TABLE();
 };
+
+} // namespace ui

@@ -4,6 +4,8 @@
 
 #include "engine/PageIds.h"
 
+namespace ui {
+
 inline constexpr int ID_BTN_HELP = 16134;     // help menu, not a page
 
 inline constexpr int IDC_MAIN_TOOLBAR = 16127;
@@ -18,3 +20,5 @@ inline constexpr int ID_HELP_ABOUTBOX = 16154;
 inline constexpr int ID_LANGUAGE_AUTO = 16160;
 inline constexpr int ID_LANGUAGE_FIRST = 16161;
 inline constexpr int ID_LANGUAGE_LAST = 16199;
+
+} // namespace ui

@@ -11,6 +11,8 @@
 #include <dlfcn.h>
 #include <vector>
 
+namespace ui {
+
 namespace {
 
 bool g_requested = false;
@@ -117,3 +119,5 @@ void SessionEnd::Request() {
 bool SessionEnd::Requested() {
     return g_requested;
 }
+
+} // namespace ui

@@ -7,6 +7,8 @@
 // once.
 #pragma once
 
+namespace ui {
+
 class SessionEnd {
 public:
     // Follows every modal dialog from here on and takes the three signals
@@ -24,3 +26,5 @@ private:
     class Hook;
     Hook* m_hook;
 };
+
+} // namespace ui

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace ui {
+
 const char kStartUsage[] =
     "Usage: spindle [FILE]\n"
     "       spindle --mount [FILE]\n"
@@ -90,3 +92,5 @@ bool OpensOnBurnPage(const std::string& path) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".cue";
 }
+
+} // namespace ui

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace ui {
+
 enum class StartAction {
     kWindow,   // no argument: the window on the mount page, as always
     kOpen,     // spindle FILE: the window with FILE chosen on its page
@@ -37,3 +39,5 @@ bool OpensOnBurnPage(const std::string& path);
 
 // The usage text printed for --help and after a wrong command line.
 extern const char kStartUsage[];
+
+} // namespace ui

@@ -8,13 +8,15 @@
 #include <future>
 #include <memory>
 
+namespace ui {
+
 void OpenStartPage(CMainDlg& dialog, const StartArguments& start) {
     if (start.action == StartAction::kBurn)
-        dialog.OpenImage(ID_PAGE_BURN, wxString::FromUTF8(start.path));
+        dialog.OpenImage(engine::ID_PAGE_BURN, wxString::FromUTF8(start.path));
     else if (start.action == StartAction::kOpen && OpensOnBurnPage(start.path))
-        dialog.OpenImage(ID_PAGE_BURN, wxString::FromUTF8(start.path));
+        dialog.OpenImage(engine::ID_PAGE_BURN, wxString::FromUTF8(start.path));
     else if (start.action == StartAction::kOpen)
-        dialog.OpenImage(ID_PAGE_MOUNT, PathFromBytes(start.path));
+        dialog.OpenImage(engine::ID_PAGE_MOUNT, PathFromBytes(start.path));
 }
 
 bool StartHandOver::Open(const std::string& name, CMainDlg* dialog) {
@@ -63,3 +65,5 @@ std::string StartHandOver::Show(const StartArguments& start) {
     }
     return {};
 }
+
+} // namespace ui

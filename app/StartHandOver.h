@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace ui {
+
 class CMainDlg;
 
 // Chooses the page and file a start asks for in the window.
@@ -41,3 +43,5 @@ private:
     std::atomic<bool> m_closing{false};
     port::HandOverListener m_listener;
 };
+
+} // namespace ui

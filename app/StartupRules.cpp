@@ -2,6 +2,7 @@
 
 #include "port/Utf.h"
 
+namespace ui {
 
 ComCtlVersion GetComCtlVersion() {
     // The toolkit draws icons with alpha, which is what 6.0 stands for.
@@ -28,3 +29,5 @@ std::u16string MakeWindowTitle(const char16_t* productTitle) {
         --n; // a pair cut in two would show as a replacement character
     return std::u16string(productTitle, n);
 }
+
+} // namespace ui

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace ui {
+
 // Version of the common controls the toolbar relies on. The toolkit counts
 // as 6.0 (icons with alpha); an unknown version counts as 4.0.
 struct ComCtlVersion {
@@ -27,3 +29,5 @@ inline constexpr std::size_t kTitleBufferSize = 200;
 // at most 255 units): its first 199 units, never ending in half a surrogate
 // pair.
 std::u16string MakeWindowTitle(const char16_t* productTitle);
+
+} // namespace ui

@@ -19,7 +19,10 @@
 #include <filesystem>
 #include <unistd.h>
 
-wxIMPLEMENT_APP_NO_MAIN(CMainApp);
+using namespace text;
+using namespace ui;
+
+wxIMPLEMENT_APP_NO_MAIN(ui::CMainApp);
 
 namespace {
 

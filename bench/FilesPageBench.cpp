@@ -20,6 +20,8 @@
 #include <ctime>
 #include <mutex>
 
+using namespace ui;
+
 namespace {
 
 class BenchApp : public wxApp {

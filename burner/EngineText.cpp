@@ -5,6 +5,8 @@
 #include "text/Placeholders.h"
 #include "text/ProfileReader.h"
 
+using namespace text;
+
 namespace burner {
 
 std::string EngineText(std::string_view key) {

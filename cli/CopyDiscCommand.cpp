@@ -79,9 +79,9 @@ public:
     }
     engine::Answer OnQuestion(const engine::JobQuestion& note) override {
         std::unique_lock lock(m_mutex);
-        if (CopyMessageOf(note) == CopyMessage::LabelFailed)
+        if (CopyMessageOf(note) == engine::CopyMessage::LabelFailed)
             m_labelFailed = true;
-        if (CopyMessageOf(note) == CopyMessage::DoneWithBadSectors)
+        if (CopyMessageOf(note) == engine::CopyMessage::DoneWithBadSectors)
             m_unreadable = note.count;
         m_question = note;
         m_answer.reset();
@@ -158,40 +158,40 @@ std::string Because(port::ErrorCode error) {
 }
 
 // Says what a note means on stderr and gives the reader its answer.
-engine::Answer Tell(const engine::JobQuestion& note, const Options& o, CDiscImageReader& reader) {
+engine::Answer Tell(const engine::JobQuestion& note, const Options& o, engine::CDiscImageReader& reader) {
     constexpr const char* kCmd = "copy-disc";
     const std::string path = port::ToUtf8(note.path);
     const std::string count = std::to_string(note.count);
     bool interrupted = false;
     engine::Answer answer = engine::Answer::Ok;
     switch (CopyMessageOf(note)) {
-    case CopyMessage::SelectDrive:
-    case CopyMessage::Done:
-    case CopyMessage::NewLabel:
+    case engine::CopyMessage::SelectDrive:
+    case engine::CopyMessage::Done:
+    case engine::CopyMessage::NewLabel:
         break;
-    case CopyMessage::CannotOpenDrive:
+    case engine::CopyMessage::CannotOpenDrive:
         cli::Tell(kCmd, "cannot open drive " + path + ": " + Because(note.error));
         break;
-    case CopyMessage::NoDisc:
+    case engine::CopyMessage::NoDisc:
         cli::Tell(kCmd, "drive " + path + " holds no disc to copy, so nothing was changed: " +
                             Because(note.error));
         break;
-    case CopyMessage::SameAsSource:
+    case engine::CopyMessage::SameAsSource:
         cli::Tell(kCmd, path + " is the disc being copied; choose another OUT");
         break;
-    case CopyMessage::OverwriteImage:
+    case engine::CopyMessage::OverwriteImage:
         answer = AskYes(path + " already exists. Replace it?", interrupted) ? engine::Answer::Yes
                                                                             : engine::Answer::No;
         if (answer == engine::Answer::No && !interrupted)
             cli::Tell(kCmd, path + " already exists; not replaced");
         break;
-    case CopyMessage::CannotCreateFile:
+    case engine::CopyMessage::CannotCreateFile:
         cli::Tell(kCmd, "cannot create " + path + ": " + Because(note.error));
         break;
-    case CopyMessage::CannotCreateBuffer:
+    case engine::CopyMessage::CannotCreateBuffer:
         cli::Tell(kCmd, "not enough memory");
         break;
-    case CopyMessage::ReadError:
+    case engine::CopyMessage::ReadError:
         answer = AskYes("Part of the disc cannot be read. Fill unreadable sectors with zeros and "
                         "go on?",
                         interrupted)
@@ -206,20 +206,20 @@ engine::Answer Tell(const engine::JobQuestion& note, const Options& o, CDiscImag
                             "unreadable sectors)");
         }
         break;
-    case CopyMessage::LabelFailed:
+    case engine::CopyMessage::LabelFailed:
         cli::Tell(kCmd,
                   "the label could not be written into " + path + " (no ISO 9660 volume there?)");
         break;
-    case CopyMessage::DoneWithBadSectors:
+    case engine::CopyMessage::DoneWithBadSectors:
         cli::Tell(kCmd, count + " sectors could not be read and are zeros in the image" +
                             (path.empty() ? "" : "; listed in " + path));
         break;
-    case CopyMessage::ListFailed:
+    case engine::CopyMessage::ListFailed:
         cli::Tell(kCmd, "the list of the " + count +
                             " unreadable sectors could not be written to " + path + ": " +
                             Because(note.error) + "; " + o.out + " was left as it was");
         break;
-    case CopyMessage::Failed:
+    case engine::CopyMessage::Failed:
         if (note.error)
             cli::Tell(kCmd, "writing " + o.out + " failed: " + Because(note.error));
         cli::Tell(kCmd, "the disc could not be copied" +
@@ -229,7 +229,7 @@ engine::Answer Tell(const engine::JobQuestion& note, const Options& o, CDiscImag
     return answer;
 }
 
-int Watch(CDiscImageReader& reader, Console& console, const Options& o) {
+int Watch(engine::CDiscImageReader& reader, Console& console, const Options& o) {
     const bool terminal = ::isatty(STDERR_FILENO);
     bool stopAsked = false;
     std::optional<ProgressLine> line;
@@ -311,7 +311,7 @@ int CopyDisc(const Args& args) {
     port::GetVolumeInformationW(root.c_str(), name, 256, nullptr, nullptr, nullptr, nullptr, 0);
     const std::u16string discLabel = name;
 
-    CDiscImageReader reader;
+    engine::CDiscImageReader reader;
     reader.SetIgnoreReadErrors(o.ignoreReadErrors);
     auto console = std::make_shared<Console>(o.label ? port::ToUtf16(*o.label) : discLabel);
 

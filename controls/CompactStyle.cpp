@@ -6,6 +6,8 @@
 
 #include <dlfcn.h>
 
+namespace ui {
+
 namespace {
 
 // The style sheet, its pixel sizes at this desktop's scale (UiScale.h).
@@ -57,3 +59,5 @@ bool ApplyCompactStyle()
     g_bApplied = true;
     return true;
 }
+
+} // namespace ui

@@ -4,6 +4,10 @@
 // control keeps the rectangle its layout gives it and its text stays whole.
 #pragma once
 
+namespace ui {
+
 // Installs the style sheet once (later calls do nothing). False when the
 // toolkit's style functions cannot be reached (not running on GTK 3).
 bool ApplyCompactStyle();
+
+} // namespace ui

@@ -16,6 +16,10 @@
 #include <cwchar>
 #include <filesystem>
 
+using namespace text;
+
+namespace ui {
+
 int g_nToolbarHeight = 0;
 
 namespace {
@@ -450,3 +454,5 @@ void CCustomToolbarCtrl::OnCaptureLost(wxMouseCaptureLostEvent&)
     m_nPressed = -1;
     Refresh(false);
 }
+
+} // namespace ui

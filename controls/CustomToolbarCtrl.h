@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+namespace ui {
+
 // Height of the toolbar window after InitButtons; 0 before.
 extern int g_nToolbarHeight;
 
@@ -54,7 +56,7 @@ public:
     // Sizes in pixels at scale 1.
     static constexpr int kIndent = 100;
     static constexpr int kIconSize = 48;
-    static constexpr int kFirstCommand = ID_PAGE_CREATE;
+    static constexpr int kFirstCommand = engine::ID_PAGE_CREATE;
     static constexpr int kSeparatorWidth = 8;
 
     CCustomToolbarCtrl() = default;
@@ -128,3 +130,5 @@ private:
     int m_nHot = -1;
     int m_nPressed = -1;
 };
+
+} // namespace ui

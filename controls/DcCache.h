@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstddef>
 
+namespace ui {
+
 template <typename T, std::size_t kSlots = 4>
 class CDcCache {
 public:
@@ -52,3 +54,5 @@ public:
 private:
     std::array<std::atomic<T*>, kSlots> m_slots;
 };
+
+} // namespace ui

@@ -10,6 +10,10 @@
 #include <wx/utils.h>
 #include <wx/weakref.h>
 
+using namespace text;
+
+namespace ui {
+
 wxCursor* g_hLinkCursor = nullptr;
 
 const wxColour CHyperLink::kActiveColour(0, 128, 128);
@@ -365,3 +369,5 @@ int OpenWithDesktop(const wxString& target, std::function<void(int result)> fail
             });
     });
 }
+
+} // namespace ui

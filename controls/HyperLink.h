@@ -11,6 +11,8 @@
 
 #include <functional>
 
+namespace ui {
+
 // The hand cursor shared by all links: the toolkit's own, made by the first
 // link that is set up and kept for the life of the process. Null until then,
 // or when the toolkit has none (the links keep the ordinary cursor).
@@ -108,3 +110,5 @@ void ShowOpenError(int result);
 // started). A failure the launcher reports later is shown by ShowOpenError
 // on the GUI thread, after `failed` has run there.
 int OpenWithDesktop(const wxString& target, std::function<void(int result)> failed = {});
+
+} // namespace ui

@@ -13,6 +13,8 @@
 
 #include <set>
 
+namespace ui {
+
 wxRect PageRect()
 {
     return wxRect(ScaledPx(kPageLeft), ScaledPx(kPageTop), ScaledPx(kPageWidth),
@@ -229,3 +231,5 @@ CTransStatic* CTransStatic::Replace(wxWindow* parent, int id)
         label2->MoveBeforeInTabOrder(before);
     return label2;
 }
+
+} // namespace ui

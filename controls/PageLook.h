@@ -11,6 +11,8 @@
 
 #include <vector>
 
+namespace ui {
+
 // Where every page lies in the main window's client area at scale 1.
 inline constexpr int kPageLeft = 330;
 inline constexpr int kPageTop = 100;
@@ -99,3 +101,5 @@ private:
 
     wxDECLARE_DYNAMIC_CLASS(CTransStatic);
 };
+
+} // namespace ui

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ui {
+
 namespace {
 
 int Cut(double v) {
@@ -81,3 +83,5 @@ RulerLayout LayoutRuler(const RulerScale& r, int width, int height,
     }
     return out;
 }
+
+} // namespace ui

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+namespace ui {
+
 struct RulerMark {
     int position; // scale units
     std::uint32_t colour;
@@ -63,3 +65,5 @@ inline constexpr std::uint32_t kRulerShadow = 0x323232;
 // mark strikes a label's text.
 RulerLayout LayoutRuler(const RulerScale& scale, int width, int height,
                         const std::function<int(int number)>& labelWidth = {});
+
+} // namespace ui

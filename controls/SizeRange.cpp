@@ -7,6 +7,8 @@
 #include <wx/dcbuffer.h>
 #include <wx/graphics.h>
 
+namespace ui {
+
 namespace {
 
 wxColour FromColourRef(std::uint32_t c) {
@@ -77,3 +79,5 @@ void CSizeRange::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     Draw(dc, GetSize(), SkinOrigin(this));
 }
+
+} // namespace ui

@@ -9,6 +9,8 @@
 
 #include <wx/window.h>
 
+namespace ui {
+
 class CSizeRange : public wxWindow {
 public:
     CSizeRange() = default;
@@ -49,3 +51,5 @@ private:
     RulerScale m_scale;
     wxString m_strUnit;
 };
+
+} // namespace ui

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+namespace ui {
+
 namespace {
 
 CDcCache<wxMemoryDC>& Cache()
@@ -99,3 +101,5 @@ bool LoadAppSkin(CSkinImage& skin, const std::string& resDir)
 void SetAppSkin(CSkinImage* skin) { g_appSkin.store(skin); }
 
 CSkinImage* AppSkin() { return g_appSkin.load(); }
+
+} // namespace ui

@@ -10,6 +10,8 @@
 
 class wxMemoryDC;
 
+namespace ui {
+
 // Size of the skin picture at scale 1: the main window's client area.
 inline constexpr int kSkinWidth = 798;
 inline constexpr int kSkinHeight = 527;
@@ -60,3 +62,5 @@ bool LoadAppSkin(CSkinImage& skin, const std::string& resDir);
 // The application's skin, registered at start-up; nullptr before.
 void SetAppSkin(CSkinImage* skin);
 CSkinImage* AppSkin();
+
+} // namespace ui

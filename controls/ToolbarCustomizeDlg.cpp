@@ -10,6 +10,10 @@
 
 #include <algorithm>
 
+using namespace text;
+
+namespace ui {
+
 CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
     : wxDialog(toolbar ? wxGetTopLevelParent(toolbar) : nullptr, wxID_ANY,
                LangText("ID_TOOLBAR_CUSTOMIZE")),
@@ -102,3 +106,5 @@ void CToolbarCustomizeDlg::Reset()
     m_pToolbar->ResetButtons();
     Fill();
 }
+
+} // namespace ui

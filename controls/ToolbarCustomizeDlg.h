@@ -7,9 +7,12 @@
 
 #include <vector>
 
-class CCustomToolbarCtrl;
 class wxCheckListBox;
 class wxButton;
+
+namespace ui {
+
+class CCustomToolbarCtrl;
 
 class CToolbarCustomizeDlg : public wxDialog {
 public:
@@ -30,3 +33,5 @@ private:
     wxCheckListBox* m_pList = nullptr;
     std::vector<int> m_order; // button index of each list row
 };
+
+} // namespace ui

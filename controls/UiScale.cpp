@@ -9,6 +9,8 @@
 #include <cmath>
 #include <filesystem>
 
+namespace ui {
+
 wxFont AgreedFont() {
     return wxFont(wxFontInfo(8).FaceName("DejaVu Sans Condensed"));
 }
@@ -88,3 +90,5 @@ wxBitmap LoadScaledArt(const std::vector<std::pair<int, std::string>>& candidate
     }
     return wxBitmap();
 }
+
+} // namespace ui

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+namespace ui {
+
 // The font the main window and its pages are laid out in: DejaVu Sans
 // Condensed 8 pt, whose dialog base units are 6 x 13 px at the desktop's
 // normal text size.
@@ -49,3 +51,5 @@ wxBitmap LoadScaledArt(const std::vector<std::pair<int, std::string>>& candidate
 // device pixels: the narrowest at least that wide, else the widest; -1 for
 // an empty list.
 int PickArtSize(const std::vector<int>& widths, int needed);
+
+} // namespace ui

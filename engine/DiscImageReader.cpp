@@ -19,6 +19,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace engine {
+
 namespace {
 
 // Below-normal priority of the worker: the desktop stays responsive.
@@ -535,3 +537,5 @@ std::u16string BadSectorListPath(const std::u16string& imagePath) {
 std::u16string PartialImagePath(const std::u16string& imagePath) {
     return imagePath + u".part";
 }
+
+} // namespace engine

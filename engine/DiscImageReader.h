@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 inline constexpr std::uint32_t kDiscChunkBytes = 524288;
 inline constexpr std::uint32_t kDiscSectorBytes = 2048;
 
@@ -169,3 +171,5 @@ std::u16string BadSectorListPath(const std::u16string& imagePath);
 // Where a copy is written until it is whole, and kept when it is not: the
 // image path + ".part".
 std::u16string PartialImagePath(const std::u16string& imagePath);
+
+} // namespace engine

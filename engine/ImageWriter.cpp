@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace engine {
+
 namespace {
 
 bool AllZero(const char* data, std::uint32_t size) {
@@ -45,3 +47,5 @@ bool CImageWriter::Finish() {
     std::uint32_t written = 0;
     return Skip() && port::WriteFile(m_file.get(), &zero, 1, &written, nullptr);
 }
+
+} // namespace engine

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 class CImageWriter {
 public:
     // Null, with the last error set, when the file cannot be created or
@@ -29,3 +31,5 @@ private:
     port::UniqueHandle m_file;
     std::int64_t m_pendingZeros = 0;
 };
+
+} // namespace engine

@@ -7,6 +7,8 @@
 
 #include <string_view>
 
+using namespace text;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;

@@ -20,6 +20,10 @@
 #include <cstring>
 #include <stdexcept>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 
@@ -250,3 +254,5 @@ void CBurnDlg::OnBurn() {
         ErrorBox(GetLangText("ID_UNKNOWNERROR", text));
     }
 }
+
+} // namespace ui

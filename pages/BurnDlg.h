@@ -5,10 +5,13 @@
 
 #include <wx/panel.h>
 
-class CTransStatic;
 class wxChoice;
 class wxComboBox;
 class wxTextCtrl;
+
+namespace ui {
+
+class CTransStatic;
 
 class CBurnDlg : public wxPanel {
 public:
@@ -45,3 +48,5 @@ private:
     bool UseShownRecorder();
     void AddImageToProject();
 };
+
+} // namespace ui

@@ -2,6 +2,8 @@
 
 #include <wx/dnd.h>
 
+namespace ui {
+
 wxIMPLEMENT_DYNAMIC_CLASS(CCompilationTree, wxTreeCtrl);
 
 std::size_t CCompilationTree::ItemNumber(const wxTreeItemId& item) const {
@@ -49,3 +51,5 @@ private:
 void AcceptFileDrops(CCompilationTree* tree) {
     tree->SetDropTarget(new FileDrop(tree));
 }
+
+} // namespace ui

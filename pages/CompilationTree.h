@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace ui {
+
 // Item data of a file item: 1 + its position in m_arrSourcePaths (never 0),
 // and its length in bytes when it was counted, or -1 when it could not be
 // opened then.
@@ -45,3 +47,5 @@ private:
 
 // Makes the tree a drop target for files and folders of the file manager.
 void AcceptFileDrops(CCompilationTree* tree);
+
+} // namespace ui

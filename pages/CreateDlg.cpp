@@ -21,6 +21,10 @@
 
 #include <initializer_list>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 wxString Number(std::int64_t n) {
@@ -160,7 +164,7 @@ void CCreateDlg::OnBuildImage(wxCommandEvent&) {
         wxTheApp->CallAfter(std::move(fn));
         return true;
     });
-    DiscCopyJob job{ToU16(m_strDrive), ToU16(m_strImagePath), ToU16(m_strDiscLabel)};
+    engine::DiscCopyJob job{ToU16(m_strDrive), ToU16(m_strImagePath), ToU16(m_strDiscLabel)};
     // A second press before the running copy switched the buttons starts
     // nothing: two workers would write the same file.
     if (m_reader.Start(std::move(job), handOver)) {
@@ -248,35 +252,37 @@ wxString CCreateDlg::StatusText(const engine::JobStatus& status) {
 int CCreateDlg::ShowCopyMessage(const engine::JobQuestion& note) {
     const wxString path = ToWx(note.path);
     switch (CopyMessageOf(note)) {
-    case CopyMessage::SelectDrive:
+    case engine::CopyMessage::SelectDrive:
         return WarningBox(LangText("ID_SELECT_CDDRIVE"));
-    case CopyMessage::CannotOpenDrive:
+    case engine::CopyMessage::CannotOpenDrive:
         return ErrorBox(FormatLangText("ID_CANNTOPENCDDRIVE", {path}));
-    case CopyMessage::NoDisc:
+    case engine::CopyMessage::NoDisc:
         return WarningBox(FormatLangText("ID_NODISC", {path}));
-    case CopyMessage::SameAsSource:
+    case engine::CopyMessage::SameAsSource:
         return WarningBox(FormatLangText("ID_SAMEASSOURCE", {path}));
-    case CopyMessage::OverwriteImage:
+    case engine::CopyMessage::OverwriteImage:
         return QuestionBox(FormatLangText("ID_OVERWRITE_IMAGE", {path}));
-    case CopyMessage::CannotCreateFile:
+    case engine::CopyMessage::CannotCreateFile:
         return ErrorBox(FormatLangText("ID_CANNTCREATEFILE", {path}));
-    case CopyMessage::CannotCreateBuffer:
+    case engine::CopyMessage::CannotCreateBuffer:
         return ErrorBox(LangText("ID_CANNTCREATEBUFFER"));
-    case CopyMessage::ReadError:
+    case engine::CopyMessage::ReadError:
         return QuestionBox(LangText("ID_READERROR"));
-    case CopyMessage::LabelFailed:
+    case engine::CopyMessage::LabelFailed:
         return WarningBox(FormatLangText("ID_LABELNOTWRITTEN", {path}));
-    case CopyMessage::Done:
+    case engine::CopyMessage::Done:
         return InfoBox(LangText("ID_CREATEIMAGEDONE"));
-    case CopyMessage::DoneWithBadSectors:
+    case engine::CopyMessage::DoneWithBadSectors:
         return InfoBox(FormatLangText("ID_CREATEIMAGEBADSECTORS", {Number(note.count), path}));
-    case CopyMessage::ListFailed:
+    case engine::CopyMessage::ListFailed:
         return InfoBox(FormatLangText("ID_BADSECTORLISTFAILED", {Number(note.count), path}));
-    case CopyMessage::Failed:
+    case engine::CopyMessage::Failed:
         return path.empty() ? ErrorBox(LangText("ID_CREATEIMAGEFAILED"))
                             : ErrorBox(FormatLangText("ID_CREATEIMAGEPARTIAL", {path}));
-    case CopyMessage::NewLabel:
+    case engine::CopyMessage::NewLabel:
         break;
     }
     return IDOK;
 }
+
+} // namespace ui

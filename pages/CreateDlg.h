@@ -14,11 +14,14 @@
 namespace engine {
 class JobHandOver;
 }
-class CTransStatic;
 class wxButton;
 class wxComboBox;
 class wxGauge;
 class wxTextCtrl;
+
+namespace ui {
+
+class CTransStatic;
 
 class CCreateDlg : public wxPanel {
 public:
@@ -83,7 +86,7 @@ private:
 
     // Holds the stop and ignore-read-errors flags (m_bStop,
     // m_bIgnoreReadErrors) that the worker shares.
-    CDiscImageReader m_reader;
+    engine::CDiscImageReader m_reader;
     // The last copy's observer and the hand-over its worker reaches it by.
     std::unique_ptr<CCreatePageObserver> m_observer;
     std::shared_ptr<engine::JobHandOver> m_handOver;
@@ -91,3 +94,5 @@ private:
 
     wxDECLARE_EVENT_TABLE();
 };
+
+} // namespace ui

@@ -3,6 +3,8 @@
 #include "engine/DiscImageReader.h"
 #include "pages/CreateDlg.h"
 
+namespace ui {
+
 namespace {
 constexpr int kIdYes = 6, kIdNo = 7;
 } // namespace
@@ -27,7 +29,7 @@ void CCreatePageObserver::OnStatus(const engine::JobStatus& status) {
 }
 
 engine::Answer CCreatePageObserver::OnQuestion(const engine::JobQuestion& question) {
-    if (CopyMessageOf(question) != CopyMessage::ReadError)
+    if (CopyMessageOf(question) != engine::CopyMessage::ReadError)
         Idle(); // a note of the end
     const int box = m_page.ShowCopyMessage(question);
     return box == kIdYes  ? engine::Answer::Yes
@@ -44,3 +46,5 @@ void CCreatePageObserver::OnEnd(const engine::JobOutcome& outcome) {
     if (m_ran && !outcome.Stopped())
         m_page.SaveHistory();
 }
+
+} // namespace ui

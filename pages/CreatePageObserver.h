@@ -6,6 +6,8 @@
 
 #include "engine/Job.h"
 
+namespace ui {
+
 class CCreateDlg;
 
 class CCreatePageObserver : public engine::JobObserver {
@@ -27,3 +29,5 @@ private:
     bool m_copying = false;
     bool m_ran = false; // the copy loop started
 };
+
+} // namespace ui

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace ui {
+
 void FillFromHistory(const CRecentPaths& history, wxComboBox& combo) {
     combo.Clear();
     for (const std::string& path : history.Load())
@@ -25,3 +27,5 @@ void PutInHistory(const CRecentPaths& history, wxComboBox& combo, const wxString
         combo.Append(wxString::FromUTF8(item));
     combo.SetValue(text);
 }
+
+} // namespace ui

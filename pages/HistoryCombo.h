@@ -7,9 +7,13 @@
 
 class wxComboBox;
 
+namespace ui {
+
 // Fills the drop-down's list from the stored paths.
 void FillFromHistory(const CRecentPaths& history, wxComboBox& combo);
 
 // Stores `path` on top of the list and shows the new list; the drop-down's
 // text stays as it was. An empty path changes nothing.
 void PutInHistory(const CRecentPaths& history, wxComboBox& combo, const wxString& path);
+
+} // namespace ui

@@ -18,6 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 constexpr double kMegabyte = 1048576.0;
@@ -149,3 +153,5 @@ void CImFilesDlg::SendTreeToEngine(const wxTreeItemId& item, wxString path,
          c = m_treeFiles->GetNextChild(item, cookie))
         SendTreeToEngine(c, own, leftOut);
 }
+
+} // namespace ui

@@ -31,6 +31,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 constexpr int kTreeIcon = 16;
@@ -573,3 +577,5 @@ void CImFilesDlg::OnCreateDirEvent(const char16_t* requestedName, const char16_t
     };
     wxThread::IsMain() ? apply() : page->CallAfter(apply);
 }
+
+} // namespace ui

@@ -12,13 +12,16 @@
 #include <string>
 #include <vector>
 
-class CCompilationTree;
-class CSizeRange;
-class CTransStatic;
 class wxButton;
 class wxChoice;
 class wxGauge;
 class wxTreeEvent;
+
+namespace ui {
+
+class CCompilationTree;
+class CSizeRange;
+class CTransStatic;
 
 class CImFilesDlg : public wxPanel {
 public:
@@ -111,3 +114,5 @@ private:
     std::atomic<bool> m_shown{true};
     std::uint64_t m_projectSerial = 0; // engine::ProjectSerial once the project was set up
 };
+
+} // namespace ui

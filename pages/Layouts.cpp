@@ -10,6 +10,8 @@
 #include <wx/xml/xml.h>
 #include <wx/xrc/xmlres.h>
 
+namespace ui {
+
 namespace {
 
 bool g_bLoaded = false;
@@ -84,3 +86,5 @@ bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool pa
     }
     return true;
 }
+
+} // namespace ui

@@ -9,6 +9,8 @@
 class wxPanel;
 class wxWindow;
 
+namespace ui {
+
 inline constexpr char kLayoutCreate[] = "IDD_CREATE";   // create page
 inline constexpr char kLayoutMount[] = "IDD_MOUNT";     // mount page
 inline constexpr char kLayoutUnmount[] = "IDD_UNMOUNT"; // unmount page
@@ -41,3 +43,5 @@ void ApplyNumericIds(wxWindow* root);
 // applied. With paintSkin false the page paints its background itself
 // (PageEraseBkgnd and more). False when the layout is not loaded.
 bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool paintSkin = true);
+
+} // namespace ui

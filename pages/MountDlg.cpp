@@ -23,6 +23,10 @@
 
 #include <sys/stat.h>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 constexpr int kBtnMount = 1;
@@ -278,3 +282,5 @@ bool CMountDlg::MountChosenImage() {
     FillDriveList();
     return mounted;
 }
+
+} // namespace ui

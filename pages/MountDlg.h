@@ -8,11 +8,14 @@
 #include <string>
 #include <string_view>
 
-class CTransStatic;
 class wxCheckBox;
 class wxChoice;
 class wxComboBox;
 class wxTextCtrl;
+
+namespace ui {
+
+class CTransStatic;
 
 // A file name as the mount page holds it: valid UTF-8 as its text, each
 // other byte as a lone U+DC80 to U+DCFF (see port::PathToUtf16), so that
@@ -66,3 +69,5 @@ private:
 
     CRecentPaths m_history{"Mount"};
 };
+
+} // namespace ui

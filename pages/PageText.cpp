@@ -10,6 +10,10 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+using namespace text;
+
+namespace ui {
+
 void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items)
 {
     for (const ItemText& item : items)
@@ -60,3 +64,5 @@ void FitControls(wxWindow* page)
         }
     }
 }
+
+} // namespace ui

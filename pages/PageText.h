@@ -5,8 +5,11 @@
 #include <string>
 #include <utility>
 
-class CTransStatic;
 class wxWindow;
+
+namespace ui {
+
+class CTransStatic;
 
 struct ItemText {
     int id;
@@ -29,3 +32,5 @@ std::string FileFilter(const char* key, const char* patterns, bool withAll);
 // control lower than the toolkit's minimum grows about its middle to that
 // minimum. Run after the texts are set.
 void FitControls(wxWindow* page);
+
+} // namespace ui

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace ui {
+
 namespace {
 
 std::string HistKey(int i) { return "hist" + std::to_string(i); }
@@ -99,3 +101,5 @@ std::vector<std::string> CRecentPaths::Save(std::vector<std::string> items,
     port::WriteProfileSection(port::ProfilePath(), m_strSection, entries);
     return items;
 }
+
+} // namespace ui

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace ui {
+
 class CRecentPaths {
 public:
     static constexpr int kMaxEntries = 10;
@@ -33,3 +35,5 @@ public:
 private:
     std::string m_strSection;
 };
+
+} // namespace ui

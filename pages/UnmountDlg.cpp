@@ -13,6 +13,10 @@
 
 #include <wx/listctrl.h>
 
+using namespace text;
+
+namespace ui {
+
 namespace {
 
 constexpr int kBtnDismount = 1001;
@@ -118,3 +122,5 @@ void CUnmountDlg::OnRefresh(wxCommandEvent&) {
 std::string CUnmountDlg::WriteDrivesFile() {
     return vdrive::WriteDrivesFile();
 }
+
+} // namespace ui

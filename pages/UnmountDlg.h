@@ -6,12 +6,15 @@
 
 #include <string>
 
-class CTransStatic;
 class wxListCtrl;
 
 namespace vdrive {
 struct MountedImageInfo;
 }
+
+namespace ui {
+
+class CTransStatic;
 
 class CUnmountDlg : public wxPanel {
 public:
@@ -39,3 +42,5 @@ private:
 
     int m_nRefreshCount = 0;
 };
+
+} // namespace ui

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace text {
+
 namespace {
 
 // The GTK 3 types and functions used here, looked up at run time like the
@@ -78,3 +80,5 @@ bool MakeFiltersCaseBlind(wxFileDialog& dialog) {
     freeList(list);
     return true;
 }
+
+} // namespace text

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace text {
+
 std::u16string g_szLangFile;
 std::u16string g_szLangSection;
 
@@ -49,3 +51,5 @@ std::u16string& GetLangText(std::u16string_view key, std::u16string& str) {
     str.assign(text, port::U16Length(text, kLangTextBufferSize));
     return str;
 }
+
+} // namespace text

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace text {
+
 // Name of the language file, relative to the program directory. Set once at
 // start-up ("languiu.ini") before the first lookup.
 extern std::u16string g_szLangFile;
@@ -30,3 +32,5 @@ void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size)
 
 // The text of key in a named language section rather than the one in use.
 std::u16string GetLangTextIn(std::u16string_view section, std::u16string_view key);
+
+} // namespace text

@@ -13,6 +13,8 @@
 
 #include <vector>
 
+namespace text {
+
 wxString& GetLangText(const wxString& key, wxString& str) {
     std::u16string text;
     GetLangText(port::ToUtf16(key.utf8_string()), text);
@@ -88,3 +90,5 @@ wxString ToWx(std::u16string_view text) {
     }
     return out;
 }
+
+} // namespace text

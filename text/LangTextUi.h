@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace text {
+
 // GetLangText for wx strings: assigns the text of key to str and returns it.
 wxString& GetLangText(const wxString& key, wxString& str);
 
@@ -38,3 +40,5 @@ wxString DescribeErrorText(std::uint32_t code);
 // through UTF-8.
 std::u16string ToU16(const wxString& text);
 wxString ToWx(std::u16string_view text);
+
+} // namespace text

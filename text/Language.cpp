@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 
+namespace text {
+
 namespace {
 
 namespace ini = port::ini;
@@ -193,3 +195,5 @@ const std::u16string& UseResolvedLanguage() {
                                       port::ToUtf16(StoredLanguageChoice()), ReadLanguageFile());
     return g_szLangSection;
 }
+
+} // namespace text

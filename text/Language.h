@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace text {
+
 struct LocaleVariables {
     std::string lcAll;
     std::string lcMessages;
@@ -66,3 +68,5 @@ LanguageChoice StoreLanguageChoice(std::string_view name, std::string& stored);
 // Resolves the language for this process from its environment, the stored
 // choice and g_szLangFile, and sets g_szLangSection to it. Returns it.
 const std::u16string& UseResolvedLanguage();
+
+} // namespace text

@@ -3,6 +3,8 @@
 #include "port/DialogHooks.h"
 #include "text/LangTextUi.h"
 
+namespace text {
+
 namespace {
 
 int Show(const wxString& text, const wxString& caption, unsigned style) {
@@ -36,3 +38,5 @@ int QuestionBox(const wxString& text) {
     GetLangText("ID_QUESTION", caption);
     return Show(text, caption, port::MB_YESNO);
 }
+
+} // namespace text

@@ -4,6 +4,8 @@
 
 #include <wx/string.h>
 
+namespace text {
+
 inline constexpr int IDOK = 1;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
@@ -12,3 +14,5 @@ int InfoBox(const wxString& text);     // caption: text of ID_INFORMATION, OK
 int WarningBox(const wxString& text);  // caption "Warning", OK
 int ErrorBox(const wxString& text);    // caption: text of ID_ERROR, OK, error icon
 int QuestionBox(const wxString& text); // caption "Question", Yes/No; IDYES or IDNO
+
+} // namespace text

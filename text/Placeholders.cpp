@@ -1,5 +1,7 @@
 #include "text/Placeholders.h"
 
+namespace text {
+
 namespace {
 
 constexpr std::string_view kMarks = "-+ #0123456789.hlLqjzt";
@@ -46,3 +48,5 @@ std::string FillPlaceholders(std::string_view pattern,
 std::u16string FillPlaceholders(std::u16string_view pattern, std::span<const std::u16string> args) {
     return Fill(pattern, args);
 }
+
+} // namespace text

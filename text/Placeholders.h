@@ -12,8 +12,12 @@
 #include <string>
 #include <string_view>
 
+namespace text {
+
 // UTF-8 and UTF-16 texts: '%' and the placeholder letters are ASCII, so
 // the same rule serves both.
 std::string FillPlaceholders(std::string_view pattern,
                              std::initializer_list<std::string_view> args);
 std::u16string FillPlaceholders(std::u16string_view pattern, std::span<const std::u16string> args);
+
+} // namespace text

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace text {
+
 namespace {
 
 // Largest file read; language files are a few dozen KiB.
@@ -93,3 +95,5 @@ void CProfileReader::ReadString(std::u16string_view section, std::u16string_view
     std::copy_n(value.data(), n, out);
     out[n] = 0;
 }
+
+} // namespace text

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace text {
+
 // Capacity of a looked-up text buffer: 254 code units and a terminator.
 inline constexpr std::size_t kLangTextBufferSize = 255;
 inline constexpr std::size_t kLangTextMaxLength = kLangTextBufferSize - 1;
@@ -32,3 +34,5 @@ public:
     // (a UTF-8 BOM is skipped; invalid bytes become U+FFFD).
     static std::u16string Decode(std::string_view bytes);
 };
+
+} // namespace text

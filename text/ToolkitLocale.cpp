@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 
+namespace text {
+
 namespace {
 
 std::unique_ptr<wxLocale> g_locale;
@@ -60,3 +62,5 @@ void UseToolkitLanguage(const std::u16string& section) {
     }
     std::setlocale(LC_NUMERIC, "C");
 }
+
+} // namespace text

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace text {
+
 // Sets the process locale from the desktop (setlocale) and, when the
 // program speaks another language than the desktop (the user's choice),
 // switches the messages to that language; loads wx's catalogue for it.
@@ -12,3 +14,5 @@
 // not change with the desktop. Call once, after the toolkit has started and
 // the language section has been resolved.
 void UseToolkitLanguage(const std::u16string& section);
+
+} // namespace text

@@ -12,6 +12,8 @@
 #include <future>
 #include <memory>
 
+namespace text {
+
 namespace {
 
 int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
@@ -121,3 +123,5 @@ void InstallWxDialogHooks() {
     port::SetFileDialogHook(ShowFileDialogNow);
     port::SetFolderDialogHook(ShowFolderDialogNow);
 }
+
+} // namespace text

@@ -9,6 +9,8 @@
 
 class wxFileDialog;
 
+namespace text {
+
 // Message boxes are owned by the application's top window (none when there is
 // none). A call from a worker thread is handed to the GUI thread and waits for
 // the answer there.
@@ -17,3 +19,5 @@ void InstallWxDialogHooks();
 // The real file dialog a request asks for (not shown yet), its filters
 // matching names without regard to case.
 std::unique_ptr<wxFileDialog> MakeFileDialog(const port::FileDialogRequest& request);
+
+} // namespace text

@@ -28,6 +28,9 @@
 #include <sstream>
 #include <unistd.h>
 
+using namespace text;
+using namespace ui;
+
 namespace {
 
 class HelpTest : public ::testing::Test {

@@ -17,6 +17,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+using namespace text;
+using namespace ui;
+
 namespace {
 
 class LanguageGuiTest : public ::testing::Test {

@@ -51,6 +51,9 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace text;
+using namespace ui;
+
 namespace {
 
 // Keys whose texts the test language file leaves out.
@@ -145,19 +148,19 @@ protected:
 std::string* MainDlgTest::s_realProgramDir = nullptr;
 CSkinImage* MainDlgTest::s_skin = nullptr;
 
-const int kPages[] = {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN};
+const int kPages[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN};
 
 TEST_F(MainDlgTest, StartsOnTheMountPage) {
     CMainDlg& dlg = Open();
-    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_MOUNT);
+    EXPECT_EQ(dlg.m_nCurPage, engine::ID_PAGE_MOUNT);
     EXPECT_FALSE(dlg.m_pImFilesDlg->ShowsReports()) << "the files page takes no name reports";
-    EXPECT_EQ(dlg.m_pToolbar->m_nCheckedId, ID_PAGE_MOUNT);
-    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_MOUNT));
+    EXPECT_EQ(dlg.m_pToolbar->m_nCheckedId, engine::ID_PAGE_MOUNT);
+    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(engine::ID_PAGE_MOUNT));
     EXPECT_EQ(dlg.m_pToolbar->GetId(), IDC_MAIN_TOOLBAR);
     for (int id : kPages) {
         wxWindow* page = dlg.Page(id);
         ASSERT_NE(page, nullptr) << id;
-        EXPECT_EQ(page->IsShown(), id == ID_PAGE_MOUNT) << id;
+        EXPECT_EQ(page->IsShown(), id == engine::ID_PAGE_MOUNT) << id;
         EXPECT_EQ(page->GetRect(), wxRect(kPageLeft, kPageTop, kPageWidth, kPageHeight)) << id;
     }
     EXPECT_EQ(dlg.GetClientSize(), wxSize(s_skin->GetWidth(), s_skin->GetHeight()));
@@ -186,15 +189,15 @@ TEST_F(MainDlgTest, AFileFromTheCommandLineIsChosenOnItsPage) {
     CMainDlg& dlg = Open();
     const wxString cue = wxString::FromUTF8("/no/such dir/Ärger.cue");
     const wxString iso = wxString::FromUTF8("/no/such dir/Ärger.iso");
-    dlg.OpenImage(ID_PAGE_BURN, cue);
-    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_BURN);
+    dlg.OpenImage(engine::ID_PAGE_BURN, cue);
+    EXPECT_EQ(dlg.m_nCurPage, engine::ID_PAGE_BURN);
     EXPECT_TRUE(dlg.m_pBurnDlg->IsShown());
     EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), cue);
     EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kBinCueImage);
-    dlg.OpenImage(ID_PAGE_MOUNT, iso);
-    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_MOUNT);
+    dlg.OpenImage(engine::ID_PAGE_MOUNT, iso);
+    EXPECT_EQ(dlg.m_nCurPage, engine::ID_PAGE_MOUNT);
     EXPECT_EQ(dlg.m_pMountDlg->m_cboImage->GetValue(), iso);
-    dlg.OpenImage(ID_PAGE_BURN, iso);
+    dlg.OpenImage(engine::ID_PAGE_BURN, iso);
     EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), iso);
     EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kIsoImage);
 }
@@ -218,10 +221,10 @@ TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
         int page;
         wxString burnImage, mountImage;
     } cases[] = {
-        {{"Ärger.cue"}, ID_PAGE_BURN, cue, mountBefore}, // relative to the later start's folder
-        {{"--", iso.utf8_string()}, ID_PAGE_MOUNT, cue, iso},
-        {{"--burn"}, ID_PAGE_BURN, cue, iso}, // the desktop entry's action without a file
-        {{}, ID_PAGE_BURN, cue, iso},         // to the front only
+        {{"Ärger.cue"}, engine::ID_PAGE_BURN, cue, mountBefore}, // relative to the later start's folder
+        {{"--", iso.utf8_string()}, engine::ID_PAGE_MOUNT, cue, iso},
+        {{"--burn"}, engine::ID_PAGE_BURN, cue, iso}, // the desktop entry's action without a file
+        {{}, engine::ID_PAGE_BURN, cue, iso},         // to the front only
     };
     for (const Case& c : cases) {
         std::string shown;
@@ -258,32 +261,32 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
         });
     const int refreshed = dlg.m_pUnmountDlg->GetRefreshCount();
 
-    Click(ID_PAGE_MOUNT); // the page already shown: nothing at all happens
+    Click(engine::ID_PAGE_MOUNT); // the page already shown: nothing at all happens
     EXPECT_EQ(showEvents, 0);
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed);
 
-    Click(ID_PAGE_UNMOUNT);
-    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_UNMOUNT);
+    Click(engine::ID_PAGE_UNMOUNT);
+    EXPECT_EQ(dlg.m_nCurPage, engine::ID_PAGE_UNMOUNT);
     EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
     EXPECT_FALSE(dlg.m_pMountDlg->IsShown());
-    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_UNMOUNT));
-    EXPECT_FALSE(dlg.m_pToolbar->IsButtonChecked(ID_PAGE_MOUNT));
+    EXPECT_TRUE(dlg.m_pToolbar->IsButtonChecked(engine::ID_PAGE_UNMOUNT));
+    EXPECT_FALSE(dlg.m_pToolbar->IsButtonChecked(engine::ID_PAGE_MOUNT));
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
 
     showEvents = 0;
-    Click(ID_PAGE_UNMOUNT); // shown already: not refreshed again
+    Click(engine::ID_PAGE_UNMOUNT); // shown already: not refreshed again
     EXPECT_EQ(showEvents, 0);
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
 
-    for (int id : {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_BURN}) {
+    for (int id : {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_BURN}) {
         Click(id);
         EXPECT_EQ(dlg.m_nCurPage, id);
-        EXPECT_EQ(dlg.m_pImFilesDlg->ShowsReports(), id == ID_PAGE_FILES) << id;
+        EXPECT_EQ(dlg.m_pImFilesDlg->ShowsReports(), id == engine::ID_PAGE_FILES) << id;
         for (int other : kPages)
             EXPECT_EQ(dlg.Page(other)->IsShown(), other == id) << id << " " << other;
     }
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 1);
-    Click(ID_PAGE_UNMOUNT); // shown anew: refreshed anew
+    Click(engine::ID_PAGE_UNMOUNT); // shown anew: refreshed anew
     EXPECT_EQ(dlg.m_pUnmountDlg->GetRefreshCount(), refreshed + 2);
 
     // The help button is no page: the shown page stays (its menu is shown).
@@ -292,7 +295,7 @@ TEST_F(MainDlgTest, SwitchingPagesAndClickingTheShownOne) {
     Click(ID_BTN_HELP);
     CMainDlg::s_popupMenu = nullptr;
     EXPECT_EQ(menus, 1);
-    EXPECT_EQ(dlg.m_nCurPage, ID_PAGE_UNMOUNT);
+    EXPECT_EQ(dlg.m_nCurPage, engine::ID_PAGE_UNMOUNT);
     EXPECT_TRUE(dlg.m_pUnmountDlg->IsShown());
 }
 
@@ -304,41 +307,41 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
         const char* key;
     };
     const Item items[] = {
-        {ID_PAGE_CREATE, 1017, "IDC_STATIC_CREATEDESC"},
-        {ID_PAGE_CREATE, 1053, "IDC_STATIC_CREATE01"},
-        {ID_PAGE_CREATE, 1054, "IDC_STATIC_CREATE02"},
-        {ID_PAGE_CREATE, 1055, "IDC_STATIC_CREATE03"},
-        {ID_PAGE_CREATE, 1056, "IDC_STATIC_CREATE04"},
-        {ID_PAGE_CREATE, 1009, "IDC_STATIC_CREATE05"},
-        {ID_PAGE_CREATE, 1010, "IDC_STATIC_CREATE06"},
-        {ID_PAGE_CREATE, 1000, "IDC_STATIC_CREATE07"},
-        {ID_PAGE_FILES, 1034, "IDC_STATIC_FILESDESC"},
-        {ID_PAGE_FILES, 1011, "IDC_STATIC_FILES01"},
-        {ID_PAGE_FILES, 1012, "IDC_STATIC_FILES02"},
-        {ID_PAGE_FILES, 1013, "IDC_STATIC_FILES03"},
-        {ID_PAGE_FILES, 1014, "IDC_STATIC_FILES04"},
-        {ID_PAGE_FILES, 1038, "IDC_STATIC_FILES05"},
-        {ID_PAGE_FILES, 1037, "IDC_STATIC_FILES06"},
-        {ID_PAGE_MOUNT, 1018, "IDC_STATIC_MOUNTDESC"},
-        {ID_PAGE_MOUNT, 1057, "IDC_STATIC_MOUNT01"},
-        {ID_PAGE_MOUNT, 1058, "IDC_STATIC_MOUNT02"},
-        {ID_PAGE_MOUNT, 1059, "IDC_STATIC_MOUNT03"},
-        {ID_PAGE_MOUNT, 1003, "IDC_STATIC_MOUNT04"},
-        {ID_PAGE_MOUNT, 1032, "IDC_STATIC_MOUNT05"},
-        {ID_PAGE_MOUNT, 1, "IDC_STATIC_MOUNT06"},
-        {ID_PAGE_UNMOUNT, 1019, "IDC_STATIC_UNMOUNTDESC"},
-        {ID_PAGE_UNMOUNT, 1002, "IDC_STATIC_UNMOUNT01"},
-        {ID_PAGE_UNMOUNT, 1001, "IDC_STATIC_UNMOUNT02"},
-        {ID_PAGE_BURN, 1020, "IDC_STATIC_BURNDISCDESC"},
-        {ID_PAGE_BURN, 1048, "IDC_STATIC_BURNCD01"},
-        {ID_PAGE_BURN, 1049, "IDC_STATIC_BURNCD02"},
-        {ID_PAGE_BURN, 1050, "IDC_STATIC_BURNCD03"},
-        {ID_PAGE_BURN, 1051, "IDC_STATIC_BURNCD04"},
-        {ID_PAGE_BURN, 1024, "IDC_STATIC_BURNCD05"},
-        {ID_PAGE_BURN, 1038, "IDC_STATIC_BURNCD06"},
-        {ID_PAGE_BURN, 1039, "IDC_STATIC_BURNCD07"},
-        {ID_PAGE_BURN, 1015, "IDC_STATIC_BURNCD08"},
-        {ID_PAGE_BURN, 1016, "IDC_STATIC_BURNCD09"},
+        {engine::ID_PAGE_CREATE, 1017, "IDC_STATIC_CREATEDESC"},
+        {engine::ID_PAGE_CREATE, 1053, "IDC_STATIC_CREATE01"},
+        {engine::ID_PAGE_CREATE, 1054, "IDC_STATIC_CREATE02"},
+        {engine::ID_PAGE_CREATE, 1055, "IDC_STATIC_CREATE03"},
+        {engine::ID_PAGE_CREATE, 1056, "IDC_STATIC_CREATE04"},
+        {engine::ID_PAGE_CREATE, 1009, "IDC_STATIC_CREATE05"},
+        {engine::ID_PAGE_CREATE, 1010, "IDC_STATIC_CREATE06"},
+        {engine::ID_PAGE_CREATE, 1000, "IDC_STATIC_CREATE07"},
+        {engine::ID_PAGE_FILES, 1034, "IDC_STATIC_FILESDESC"},
+        {engine::ID_PAGE_FILES, 1011, "IDC_STATIC_FILES01"},
+        {engine::ID_PAGE_FILES, 1012, "IDC_STATIC_FILES02"},
+        {engine::ID_PAGE_FILES, 1013, "IDC_STATIC_FILES03"},
+        {engine::ID_PAGE_FILES, 1014, "IDC_STATIC_FILES04"},
+        {engine::ID_PAGE_FILES, 1038, "IDC_STATIC_FILES05"},
+        {engine::ID_PAGE_FILES, 1037, "IDC_STATIC_FILES06"},
+        {engine::ID_PAGE_MOUNT, 1018, "IDC_STATIC_MOUNTDESC"},
+        {engine::ID_PAGE_MOUNT, 1057, "IDC_STATIC_MOUNT01"},
+        {engine::ID_PAGE_MOUNT, 1058, "IDC_STATIC_MOUNT02"},
+        {engine::ID_PAGE_MOUNT, 1059, "IDC_STATIC_MOUNT03"},
+        {engine::ID_PAGE_MOUNT, 1003, "IDC_STATIC_MOUNT04"},
+        {engine::ID_PAGE_MOUNT, 1032, "IDC_STATIC_MOUNT05"},
+        {engine::ID_PAGE_MOUNT, 1, "IDC_STATIC_MOUNT06"},
+        {engine::ID_PAGE_UNMOUNT, 1019, "IDC_STATIC_UNMOUNTDESC"},
+        {engine::ID_PAGE_UNMOUNT, 1002, "IDC_STATIC_UNMOUNT01"},
+        {engine::ID_PAGE_UNMOUNT, 1001, "IDC_STATIC_UNMOUNT02"},
+        {engine::ID_PAGE_BURN, 1020, "IDC_STATIC_BURNDISCDESC"},
+        {engine::ID_PAGE_BURN, 1048, "IDC_STATIC_BURNCD01"},
+        {engine::ID_PAGE_BURN, 1049, "IDC_STATIC_BURNCD02"},
+        {engine::ID_PAGE_BURN, 1050, "IDC_STATIC_BURNCD03"},
+        {engine::ID_PAGE_BURN, 1051, "IDC_STATIC_BURNCD04"},
+        {engine::ID_PAGE_BURN, 1024, "IDC_STATIC_BURNCD05"},
+        {engine::ID_PAGE_BURN, 1038, "IDC_STATIC_BURNCD06"},
+        {engine::ID_PAGE_BURN, 1039, "IDC_STATIC_BURNCD07"},
+        {engine::ID_PAGE_BURN, 1015, "IDC_STATIC_BURNCD08"},
+        {engine::ID_PAGE_BURN, 1016, "IDC_STATIC_BURNCD09"},
     };
     for (const Item& item : items) {
         wxWindow* control = dlg.Page(item.page)->FindWindow(item.id);
@@ -369,8 +372,8 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
 // so does Ctrl+Q, typed by xdotool as a user would.
 TEST_F(MainDlgTest, CloseBoxEscapeAndCtrlQOnEveryPageEndTheModalRunWithoutAQuestion) {
     const int closeBox = 0, ctrlQ = 1;
-    for (int page : {closeBox, ctrlQ, ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT,
-                     ID_PAGE_BURN}) {
+    for (int page : {closeBox, ctrlQ, engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT,
+                     engine::ID_PAGE_BURN}) {
         CMainDlg& dlg = Open();
         if (page > ctrlQ)
             Click(page);
@@ -573,8 +576,8 @@ TEST_F(Screenshots, EachPage) {
     dlg.Show();
     dlg.Raise();
     const std::pair<int, const char*> pages[] = {
-        {ID_PAGE_MOUNT, "mount"},     {ID_PAGE_CREATE, "create"}, {ID_PAGE_FILES, "files"},
-        {ID_PAGE_UNMOUNT, "unmount"}, {ID_PAGE_BURN, "burn"},
+        {engine::ID_PAGE_MOUNT, "mount"},     {engine::ID_PAGE_CREATE, "create"}, {engine::ID_PAGE_FILES, "files"},
+        {engine::ID_PAGE_UNMOUNT, "unmount"}, {engine::ID_PAGE_BURN, "burn"},
     };
     for (const auto& [id, name] : pages) {
         Click(id);
@@ -604,7 +607,7 @@ TEST_F(MainDlgTest, EngineReportsReachTheFilesPageAndAnnounceTheWorkThatWasStart
     fromEngine([&] { progress(engine::JobKind::ImageBuild, 42.0f); }); // mount page: dropped
     guitest::Yield(1);
     EXPECT_EQ(files->m_progressBuild->GetValue(), 0);
-    Click(ID_PAGE_FILES);
+    Click(engine::ID_PAGE_FILES);
     fromEngine([&] { progress(engine::JobKind::Burn, 12.0f); }); // a burn's: dropped
     fromEngine([&] { progress(engine::JobKind::ImageBuild, 42.7f); });
     guitest::Yield(1);
@@ -618,11 +621,11 @@ TEST_F(MainDlgTest, EngineReportsReachTheFilesPageAndAnnounceTheWorkThatWasStart
         const char* key;
         bool stopEnabled;
     } cases[] = {
-        {engine::JobKind::ImageBuild, ID_PAGE_MOUNT, u"stopped", port::ERROR_OPERATION_ABORTED,
+        {engine::JobKind::ImageBuild, engine::ID_PAGE_MOUNT, u"stopped", port::ERROR_OPERATION_ABORTED,
          "ID_INTERRUPTBYUSER", false},
-        {engine::JobKind::ImageBuild, ID_PAGE_BURN, u"failed", port::ERROR_DISK_FULL,
+        {engine::JobKind::ImageBuild, engine::ID_PAGE_BURN, u"failed", port::ERROR_DISK_FULL,
          "ID_BUILDIMAGEERROR", true},
-        {engine::JobKind::Burn, ID_PAGE_FILES, nullptr, port::ERROR_SUCCESS, "ID_BURNDISCDONE",
+        {engine::JobKind::Burn, engine::ID_PAGE_FILES, nullptr, port::ERROR_SUCCESS, "ID_BURNDISCDONE",
          true},
     };
     for (const Case& c : cases) {

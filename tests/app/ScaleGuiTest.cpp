@@ -30,6 +30,8 @@
 #include <filesystem>
 #include <sstream>
 
+using namespace ui;
+
 namespace {
 
 class ScaleTest : public ::testing::Test {
@@ -150,7 +152,7 @@ TEST_F(ScaleTest, TheWindowGrowsAsItsDialogUnits) {
     EXPECT_DOUBLE_EQ(UiScale(), scale);
     EXPECT_EQ(dlg->GetClientSize(),
               wxSize(std::lround(kSkinWidth * scale), std::lround(kSkinHeight * scale)));
-    for (int id : {ID_PAGE_CREATE, ID_PAGE_FILES, ID_PAGE_MOUNT, ID_PAGE_UNMOUNT, ID_PAGE_BURN}) {
+    for (int id : {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN}) {
         ASSERT_NE(dlg->Page(id), nullptr);
         EXPECT_EQ(dlg->Page(id)->GetRect(), PageRect()) << id;
         // The page's layout, in dialog units, fits the page rectangle.
@@ -165,8 +167,8 @@ TEST_F(ScaleTest, TheWindowGrowsAsItsDialogUnits) {
 // In both languages, on every page and in the about box.
 TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
     const std::pair<int, const char*> pages[] = {
-        {ID_PAGE_MOUNT, "mount"},     {ID_PAGE_CREATE, "create"}, {ID_PAGE_FILES, "files"},
-        {ID_PAGE_UNMOUNT, "unmount"}, {ID_PAGE_BURN, "burn"},
+        {engine::ID_PAGE_MOUNT, "mount"},     {engine::ID_PAGE_CREATE, "create"}, {engine::ID_PAGE_FILES, "files"},
+        {engine::ID_PAGE_UNMOUNT, "unmount"}, {engine::ID_PAGE_BURN, "burn"},
     };
     for (const char* language : {"English", "Deutsch"}) {
         SCOPED_TRACE(language);
@@ -194,7 +196,7 @@ TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
             dlg->Refresh();
             guitest::Yield(10);
             wxWindow* page = dlg->Page(id);
-            if (id == ID_PAGE_FILES)
+            if (id == engine::ID_PAGE_FILES)
                 ExpectRulerLabelsWhole(*dlg->m_pImFilesDlg->m_rulerSize);
             for (const std::string& fault : guitest::CutChildren(page))
                 ADD_FAILURE() << fault;

@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace ui;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -30,6 +30,9 @@
 #include <fstream>
 #include <iterator>
 
+using namespace text;
+using namespace ui;
+
 namespace {
 
 using spindle_test::ReadFile;

@@ -19,6 +19,8 @@
 
 #include <filesystem>
 
+using namespace ui;
+
 namespace {
 
 const std::map<std::string, std::string> kTexts = {

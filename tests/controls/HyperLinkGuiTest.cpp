@@ -20,6 +20,8 @@
 #include <optional>
 #include <sys/stat.h>
 
+using namespace ui;
+
 namespace {
 
 const wxColour kBackground(250, 240, 200);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace ui;
+
 namespace {
 
 constexpr std::uint32_t kBlue = 0xD87E23, kAmber = 0x0AC8F7, kRed = 0x0511DA;

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+using namespace ui;
+
 TEST(ToolbarWidthRule, WidestCaptionPlusTenUnlessTheButtonsWouldNotFit)
 {
     struct Case {

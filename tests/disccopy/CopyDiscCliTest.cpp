@@ -19,7 +19,7 @@ using namespace copytest;
 
 namespace {
 
-constexpr std::size_t kChunk = kDiscChunkBytes;
+constexpr std::size_t kChunk = engine::kDiscChunkBytes;
 
 struct CliRun {
     int status = -1;

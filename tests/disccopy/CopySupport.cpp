@@ -37,11 +37,11 @@ void Recorder::OnStatus(const engine::JobStatus& status) {
 
 engine::Answer Recorder::OnQuestion(const engine::JobQuestion& question) {
     CopyNote note{CopyMessageOf(question), question.path, question.count, question.error};
-    if (note.message != CopyMessage::ReadError)
+    if (note.message != engine::CopyMessage::ReadError)
         Idle();
     const int answer = OnMessage(note);
     if (question.yesNo !=
-        (note.message == CopyMessage::OverwriteImage || note.message == CopyMessage::ReadError))
+        (note.message == engine::CopyMessage::OverwriteImage || note.message == engine::CopyMessage::ReadError))
         ADD_FAILURE() << MessageName(note.message) << " offers the wrong answers";
     return answer == 6   ? engine::Answer::Yes
            : answer == 7 ? engine::Answer::No
@@ -61,7 +61,7 @@ int Recorder::OnMessage(const CopyNote& note) {
     if (onMessage)
         onMessage(note);
     const bool question =
-        note.message == CopyMessage::OverwriteImage || note.message == CopyMessage::ReadError;
+        note.message == engine::CopyMessage::OverwriteImage || note.message == engine::CopyMessage::ReadError;
     if (!question)
         return 1;
     if (answers.empty())
@@ -71,35 +71,35 @@ int Recorder::OnMessage(const CopyNote& note) {
     return answer;
 }
 
-const char* MessageName(CopyMessage message) {
+const char* MessageName(engine::CopyMessage message) {
     switch (message) {
-    case CopyMessage::SelectDrive:
+    case engine::CopyMessage::SelectDrive:
         return "SelectDrive";
-    case CopyMessage::CannotOpenDrive:
+    case engine::CopyMessage::CannotOpenDrive:
         return "CannotOpenDrive";
-    case CopyMessage::NoDisc:
+    case engine::CopyMessage::NoDisc:
         return "NoDisc";
-    case CopyMessage::SameAsSource:
+    case engine::CopyMessage::SameAsSource:
         return "SameAsSource";
-    case CopyMessage::OverwriteImage:
+    case engine::CopyMessage::OverwriteImage:
         return "OverwriteImage";
-    case CopyMessage::CannotCreateFile:
+    case engine::CopyMessage::CannotCreateFile:
         return "CannotCreateFile";
-    case CopyMessage::CannotCreateBuffer:
+    case engine::CopyMessage::CannotCreateBuffer:
         return "CannotCreateBuffer";
-    case CopyMessage::ReadError:
+    case engine::CopyMessage::ReadError:
         return "ReadError";
-    case CopyMessage::LabelFailed:
+    case engine::CopyMessage::LabelFailed:
         return "LabelFailed";
-    case CopyMessage::Done:
+    case engine::CopyMessage::Done:
         return "Done";
-    case CopyMessage::DoneWithBadSectors:
+    case engine::CopyMessage::DoneWithBadSectors:
         return "DoneWithBadSectors";
-    case CopyMessage::ListFailed:
+    case engine::CopyMessage::ListFailed:
         return "ListFailed";
-    case CopyMessage::Failed:
+    case engine::CopyMessage::Failed:
         return "Failed";
-    case CopyMessage::NewLabel:
+    case engine::CopyMessage::NewLabel:
         return "NewLabel";
     }
     return "?";

@@ -23,7 +23,7 @@ using spindle_test::WriteFile;
 
 // A note or question of the copy, as the recorder keeps it.
 struct CopyNote {
-    CopyMessage message = CopyMessage::Done;
+    engine::CopyMessage message = engine::CopyMessage::Done;
     std::u16string path;
     std::int64_t count = 0;
     port::ErrorCode error = port::ERROR_SUCCESS;
@@ -70,7 +70,7 @@ private:
     bool m_ran = false;
 };
 
-const char* MessageName(CopyMessage message);
+const char* MessageName(engine::CopyMessage message);
 
 // Serves `image` as <mountpoint>/disc.iso through bad_sector_fs, failing the
 // given sectors, until destroyed. With `room` (bytes), new files may be

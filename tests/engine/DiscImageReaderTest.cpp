@@ -19,15 +19,15 @@ using namespace copytest;
 
 namespace {
 
-constexpr std::int64_t kChunk = kDiscChunkBytes;
-constexpr std::int64_t kSector = kDiscSectorBytes;
+constexpr std::int64_t kChunk = engine::kDiscChunkBytes;
+constexpr std::int64_t kSector = engine::kDiscSectorBytes;
 
 // A test's own drive table with R: standing in for an optical drive.
 struct Env {
     spindle_test::TempEnv env;
     std::string disc = env.root() + "/disc.bin";
     std::string image = env.root() + "/out.iso";
-    DiscCopyJob job{u"R: YOYODYNE", port::ToUtf16(image), u""};
+    engine::DiscCopyJob job{u"R: YOYODYNE", port::ToUtf16(image), u""};
 
     Env() {
         env.EmptyTable();
@@ -48,14 +48,14 @@ TEST(DiscImageReader, StandInDiscsOfEverySizeCopyByteForByte) {
         const char* name;
         std::int64_t size;
         bool sparse;
-        CopyOutcome outcome;
+        engine::CopyOutcome outcome;
         const char* events;
     } cases[] = {
-        {"not a multiple of 512 KiB", 3 * kChunk + 12345, false, CopyOutcome::Done,
+        {"not a multiple of 512 KiB", 3 * kChunk + 12345, false, engine::CopyOutcome::Done,
          "copying idle Done finished"},
-        {"exactly 512 KiB", kChunk, false, CopyOutcome::Done, "copying idle Done finished"},
-        {"smaller than 1 KiB", 700, false, CopyOutcome::Done, "copying idle Done finished"},
-        {"over 4 GiB, sparse", 4 * kGiB + 3000, true, CopyOutcome::Done,
+        {"exactly 512 KiB", kChunk, false, engine::CopyOutcome::Done, "copying idle Done finished"},
+        {"smaller than 1 KiB", 700, false, engine::CopyOutcome::Done, "copying idle Done finished"},
+        {"over 4 GiB, sparse", 4 * kGiB + 3000, true, engine::CopyOutcome::Done,
          "copying idle Done finished"},
     };
     for (const Case& c : cases) {
@@ -75,9 +75,9 @@ TEST(DiscImageReader, StandInDiscsOfEverySizeCopyByteForByte) {
         } else {
             WriteFile(e.disc, RandomBytes(static_cast<std::size_t>(c.size), 3));
         }
-        CDiscImageReader reader;
+        engine::CDiscImageReader reader;
         Recorder r;
-        CopyResult result = reader.ReadDiscToImage(e.job, r);
+        engine::CopyResult result = reader.ReadDiscToImage(e.job, r);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(Events(r), c.events);
         EXPECT_EQ(result.discSize, c.size);
@@ -186,14 +186,14 @@ TEST(DiscImageReader, EndsBeforeCopyingWithTheirMessageTouchingNoFile) {
             WriteFile(disc, RandomBytes(c.discSize, 4));
         const std::string discBytes = ReadFile(disc);
         port::PushDosDevice("R:", "stdio:" + disc);
-        DiscCopyJob job = e.job;
+        engine::DiscCopyJob job = e.job;
         job.drive = c.drive;
         job.imagePath = port::ToUtf16(image);
         Recorder r;
         r.answers = c.answers;
-        CDiscImageReader reader;
-        CopyResult result = reader.ReadDiscToImage(job, r);
-        EXPECT_EQ(result.outcome, CopyOutcome::NotStarted);
+        engine::CDiscImageReader reader;
+        engine::CopyResult result = reader.ReadDiscToImage(job, r);
+        EXPECT_EQ(result.outcome, engine::CopyOutcome::NotStarted);
         EXPECT_EQ(Events(r), c.events);
         EXPECT_EQ(r.statuses.back().kind, c.lastStatus);
         if (c.drive == u"Q: nothing") {
@@ -226,12 +226,12 @@ TEST(DiscImageReader, ChangedLabelLandsInTheImageAndAnUnchangedOneLeavesItAsRead
     for (const char* label : {"ORIGINAL", "NEWLABEL"}) {
         SCOPED_TRACE(label);
         std::filesystem::remove(e.image);
-        DiscCopyJob job = e.job;
+        engine::DiscCopyJob job = e.job;
         job.discLabel = u"ORIGINAL";
         Recorder r;
         r.label = port::ToUtf16(label);
-        CDiscImageReader reader;
-        EXPECT_EQ(reader.ReadDiscToImage(job, r).outcome, CopyOutcome::Done);
+        engine::CDiscImageReader reader;
+        EXPECT_EQ(reader.ReadDiscToImage(job, r).outcome, engine::CopyOutcome::Done);
         EXPECT_EQ(SameBytes(e.disc, e.image), std::string(label) == "ORIGINAL");
         int status = -1;
         const std::string info =
@@ -249,7 +249,7 @@ TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
         std::promise<void> asked, release, ended;
         int nice = -100;
         int OnMessage(const CopyNote& note) override {
-            if (note.message == CopyMessage::OverwriteImage) {
+            if (note.message == engine::CopyMessage::OverwriteImage) {
                 nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
                 asked.set_value();
                 release.get_future().wait();
@@ -262,7 +262,7 @@ TEST(DiscImageReader, ASecondStartWhileACopyRunsIsRefused) {
         }
     };
     auto gate = std::make_shared<Gate>();
-    CDiscImageReader reader;
+    engine::CDiscImageReader reader;
     ASSERT_TRUE(reader.Start(e.job, gate));
     gate->asked.get_future().wait();
     EXPECT_TRUE(reader.IsRunning());
@@ -290,7 +290,7 @@ TEST(DiscImageReader, ProgressAndSectorListForms) {
         {10, 1024, 100},                                            // never past 100
     };
     for (const Percent& p : percents)
-        EXPECT_EQ(CopyPercent(p.pass, p.discKiB), p.expected) << p.pass << " / " << p.discKiB;
+        EXPECT_EQ(engine::CopyPercent(p.pass, p.discKiB), p.expected) << p.pass << " / " << p.discKiB;
 
     struct Ranges {
         std::vector<std::int64_t> sectors;
@@ -303,7 +303,7 @@ TEST(DiscImageReader, ProgressAndSectorListForms) {
         {{2199023255551}, "2199023255551\n"},
     };
     for (const Ranges& r : ranges)
-        EXPECT_EQ(FormatSectorRanges(r.sectors), r.text);
+        EXPECT_EQ(engine::FormatSectorRanges(r.sectors), r.text);
 }
 
 // A disc with unreadable sectors: 2 MiB + 2148 bytes, the last sector short.
@@ -346,7 +346,7 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
         bool ignoreBefore;
         std::deque<int> answers; // after yes to replacing the old image
         bool stopOnQuestion;
-        CopyOutcome outcome;
+        engine::CopyOutcome outcome;
         const char* events;
         std::size_t copied;
     } cases[] = {
@@ -354,28 +354,28 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
          true,
          {},
          false,
-         CopyOutcome::Done,
+         engine::CopyOutcome::Done,
          "copying idle DoneWithBadSectors finished",
          4 * kChunk + kSector + 100},
         {"yes, once",
          false,
          {6},
          false,
-         CopyOutcome::Done,
+         engine::CopyOutcome::Done,
          "ReadError copying idle DoneWithBadSectors finished",
          4 * kChunk + kSector + 100},
         {"no ends the copy",
          false,
          {7},
          false,
-         CopyOutcome::Failed,
+         engine::CopyOutcome::Failed,
          "ReadError copying idle Failed finished",
          kChunk},
         {"stop while asked",
          false,
          {6},
          true,
-         CopyOutcome::Stopped,
+         engine::CopyOutcome::Stopped,
          "ReadError copying idle",
          kChunk},
     };
@@ -384,17 +384,17 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
         SCOPED_TRACE(c.name);
         WriteFile(e.image, "old image");
         WriteFile(e.image + ".badsectors", "old list");
-        CDiscImageReader reader;
+        engine::CDiscImageReader reader;
         reader.SetIgnoreReadErrors(c.ignoreBefore);
         Recorder r;
         r.answers = c.answers;
         r.answers.push_front(6);
         if (c.stopOnQuestion)
             r.onMessage = [&](const CopyNote& note) {
-                if (note.message == CopyMessage::ReadError)
+                if (note.message == engine::CopyMessage::ReadError)
                     reader.Stop();
             };
-        CopyResult result = reader.ReadDiscToImage(e.job, r);
+        engine::CopyResult result = reader.ReadDiscToImage(e.job, r);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.copied, static_cast<std::int64_t>(c.copied));
         // "copying" comes first; the question is asked once, during the copy.
@@ -402,7 +402,7 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
         if (const auto at = events.find("copying ReadError"); at != std::string::npos)
             events.replace(at, 17, "ReadError copying");
         EXPECT_EQ(events, std::string("OverwriteImage ") + c.events);
-        if (c.outcome == CopyOutcome::Done) {
+        if (c.outcome == engine::CopyOutcome::Done) {
             EXPECT_EQ(ReadFile(e.image), Expected(c.copied));
             EXPECT_FALSE(std::filesystem::exists(part));
             EXPECT_EQ(result.unreadable, 5);
@@ -417,7 +417,7 @@ TEST_F(ScratchedDisc, ReadErrorsAskOnceAndKeepEveryReadableSectorInPlace) {
             EXPECT_EQ(result.partialPath, port::ToUtf16(part));
             EXPECT_FALSE(std::filesystem::exists(part + ".badsectors")) << "none unreadable yet";
         }
-        if (c.outcome == CopyOutcome::Failed) {
+        if (c.outcome == engine::CopyOutcome::Failed) {
             EXPECT_EQ(r.notes.back().path, port::ToUtf16(part));
         }
         std::filesystem::remove(part);
@@ -456,14 +456,14 @@ TEST(DiscImageReader, AFullFileSystemFailsTheCopyAndLeavesNoList) {
         port::PushDosDevice("R:", "stdio:" + disc.File());
         const std::string image = mnt + "/out.iso";
         WriteFile(image, old);
-        DiscCopyJob job = e.job;
+        engine::DiscCopyJob job = e.job;
         job.imagePath = port::ToUtf16(image);
-        CDiscImageReader reader;
+        engine::CDiscImageReader reader;
         reader.SetIgnoreReadErrors(true);
         Recorder r;
         r.answers = {6};
-        CopyResult result = reader.ReadDiscToImage(job, r);
-        EXPECT_EQ(result.outcome, CopyOutcome::Failed);
+        engine::CopyResult result = reader.ReadDiscToImage(job, r);
+        EXPECT_EQ(result.outcome, engine::CopyOutcome::Failed);
         EXPECT_EQ(Events(r), c.events);
         EXPECT_EQ(result.writeFailed, c.writeFailed);
         EXPECT_EQ(result.listFailed, c.listFailed);

@@ -55,10 +55,10 @@ TEST(Jobs, EveryJobEndsOnceAndSaysStopFailureAndSuccessAlike) {
     const std::string source = env.Write("src/a.txt", "hello");
 
     auto copy = [&](const char* drive, const std::string& out) {
-        auto shared = std::make_shared<CDiscImageReader::Shared>();
+        auto shared = std::make_shared<engine::CDiscImageReader::Shared>();
         shared->m_bStop = 0; // as a reader starting a copy leaves it
-        return std::make_unique<CDiscCopy>(
-            DiscCopyJob{port::ToUtf16(drive), port::ToUtf16(env.root() + "/" + out), u""},
+        return std::make_unique<engine::CDiscCopy>(
+            engine::DiscCopyJob{port::ToUtf16(drive), port::ToUtf16(env.root() + "/" + out), u""},
             std::move(shared));
     };
     auto build = [&](const std::string& out) {

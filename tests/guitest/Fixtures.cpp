@@ -15,6 +15,9 @@
 #include <regex>
 #include <sstream>
 
+using namespace text;
+using namespace ui;
+
 namespace guitest {
 
 wxColour PatternPixel(int x, int y)

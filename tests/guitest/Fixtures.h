@@ -15,7 +15,7 @@ namespace guitest {
 
 // A skin whose every pixel differs from its neighbours' (so an offset by one
 // pixel shows), at the skin's size 798 x 527.
-std::unique_ptr<CSkinImage> MakePatternSkin();
+std::unique_ptr<ui::CSkinImage> MakePatternSkin();
 wxColour PatternPixel(int x, int y);
 
 // Whether the screen shows the pattern skin at every point of `area` (client

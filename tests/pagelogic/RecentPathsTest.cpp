@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace ui;
+
 namespace {
 
 using Paths = std::vector<std::string>;

@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <unistd.h>
 
+using namespace ui;
+
 using copytest::ReadFile;
 using copytest::WriteFile;
 
@@ -30,7 +32,7 @@ constexpr unsigned kWarning = port::MB_OK | port::MB_ICONWARNING;
 constexpr unsigned kInfo = port::MB_OK | port::MB_ICONINFORMATION;
 constexpr unsigned kQuestion = port::MB_YESNO;
 constexpr unsigned kError = port::MB_OK | port::MB_ICONERROR;
-constexpr std::size_t kChunk = kDiscChunkBytes;
+constexpr std::size_t kChunk = engine::kDiscChunkBytes;
 
 std::map<std::string, std::string> Texts() {
     std::map<std::string, std::string> t;

@@ -27,6 +27,8 @@
 #include <fstream>
 #include <unistd.h>
 
+using namespace ui;
+
 namespace fs = std::filesystem;
 using spindle_test::DriverProcess;
 

@@ -30,6 +30,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace ui;
+
 namespace {
 
 std::string U8(const char16_t* s) {

@@ -27,6 +27,9 @@
 
 #include <functional>
 
+using namespace text;
+using namespace ui;
+
 namespace {
 
 struct Item {

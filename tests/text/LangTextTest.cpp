@@ -13,6 +13,8 @@
 #include <fstream>
 #include <unistd.h>
 
+using namespace text;
+
 namespace fs = std::filesystem;
 
 namespace {

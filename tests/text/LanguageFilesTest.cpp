@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace text;
+
 namespace {
 
 using Sections = std::map<std::string, std::map<std::string, std::string>>;

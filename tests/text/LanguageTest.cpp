@@ -12,6 +12,8 @@
 #include <fstream>
 #include <unistd.h>
 
+using namespace text;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -24,6 +24,8 @@
 #include <future>
 #include <thread>
 
+using namespace text;
+
 namespace {
 
 // GTK 3's filter types, looked up at run time as the program does.

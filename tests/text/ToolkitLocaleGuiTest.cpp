@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+using namespace text;
+
 namespace {
 
 // The GTK 3 and GLib calls used here, looked up at run time as the program
