@@ -34,6 +34,26 @@ std::string UserName() {
     return pw ? pw->pw_name : "";
 }
 
+// The volume monitor that desktops with a file manager run (GIO asks it over
+// D-Bus when it is installed).
+constexpr const char* kDesktopMonitor = "/usr/share/gvfs/remote-volume-monitors/udisks2.monitor";
+
+// The drive's source in the mount table. GIO tells a disc from a hard disk
+// only by the source: one under /dev/cd shows with the optical disc icon. No
+// such device exists, and the type stays fuse.spindle, so nothing takes it
+// for a block device. Where the desktop's volume monitor runs, the file
+// manager's eject button unmounts such a mount (that monitor offers no eject
+// for a mount without a disk behind it), which dismounts the drive (see
+// Ended). GIO's own monitor would offer an eject as well, which runs
+// eject(1) on that source and fails, or aborts the program when eject(1) is
+// missing: without the desktop's monitor the drive keeps the plain source,
+// whose only offer is the unmount.
+std::string SourceName(char letter, Family family) {
+    static const bool optical = access(kDesktopMonitor, F_OK) == 0;
+    return (family == Family::Cd && optical ? "/dev/cd-spindle-" : "spindle:") +
+           std::string(1, letter);
+}
+
 } // namespace
 
 bool OpenMediaFolder(MediaFolder& media) {
@@ -147,7 +167,7 @@ void DesktopDrives::ShowLocked(const std::shared_ptr<Mount>& m) {
         return;
     }
     s->fs = std::make_unique<FuseFs>(m_table, m_verbose, m_allowOther);
-    s->fs->ServeOneDrive(s->serial, std::string("spindle:") + s->letter);
+    s->fs->ServeOneDrive(s->serial, SourceName(s->letter, s->device.family));
     std::string error;
     if (!s->fs->Mount(m_media.path() + "/" + s->name, error)) {
         s->fs.reset();

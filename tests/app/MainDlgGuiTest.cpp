@@ -202,12 +202,35 @@ TEST_F(MainDlgTest, AFileFromTheCommandLineIsChosenOnItsPage) {
     EXPECT_EQ(dlg.m_pBurnDlg->m_cboImageType->GetSelection(), CBurnDlg::kIsoImage);
 }
 
+// The title of the window the window manager says is active (xdotool reads
+// _NET_ACTIVE_WINDOW); empty when none is.
+std::string ActiveWindowTitle() {
+    std::string title = spindle_test::Run("xdotool getactivewindow getwindowname 2>/dev/null");
+    while (!title.empty() && title.back() == '\n')
+        title.pop_back();
+    return title;
+}
+
 // A later start while the window is open: the real spindle program, started
 // in another folder, hands its arguments over through the socket beside the
 // instance lock; the window shows the file on its page (or the page asked
-// for), and the later process ends with status 0 once it is shown.
+// for), and the later process ends with status 0 once it is shown. Under a
+// window manager, with another window in front, each start also brings the
+// window to the front: it becomes the active window.
 TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
     CMainDlg& dlg = Open();
+    wxDialog* other = nullptr;
+    if (std::getenv("SPINDLE_TEST_WINDOW_MANAGER")) {
+        dlg.Show();
+        other = new wxDialog(nullptr, wxID_ANY, "another program");
+    }
+    struct DestroyOther {
+        wxDialog*& window;
+        ~DestroyOther() {
+            if (window)
+                window->Destroy();
+        }
+    } destroyOther{other};
     port::SingleInstanceLock lock("PreventSecondInstance");
     ASSERT_FALSE(lock.AlreadyExists());
     StartHandOver handOver;
@@ -232,6 +255,12 @@ TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
         for (const std::string& a : c.args)
             (shown += a) += " ", argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
+        if (other) {
+            other->Show();
+            other->Raise();
+            ASSERT_TRUE(guitest::YieldUntil([] { return ActiveWindowTitle() == "another program"; }))
+                << ActiveWindowTitle();
+        }
         const pid_t pid = fork();
         if (pid == 0) {
             if (chdir(dir.c_str()) == 0)
@@ -248,6 +277,11 @@ TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
         EXPECT_EQ(dlg.m_nCurPage, c.page) << shown;
         EXPECT_EQ(dlg.m_pBurnDlg->m_editImagePath->GetValue(), c.burnImage) << shown;
         EXPECT_EQ(dlg.m_pMountDlg->m_cboImage->GetValue(), c.mountImage) << shown;
+        if (other) {
+            const std::string title = dlg.GetTitle().utf8_string();
+            EXPECT_TRUE(guitest::YieldUntil([&] { return ActiveWindowTitle() == title; }))
+                << shown << "active: " << ActiveWindowTitle();
+        }
     }
 }
 

@@ -48,6 +48,23 @@ bool WaitUntil(const TempEnv& env, const std::function<bool()>& done) {
                                        {env.runtime() + "/dosdevices"}, true);
 }
 
+// What `gio mount -li` says of the mount named `name`: its lines, or empty
+// when GIO lists no such mount.
+std::string GioMountInfo(const std::string& name) {
+    std::istringstream lines(spindle_test::Run("gio mount -li 2>&1"));
+    std::string info, line;
+    bool in = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Mount(", 0) == 0)
+            in = line.find("): " + name + " -> ") != std::string::npos;
+        else if (line.rfind("  ", 0) != 0)
+            in = false;
+        if (in)
+            info += line + "\n";
+    }
+    return info;
+}
+
 } // namespace
 
 TEST(DriveCli, LabelReadsAndRewrites) {
@@ -232,7 +249,9 @@ TEST(DriveCli, MountsStartedAtOnceWithoutALetterTakeOneEach) {
 }
 
 // A mounted drive shows where file managers look (GIO's own view, `gio mount
-// -l`) under its label and letter. Unmounted there, the drive is dismounted
+// -l`) under its label and letter, as an optical disc where the desktop's
+// volume monitor is installed (else as GIO's default, a hard disk), that can
+// be unmounted there. Unmounted there, the drive is dismounted
 // and its letter freed while the driver runs on; with a file of it open the
 // drive stays and shows again. A clean stop, and the start after a killed
 // driver, leave no mount there.
@@ -252,6 +271,17 @@ TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
         std::string gio = spindle_test::Run("gio mount -l 2>&1");
         EXPECT_NE(gio.find("Holiday 2026 (K:) -> file://" + media + "/Holiday%202026%20(K:)"), std::string::npos) << gio;
         EXPECT_NE(gio.find("Holiday 2026 (L:) -> "), std::string::npos) << gio;
+        const std::string info = GioMountInfo("Holiday 2026 (K:)");
+        const bool optical =
+            fs::exists("/usr/share/gvfs/remote-volume-monitors/udisks2.monitor");
+        EXPECT_NE(info.find(optical ? "themed icons:  [media-optical]"
+                                    : "themed icons:  [drive-harddisk]"),
+                  std::string::npos)
+            << info;
+        if (!optical) { // no eject offered that could not work
+            EXPECT_NE(info.find("can_eject=0"), std::string::npos) << info;
+        }
+        EXPECT_NE(info.find("can_unmount=1"), std::string::npos) << info;
         EXPECT_EQ(spindle_test::ReadFile(k + "/hello.txt"), "hello\n");
         EXPECT_EQ(port::DesktopFolder(u'K'), k + "/"); // what a mount opens
 
