@@ -138,8 +138,10 @@ int Import(const UserReader& read, std::uint64_t size, bool joliet, bool iso1999
 // Loops and exploding trees are refused before libisofs sees them; a Joliet
 // or enhanced tree that is unusable is left out and the image is shown from
 // its ISO 9660 tree. False when there is no usable tree.
-bool ImportTrees(const UserReader& read, std::uint64_t size, ImportedImage& imported) {
+bool ImportTrees(const UserReader& read, std::uint64_t size, ImportedImage& imported,
+                 std::vector<std::uint32_t>& form2Extents) {
     TreeReport trees = CheckTrees(read, size);
+    form2Extents = std::move(trees.form2Extents);
     if (trees.primary != TreeState::Fine)
         return false;
     bool joliet = trees.joliet != TreeState::Damaged;
@@ -185,18 +187,40 @@ void SetTimes(Node& n, IsoNode* from) {
     n.ctime = iso_node_get_ctime(from);
 }
 
-// A regular file: its extents, and whether it is stored zisofs-compressed.
-void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
+// Sectors of a Form 2 extent of `size` bytes as recorded. Authoring tools
+// record sectors * 2048; a size that is a whole number of 2324-byte payloads
+// but not of blocks was recorded as the payload's.
+std::uint64_t Form2Sectors(std::uint64_t size) {
+    if (size % 2048 != 0 && size % kForm2Bytes == 0)
+        return size / kForm2Bytes;
+    return (size + 2047) / 2048;
+}
+
+// A regular file: its extents, and whether it is stored zisofs-compressed or
+// in Form 2 sectors (`form2`: sorted first blocks of Form 2 extents).
+void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents,
+              const std::vector<std::uint32_t>& form2) {
     n.kind = NodeKind::File;
     n.size = static_cast<std::uint64_t>(iso_file_get_size(file));
     int count = 0;
     struct iso_file_section* sections = nullptr;
     if (iso_file_get_old_image_sections(file, &count, &sections, 0) == 1 && sections) {
         n.firstExtent = static_cast<std::uint32_t>(extents.size());
-        for (int i = 0; i < count; ++i)
-            extents.push_back(
-                {static_cast<std::uint64_t>(sections[i].block) * 2048, sections[i].size});
+        n.form2 = count > 0 && std::binary_search(form2.begin(), form2.end(), sections[0].block);
+        std::uint64_t form2Size = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t block = sections[i].block;
+            if (n.form2) {
+                const std::uint64_t bytes = Form2Sectors(sections[i].size) * kForm2Bytes;
+                extents.push_back({block * kForm2Bytes, bytes});
+                form2Size += bytes;
+            } else {
+                extents.push_back({block * 2048, sections[i].size});
+            }
+        }
         n.extentCount = static_cast<std::uint32_t>(count);
+        if (n.form2)
+            n.size = form2Size;
     }
     free(sections);
     // Files stored zisofs-compressed come with a decompressing filter on
@@ -205,7 +229,7 @@ void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
     std::uint8_t algo[2] = {0, 0}, algoNum = 0;
     if (iso_stream_get_zisofs_par(iso_file_get_stream(file), &type, algo, &algoNum, &log2, 0) ==
             1 &&
-        type == -1)
+        type == -1 && !n.form2)
         n.compressed = true;
 }
 
@@ -214,8 +238,11 @@ void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
 // for lookups by name.
 class TreeBuilder {
 public:
-    TreeBuilder(std::vector<Node>& nodes, std::vector<Extent>& extents, BootCatalog boot)
-        : m_nodes(nodes), m_extents(extents), m_boot(boot) {}
+    TreeBuilder(std::vector<Node>& nodes, std::vector<Extent>& extents, BootCatalog boot,
+                std::vector<std::uint32_t> form2)
+        : m_nodes(nodes), m_extents(extents), m_boot(boot), m_form2(std::move(form2)) {
+        std::sort(m_form2.begin(), m_form2.end());
+    }
 
     bool Build(IsoDir* root) {
         std::deque<std::pair<IsoDir*, std::uint32_t>> queue{{root, ImageFile::kRoot}};
@@ -307,7 +334,7 @@ private:
             }
             break;
         default:
-            FillFile(n, reinterpret_cast<IsoFile*>(isoNode), m_extents);
+            FillFile(n, reinterpret_cast<IsoFile*>(isoNode), m_extents, m_form2);
             break;
         }
     }
@@ -315,6 +342,7 @@ private:
     std::vector<Node>& m_nodes;
     std::vector<Extent>& m_extents;
     BootCatalog m_boot;
+    std::vector<std::uint32_t> m_form2;
     std::vector<std::pair<std::string, IsoNode*>> m_children;
 };
 
@@ -356,13 +384,19 @@ ErrorCode ImageFile::IndexDataTrack() {
         return ReadUser(pos, buf, len);
     };
     ImportedImage imported;
-    if (!ImportTrees(read, DataTrack()->userSize, imported))
+    std::vector<std::uint32_t> form2;
+    if (!ImportTrees(read, DataTrack()->userSize, imported, form2))
         return ERROR_UNRECOGNIZED_VOLUME;
+    // Only a Mode 2 track's sectors can be Form 2; elsewhere the mark is
+    // wrong and the file is read as recorded.
+    const vdrive::SectorForm form = DataTrack()->disc.form;
+    if (form != vdrive::SectorForm::Mode2_2352 && form != vdrive::SectorForm::Mode2_2336)
+        form2.clear();
     if (const char* vid = iso_image_get_volume_id(imported.image))
         m_volumeId = vid;
     IsoDir* root = iso_image_get_root(imported.image);
     SetTimes(m_nodes[kRoot], reinterpret_cast<IsoNode*>(root));
-    TreeBuilder builder(m_nodes, m_extents, FindBootCatalog(imported.image));
+    TreeBuilder builder(m_nodes, m_extents, FindBootCatalog(imported.image), std::move(form2));
     return builder.Build(root) ? ERROR_SUCCESS : ERROR_UNRECOGNIZED_VOLUME;
 }
 
