@@ -198,11 +198,12 @@ TreeState Worse(TreeState a, TreeState b) {
 
 } // namespace
 
-TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget) {
+TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget,
+                      std::uint32_t start) {
     TreeReport report;
     std::uint8_t d[kBlock];
     for (unsigned i = 0; i < kMaxDescriptors; ++i) {
-        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
+        if (!read((start + kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
             d[0] == port::iso::kTypeTerminator)
             break;
         const std::uint8_t* root = d + port::iso::kRootRecordOffset;

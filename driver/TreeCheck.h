@@ -40,6 +40,9 @@ struct TreeBudget {
     std::uint64_t dirBytes = std::uint64_t{512} << 20;
 };
 
-TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget = {});
+// `start`: the block where the volume begins (its descriptors from start +
+// 16 on); addresses in the records are counted from block 0 as usual.
+TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget = {},
+                      std::uint32_t start = 0);
 
 } // namespace driver

@@ -653,6 +653,16 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
     vcd.tracks[0].form2 = payload;
     WrapDisc vcd2336 = vcd;
     vcd2336.tracks[0].form = SectorForm::Mode2_2336;
+    // A CD-Extra: audio, then the data in a session of its own whose volume
+    // names blocks by their disc address, 11,400 blocks of session gap
+    // (which no BIN holds) after its track's start in the sheet.
+    WrapDisc extra{{{SectorForm::Audio, samples}, {SectorForm::Mode1_2352, "", 150, 0}}};
+    const std::string extraIso = tmp.path() + "/extra.iso";
+    ASSERT_TRUE(spindle_test::MakeIso(
+        "genisoimage -quiet",
+        "-input-charset utf-8 -R -J -joliet-long -C 0," + std::to_string(extra.Starts()[1] + 11400),
+        tmp.path() + "/src", extraIso));
+    extra.tracks[1].data = ReadFile(extraIso);
     struct Case {
         const char* what;
         std::function<std::string(const std::string& dir)> write;
@@ -693,6 +703,8 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
          "Track02.wav"},
         {"Alcohol MODE2", [&](auto& d) { return spindle_test::WriteAlcohol(mode2, d, "disc"); },
          "Track02.wav"},
+        {"cue AUDIO + MODE1/2352, a CD-Extra",
+         [&](auto& d) { return spindle_test::WriteCue(extra, d, "disc"); }, "Track01.wav"},
         {"cue MODE2/2352 with a Form 2 file",
          [&](auto& d) { return spindle_test::WriteCue(vcd, d, "disc"); }, nullptr, true, true},
         {"cue MODE2/2336 with a Form 2 file",
