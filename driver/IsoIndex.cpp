@@ -240,8 +240,6 @@ std::uint64_t Form2Sectors(std::uint64_t size) {
     return (size + 2047) / 2048;
 }
 
-// A regular file: its extents, and whether it is stored zisofs-compressed or
-// in Form 2 sectors (`form2`: sorted first blocks of Form 2 extents).
 // Where `block` of the volume lies in the track's user data, counted in
 // `unit`-byte sectors; far past the end (read as an I/O error) for a block
 // before the track.
@@ -249,6 +247,9 @@ std::uint64_t TrackOffset(std::uint64_t block, std::uint32_t start, std::uint64_
     return block >= start ? (block - start) * unit : ~std::uint64_t{0} >> 1;
 }
 
+// A regular file: its extents, and whether it is stored zisofs-compressed or
+// in Form 2 sectors (`form2`: sorted first blocks of Form 2 extents).
+// `start`: the volume's first block (see VolumeStart).
 void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents,
               const std::vector<std::uint32_t>& form2, std::uint32_t start) {
     n.kind = NodeKind::File;
