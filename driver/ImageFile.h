@@ -53,6 +53,10 @@ struct Node {
     // Stored zisofs-compressed (Rock Ridge ZF): `size` is the size after
     // decompression; the extents hold the compressed form.
     bool compressed = false;
+    // Stored in Mode 2 Form 2 sectors (its XA record says so, on a Mode 2
+    // track): the file is the 2324 user bytes of each of its sectors, and its
+    // extents count in those units (block * 2324) instead of 2048.
+    bool form2 = false;
     // A WAV file of audio track tracks()[track - 1]; 0 for the file system's files.
     std::uint32_t track = 0;
 };
@@ -82,6 +86,13 @@ struct OpenTrack {
 
 // The size of the header that comes before a WAV file's samples.
 constexpr std::uint64_t kWavHeaderSize = 44;
+
+// User bytes of a Mode 2 Form 2 sector: after its 8-byte subheader come 2324
+// bytes of data and 4 of (optional) EDC. A Form 2 file reads as these
+// payloads back to back, not as 2336-byte sectors: the subheader and EDC
+// describe each sector and are no part of the data (a Video CD's MPEG
+// stream is exactly its 2324-byte packs in a row).
+constexpr std::uint64_t kForm2Bytes = 2324;
 
 class ImageFile {
 public:
@@ -162,9 +173,10 @@ private:
     port::ErrorCode IndexHere();
     port::ErrorCode IndexDataTrack();
     void AddWavFiles();
-    // Maps `len` bytes at `pos` of a track's user data to pieces (appended).
+    // Maps `len` bytes at `pos` of a track's user data to pieces (appended);
+    // `form2`: user data counted in 2324-byte Form 2 sectors.
     bool MapTrack(const OpenTrack& t, std::uint64_t pos, std::uint64_t len,
-                  std::vector<ReadPiece>& out) const;
+                  std::vector<ReadPiece>& out, bool form2 = false) const;
     // Reads `len` bytes at `pos` of the data track's user data.
     bool ReadUser(std::uint64_t pos, void* buf, std::size_t len) const;
     bool CopyPieces(const std::vector<ReadPiece>& pieces, std::string& out) const;

@@ -80,11 +80,13 @@ std::string WavHeader(std::uint64_t dataSize) {
 } // namespace
 
 bool ImageFile::MapTrack(const OpenTrack& t, std::uint64_t pos, std::uint64_t len,
-                         std::vector<ReadPiece>& out) const {
+                         std::vector<ReadPiece>& out, bool form2) const {
     const bool audio = t.disc.form == vdrive::SectorForm::Audio;
-    const std::uint64_t unit = audio ? 2352 : 2048;
+    const std::uint64_t unit = audio ? 2352 : form2 ? kForm2Bytes : 2048;
+    // Form 2 user data starts where Form 1's does (after the subheader).
     const std::uint32_t start = UserStart(t.disc.form);
-    if (pos > t.userSize || len > t.userSize - pos || t.disc.stride < start + unit)
+    const std::uint64_t size = form2 ? t.disc.sectors * kForm2Bytes : t.userSize;
+    if (pos > size || len > size - pos || t.disc.stride < start + unit)
         return false;
     const bool asStored = t.disc.stride == unit;
     const std::size_t first = out.size();
@@ -127,7 +129,7 @@ bool ImageFile::MapRead(std::uint32_t file, std::uint64_t off, std::size_t len,
         if (off < pos + e.size) {
             std::uint64_t within = off - pos;
             std::uint64_t take = std::min(want, e.size - within);
-            if (!MapTrack(*data, e.offset + within, take, out))
+            if (!MapTrack(*data, e.offset + within, take, out, n.form2))
                 return false;
             off += take;
             want -= take;

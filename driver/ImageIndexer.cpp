@@ -186,6 +186,7 @@ std::string ImageFile::Serialize() const {
         Put(out, n.perm);
         Put(out, static_cast<std::uint8_t>(n.kind));
         Put(out, static_cast<std::uint8_t>(n.compressed));
+        Put(out, static_cast<std::uint8_t>(n.form2));
         Put(out, n.track);
     }
     for (const Extent& e : m_extents) {
@@ -207,17 +208,18 @@ bool ImageFile::Deserialize(const std::string& data) {
     m_nodes.resize(nodes);
     m_extents.resize(extents);
     for (Node& n : m_nodes) {
-        std::uint8_t kind = 0, compressed = 0;
+        std::uint8_t kind = 0, compressed = 0, form2 = 0;
         if (!r.GetString(n.name) || !r.GetString(n.linkTarget) || !r.Get(n.size) ||
             !r.Get(n.rdev) || !r.Get(n.mtime) || !r.Get(n.atime) || !r.Get(n.ctime) ||
             !r.Get(n.parent) || !r.Get(n.firstChild) || !r.Get(n.childCount) ||
             !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.special) || !r.Get(n.perm) ||
-            !r.Get(kind) || !r.Get(compressed) || !r.Get(n.track) || n.track > m_tracks.size() ||
+            !r.Get(kind) || !r.Get(compressed) || !r.Get(form2) || !r.Get(n.track) || n.track > m_tracks.size() ||
             (n.track && m_tracks[n.track - 1].disc.form != vdrive::SectorForm::Audio) ||
             kind > static_cast<std::uint8_t>(NodeKind::Special))
             return false;
         n.kind = static_cast<NodeKind>(kind);
         n.compressed = compressed != 0;
+        n.form2 = form2 != 0;
         const std::uint32_t type = n.special & S_IFMT;
         if (n.kind == NodeKind::Special &&
             (n.special != type ||

@@ -3,6 +3,7 @@
 // read through the track's sector layout, and a WAV file per audio track.
 #include "driver/ImageFile.h"
 #include "driver/TreeCheck.h"
+#include "port/IsoDescriptor.h"
 
 extern "C" {
 #include <libisofs/libisofs.h>
@@ -102,8 +103,8 @@ struct BlockSource {
 // Imports the data track with libisofs; `joliet` false leaves the Joliet
 // tree unread, `iso1999` false the enhanced one. `failures` counts the
 // blocks that could not be read.
-int Import(const UserReader& read, std::uint64_t size, bool joliet, bool iso1999,
-           ImportedImage& imported, int& failures) {
+int Import(const UserReader& read, std::uint64_t size, std::uint32_t start, bool joliet,
+           bool iso1999, ImportedImage& imported, int& failures) {
     auto* src = static_cast<IsoDataSource*>(calloc(1, sizeof(IsoDataSource)));
     if (!src)
         return -1;
@@ -120,6 +121,7 @@ int Import(const UserReader& read, std::uint64_t size, bool joliet, bool iso1999
     }
     // Rock Ridge is preferred over Joliet by default; plain ISO 9660 names
     // lose their ";1".
+    iso_read_opts_set_start_block(ro, start);
     iso_read_opts_set_input_charset(ro, const_cast<char*>("UTF-8"));
     iso_read_opts_set_ecma119_map(ro, 1);
     iso_read_opts_set_joliet_map(ro, 1);
@@ -138,23 +140,67 @@ int Import(const UserReader& read, std::uint64_t size, bool joliet, bool iso1999
 // Loops and exploding trees are refused before libisofs sees them; a Joliet
 // or enhanced tree that is unusable is left out and the image is shown from
 // its ISO 9660 tree. False when there is no usable tree.
-bool ImportTrees(const UserReader& read, std::uint64_t size, ImportedImage& imported) {
-    TreeReport trees = CheckTrees(read, size);
+bool ImportTrees(const UserReader& read, std::uint64_t size, std::uint32_t start,
+                 ImportedImage& imported, std::vector<std::uint32_t>& form2Extents) {
+    TreeReport trees = CheckTrees(read, size, {}, start);
+    form2Extents = std::move(trees.form2Extents);
     if (trees.primary != TreeState::Fine)
         return false;
     bool joliet = trees.joliet != TreeState::Damaged;
     const bool iso1999 = trees.iso1999 != TreeState::Damaged;
     int failures = 0;
-    int rc = Import(read, size, joliet, iso1999, imported, failures);
+    int rc = Import(read, size, start, joliet, iso1999, imported, failures);
     // A Joliet descriptor the walk accepted may still fail libisofs's own
     // checks, or hold a folder it could not read (which it would show
     // empty): the ISO 9660 tree is shown instead.
     if ((rc < 0 || failures > 0) && joliet && trees.joliet == TreeState::Fine) {
         imported = ImportedImage();
         failures = 0;
-        rc = Import(read, size, false, iso1999, imported, failures);
+        rc = Import(read, size, start, false, iso1999, imported, failures);
     }
     return rc >= 0;
+}
+
+// Blocks searched for the root folder of a volume that counts its addresses
+// from the start of the disc.
+constexpr std::uint64_t kRootSearchBlocks = 4096;
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// The disc address, in blocks, of the data track's first block as its
+// volume counts. A volume written as a later session (the data of a CD-Extra
+// after its audio, the last session of a multisession disc) names blocks by
+// their address on the disc, not in its track; its root folder then lies
+// that many blocks before the block its descriptor names. A folder's "."
+// record names the folder's own block, so the root is looked for by it
+// among the blocks after the descriptors. 0 for a volume of its own (every
+// plain image) and whenever no such root is found.
+std::uint32_t VolumeStart(const UserReader& read, std::uint64_t size) {
+    std::uint8_t d[2048];
+    for (std::uint64_t i = port::iso::kPrimarySector;; ++i) {
+        if (i >= port::iso::kPrimarySector + 64 || !read(i * 2048, d, sizeof d) ||
+            !port::iso::HasStandardId(d) || d[0] == port::iso::kTypeTerminator)
+            return 0;
+        if (d[0] == port::iso::kTypePrimary)
+            break;
+    }
+    const std::uint32_t root = Le32(d + port::iso::kRootRecordOffset + 2);
+    auto namesItself = [&](std::uint64_t block) {
+        std::uint8_t r[34];
+        return block * 2048 + sizeof r <= size && read(block * 2048, r, sizeof r) && r[0] >= 34 &&
+               (r[25] & 0x02) != 0 && r[32] == 1 && r[33] == 0 && Le32(r + 2) == root;
+    };
+    if (namesItself(root))
+        return 0;
+    const std::uint64_t last = std::min<std::uint64_t>(
+        {root, size / 2048, port::iso::kPrimarySector + 1 + kRootSearchBlocks});
+    for (std::uint64_t block = port::iso::kPrimarySector + 1; block < last; ++block)
+        if (namesItself(block))
+            return static_cast<std::uint32_t>(root - block);
+    return 0;
 }
 
 bool IsSpecialType(mode_t mode) {
@@ -185,18 +231,48 @@ void SetTimes(Node& n, IsoNode* from) {
     n.ctime = iso_node_get_ctime(from);
 }
 
-// A regular file: its extents, and whether it is stored zisofs-compressed.
-void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
+// Sectors of a Form 2 extent of `size` bytes as recorded. Authoring tools
+// record sectors * 2048; a size that is a whole number of 2324-byte payloads
+// but not of blocks was recorded as the payload's.
+std::uint64_t Form2Sectors(std::uint64_t size) {
+    if (size % 2048 != 0 && size % kForm2Bytes == 0)
+        return size / kForm2Bytes;
+    return (size + 2047) / 2048;
+}
+
+// Where `block` of the volume lies in the track's user data, counted in
+// `unit`-byte sectors; far past the end (read as an I/O error) for a block
+// before the track.
+std::uint64_t TrackOffset(std::uint64_t block, std::uint32_t start, std::uint64_t unit) {
+    return block >= start ? (block - start) * unit : ~std::uint64_t{0} >> 1;
+}
+
+// A regular file: its extents, and whether it is stored zisofs-compressed or
+// in Form 2 sectors (`form2`: sorted first blocks of Form 2 extents).
+// `start`: the volume's first block (see VolumeStart).
+void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents,
+              const std::vector<std::uint32_t>& form2, std::uint32_t start) {
     n.kind = NodeKind::File;
     n.size = static_cast<std::uint64_t>(iso_file_get_size(file));
     int count = 0;
     struct iso_file_section* sections = nullptr;
     if (iso_file_get_old_image_sections(file, &count, &sections, 0) == 1 && sections) {
         n.firstExtent = static_cast<std::uint32_t>(extents.size());
-        for (int i = 0; i < count; ++i)
-            extents.push_back(
-                {static_cast<std::uint64_t>(sections[i].block) * 2048, sections[i].size});
+        n.form2 = count > 0 && std::binary_search(form2.begin(), form2.end(), sections[0].block);
+        std::uint64_t form2Size = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t block = sections[i].block;
+            if (n.form2) {
+                const std::uint64_t bytes = Form2Sectors(sections[i].size) * kForm2Bytes;
+                extents.push_back({TrackOffset(block, start, kForm2Bytes), bytes});
+                form2Size += bytes;
+            } else {
+                extents.push_back({TrackOffset(block, start, 2048), sections[i].size});
+            }
+        }
         n.extentCount = static_cast<std::uint32_t>(count);
+        if (n.form2)
+            n.size = form2Size;
     }
     free(sections);
     // Files stored zisofs-compressed come with a decompressing filter on
@@ -205,7 +281,7 @@ void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
     std::uint8_t algo[2] = {0, 0}, algoNum = 0;
     if (iso_stream_get_zisofs_par(iso_file_get_stream(file), &type, algo, &algoNum, &log2, 0) ==
             1 &&
-        type == -1)
+        type == -1 && !n.form2)
         n.compressed = true;
 }
 
@@ -214,8 +290,12 @@ void FillFile(Node& n, IsoFile* file, std::vector<Extent>& extents) {
 // for lookups by name.
 class TreeBuilder {
 public:
-    TreeBuilder(std::vector<Node>& nodes, std::vector<Extent>& extents, BootCatalog boot)
-        : m_nodes(nodes), m_extents(extents), m_boot(boot) {}
+    TreeBuilder(std::vector<Node>& nodes, std::vector<Extent>& extents, BootCatalog boot,
+                std::vector<std::uint32_t> form2, std::uint32_t start)
+        : m_nodes(nodes), m_extents(extents), m_boot(boot), m_form2(std::move(form2)),
+          m_start(start) {
+        std::sort(m_form2.begin(), m_form2.end());
+    }
 
     bool Build(IsoDir* root) {
         std::deque<std::pair<IsoDir*, std::uint32_t>> queue{{root, ImageFile::kRoot}};
@@ -303,11 +383,11 @@ private:
                 n.size = m_boot->second;
                 n.firstExtent = static_cast<std::uint32_t>(m_extents.size());
                 n.extentCount = 1;
-                m_extents.push_back({std::uint64_t{m_boot->first} * 2048, n.size});
+                m_extents.push_back({TrackOffset(m_boot->first, m_start, 2048), n.size});
             }
             break;
         default:
-            FillFile(n, reinterpret_cast<IsoFile*>(isoNode), m_extents);
+            FillFile(n, reinterpret_cast<IsoFile*>(isoNode), m_extents, m_form2, m_start);
             break;
         }
     }
@@ -315,6 +395,8 @@ private:
     std::vector<Node>& m_nodes;
     std::vector<Extent>& m_extents;
     BootCatalog m_boot;
+    std::vector<std::uint32_t> m_form2;
+    std::uint32_t m_start = 0;
     std::vector<std::pair<std::string, IsoNode*>> m_children;
 };
 
@@ -352,17 +434,30 @@ ErrorCode ImageFile::IndexHere() {
 ErrorCode ImageFile::IndexDataTrack() {
     std::lock_guard lock(g_libisofsMutex);
     InitLibisofs();
-    UserReader read = [this](std::uint64_t pos, void* buf, std::size_t len) {
+    UserReader inTrack = [this](std::uint64_t pos, void* buf, std::size_t len) {
         return ReadUser(pos, buf, len);
     };
+    // libisofs and the tree walk read the volume by its own addresses.
+    const std::uint32_t start = VolumeStart(inTrack, DataTrack()->userSize);
+    const std::uint64_t skip = std::uint64_t{start} * 2048;
+    UserReader read = [this, skip](std::uint64_t pos, void* buf, std::size_t len) {
+        return pos >= skip && ReadUser(pos - skip, buf, len);
+    };
     ImportedImage imported;
-    if (!ImportTrees(read, DataTrack()->userSize, imported))
+    std::vector<std::uint32_t> form2;
+    if (!ImportTrees(read, DataTrack()->userSize + skip, start, imported, form2))
         return ERROR_UNRECOGNIZED_VOLUME;
+    // Only a Mode 2 track's sectors can be Form 2; elsewhere the mark is
+    // wrong and the file is read as recorded.
+    const vdrive::SectorForm form = DataTrack()->disc.form;
+    if (form != vdrive::SectorForm::Mode2_2352 && form != vdrive::SectorForm::Mode2_2336)
+        form2.clear();
     if (const char* vid = iso_image_get_volume_id(imported.image))
         m_volumeId = vid;
     IsoDir* root = iso_image_get_root(imported.image);
     SetTimes(m_nodes[kRoot], reinterpret_cast<IsoNode*>(root));
-    TreeBuilder builder(m_nodes, m_extents, FindBootCatalog(imported.image));
+    TreeBuilder builder(m_nodes, m_extents, FindBootCatalog(imported.image), std::move(form2),
+                        start);
     return builder.Build(root) ? ERROR_SUCCESS : ERROR_UNRECOGNIZED_VOLUME;
 }
 

@@ -35,8 +35,11 @@ public:
     Walker(const ImageReader& read, std::uint64_t imageSize, TreeBudget& budget)
         : m_read(read), m_imageSize(imageSize), m_budget(budget) {}
 
-    // Walks the tree under a descriptor's root record (34 bytes).
-    TreeState Walk(const std::uint8_t* root, bool rockRidge) {
+    // Walks the tree under a descriptor's root record (34 bytes); with
+    // `form2`, collects the extents its XA records mark Form 2 there.
+    TreeState Walk(const std::uint8_t* root, bool rockRidge,
+                   std::vector<std::uint32_t>* form2 = nullptr) {
+        m_form2 = form2;
         if (root[0] < 34)
             return TreeState::Damaged;
         if (!Push(Le32(root + 2), Le32(root + 10)))
@@ -106,6 +109,8 @@ private:
         if (m_rockRidge && !ReadRockRidge(rec, len, suStart, links))
             return false;
         const bool dir = (rec[25] & 0x02) != 0;
+        if (!dir && m_form2 && IsForm2(rec, len, suStart))
+            m_form2->push_back(Le32(rec + 2));
         if (dir)
             return links.relocated || Push(Le32(rec + 2), Le32(rec + 10));
         if (!links.hasChildLink)
@@ -115,6 +120,14 @@ private:
         if (!m_read(std::uint64_t{links.childLink} * kBlock, self, sizeof self) || self[0] < 34)
             return false;
         return Push(links.childLink, Le32(self + 10));
+    }
+
+    // The 14-byte XA record that opens the system use area (CD-ROM XA):
+    // group and user id, attributes (big-endian; 0x1000 Mode 2 Form 2),
+    // "XA", file number, five reserved bytes.
+    static bool IsForm2(const std::uint8_t* rec, std::size_t len, std::size_t suStart) {
+        return suStart + 14 <= len && rec[suStart + 6] == 'X' && rec[suStart + 7] == 'A' &&
+               (rec[suStart + 4] & 0x10) != 0;
     }
 
     // "SP" in the root's "." record turns Rock Ridge on and gives the bytes
@@ -172,6 +185,7 @@ private:
     bool m_rockRidgeAllowed = false;
     bool m_rockRidge = false;
     unsigned m_skip = 0;
+    std::vector<std::uint32_t>* m_form2 = nullptr;
     std::unordered_set<std::uint32_t> m_seen;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_pending;
     std::vector<std::uint8_t> m_buf;
@@ -184,16 +198,18 @@ TreeState Worse(TreeState a, TreeState b) {
 
 } // namespace
 
-TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget) {
+TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget,
+                      std::uint32_t start) {
     TreeReport report;
     std::uint8_t d[kBlock];
     for (unsigned i = 0; i < kMaxDescriptors; ++i) {
-        if (!read((kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
+        if (!read((start + kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
             d[0] == port::iso::kTypeTerminator)
             break;
         const std::uint8_t* root = d + port::iso::kRootRecordOffset;
         if (d[0] == port::iso::kTypePrimary && report.primary == TreeState::Absent) {
-            report.primary = Walker(read, imageSize, budget).Walk(root, true);
+            report.primary =
+                Walker(read, imageSize, budget).Walk(root, true, &report.form2Extents);
         } else if (port::iso::IsEnhanced(d)) {
             report.iso1999 =
                 Worse(report.iso1999, Walker(read, imageSize, budget).Walk(root, false));

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace driver {
 
@@ -26,6 +27,9 @@ struct TreeReport {
     TreeState primary = TreeState::Absent; // ISO 9660 (with Rock Ridge relocations)
     TreeState joliet = TreeState::Absent;  // every Joliet descriptor
     TreeState iso1999 = TreeState::Absent; // every enhanced (ISO 9660:1999) descriptor
+    // First blocks of the primary tree's file extents whose XA record marks
+    // them Mode 2 Form 2 (their sectors hold 2324 user bytes, not 2048).
+    std::vector<std::uint32_t> form2Extents;
 };
 
 struct TreeBudget {
@@ -36,6 +40,9 @@ struct TreeBudget {
     std::uint64_t dirBytes = std::uint64_t{512} << 20;
 };
 
-TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget = {});
+// `start`: the block where the volume begins (its descriptors from start +
+// 16 on); addresses in the records are counted from block 0 as usual.
+TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudget budget = {},
+                      std::uint32_t start = 0);
 
 } // namespace driver

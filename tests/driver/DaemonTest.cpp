@@ -636,11 +636,39 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
     const WrapDisc mode1{{{SectorForm::Mode1_2352, iso}, {SectorForm::Audio, samples, 0, 150}}};
     const WrapDisc mode2{{{SectorForm::Mode2_2352, iso}, {SectorForm::Audio, samples, 2, 0}}};
     const WrapDisc audio{{{SectorForm::Audio, samples}}};
+    // A Video CD's way: MPEGAV/AVSEQ01.DAT stored in Form 2 sectors, its XA
+    // record saying so, reads as their 2324-byte payloads back to back.
+    const std::string vcdSrc = tmp.path() + "/vcdsrc", vcdIso = tmp.path() + "/vcd.iso";
+    const std::string payload = RandomBytes(2324 * 5 - 100, 9);
+    ASSERT_TRUE(Shell("cp -r '" + tmp.path() + "/src' '" + vcdSrc + "' && mkdir '" + vcdSrc +
+                      "/MPEGAV'"));
+    WriteFile(vcdSrc + "/MPEGAV/AVSEQ01.DAT", std::string(5 * 2048, '\0'));
+    // (Joliet names: libisofs finds no Rock Ridge behind XA records.)
+    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet",
+                                      "-input-charset utf-8 -XA -J -joliet-long", vcdSrc, vcdIso));
+    WrapDisc vcd{{{SectorForm::Mode2_2352, ReadFile(vcdIso)}}};
+    const auto form2 = spindle_test::MarkForm2(vcd.tracks[0].data, "MPEGAV/AVSEQ01.DAT");
+    ASSERT_TRUE(form2 && form2->second == 5);
+    vcd.tracks[0].form2First = form2->first;
+    vcd.tracks[0].form2 = payload;
+    WrapDisc vcd2336 = vcd;
+    vcd2336.tracks[0].form = SectorForm::Mode2_2336;
+    // A CD-Extra: audio, then the data in a session of its own whose volume
+    // names blocks by their disc address, 11,400 blocks of session gap
+    // (which no BIN holds) after its track's start in the sheet.
+    WrapDisc extra{{{SectorForm::Audio, samples}, {SectorForm::Mode1_2352, "", 150, 0}}};
+    const std::string extraIso = tmp.path() + "/extra.iso";
+    ASSERT_TRUE(spindle_test::MakeIso(
+        "genisoimage -quiet",
+        "-input-charset utf-8 -R -J -joliet-long -C 0," + std::to_string(extra.Starts()[1] + 11400),
+        tmp.path() + "/src", extraIso));
+    extra.tracks[1].data = ReadFile(extraIso);
     struct Case {
         const char* what;
         std::function<std::string(const std::string& dir)> write;
         const char* wav; // the audio track's file, if any
         bool data = true;
+        bool form2 = false; // the Video CD tree
     };
     const Case cases[] = {
         {"cue MODE1/2048", [&](auto& d) { return spindle_test::WriteCue(plain, d, "disc"); },
@@ -675,14 +703,24 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
          "Track02.wav"},
         {"Alcohol MODE2", [&](auto& d) { return spindle_test::WriteAlcohol(mode2, d, "disc"); },
          "Track02.wav"},
+        {"cue AUDIO + MODE1/2352, a CD-Extra",
+         [&](auto& d) { return spindle_test::WriteCue(extra, d, "disc"); }, "Track01.wav"},
+        {"cue MODE2/2352 with a Form 2 file",
+         [&](auto& d) { return spindle_test::WriteCue(vcd, d, "disc"); }, nullptr, true, true},
+        {"cue MODE2/2336 with a Form 2 file",
+         [&](auto& d) { return spindle_test::WriteCue(vcd2336, d, "disc"); }, nullptr, true,
+         true},
     };
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string dir = tmp.path() + "/image" + std::to_string(++n);
         const std::string expect = dir + "/expected";
+        const std::string src = c.form2 ? vcdSrc : tmp.path() + "/src";
         ASSERT_TRUE(Shell("mkdir -p '" + expect + "'" +
-                          (c.data ? " && cp -r '" + tmp.path() + "/src/.' '" + expect + "'" : "")));
+                          (c.data ? " && cp -r '" + src + "/.' '" + expect + "'" : "")));
+        if (c.form2) // the last sector's payload is read whole
+            WriteFile(expect + "/MPEGAV/AVSEQ01.DAT", payload + std::string(100, '\0'));
         if (c.wav)
             WriteFile(expect + "/" + c.wav,
                       WavHeader(static_cast<std::uint32_t>(samples.size())) + samples);

@@ -2,6 +2,7 @@
 
 #include "tests/support/Files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace spindle_test {
@@ -50,7 +51,14 @@ std::string RawTrack(const WrapTrack& t, std::uint32_t lba, bool motorola, std::
     const std::string silence(unit, '\0');
     for (int k = 0; k < t.index0; ++k)
         out += EncodeSector(t.form, silence, lba++) + std::string(extra, '\0');
+    const std::uint64_t form2Count = (t.form2.size() + 2323) / 2324;
     for (std::uint64_t k = 0; k < count; ++k) {
+        if (k >= t.form2First && k - t.form2First < form2Count) {
+            std::string user = t.form2.substr((k - t.form2First) * 2324, 2324);
+            user.resize(2324, '\0');
+            out += EncodeSector(t.form, user, lba++, true) + std::string(extra, '\0');
+            continue;
+        }
         std::string user = t.data.substr(k * unit, unit);
         user.resize(unit, '\0');
         if (motorola && IsAudio(t)) {
@@ -102,15 +110,19 @@ std::uint64_t WrapDisc::Sectors(std::size_t track) const {
     return (tracks[track].data.size() + unit - 1) / unit;
 }
 
-std::string EncodeSector(SectorForm form, const std::string& user, std::uint32_t lba) {
+std::string EncodeSector(SectorForm form, const std::string& user, std::uint32_t lba,
+                         bool form2) {
     if (form == SectorForm::Audio || form == SectorForm::Mode1_2048)
         return user;
     static const std::string kSync = std::string(1, '\0') + std::string(10, '\xFF') + '\0';
     // XA subheader of a form 1 data sector: file, channel, submode (data), coding, twice.
-    static const std::string kSubheader("\0\0\x08\0\0\0\x08\0", 8);
-    const std::string tail(form == SectorForm::Mode1_2352 ? 288 : 280, '\0');
+    static const std::string kForm1Subheader("\0\0\x08\0\0\0\x08\0", 8);
+    // Of a form 2 video sector: submode real-time, form 2, video.
+    static const std::string kForm2Subheader("\x01\x01\x62\x0F\x01\x01\x62\x0F", 8);
+    const std::string& subheader = form2 ? kForm2Subheader : kForm1Subheader;
+    const std::string tail(form2 ? 4 : form == SectorForm::Mode1_2352 ? 288 : 280, '\0');
     if (form == SectorForm::Mode2_2336)
-        return kSubheader + user + tail;
+        return subheader + user + tail;
     const std::uint32_t at = lba + 150;
     std::string out = kSync;
     out += static_cast<char>(Bcd(at / 4500));
@@ -118,8 +130,49 @@ std::string EncodeSector(SectorForm form, const std::string& user, std::uint32_t
     out += static_cast<char>(Bcd(at % 75));
     out += form == SectorForm::Mode1_2352 ? '\x01' : '\x02';
     if (form == SectorForm::Mode2_2352)
-        out += kSubheader;
+        out += subheader;
     return out + user + tail;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> MarkForm2(std::string& iso,
+                                                                 const std::string& path) {
+    auto le32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(iso.at(at + static_cast<std::size_t>(i)));
+        return v;
+    };
+    std::size_t record = 16 * 2048 + 156; // the root's, in the primary descriptor
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', from), path.size());
+        const std::string want = path.substr(from, slash - from);
+        from = slash + 1;
+        const std::size_t dir = std::size_t{le32(record + 2)} * 2048, end = dir + le32(record + 10);
+        std::size_t found = 0;
+        for (std::size_t at = dir; at < end && !found;) {
+            const auto len = static_cast<unsigned char>(iso.at(at));
+            if (len == 0) {
+                at = (at / 2048 + 1) * 2048;
+                continue;
+            }
+            std::string name = iso.substr(at + 33, static_cast<unsigned char>(iso[at + 32]));
+            name = name.substr(0, name.find(';'));
+            if (name == want)
+                found = at;
+            at += len;
+        }
+        if (!found)
+            return std::nullopt;
+        record = found;
+    }
+    const std::size_t nameLen = static_cast<unsigned char>(iso[record + 32]);
+    const std::size_t xa = record + 33 + nameLen + (nameLen % 2 == 0 ? 1 : 0);
+    if (xa + 14 > record + static_cast<unsigned char>(iso[record]) || iso.substr(xa + 6, 2) != "XA")
+        return std::nullopt;
+    // Attributes 0x1000 (Mode 2 Form 2) in place of 0x0800 (Form 1).
+    iso[xa + 4] = static_cast<char>((iso[xa + 4] & ~0x08) | 0x10);
+    return std::make_pair(le32(record + 2), (le32(record + 10) + 2047) / 2048);
 }
 
 std::string WriteCue(const WrapDisc& disc, const std::string& dir, const std::string& base,

@@ -9,7 +9,9 @@
 #include "vdrive/DiscImage.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace spindle_test {
@@ -21,6 +23,11 @@ struct WrapTrack {
     std::string data;
     int pregap = 0; // sectors of gap no file holds (cue PREGAP; addresses only elsewhere)
     int index0 = 0; // sectors of silence stored before INDEX 01 (cue INDEX 00, Nero DAO)
+    // Mode 2 tracks: `form2` (padded to whole 2324-byte sectors) is stored
+    // in Form 2 sectors from sector `form2First` (counted from INDEX 01) on,
+    // in place of the data's sectors there.
+    std::uint64_t form2First = 0;
+    std::string form2 = {};
 };
 
 struct WrapDisc {
@@ -31,8 +38,17 @@ struct WrapDisc {
     std::uint64_t Sectors(std::size_t track) const;
 };
 
-// The disc's sector `lba` of a track, as the file holds it.
-std::string EncodeSector(vdrive::SectorForm form, const std::string& user, std::uint32_t lba);
+// The disc's sector `lba` of a track, as the file holds it; `form2` (Mode 2
+// forms): a Form 2 sector of 2324 user bytes.
+std::string EncodeSector(vdrive::SectorForm form, const std::string& user, std::uint32_t lba,
+                         bool form2 = false);
+
+// Marks the file at `path` ("DIR/NAME", without ";1") of the ISO image's
+// primary tree Mode 2 Form 2 in its XA record (the image must have XA
+// records: `genisoimage -XA`). Returns the first block of its extent and
+// its sectors, or nothing when the file or its XA record is not there.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> MarkForm2(std::string& iso,
+                                                                 const std::string& path);
 
 // Each writer puts its files into `dir` under the name `base` and returns
 // the path of the file a user picks (the sheet or descriptor).
