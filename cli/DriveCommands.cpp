@@ -101,11 +101,11 @@ bool RuntimeUsable(const char* command) {
 
 namespace {
 // A mount that found no driver and could not start one says so plainly.
-int MountFailed(const std::string& what, port::ErrorCode error, const std::string& problem) {
-    if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty())
+int MountFailed(const std::string& what, port::ErrorCode error, const vdrive::StartFault& fault) {
+    if (error == port::ERROR_PATH_NOT_FOUND && !fault.ok())
         return Fail("mount",
                     "no spindle-driver runs for " + port::RuntimeDir() +
-                        " and none could be started: " + problem,
+                        " and none could be started: " + vdrive::Describe(fault),
                     error);
     if (error == port::ERROR_PATH_NOT_FOUND && !DriverRuns())
         return Fail("mount", NoDriverSentence(), error);
@@ -161,10 +161,10 @@ int Mount(const Args& args) {
     request.imagePath = *path;
     port::ErrorCode error = 0;
     // With no driver answering, one is started for this runtime folder.
-    std::string problem;
+    vdrive::StartFault fault;
     if (letter) {
-        if (!vdrive::MountStartingDriver(letter, request, error, problem))
-            return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
+        if (!vdrive::MountStartingDriver(letter, request, error, fault))
+            return MountFailed(args[0] + " on " + DriveName(letter), error, fault);
     } else {
         // The first free letter, as the mount page offers them: C to Z. One
         // that another program takes meanwhile is passed over for the next.
@@ -172,10 +172,10 @@ int Mount(const Args& args) {
             if (vdrive::IsDriveLetterUsed(c))
                 continue;
             letter = c;
-            if (vdrive::MountStartingDriver(letter, request, error, problem))
+            if (vdrive::MountStartingDriver(letter, request, error, fault))
                 break;
             if (error != port::ERROR_BUSY)
-                return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
+                return MountFailed(args[0] + " on " + DriveName(letter), error, fault);
             letter = 0;
         }
         if (!letter)

@@ -221,9 +221,8 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     DeviceTable table;
     table.SetBindingCheck(LetterPointsAt);
     FuseFs fs(table, opts.verbose, opts.allowOther);
-    std::string error;
-    if (!fs.Mount(drives, error)) {
-        Fail(error);
+    if (const SetupFault fault = fs.Mount(drives); !fault.ok()) {
+        Fail(Describe(fault));
         return kExitNoFuse;
     }
     // Each drive also gets a mount of its own where file managers look.
