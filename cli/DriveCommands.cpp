@@ -4,6 +4,7 @@
 #include "cli/Report.h"
 
 #include "port/DosDevices.h"
+#include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
 #include "port/FileDiskRecords.h"
@@ -107,7 +108,7 @@ int MountFailed(const std::string& what, port::ErrorCode error, const vdrive::St
                     "no spindle-driver runs for " + port::RuntimeDir() +
                         " and none could be started: " + vdrive::Describe(fault),
                     error);
-    if (error == port::ERROR_PATH_NOT_FOUND && !DriverRuns())
+    if (error == port::ERROR_PATH_NOT_FOUND && !port::DriverAnswers())
         return Fail("mount", NoDriverSentence(), error);
     return FailOn("mount", what, error);
 }
@@ -218,7 +219,7 @@ int List(const Args& args) {
         return Misuse("list", args.empty() ? "" : "unknown argument " + args.back());
     if (!RuntimeUsable("list"))
         return 1;
-    if (!DriverRuns())
+    if (!port::DriverAnswers())
         Say("list", NoDriverSentence());
     // Every letter: mount takes A: and B: too.
     int status = 0;

@@ -1,5 +1,6 @@
 #include "vdrive/DriverStart.h"
 
+#include "port/DriveFiles.h"
 #include "port/DriverWire.h"
 #include "port/FileOps.h"
 #include "port/Paths.h"
@@ -152,27 +153,6 @@ bool ExecutableFile(const std::string& path) {
 
 } // namespace
 
-bool DriverAnswers() {
-    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path)
-        return false;
-    addr.sun_family = AF_UNIX;
-    path.copy(addr.sun_path, path.size());
-    Fd sock{socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)};
-    if (sock.fd < 0 || connect(sock.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return false;
-    timeval tv{5, 0};
-    setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    const auto hello =
-        port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
-    std::uint8_t buf[64];
-    if (!port::SendAll(sock.fd, hello.data(), hello.size()))
-        return false;
-    const ssize_t n = recv(sock.fd, buf, sizeof buf, 0);
-    return n > 0 && port::wire::DecodeHelloReply(buf, static_cast<std::size_t>(n)).has_value();
-}
-
 std::string DriverProgram() {
     const std::string beside = port::ProgramDir() + "spindle-driver";
     if (ExecutableFile(beside))
@@ -220,7 +200,7 @@ std::string Describe(const StartFault& f) {
 }
 
 StartFault EnsureDriver() {
-    if (DriverAnswers())
+    if (port::DriverAnswers())
         return {};
     std::string runtime;
     if (!port::PrivateRuntimeDir(runtime))
@@ -229,7 +209,7 @@ StartFault EnsureDriver() {
     if (StartFault locked = TakeStartLock(runtime, lock); !locked.ok())
         return locked;
     // Another request may have started one while this one waited for the lock.
-    if (DriverAnswers())
+    if (port::DriverAnswers())
         return {};
     const std::string program = DriverProgram();
     if (program.empty())
@@ -239,7 +219,7 @@ StartFault EnsureDriver() {
     // Ready (or another driver, started outside this lock, still starting):
     // it answers on its socket within a bounded time.
     const auto end = Clock::now() + kStartWait;
-    while (!DriverAnswers()) {
+    while (!port::DriverAnswers()) {
         if (Clock::now() >= end)
             return Fault(StartError::NoAnswer, runtime + "/" + port::wire::kSocketName);
         std::this_thread::sleep_for(kRetry);

@@ -13,9 +13,6 @@
 
 namespace vdrive {
 
-// True when a driver answers a hello on the runtime folder's socket.
-bool DriverAnswers();
-
 // The driver program to start: spindle-driver beside the running program
 // (port::ProgramDir(), which covers the build tree and an installed bin/),
 // else the first on PATH; empty when there is none.
