@@ -98,11 +98,11 @@ bool CMainApp::OnInit() {
 }
 
 int CMainApp::HandToFirstInstance() {
-    std::string problem;
-    if (port::HandOver(kInstanceName, HandOverArguments(m_start), problem))
+    const port::HandOverFault fault = port::HandOver(kInstanceName, HandOverArguments(m_start));
+    if (fault.ok())
         return 0;
     std::fprintf(stderr, "spindle: the running Spindle did not take the start: %s.\n",
-                 problem.c_str());
+                 port::Describe(fault).c_str());
     return 1;
 }
 

@@ -60,9 +60,8 @@ BurnOutcome CheckImage(const std::vector<TrackRange>& ranges) {
         burn::burn_source_free(src);
         if (TrackBytes(r) <= 0)
             return Fail(BurnError::BadImage, "\"" + r.path + "\" is empty");
-        std::string why = CheckTrackSectors(r);
-        if (!why.empty())
-            return Fail(BurnError::BadImage, why);
+        if (BurnOutcome bad = CheckTrackSectors(r); !bad.ok())
+            return bad;
     }
     return {};
 }
@@ -183,19 +182,26 @@ BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t 
     return {};
 }
 
-std::string LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out) {
+BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath,
+                          BurnImage& out) {
     out = {};
+    auto bad = [](const std::string& path, std::string words) {
+        BurnOutcome o = Fail(BurnError::BadImage, std::move(words));
+        o.item = path;
+        return o;
+    };
     if (!isoPath.empty()) {
         struct stat st;
         if (::stat(isoPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            return "The image \"" + isoPath + "\" was not found";
+            return bad(isoPath, "The image \"" + isoPath + "\" was not found");
         out.isoPath = isoPath;
         return {};
     }
     if (cuePath.empty())
-        return "There is nothing to burn";
+        return bad(cuePath, "There is nothing to burn");
     out.isCue = true;
-    return LoadCueSheet(cuePath, out.cue);
+    std::string why = LoadCueSheet(cuePath, out.cue);
+    return why.empty() ? BurnOutcome() : bad(cuePath, why);
 }
 
 engine::JobOutcome Job::Run(engine::JobObserver& observer) {
@@ -339,13 +345,16 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
 
     Phase(observer, BurnPhase::Writing, copy, copies);
     TakeLibraryMessages();
-    burn::burn_disc_write(opts, layout.disc);
+    const std::string startWords =
+        drive->Start([&] { burn::burn_disc_write(opts, layout.disc); });
     burn::burn_write_opts_free(opts);
     WaitIdle(
         drive->drive(), [&](double f, int track) { progress(f, false, layout.BufferFill(track)); },
         [&] { Phase(observer, BurnPhase::Closing, copy, copies); });
     const bool wroteWell = burn::burn_drive_wrote_well(drive->drive());
     std::string libraryWords = TakeLibraryMessages();
+    if (libraryWords.empty())
+        libraryWords = startWords;
     if (StopRequested())
         return Fail(BurnError::Cancelled);
     // A source that could not deliver ends the run too; that is the

@@ -100,8 +100,9 @@ struct BurnImage {
 };
 
 // Reads what the engine's project and path ask to burn: the ISO file at
-// isoPath, else the cue sheet at cuePath. Empty on success, else the reason.
-std::string LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out);
+// isoPath, else the cue sheet at cuePath. None on success, else BadImage
+// for the file (item), Detail() saying what is wrong.
+BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out);
 
 struct BurnSettings {
     int speedKBs = 0; // 0: the fastest

@@ -125,8 +125,8 @@ std::unique_ptr<BurnJob> MakeBurnJob(const std::string& address, const std::stri
             cue = State().cueSheet;
     }
     BurnImage image;
-    if (std::string why = LoadBurnImage(isoPath, cue, image); !why.empty()) {
-        failure = Fail(BurnError::BadImage, why);
+    if (BurnOutcome loaded = LoadBurnImage(isoPath, cue, image); !loaded.ok()) {
+        failure = loaded;
         return nullptr;
     }
     if (address.empty()) {

@@ -39,12 +39,14 @@ BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
         return Fail(BurnError::Cancelled);
     Phase(observer, BurnPhase::Erasing, 1, 1);
     TakeLibraryMessages();
-    if (format)
-        // Default size; a full erase formats anew, a quick one skips the
-        // lengthy certification.
-        burn::burn_disc_format(drive->drive(), 0, 6 | (m_full ? 16 : 64));
-    else
-        burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
+    const std::string startWords = drive->Start([&] {
+        if (format)
+            // Default size; a full erase formats anew, a quick one skips the
+            // lengthy certification.
+            burn::burn_disc_format(drive->drive(), 0, 6 | (m_full ? 16 : 64));
+        else
+            burn::burn_disc_erase(drive->drive(), m_full ? 0 : 1);
+    });
     // Blanking cannot be cancelled halfway; a stop asked meanwhile is noted
     // once it ends.
     burn::burn_progress p;
@@ -56,6 +58,8 @@ BurnOutcome EraseJob::Work(engine::JobObserver& observer) {
     }
     const bool well = burn::burn_drive_wrote_well(drive->drive());
     std::string words = TakeLibraryMessages();
+    if (words.empty())
+        words = startWords;
     if (!well)
         return Fail(BurnError::NotErasable, words);
     observer.OnProgress(100);

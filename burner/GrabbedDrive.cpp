@@ -18,6 +18,10 @@ namespace {
 // at a time.
 std::mutex g_grabMutex;
 
+// libburn's message code for an operation refused because another one is
+// still going on with the drive ("A drive operation is still going on").
+constexpr int kStillGoingOn = 0x00020102;
+
 bool Grab(const std::string& address, burn::burn_drive_info** info) {
     std::string adr = address;
     return burn::burn_drive_scan_and_grab(info, adr.data(), 1) > 0 && *info;
@@ -124,7 +128,23 @@ std::vector<int> GrabbedDrive::WriteSpeeds() const {
     return speeds;
 }
 
-std::string TakeLibraryMessages() {
+std::string GrabbedDrive::Start(const std::function<void()>& start) {
+    const auto end = std::chrono::steady_clock::now() + kStartWait;
+    for (;;) {
+        start();
+        // A started operation marks the drive busy before the call returns;
+        // a refused one leaves it idle.
+        if (burn::burn_drive_get_status(m_drive, nullptr) != burn::BURN_DRIVE_IDLE)
+            return {};
+        bool stillGoingOn = false;
+        std::string words = TakeLibraryMessages(&stillGoingOn);
+        if (!stillGoingOn || std::chrono::steady_clock::now() >= end)
+            return words;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string TakeLibraryMessages(bool* stillGoingOn) {
     std::string last;
     char text[BURN_MSGS_MESSAGE_LEN + 1];
     char severity[80];
@@ -133,6 +153,8 @@ std::string TakeLibraryMessages() {
         const std::string sev = severity;
         if (sev == "SORRY" || sev == "FAILURE" || sev == "FATAL" || sev == "ABORT")
             last = text;
+        if (stillGoingOn && code == kStillGoingOn)
+            *stillGoingOn = true;
     }
     return last;
 }

@@ -6,7 +6,9 @@
 
 #include "burner/BurnJob.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +46,17 @@ public:
     std::vector<int> WriteSpeeds() const; // kB/s, fastest first; empty when unknown
     void EjectOnClose(bool eject) { m_eject = eject; }
 
+    // Starts one of libburn's operations on the drive: `start` calls
+    // burn_disc_write, burn_disc_erase or burn_disc_format. libburn refuses
+    // to start one, with a message only, while the worker thread of an
+    // earlier operation on a drive at the same place is still ending: a
+    // blank or format reports the drive idle before its worker is gone, and
+    // a drive released and grabbed again takes the place of the one before.
+    // Such a refusal is retried for up to kStartWait, which keeps a burn
+    // right after an erase or a cancelled burn from failing. Returns what
+    // TakeLibraryMessages gave while starting (empty once it started).
+    std::string Start(const std::function<void()>& start);
+
 private:
     GrabbedDrive() = default;
     burn::burn_drive_info* m_info = nullptr;
@@ -52,8 +65,13 @@ private:
     bool m_eject = false;
 };
 
+// How long GrabbedDrive::Start waits for an earlier operation's worker.
+inline constexpr std::chrono::seconds kStartWait{10};
+
 // Empties libburn's message queue; returns its most recent message of
-// severity SORRY or worse (empty when there was none).
-std::string TakeLibraryMessages();
+// severity SORRY or worse (empty when there was none). `stillGoingOn`, when
+// given, tells whether one of them refused to start an operation because
+// one is still going on with the drive.
+std::string TakeLibraryMessages(bool* stillGoingOn = nullptr);
 
 } // namespace burner

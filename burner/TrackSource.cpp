@@ -243,12 +243,17 @@ std::string TrackSourceError(burn::burn_source* source) {
     return s->error;
 }
 
-std::string CheckTrackSectors(const TrackRange& range) {
+BurnOutcome CheckTrackSectors(const TrackRange& range) {
     if (range.mode != TrackMode::Mode1_2352 && range.mode != TrackMode::Mode2_2352)
         return {};
     const int fd = range.fd >= 0 ? range.fd : ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return "\"" + range.path + "\" cannot be opened: " + std::strerror(errno);
+        return CannotOpen(BurnError::BadImage, range.path, errno);
+    auto bad = [&](std::string words) {
+        BurnOutcome o = Fail(BurnError::BadImage, std::move(words));
+        o.item = range.path;
+        return o;
+    };
     struct Closer {
         int fd;
         bool own;
@@ -265,7 +270,7 @@ std::string CheckTrackSectors(const TrackRange& range) {
     std::vector<unsigned char> block(static_cast<std::size_t>(kBlockSectors * kSize));
     for (std::int64_t first = 0; first < range.sectors; first += kBlockSectors) {
         if (range.stop && *range.stop)
-            return "the check of \"" + range.path + "\" was stopped";
+            return bad("the check of \"" + range.path + "\" was stopped");
         const std::int64_t count = std::min(kBlockSectors, range.sectors - first);
         const std::size_t want = static_cast<std::size_t>(count * kSize);
         const std::int64_t at = range.offset + first * kSize;
@@ -275,22 +280,22 @@ std::string CheckTrackSectors(const TrackRange& range) {
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                return "\"" + range.path + "\" cannot be read at byte " +
-                       std::to_string(at + static_cast<std::int64_t>(got)) + ": " +
-                       std::strerror(errno);
+                return bad("\"" + range.path + "\" cannot be read at byte " +
+                           std::to_string(at + static_cast<std::int64_t>(got)) + ": " +
+                           std::strerror(errno));
             if (n == 0)
-                return "\"" + range.path + "\" ends at byte " +
-                       std::to_string(at + static_cast<std::int64_t>(got)) + ", before track " +
-                       std::to_string(range.track) + " does";
+                return bad("\"" + range.path + "\" ends at byte " +
+                           std::to_string(at + static_cast<std::int64_t>(got)) +
+                           ", before track " + std::to_string(range.track) + " does");
             got += static_cast<std::size_t>(n);
         }
         for (std::int64_t i = 0; i < count; ++i) {
             std::string why = CheckRawSector(block.data() + i * kSize, range.mode);
             if (!why.empty())
-                return "\"" + range.path +
-                       "\" does not hold the sectors its cue sheet declares: track " +
-                       std::to_string(range.track) + ", sector " + std::to_string(first + i) +
-                       " (byte " + std::to_string(at + i * kSize) + " of the file): " + why;
+                return bad("\"" + range.path +
+                           "\" does not hold the sectors its cue sheet declares: track " +
+                           std::to_string(range.track) + ", sector " + std::to_string(first + i) +
+                           " (byte " + std::to_string(at + i * kSize) + " of the file): " + why);
         }
     }
     return {};

@@ -48,11 +48,12 @@ bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 
 // Reads every sector of a raw track (MODE1/2352, MODE2/2352) and checks
 // each as CheckRawSector does, in one sequential pass over its part of the
-// file; other modes have no sector structure to check. Empty when every
-// sector fits, else what is wrong, naming the file, the track and the
-// sector (counted from the track's first). Gives up, saying so, once the
-// range's stop flag is set.
-std::string CheckTrackSectors(const TrackRange& range);
+// file; other modes have no sector structure to check. None when every
+// sector fits, else BadImage for the file (item), its errno when it cannot
+// be opened, and what is wrong naming the track and the sector (counted
+// from the track's first). Gives up, saying so, once the range's stop flag
+// is set.
+BurnOutcome CheckTrackSectors(const TrackRange& range);
 
 // Opens the file read-only; nullptr with `failure` (BadImage, the file and
 // errno) when it cannot. The

@@ -217,9 +217,10 @@ int Burn(const Args& args) {
     cue = cue || EndsWithCue(image);
     // The sheet is read, and refused when malformed, before the recorder is touched.
     burner::BurnImage what;
-    std::string error = burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
-    if (!error.empty())
-        return Say("burn", error);
+    const burner::BurnOutcome loaded =
+        burner::LoadBurnImage(cue ? "" : image, cue ? image : "", what);
+    if (!loaded.ok())
+        return Say("burn", burner::Detail(loaded));
     if (!UseRecorder("burn", letter))
         return 1;
     const std::string address = burner::CurrentRecorderAddress();

@@ -4,6 +4,7 @@
 #include "cli/Report.h"
 
 #include "port/DosDevices.h"
+#include "port/DriveFiles.h"
 #include "port/DriveInfo.h"
 #include "port/Errors.h"
 #include "port/FileDiskRecords.h"
@@ -101,13 +102,13 @@ bool RuntimeUsable(const char* command) {
 
 namespace {
 // A mount that found no driver and could not start one says so plainly.
-int MountFailed(const std::string& what, port::ErrorCode error, const std::string& problem) {
-    if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty())
+int MountFailed(const std::string& what, port::ErrorCode error, const vdrive::StartFault& fault) {
+    if (error == port::ERROR_PATH_NOT_FOUND && !fault.ok())
         return Fail("mount",
                     "no spindle-driver runs for " + port::RuntimeDir() +
-                        " and none could be started: " + problem,
+                        " and none could be started: " + vdrive::Describe(fault),
                     error);
-    if (error == port::ERROR_PATH_NOT_FOUND && !DriverRuns())
+    if (error == port::ERROR_PATH_NOT_FOUND && !port::DriverAnswers())
         return Fail("mount", NoDriverSentence(), error);
     return FailOn("mount", what, error);
 }
@@ -161,10 +162,10 @@ int Mount(const Args& args) {
     request.imagePath = *path;
     port::ErrorCode error = 0;
     // With no driver answering, one is started for this runtime folder.
-    std::string problem;
+    vdrive::StartFault fault;
     if (letter) {
-        if (!vdrive::MountStartingDriver(letter, request, error, problem))
-            return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
+        if (!vdrive::MountStartingDriver(letter, request, error, fault))
+            return MountFailed(args[0] + " on " + DriveName(letter), error, fault);
     } else {
         // The first free letter, as the mount page offers them: C to Z. One
         // that another program takes meanwhile is passed over for the next.
@@ -172,10 +173,10 @@ int Mount(const Args& args) {
             if (vdrive::IsDriveLetterUsed(c))
                 continue;
             letter = c;
-            if (vdrive::MountStartingDriver(letter, request, error, problem))
+            if (vdrive::MountStartingDriver(letter, request, error, fault))
                 break;
             if (error != port::ERROR_BUSY)
-                return MountFailed(args[0] + " on " + DriveName(letter), error, problem);
+                return MountFailed(args[0] + " on " + DriveName(letter), error, fault);
             letter = 0;
         }
         if (!letter)
@@ -218,7 +219,7 @@ int List(const Args& args) {
         return Misuse("list", args.empty() ? "" : "unknown argument " + args.back());
     if (!RuntimeUsable("list"))
         return 1;
-    if (!DriverRuns())
+    if (!port::DriverAnswers())
         Say("list", NoDriverSentence());
     // Every letter: mount takes A: and B: too.
     int status = 0;

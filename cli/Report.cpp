@@ -152,21 +152,6 @@ std::string TrimPadding(std::string text) {
     return text;
 }
 
-bool DriverRuns() {
-    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path)
-        return false;
-    addr.sun_family = AF_UNIX;
-    path.copy(addr.sun_path, path.size());
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    bool up = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return up;
-}
-
 std::string NoDriverSentence() {
     return "no spindle-driver runs for " + port::RuntimeDir() +
            "; start one with: spindle-driver --daemon";

@@ -75,9 +75,6 @@ std::string JsonString(std::string_view text);
 // Text without the trailing blanks that fixed-width records pad with.
 std::string TrimPadding(std::string text);
 
-// True when a driver listens on this runtime folder's socket.
-bool DriverRuns();
-
 // The sentence that says no driver runs, and how to start one.
 std::string NoDriverSentence();
 

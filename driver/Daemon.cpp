@@ -8,6 +8,7 @@
 #include "driver/Server.h"
 #include "driver/StopGuard.h"
 #include "port/DosDevices.h"
+#include "port/DriveFiles.h"
 #include "port/DriverWire.h"
 #include "port/FileDiskRecords.h"
 #include "port/FileOps.h"
@@ -221,9 +222,8 @@ int Serve(const DaemonOptions& opts, const std::string& runtime, int readyFd) {
     DeviceTable table;
     table.SetBindingCheck(LetterPointsAt);
     FuseFs fs(table, opts.verbose, opts.allowOther);
-    std::string error;
-    if (!fs.Mount(drives, error)) {
-        Fail(error);
+    if (const SetupFault fault = fs.Mount(drives); !fault.ok()) {
+        Fail(Describe(fault));
         return kExitNoFuse;
     }
     // Each drive also gets a mount of its own where file managers look.
@@ -323,29 +323,7 @@ int RunDriver(const DaemonOptions& opts) {
 }
 
 int DriverStatus() {
-    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
-    sockaddr_un addr{};
-    if (path.size() >= sizeof(addr.sun_path))
-        return 1;
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 1;
-    addr.sun_family = AF_UNIX;
-    path.copy(addr.sun_path, path.size());
-    int result = 1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-        timeval tv{5, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-        auto hello = port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
-        std::uint8_t buf[64];
-        if (port::SendAll(fd, hello.data(), hello.size())) {
-            ssize_t n = recv(fd, buf, sizeof(buf), 0);
-            if (n > 0 && port::wire::DecodeHelloReply(buf, static_cast<size_t>(n)))
-                result = 0;
-        }
-    }
-    close(fd);
-    return result;
+    return port::DriverAnswers() ? 0 : 1;
 }
 
 } // namespace driver

@@ -65,10 +65,9 @@ bool OpenMediaFolder(MediaFolder& media) {
     std::string path = ChooseMediaFolder(port::DrivesConfMedia(), user, home, runMediaUsable);
     if (path.empty())
         return false;
-    std::string error;
-    if (!media.Open(path, error)) {
+    if (const SetupFault fault = media.Open(path); !fault.ok()) {
         std::fprintf(stderr, "spindle-driver: %s; drives are not shown to the desktop\n",
-                     error.c_str());
+                     Describe(fault).c_str());
         return false;
     }
     // Done before the driver reports ready: a drive mounted next must not
@@ -168,12 +167,11 @@ void DesktopDrives::ShowLocked(const std::shared_ptr<Mount>& m) {
     }
     s->fs = std::make_unique<FuseFs>(m_table, m_verbose, m_allowOther);
     s->fs->ServeOneDrive(s->serial, SourceName(s->letter, s->device.family));
-    std::string error;
-    if (!s->fs->Mount(m_media.path() + "/" + s->name, error)) {
+    if (const SetupFault fault = s->fs->Mount(m_media.path() + "/" + s->name); !fault.ok()) {
         s->fs.reset();
         m_media.RemoveDriveFolder(s->name);
         if (m_verbose)
-            std::fprintf(stderr, "spindle-driver: %s\n", error.c_str());
+            std::fprintf(stderr, "spindle-driver: %s\n", Describe(fault).c_str());
         return;
     }
     m_shown[s->letter] = s;

@@ -410,11 +410,9 @@ FuseFs::~FuseFs() {
     Unmount();
 }
 
-bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
-    if (access("/dev/fuse", R_OK | W_OK) != 0) {
-        error = "FUSE is not available (/dev/fuse: " + std::string(strerror(errno)) + ")";
-        return false;
-    }
+SetupFault FuseFs::Mount(const std::string& mountpoint) {
+    if (access("/dev/fuse", R_OK | W_OK) != 0)
+        return {SetupError::NoFuseDevice, "/dev/fuse", errno};
     std::string opts = "ro,fsname=" + m_fsName +
                        ",subtype=spindle,default_permissions,max_read=" + std::to_string(kMaxRead);
     if (m_allowOther)
@@ -428,18 +426,15 @@ bool FuseFs::Mount(const std::string& mountpoint, std::string& error) {
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(cargv.size()), cargv.data());
     m_session = fuse_session_new(&args, &kOps, sizeof(kOps), this);
     fuse_opt_free_args(&args); // what the parser added to them
-    if (!m_session) {
-        error = "FUSE is not available (cannot create a session)";
-        return false;
-    }
+    if (!m_session)
+        return {SetupError::NoFuseSession, mountpoint, 0};
     if (fuse_session_mount(m_session, mountpoint.c_str()) != 0) {
         fuse_session_destroy(m_session);
         m_session = nullptr;
-        error = "FUSE is not available (mounting " + mountpoint + " was refused)";
-        return false;
+        return {SetupError::MountRefused, mountpoint, 0};
     }
     m_mounted = true;
-    return true;
+    return {};
 }
 
 void FuseFs::ServeOneDrive(std::uint32_t serial, const std::string& fsName) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "driver/DeviceTable.h"
+#include "driver/SetupFault.h"
 
 #include <atomic>
 #include <cstdint>
@@ -46,8 +47,9 @@ public:
     // a one-drive session is the root of its image.
     std::uint64_t FromKernel(std::uint64_t ino) const;
 
-    // Creates the session and mounts it; false with a message on failure.
-    bool Mount(const std::string& mountpoint, std::string& error);
+    // Creates the session and mounts it; a NoFuse* or MountRefused fault
+    // (for the mount point) when it cannot.
+    SetupFault Mount(const std::string& mountpoint);
     // Installs SIGTERM/SIGINT/SIGHUP handlers that end Loop().
     void CatchSignals();
     // Serves requests on several threads until unmounted or signalled.

@@ -123,26 +123,23 @@ MediaFolder::~MediaFolder() {
         close(m_fd);
 }
 
-bool MediaFolder::Open(const std::string& path, std::string& error) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = "cannot create the media folder " + path + ": " + strerror(errno);
-        return false;
-    }
+SetupFault MediaFolder::Open(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return {SetupError::MediaFolderCreate, path, errno};
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
-        error = "cannot open the media folder " + path + ": " +
-                strerror(errno == ELOOP || errno == ENOTDIR ? ENOTDIR : errno);
+        SetupFault fault{SetupError::MediaFolderOpen, path,
+                         errno == ELOOP || errno == ENOTDIR ? ENOTDIR : errno};
         if (fd >= 0)
             close(fd);
-        return false;
+        return fault;
     }
     // Only this user (or root) may have put things in it: drive folders are
     // made, mounted over and removed there.
     if ((st.st_uid != getuid() && st.st_uid != 0) || (st.st_mode & S_IWOTH)) {
-        error = "the media folder " + path + " is not this user's own";
         close(fd);
-        return false;
+        return {SetupError::MediaFolderNotOwn, path, 0};
     }
     char buf[PATH_MAX];
     ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf - 1);
@@ -150,7 +147,7 @@ bool MediaFolder::Open(const std::string& path, std::string& error) {
     if (m_fd >= 0)
         close(m_fd);
     m_fd = fd;
-    return true;
+    return {};
 }
 
 bool MediaFolder::MakeDriveFolder(const std::string& name) {

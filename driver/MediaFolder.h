@@ -5,6 +5,8 @@
 // (see ShownByDesktop), under the mount point's last name.
 #pragma once
 
+#include "driver/SetupFault.h"
+
 #include <string>
 #include <vector>
 
@@ -39,9 +41,9 @@ public:
     MediaFolder& operator=(const MediaFolder&) = delete;
 
     // Creates the folder (its last part, 0700) when missing and opens it.
-    // Refused (false, with a sentence in `error`): a link, not a folder, or
+    // Refused (a MediaFolder* fault for the path): a link, not a folder, or
     // a folder of another user than this one or root.
-    bool Open(const std::string& path, std::string& error);
+    SetupFault Open(const std::string& path);
     bool open() const { return m_fd >= 0; }
     // The folder's path with links resolved, as the mount table shows it.
     const std::string& path() const { return m_path; }

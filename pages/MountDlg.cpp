@@ -260,17 +260,18 @@ bool CMountDlg::MountChosenImage() {
     // With no driver answering, one is started in the background (the wait,
     // usually well under a second, shows a busy pointer).
     port::ErrorCode error = port::ERROR_SUCCESS;
-    std::string problem;
+    vdrive::StartFault startFault;
     wxBusyCursor busy;
-    const bool mounted = vdrive::MountStartingDriver(letter, request, error, problem);
+    const bool mounted = vdrive::MountStartingDriver(letter, request, error, startFault);
     if (mounted) {
         SaveHistory();
         if (m_bOpenAfterMount)
             port::OpenFolder(port::DesktopFolder(letter)); // a failed start is not reported
         else
             InfoBox(FormatLangText("ID_MOUNT_DONE", {wxString(wxUniChar(letter))}));
-    } else if (error == port::ERROR_PATH_NOT_FOUND && !problem.empty()) {
-        ErrorBox(FormatLangText("ID_FILEDISK_START_FAILED", {wxString::FromUTF8(problem)}));
+    } else if (error == port::ERROR_PATH_NOT_FOUND && !startFault.ok()) {
+        ErrorBox(FormatLangText("ID_FILEDISK_START_FAILED",
+                                {wxString::FromUTF8(vdrive::Describe(startFault))}));
     } else if (error == port::ERROR_PATH_NOT_FOUND) {
         ErrorBox(LangText("ID_FILEDISK_NOT_READY"));
     } else if (error == port::ERROR_FILENAME_EXCED_RANGE) {

@@ -316,6 +316,32 @@ int DataFd(HANDLE h) {
 
 } // namespace
 
+bool DriverAnswers() {
+    const std::string path = RuntimeDir() + "/" + wire::kSocketName;
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, path.size());
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return false;
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const auto hello = wire::Encode(wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
+    std::uint8_t buf[64];
+    if (!SendAll(fd, hello.data(), hello.size()))
+        return false;
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    return n > 0 && wire::DecodeHelloReply(buf, static_cast<std::size_t>(n)).has_value();
+}
+
 HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
     // Only a driver in a private folder of this user is trusted with paths.
     std::string runtime;

@@ -54,6 +54,10 @@ char16_t DriveLetterOfPath(std::u16string_view path);
 // vdrive::query::kBufferSize bytes), without its "\??\" prefix.
 std::string QueriedImagePath(const std::uint8_t* record);
 
+// True when a spindle-driver answers a hello on this runtime folder's
+// socket (within five seconds).
+bool DriverAnswers();
+
 // A connection to spindle-driver's device `device` ("\Device\FileDisk\...")
 // introduced as drive `letter`, without the drive table (a drive path opens
 // one through its letter's binding). Errors as for a drive path.

@@ -73,6 +73,24 @@ std::string ReadFailureText(int err, std::size_t maxBytes) {
     return std::strerror(err);
 }
 
+bool ReadAll(int fd, void* buffer, std::size_t size, std::size_t& done, std::int64_t offset) {
+    char* p = static_cast<char*>(buffer);
+    done = 0;
+    while (done < size) {
+        const ssize_t n = offset < 0 ? read(fd, p + done, size - done)
+                                     : pread(fd, p + done, size - done,
+                                             static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool WriteAll(int fd, const void* data, std::size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {

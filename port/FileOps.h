@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path,
 // regular file" for EINVAL and EISDIR, "it is larger than N bytes" for EFBIG,
 // else the system's text.
 std::string ReadFailureText(int err, std::size_t maxBytes = kMaxSettingsFileBytes);
+
+// Reads until `size` bytes arrived, the end of the file, or an error: at
+// `offset` (pread) or, when it is negative, from the file position (read).
+// `done` says how many bytes arrived. False with errno set on an error.
+bool ReadAll(int fd, void* buffer, std::size_t size, std::size_t& done, std::int64_t offset = -1);
 
 // Writes n bytes, however many write() calls it takes. False with errno set.
 bool WriteAll(int fd, const void* data, std::size_t n);

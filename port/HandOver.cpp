@@ -167,22 +167,34 @@ void HandOverListener::Answer(int fd) {
     SendAll(fd, reply.data(), reply.size());
 }
 
-bool HandOver(const std::string& name, const std::vector<std::string>& args, std::string& problem) {
+std::string Describe(const HandOverFault& f) {
+    switch (f.error) {
+    case HandOverError::None:
+        return {};
+    case HandOverError::TooLong:
+        return "the start arguments are too long to hand to the running Spindle";
+    case HandOverError::Unreachable:
+        return "the running Spindle cannot be reached at " + f.path;
+    case HandOverError::NoAnswer:
+        return "the running Spindle did not answer";
+    case HandOverError::Refused:
+        return f.answer;
+    }
+    return {};
+}
+
+HandOverFault HandOver(const std::string& name, const std::vector<std::string>& args) {
     std::string message(kTag, sizeof kTag);
     for (const std::string& a : args)
         message += a + '\0';
-    if (message.size() > kMaxMessage) {
-        problem = "the start arguments are too long to hand to the running Spindle";
-        return false;
-    }
     const std::string path = HandOverSocket(name);
+    if (message.size() > kMaxMessage)
+        return {HandOverError::TooLong, path, {}};
     const auto end = std::chrono::steady_clock::now() + kConnectWait;
     int fd;
     while ((fd = Connect(path)) < 0) {
-        if (std::chrono::steady_clock::now() >= end) {
-            problem = "the running Spindle cannot be reached at " + path;
-            return false;
-        }
+        if (std::chrono::steady_clock::now() >= end)
+            return {HandOverError::Unreachable, path, {}};
         usleep(20000); // the first instance is still starting
     }
     char reply[1024];
@@ -190,13 +202,11 @@ bool HandOver(const std::string& name, const std::vector<std::string>& args, std
     if (SendAll(fd, message.data(), message.size()) && WaitReadable(fd, kAnswerWaitMs))
         n = recv(fd, reply, sizeof reply, 0);
     close(fd);
-    if (n <= 0) {
-        problem = "the running Spindle did not answer";
-        return false;
-    }
+    if (n <= 0)
+        return {HandOverError::NoAnswer, path, {}};
     if (reply[0] != '\0')
-        problem = std::string(reply + 1, static_cast<std::size_t>(n - 1));
-    return reply[0] == '\0';
+        return {HandOverError::Refused, path, std::string(reply + 1, static_cast<std::size_t>(n - 1))};
+    return {};
 }
 
 } // namespace port

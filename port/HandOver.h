@@ -45,10 +45,29 @@ private:
 // The socket path of the instance lock `name`.
 std::string HandOverSocket(const std::string& name);
 
+// Why a hand-over failed: a number plus the socket it concerns and, when
+// the running instance refused, its own answer.
+enum class HandOverError {
+    None,
+    TooLong,     // the arguments do not fit in one message
+    Unreachable, // nothing answers on the socket (path)
+    NoAnswer,    // the connection ended without an answer
+    Refused,     // the running instance did not take them (answer)
+};
+
+struct HandOverFault {
+    HandOverError error = HandOverError::None;
+    std::string path;
+    std::string answer;
+    bool ok() const { return error == HandOverError::None; }
+};
+
+// The fault as one sentence (no capital, no full stop).
+std::string Describe(const HandOverFault& fault);
+
 // Sends `args` to the instance holding the lock `name` and waits for its
-// answer. True when it took them; else false with `problem` set to one
-// sentence. Retries the connection for a while, since the first instance
-// may still be starting.
-bool HandOver(const std::string& name, const std::vector<std::string>& args, std::string& problem);
+// answer. None when it took them, else why not. Retries the connection for
+// a while, since the first instance may still be starting.
+HandOverFault HandOver(const std::string& name, const std::vector<std::string>& args);
 
 } // namespace port

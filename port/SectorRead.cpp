@@ -1,5 +1,6 @@
 #include "port/SectorRead.h"
 
+#include "port/FileOps.h"
 #include "port/LastError.h"
 
 #include <cerrno>
@@ -13,18 +14,10 @@ namespace {
 
 // Reads until `size` bytes, the end, or an error; errno tells the error.
 bool PreadAll(int fd, std::int64_t offset, char* buffer, std::uint32_t size, std::uint32_t& done) {
-    done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, buffer + done, size - done, offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        done += static_cast<std::uint32_t>(n);
-    }
-    return true;
+    std::size_t got = 0;
+    const bool ok = ReadAll(fd, buffer, size, got, offset);
+    done = static_cast<std::uint32_t>(got);
+    return ok;
 }
 
 // Reads with O_DIRECT set on the descriptor for this read only. False with

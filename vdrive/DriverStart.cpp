@@ -1,5 +1,6 @@
 #include "vdrive/DriverStart.h"
 
+#include "port/DriveFiles.h"
 #include "port/DriverWire.h"
 #include "port/FileOps.h"
 #include "port/Paths.h"
@@ -35,6 +36,14 @@ constexpr std::chrono::seconds kLockWait(60);
 constexpr std::chrono::seconds kStartWait(45);
 constexpr std::chrono::milliseconds kRetry(20);
 
+StartFault Fault(StartError error, std::string path, int osError = 0) {
+    StartFault f;
+    f.error = error;
+    f.path = std::move(path);
+    f.osError = osError;
+    return f;
+}
+
 // An open descriptor that closes itself.
 struct Fd {
     int fd = -1;
@@ -46,24 +55,19 @@ struct Fd {
 
 // The start lock of the runtime folder, taken within kLockWait. Only a
 // regular file of this user, never through a link.
-bool TakeStartLock(const std::string& runtime, Fd& lock, std::string& problem) {
+StartFault TakeStartLock(const std::string& runtime, Fd& lock) {
     const std::string path = runtime + "/driver-start.lock";
     lock.fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat st {};
-    if (lock.fd < 0 || fstat(lock.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
-        problem = path + " is not a file of this user's own, so no driver is started";
-        return false;
-    }
+    if (lock.fd < 0 || fstat(lock.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid())
+        return Fault(StartError::LockNotOwn, path);
     const auto end = Clock::now() + kLockWait;
     while (flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK || Clock::now() >= end) {
-            problem = "another start of spindle-driver did not end within " +
-                      std::to_string(kLockWait.count()) + " seconds";
-            return false;
-        }
+        if (errno != EWOULDBLOCK || Clock::now() >= end)
+            return Fault(StartError::LockTimeout, path);
         std::this_thread::sleep_for(kRetry);
     }
-    return true;
+    return {};
 }
 
 // The caller's environment with the runtime folder named explicitly, so the
@@ -105,14 +109,12 @@ std::string FirstLine(int fd) {
     return text;
 }
 
-// Runs `program --daemon`, which returns once its driver is ready or failed.
-// Its exit status (2: another driver runs), or -1 with `problem` set.
-int RunDaemon(const std::string& program, const std::string& runtime, std::string& problem) {
+// Runs `program --daemon`, which returns once its driver is ready or failed
+// (exit status 0, or 2: another driver runs).
+StartFault RunDaemon(const std::string& program, const std::string& runtime) {
     int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        problem = std::string("spindle-driver could not be started: ") + std::strerror(errno);
-        return -1;
-    }
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return Fault(StartError::CannotRun, "", errno);
     Fd readEnd{pipeFds[0]};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -130,23 +132,18 @@ int RunDaemon(const std::string& program, const std::string& runtime, std::strin
     const int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
-    if (err != 0) {
-        problem = "spindle-driver could not be started from " + program + ": " + std::strerror(err);
-        return -1;
-    }
+    if (err != 0)
+        return Fault(StartError::CannotRun, program, err);
     const int status = WaitChild(pid, kStartWait);
-    if (status < 0) {
-        problem = "spindle-driver did not report ready within " +
-                  std::to_string(kStartWait.count()) + " seconds";
-        return -1;
-    }
+    if (status < 0)
+        return Fault(StartError::NotReady, program);
     if (status != 0 && status != 2) {
-        const std::string why = FirstLine(readEnd.fd);
-        problem = "spindle-driver did not start" +
-                  (why.empty() ? " (exit status " + std::to_string(status) + ")" : ": " + why);
-        return -1;
+        StartFault fault = Fault(StartError::DidNotStart, program);
+        fault.exitStatus = status;
+        fault.driverWords = FirstLine(readEnd.fd);
+        return fault;
     }
-    return status;
+    return {};
 }
 
 bool ExecutableFile(const std::string& path) {
@@ -155,27 +152,6 @@ bool ExecutableFile(const std::string& path) {
 }
 
 } // namespace
-
-bool DriverAnswers() {
-    const std::string path = port::RuntimeDir() + "/" + port::wire::kSocketName;
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path)
-        return false;
-    addr.sun_family = AF_UNIX;
-    path.copy(addr.sun_path, path.size());
-    Fd sock{socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)};
-    if (sock.fd < 0 || connect(sock.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return false;
-    timeval tv{5, 0};
-    setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    const auto hello =
-        port::wire::Encode(port::wire::Hello{u'A', "\\Device\\FileDisk\\FileDiskCd0"});
-    std::uint8_t buf[64];
-    if (!port::SendAll(sock.fd, hello.data(), hello.size()))
-        return false;
-    const ssize_t n = recv(sock.fd, buf, sizeof buf, 0);
-    return n > 0 && port::wire::DecodeHelloReply(buf, static_cast<std::size_t>(n)).has_value();
-}
 
 std::string DriverProgram() {
     const std::string beside = port::ProgramDir() + "spindle-driver";
@@ -193,51 +169,75 @@ std::string DriverProgram() {
     return {};
 }
 
-bool EnsureDriver(std::string& problem) {
-    if (DriverAnswers())
-        return true;
+std::string Describe(const StartFault& f) {
+    switch (f.error) {
+    case StartError::None:
+        return {};
+    case StartError::RuntimeDir:
+        return port::RuntimeDirProblem(f.path, f.osError);
+    case StartError::LockNotOwn:
+        return f.path + " is not a file of this user's own, so no driver is started";
+    case StartError::LockTimeout:
+        return "another start of spindle-driver did not end within " +
+               std::to_string(kLockWait.count()) + " seconds";
+    case StartError::NoProgram:
+        return "spindle-driver is neither in " + f.path + " nor on the PATH";
+    case StartError::CannotRun:
+        return "spindle-driver could not be started" +
+               (f.path.empty() ? std::string() : " from " + f.path) + ": " +
+               std::strerror(f.osError);
+    case StartError::NotReady:
+        return "spindle-driver did not report ready within " +
+               std::to_string(kStartWait.count()) + " seconds";
+    case StartError::DidNotStart:
+        return "spindle-driver did not start" +
+               (f.driverWords.empty() ? " (exit status " + std::to_string(f.exitStatus) + ")"
+                                      : ": " + f.driverWords);
+    case StartError::NoAnswer:
+        return "spindle-driver started but does not answer on " + f.path;
+    }
+    return {};
+}
+
+StartFault EnsureDriver() {
+    if (port::DriverAnswers())
+        return {};
     std::string runtime;
-    if (!port::PrivateRuntimeDir(runtime)) {
-        problem = port::RuntimeDirProblem(runtime, errno);
-        return false;
-    }
+    if (!port::PrivateRuntimeDir(runtime))
+        return Fault(StartError::RuntimeDir, runtime, errno);
     Fd lock;
-    if (!TakeStartLock(runtime, lock, problem))
-        return false;
+    if (StartFault locked = TakeStartLock(runtime, lock); !locked.ok())
+        return locked;
     // Another request may have started one while this one waited for the lock.
-    if (DriverAnswers())
-        return true;
+    if (port::DriverAnswers())
+        return {};
     const std::string program = DriverProgram();
-    if (program.empty()) {
-        problem = "spindle-driver is neither in " + port::ProgramDir() + " nor on the PATH";
-        return false;
-    }
-    if (RunDaemon(program, runtime, problem) < 0)
-        return false;
+    if (program.empty())
+        return Fault(StartError::NoProgram, port::ProgramDir());
+    if (StartFault ran = RunDaemon(program, runtime); !ran.ok())
+        return ran;
     // Ready (or another driver, started outside this lock, still starting):
     // it answers on its socket within a bounded time.
     const auto end = Clock::now() + kStartWait;
-    while (!DriverAnswers()) {
-        if (Clock::now() >= end) {
-            problem = "spindle-driver started but does not answer on " + runtime + "/" +
-                      port::wire::kSocketName;
-            return false;
-        }
+    while (!port::DriverAnswers()) {
+        if (Clock::now() >= end)
+            return Fault(StartError::NoAnswer, runtime + "/" + port::wire::kSocketName);
         std::this_thread::sleep_for(kRetry);
     }
-    return true;
+    return {};
 }
 
 bool MountStartingDriver(char16_t letter, const MountRequest& request, port::ErrorCode& error,
-                         std::string& problem) {
-    problem.clear();
+                         StartFault& fault) {
+    fault = {};
     if (MountImage(letter, request, error))
         return true;
     // No driver answered that mount. One may have come up since (a racing
     // request started it): then the mount is simply tried once more.
     if (error != port::ERROR_PATH_NOT_FOUND)
         return false;
-    if (!EnsureDriver(problem))
+    fault = EnsureDriver();
+    if (!fault.ok())
         return false;
     return MountImage(letter, request, error);
 }

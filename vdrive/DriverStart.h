@@ -13,25 +13,49 @@
 
 namespace vdrive {
 
-// True when a driver answers a hello on the runtime folder's socket.
-bool DriverAnswers();
-
 // The driver program to start: spindle-driver beside the running program
 // (port::ProgramDir(), which covers the build tree and an installed bin/),
 // else the first on PATH; empty when there is none.
 std::string DriverProgram();
 
-// Makes sure a driver answers. True when one already did or one was started
-// and answers now; else false with `problem` set to one sentence that says
-// why (no program found, the driver's own first line of complaint, or no
-// answer in time). Blocks for at most about a minute.
-bool EnsureDriver(std::string& problem);
+// Why no driver could be started: a number plus the path it concerns (the
+// runtime folder, the start lock, the program's folder or file, the socket)
+// and the system's errno, or the exit status and first line of complaint of
+// a driver that failed. Describe is the one place their text is made.
+enum class StartError {
+    None,
+    RuntimeDir,  // the private runtime folder is unusable (errno)
+    LockNotOwn,  // the start lock is not a regular file of this user's own
+    LockTimeout, // another start held the lock past the wait
+    NoProgram,   // spindle-driver is neither beside the program nor on the PATH
+    CannotRun,   // the program cannot be run (errno; path empty: no pipe)
+    NotReady,    // it did not report ready in time
+    DidNotStart, // it ended with a failure (exitStatus, driverWords)
+    NoAnswer,    // it started but does not answer on its socket
+};
+
+struct StartFault {
+    StartError error = StartError::None;
+    std::string path;
+    int osError = 0;
+    int exitStatus = 0;
+    std::string driverWords; // the driver's own first line, without its name
+    bool ok() const { return error == StartError::None; }
+};
+
+// The fault as one sentence (no capital, no full stop) for the mount page's
+// and spindle-cli's messages.
+std::string Describe(const StartFault& fault);
+
+// Makes sure a driver answers. None when one already did or one was started
+// and answers now; else why not. Blocks for at most about a minute.
+StartFault EnsureDriver();
 
 // MountImage, and when it finds no driver answering (ERROR_PATH_NOT_FOUND),
 // EnsureDriver and MountImage once more. A request the records refuse is
 // refused before any driver is started. When the start fails, `error` stays
-// ERROR_PATH_NOT_FOUND and `problem` says why.
+// ERROR_PATH_NOT_FOUND and `fault` says why.
 bool MountStartingDriver(char16_t letter, const MountRequest& request, port::ErrorCode& error,
-                         std::string& problem);
+                         StartFault& fault);
 
 } // namespace vdrive

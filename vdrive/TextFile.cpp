@@ -1,5 +1,7 @@
 #include "vdrive/TextFile.h"
 
+#include "port/FileOps.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -20,18 +22,9 @@ bool Refuse(DiscFault& fault, port::ErrorCode code, const std::string& path, std
 bool ReadUpTo(int fd, std::string& text, std::size_t want) {
     text.assign(want, '\0');
     std::size_t got = 0;
-    while (got < want) {
-        ssize_t n = ::read(fd, text.data() + got, want - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
+    const bool ok = port::ReadAll(fd, text.data(), want, got);
     text.resize(got);
-    return true;
+    return ok;
 }
 
 } // namespace

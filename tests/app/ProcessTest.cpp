@@ -60,6 +60,36 @@ protected:
         return pid;
     }
 
+    // What spindle --mount needs here: a runtime folder with C: bound to /,
+    // the image `iso` of one small file, a stand-in for xdg-open in bin/ (no
+    // file manager opens) and drives kept out of the media folder.
+    void PrepareMount(const std::string& iso) {
+        const fs::path run = m_dir / "run", bin = m_dir / "bin";
+        fs::create_directories(run / "dosdevices");
+        fs::permissions(run, fs::perms::owner_all);
+        port::PushDosDevice("C:", "/");
+        fs::create_directories(m_dir / "src");
+        spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
+        ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
+        fs::create_directories(bin);
+        spindle_test::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
+        fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+        fs::create_directories(m_dir / "config");
+        spindle_test::WriteFile(m_dir / "config" / "drives.conf", "media = off\n");
+    }
+
+    // spindle --mount `iso`, with bin/ first on the PATH.
+    pid_t LaunchMount(const std::string& iso) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("PATH", ((m_dir / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
+            execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        m_started.push_back(pid);
+        return pid;
+    }
+
     // Exit status of pid, or -1 when it is still running after timeout.
     static int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
         return spindle_test::WaitChild(pid, timeout);
@@ -247,29 +277,12 @@ TEST_F(ProcessTest, ClosingTheWindowWritesTheMountedDriveList) {
 // program has ended, so the drive stays.
 TEST_F(ProcessTest, MountOptionStartsTheDriverWhenNoneRuns) {
     SPINDLE_REQUIRE_FUSE();
-    const fs::path run = m_dir / "run", bin = m_dir / "bin";
-    fs::create_directories(run / "dosdevices");
-    fs::permissions(run, fs::perms::owner_all);
-    port::PushDosDevice("C:", "/");
-    fs::create_directories(m_dir / "src");
-    spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
+    const fs::path run = m_dir / "run";
     const std::string iso = (m_dir / "a.iso").string();
-    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
-    fs::create_directories(bin);
-    spindle_test::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
-    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-    fs::create_directories(m_dir / "config");
-    spindle_test::WriteFile(m_dir / "config" / "drives.conf", "media = off\n");
+    ASSERT_NO_FATAL_FAILURE(PrepareMount(iso));
     ASSERT_EQ(spindle_test::DriversOf(run.string()), 0);
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str(), 1);
-        execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    m_started.push_back(pid);
-    ASSERT_EQ(WaitExit(pid, 60s), 0);
+    ASSERT_EQ(WaitExit(LaunchMount(iso), 60s), 0);
     EXPECT_EQ(spindle_test::DriversOf(run.string()), 1);
     const auto mounted = vdrive::QueryMountedImage(u'D');
     ASSERT_TRUE(mounted);
@@ -282,31 +295,12 @@ TEST_F(ProcessTest, MountOptionStartsTheDriverWhenNoneRuns) {
 // that very file on the first free letter.
 TEST_F(ProcessTest, MountOptionTakesANameThatIsNotUtf8) {
     SPINDLE_REQUIRE_FUSE();
-    const fs::path run = m_dir / "run", bin = m_dir / "bin";
-    fs::create_directories(run / "dosdevices");
-    fs::permissions(run, fs::perms::owner_all);
-    port::PushDosDevice("C:", "/");
-    fs::create_directories(m_dir / "src");
-    spindle_test::WriteFile(m_dir / "src" / "a.txt", "a\n");
     const std::string iso = m_dir.string() + "/caf\xE9.iso";
-    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet", "-J -R", m_dir / "src", iso));
-    // The drive's folder is "opened" by a stand-in, not a file manager.
-    fs::create_directories(bin);
-    spindle_test::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
-    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-    fs::create_directories(m_dir / "config");
-    spindle_test::WriteFile(m_dir / "config" / "drives.conf", "media = off\n");
+    ASSERT_NO_FATAL_FAILURE(PrepareMount(iso));
     spindle_test::DriverProcess driver;
     ASSERT_TRUE(driver.ready());
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str(), 1);
-        execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    m_started.push_back(pid);
-    ASSERT_EQ(WaitExit(pid, 30s), 0);
+    ASSERT_EQ(WaitExit(LaunchMount(iso), 30s), 0);
     const auto mounted = vdrive::QueryMountedImage(u'D');
     ASSERT_TRUE(mounted);
     EXPECT_EQ(port::PathToUtf8(mounted->imageName), "\\??\\" + iso);

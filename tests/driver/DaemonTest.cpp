@@ -162,6 +162,21 @@ protected:
         return iso;
     }
 
+    // Starts the driver, mounts MakeImage() on K: and runs `check` on each
+    // of the image's two data files (its path in the image), a large one and
+    // one deep in folders.
+    using FileCheck = std::function<void(const std::string& iso, const std::string& rel)>;
+    void ForEachFileOnK(const FileCheck& check) {
+        StartDaemon();
+        const std::string iso = MakeImage();
+        Client k(socketPath, kCd0, u'K');
+        ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
+        for (const std::string rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
+            SCOPED_TRACE(rel);
+            check(iso, rel);
+        }
+    }
+
     TempDir tmp;
     std::string runtime, drives, socketPath;
     std::vector<std::string> files;
@@ -454,12 +469,7 @@ TEST_F(DaemonTest, AFileOverFourGiBReadsCorrectlyAcrossItsExtents) {
 TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
     // A large and a small file: both must map either way and read at
     // unaligned offsets.
-    StartDaemon();
-    std::string iso = MakeImage();
-    Client k(socketPath, kCd0, u'K');
-    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
-    for (const std::string rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
-        SCOPED_TRACE(rel);
+    ForEachFileOnK([&](const std::string&, const std::string& rel) {
         std::string want = ReadFile(tmp.path() + "/src/" + rel);
         int fd = open((drives + "/K/" + rel).c_str(), O_RDONLY);
         ASSERT_GE(fd, 0);
@@ -482,18 +492,13 @@ TEST_F(DaemonTest, FilesMapSharedAndPrivateAndReadAtAnyOffset) {
             EXPECT_EQ(got, expect) << off;
         }
         close(fd);
-    }
+    });
 }
 
 TEST_F(DaemonTest, AFileOfAnImageChangedWhileMountedIsReadAfresh) {
     // The kernel keeps what it read of a file across opens; once the image's
     // bytes change under it, the next open must not serve the old ones.
-    StartDaemon();
-    std::string iso = MakeImage();
-    Client k(socketPath, kCd0, u'K');
-    ASSERT_EQ(k.Open(iso), ERROR_SUCCESS);
-    for (const std::string rel : {"big.bin", "a folder/deeper/still deeper/data.bin"}) {
-        SCOPED_TRACE(rel);
+    ForEachFileOnK([&](const std::string& iso, const std::string& rel) {
         const std::string path = drives + "/K/" + rel;
         const std::string old = ReadFile(tmp.path() + "/src/" + rel);
         ASSERT_EQ(ReadFile(path), old);
@@ -508,7 +513,7 @@ TEST_F(DaemonTest, AFileOfAnImageChangedWhileMountedIsReadAfresh) {
                   static_cast<ssize_t>(fresh.size()));
         close(fd);
         EXPECT_TRUE(ReadFile(path) == fresh);
-    }
+    });
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -95,10 +96,10 @@ TEST(MediaFolder, MountInfoLines) {
 
 TEST(MediaFolder, RefusesLinksAndFoldersOthersCanWrite) {
     TempDir tmp;
-    std::string error;
     MediaFolder media;
     // Created when missing, and its drive folders come and go inside it.
-    ASSERT_TRUE(media.Open(tmp / "media", error)) << error;
+    driver::SetupFault fault = media.Open(tmp / "media");
+    ASSERT_TRUE(fault.ok()) << driver::Describe(fault);
     EXPECT_EQ(media.path(), tmp / "media");
     ASSERT_TRUE(media.MakeDriveFolder("A (K:)"));
     EXPECT_TRUE(media.MakeDriveFolder("A (K:)")); // empty and ours: taken again
@@ -121,8 +122,11 @@ TEST(MediaFolder, RefusesLinksAndFoldersOthersCanWrite) {
     // The media folder itself: a link, or a folder anyone may write to.
     symlink((tmp / "elsewhere").c_str(), (tmp / "link").c_str());
     MediaFolder other;
-    EXPECT_FALSE(other.Open(tmp / "link", error));
+    fault = other.Open(tmp / "link");
+    EXPECT_EQ(fault.error, driver::SetupError::MediaFolderOpen);
+    EXPECT_EQ(fault.osError, ENOTDIR);
     chmod((tmp / "elsewhere").c_str(), 0777);
-    EXPECT_FALSE(other.Open(tmp / "elsewhere", error));
-    EXPECT_NE(error.find("not this user's own"), std::string::npos) << error;
+    fault = other.Open(tmp / "elsewhere");
+    EXPECT_EQ(fault.error, driver::SetupError::MediaFolderNotOwn);
+    EXPECT_EQ(driver::Describe(fault), "the media folder " + tmp / "elsewhere" + " is not this user's own");
 }

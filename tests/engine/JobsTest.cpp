@@ -74,7 +74,7 @@ TEST(Jobs, EveryJobEndsOnceAndSaysStopFailureAndSuccessAlike) {
     const std::string iso = env.Write("image.iso", std::string(2048 * 20, 'i'));
     auto burn = [&](const std::string& target) {
         burner::BurnImage image;
-        EXPECT_EQ(burner::LoadBurnImage(iso, "", image), "");
+        EXPECT_TRUE(burner::LoadBurnImage(iso, "", image).ok());
         return std::make_unique<burner::BurnJob>("stdio:" + env.root() + "/" + target, image,
                                                  burner::BurnSettings{});
     };

@@ -37,9 +37,10 @@ TEST(HandOver, ArgumentsArriveWholeAndTheAnswerComesBack) {
     };
     for (const Case& c : cases) {
         answer = c.answer;
-        std::string problem = "unset";
-        EXPECT_EQ(port::HandOver("Instance", c.args, problem), c.answer.empty());
-        EXPECT_EQ(problem, c.answer.empty() ? "unset" : c.answer);
+        const port::HandOverFault fault = port::HandOver("Instance", c.args);
+        EXPECT_EQ(fault.error,
+                  c.answer.empty() ? port::HandOverError::None : port::HandOverError::Refused);
+        EXPECT_EQ(port::Describe(fault), c.answer);
         ASSERT_FALSE(received.empty());
         EXPECT_EQ(received.back(), c.args);
     }

@@ -3,6 +3,7 @@
 #include "tests/support/Files.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace spindle_test {
@@ -249,20 +250,14 @@ std::string WriteCloneCd(const WrapDisc& disc, const std::string& dir, const std
 
 namespace {
 
-unsigned NeroMode(SectorForm form) {
-    switch (form) {
-    case SectorForm::Mode1_2048:
-        return 0x00;
-    case SectorForm::Mode2_2336:
-        return 0x03;
-    case SectorForm::Mode1_2352:
-        return 0x05;
-    case SectorForm::Mode2_2352:
-        return 0x06;
-    default:
-        return 0x07;
-    }
+// The mode byte a format stores for each sector form, in SectorForm order:
+// Mode1_2048, Mode1_2352, Mode2_2352, Mode2_2336, Audio.
+using ModeBytes = std::array<unsigned, 5>;
+unsigned ModeByte(SectorForm form, const ModeBytes& bytes) {
+    return bytes[static_cast<std::size_t>(form)];
 }
+
+constexpr ModeBytes kNeroModes = {0x00, 0x05, 0x06, 0x03, 0x07};
 
 std::string Chunk(const std::string& id, const std::string& body) {
     std::string out = id;
@@ -313,7 +308,7 @@ std::string NeroDao(const WrapDisc& disc, bool wide, const std::vector<std::uint
         const std::uint32_t stride = Stride(t.form);
         body += std::string(12, '\0'); // ISRC
         PutBig(body, stride, 2);
-        body += static_cast<char>(NeroMode(t.form));
+        body += static_cast<char>(ModeByte(t.form, kNeroModes));
         body += std::string(3, '\0');
         PutBig(body, at[k], n);
         PutBig(body, at[k] + static_cast<std::uint64_t>(t.index0) * stride, n);
@@ -329,7 +324,7 @@ std::string NeroTao(const WrapDisc& disc, bool wide, const std::vector<std::uint
     for (std::size_t k = 0; k < disc.tracks.size(); ++k) {
         PutBig(body, at[k], n);
         PutBig(body, at[k + 1] - at[k], n);
-        PutBig(body, NeroMode(disc.tracks[k].form), 4);
+        PutBig(body, ModeByte(disc.tracks[k].form, kNeroModes), 4);
         PutBig(body, starts[k], 4);
         PutBig(body, 0, 4);
     }
@@ -370,19 +365,8 @@ std::string WriteNero(const WrapDisc& disc, const std::string& dir, const std::s
 
 namespace {
 
-unsigned AlcoholMode(SectorForm form) {
-    switch (form) {
-    case SectorForm::Audio:
-        return 0xA9;
-    case SectorForm::Mode1_2048:
-    case SectorForm::Mode1_2352:
-        return 0xAA;
-    case SectorForm::Mode2_2336:
-        return 0xAB;
-    default:
-        return 0xAC; // mode 2 form 1
-    }
-}
+// Mode 2 form 1 (2352 bytes) is 0xAC.
+constexpr ModeBytes kAlcoholModes = {0xAA, 0xAA, 0xAC, 0xAB, 0xA9};
 
 // An 80-byte track block (point 0xA0 to 0xA2 for the table's other entries).
 std::string AlcoholTrack(unsigned mode, bool sub, unsigned point, std::uint64_t extraAt,
@@ -417,9 +401,9 @@ std::string WriteAlcohol(const WrapDisc& disc, const std::string& dir, const std
     for (std::size_t k = 0; k < n; ++k) {
         const WrapTrack& t = disc.tracks[k];
         const bool sub = withSub && Stride(t.form) == 2352;
-        blocks +=
-            AlcoholTrack(AlcoholMode(t.form), sub, static_cast<unsigned>(k + 1), extrasAt + k * 8,
-                         Stride(t.form) + (sub ? 96 : 0), starts[k], mdf.size(), footerAt);
+        blocks += AlcoholTrack(ModeByte(t.form, kAlcoholModes), sub, static_cast<unsigned>(k + 1),
+                               extrasAt + k * 8, Stride(t.form) + (sub ? 96 : 0), starts[k],
+                               mdf.size(), footerAt);
         PutLittle(extras, k == 0 ? 150 : static_cast<std::uint64_t>(t.pregap), 4);
         PutLittle(extras, disc.Sectors(k), 4);
         WrapTrack stored = t;
