@@ -106,9 +106,9 @@ void CAboutDlg::ShowBanner() {
     const int height =
         std::min<int>(std::lround(1.0 * width * kBannerHeight / kBannerWidth), banner->GetSize().y);
     const std::string dir = port::ResourceDir() + "res/";
-    const wxBitmap bitmap =
-        LoadScaledArt({{kBannerWidth, dir + "banner.png"}, {2 * kBannerWidth, dir + "banner@2x.png"}},
-                      wxSize(width, height), DeviceScale());
+    const wxBitmap bitmap = LoadScaledArt(
+        {{kBannerWidth, dir + "banner.png"}, {2 * kBannerWidth, dir + "banner@2x.png"}},
+        wxSize(width, height), DeviceScale());
     if (!bitmap.IsOk())
         return; // a missing picture leaves the strip empty
     banner->SetBitmap(bitmap);

@@ -2,11 +2,11 @@
 
 #include "app/EngineRelay.h"
 #include "app/MainDlg.h"
-#include "pages/MountDlg.h"
 #include "app/StartupRules.h"
 #include "controls/CustomToolbarCtrl.h"
 #include "engine/Engine.h"
 #include "pages/Layouts.h"
+#include "pages/MountDlg.h"
 #include "port/Paths.h"
 #include "text/LangText.h"
 #include "text/Language.h"
@@ -16,8 +16,8 @@
 #include <wx/dialog.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
-#include <wx/toplevel.h>
 #include <wx/image.h>
+#include <wx/toplevel.h>
 #include <wx/utils.h>
 
 #include <cstdio>
@@ -126,8 +126,12 @@ void CMainApp::LoadSkin() {
     SetAppSkin(&m_imgSkin);
 }
 
-void CMainApp::OnProcessEvent(float percent, void*) { RelayProcessEvent(percent); }
+void CMainApp::OnProcessEvent(float percent, void*) {
+    RelayProcessEvent(percent);
+}
 
-void CMainApp::OnBurnDone(const char16_t* errorText, void*) { RelayBurnDone(errorText); }
+void CMainApp::OnBurnDone(const char16_t* errorText, void*) {
+    RelayBurnDone(errorText);
+}
 
 } // namespace ui

@@ -203,8 +203,8 @@ wxWindow* CMainDlg::Page(int pageId) const {
 }
 
 void CMainDlg::ShowCurrentPage() {
-    const int order[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT,
-                         engine::ID_PAGE_BURN};
+    const int order[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT,
+                         engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN};
     for (int id : order)
         if (wxWindow* page = Page(id))
             page->Hide();

@@ -6,7 +6,7 @@
 
 namespace ui {
 
-inline constexpr int ID_BTN_HELP = 16134;     // help menu, not a page
+inline constexpr int ID_BTN_HELP = 16134; // help menu, not a page
 
 inline constexpr int IDC_MAIN_TOOLBAR = 16127;
 inline constexpr int IDC_MAIN_HIDDEN_DEFAULT = 1052;

@@ -2,6 +2,7 @@
 // OnInit (the main window is modal), so the process ends when OnInit
 // returns, with the status it left (m_exitCode): 0 after the window ran or
 // another instance took this start over.
+#include "SpindleVersion.h"
 #include "app/MainApp.h"
 #include "app/StartArguments.h"
 #include "port/Paths.h"
@@ -9,7 +10,6 @@
 #include "port/Utf.h"
 #include "text/LangText.h"
 #include "text/Language.h"
-#include "SpindleVersion.h"
 
 #include <wx/init.h>
 
@@ -69,8 +69,8 @@ int ChooseLanguage(const std::string& name) {
         std::printf("spindle: the language follows the desktop's locale again (now %s).\n",
                     now.c_str());
     else
-        std::printf("spindle: the language is %s from the next start (kept in %s).\n",
-                    now.c_str(), port::ProfilePath().c_str());
+        std::printf("spindle: the language is %s from the next start (kept in %s).\n", now.c_str(),
+                    port::ProfilePath().c_str());
     return 0;
 }
 

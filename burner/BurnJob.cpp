@@ -182,8 +182,7 @@ BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t 
     return {};
 }
 
-BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath,
-                          BurnImage& out) {
+BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out) {
     out = {};
     auto bad = [](const std::string& path, std::string words) {
         BurnOutcome o = Fail(BurnError::BadImage, std::move(words));
@@ -345,8 +344,7 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
 
     Phase(observer, BurnPhase::Writing, copy, copies);
     TakeLibraryMessages();
-    const std::string startWords =
-        drive->Start([&] { burn::burn_disc_write(opts, layout.disc); });
+    const std::string startWords = drive->Start([&] { burn::burn_disc_write(opts, layout.disc); });
     burn::burn_write_opts_free(opts);
     WaitIdle(
         drive->drive(), [&](double f, int track) { progress(f, false, layout.BufferFill(track)); },

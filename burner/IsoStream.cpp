@@ -63,7 +63,9 @@ HostFile* Data(IsoStream* s) {
     return static_cast<HostFile*>(reinterpret_cast<StreamLayout*>(s)->data);
 }
 
-int Err(unsigned int code) { return static_cast<int>(code); }
+int Err(unsigned int code) {
+    return static_cast<int>(code);
+}
 
 void CloseFile(HostFile* f) {
     if (f->fd >= 0)
@@ -112,7 +114,9 @@ int StreamClose(IsoStream* s) {
     return 1;
 }
 
-off_t StreamSize(IsoStream* s) { return static_cast<off_t>(Data(s)->size); }
+off_t StreamSize(IsoStream* s) {
+    return static_cast<off_t>(Data(s)->size);
+}
 
 bool Refill(HostFile* f) {
     if (f->failure->StopRequested())
@@ -189,7 +193,9 @@ int StreamRead(IsoStream* s, void* out, std::size_t count) {
     return static_cast<int>(done);
 }
 
-int StreamRepeatable(IsoStream*) { return 1; }
+int StreamRepeatable(IsoStream*) {
+    return 1;
+}
 
 void StreamId(IsoStream* s, unsigned int* fsId, dev_t* dev, ino_t* ino) {
     HostFile* f = Data(s);
@@ -204,11 +210,15 @@ void StreamFree(IsoStream* s) {
     delete f;
 }
 
-int StreamUpdateSize(IsoStream*) { return 1; }
+int StreamUpdateSize(IsoStream*) {
+    return 1;
+}
 
 IsoStreamIface kHostFileIface = {
-    1, {'u', 's', 'e', 'r'}, StreamOpen, StreamClose, StreamSize, StreamRead,
-    StreamRepeatable, StreamId, StreamFree, StreamUpdateSize, nullptr, nullptr, nullptr,
+    1,          {'u', 's', 'e', 'r'}, StreamOpen,       StreamClose,
+    StreamSize, StreamRead,           StreamRepeatable, StreamId,
+    StreamFree, StreamUpdateSize,     nullptr,          nullptr,
+    nullptr,
 };
 
 } // namespace

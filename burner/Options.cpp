@@ -8,8 +8,8 @@
 #include "port/Utf.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -133,14 +133,17 @@ ResolvedOptions Resolve(const engine::EngineOptions& o) {
     return r;
 }
 
-std::string OptionsFilePath() { return port::ConfigDir() + "/engine-options.ini"; }
+std::string OptionsFilePath() {
+    return port::ConfigDir() + "/engine-options.ini";
+}
 
 port::ErrorCode SaveOptions(const std::string& file, const std::string& section,
                             const engine::EngineOptions& in) {
     engine::EngineOptions o = in;
     TerminateTexts(o);
 
-    port::ProfileEntries entries = {{"VolumeLabel", LabelText(o)}, {"TempFolder", TempFolderText(o)}};
+    port::ProfileEntries entries = {{"VolumeLabel", LabelText(o)},
+                                    {"TempFolder", TempFolderText(o)}};
     for (const Field& f : kFields)
         entries.emplace_back(f.name, std::to_string(GetField(o, f)));
     if (!port::WriteProfileSection(file, section, entries))

@@ -12,7 +12,9 @@ namespace {
 constexpr std::size_t kMaxNameBytes = 255; // Rock Ridge (and libisofs) limit
 constexpr std::size_t kMaxExtBytes = 32;   // longer "extensions" are not kept whole
 
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 // Cuts UTF-8 text to at most `max` bytes without splitting a character.
 std::string CutUtf8(std::string_view s, std::size_t max) {
@@ -105,7 +107,9 @@ std::string FreeName(const ProjectNode& dir, const std::string& name) {
 
 Project::Project() : m_root(std::make_unique<ProjectNode>()) {}
 
-void Project::Clear() { m_root = std::make_unique<ProjectNode>(); }
+void Project::Clear() {
+    m_root = std::make_unique<ProjectNode>();
+}
 
 ProjectNode* Project::FindDir(std::string_view path, std::string* canonical) const {
     std::vector<std::string> parts;

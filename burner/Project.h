@@ -25,9 +25,9 @@
 namespace burner {
 
 struct ProjectNode {
-    std::string name;   // name in the image; empty for the root
+    std::string name; // name in the image; empty for the root
     bool isDir = true;
-    std::string source; // host path of a file
+    std::string source;                                           // host path of a file
     std::map<std::string, std::unique_ptr<ProjectNode>> children; // folders only
 
     std::unique_ptr<ProjectNode> Clone() const;
@@ -35,13 +35,13 @@ struct ProjectNode {
 
 // What the engine reports for an added file.
 struct AddedFile {
-    std::string name;      // name given in the image
-    std::string dir;       // folder in the image, "\" or "\A\B"
-    std::string path;      // full path in the image, "\A\B\name"
+    std::string name;       // name given in the image
+    std::string dir;        // folder in the image, "\" or "\A\B"
+    std::string path;       // full path in the image, "\A\B\name"
     std::uint64_t size = 0; // as the source was at the time of adding (0 if unreadable)
     std::uint32_t mode = 0;
     std::int64_t mtime = 0;
-    bool renamed = false;  // the name differs from the one asked for
+    bool renamed = false; // the name differs from the one asked for
 };
 
 // What the engine reports for a created folder.

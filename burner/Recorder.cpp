@@ -51,8 +51,7 @@ void CopyPadded(char* out, std::size_t size, const char* in) {
 // specific address is grabbed without scanning the bus.
 bool ReadIdentity(const std::string& address, Identity& id) {
     burn::burn_drive_info* info = nullptr;
-    if (burn::burn_drive_scan_and_grab(&info, const_cast<char*>(address.c_str()), 0) <= 0 ||
-        !info)
+    if (burn::burn_drive_scan_and_grab(&info, const_cast<char*>(address.c_str()), 0) <= 0 || !info)
         return false;
     CopyPadded(id.vendor, sizeof id.vendor, info[0].vendor);
     CopyPadded(id.product, sizeof id.product, info[0].product);
@@ -76,7 +75,9 @@ int TrayRequest(const std::string& address, unsigned long request) {
     return rc < 0 ? static_cast<int>(port::ErrorFromErrno(err)) : 0;
 }
 
-int NoRecorder() { return static_cast<int>(port::ERROR_INVALID_DRIVE); }
+int NoRecorder() {
+    return static_cast<int>(port::ERROR_INVALID_DRIVE);
+}
 
 } // namespace
 
@@ -92,7 +93,9 @@ std::string RecorderAddressOf(std::string_view target) {
     return {};
 }
 
-bool IsPseudoDrive(std::string_view address) { return address.substr(0, 6) == "stdio:"; }
+bool IsPseudoDrive(std::string_view address) {
+    return address.substr(0, 6) == "stdio:";
+}
 
 std::string CurrentRecorderAddress() {
     std::lock_guard lock(Recorders().mutex);

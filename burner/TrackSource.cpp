@@ -285,8 +285,8 @@ BurnOutcome CheckTrackSectors(const TrackRange& range) {
                            std::strerror(errno));
             if (n == 0)
                 return bad("\"" + range.path + "\" ends at byte " +
-                           std::to_string(at + static_cast<std::int64_t>(got)) +
-                           ", before track " + std::to_string(range.track) + " does");
+                           std::to_string(at + static_cast<std::int64_t>(got)) + ", before track " +
+                           std::to_string(range.track) + " does");
             got += static_cast<std::size_t>(n);
         }
         for (std::int64_t i = 0; i < count; ++i) {

@@ -158,7 +158,8 @@ std::string Because(port::ErrorCode error) {
 }
 
 // Says what a note means on stderr and gives the reader its answer.
-engine::Answer Tell(const engine::JobQuestion& note, const Options& o, engine::CDiscImageReader& reader) {
+engine::Answer Tell(const engine::JobQuestion& note, const Options& o,
+                    engine::CDiscImageReader& reader) {
     constexpr const char* kCmd = "copy-disc";
     const std::string path = port::ToUtf8(note.path);
     const std::string count = std::to_string(note.count);

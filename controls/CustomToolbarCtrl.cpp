@@ -27,24 +27,23 @@ namespace {
 int g_nColorDepth = 0;
 
 // At scale 1; the bar scales them with the desktop (UiScale.h).
-constexpr int kTop = 4;       // space above the buttons
-constexpr int kBottom = 4;    // space below the buttons
-constexpr int kIconPad = 4;   // space above and below the icon
-constexpr int kTextPad = 4;   // space below the caption
+constexpr int kTop = 4;     // space above the buttons
+constexpr int kBottom = 4;  // space below the buttons
+constexpr int kIconPad = 4; // space above and below the icon
+constexpr int kTextPad = 4; // space below the caption
 
 struct ButtonDef {
     const char* icon;
     const char* key;
 };
 constexpr ButtonDef kDefs[] = {
-    {"create", "ID_MAIN_BTN_CREATE"},   {"files", "ID_MAIN_BTN_FILES"},
-    {"mount", "ID_MAIN_BTN_MOUNT"},     {"unmount", "ID_MAIN_BTN_UNMOUNT"},
-    {"burn", "ID_MAIN_BTN_BURNCD"},     {"help", "ID_MAIN_BTN_HELP"},
+    {"create", "ID_MAIN_BTN_CREATE"}, {"files", "ID_MAIN_BTN_FILES"},
+    {"mount", "ID_MAIN_BTN_MOUNT"},   {"unmount", "ID_MAIN_BTN_UNMOUNT"},
+    {"burn", "ID_MAIN_BTN_BURNCD"},   {"help", "ID_MAIN_BTN_HELP"},
 };
 constexpr int kDefCount = static_cast<int>(std::size(kDefs));
 
-ToolbarButton Separator()
-{
+ToolbarButton Separator() {
     ToolbarButton b;
     b.iBitmap = -1;
     b.idCommand = 0;
@@ -60,15 +59,13 @@ void SetToolbarColorDepth(int bits) {
     g_nColorDepth = bits;
 }
 
-int ToolbarButtonWidth(int widestCaption, int clientWidth, int buttonCount)
-{
+int ToolbarButtonWidth(int widestCaption, int clientWidth, int buttonCount) {
     const int w = widestCaption + 10;
     const int s = clientWidth / (buttonCount > 0 ? buttonCount : 1);
     return w > s ? s : w;
 }
 
-std::vector<int> ParseToolbarLayout(std::string_view layout)
-{
+std::vector<int> ParseToolbarLayout(std::string_view layout) {
     std::vector<int> out;
     for (std::size_t i = 0; i + 1 < layout.size(); i += 2) {
         const char a = layout[i], b = layout[i + 1];
@@ -79,8 +76,7 @@ std::vector<int> ParseToolbarLayout(std::string_view layout)
     return out;
 }
 
-bool CCustomToolbarCtrl::Create(wxWindow* parent, wxWindowID id)
-{
+bool CCustomToolbarCtrl::Create(wxWindow* parent, wxWindowID id) {
     m_nIndent = ScaledPx(kIndent);
     m_nIconSize = ScaledPx(kIconSize);
     m_nSeparatorWidth = ScaledPx(kSeparatorWidth);
@@ -104,8 +100,7 @@ bool CCustomToolbarCtrl::Create(wxWindow* parent, wxWindowID id)
     return true;
 }
 
-void CCustomToolbarCtrl::InitButtons()
-{
+void CCustomToolbarCtrl::InitButtons() {
     LoadButtonImages(true);
     m_nButtons = 0;
     m_items.clear();
@@ -132,12 +127,15 @@ void CCustomToolbarCtrl::InitButtons()
     g_nToolbarHeight = GetSize().y;
 }
 
-void CCustomToolbarCtrl::AddItem(const ToolbarButton& button) { m_items.push_back(button); }
+void CCustomToolbarCtrl::AddItem(const ToolbarButton& button) {
+    m_items.push_back(button);
+}
 
-void CCustomToolbarCtrl::SetCaptionMode() { m_bCaptionMode = true; }
+void CCustomToolbarCtrl::SetCaptionMode() {
+    m_bCaptionMode = true;
+}
 
-void CCustomToolbarCtrl::LoadButtonImages(bool redraw)
-{
+void CCustomToolbarCtrl::LoadButtonImages(bool redraw) {
     const bool keepAlpha = g_nColorDepth == 0 || g_nColorDepth >= 24;
     const std::string dir = port::ResourceDir() + "res/icons/toolbar/";
     const double deviceScale = DeviceScale();
@@ -165,8 +163,7 @@ void CCustomToolbarCtrl::LoadButtonImages(bool redraw)
         RefreshLayout();
 }
 
-void CCustomToolbarCtrl::UpdateButtonTexts()
-{
+void CCustomToolbarCtrl::UpdateButtonTexts() {
     if (!GetHandle())
         return;
     for (int i = 0; i < m_nButtons && i < kDefCount; ++i) {
@@ -182,8 +179,7 @@ void CCustomToolbarCtrl::UpdateButtonTexts()
     Refresh();
 }
 
-void CCustomToolbarCtrl::UpdateButtonWidth()
-{
+void CCustomToolbarCtrl::UpdateButtonWidth() {
     if (!m_bCaptionMode) {
         m_nButtonWidth = 0;
         m_nButtonHeight = 0;
@@ -204,8 +200,7 @@ void CCustomToolbarCtrl::UpdateButtonWidth()
     Refresh();
 }
 
-void CCustomToolbarCtrl::AutoSize()
-{
+void CCustomToolbarCtrl::AutoSize() {
     // Like a top-aligned toolbar: as wide as the parent, as high as a button.
     const int width = GetParent() ? GetParent()->GetClientSize().x : GetSize().x;
     const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : m_nIconPad * 2 + m_nIconSize;
@@ -214,8 +209,7 @@ void CCustomToolbarCtrl::AutoSize()
         SetSize(0, 0, size.x, size.y);
 }
 
-void CCustomToolbarCtrl::RefreshLayout()
-{
+void CCustomToolbarCtrl::RefreshLayout() {
     UpdateButtonWidth();
     AutoSize();
     if (GetSize().y == g_nToolbarHeight) {
@@ -226,16 +220,14 @@ void CCustomToolbarCtrl::RefreshLayout()
 
 namespace {
 
-void SetCheckedState(ToolbarButton& b, bool on)
-{
+void SetCheckedState(ToolbarButton& b, bool on) {
     b.fsState = on ? static_cast<std::uint8_t>(b.fsState | TBSTATE_CHECKED)
                    : static_cast<std::uint8_t>(b.fsState & ~TBSTATE_CHECKED);
 }
 
 } // namespace
 
-void CCustomToolbarCtrl::SetCheckedButton(int id)
-{
+void CCustomToolbarCtrl::SetCheckedButton(int id) {
     // The bar's button and its record both keep the state, so a button that
     // customisation takes out and puts back keeps its checked look.
     auto setChecked = [this](int cmd, bool on) {
@@ -255,8 +247,7 @@ void CCustomToolbarCtrl::SetCheckedButton(int id)
     Refresh();
 }
 
-bool CCustomToolbarCtrl::IsButtonChecked(int id) const
-{
+bool CCustomToolbarCtrl::IsButtonChecked(int id) const {
     for (const ToolbarButton& b : m_items) {
         if (b.idCommand == id && !(b.fsStyle & BTNS_SEP))
             return (b.fsState & TBSTATE_CHECKED) != 0;
@@ -264,23 +255,20 @@ bool CCustomToolbarCtrl::IsButtonChecked(int id) const
     return false;
 }
 
-wxString CCustomToolbarCtrl::GetCaption(int index) const
-{
+wxString CCustomToolbarCtrl::GetCaption(int index) const {
     if (index < 0 || index >= kMaxButtons)
         return wxString();
     return wxString(m_aszText[index]);
 }
 
-std::vector<int> CCustomToolbarCtrl::GetLayout() const
-{
+std::vector<int> CCustomToolbarCtrl::GetLayout() const {
     std::vector<int> layout;
     for (const ToolbarButton& b : m_items)
         layout.push_back(b.fsStyle & BTNS_SEP ? kToolbarSeparator : static_cast<int>(b.iString));
     return layout;
 }
 
-void CCustomToolbarCtrl::SetLayout(const std::vector<int>& layout)
-{
+void CCustomToolbarCtrl::SetLayout(const std::vector<int>& layout) {
     // Keep the state of the buttons that leave the bar in their records.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
         for (int i = 0; i < m_nButtons; ++i) {
@@ -305,37 +293,37 @@ void CCustomToolbarCtrl::SetLayout(const std::vector<int>& layout)
     AutoSize();
 }
 
-void CCustomToolbarCtrl::ResetButtons() { SetLayout(ParseToolbarLayout(m_strDefaultLayout)); }
+void CCustomToolbarCtrl::ResetButtons() {
+    SetLayout(ParseToolbarLayout(m_strDefaultLayout));
+}
 
-void CCustomToolbarCtrl::Customize()
-{
+void CCustomToolbarCtrl::Customize() {
     CToolbarCustomizeDlg dlg(this);
     dlg.ShowModal();
 }
 
-wxRect CCustomToolbarCtrl::GetItemRect(int pos) const
-{
+wxRect CCustomToolbarCtrl::GetItemRect(int pos) const {
     const int buttonWidth = m_nButtonWidth > 0 ? m_nButtonWidth : m_nIconSize + 2 * m_nIconPad;
     const int buttonHeight = m_nButtonHeight > 0 ? m_nButtonHeight : m_nIconSize + 2 * m_nIconPad;
     int x = m_nIndent;
     for (int i = 0; i < pos && i < GetButtonCount(); ++i)
-        x += m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP ? m_nSeparatorWidth : buttonWidth;
+        x += m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP ? m_nSeparatorWidth
+                                                                     : buttonWidth;
     const bool sep = pos >= 0 && pos < GetButtonCount() &&
                      (m_items[static_cast<std::size_t>(pos)].fsStyle & BTNS_SEP);
     return wxRect(x, m_nTop, sep ? m_nSeparatorWidth : buttonWidth, buttonHeight);
 }
 
-int CCustomToolbarCtrl::HitTest(const wxPoint& pt) const
-{
+int CCustomToolbarCtrl::HitTest(const wxPoint& pt) const {
     for (int i = 0; i < GetButtonCount(); ++i) {
-        if (!(m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP) && GetItemRect(i).Contains(pt))
+        if (!(m_items[static_cast<std::size_t>(i)].fsStyle & BTNS_SEP) &&
+            GetItemRect(i).Contains(pt))
             return i;
     }
     return -1;
 }
 
-void CCustomToolbarCtrl::ClickItem(int pos)
-{
+void CCustomToolbarCtrl::ClickItem(int pos) {
     if (pos < 0 || pos >= GetButtonCount())
         return;
     const ToolbarButton& b = m_items[static_cast<std::size_t>(pos)];
@@ -347,8 +335,7 @@ void CCustomToolbarCtrl::ClickItem(int pos)
         GetParent()->ProcessWindowEvent(event);
 }
 
-void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
-{
+void CCustomToolbarCtrl::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     if (!PaintSkinBehind(this, dc))
         PaintPlainBackground(GetParent() ? GetParent() : this, dc);
@@ -380,11 +367,11 @@ void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
         const wxPoint offset = pressed ? wxPoint(1, 1) : wxPoint(0, 0);
         if (b.iBitmap >= 0 && b.iBitmap < GetImageCount())
             gdc.DrawBitmap(m_imageList[static_cast<std::size_t>(b.iBitmap)],
-                           r.x + (r.width - m_nIconSize) / 2 + offset.x, r.y + m_nIconPad + offset.y,
-                           true);
+                           r.x + (r.width - m_nIconSize) / 2 + offset.x,
+                           r.y + m_nIconPad + offset.y, true);
         if (m_bCaptionMode && b.iString >= 0 && b.iString < kMaxButtons) {
-            const wxString caption = wxControl::Ellipsize(wxString(m_aszText[b.iString]), gdc,
-                                                          wxELLIPSIZE_END, std::max(r.width - 4, 1));
+            const wxString caption = wxControl::Ellipsize(
+                wxString(m_aszText[b.iString]), gdc, wxELLIPSIZE_END, std::max(r.width - 4, 1));
             const wxSize ext = gdc.GetTextExtent(caption);
             gdc.DrawText(caption, r.x + (r.width - ext.x) / 2 + offset.x,
                          r.y + m_nIconPad + m_nIconSize + m_nIconPad + offset.y);
@@ -392,21 +379,18 @@ void CCustomToolbarCtrl::OnPaint(wxPaintEvent&)
     }
 }
 
-void CCustomToolbarCtrl::OnSize(wxSizeEvent& event)
-{
+void CCustomToolbarCtrl::OnSize(wxSizeEvent& event) {
     event.Skip();
     if (m_bCaptionMode)
         UpdateButtonWidth(); // the width rule depends on the client width
 }
 
-void CCustomToolbarCtrl::OnSysColourChanged(wxSysColourChangedEvent& event)
-{
+void CCustomToolbarCtrl::OnSysColourChanged(wxSysColourChangedEvent& event) {
     event.Skip();
     LoadButtonImages(true);
 }
 
-void CCustomToolbarCtrl::OnMotion(wxMouseEvent& event)
-{
+void CCustomToolbarCtrl::OnMotion(wxMouseEvent& event) {
     const int hot = HitTest(event.GetPosition());
     if (hot != m_nHot) {
         m_nHot = hot;
@@ -414,16 +398,14 @@ void CCustomToolbarCtrl::OnMotion(wxMouseEvent& event)
     }
 }
 
-void CCustomToolbarCtrl::OnLeave(wxMouseEvent&)
-{
+void CCustomToolbarCtrl::OnLeave(wxMouseEvent&) {
     if (m_nHot != -1 && !HasCapture()) {
         m_nHot = -1;
         Refresh(false);
     }
 }
 
-void CCustomToolbarCtrl::OnLeftDown(wxMouseEvent& event)
-{
+void CCustomToolbarCtrl::OnLeftDown(wxMouseEvent& event) {
     m_nPressed = HitTest(event.GetPosition());
     m_nHot = m_nPressed;
     if (m_nPressed != -1 && !HasCapture() && IsShownOnScreen())
@@ -431,8 +413,7 @@ void CCustomToolbarCtrl::OnLeftDown(wxMouseEvent& event)
     Refresh(false);
 }
 
-void CCustomToolbarCtrl::OnLeftUp(wxMouseEvent& event)
-{
+void CCustomToolbarCtrl::OnLeftUp(wxMouseEvent& event) {
     if (HasCapture())
         ReleaseMouse();
     const int pressed = m_nPressed;
@@ -443,14 +424,12 @@ void CCustomToolbarCtrl::OnLeftUp(wxMouseEvent& event)
         ClickItem(pressed);
 }
 
-void CCustomToolbarCtrl::OnDoubleClick(wxMouseEvent&)
-{
+void CCustomToolbarCtrl::OnDoubleClick(wxMouseEvent&) {
     m_nPressed = -1;
     Customize();
 }
 
-void CCustomToolbarCtrl::OnCaptureLost(wxMouseCaptureLostEvent&)
-{
+void CCustomToolbarCtrl::OnCaptureLost(wxMouseCaptureLostEvent&) {
     m_nPressed = -1;
     Refresh(false);
 }

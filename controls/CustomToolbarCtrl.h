@@ -26,8 +26,8 @@ void SetToolbarColorDepth(int bits);
 
 // One button record of the toolbar.
 struct ToolbarButton {
-    int iBitmap = 0;        // image index, -1 for a separator
-    int idCommand = 0;      // command sent on click, 0 for a separator
+    int iBitmap = 0;   // image index, -1 for a separator
+    int idCommand = 0; // command sent on click, 0 for a separator
     std::uint8_t fsState = 0;
     std::uint8_t fsStyle = 0;
     std::uint8_t bReserved[2] = {0, 0};
@@ -83,7 +83,9 @@ public:
     int GetButtonCount() const { return static_cast<int>(m_items.size()); }
     int GetButtonWidth() const { return m_nButtonWidth; }
     int GetIconSize() const { return m_nIconSize; }
-    const ToolbarButton& GetItem(int pos) const { return m_items.at(static_cast<std::size_t>(pos)); }
+    const ToolbarButton& GetItem(int pos) const {
+        return m_items.at(static_cast<std::size_t>(pos));
+    }
     wxRect GetItemRect(int pos) const;
     int HitTest(const wxPoint& pt) const; // position in the bar, -1 for none
     bool IsButtonChecked(int id) const;

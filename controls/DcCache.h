@@ -12,16 +12,17 @@
 
 namespace ui {
 
-template <typename T, std::size_t kSlots = 4>
-class CDcCache {
+template <typename T, std::size_t kSlots = 4> class CDcCache {
 public:
-    CDcCache() { for (auto& s : m_slots) s.store(nullptr); }
+    CDcCache() {
+        for (auto& s : m_slots)
+            s.store(nullptr);
+    }
     CDcCache(const CDcCache&) = delete;
     CDcCache& operator=(const CDcCache&) = delete;
 
     // A cached context, or nullptr when every slot is empty.
-    T* Take()
-    {
+    T* Take() {
         for (auto& slot : m_slots) {
             if (T* p = slot.exchange(nullptr))
                 return p;
@@ -30,8 +31,7 @@ public:
     }
 
     // Puts p back; returns the context that no longer fits (nullptr if none).
-    [[nodiscard]] T* Give(T* p)
-    {
+    [[nodiscard]] T* Give(T* p) {
         for (auto& slot : m_slots) {
             p = slot.exchange(p);
             if (!p)
@@ -41,8 +41,7 @@ public:
     }
 
     // Number of filled slots (a snapshot; for tests and diagnostics).
-    std::size_t Count() const
-    {
+    std::size_t Count() const {
         std::size_t n = 0;
         for (auto& slot : m_slots)
             n += slot.load() != nullptr;

@@ -3,26 +3,24 @@
 #include "controls/SkinImage.h"
 #include "controls/UiScale.h"
 
+#include <wx/arrstr.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/dcclient.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
-#include <wx/arrstr.h>
 #include <wx/stattext.h>
 
 #include <set>
 
 namespace ui {
 
-wxRect PageRect()
-{
+wxRect PageRect() {
     return wxRect(ScaledPx(kPageLeft), ScaledPx(kPageTop), ScaledPx(kPageWidth),
                   ScaledPx(kPageHeight));
 }
 
-bool PageEraseBkgnd(wxDC* pDC)
-{
+bool PageEraseBkgnd(wxDC* pDC) {
     CSkinImage* skin = AppSkin();
     if (!pDC || !skin)
         return false;
@@ -30,16 +28,14 @@ bool PageEraseBkgnd(wxDC* pDC)
     return skin->Blit(*pDC, 0, 0, page.width, page.height, page.x, page.y, wxCOPY);
 }
 
-wxPoint SkinOrigin(const wxWindow* w)
-{
+wxPoint SkinOrigin(const wxWindow* w) {
     wxPoint origin(0, 0);
     for (; w && !w->IsTopLevel(); w = w->GetParent())
         origin += w->GetPosition();
     return origin;
 }
 
-bool PaintSkinBehind(const wxWindow* w, wxDC& dc)
-{
+bool PaintSkinBehind(const wxWindow* w, wxDC& dc) {
     CSkinImage* skin = AppSkin();
     if (!skin || !w)
         return false;
@@ -48,14 +44,12 @@ bool PaintSkinBehind(const wxWindow* w, wxDC& dc)
     return skin->Blit(dc, 0, 0, size.x, size.y, at.x, at.y, wxCOPY);
 }
 
-void PaintPlainBackground(const wxWindow* w, wxDC& dc)
-{
+void PaintPlainBackground(const wxWindow* w, wxDC& dc) {
     dc.SetBackground(wxBrush(w->GetBackgroundColour()));
     dc.Clear();
 }
 
-CtlLook ControlLook(const wxWindow* control)
-{
+CtlLook ControlLook(const wxWindow* control) {
     if (wxDynamicCast(control, wxStaticText) || wxDynamicCast(control, CTransStatic))
         return CtlLook::Transparent;
     if (wxDynamicCast(control, wxButton) || wxDynamicCast(control, wxCheckBox) ||
@@ -71,10 +65,11 @@ std::set<const wxWindow*> g_colouredPages;
 
 } // namespace
 
-wxColour ButtonClassFill() { return wxColour(234, 243, 250); }
+wxColour ButtonClassFill() {
+    return wxColour(234, 243, 250);
+}
 
-void PageCtlColor(wxWindow* page)
-{
+void PageCtlColor(wxWindow* page) {
     if (!page)
         return;
     for (wxWindow* child : page->GetChildren()) {
@@ -91,8 +86,7 @@ void PageCtlColor(wxWindow* page)
     page->Refresh();
 }
 
-void PaintButtonClassFill(const wxWindow* page, wxDC& dc)
-{
+void PaintButtonClassFill(const wxWindow* page, wxDC& dc) {
     if (!page || !g_colouredPages.count(page))
         return;
     dc.SetBrush(wxBrush(ButtonClassFill()));
@@ -117,14 +111,12 @@ void PaintButtonClassFill(const wxWindow* page, wxDC& dc)
 wxIMPLEMENT_DYNAMIC_CLASS(CTransStatic, wxControl);
 
 CTransStatic::CTransStatic(wxWindow* parent, wxWindowID id, const wxString& label,
-                           const wxPoint& pos, const wxSize& size)
-{
+                           const wxPoint& pos, const wxSize& size) {
     Create(parent, id, label, pos, size);
 }
 
 bool CTransStatic::Create(wxWindow* parent, wxWindowID id, const wxString& label,
-                          const wxPoint& pos, const wxSize& size)
-{
+                          const wxPoint& pos, const wxSize& size) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     if (!wxControl::Create(parent, id, pos, size, wxBORDER_NONE, wxDefaultValidator,
                            "CTransStatic"))
@@ -134,14 +126,12 @@ bool CTransStatic::Create(wxWindow* parent, wxWindowID id, const wxString& label
     return true;
 }
 
-void CTransStatic::SetBold(bool bold)
-{
+void CTransStatic::SetBold(bool bold) {
     m_bBold = bold;
     Update();
 }
 
-void CTransStatic::SetLabel(const wxString& label)
-{
+void CTransStatic::SetLabel(const wxString& label) {
     if (label == GetLabel())
         return;
     wxControl::SetLabel(label);
@@ -150,8 +140,7 @@ void CTransStatic::SetLabel(const wxString& label)
     Refresh();
 }
 
-wxFont CTransStatic::PaintFont() const
-{
+wxFont CTransStatic::PaintFont() const {
     // The layouts ask for a 10 px cell of the classic bitmap Swiss face, whose
     // smallest size is the 8 pt of the rest of the page: the page's font.
     wxFont font = GetFont();
@@ -159,8 +148,7 @@ wxFont CTransStatic::PaintFont() const
     return font;
 }
 
-std::vector<wxString> CTransStatic::Lines(int width) const
-{
+std::vector<wxString> CTransStatic::Lines(int width) const {
     wxClientDC dc(const_cast<CTransStatic*>(this));
     dc.SetFont(PaintFont());
     wxString text = GetLabelText();
@@ -181,15 +169,13 @@ std::vector<wxString> CTransStatic::Lines(int width) const
     return lines;
 }
 
-int CTransStatic::NeededHeight() const
-{
+int CTransStatic::NeededHeight() const {
     wxClientDC dc(const_cast<CTransStatic*>(this));
     dc.SetFont(PaintFont());
     return static_cast<int>(Lines(GetClientSize().x - 2).size()) * dc.GetCharHeight();
 }
 
-wxSize CTransStatic::DoGetBestSize() const
-{
+wxSize CTransStatic::DoGetBestSize() const {
     wxClientDC dc(const_cast<CTransStatic*>(this));
     dc.SetFont(PaintFont());
     wxString text = GetLabelText();
@@ -198,8 +184,7 @@ wxSize CTransStatic::DoGetBestSize() const
     return wxSize(extent.x + 2, extent.y);
 }
 
-void CTransStatic::OnPaint(wxPaintEvent&)
-{
+void CTransStatic::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
     if (!PaintSkinBehind(this, dc))
         PaintPlainBackground(GetParent() ? GetParent() : this, dc);
@@ -217,8 +202,7 @@ void CTransStatic::OnPaint(wxPaintEvent&)
     }
 }
 
-CTransStatic* CTransStatic::Replace(wxWindow* parent, int id)
-{
+CTransStatic* CTransStatic::Replace(wxWindow* parent, int id) {
     wxWindow* old = parent ? parent->FindWindow(id) : nullptr;
     if (!old)
         return nullptr;

@@ -39,9 +39,9 @@ void PaintPlainBackground(const wxWindow* w, wxDC& dc);
 
 // How a control on a page is coloured, by its class.
 enum class CtlLook {
-    Transparent,    // labels: text straight on the page background
-    ButtonClass,    // push buttons, check boxes, radio buttons, group boxes
-    Default         // edit fields, combo boxes, lists and the rest
+    Transparent, // labels: text straight on the page background
+    ButtonClass, // push buttons, check boxes, radio buttons, group boxes
+    Default      // edit fields, combo boxes, lists and the rest
 };
 CtlLook ControlLook(const wxWindow* control);
 
@@ -70,10 +70,10 @@ void PaintButtonClassFill(const wxWindow* page, wxDC& dc);
 class CTransStatic : public wxControl {
 public:
     CTransStatic() = default;
-    CTransStatic(wxWindow* parent, wxWindowID id, const wxString& label,
-                 const wxPoint& pos, const wxSize& size);
-    bool Create(wxWindow* parent, wxWindowID id, const wxString& label,
-                const wxPoint& pos, const wxSize& size);
+    CTransStatic(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
+                 const wxSize& size);
+    bool Create(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
+                const wxSize& size);
 
     void SetBold(bool bold);
     bool IsBold() const { return m_bBold; }

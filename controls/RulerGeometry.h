@@ -61,8 +61,8 @@ inline constexpr std::uint32_t kRulerShadow = 0x323232;
 // width). A label stands centred under its tick, moved inward where it
 // would reach past either end, and right by up to a fifth of its width to
 // keep a blank's width (4 pixels) after the label before it;
-// one that would still come too near that label is left out. A mark that would cross a label stops above it, so that no
-// mark strikes a label's text.
+// one that would still come too near that label is left out. A mark that would cross a label stops
+// above it, so that no mark strikes a label's text.
 RulerLayout LayoutRuler(const RulerScale& scale, int width, int height,
                         const std::function<int(int number)>& labelWidth = {});
 

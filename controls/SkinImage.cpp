@@ -11,8 +11,7 @@ namespace ui {
 
 namespace {
 
-CDcCache<wxMemoryDC>& Cache()
-{
+CDcCache<wxMemoryDC>& Cache() {
     static CDcCache<wxMemoryDC> cache;
     return cache;
 }
@@ -22,8 +21,7 @@ std::atomic<CSkinImage*> g_appSkin{nullptr};
 
 } // namespace
 
-CSkinImage::~CSkinImage()
-{
+CSkinImage::~CSkinImage() {
     // A copy never outlives its Blit call, so no context is held here.
     if (m_pDC) {
         m_pDC->SelectObject(wxNullBitmap);
@@ -31,8 +29,7 @@ CSkinImage::~CSkinImage()
     }
 }
 
-bool CSkinImage::Attach(const wxBitmap& bitmap)
-{
+bool CSkinImage::Attach(const wxBitmap& bitmap) {
     m_bitmap = bitmap;
     if (!m_bitmap.IsOk()) {
         m_nWidth = m_nHeight = 0;
@@ -46,8 +43,7 @@ bool CSkinImage::Attach(const wxBitmap& bitmap)
     return true;
 }
 
-void CSkinImage::BeginUse()
-{
+void CSkinImage::BeginUse() {
     if (!m_pDC) {
         m_pDC = Cache().Take();
         if (!m_pDC) {
@@ -59,8 +55,7 @@ void CSkinImage::BeginUse()
     ++m_nUses;
 }
 
-void CSkinImage::EndUse()
-{
+void CSkinImage::EndUse() {
     if (--m_nUses > 0)
         return;
     m_pDC->SelectObject(wxNullBitmap);
@@ -69,8 +64,7 @@ void CSkinImage::EndUse()
 }
 
 bool CSkinImage::Blit(wxDC& dc, int x, int y, int w, int h, int srcX, int srcY,
-                      wxRasterOperationMode rop)
-{
+                      wxRasterOperationMode rop) {
     if (!m_bitmap.IsOk() || w <= 0 || h <= 0)
         return false;
     BeginUse();
@@ -79,27 +73,33 @@ bool CSkinImage::Blit(wxDC& dc, int x, int y, int w, int h, int srcX, int srcY,
     return ok;
 }
 
-int CSkinImage::CreatedContexts() { return g_createdContexts.load(); }
+int CSkinImage::CreatedContexts() {
+    return g_createdContexts.load();
+}
 
-int CSkinImage::CachedContexts() { return static_cast<int>(Cache().Count()); }
+int CSkinImage::CachedContexts() {
+    return static_cast<int>(Cache().Count());
+}
 
-void CSkinImage::ClearCache()
-{
+void CSkinImage::ClearCache() {
     while (wxMemoryDC* p = Cache().Take())
         delete p;
 }
 
-bool LoadAppSkin(CSkinImage& skin, const std::string& resDir)
-{
+bool LoadAppSkin(CSkinImage& skin, const std::string& resDir) {
     const wxSize logical(ScaledPx(kSkinWidth), ScaledPx(kSkinHeight));
-    const wxBitmap bitmap = LoadScaledArt(
-        {{kSkinWidth, resDir + "skin.png"}, {2 * kSkinWidth, resDir + "skin@2x.png"}}, logical,
-        DeviceScale());
+    const wxBitmap bitmap =
+        LoadScaledArt({{kSkinWidth, resDir + "skin.png"}, {2 * kSkinWidth, resDir + "skin@2x.png"}},
+                      logical, DeviceScale());
     return bitmap.IsOk() && skin.Attach(bitmap);
 }
 
-void SetAppSkin(CSkinImage* skin) { g_appSkin.store(skin); }
+void SetAppSkin(CSkinImage* skin) {
+    g_appSkin.store(skin);
+}
 
-CSkinImage* AppSkin() { return g_appSkin.load(); }
+CSkinImage* AppSkin() {
+    return g_appSkin.load();
+}
 
 } // namespace ui

@@ -17,11 +17,10 @@ namespace ui {
 CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
     : wxDialog(toolbar ? wxGetTopLevelParent(toolbar) : nullptr, wxID_ANY,
                LangText("ID_TOOLBAR_CUSTOMIZE")),
-      m_pToolbar(toolbar)
-{
+      m_pToolbar(toolbar) {
     auto* top = new wxBoxSizer(wxHORIZONTAL);
-    m_pList = new wxCheckListBox(this, ID_LIST, wxDefaultPosition,
-                                 wxSize(ScaledPx(200), ScaledPx(180)));
+    m_pList =
+        new wxCheckListBox(this, ID_LIST, wxDefaultPosition, wxSize(ScaledPx(200), ScaledPx(180)));
     top->Add(m_pList, 1, wxEXPAND | wxALL, 8);
     auto* side = new wxBoxSizer(wxVERTICAL);
     // Button texts carry their mnemonic ("&") in the catalogue.
@@ -35,17 +34,21 @@ CToolbarCustomizeDlg::CToolbarCustomizeDlg(CCustomToolbarCtrl* toolbar)
     SetSizerAndFit(top);
     SetEscapeId(wxID_CLOSE);
 
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { MoveSelection(-1); }, ID_UP);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { MoveSelection(+1); }, ID_DOWN);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Reset(); }, ID_RESET);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { EndModal(wxID_CLOSE); }, wxID_CLOSE);
-    Bind(wxEVT_CHECKLISTBOX, [this](wxCommandEvent&) { Apply(); }, ID_LIST);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { MoveSelection(-1); }, ID_UP);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { MoveSelection(+1); }, ID_DOWN);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Reset(); }, ID_RESET);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { EndModal(wxID_CLOSE); }, wxID_CLOSE);
+    Bind(
+        wxEVT_CHECKLISTBOX, [this](wxCommandEvent&) { Apply(); }, ID_LIST);
     Fill();
     CentreOnParent();
 }
 
-void CToolbarCustomizeDlg::Fill()
-{
+void CToolbarCustomizeDlg::Fill() {
     // Buttons in the bar first, in bar order; then the ones taken out.
     m_order.clear();
     std::vector<bool> shown;
@@ -73,8 +76,7 @@ void CToolbarCustomizeDlg::Fill()
     }
 }
 
-void CToolbarCustomizeDlg::Apply()
-{
+void CToolbarCustomizeDlg::Apply() {
     std::vector<int> layout;
     for (std::size_t row = 0; row < m_order.size(); ++row) {
         if (m_pList->IsChecked(static_cast<unsigned>(row)))
@@ -83,8 +85,7 @@ void CToolbarCustomizeDlg::Apply()
     m_pToolbar->SetLayout(layout);
 }
 
-void CToolbarCustomizeDlg::MoveSelection(int delta)
-{
+void CToolbarCustomizeDlg::MoveSelection(int delta) {
     const int row = m_pList->GetSelection();
     const int to = row + delta;
     if (row == wxNOT_FOUND || to < 0 || to >= static_cast<int>(m_order.size()))
@@ -101,8 +102,7 @@ void CToolbarCustomizeDlg::MoveSelection(int delta)
     Apply();
 }
 
-void CToolbarCustomizeDlg::Reset()
-{
+void CToolbarCustomizeDlg::Reset() {
     m_pToolbar->ResetButtons();
     Fill();
 }

@@ -11,9 +11,9 @@ namespace driver {
 // Exit statuses of spindle-driver.
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1,      // bad usage, socket or folder trouble
+    kExitFailure = 1, // bad usage, socket or folder trouble
     kExitAlreadyRunning = 2,
-    kExitNoFuse = 3,       // /dev/fuse missing or the mount refused
+    kExitNoFuse = 3, // /dev/fuse missing or the mount refused
 };
 
 struct DaemonOptions {

@@ -6,10 +6,10 @@
 #include "port/Paths.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <cstdio>
 #include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>

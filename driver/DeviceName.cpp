@@ -7,7 +7,9 @@ namespace {
 constexpr std::string_view kCdPrefix = "\\Device\\FileDisk\\FileDiskCd";
 constexpr std::string_view kDiskPrefix = "\\Device\\FileDisk\\FileDisk";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size())

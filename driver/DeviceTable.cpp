@@ -141,8 +141,8 @@ bool DeviceTable::WaitUntilUnused(Mount& m, std::chrono::milliseconds grace) {
     return !m_used || !m_used(m);
 }
 
-std::vector<char> DeviceTable::DropUnboundLocked(std::unique_lock<std::mutex>& lock,
-                                                 DeviceId dev, char letter) {
+std::vector<char> DeviceTable::DropUnboundLocked(std::unique_lock<std::mutex>& lock, DeviceId dev,
+                                                 char letter) {
     std::vector<char> gone;
     if (!m_bound)
         return gone;

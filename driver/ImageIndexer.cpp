@@ -213,7 +213,8 @@ bool ImageFile::Deserialize(const std::string& data) {
             !r.Get(n.rdev) || !r.Get(n.mtime) || !r.Get(n.atime) || !r.Get(n.ctime) ||
             !r.Get(n.parent) || !r.Get(n.firstChild) || !r.Get(n.childCount) ||
             !r.Get(n.firstExtent) || !r.Get(n.extentCount) || !r.Get(n.special) || !r.Get(n.perm) ||
-            !r.Get(kind) || !r.Get(compressed) || !r.Get(form2) || !r.Get(n.track) || n.track > m_tracks.size() ||
+            !r.Get(kind) || !r.Get(compressed) || !r.Get(form2) || !r.Get(n.track) ||
+            n.track > m_tracks.size() ||
             (n.track && m_tracks[n.track - 1].disc.form != vdrive::SectorForm::Audio) ||
             kind > static_cast<std::uint8_t>(NodeKind::Special))
             return false;

@@ -180,8 +180,10 @@ void Server::Serve(int fd, bool ownUser) {
             std::vector<std::uint8_t> reply;
             bool keep = true;
             if (len > port::wire::kWireMaxMessage) {
-                reply = hello ? port::wire::Encode(port::wire::HelloReply{port::ERROR_INVALID_PARAMETER})
-                              : port::wire::Encode(port::wire::Reply{port::ERROR_INVALID_PARAMETER, {}});
+                reply =
+                    hello
+                        ? port::wire::Encode(port::wire::HelloReply{port::ERROR_INVALID_PARAMETER})
+                        : port::wire::Encode(port::wire::Reply{port::ERROR_INVALID_PARAMETER, {}});
                 keep = !hello;
             } else if (hello && !ownUser) {
                 // Another user's Hello is answered "access denied" and the

@@ -7,8 +7,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 

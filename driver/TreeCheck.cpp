@@ -203,13 +203,12 @@ TreeReport CheckTrees(const ImageReader& read, std::uint64_t imageSize, TreeBudg
     TreeReport report;
     std::uint8_t d[kBlock];
     for (unsigned i = 0; i < kMaxDescriptors; ++i) {
-        if (!read((start + kFirstDescriptor + i) * kBlock, d, sizeof d) || !port::iso::HasStandardId(d) ||
-            d[0] == port::iso::kTypeTerminator)
+        if (!read((start + kFirstDescriptor + i) * kBlock, d, sizeof d) ||
+            !port::iso::HasStandardId(d) || d[0] == port::iso::kTypeTerminator)
             break;
         const std::uint8_t* root = d + port::iso::kRootRecordOffset;
         if (d[0] == port::iso::kTypePrimary && report.primary == TreeState::Absent) {
-            report.primary =
-                Walker(read, imageSize, budget).Walk(root, true, &report.form2Extents);
+            report.primary = Walker(read, imageSize, budget).Walk(root, true, &report.form2Extents);
         } else if (port::iso::IsEnhanced(d)) {
             report.iso1999 =
                 Worse(report.iso1999, Walker(read, imageSize, budget).Walk(root, false));

@@ -24,10 +24,7 @@ using namespace text;
 
 namespace ui {
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 bool CBurnDlg::Create(wxWindow* parent) {
     if (!LoadPageLayout(this, parent, kLayoutBurn))

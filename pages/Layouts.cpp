@@ -16,15 +16,16 @@ namespace {
 
 bool g_bLoaded = false;
 
-constexpr const char* kFiles[] = {"create.xrc", "files.xrc", "mount.xrc",
-                                  "unmount.xrc", "burn.xrc", "about.xrc"};
+constexpr const char* kFiles[] = {"create.xrc",  "files.xrc", "mount.xrc",
+                                  "unmount.xrc", "burn.xrc",  "about.xrc"};
 
 } // namespace
 
-bool LoadLayouts() { return LoadLayouts(port::ResourceDir() + "res/"); }
+bool LoadLayouts() {
+    return LoadLayouts(port::ResourceDir() + "res/");
+}
 
-bool LoadLayouts(const std::string& dir)
-{
+bool LoadLayouts(const std::string& dir) {
     if (g_bLoaded)
         return true;
     ApplyCompactStyle();
@@ -40,8 +41,7 @@ bool LoadLayouts(const std::string& dir)
     return ok;
 }
 
-wxSize LayoutSizeDlu(const char* layout)
-{
+wxSize LayoutSizeDlu(const char* layout) {
     const wxXmlNode* node = wxXmlResource::Get()->GetResourceNode(layout);
     for (const wxXmlNode* child = node ? node->GetChildren() : nullptr; child;
          child = child->GetNext()) {
@@ -58,8 +58,7 @@ wxSize LayoutSizeDlu(const char* layout)
     return wxDefaultSize;
 }
 
-void ApplyNumericIds(wxWindow* root)
-{
+void ApplyNumericIds(wxWindow* root) {
     for (wxWindow* child : root->GetChildren()) {
         long id = -1;
         if (child->GetName().ToLong(&id) && id >= 0 && id <= 0x7FFF && child->GetId() != id)
@@ -68,8 +67,7 @@ void ApplyNumericIds(wxWindow* root)
     }
 }
 
-bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool paintSkin)
-{
+bool LoadPageLayout(wxPanel* page, wxWindow* parent, const char* layout, bool paintSkin) {
     // Painting the skin piece ourselves: no background of the toolkit's.
     page->SetBackgroundStyle(wxBG_STYLE_PAINT);
     if (!wxXmlResource::Get()->LoadPanel(page, parent, layout))

@@ -33,7 +33,6 @@ constexpr int kBtnMount = 1;
 constexpr int kBtnBrowse = 1003;
 constexpr int kCboImage = 1023;
 
-
 bool Exists(const wxString& path) {
     struct stat st {};
     return stat(PathBytes(path).c_str(), &st) == 0;
@@ -236,7 +235,9 @@ void CMountDlg::ChooseImage(const wxString& path) {
     ShowVolumeLabel();
 }
 
-void CMountDlg::OnMount(wxCommandEvent&) { MountChosenImage(); }
+void CMountDlg::OnMount(wxCommandEvent&) {
+    MountChosenImage();
+}
 
 bool CMountDlg::MountChosenImage() {
     UpdateData(true);

@@ -14,22 +14,19 @@ using namespace text;
 
 namespace ui {
 
-void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items)
-{
+void SetItemsLangText(wxWindow* page, std::initializer_list<ItemText> items) {
     for (const ItemText& item : items)
         SetItemLangText(page, item.id, wxString(item.key));
 }
 
-std::string FileFilter(const char* key, const char* patterns, bool withAll)
-{
+std::string FileFilter(const char* key, const char* patterns, bool withAll) {
     std::string filter = LangText(key).utf8_string() + "|" + patterns;
     if (withAll)
         filter += "|" + LangText("ID_FILTER_ALL").utf8_string() + "|*";
     return filter;
 }
 
-CTransStatic* SetDescription(wxWindow* page, int id, const char* key)
-{
+CTransStatic* SetDescription(wxWindow* page, int id, const char* key) {
     CTransStatic* label = CTransStatic::Replace(page, id);
     if (!label)
         return nullptr;
@@ -40,8 +37,7 @@ CTransStatic* SetDescription(wxWindow* page, int id, const char* key)
     return label;
 }
 
-void FitControls(wxWindow* page)
-{
+void FitControls(wxWindow* page) {
     for (wxWindow* child : page->GetChildren()) {
         if (auto* label = wxDynamicCast(child, wxStaticText)) {
             if (label->GetBestSize().x > label->GetSize().x)

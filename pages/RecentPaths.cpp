@@ -8,14 +8,18 @@ namespace ui {
 
 namespace {
 
-std::string HistKey(int i) { return "hist" + std::to_string(i); }
+std::string HistKey(int i) {
+    return "hist" + std::to_string(i);
+}
 
 // Decodes one UTF-8 sequence at s[i], advancing i. Malformed bytes stand for
 // themselves, so two different malformed paths never compare equal.
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
     const auto b = static_cast<unsigned char>(s[i]);
-    const std::size_t extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 && b < 0xF0 ? 2
-                              : b >= 0xC2 && b < 0xE0 ? 1 : 0;
+    const std::size_t extra = b >= 0xF0 && b < 0xF5   ? 3
+                              : b >= 0xE0 && b < 0xF0 ? 2
+                              : b >= 0xC2 && b < 0xE0 ? 1
+                                                      : 0;
     char32_t cp = b & (0x3F >> extra);
     bool ok = extra > 0 && i + extra < s.size();
     for (std::size_t k = 1; ok && k <= extra; ++k) {
@@ -90,9 +94,8 @@ std::vector<std::string> CRecentPaths::Save(std::vector<std::string> items,
     for (int i = 0; i < kMaxEntries; ++i) {
         const std::string key = HistKey(i);
         const std::string value = i < static_cast<int>(items.size()) ? items[i] : std::string();
-        auto it = std::find_if(entries.begin(), entries.end(), [&](const auto& e) {
-            return SameWithoutCase(e.first, key);
-        });
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const auto& e) { return SameWithoutCase(e.first, key); });
         if (it != entries.end())
             it->second = value;
         else

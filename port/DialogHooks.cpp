@@ -13,24 +13,28 @@ MessageBoxHook g_messageBox;
 FileDialogHook g_fileDialog;
 FolderDialogHook g_folderDialog;
 
-template <class Hook>
-Hook Exchange(Hook& slot, Hook hook) {
+template <class Hook> Hook Exchange(Hook& slot, Hook hook) {
     std::lock_guard lock(g_mutex);
     std::swap(slot, hook);
     return hook;
 }
 
-template <class Hook>
-Hook Current(const Hook& slot) {
+template <class Hook> Hook Current(const Hook& slot) {
     std::lock_guard lock(g_mutex);
     return slot;
 }
 
 } // namespace
 
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) { return Exchange(g_messageBox, std::move(hook)); }
-FileDialogHook SetFileDialogHook(FileDialogHook hook) { return Exchange(g_fileDialog, std::move(hook)); }
-FolderDialogHook SetFolderDialogHook(FolderDialogHook hook) { return Exchange(g_folderDialog, std::move(hook)); }
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+    return Exchange(g_messageBox, std::move(hook));
+}
+FileDialogHook SetFileDialogHook(FileDialogHook hook) {
+    return Exchange(g_fileDialog, std::move(hook));
+}
+FolderDialogHook SetFolderDialogHook(FolderDialogHook hook) {
+    return Exchange(g_folderDialog, std::move(hook));
+}
 
 int ShowMessageBox(const MessageBoxRequest& request) {
     if (auto hook = Current(g_messageBox))

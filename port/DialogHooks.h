@@ -28,15 +28,15 @@ struct MessageBoxRequest {
 using MessageBoxHook = std::function<int(const MessageBoxRequest&)>;
 
 struct FileDialogRequest {
-    void* owner = nullptr;   // the owning window (a wxWindow* in the GUI), or null
-    bool save = false;       // save dialog, else open dialog
-    std::string title;       // empty: the toolkit's default title
-    std::string filter;      // "Iso Files (*.iso)|*.iso" pairs joined with '|'
+    void* owner = nullptr; // the owning window (a wxWindow* in the GUI), or null
+    bool save = false;     // save dialog, else open dialog
+    std::string title;     // empty: the toolkit's default title
+    std::string filter;    // "Iso Files (*.iso)|*.iso" pairs joined with '|'
     std::string defaultDir;
     std::string defaultFile;
-    bool mustExist = false;        // open: file and path must exist
-    bool overwritePrompt = false;  // save: ask before replacing a file
-    bool multiSelect = false;      // open: several files may be chosen
+    bool mustExist = false;       // open: file and path must exist
+    bool overwritePrompt = false; // save: ask before replacing a file
+    bool multiSelect = false;     // open: several files may be chosen
 };
 // The chosen path, or nothing when the user cancelled. With multiSelect the
 // chosen paths, each ended by a zero character (which no path can hold).
@@ -61,8 +61,7 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& request);
 std::optional<std::string> ShowFolderDialog(const FolderDialogRequest& request);
 
 // Installs a hook for the lifetime of a scope (tests).
-template <class Hook, Hook (*Set)(Hook)>
-class ScopedHook {
+template <class Hook, Hook (*Set)(Hook)> class ScopedHook {
 public:
     explicit ScopedHook(Hook hook) : m_previous(Set(std::move(hook))) {}
     ~ScopedHook() { Set(std::move(m_previous)); }

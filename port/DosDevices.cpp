@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,8 +95,7 @@ bool PushTarget(const std::string& dir, const std::string& file, std::string_vie
 }
 
 // Runs edit(dir) on the table (seeded first when missing) under its lock.
-template <class Edit>
-bool EditTable(Edit&& edit) {
+template <class Edit> bool EditTable(Edit&& edit) {
     if (!EnsureDosDeviceTable())
         return false;
     std::string dir = DosDeviceDir();
@@ -134,8 +133,7 @@ bool ValidMediaValue(const std::string& value) {
 // The drive lines of drives.conf ("R = stdio:PATH"); a line that cannot be
 // read goes to `problems` with its number. The last "media = ..." line goes
 // to `media`.
-std::vector<ConfLine> ParseDrivesConf(const std::string& data,
-                                      std::vector<std::string>* problems,
+std::vector<ConfLine> ParseDrivesConf(const std::string& data, std::vector<std::string>* problems,
                                       std::string* media = nullptr) {
     std::vector<ConfLine> lines;
     std::size_t start = 0;
@@ -182,7 +180,9 @@ std::vector<ConfLine> ParseDrivesConf(const std::string& data,
     return lines;
 }
 
-std::string DrivesConfPath() { return ConfigDir() + "/drives.conf"; }
+std::string DrivesConfPath() {
+    return ConfigDir() + "/drives.conf";
+}
 
 // What the table last took from drives.conf: its size, change time and
 // inode, kept in the table folder so that every process sees one state.
@@ -329,7 +329,9 @@ std::uint32_t StoreMultiString(const std::vector<std::string>& items, char16_t* 
 
 } // namespace
 
-std::string DosDeviceDir() { return RuntimeDir() + "/dosdevices"; }
+std::string DosDeviceDir() {
+    return RuntimeDir() + "/dosdevices";
+}
 
 std::vector<std::string> DrivesConfProblems() {
     std::vector<std::string> problems;
@@ -358,8 +360,8 @@ bool EnsureDosDeviceTable() {
     // Seed a private folder and move it into place in one step, so that two
     // processes starting at once never see a half-seeded table.
     static std::atomic<unsigned> counter{0};
-    std::string tmp = dir + ".seed." + std::to_string(getpid()) + "." +
-                      std::to_string(counter.fetch_add(1));
+    std::string tmp =
+        dir + ".seed." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
     if (mkdir(tmp.c_str(), 0700) != 0)
         return FailWithErrno();
     Seed(tmp);
@@ -419,8 +421,7 @@ bool PushDosDevice(std::string_view name, std::string_view target) {
     return EditTable([&](const std::string& dir) { return PushTarget(dir, *file, target); });
 }
 
-bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target,
-                     bool exact) {
+bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target, bool exact) {
     auto file = FileNameOf(name);
     if (!file)
         return FailWith(ERROR_INVALID_NAME);
@@ -441,8 +442,7 @@ bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> targ
     });
 }
 
-std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath,
-                              std::uint32_t max) {
+std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath, std::uint32_t max) {
     if (!deviceName)
         return StoreMultiString(DosDeviceNames(), targetPath, max);
     auto targets = DosDeviceTargets(ToUtf8Z(deviceName));
@@ -451,8 +451,7 @@ std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath,
     return StoreMultiString(*targets, targetPath, max);
 }
 
-bool DefineDosDeviceW(std::uint32_t flags, const char16_t* deviceName,
-                      const char16_t* targetPath) {
+bool DefineDosDeviceW(std::uint32_t flags, const char16_t* deviceName, const char16_t* targetPath) {
     if (!deviceName)
         return FailWith(ERROR_INVALID_PARAMETER);
     std::string name = ToUtf8Z(deviceName);

@@ -69,20 +69,17 @@ bool PushDosDevice(std::string_view name, std::string_view target);
 // Removes the newest definition (no target), or the newest one equal to
 // `target` (exact) or beginning with it. ERROR_FILE_NOT_FOUND when nothing
 // matches.
-bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target,
-                     bool exact);
+bool RemoveDosDevice(std::string_view name, std::optional<std::string_view> target, bool exact);
 
 // QueryDosDeviceW: with a name, the name's targets as a multi-string (each
 // terminated, one more terminator at the end); without one, every defined
 // name. Returns the code units stored, or 0 with the last error set:
 // ERROR_INSUFFICIENT_BUFFER when `max` is too small, ERROR_FILE_NOT_FOUND when
 // the name is undefined.
-std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath,
-                              std::uint32_t max);
+std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath, std::uint32_t max);
 
 // DefineDosDeviceW: pushes `targetPath` on the name, or with
 // DDD_REMOVE_DEFINITION removes a definition (see RemoveDosDevice).
-bool DefineDosDeviceW(std::uint32_t flags, const char16_t* deviceName,
-                      const char16_t* targetPath);
+bool DefineDosDeviceW(std::uint32_t flags, const char16_t* deviceName, const char16_t* targetPath);
 
 } // namespace port

@@ -43,9 +43,13 @@ constexpr std::string_view kDriverTargetPrefix = "\\Device\\FileDisk\\";
 // included) before the handle gives up.
 constexpr int kDriverTimeoutSeconds = 120;
 
-HANDLE MakeHandle(HandleKind kind, int fd) { return new HandleObject{kind, fd, -1}; }
+HANDLE MakeHandle(HandleKind kind, int fd) {
+    return new HandleObject{kind, fd, -1};
+}
 
-bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
+bool Valid(HANDLE h) {
+    return h && h != INVALID_HANDLE_VALUE;
+}
 
 HANDLE Fail(ErrorCode code) {
     SetLastError(code);
@@ -76,12 +80,18 @@ HANDLE OpenHostFile(const std::string& path, std::uint32_t access, std::uint32_t
                     std::uint32_t disposition) {
     int flags = AccessFlags(access) | O_CLOEXEC;
     switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
     case CREATE_ALWAYS:
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
     case OPEN_EXISTING:
-    case TRUNCATE_EXISTING: break;
-    default: return Fail(ERROR_INVALID_PARAMETER);
+    case TRUNCATE_EXISTING:
+        break;
+    default:
+        return Fail(ERROR_INVALID_PARAMETER);
     }
     // Without waiting: a FIFO would block the open until someone writes to
     // it. Only files and block devices are opened; reads then wait as usual.
@@ -184,8 +194,8 @@ HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
     return h;
 }
 
-bool DriverRequest(int fd, std::uint32_t code, const void* in, std::uint32_t inSize,
-                   void* out, std::uint32_t outSize, std::uint32_t* returned) {
+bool DriverRequest(int fd, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                   std::uint32_t outSize, std::uint32_t* returned) {
     if (inSize > wire::kWireMaxMessage - 16 || (inSize && !in) || (outSize && !out))
         return FailWith(ERROR_INVALID_PARAMETER);
     wire::Request req;
@@ -304,10 +314,16 @@ int DataFd(HANDLE h) {
     }
     switch (h->kind) {
     case HandleKind::File:
-    case HandleKind::Device: return h->fd;
-    case HandleKind::Directory: SetLastError(ERROR_INVALID_FUNCTION); return -1;
-    case HandleKind::Empty: SetLastError(ERROR_NOT_READY); return -1;
-    case HandleKind::Driver: break;
+    case HandleKind::Device:
+        return h->fd;
+    case HandleKind::Directory:
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return -1;
+    case HandleKind::Empty:
+        SetLastError(ERROR_NOT_READY);
+        return -1;
+    case HandleKind::Driver:
+        break;
     }
     if (h->dataFd < 0)
         h->dataFd = OpenDriverImage(h->fd);
@@ -363,9 +379,8 @@ HANDLE OpenDriverDevice(char16_t letter, const std::string& device) {
         int err = errno;
         close(fd);
         // No socket, or nobody listening on it: the driver is not running.
-        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR
-                        ? ERROR_PATH_NOT_FOUND
-                        : ErrorFromErrno(err));
+        return Fail(err == ENOENT || err == ECONNREFUSED || err == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                                           : ErrorFromErrno(err));
     }
     std::vector<std::uint8_t> reply;
     if (!SendMessage(fd, wire::Encode(wire::Hello{letter, device})) || !ReceiveMessage(fd, reply)) {
@@ -401,10 +416,9 @@ char16_t DriveLetterOfPath(std::u16string_view path) {
     return ParseDriveLetter(path.substr(4));
 }
 
-HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,
-                   std::uint32_t shareMode, void* securityAttributes,
-                   std::uint32_t creationDisposition, std::uint32_t /*flags*/,
-                   HANDLE templateFile) {
+HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   void* securityAttributes, std::uint32_t creationDisposition,
+                   std::uint32_t /*flags*/, HANDLE templateFile) {
     if (!fileName || securityAttributes || (templateFile && templateFile != INVALID_HANDLE_VALUE))
         return Fail(ERROR_INVALID_PARAMETER);
     std::u16string_view name(fileName, U16Length(fileName));
@@ -429,9 +443,9 @@ bool CloseHandle(HANDLE handle) {
     return true;
 }
 
-bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
-                     std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                     std::uint32_t* bytesReturned, void* overlapped) {
+bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer, std::uint32_t inSize,
+                     void* outBuffer, std::uint32_t outSize, std::uint32_t* bytesReturned,
+                     void* overlapped) {
     if (bytesReturned)
         *bytesReturned = 0;
     if (!Valid(handle))
@@ -440,8 +454,7 @@ bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
         return FailWith(ERROR_INVALID_PARAMETER);
     switch (handle->kind) {
     case HandleKind::Driver:
-        return DriverRequest(handle->fd, code, inBuffer, inSize, outBuffer, outSize,
-                             bytesReturned);
+        return DriverRequest(handle->fd, code, inBuffer, inSize, outBuffer, outSize, bytesReturned);
     case HandleKind::Device:
         return DeviceRequest(handle->fd, code, outBuffer, outSize, bytesReturned);
     case HandleKind::File:
@@ -490,8 +503,8 @@ bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* re
     return true;
 }
 
-bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,
-               std::uint32_t* written, void* overlapped) {
+bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size, std::uint32_t* written,
+               void* overlapped) {
     if (written)
         *written = 0;
     if (Valid(handle) && handle->kind == HandleKind::Driver)
@@ -523,8 +536,10 @@ bool SetFilePointerEx(HANDLE handle, std::int64_t distance, std::int64_t* newPos
     int fd = DataFd(handle);
     if (fd < 0)
         return false;
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR
-               : method == FILE_END   ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     if (whence < 0)
         return FailWith(ERROR_INVALID_PARAMETER);
     off_t pos = lseek(fd, static_cast<off_t>(distance), whence);

@@ -65,26 +65,25 @@ HANDLE OpenDriverDevice(char16_t letter, const std::string& device);
 
 // Security attributes and template are accepted for the shape of the call
 // and must be null.
-HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess,
-                   std::uint32_t shareMode, void* securityAttributes,
-                   std::uint32_t creationDisposition, std::uint32_t flags,
+HANDLE CreateFileW(const char16_t* fileName, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   void* securityAttributes, std::uint32_t creationDisposition, std::uint32_t flags,
                    HANDLE templateFile);
 bool CloseHandle(HANDLE handle);
 
 // On a driver handle: sends the code and input, receives at most outSize
 // bytes. On a device: the Linux equivalent of the codes above, else
 // ERROR_INVALID_FUNCTION. `overlapped` must be null.
-bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer,
-                     std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                     std::uint32_t* bytesReturned, void* overlapped);
+bool DeviceIoControl(HANDLE handle, std::uint32_t code, const void* inBuffer, std::uint32_t inSize,
+                     void* outBuffer, std::uint32_t outSize, std::uint32_t* bytesReturned,
+                     void* overlapped);
 
 // Sequential reads and writes on file and device handles. A driver drive
 // reads the image it holds (so a virtual disc copies like a real one) and
 // refuses writes with ERROR_WRITE_PROTECT.
 bool ReadFile(HANDLE handle, void* buffer, std::uint32_t size, std::uint32_t* read,
               void* overlapped);
-bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size,
-               std::uint32_t* written, void* overlapped);
+bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t size, std::uint32_t* written,
+               void* overlapped);
 // The descriptor ReadFile reads from: the file, the device, or the image a
 // driver drive holds; -1 with the last error set when there is none.
 int ReadDescriptor(HANDLE handle);

@@ -1,5 +1,5 @@
-#include "port/IsoDescriptor.h"
 #include "port/DriveInfo.h"
+#include "port/IsoDescriptor.h"
 
 #include "port/DosDevices.h"
 #include "port/DriveFiles.h"
@@ -32,7 +32,7 @@ enum class Target { None, FileDiskCd, FileDisk, Device, File, Directory, Missing
 
 struct Resolved {
     Target kind = Target::None;
-    std::string path; // host path for Device, File, Directory
+    std::string path;     // host path for Device, File, Directory
     bool block = false;   // a Device that is a block device
     bool optical = false; // ... and an optical drive
 };
@@ -68,8 +68,7 @@ Resolved Resolve(char16_t letter) {
         r.kind = Target::Device;
         r.block = S_ISBLK(st.st_mode);
         r.optical = r.block && major(st.st_rdev) == kOpticalMajor;
-    }
-    else
+    } else
         r.kind = Target::File;
     return r;
 }
@@ -105,7 +104,8 @@ std::optional<IsoVolume> ReadIsoVolume(int fd) {
     auto read = [fd](std::uint32_t sector, std::uint8_t* buf) {
         return ReadAt(fd, buf, iso::kSectorSize, static_cast<off_t>(sector) * iso::kSectorSize);
     };
-    if (!read(iso::kPrimarySector, pvd.data()) || !iso::IsDescriptor(pvd.data(), iso::kTypePrimary)) {
+    if (!read(iso::kPrimarySector, pvd.data()) ||
+        !iso::IsDescriptor(pvd.data(), iso::kTypePrimary)) {
         SetLastError(ERROR_UNRECOGNIZED_VOLUME);
         return std::nullopt;
     }
@@ -208,13 +208,17 @@ char16_t DriveLetterOfRoot(const char16_t* root) {
 std::uint32_t GetDriveTypeW(const char16_t* rootPathName) {
     Resolved r = Resolve(DriveLetterOfRoot(rootPathName));
     switch (r.kind) {
-    case Target::Device: return r.optical ? DRIVE_CDROM : r.block ? DRIVE_FIXED : DRIVE_UNKNOWN;
+    case Target::Device:
+        return r.optical ? DRIVE_CDROM : r.block ? DRIVE_FIXED : DRIVE_UNKNOWN;
     case Target::FileDiskCd:
-    case Target::File: return DRIVE_CDROM;
+    case Target::File:
+        return DRIVE_CDROM;
     case Target::FileDisk:
-    case Target::Directory: return DRIVE_FIXED;
+    case Target::Directory:
+        return DRIVE_FIXED;
     case Target::Missing:
-    case Target::None: break;
+    case Target::None:
+        break;
     }
     return DRIVE_NO_ROOT_DIR;
 }
@@ -230,8 +234,8 @@ bool GetVolumeInformationW(const char16_t* rootPathName, char16_t* volumeNameBuf
     std::uint32_t flags = FILE_READ_ONLY_VOLUME | FILE_UNICODE_ON_DISK | FILE_CASE_PRESERVED_NAMES;
     switch (r.kind) {
     case Target::None:
-    case Target::Missing: return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE
-                                                                 : ERROR_PATH_NOT_FOUND);
+    case Target::Missing:
+        return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE : ERROR_PATH_NOT_FOUND);
     case Target::FileDiskCd:
     case Target::FileDisk: {
         auto image = QueryDriverImage(letter);
@@ -241,7 +245,9 @@ bool GetVolumeInformationW(const char16_t* rootPathName, char16_t* volumeNameBuf
         break;
     }
     case Target::Device:
-    case Target::File: iso = ReadIsoVolumeAt(r.path); break;
+    case Target::File:
+        iso = ReadIsoVolumeAt(r.path);
+        break;
     case Target::Directory: {
         struct statvfs sv {};
         if (statvfs(r.path.c_str(), &sv) != 0)
@@ -275,8 +281,8 @@ bool GetDiskFreeSpaceExW(const char16_t* directoryName, std::uint64_t* freeBytes
     std::uint64_t total = 0;
     switch (r.kind) {
     case Target::None:
-    case Target::Missing: return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE
-                                                                 : ERROR_PATH_NOT_FOUND);
+    case Target::Missing:
+        return FailWith(r.kind == Target::None ? ERROR_INVALID_DRIVE : ERROR_PATH_NOT_FOUND);
     case Target::FileDiskCd:
     case Target::FileDisk: {
         auto image = QueryDriverImage(letter);

@@ -10,9 +10,9 @@ namespace vdrive {
 
 // Device names: "\Device\FileDisk\FileDiskCd%u" and "\Device\FileDisk\FileDisk%u",
 // numbered 0..31 in each family.
-inline constexpr char16_t kDevicePrefix[] = u"\\Device\\FileDisk\\";           // 17 units
+inline constexpr char16_t kDevicePrefix[] = u"\\Device\\FileDisk\\";             // 17 units
 inline constexpr char16_t kCdDevicePrefix[] = u"\\Device\\FileDisk\\FileDiskCd"; // 27 units
-inline constexpr char16_t kDiskDevicePrefix[] = u"\\Device\\FileDisk\\FileDisk";   // 25 units
+inline constexpr char16_t kDiskDevicePrefix[] = u"\\Device\\FileDisk\\FileDisk"; // 25 units
 inline constexpr unsigned kDevicesPerFamily = 32;
 
 // Control codes.
@@ -28,18 +28,20 @@ inline constexpr std::uint32_t IOCTL_FILEDISK_QUERY_FILE_ID = 0x800063C0;
 
 // ImageAttachRecordW: input of IOCTL_FILEDISK_OPEN_FILE_W.
 namespace attach_w {
-inline constexpr std::size_t kFileSize = 0;   // int64
-inline constexpr std::size_t kValue1 = 8;     // int64, the request's second value
-inline constexpr std::size_t kValue2 = 16;    // int64, the same again
-inline constexpr std::size_t kValue3 = 24;    // int64, 0
-inline constexpr std::size_t kValue4 = 32;    // int32, 0
-inline constexpr std::size_t kReadOnly = 36;  // uint8
-inline constexpr std::size_t kNameLength = 40; // uint32, UTF-16 units without terminator
-inline constexpr std::size_t kName = 44;      // UTF-16, terminated
+inline constexpr std::size_t kFileSize = 0;       // int64
+inline constexpr std::size_t kValue1 = 8;         // int64, the request's second value
+inline constexpr std::size_t kValue2 = 16;        // int64, the same again
+inline constexpr std::size_t kValue3 = 24;        // int64, 0
+inline constexpr std::size_t kValue4 = 32;        // int32, 0
+inline constexpr std::size_t kReadOnly = 36;      // uint8
+inline constexpr std::size_t kNameLength = 40;    // uint32, UTF-16 units without terminator
+inline constexpr std::size_t kName = 44;          // UTF-16, terminated
 inline constexpr std::size_t kNameCapacity = 276; // units including the terminator
 inline constexpr std::size_t kBufferSize = 600;
 // Bytes sent for a name of n code units: 46 + 2n.
-constexpr std::size_t SentSize(std::size_t n) { return 46 + 2 * n; }
+constexpr std::size_t SentSize(std::size_t n) {
+    return 46 + 2 * n;
+}
 } // namespace attach_w
 
 // ImageAttachRecord: input of IOCTL_FILEDISK_OPEN_FILE.
@@ -52,7 +54,9 @@ inline constexpr std::size_t kName = 12;       // 8-bit text, terminated
 inline constexpr std::size_t kNameCapacity = 260;
 inline constexpr std::size_t kBufferSize = 296;
 // Bytes sent for a name length of n bytes (terminator included): n + 15.
-constexpr std::size_t SentSize(std::size_t n) { return n + 15; }
+constexpr std::size_t SentSize(std::size_t n) {
+    return n + 15;
+}
 } // namespace attach
 
 // ImageQueryRecord: output of IOCTL_FILEDISK_QUERY_FILE.

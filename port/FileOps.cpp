@@ -77,9 +77,10 @@ bool ReadAll(int fd, void* buffer, std::size_t size, std::size_t& done, std::int
     char* p = static_cast<char*>(buffer);
     done = 0;
     while (done < size) {
-        const ssize_t n = offset < 0 ? read(fd, p + done, size - done)
-                                     : pread(fd, p + done, size - done,
-                                             static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t n = offset < 0
+                              ? read(fd, p + done, size - done)
+                              : pread(fd, p + done, size - done,
+                                      static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

@@ -33,7 +33,8 @@ void StepUp(std::vector<std::string>& parts) {
     const std::string soFar = Join(parts);
     struct stat st {};
     std::vector<char> real(PATH_MAX + 1);
-    if (stat(soFar.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !realpath(soFar.c_str(), real.data())) {
+    if (stat(soFar.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        !realpath(soFar.c_str(), real.data())) {
         parts.push_back("..");
         return;
     }
@@ -96,8 +97,8 @@ std::optional<std::string> FullPath(std::string_view path) {
     return out;
 }
 
-std::uint32_t GetFullPathNameW(const char16_t* path, std::uint32_t bufferLength,
-                               char16_t* buffer, char16_t** filePart) {
+std::uint32_t GetFullPathNameW(const char16_t* path, std::uint32_t bufferLength, char16_t* buffer,
+                               char16_t** filePart) {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

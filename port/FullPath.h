@@ -22,7 +22,7 @@ std::optional<std::string> FullPath(std::string_view path);
 // returned. 0 on failure, with the last error set. `filePart`, when given,
 // points at the last component inside `buffer` (nullptr for a path ending in
 // "/").
-std::uint32_t GetFullPathNameW(const char16_t* path, std::uint32_t bufferLength,
-                               char16_t* buffer, char16_t** filePart);
+std::uint32_t GetFullPathNameW(const char16_t* path, std::uint32_t bufferLength, char16_t* buffer,
+                               char16_t** filePart);
 
 } // namespace port

@@ -205,7 +205,8 @@ HandOverFault HandOver(const std::string& name, const std::vector<std::string>& 
     if (n <= 0)
         return {HandOverError::NoAnswer, path, {}};
     if (reply[0] != '\0')
-        return {HandOverError::Refused, path, std::string(reply + 1, static_cast<std::size_t>(n - 1))};
+        return {HandOverError::Refused, path,
+                std::string(reply + 1, static_cast<std::size_t>(n - 1))};
     return {};
 }
 

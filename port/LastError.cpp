@@ -8,9 +8,13 @@ namespace {
 thread_local ErrorCode t_lastError = ERROR_SUCCESS;
 }
 
-ErrorCode GetLastError() { return t_lastError; }
+ErrorCode GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(ErrorCode code) { t_lastError = code; }
+void SetLastError(ErrorCode code) {
+    t_lastError = code;
+}
 
 bool FailWithErrno() {
     SetLastError(ErrorFromErrno(errno));

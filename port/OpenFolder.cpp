@@ -26,7 +26,8 @@ std::string DesktopFolder(char16_t letter) {
     if (n > 0) {
         const std::string folder(target, static_cast<size_t>(n));
         // Only a live mount: a folder on another file system than its parent.
-        struct stat st {}, parent {};
+        struct stat st {
+        }, parent{};
         if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
             stat((folder + "/..").c_str(), &parent) == 0 && st.st_dev != parent.st_dev)
             return folder + "/";

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,9 +155,12 @@ std::string RuntimeDirProblem(const std::string& dir, int err) {
     case EPERM:
         return "the runtime folder " + dir +
                " belongs to another user or others may write to it; it is not used";
-    case ELOOP: return "the runtime folder " + dir + " is a symbolic link; it is not used";
-    case ENOTDIR: return "the runtime folder " + dir + " is not a folder";
-    default: return "cannot create the runtime folder " + dir + ": " + std::strerror(err);
+    case ELOOP:
+        return "the runtime folder " + dir + " is a symbolic link; it is not used";
+    case ENOTDIR:
+        return "the runtime folder " + dir + " is not a folder";
+    default:
+        return "cannot create the runtime folder " + dir + ": " + std::strerror(err);
     }
 }
 

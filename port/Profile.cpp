@@ -91,7 +91,8 @@ SectionPlace FindSection(const Lines& lines, std::string_view section, std::stri
 }
 
 // Lines [0, from), then insert, then lines [to, end), each line ended by '\n'.
-std::string Splice(const Lines& lines, std::ptrdiff_t from, std::ptrdiff_t to, std::string_view insert) {
+std::string Splice(const Lines& lines, std::ptrdiff_t from, std::ptrdiff_t to,
+                   std::string_view insert) {
     std::string out;
     for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(lines.size()); ++i) {
         if (i == from)
@@ -118,8 +119,7 @@ std::string AppendSection(const Lines& lines, std::string_view section, std::str
 
 // Rewrites the file at path under its lock: edit turns its current lines
 // into the new text.
-template <class Edit>
-bool UpdateFile(const std::string& given, Edit&& edit) {
+template <class Edit> bool UpdateFile(const std::string& given, Edit&& edit) {
     // A link is followed: the file it points at is replaced, the link stays.
     std::string path = given;
     std::error_code ec;
@@ -145,17 +145,27 @@ std::string Entry(std::string_view key, std::string_view value) {
 
 } // namespace
 
-std::string ProfilePath() { return ConfigDir() + "/spindle.ini"; }
+std::string ProfilePath() {
+    return ConfigDir() + "/spindle.ini";
+}
 
 std::string EscapeProfileValue(std::string_view value) {
     std::string out;
     out.reserve(value.size() + 2);
     for (char c : value) {
         switch (c) {
-        case '%': out += "%25"; break;
-        case '\n': out += "%0A"; break;
-        case '\r': out += "%0D"; break;
-        default: out += c; break;
+        case '%':
+            out += "%25";
+            break;
+        case '\n':
+            out += "%0A";
+            break;
+        case '\r':
+            out += "%0D";
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     bool quote = !out.empty() && (ini::IsBlank(out.front()) || ini::IsBlank(out.back()) ||
@@ -179,7 +189,8 @@ std::string UnescapeProfileValue(std::string_view stored) {
     return out;
 }
 
-bool ReadProfileSection(const std::string& path, std::string_view section, ProfileEntries& entries) {
+bool ReadProfileSection(const std::string& path, std::string_view section,
+                        ProfileEntries& entries) {
     entries.clear();
     std::string text;
     if (!ReadAll(path, text))

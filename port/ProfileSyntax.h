@@ -12,13 +12,11 @@ namespace port::ini {
 
 enum class LineKind { Other, Section, Entry };
 
-template <class Ch>
-constexpr bool IsBlank(Ch c) {
+template <class Ch> constexpr bool IsBlank(Ch c) {
     return c == Ch(' ') || c == Ch('\t') || c == Ch('\v') || c == Ch('\f');
 }
 
-template <class Ch>
-std::basic_string_view<Ch> Trim(std::basic_string_view<Ch> s) {
+template <class Ch> std::basic_string_view<Ch> Trim(std::basic_string_view<Ch> s) {
     while (!s.empty() && IsBlank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back()))
@@ -27,16 +25,14 @@ std::basic_string_view<Ch> Trim(std::basic_string_view<Ch> s) {
 }
 
 // Folds ASCII and Latin-1 letters; names are ASCII identifiers in practice.
-template <class Ch>
-constexpr unsigned FoldCase(Ch c) {
+template <class Ch> constexpr unsigned FoldCase(Ch c) {
     unsigned u = static_cast<unsigned>(static_cast<std::make_unsigned_t<Ch>>(c));
     if ((u >= 'A' && u <= 'Z') || (sizeof(Ch) > 1 && u >= 0xC0 && u <= 0xDE && u != 0xD7))
         return u + 0x20;
     return u;
 }
 
-template <class Ch>
-bool EqualNoCase(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b) {
+template <class Ch> bool EqualNoCase(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -46,8 +42,7 @@ bool EqualNoCase(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b) {
 }
 
 // Drops one pair of matching double or single quotes around a value.
-template <class Ch>
-std::basic_string_view<Ch> Unquote(std::basic_string_view<Ch> v) {
+template <class Ch> std::basic_string_view<Ch> Unquote(std::basic_string_view<Ch> v) {
     if (v.size() >= 2 && (v.front() == Ch('"') || v.front() == Ch('\'')) && v.back() == v.front())
         return v.substr(1, v.size() - 2);
     return v;
@@ -78,8 +73,7 @@ LineKind ParseLine(std::basic_string_view<Ch> line, std::basic_string_view<Ch>& 
 }
 
 // Calls fn(line) for each line of text; "\r\n", "\n" and "\r" end lines.
-template <class Ch, class Fn>
-void ForEachLine(std::basic_string_view<Ch> text, Fn&& fn) {
+template <class Ch, class Fn> void ForEachLine(std::basic_string_view<Ch> text, Fn&& fn) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = start;
@@ -87,7 +81,8 @@ void ForEachLine(std::basic_string_view<Ch> text, Fn&& fn) {
             ++end;
         if (!fn(text.substr(start, end - start)))
             return;
-        if (end < text.size() && text[end] == Ch('\r') && end + 1 < text.size() && text[end + 1] == Ch('\n'))
+        if (end < text.size() && text[end] == Ch('\r') && end + 1 < text.size() &&
+            text[end + 1] == Ch('\n'))
             ++end;
         start = end + 1;
     }

@@ -39,7 +39,8 @@ void GetLangTextBuf(std::u16string_view key, char16_t* buffer, std::size_t size)
     char16_t text[kLangTextBufferSize];
     GetLangTextBuf(key, text);
     std::size_t n = std::min(port::U16Length(text, kLangTextBufferSize), size - 1);
-    if (n > 0 && n < port::U16Length(text, kLangTextBufferSize) && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF)
+    if (n > 0 && n < port::U16Length(text, kLangTextBufferSize) && text[n - 1] >= 0xD800 &&
+        text[n - 1] <= 0xDBFF)
         --n;
     std::copy_n(text, n, buffer);
     buffer[n] = 0;

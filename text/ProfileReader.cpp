@@ -22,7 +22,9 @@ bool ReadFileBytes(const std::string& path, std::string& out) {
     return data.has_value();
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
 
 } // namespace
 
@@ -30,7 +32,8 @@ CProfileReader::~CProfileReader() = default;
 
 std::u16string CProfileReader::Decode(std::string_view bytes) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+    if (bytes.size() >= 2 &&
+        ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
         bool little = byte(0) == 0xFF;
         std::u16string out;
         out.reserve(bytes.size() / 2);

@@ -22,8 +22,8 @@ public:
     // Reads [section] key from port::ResourceDir() + file into out, which must
     // hold kLangTextBufferSize code units; a missing file, section or key
     // gives an empty string. Always terminates out.
-    void ReadString(std::u16string_view section, std::u16string_view key,
-                    std::u16string_view file, char16_t* out);
+    void ReadString(std::u16string_view section, std::u16string_view key, std::u16string_view file,
+                    char16_t* out);
 
     // The same rules applied to a file's text already decoded to UTF-16;
     // returns the value, at most kLangTextMaxLength units.

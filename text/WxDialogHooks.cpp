@@ -21,12 +21,18 @@ int ShowMessageBoxNow(const port::MessageBoxRequest& request) {
     bool yesNo = (request.style & port::MB_BUTTONMASK) == port::MB_YESNO;
     style |= yesNo ? wxYES_NO : wxOK;
     switch (request.style & port::MB_ICONMASK) {
-    case port::MB_ICONINFORMATION: style |= wxICON_INFORMATION; break;
-    case port::MB_ICONWARNING: style |= wxICON_WARNING; break;
+    case port::MB_ICONINFORMATION:
+        style |= wxICON_INFORMATION;
+        break;
+    case port::MB_ICONWARNING:
+        style |= wxICON_WARNING;
+        break;
     case port::MB_ICONERROR:
         style |= wxICON_ERROR;
         break;
-    default: style |= wxICON_NONE; break;
+    default:
+        style |= wxICON_NONE;
+        break;
     }
     wxWindow* owner = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
     if (owner && !owner->IsShown())
@@ -55,9 +61,8 @@ int ShowMessageBoxOnGuiThread(const port::MessageBoxRequest& request) {
     // the worker gets a closed box's answer instead of waiting forever.
     auto answer = std::make_shared<std::promise<int>>();
     auto future = answer->get_future();
-    wxTheApp->CallAfter([answer = std::move(answer), request] {
-        answer->set_value(ShowMessageBoxNow(request));
-    });
+    wxTheApp->CallAfter(
+        [answer = std::move(answer), request] { answer->set_value(ShowMessageBoxNow(request)); });
     try {
         return future.get();
     } catch (const std::future_error&) {
@@ -83,9 +88,9 @@ std::unique_ptr<wxFileDialog> MakeFileDialog(const port::FileDialogRequest& requ
         filter.RemoveLast();
     if (filter.empty())
         filter = wxFileSelectorDefaultWildcardStr;
-    auto dialog = std::make_unique<wxFileDialog>(static_cast<wxWindow*>(request.owner), title,
-                                                 wxString::FromUTF8(request.defaultDir),
-                                                 wxString::FromUTF8(request.defaultFile), filter, style);
+    auto dialog = std::make_unique<wxFileDialog>(
+        static_cast<wxWindow*>(request.owner), title, wxString::FromUTF8(request.defaultDir),
+        wxString::FromUTF8(request.defaultFile), filter, style);
     MakeFiltersCaseBlind(*dialog);
     return dialog;
 }

@@ -9,8 +9,7 @@ namespace vdrive {
 
 namespace {
 
-template <typename T>
-void PutLe(std::uint8_t* p, T value) {
+template <typename T> void PutLe(std::uint8_t* p, T value) {
     auto v = static_cast<std::uint64_t>(value);
     for (std::size_t i = 0; i < sizeof(T); ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -22,8 +21,7 @@ std::u16string_view UpToZero(std::u16string_view s) {
 
 } // namespace
 
-std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
-                                                std::int64_t fileSize,
+std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName, std::int64_t fileSize,
                                                 std::int64_t secondValue, bool readOnly) {
     ntName = UpToZero(ntName);
     if (ntName.size() + 1 > attach_w::kNameCapacity)
@@ -42,8 +40,7 @@ std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
     return r;
 }
 
-AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize,
-                               bool readOnly) {
+AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize, bool readOnly) {
     AttachRecord r;
     std::uint8_t* b = r.bytes.data();
     PutLe<std::int64_t>(b + attach::kFileSize, fileSize);

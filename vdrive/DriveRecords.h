@@ -15,7 +15,7 @@ namespace vdrive {
 
 // What QueryMountedImage reports about a drive.
 struct MountedImageInfo {
-    std::u16string imageName; // as the driver reports it, normally in NT form
+    std::u16string imageName;   // as the driver reports it, normally in NT form
     std::uint32_t readOnly = 0; // not 0: read-only
     std::int64_t fileSize = 0;
 };
@@ -32,14 +32,12 @@ struct AttachRecord {
 
 // The wide record for an NT name (cut at its first zero unit). nullopt when
 // the name does not fit the record's 275 code units.
-std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName,
-                                                std::int64_t fileSize,
+std::optional<AttachRecordW> BuildAttachRecordW(std::u16string_view ntName, std::int64_t fileSize,
                                                 std::int64_t secondValue, bool readOnly);
 
 // The classic record. A name whose 8-bit form does not fit 260 bytes with its
 // terminator is sent with name length 0.
-AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize,
-                               bool readOnly);
+AttachRecord BuildAttachRecord(std::u16string_view ntName, std::int64_t fileSize, bool readOnly);
 
 // Longest name (in UTF-16 code units) a query record's 8-bit name may turn
 // into; a longer one is not converted at all.

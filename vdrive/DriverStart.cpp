@@ -187,8 +187,8 @@ std::string Describe(const StartFault& f) {
                (f.path.empty() ? std::string() : " from " + f.path) + ": " +
                std::strerror(f.osError);
     case StartError::NotReady:
-        return "spindle-driver did not report ready within " +
-               std::to_string(kStartWait.count()) + " seconds";
+        return "spindle-driver did not report ready within " + std::to_string(kStartWait.count()) +
+               " seconds";
     case StartError::DidNotStart:
         return "spindle-driver did not start" +
                (f.driverWords.empty() ? " (exit status " + std::to_string(f.exitStatus) + ")"

@@ -9,10 +9,10 @@
 #include "port/Paths.h"
 #include "port/Utf.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <array>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -33,9 +33,13 @@ constexpr auto kDismountRetryDelay = std::chrono::milliseconds(25);
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
 constexpr std::u16string_view kNtUncPrefix = u"\\??\\UNC\\";
 
-bool IsLetter(char16_t letter) { return letter >= u'A' && letter <= u'Z'; }
+bool IsLetter(char16_t letter) {
+    return letter >= u'A' && letter <= u'Z';
+}
 
-std::u16string DosName(char16_t letter) { return std::u16string(1, letter) + u":"; }
+std::u16string DosName(char16_t letter) {
+    return std::u16string(1, letter) + u":";
+}
 
 // The first target of a DOS name, empty when it cannot be read.
 std::u16string FirstTarget(std::u16string_view dosName) {
@@ -71,8 +75,7 @@ HANDLE OpenDrive(char16_t letter, std::uint32_t access) {
 
 bool RemoveBinding(char16_t letter, const std::u16string& device) {
     std::u16string name = DosName(letter);
-    return DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION |
-                                DDD_EXACT_MATCH_ON_REMOVE,
+    return DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE,
                             name.c_str(), device.c_str());
 }
 
@@ -188,8 +191,8 @@ bool MountImage(char16_t letter, const MountRequest& request, ErrorCode& error) 
     return MountImageWithDevices(letter, request, ScanFileDiskDevices(), error);
 }
 
-bool MountImageWithDevices(char16_t letter, const MountRequest& request,
-                           const DeviceUseTable& used, ErrorCode& error) {
+bool MountImageWithDevices(char16_t letter, const MountRequest& request, const DeviceUseTable& used,
+                           ErrorCode& error) {
     letter = port::UpperLetter(letter);
     if (!IsLetter(letter)) {
         error = ERROR_INVALID_DRIVE;
@@ -255,8 +258,8 @@ bool AttachImage(unsigned device, DeviceFamily family, char16_t letter, std::uin
         return false;
     }
     std::uint32_t returned = 0;
-    if (!DeviceIoControl(drive.get(), code, record, static_cast<std::uint32_t>(length), nullptr,
-                         0, &returned, nullptr)) {
+    if (!DeviceIoControl(drive.get(), code, record, static_cast<std::uint32_t>(length), nullptr, 0,
+                         &returned, nullptr)) {
         error = GetLastError();
         drive.reset();
         RemoveBinding(letter, deviceName);
@@ -370,7 +373,8 @@ DismountResult DismountDrive(char16_t letter) {
         // With no driver running no device holds an image: a binding left
         // from an earlier driver only blocks its letter, so it goes.
         if (result.error == ERROR_PATH_NOT_FOUND &&
-            device.starts_with(std::u16string_view(kDevicePrefix)) && RemoveBinding(letter, device)) {
+            device.starts_with(std::u16string_view(kDevicePrefix)) &&
+            RemoveBinding(letter, device)) {
             result.error = ERROR_SUCCESS;
             result.ok = true;
         }

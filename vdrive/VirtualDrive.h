@@ -79,8 +79,8 @@ bool MountImage(char16_t letter, const MountRequest& request, port::ErrorCode& e
 
 // MountImage against a device-use table the caller scanned (a test can
 // present every device as bound, which 26 letters alone cannot).
-bool MountImageWithDevices(char16_t letter, const MountRequest& request,
-                           const DeviceUseTable& used, port::ErrorCode& error);
+bool MountImageWithDevices(char16_t letter, const MountRequest& request, const DeviceUseTable& used,
+                           port::ErrorCode& error);
 
 // The lowest device number of the family that no letter points at.
 std::optional<unsigned> FreeDevice(const DeviceUseTable& used, DeviceFamily family);

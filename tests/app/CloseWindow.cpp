@@ -10,7 +10,9 @@ namespace {
 
 // A window that goes between the listing and the look at it is an error
 // that Xlib's default handler ends the test process for; it is skipped.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+int IgnoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
 
 Display* Connection() {
     static Display* const display = [] {
@@ -36,7 +38,9 @@ std::vector<Window> TopLevelWindows(Display* display) {
 
 } // namespace
 
-bool HoldXConnection() { return Connection() != nullptr; }
+bool HoldXConnection() {
+    return Connection() != nullptr;
+}
 
 int ShownWindowsOf(pid_t pid) {
     Display* display = Connection();

@@ -92,7 +92,8 @@ protected:
     void CheckAbout(CAboutDlg* about) {
         EXPECT_EQ(about->GetTitle().utf8_string(), Text("ID_ABOUTTARVEL"));
         ASSERT_NE(about->m_btnClose, nullptr);
-        EXPECT_EQ(about->m_btnClose->GetLabelText(), wxStripMenuCodes(wxString::FromUTF8(Text("IDC_CLOSE"))));
+        EXPECT_EQ(about->m_btnClose->GetLabelText(),
+                  wxStripMenuCodes(wxString::FromUTF8(Text("IDC_CLOSE"))));
         const std::pair<int, const char*> items[] = {
             {1043, "IDC_STATIC_ABOUT01"},  {1045, "IDC_STATIC_ABOUT03"},
             {1046, "IDC_STATIC_ABOUT04"},  {1047, "IDC_STATIC_ABOUT05"},
@@ -156,7 +157,9 @@ TEST_F(HelpTest, HelpButtonShowsItsEntriesAtThePointer) {
         EXPECT_EQ(owner, &dlg);
         at = screen;
         for (const wxMenuItem* item : menu.GetMenuItems())
-            items.emplace_back(item->IsSeparator() ? 0 : item->IsSubMenu() ? -1 : item->GetId(),
+            items.emplace_back(item->IsSeparator() ? 0
+                               : item->IsSubMenu() ? -1
+                                                   : item->GetId(),
                                item->IsSeparator() ? "" : item->GetItemLabelText().utf8_string());
     };
     for (int pos = 0; pos < dlg.m_pToolbar->GetButtonCount(); ++pos)
@@ -164,7 +167,7 @@ TEST_F(HelpTest, HelpButtonShowsItsEntriesAtThePointer) {
             dlg.m_pToolbar->ClickItem(pos);
     EXPECT_EQ(at, wxPoint(310, 207));
     const std::vector<std::pair<int, std::string>> want = {
-        {16150, "User Manual"}, {16151, "Email Support"}, {0, ""}, {-1, "Language"}, {0, ""},
+        {16150, "User Manual"},  {16151, "Email Support"}, {0, ""}, {-1, "Language"}, {0, ""},
         {16154, "About Spindle"}};
     EXPECT_EQ(items, want);
 

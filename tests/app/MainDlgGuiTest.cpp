@@ -148,7 +148,8 @@ protected:
 std::string* MainDlgTest::s_realProgramDir = nullptr;
 CSkinImage* MainDlgTest::s_skin = nullptr;
 
-const int kPages[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN};
+const int kPages[] = {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT,
+                      engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN};
 
 TEST_F(MainDlgTest, StartsOnTheMountPage) {
     CMainDlg& dlg = Open();
@@ -244,7 +245,10 @@ TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
         int page;
         wxString burnImage, mountImage;
     } cases[] = {
-        {{"Ärger.cue"}, engine::ID_PAGE_BURN, cue, mountBefore}, // relative to the later start's folder
+        {{"Ärger.cue"},
+         engine::ID_PAGE_BURN,
+         cue,
+         mountBefore}, // relative to the later start's folder
         {{"--", iso.utf8_string()}, engine::ID_PAGE_MOUNT, cue, iso},
         {{"--burn"}, engine::ID_PAGE_BURN, cue, iso}, // the desktop entry's action without a file
         {{}, engine::ID_PAGE_BURN, cue, iso},         // to the front only
@@ -258,8 +262,9 @@ TEST_F(MainDlgTest, ALaterStartHandsItsFileToTheOpenWindow) {
         if (other) {
             other->Show();
             other->Raise();
-            ASSERT_TRUE(guitest::YieldUntil([] { return ActiveWindowTitle() == "another program"; }))
-                << ActiveWindowTitle();
+            ASSERT_TRUE(guitest::YieldUntil([] {
+                return ActiveWindowTitle() == "another program";
+            })) << ActiveWindowTitle();
         }
         const pid_t pid = fork();
         if (pid == 0) {
@@ -406,8 +411,8 @@ TEST_F(MainDlgTest, EveryPageControlCarriesItsCatalogueText) {
 // so does Ctrl+Q, typed by xdotool as a user would.
 TEST_F(MainDlgTest, CloseBoxEscapeAndCtrlQOnEveryPageEndTheModalRunWithoutAQuestion) {
     const int closeBox = 0, ctrlQ = 1;
-    for (int page : {closeBox, ctrlQ, engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT,
-                     engine::ID_PAGE_BURN}) {
+    for (int page : {closeBox, ctrlQ, engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES,
+                     engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN}) {
         CMainDlg& dlg = Open();
         if (page > ctrlQ)
             Click(page);
@@ -610,8 +615,9 @@ TEST_F(Screenshots, EachPage) {
     dlg.Show();
     dlg.Raise();
     const std::pair<int, const char*> pages[] = {
-        {engine::ID_PAGE_MOUNT, "mount"},     {engine::ID_PAGE_CREATE, "create"}, {engine::ID_PAGE_FILES, "files"},
-        {engine::ID_PAGE_UNMOUNT, "unmount"}, {engine::ID_PAGE_BURN, "burn"},
+        {engine::ID_PAGE_MOUNT, "mount"}, {engine::ID_PAGE_CREATE, "create"},
+        {engine::ID_PAGE_FILES, "files"}, {engine::ID_PAGE_UNMOUNT, "unmount"},
+        {engine::ID_PAGE_BURN, "burn"},
     };
     for (const auto& [id, name] : pages) {
         Click(id);
@@ -655,12 +661,12 @@ TEST_F(MainDlgTest, EngineReportsReachTheFilesPageAndAnnounceTheWorkThatWasStart
         const char* key;
         bool stopEnabled;
     } cases[] = {
-        {engine::JobKind::ImageBuild, engine::ID_PAGE_MOUNT, u"stopped", port::ERROR_OPERATION_ABORTED,
-         "ID_INTERRUPTBYUSER", false},
+        {engine::JobKind::ImageBuild, engine::ID_PAGE_MOUNT, u"stopped",
+         port::ERROR_OPERATION_ABORTED, "ID_INTERRUPTBYUSER", false},
         {engine::JobKind::ImageBuild, engine::ID_PAGE_BURN, u"failed", port::ERROR_DISK_FULL,
          "ID_BUILDIMAGEERROR", true},
-        {engine::JobKind::Burn, engine::ID_PAGE_FILES, nullptr, port::ERROR_SUCCESS, "ID_BURNDISCDONE",
-         true},
+        {engine::JobKind::Burn, engine::ID_PAGE_FILES, nullptr, port::ERROR_SUCCESS,
+         "ID_BURNDISCDONE", true},
     };
     for (const Case& c : cases) {
         Click(c.page);

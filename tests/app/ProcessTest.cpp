@@ -83,7 +83,8 @@ protected:
         pid_t pid = fork();
         if (pid == 0) {
             setenv("PATH", ((m_dir / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
-            execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(), static_cast<char*>(nullptr));
+            execl(SPINDLE_BINARY, SPINDLE_BINARY, "--mount", iso.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         m_started.push_back(pid);

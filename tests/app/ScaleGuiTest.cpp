@@ -152,7 +152,8 @@ TEST_F(ScaleTest, TheWindowGrowsAsItsDialogUnits) {
     EXPECT_DOUBLE_EQ(UiScale(), scale);
     EXPECT_EQ(dlg->GetClientSize(),
               wxSize(std::lround(kSkinWidth * scale), std::lround(kSkinHeight * scale)));
-    for (int id : {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT, engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN}) {
+    for (int id : {engine::ID_PAGE_CREATE, engine::ID_PAGE_FILES, engine::ID_PAGE_MOUNT,
+                   engine::ID_PAGE_UNMOUNT, engine::ID_PAGE_BURN}) {
         ASSERT_NE(dlg->Page(id), nullptr);
         EXPECT_EQ(dlg->Page(id)->GetRect(), PageRect()) << id;
         // The page's layout, in dialog units, fits the page rectangle.
@@ -167,8 +168,9 @@ TEST_F(ScaleTest, TheWindowGrowsAsItsDialogUnits) {
 // In both languages, on every page and in the about box.
 TEST_F(ScaleTest, EveryControlIsWholeAndTheEdgesShowOnlyTheSkin) {
     const std::pair<int, const char*> pages[] = {
-        {engine::ID_PAGE_MOUNT, "mount"},     {engine::ID_PAGE_CREATE, "create"}, {engine::ID_PAGE_FILES, "files"},
-        {engine::ID_PAGE_UNMOUNT, "unmount"}, {engine::ID_PAGE_BURN, "burn"},
+        {engine::ID_PAGE_MOUNT, "mount"}, {engine::ID_PAGE_CREATE, "create"},
+        {engine::ID_PAGE_FILES, "files"}, {engine::ID_PAGE_UNMOUNT, "unmount"},
+        {engine::ID_PAGE_BURN, "burn"},
     };
     for (const char* language : {"English", "Deutsch"}) {
         SCOPED_TRACE(language);

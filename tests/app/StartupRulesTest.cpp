@@ -27,10 +27,9 @@ TEST(ColorDepth, StepsAndCommonControlsRule) {
         int expected;
     };
     const Case cases[] = {
-        {32, {5, 80}, 16}, {32, {6, 0}, 32}, {32, {6, 10}, 32}, {48, {6, 0}, 32},
-        {24, {5, 80}, 24}, {24, {6, 0}, 24}, {31, {4, 0}, 24}, {16, {6, 0}, 16},
-        {15, {6, 0}, 8},   {8, {6, 0}, 8},   {7, {6, 0}, 4},   {4, {6, 0}, 4},
-        {3, {6, 0}, 0},    {0, {6, 0}, 0},   {-1, {6, 0}, 0},
+        {32, {5, 80}, 16}, {32, {6, 0}, 32}, {32, {6, 10}, 32}, {48, {6, 0}, 32}, {24, {5, 80}, 24},
+        {24, {6, 0}, 24},  {31, {4, 0}, 24}, {16, {6, 0}, 16},  {15, {6, 0}, 8},  {8, {6, 0}, 8},
+        {7, {6, 0}, 4},    {4, {6, 0}, 4},   {3, {6, 0}, 0},    {0, {6, 0}, 0},   {-1, {6, 0}, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ToolbarColorDepth(c.screenBits, c.version), c.expected)
@@ -73,8 +72,9 @@ using ProfileTest = StoreTest;
 
 TEST_F(ProfileTest, ValuesReadBackUnchanged) {
     const std::string values[] = {
-        "/home/me/disc.iso", "C:\\temp\\new.iso", "  blanks  ", "\"quoted\"", "'single'",
-        "50%.iso", "%0A literal", "line\nbreak\r\n", "a=b;c[d]", "", "Ünïcødé.iso",
+        "/home/me/disc.iso", "C:\\temp\\new.iso", "  blanks  ",      "\"quoted\"", "'single'",
+        "50%.iso",           "%0A literal",       "line\nbreak\r\n", "a=b;c[d]",   "",
+        "Ünïcødé.iso",
     };
     int i = 0;
     for (const std::string& v : values) {
@@ -113,7 +113,8 @@ TEST_F(ProfileTest, SectionsKeysAndDefaults) {
 TEST_F(ProfileTest, HandWrittenFileIsRead) {
     fs::create_directories(m_dir / "config");
     std::ofstream(m_dir / "config" / "spindle.ini")
-        << "; my settings\n[Mount]\n  hist0 =  /x y.iso  \nhist0=/second.iso\n[Mount]\nhist1=/z.iso\n";
+        << "; my settings\n[Mount]\n  hist0 =  /x y.iso  "
+           "\nhist0=/second.iso\n[Mount]\nhist1=/z.iso\n";
     EXPECT_EQ(port::GetProfileString("mount", "HIST0"), "/x y.iso");
     EXPECT_EQ(port::GetProfileString("Mount", "hist1"), ""); // only the first section counts
     ASSERT_TRUE(port::WriteProfileString("Mount", "hist2", "/new.iso"));

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -115,8 +115,7 @@ protected:
         std::vector<std::string> names;
         if (DIR* d = ::opendir(dir.c_str())) {
             while (dirent* e = ::readdir(d))
-                if (std::strncmp(e->d_name, ".spindle", 8) == 0 ||
-                    std::strstr(e->d_name, ".iso"))
+                if (std::strncmp(e->d_name, ".spindle", 8) == 0 || std::strstr(e->d_name, ".iso"))
                     names.emplace_back(e->d_name);
             ::closedir(d);
         }
@@ -135,7 +134,8 @@ TEST_F(IsoBuild, TreeNamesBytesAndLabelReadBackWithOtherTools) {
     ::mkdir(src.c_str(), 0755);
     std::string name200(196, 'L');
     name200 += ".txt";
-    const std::string nonAscii = "\xC3\x9C" "ber Caf\xC3\xA9 \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
+    const std::string nonAscii = "\xC3\x9C"
+                                 "ber Caf\xC3\xA9 \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";
     WriteFile(src + "/a.txt", "alpha\n");
     WriteFile(src + "/" + name200, std::string(10000, 'x'));
     WriteFile(src + "/" + nonAscii, "non-ascii");

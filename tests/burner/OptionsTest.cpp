@@ -63,7 +63,8 @@ TEST(Options, RecordRoundTripsThroughTheStoreAndKeepsOtherSections) {
     EXPECT_EQ(rb.VolumeLabel[0], '\0');
 
     // A section name the file cannot hold is refused; the file stays readable.
-    EXPECT_EQ(burner::SaveOptions(file, "HKEY_CURRENT_USER\\Bad]\n[B]", a), port::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(burner::SaveOptions(file, "HKEY_CURRENT_USER\\Bad]\n[B]", a),
+              port::ERROR_INVALID_PARAMETER);
     ASSERT_EQ(burner::LoadOptions(file, "HKEY_CURRENT_USER\\Software\\B\\", rb), 0u);
     EXPECT_EQ(rb.Copies, -1);
 }
@@ -92,7 +93,8 @@ TEST(Options, DamagedValuesTakeTheirDefaultsAndLongLabelsAreCut) {
     EXPECT_EQ(o.Verify, 0xFF);
     EXPECT_EQ(o.TempFolder[0], u'\0');
     EXPECT_EQ(std::strlen(o.VolumeLabel), 127u);
-    EXPECT_EQ(std::string(o.VolumeLabel, 4), "A\xD3" "Dy");
+    EXPECT_EQ(std::string(o.VolumeLabel, 4), "A\xD3"
+                                             "Dy");
 }
 
 TEST(Options, DefaultsResolveToTheDocumentedMeanings) {
@@ -114,8 +116,8 @@ TEST(Options, DefaultsResolveToTheDocumentedMeanings) {
     engine::EngineOptions o = burner::DefaultOptions();
     o.CloseDisc = o.Verify = o.UnderrunProtection = o.EjectWhenDone = 1;
     std::strcpy(o.VolumeLabel, "M\xC9LANGE");
-    o.IsoLevel = 7;  // out of range: default
-    o.Copies = 0;    // out of range: default
+    o.IsoLevel = 7; // out of range: default
+    o.Copies = 0;   // out of range: default
     r = burner::Resolve(o);
     EXPECT_TRUE(r.verify && r.ejectWhenDone && r.closeDisc && r.underrunProtection);
     EXPECT_EQ(r.volumeLabel, "M\xC3\x89LANGE"); // Latin-1 byte as UTF-8
@@ -139,7 +141,8 @@ TEST(Options, EngineKeepsWhatItIsGivenAndNeverReadsPastTheFields) {
     engine::SetOptions(burner::DefaultOptions());
     ASSERT_EQ(engine::SetOptionsFromRegistry(u"HKEY_CURRENT_USER", u"\\Software\\Spindle\\"), 0);
     engine::GetOptions(&got);
-    EXPECT_EQ(std::memcmp(got.VolumeLabel, saved.VolumeLabel, std::strlen(saved.VolumeLabel) + 1), 0);
+    EXPECT_EQ(std::memcmp(got.VolumeLabel, saved.VolumeLabel, std::strlen(saved.VolumeLabel) + 1),
+              0);
     EXPECT_EQ(got.Copies, saved.Copies);
     EXPECT_EQ(got.Reserved664, saved.Reserved664);
     EXPECT_NE(engine::SetOptionsFromRegistry(u"HKEY_CURRENT_USER", u"\\Software\\Nobody\\"), 0);

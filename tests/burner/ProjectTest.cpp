@@ -64,8 +64,8 @@ TEST(ImageName, FitsTheRockRidgeLimitAndKeepsTheExtension) {
 TEST(ImageName, ClashesGetTheFirstFreeNumberedName) {
     Project p;
     burner::AddedFile f;
-    const char* sources[] = {"/x/a.txt", "/y/a.txt", "/z/a.txt", "/x/.bashrc", "/y/.bashrc",
-                             "/x/README", "/y/README"};
+    const char* sources[] = {"/x/a.txt",   "/y/a.txt",  "/z/a.txt", "/x/.bashrc",
+                             "/y/.bashrc", "/x/README", "/y/README"};
     std::vector<std::string> given;
     for (const char* s : sources) {
         ASSERT_EQ(p.AddFile(s, "\\", "", f), 0u);
@@ -145,10 +145,10 @@ void OnFile(const char16_t* src, const char16_t* name, const char16_t* dir, cons
     engine::GetOptions(&o);
 }
 
-void OnDir(const char16_t* asked, const char16_t* name, const char16_t* plain,
-           const char16_t* path, void* user) {
-    static_cast<Reports*>(user)->dirs.push_back(std::u16string(asked) + u"|" + name + u"|" +
-                                                plain + u"|" + path);
+void OnDir(const char16_t* asked, const char16_t* name, const char16_t* plain, const char16_t* path,
+           void* user) {
+    static_cast<Reports*>(user)->dirs.push_back(std::u16string(asked) + u"|" + name + u"|" + plain +
+                                                u"|" + path);
 }
 
 } // namespace
@@ -184,7 +184,8 @@ TEST(EngineProject, ReportsNamesDuringTheCallOnTheCallersThread) {
     EXPECT_EQ(r.thread, std::this_thread::get_id());
     EXPECT_EQ(r.files[0], src + u"|file 1.txt|\\Docs|\\Docs\\file 1.txt|5");
     EXPECT_EQ(r.files[1], src + u"|file 1 (2).txt|\\Docs|\\Docs\\file 1 (2).txt|5|renamed");
-    EXPECT_EQ(r.files[2], src + u"|Caf\u00E9 \u0141\u00F3d\u017A.txt|\\|\\Caf\u00E9 \u0141\u00F3d\u017A.txt|5");
+    EXPECT_EQ(r.files[2],
+              src + u"|Caf\u00E9 \u0141\u00F3d\u017A.txt|\\|\\Caf\u00E9 \u0141\u00F3d\u017A.txt|5");
 
     EXPECT_EQ(engine::RemoveFile(u"file 1 (2).txt", u"\\Docs\\"), 0);
     EXPECT_EQ(engine::RemoveDir(u"\\Docs\\"), 0);

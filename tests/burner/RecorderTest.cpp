@@ -20,11 +20,16 @@ TEST(Recorder, AddressOfATarget) {
         const char* target;
         const char* address;
     } cases[] = {
-        {"/dev/sr0", "/dev/sr0"},       {"/dev/sr12", "/dev/sr12"},
-        {"/dev/scd1", "/dev/scd1"},     {"stdio:/home/me/d.iso", "stdio:/home/me/d.iso"},
-        {"stdio:", ""},                 {"/dev/sda", ""},
-        {"/dev/sr0x", ""},              {"/dev/sr", ""},
-        {"/", ""},                      {"\\Device\\FileDisk\\FileDiskCd0", ""},
+        {"/dev/sr0", "/dev/sr0"},
+        {"/dev/sr12", "/dev/sr12"},
+        {"/dev/scd1", "/dev/scd1"},
+        {"stdio:/home/me/d.iso", "stdio:/home/me/d.iso"},
+        {"stdio:", ""},
+        {"/dev/sda", ""},
+        {"/dev/sr0x", ""},
+        {"/dev/sr", ""},
+        {"/", ""},
+        {"\\Device\\FileDisk\\FileDiskCd0", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(burner::RecorderAddressOf(c.target), c.address) << c.target;

@@ -22,8 +22,8 @@ using spindle_test::Outcome;
 // Runs a program of the build's bin folder in the test's folder.
 Outcome Shell(const TempEnv& env, const std::string& program, const std::string& args,
               const std::string& pipe = "") {
-    return spindle_test::RunCaught("cd '" + env.root() + "' && " + SPINDLE_BIN_DIR + "/" +
-                                       program + " " + args + pipe,
+    return spindle_test::RunCaught("cd '" + env.root() + "' && " + SPINDLE_BIN_DIR + "/" + program +
+                                       " " + args + pipe,
                                    env.root());
 }
 

@@ -111,7 +111,11 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     std::string iso = MakeIso(env, "X");
     env.Write("gone.cue", "FILE gone.bin BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n");
     env.Write("mode.cue", "FILE disc.iso BINARY\nTRACK 01 MODE1/2340\nINDEX 01 00:00:00\n");
-    struct Case { std::string args; int status; std::string err; };
+    struct Case {
+        std::string args;
+        int status;
+        std::string err;
+    };
     const Case cases[] = {
         // Image descriptions that cannot be used: refused before any driver is asked.
         {"mount " + env.root() + "/gone.cue K", 1,
@@ -140,8 +144,8 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     // be opened again: said as such, not as a missing file.
     std::string latin1 = env.root() + "/caf\xe9.iso";
     fs::copy_file(iso, latin1);
-    for (const std::string& args : {"mount '" + latin1 + "' K", "label '" + latin1 + "'",
-                                    "label '" + latin1 + "' New"}) {
+    for (const std::string& args :
+         {"mount '" + latin1 + "' K", "label '" + latin1 + "'", "label '" + latin1 + "' New"}) {
         Result r = Cli(env, args);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_NE(r.err.find("(error 123)"), std::string::npos) << args << ": " << r.err;
@@ -153,7 +157,8 @@ TEST(DriveCli, ReportsErrorsByNumberAndBadUsage) {
     Result r = Cli(env, "list");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("spindle-cli: list: L: the driver could not be reached (error 3)"), std::string::npos)
+    EXPECT_NE(r.err.find("spindle-cli: list: L: the driver could not be reached (error 3)"),
+              std::string::npos)
         << r.err;
     // A runtime folder others may write to is not used, and the user is told.
     fs::permissions(env.runtime(), fs::perms::all);
@@ -183,7 +188,8 @@ TEST(DriveCli, MountListDismountAcrossProcesses) {
     EXPECT_EQ(spindle_test::ReadFile(folder + "/hello.txt"), "hello\n");
 
     r = Cli(env, "list");
-    EXPECT_EQ(r.out, "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\tSpindle\n");
+    EXPECT_EQ(r.out,
+              "D:\t" + iso + "\tread-only\t" + std::to_string(fs::file_size(iso)) + "\tSpindle\n");
     r = Cli(env, "drives");
     // Read in Linux words; the table keeps the device's own name.
     EXPECT_EQ(r.out, "C:\tfolder\t/\nD:\tcdrom\tspindle-driver:cd0\n");
@@ -269,11 +275,12 @@ TEST(DriveCli, DrivesShowToTheDesktopAndAnUnmountThereDismounts) {
         ASSERT_EQ(Cli(env, "mount " + iso + " K").status, 0);
         ASSERT_EQ(Cli(env, "mount " + iso + " L").status, 0);
         std::string gio = spindle_test::Run("gio mount -l 2>&1");
-        EXPECT_NE(gio.find("Holiday 2026 (K:) -> file://" + media + "/Holiday%202026%20(K:)"), std::string::npos) << gio;
+        EXPECT_NE(gio.find("Holiday 2026 (K:) -> file://" + media + "/Holiday%202026%20(K:)"),
+                  std::string::npos)
+            << gio;
         EXPECT_NE(gio.find("Holiday 2026 (L:) -> "), std::string::npos) << gio;
         const std::string info = GioMountInfo("Holiday 2026 (K:)");
-        const bool optical =
-            fs::exists("/usr/share/gvfs/remote-volume-monitors/udisks2.monitor");
+        const bool optical = fs::exists("/usr/share/gvfs/remote-volume-monitors/udisks2.monitor");
         EXPECT_NE(info.find(optical ? "themed icons:  [media-optical]"
                                     : "themed icons:  [drive-harddisk]"),
                   std::string::npos)

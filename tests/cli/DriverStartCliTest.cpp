@@ -87,8 +87,8 @@ TEST(DriverStartCli, RacingMountsStartOneDriverAndAFailedStartSaysWhy) {
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
     // A driver that failed has said so before it ends: give it time to end.
-    EXPECT_TRUE(spindle_test::WaitUntil(
-        [&] { return spindle_test::DriversOf(env.runtime()) == 0; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(spindle_test::WaitUntil([&] { return spindle_test::DriversOf(env.runtime()) == 0; },
+                                        std::chrono::seconds(10)));
 }
 
 } // namespace

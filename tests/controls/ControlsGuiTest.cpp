@@ -33,30 +33,28 @@ const char* const kIcons[] = {"create", "files", "mount", "unmount", "burn", "he
 
 class ControlsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         m_dir = guitest::MakeTempSubdir("controls");
         guitest::WriteLanguageFile(m_dir, "Test", kTexts);
         std::filesystem::create_directories(m_dir + "res/icons/toolbar");
         for (const char* icon : kIcons) {
             const std::string name = std::string(icon) + "-48.png";
-            std::filesystem::copy_file(std::string(SPINDLE_SOURCE_DIR) + "/res/icons/toolbar/" + name,
+            std::filesystem::copy_file(std::string(SPINDLE_SOURCE_DIR) + "/res/icons/toolbar/" +
+                                           name,
                                        m_dir + "res/icons/toolbar/" + name);
         }
         m_skin = guitest::MakePatternSkin();
         SetAppSkin(m_skin.get());
         m_frame = guitest::MakeSkinnedFrame();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         guitest::SetModalHandler(nullptr);
         m_frame->Destroy();
         guitest::Yield(1);
         SetAppSkin(nullptr);
         guitest::ClearShown();
     }
-    CCustomToolbarCtrl* MakeToolbar()
-    {
+    CCustomToolbarCtrl* MakeToolbar() {
         auto* toolbar = new CCustomToolbarCtrl();
         EXPECT_TRUE(toolbar->Create(m_frame, 16127));
         toolbar->InitButtons();
@@ -68,8 +66,7 @@ protected:
     wxFrame* m_frame = nullptr;
 };
 
-TEST_F(ControlsTest, SkinBlitCopiesTheRequestedPieceAndCachesItsContext)
-{
+TEST_F(ControlsTest, SkinBlitCopiesTheRequestedPieceAndCachesItsContext) {
     CSkinImage::ClearCache();
     const int created = CSkinImage::CreatedContexts();
     wxBitmap target(40, 30);
@@ -99,8 +96,7 @@ TEST_F(ControlsTest, SkinBlitCopiesTheRequestedPieceAndCachesItsContext)
     EXPECT_EQ(m_skin->GetHeight(), 527);
 }
 
-TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth)
-{
+TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     ASSERT_EQ(toolbar->GetButtonCount(), 6);
     EXPECT_EQ(toolbar->m_nButtons, 6);
@@ -127,8 +123,7 @@ TEST_F(ControlsTest, ToolbarHasSixCaptionedButtonsOfOneWidth)
     EXPECT_EQ(toolbar->GetItemRect(1).x, 100 + toolbar->GetButtonWidth());
 }
 
-TEST_F(ControlsTest, LongCaptionsAreCutAndButtonsShareTheWidth)
-{
+TEST_F(ControlsTest, LongCaptionsAreCutAndButtonsShareTheWidth) {
     std::map<std::string, std::string> texts = kTexts;
     texts["ID_MAIN_BTN_CREATE"] = std::string(300, 'W');
     guitest::WriteLanguageFile(m_dir, "Test", texts);
@@ -138,8 +133,7 @@ TEST_F(ControlsTest, LongCaptionsAreCutAndButtonsShareTheWidth)
 }
 
 // The toolbar is no band of its own: around its buttons it shows the skin.
-TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons)
-{
+TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     m_frame->Show();
     m_frame->Refresh();
@@ -148,16 +142,13 @@ TEST_F(ControlsTest, ToolbarShowsTheSkinAroundItsButtons)
     const int height = toolbar->GetSize().y;
     const wxRect buttons = toolbar->GetItemRect(0);
     std::string why;
-    EXPECT_TRUE(guitest::ScreenShowsPattern(client, wxRect(0, 0, 798, height + 5), why,
-                                            [&](int x, int y) {
-                                                return x >= 100 && y >= buttons.y &&
-                                                       y <= buttons.GetBottom();
-                                            }))
+    EXPECT_TRUE(guitest::ScreenShowsPattern(
+        client, wxRect(0, 0, 798, height + 5), why,
+        [&](int x, int y) { return x >= 100 && y >= buttons.y && y <= buttons.GetBottom(); }))
         << why;
 }
 
-TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton)
-{
+TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     EXPECT_EQ(toolbar->m_nCheckedId, -1);
     toolbar->SetCheckedButton(16131);
@@ -170,8 +161,7 @@ TEST_F(ControlsTest, CheckedButtonFollowsSetCheckedButton)
     EXPECT_EQ(toolbar->m_nCheckedId, 16133);
 }
 
-TEST_F(ControlsTest, ClickSendsTheButtonCommandToTheParent)
-{
+TEST_F(ControlsTest, ClickSendsTheButtonCommandToTheParent) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     std::vector<int> commands;
     m_frame->Bind(wxEVT_TOOL, [&](wxCommandEvent& e) { commands.push_back(e.GetId()); });
@@ -199,8 +189,7 @@ TEST_F(ControlsTest, ClickSendsTheButtonCommandToTheParent)
     EXPECT_EQ(commands, (std::vector<int>{16132}));
 }
 
-TEST_F(ControlsTest, ColourChangeReloadsIconsAndKeepsButtons)
-{
+TEST_F(ControlsTest, ColourChangeReloadsIconsAndKeepsButtons) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     toolbar->SetCheckedButton(16130);
     std::filesystem::remove(m_dir + "res/icons/toolbar/files-48.png");
@@ -212,8 +201,7 @@ TEST_F(ControlsTest, ColourChangeReloadsIconsAndKeepsButtons)
     EXPECT_TRUE(toolbar->IsButtonChecked(16130));
 }
 
-TEST_F(ControlsTest, CustomizationDialogOpensOnDoubleClickAndResetRestoresTheButtons)
-{
+TEST_F(ControlsTest, CustomizationDialogOpensOnDoubleClickAndResetRestoresTheButtons) {
     CCustomToolbarCtrl* toolbar = MakeToolbar();
     toolbar->SetCheckedButton(16131);
     bool opened = false;
@@ -251,8 +239,7 @@ TEST_F(ControlsTest, CustomizationDialogOpensOnDoubleClickAndResetRestoresTheBut
         EXPECT_EQ(toolbar->GetItem(i).idCommand, 16129 + i);
 }
 
-TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndWrapsWithinItsRectangle)
-{
+TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndWrapsWithinItsRectangle) {
     auto* page = new wxPanel(m_frame, wxID_ANY, wxPoint(330, 100), wxSize(450, 410));
     auto* label = new CTransStatic(page, 1018, "x", wxPoint(20, 30), wxSize(60, 20));
     EXPECT_FALSE(label->IsBold());
@@ -275,8 +262,7 @@ TEST_F(ControlsTest, TransStaticIsBoldOnRequestAndWrapsWithinItsRectangle)
     EXPECT_EQ(SkinOrigin(label), wxPoint(350, 130));
 }
 
-TEST_F(ControlsTest, ControlLookByClass)
-{
+TEST_F(ControlsTest, ControlLookByClass) {
     auto* page = new wxPanel(m_frame);
     struct Case {
         wxWindow* control;
@@ -299,8 +285,7 @@ TEST_F(ControlsTest, ControlLookByClass)
 
 // The capacity ruler rendered off-screen, 400 x 29 pixels without a skin,
 // checked pixel by pixel.
-wxImage RenderRuler(bool dvd, int valueMb)
-{
+wxImage RenderRuler(bool dvd, int valueMb) {
     CSizeRange ruler;
     ruler.SetMax(dvd ? 5000 : 750);
     ruler.SetSmallStep(dvd ? 200 : 20);
@@ -322,26 +307,24 @@ wxImage RenderRuler(bool dvd, int valueMb)
     return bitmap.ConvertToImage();
 }
 
-wxColour At(const wxImage& image, int x, int y)
-{
+wxColour At(const wxImage& image, int x, int y) {
     return wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y));
 }
 
 // Columns in rows [y0, y1) with a dark (text or tick) pixel, first and last.
-std::pair<int, int> DarkColumns(const wxImage& image, int x0, int x1, int y0, int y1)
-{
+std::pair<int, int> DarkColumns(const wxImage& image, int x0, int x1, int y0, int y1) {
     int first = -1, last = -1;
     for (int x = x0; x < x1; ++x)
         for (int y = y0; y < y1; ++y)
-            if (image.GetRed(x, y) < 100 && image.GetGreen(x, y) < 100 && image.GetBlue(x, y) < 100) {
+            if (image.GetRed(x, y) < 100 && image.GetGreen(x, y) < 100 &&
+                image.GetBlue(x, y) < 100) {
                 first = first < 0 ? x : first;
                 last = x;
             }
     return {first, last};
 }
 
-TEST(SizeRange, PaintsTheScaleMarksAndBarPixelForPixel)
-{
+TEST(SizeRange, PaintsTheScaleMarksAndBarPixelForPixel) {
     const wxColour blue(35, 126, 216), amber(247, 200, 10), red(218, 17, 5);
     const wxImage cd = RenderRuler(false, 680);
     // The label "100" hangs from 60 % of the height, centred at x = 53.

@@ -14,8 +14,7 @@
 
 using namespace ui;
 
-TEST(ToolbarWidthRule, WidestCaptionPlusTenUnlessTheButtonsWouldNotFit)
-{
+TEST(ToolbarWidthRule, WidestCaptionPlusTenUnlessTheButtonsWouldNotFit) {
     struct Case {
         int widest, client, count, expected;
     } cases[] = {
@@ -31,8 +30,7 @@ TEST(ToolbarWidthRule, WidestCaptionPlusTenUnlessTheButtonsWouldNotFit)
             << c.widest << " " << c.client << " " << c.count;
 }
 
-TEST(ToolbarLayout, ReadsTwoDigitIndicesUpToTheFirstBadPair)
-{
+TEST(ToolbarLayout, ReadsTwoDigitIndicesUpToTheFirstBadPair) {
     EXPECT_EQ(ParseToolbarLayout("000102030405"), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(ParseToolbarLayout("009901"), (std::vector<int>{0, 99, 1}));
     EXPECT_EQ(ParseToolbarLayout("0102x3"), (std::vector<int>{1, 2}));
@@ -46,8 +44,7 @@ struct Ctx {
 };
 } // namespace
 
-TEST(DcCache, EmptyCacheGivesNothingAndAReturnedContextIsReused)
-{
+TEST(DcCache, EmptyCacheGivesNothingAndAReturnedContextIsReused) {
     CDcCache<Ctx> cache;
     EXPECT_EQ(cache.Take(), nullptr);
     Ctx a{1};
@@ -58,8 +55,7 @@ TEST(DcCache, EmptyCacheGivesNothingAndAReturnedContextIsReused)
     EXPECT_EQ(cache.Take(), nullptr);
 }
 
-TEST(DcCache, FifthReturnedContextIsHandedBackAndTheNewestWaitsFirst)
-{
+TEST(DcCache, FifthReturnedContextIsHandedBackAndTheNewestWaitsFirst) {
     CDcCache<Ctx> cache;
     Ctx c[5] = {{0}, {1}, {2}, {3}, {4}};
     for (int i = 0; i < 4; ++i)
@@ -74,8 +70,7 @@ TEST(DcCache, FifthReturnedContextIsHandedBackAndTheNewestWaitsFirst)
     EXPECT_EQ(cache.Take(), &c[4]);
 }
 
-TEST(DcCache, ConcurrentUsersNeverShareOrLoseAContext)
-{
+TEST(DcCache, ConcurrentUsersNeverShareOrLoseAContext) {
     CDcCache<Ctx> cache;
     std::atomic<int> created{0}, deleted{0};
     std::atomic<int> inUse[64] = {};
@@ -110,9 +105,8 @@ TEST(DcCache, ConcurrentUsersNeverShareOrLoseAContext)
 }
 
 // The window's scale and the picture it scales from, for this desktop.
-TEST(UiScaleRules, ScaleFollowsTheLargerAxisAndArtTheNearestLargerPicture)
-{
-    EXPECT_EQ(ScaleFromBaseUnits(6, 13), 1.0); // the agreed font at normal size
+TEST(UiScaleRules, ScaleFollowsTheLargerAxisAndArtTheNearestLargerPicture) {
+    EXPECT_EQ(ScaleFromBaseUnits(6, 13), 1.0);            // the agreed font at normal size
     EXPECT_DOUBLE_EQ(ScaleFromBaseUnits(8, 17), 8.0 / 6); // 1.3 times the text
     EXPECT_DOUBLE_EQ(ScaleFromBaseUnits(7, 20), 20.0 / 13);
     EXPECT_EQ(ScaleFromBaseUnits(0, 13), 1.0); // no measurement
@@ -125,8 +119,7 @@ TEST(UiScaleRules, ScaleFollowsTheLargerAxisAndArtTheNearestLargerPicture)
         {{16, 32, 48, 96}, 64, 3}, // the next larger, scaled down
         {{96, 48, 16}, 40, 1},     // any order
         {{16, 32, 48}, 128, 2},    // none large enough: the largest
-        {{798}, 1596, 0},
-        {{}, 48, -1},
+        {{798}, 1596, 0},          {{}, 48, -1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PickArtSize(c.widths, c.needed), c.expected) << c.needed;

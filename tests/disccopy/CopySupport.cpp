@@ -40,8 +40,8 @@ engine::Answer Recorder::OnQuestion(const engine::JobQuestion& question) {
     if (note.message != engine::CopyMessage::ReadError)
         Idle();
     const int answer = OnMessage(note);
-    if (question.yesNo !=
-        (note.message == engine::CopyMessage::OverwriteImage || note.message == engine::CopyMessage::ReadError))
+    if (question.yesNo != (note.message == engine::CopyMessage::OverwriteImage ||
+                           note.message == engine::CopyMessage::ReadError))
         ADD_FAILURE() << MessageName(note.message) << " offers the wrong answers";
     return answer == 6   ? engine::Answer::Yes
            : answer == 7 ? engine::Answer::No
@@ -60,8 +60,8 @@ int Recorder::OnMessage(const CopyNote& note) {
     notes.push_back(note);
     if (onMessage)
         onMessage(note);
-    const bool question =
-        note.message == engine::CopyMessage::OverwriteImage || note.message == engine::CopyMessage::ReadError;
+    const bool question = note.message == engine::CopyMessage::OverwriteImage ||
+                          note.message == engine::CopyMessage::ReadError;
     if (!question)
         return 1;
     if (answers.empty())

@@ -645,8 +645,8 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
     // record saying so, reads as their 2324-byte payloads back to back.
     const std::string vcdSrc = tmp.path() + "/vcdsrc", vcdIso = tmp.path() + "/vcd.iso";
     const std::string payload = RandomBytes(2324 * 5 - 100, 9);
-    ASSERT_TRUE(Shell("cp -r '" + tmp.path() + "/src' '" + vcdSrc + "' && mkdir '" + vcdSrc +
-                      "/MPEGAV'"));
+    ASSERT_TRUE(
+        Shell("cp -r '" + tmp.path() + "/src' '" + vcdSrc + "' && mkdir '" + vcdSrc + "/MPEGAV'"));
     WriteFile(vcdSrc + "/MPEGAV/AVSEQ01.DAT", std::string(5 * 2048, '\0'));
     // (Joliet names: libisofs finds no Rock Ridge behind XA records.)
     ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet",
@@ -663,10 +663,10 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
     // (which no BIN holds) after its track's start in the sheet.
     WrapDisc extra{{{SectorForm::Audio, samples}, {SectorForm::Mode1_2352, "", 150, 0}}};
     const std::string extraIso = tmp.path() + "/extra.iso";
-    ASSERT_TRUE(spindle_test::MakeIso(
-        "genisoimage -quiet",
-        "-input-charset utf-8 -R -J -joliet-long -C 0," + std::to_string(extra.Starts()[1] + 11400),
-        tmp.path() + "/src", extraIso));
+    ASSERT_TRUE(spindle_test::MakeIso("genisoimage -quiet",
+                                      "-input-charset utf-8 -R -J -joliet-long -C 0," +
+                                          std::to_string(extra.Starts()[1] + 11400),
+                                      tmp.path() + "/src", extraIso));
     extra.tracks[1].data = ReadFile(extraIso);
     struct Case {
         const char* what;
@@ -713,8 +713,7 @@ TEST_F(DaemonTest, ImagesOfEveryFormatMountAsTheSourceTreeAndTheirAudioAsWavFile
         {"cue MODE2/2352 with a Form 2 file",
          [&](auto& d) { return spindle_test::WriteCue(vcd, d, "disc"); }, nullptr, true, true},
         {"cue MODE2/2336 with a Form 2 file",
-         [&](auto& d) { return spindle_test::WriteCue(vcd2336, d, "disc"); }, nullptr, true,
-         true},
+         [&](auto& d) { return spindle_test::WriteCue(vcd2336, d, "disc"); }, nullptr, true, true},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -29,7 +29,8 @@ std::string ReadThroughIndex(const ImageFile& img, std::uint32_t node, std::size
             break;
         for (const auto& p : pieces) {
             std::string buf(p.size, '\0');
-            if (pread(p.fd, buf.data(), p.size, static_cast<off_t>(p.offset)) != static_cast<ssize_t>(p.size))
+            if (pread(p.fd, buf.data(), p.size, static_cast<off_t>(p.offset)) !=
+                static_cast<ssize_t>(p.size))
                 return "<short read>";
             out += buf;
         }
@@ -144,7 +145,8 @@ TEST(ImageFile, FallsBackToJolietThenIso9660Names) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.options) + (c.damage ? " damaged" : ""));
         std::string iso = tmp.path() + "/x.iso";
-        ASSERT_TRUE(Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
+        ASSERT_TRUE(
+            Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
         if (c.damage) {
             IsoBytes b{ReadFile(iso)};
             c.damage(b);
@@ -254,7 +256,8 @@ TEST(ImageFile, AFileOverFourGiBIsSeveralExtentsReadInOrder) {
     std::string got;
     for (const auto& p : pieces) {
         std::string buf(p.size, '\0');
-        ASSERT_EQ(pread(img->fd(), buf.data(), p.size, static_cast<off_t>(p.offset)), static_cast<ssize_t>(p.size));
+        ASSERT_EQ(pread(img->fd(), buf.data(), p.size, static_cast<off_t>(p.offset)),
+                  static_cast<ssize_t>(p.size));
         got += buf;
     }
     EXPECT_EQ(got, huge.marks[0].second);
@@ -271,7 +274,8 @@ TEST(ImageFile, ZisofsCompressedFilesReadDecompressed) {
         text += "a line of text that compresses well " + std::to_string(text.size()) + "\n";
     std::string data = text + std::string(200000, '\0') + RandomBytes(100001, 9);
     WriteFile(src + "/z.bin", data);
-    ASSERT_TRUE(Shell("xorriso -outdev " + iso + " -map " + src + " / -set_filter_r --zisofs / -- -commit"));
+    ASSERT_TRUE(Shell("xorriso -outdev " + iso + " -map " + src +
+                      " / -set_filter_r --zisofs / -- -commit"));
     std::shared_ptr<ImageFile> img;
     ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
     auto node = img->FindPath("z.bin");
@@ -317,10 +321,13 @@ TEST(ImageFile, LoopingAndSharedFoldersAreRefusedInWellUnderASecond) {
         {"folder A's record points at the root's extent", "",
          [](IsoBytes& b) { b.PointAt(b.Record(b.Root(false), "A"), b.Root(false)); }},
         {"folder B shares folder A's extent", "",
-         [](IsoBytes& b) { b.PointAt(b.Record(b.Root(false), "B"), b.Record(b.Root(false), "A")); }},
+         [](IsoBytes& b) {
+             b.PointAt(b.Record(b.Root(false), "B"), b.Record(b.Root(false), "A"));
+         }},
         // Nine levels make genisoimage move the deepest folder to rr_moved
         // and leave a Rock Ridge child link (CL) in its place.
-        {"a Rock Ridge child link points at the root", "-R", [](IsoBytes& b) {
+        {"a Rock Ridge child link points at the root", "-R",
+         [](IsoBytes& b) {
              size_t cl = b.bytes.find(std::string("CL\x0c\x01", 4));
              ASSERT_NE(cl, std::string::npos);
              b.SetBoth32(cl + 4, b.U32(b.Root(false) + 2));
@@ -332,7 +339,8 @@ TEST(ImageFile, LoopingAndSharedFoldersAreRefusedInWellUnderASecond) {
     WriteFile(src + "/a/b/f", "x");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
+        ASSERT_TRUE(
+            Shell(std::string("genisoimage -quiet ") + c.options + " -o " + iso + " " + src));
         std::shared_ptr<ImageFile> img;
         ASSERT_EQ(ImageFile::Open(iso, img), ERROR_SUCCESS);
         IsoBytes b{ReadFile(iso)};
@@ -401,7 +409,9 @@ TEST(ImageFile, DamagedImagesAreRefusedOrReadSafely) {
     std::mt19937 rng(77);
     int opened = 0;
     const auto start = std::chrono::steady_clock::now();
-    for (int round = 0; round < 60 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20); ++round) {
+    for (int round = 0;
+         round < 60 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20);
+         ++round) {
         std::string bytes = original;
         for (int i = 0; i < 1 + static_cast<int>(rng() % 20); ++i)
             bytes[16 * 2048 + rng() % (40 * 2048)] = static_cast<char>(rng());

@@ -128,5 +128,6 @@ TEST(MediaFolder, RefusesLinksAndFoldersOthersCanWrite) {
     chmod((tmp / "elsewhere").c_str(), 0777);
     fault = other.Open(tmp / "elsewhere");
     EXPECT_EQ(fault.error, driver::SetupError::MediaFolderNotOwn);
-    EXPECT_EQ(driver::Describe(fault), "the media folder " + tmp / "elsewhere" + " is not this user's own");
+    EXPECT_EQ(driver::Describe(fault),
+              "the media folder " + tmp / "elsewhere" + " is not this user's own");
 }

@@ -15,8 +15,12 @@ using namespace port;
 
 namespace {
 
-std::span<const std::uint8_t> Sent(const vdrive::AttachRecordW& r) { return {r.bytes.data(), r.sentSize}; }
-std::span<const std::uint8_t> Sent(const vdrive::AttachRecord& r) { return {r.bytes.data(), r.sentSize}; }
+std::span<const std::uint8_t> Sent(const vdrive::AttachRecordW& r) {
+    return {r.bytes.data(), r.sentSize};
+}
+std::span<const std::uint8_t> Sent(const vdrive::AttachRecord& r) {
+    return {r.bytes.data(), r.sentSize};
+}
 
 } // namespace
 
@@ -110,8 +114,16 @@ TEST(AttachRecordW, RefusesEveryMalformedRecord) {
     for (std::uint32_t n : {11u, 13u, 276u, 277u, 0x7FFFFFFFu, 0xFFFFFFFFu})
         EXPECT_EQ(with([&](auto& b) { setLen(b, n); }), ERROR_INVALID_PARAMETER) << n;
     // An embedded zero unit and an unpaired surrogate are not names.
-    EXPECT_EQ(with([](auto& b) { b[50] = 0; b[51] = 0; }), ERROR_INVALID_NAME);
-    EXPECT_EQ(with([](auto& b) { b[50] = 0x00; b[51] = 0xD8; }), ERROR_INVALID_NAME);
+    EXPECT_EQ(with([](auto& b) {
+                  b[50] = 0;
+                  b[51] = 0;
+              }),
+              ERROR_INVALID_NAME);
+    EXPECT_EQ(with([](auto& b) {
+                  b[50] = 0x00;
+                  b[51] = 0xD8;
+              }),
+              ERROR_INVALID_NAME);
     // An empty name: 46 bytes, length 0.
     std::vector<std::uint8_t> empty(46, 0);
     EXPECT_EQ(ParseAttachRecordW(empty, req), ERROR_INVALID_NAME);
@@ -142,9 +154,17 @@ TEST(AttachRecord, ParsesTheClassicRecordAndRefusesMalformedOnes) {
     };
     EXPECT_EQ(with([](auto& b) { b[24] = 'x'; }), ERROR_INVALID_PARAMETER); // no terminator
     EXPECT_EQ(with([](auto& b) { b[15] = 0; }), ERROR_INVALID_NAME);        // embedded zero
-    EXPECT_EQ(with([](auto& b) { b[15] = 0xC0; b[16] = 0xAF; }), ERROR_INVALID_NAME); // overlong UTF-8
+    EXPECT_EQ(with([](auto& b) {
+                  b[15] = 0xC0;
+                  b[16] = 0xAF;
+              }),
+              ERROR_INVALID_NAME); // overlong UTF-8
     EXPECT_EQ(with([](auto& b) { b[15] = 0xFF; }), ERROR_INVALID_NAME);
-    EXPECT_EQ(with([](auto& b) { b[10] = 0xFF; b[11] = 0xFF; }), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(with([](auto& b) {
+                  b[10] = 0xFF;
+                  b[11] = 0xFF;
+              }),
+              ERROR_INVALID_PARAMETER);
 
     // What the sender makes of a name too long for 260 bytes: length 0.
     auto tooLong = vdrive::BuildAttachRecord(u"\\??\\/" + std::u16string(300, u'y'), 0, true);

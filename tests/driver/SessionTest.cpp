@@ -50,11 +50,13 @@ struct Conn {
     }
     ErrorCode Open(const std::string& path) {
         auto rec = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(path), 0, 0, true);
-        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W, {rec->bytes.begin(), rec->bytes.begin() + rec->sentSize});
+        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W,
+                    {rec->bytes.begin(), rec->bytes.begin() + rec->sentSize});
     }
     ErrorCode OpenClassic(const std::string& path) {
         auto rec = vdrive::BuildAttachRecord(u"\\??\\" + ToUtf16(path), 0, true);
-        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE, {rec.bytes.begin(), rec.bytes.begin() + rec.sentSize});
+        return Call(vdrive::IOCTL_FILEDISK_OPEN_FILE,
+                    {rec.bytes.begin(), rec.bytes.begin() + rec.sentSize});
     }
     ErrorCode Close() { return Call(vdrive::IOCTL_FILEDISK_CLOSE_FILE); }
     ErrorCode Dismount() { return Call(vdrive::FSCTL_DISMOUNT_VOLUME); }
@@ -129,7 +131,8 @@ TEST_F(SessionTest, OpenQueryCloseOneDevice) {
     ASSERT_EQ(out.size(), 276u);
     auto info = vdrive::ParseQueryRecord(out.data(), out.size());
     EXPECT_EQ(info.imageName, u"\\??\\" + ToUtf16(iso));
-    EXPECT_EQ(static_cast<std::uint64_t>(info.fileSize), table.Loaded({Family::Cd, 0})->image->imageSize());
+    EXPECT_EQ(static_cast<std::uint64_t>(info.fileSize),
+              table.Loaded({Family::Cd, 0})->image->imageSize());
     EXPECT_NE(info.readOnly, 0u);
 
     // Another handle of the same device sees the same image.
@@ -157,7 +160,8 @@ TEST_F(SessionTest, OpenErrors) {
     EXPECT_EQ(k.Open(tmp.path() + "/missing.iso"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(k.Open(tmp.path() + "/text.iso"), ERROR_UNRECOGNIZED_VOLUME);
     auto rel = vdrive::BuildAttachRecordW(u"\\??\\C:\\a.iso", 0, 0, true);
-    EXPECT_EQ(k.Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W, {rel->bytes.begin(), rel->bytes.begin() + rel->sentSize}),
+    EXPECT_EQ(k.Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W,
+                     {rel->bytes.begin(), rel->bytes.begin() + rel->sentSize}),
               ERROR_INVALID_NAME);
     EXPECT_EQ(k.Call(vdrive::IOCTL_FILEDISK_OPEN_FILE_W, {1, 2, 3}), ERROR_BAD_LENGTH);
     EXPECT_EQ(k.Call(vdrive::IOCTL_FILEDISK_CLOSE_FILE, {0}), ERROR_INVALID_PARAMETER);
@@ -220,13 +224,18 @@ TEST_F(SessionTest, PendingCloseCompletesWhenTheConnectionEndsAfterTheFileClosed
 
 TEST_F(SessionTest, RandomBytesOnlyEverGetErrorAnswers) {
     std::mt19937 rng(12345);
-    const std::uint32_t codes[] = {vdrive::IOCTL_FILEDISK_OPEN_FILE_W, vdrive::IOCTL_FILEDISK_OPEN_FILE,
-                                   vdrive::IOCTL_FILEDISK_CLOSE_FILE, vdrive::IOCTL_FILEDISK_QUERY_FILE,
-                                   vdrive::IOCTL_FILEDISK_QUERY_FILE_ID, vdrive::FSCTL_DISMOUNT_VOLUME,
-                                   0, 0xFFFFFFFF};
+    const std::uint32_t codes[] = {vdrive::IOCTL_FILEDISK_OPEN_FILE_W,
+                                   vdrive::IOCTL_FILEDISK_OPEN_FILE,
+                                   vdrive::IOCTL_FILEDISK_CLOSE_FILE,
+                                   vdrive::IOCTL_FILEDISK_QUERY_FILE,
+                                   vdrive::IOCTL_FILEDISK_QUERY_FILE_ID,
+                                   vdrive::FSCTL_DISMOUNT_VOLUME,
+                                   0,
+                                   0xFFFFFFFF};
     auto valid = vdrive::BuildAttachRecordW(u"\\??\\" + ToUtf16(iso), 0, 0, true);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 20000 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10); ++i) {
+    for (int i = 0;
+         i < 20000 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10); ++i) {
         Session s(table);
         std::vector<std::uint8_t> msg(rng() % 700);
         for (auto& b : msg)
@@ -244,7 +253,8 @@ TEST_F(SessionTest, RandomBytesOnlyEverGetErrorAnswers) {
                 in[rng() % in.size()] = static_cast<std::uint8_t>(rng());
                 in.resize(rng() % (in.size() + 8), 0);
             }
-            msg = w::Encode(w::Request{codes[rng() % std::size(codes)], static_cast<std::uint32_t>(rng() % 600), in});
+            msg = w::Encode(w::Request{codes[rng() % std::size(codes)],
+                                       static_cast<std::uint32_t>(rng() % 600), in});
             if (rng() % 4 == 0)
                 msg.resize(rng() % msg.size());
             auto reply = s.OnRequest(msg.data(), msg.size());

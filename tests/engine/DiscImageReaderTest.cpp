@@ -290,7 +290,8 @@ TEST(DiscImageReader, ProgressAndSectorListForms) {
         {10, 1024, 100},                                            // never past 100
     };
     for (const Percent& p : percents)
-        EXPECT_EQ(engine::CopyPercent(p.pass, p.discKiB), p.expected) << p.pass << " / " << p.discKiB;
+        EXPECT_EQ(engine::CopyPercent(p.pass, p.discKiB), p.expected)
+            << p.pass << " / " << p.discKiB;
 
     struct Ranges {
         std::vector<std::int64_t> sectors;

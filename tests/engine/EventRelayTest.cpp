@@ -11,8 +11,8 @@ namespace {
 
 using WorkKind = engine::JobKind;
 
-constexpr int kCreate = engine::ID_PAGE_CREATE, kFiles = engine::ID_PAGE_FILES, kMount = engine::ID_PAGE_MOUNT,
-              kBurn = engine::ID_PAGE_BURN;
+constexpr int kCreate = engine::ID_PAGE_CREATE, kFiles = engine::ID_PAGE_FILES,
+              kMount = engine::ID_PAGE_MOUNT, kBurn = engine::ID_PAGE_BURN;
 
 TEST(EventRelay, TheWorkThatWasStartedDecidesWhatIsAnnounced) {
     struct Case {

@@ -20,14 +20,13 @@ using namespace ui;
 
 namespace guitest {
 
-wxColour PatternPixel(int x, int y)
-{
-    return wxColour(static_cast<unsigned char>(x * 7 + y * 3), static_cast<unsigned char>(y * 5 + x),
+wxColour PatternPixel(int x, int y) {
+    return wxColour(static_cast<unsigned char>(x * 7 + y * 3),
+                    static_cast<unsigned char>(y * 5 + x),
                     static_cast<unsigned char>((x ^ y) * 11));
 }
 
-std::unique_ptr<CSkinImage> MakePatternSkin()
-{
+std::unique_ptr<CSkinImage> MakePatternSkin() {
     wxImage image(798, 527);
     for (int y = 0; y < image.GetHeight(); ++y) {
         for (int x = 0; x < image.GetWidth(); ++x) {
@@ -41,8 +40,7 @@ std::unique_ptr<CSkinImage> MakePatternSkin()
 }
 
 bool ScreenShowsPattern(const wxPoint& client, const wxRect& area, std::string& why,
-                        const std::function<bool(int x, int y)>& skip)
-{
+                        const std::function<bool(int x, int y)>& skip) {
     int mismatches = 0;
     wxPoint first;
     auto settled = [&](const wxImage& screen) {
@@ -54,7 +52,8 @@ bool ScreenShowsPattern(const wxPoint& client, const wxRect& area, std::string& 
                 const int sx = client.x + x, sy = client.y + y;
                 const wxColour want = PatternPixel(x, y);
                 if (sx >= screen.GetWidth() || sy >= screen.GetHeight() ||
-                    screen.GetRed(sx, sy) != want.Red() || screen.GetGreen(sx, sy) != want.Green() ||
+                    screen.GetRed(sx, sy) != want.Red() ||
+                    screen.GetGreen(sx, sy) != want.Green() ||
                     screen.GetBlue(sx, sy) != want.Blue()) {
                     if (mismatches++ == 0)
                         first = wxPoint(x, y);
@@ -71,8 +70,7 @@ bool ScreenShowsPattern(const wxPoint& client, const wxRect& area, std::string& 
 }
 
 void WriteLanguageFile(const std::string& dir, const std::string& section,
-                       const std::map<std::string, std::string>& texts)
-{
+                       const std::map<std::string, std::string>& texts) {
     std::ofstream out(dir + "languiu.ini", std::ios::trunc);
     out << "[LANGUAGE]\nCURRENT=" << section << "\n\n[" << section << "]\n";
     for (const auto& [key, text] : texts)
@@ -82,8 +80,7 @@ void WriteLanguageFile(const std::string& dir, const std::string& section,
     g_szLangFile = u"languiu.ini";
 }
 
-void UseRealLanguageFile(const std::string& dir, const std::string& section)
-{
+void UseRealLanguageFile(const std::string& dir, const std::string& section) {
     const std::string text =
         spindle_test::ReadFile(std::string(SPINDLE_SOURCE_DIR) + "/res/languiu.ini");
     const std::string patched =
@@ -96,8 +93,7 @@ void UseRealLanguageFile(const std::string& dir, const std::string& section)
     g_szLangFile = u"languiu.ini";
 }
 
-wxFrame* MakeSkinnedFrame()
-{
+wxFrame* MakeSkinnedFrame() {
     auto* frame = new wxFrame(nullptr, wxID_ANY, "test", wxPoint(0, 0), wxDefaultSize,
                               wxCAPTION | wxCLOSE_BOX);
     frame->SetFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS).FaceName("DejaVu Sans Condensed"));
@@ -146,9 +142,9 @@ std::vector<std::string> CutChildren(const wxWindow* parent) {
         const wxSize best = child->GetBestSize();
         // A label that shortens its text with an ellipsis on purpose (a long
         // path) is not cut; its height still counts.
-        const bool ellipsized = wxDynamicCast(child, wxStaticText) &&
-                                child->HasFlag(wxST_ELLIPSIZE_START | wxST_ELLIPSIZE_MIDDLE |
-                                               wxST_ELLIPSIZE_END);
+        const bool ellipsized =
+            wxDynamicCast(child, wxStaticText) &&
+            child->HasFlag(wxST_ELLIPSIZE_START | wxST_ELLIPSIZE_MIDDLE | wxST_ELLIPSIZE_END);
         if (ShowsItsText(child) && ((best.x > r.width && !ellipsized) || best.y > r.height))
             faults.push_back("needs " + std::to_string(best.x) + "x" + std::to_string(best.y) +
                              ": " + Describe(child));

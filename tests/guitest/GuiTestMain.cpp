@@ -18,13 +18,13 @@
 #include <wx/window.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +46,7 @@ std::deque<std::optional<std::string>> g_folderAnswers;
 std::function<int(wxDialog*)> g_modalHandler;
 
 // The next queued answer of a file or folder dialog; none left: cancelled.
-std::optional<std::string> NextAnswer(std::deque<std::optional<std::string>>& answers)
-{
+std::optional<std::string> NextAnswer(std::deque<std::optional<std::string>>& answers) {
     if (answers.empty())
         return std::nullopt;
     std::optional<std::string> answer = std::move(answers.front());
@@ -57,8 +56,7 @@ std::optional<std::string> NextAnswer(std::deque<std::optional<std::string>>& an
 
 class ModalGuard : public wxModalDialogHook {
 protected:
-    int Enter(wxDialog* dialog) override
-    {
+    int Enter(wxDialog* dialog) override {
         if (g_modalHandler)
             return g_modalHandler(dialog);
         g_dialogs.push_back(dialog->GetTitle().utf8_string());
@@ -70,14 +68,12 @@ protected:
 // A failed wx assertion fails the running test instead of opening a dialog
 // that nobody will answer.
 void OnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-              const wxString& msg)
-{
+              const wxString& msg) {
     ADD_FAILURE() << "wx assertion at " << file.utf8_string() << ":" << line << " in "
                   << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
 }
 
-void InstallScriptedHooks()
-{
+void InstallScriptedHooks() {
     port::SetMessageBoxHook([](const port::MessageBoxRequest& request) {
         g_boxes.push_back({request.text, request.caption, request.style});
         if (!g_boxAnswers.empty()) {
@@ -106,24 +102,34 @@ wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
 
 namespace guitest {
 
-const std::string& TempDir() { return g_tempDir; }
+const std::string& TempDir() {
+    return g_tempDir;
+}
 
-std::string MakeTempSubdir(const std::string& name)
-{
+std::string MakeTempSubdir(const std::string& name) {
     const std::filesystem::path dir = std::filesystem::path(g_tempDir) / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string() + "/";
 }
 
-const std::vector<ShownBox>& ShownBoxes() { return g_boxes; }
-void QueueBoxAnswer(int answer) { g_boxAnswers.push_back(answer); }
-void QueueFileAnswer(std::optional<std::string> path) { g_fileAnswers.push_back(std::move(path)); }
-void QueueFolderAnswer(std::optional<std::string> path) { g_folderAnswers.push_back(std::move(path)); }
-const std::vector<std::string>& OpenedDialogs() { return g_dialogs; }
+const std::vector<ShownBox>& ShownBoxes() {
+    return g_boxes;
+}
+void QueueBoxAnswer(int answer) {
+    g_boxAnswers.push_back(answer);
+}
+void QueueFileAnswer(std::optional<std::string> path) {
+    g_fileAnswers.push_back(std::move(path));
+}
+void QueueFolderAnswer(std::optional<std::string> path) {
+    g_folderAnswers.push_back(std::move(path));
+}
+const std::vector<std::string>& OpenedDialogs() {
+    return g_dialogs;
+}
 
-void ClearShown()
-{
+void ClearShown() {
     g_boxes.clear();
     g_dialogs.clear();
     g_boxAnswers.clear();
@@ -131,10 +137,11 @@ void ClearShown()
     g_folderAnswers.clear();
 }
 
-void SetModalHandler(std::function<int(wxDialog*)> handler) { g_modalHandler = std::move(handler); }
+void SetModalHandler(std::function<int(wxDialog*)> handler) {
+    g_modalHandler = std::move(handler);
+}
 
-void Yield(int rounds)
-{
+void Yield(int rounds) {
     for (int i = 0; i < rounds; ++i) {
         wxTheApp->ProcessPendingEvents();
         wxTheApp->Yield(true);
@@ -153,8 +160,7 @@ bool YieldUntil(const std::function<bool()>& done, std::chrono::milliseconds lim
 }
 
 int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
-                       std::chrono::milliseconds limit)
-{
+                       std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + Scaled(limit);
     bool given = false, late = false, reached = false;
     wxTimer poll;
@@ -183,8 +189,7 @@ int ShowModalWithInput(wxDialog& dialog, const std::function<void()>& input,
     return late ? -1 : result;
 }
 
-StderrCapture::StderrCapture()
-{
+StderrCapture::StderrCapture() {
     m_path = g_tempDir + "/stderr-" + std::to_string(::getpid()) + ".txt";
     std::fflush(stderr);
     m_saved = ::dup(2);
@@ -194,10 +199,11 @@ StderrCapture::StderrCapture()
     }
 }
 
-StderrCapture::~StderrCapture() { Stop(); }
+StderrCapture::~StderrCapture() {
+    Stop();
+}
 
-std::string StderrCapture::Stop()
-{
+std::string StderrCapture::Stop() {
     if (m_saved < 0)
         return std::string();
     std::fflush(stderr);
@@ -211,8 +217,7 @@ std::string StderrCapture::Stop()
     return captured;
 }
 
-bool GrabScreen(wxImage& image)
-{
+bool GrabScreen(wxImage& image) {
     const std::string path = g_tempDir + "/screen.png";
     const std::string command = "import -window root png:'" + path + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0)
@@ -225,8 +230,8 @@ bool GrabScreen(wxImage& image)
     return ok && image.IsOk();
 }
 
-bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& settled, int attempts)
-{
+bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& settled,
+                    int attempts) {
     for (int i = 0; i < attempts; ++i) {
         if (i > 0)
             Yield(5);
@@ -236,13 +241,11 @@ bool GrabScreenWhen(wxImage& image, const std::function<bool(const wxImage&)>& s
     return false;
 }
 
-wxRect ScreenRect(const wxWindow* window)
-{
+wxRect ScreenRect(const wxWindow* window) {
     return wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize());
 }
 
-wxRect DeviceScreenRect(const wxWindow* window)
-{
+wxRect DeviceScreenRect(const wxWindow* window) {
     const double c = wxDisplay().GetScaleFactor();
     const wxRect r = ScreenRect(window);
     auto px = [c](int v) { return static_cast<int>(std::lround(v * c)); };
@@ -251,8 +254,7 @@ wxRect DeviceScreenRect(const wxWindow* window)
 
 } // namespace guitest
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
 
     const spindle_test::TempDir temp("spindle-guitest");

@@ -55,7 +55,7 @@ protected:
     void TearDown() override {
         m_frame->Destroy();
         guitest::Yield(1);
-        m_driver.reset(); // stops it, which frees its drives
+        m_driver.reset();                      // stops it, which frees its drives
         spindle_test::StopDriverOf(m_runtime); // one a mount started, if any
     }
 

@@ -2,8 +2,8 @@
 // from the catalogue, the skin behind them, nothing clipped.
 #include "controls/PageLook.h"
 #include "pages/BurnDlg.h"
-#include "pages/CreateDlg.h"
 #include "pages/CompilationTree.h"
+#include "pages/CreateDlg.h"
 #include "pages/ImFilesDlg.h"
 #include "pages/Layouts.h"
 #include "pages/MountDlg.h"
@@ -45,41 +45,70 @@ struct PageCase {
     std::vector<Item> items;
 };
 
-template <class Page>
-wxPanel* Make(wxWindow* parent)
-{
+template <class Page> wxPanel* Make(wxWindow* parent) {
     auto* page = new Page();
     EXPECT_TRUE(page->Create(parent));
     return page;
 }
 
-const std::vector<PageCase>& Pages()
-{
+const std::vector<PageCase>& Pages() {
     static const std::vector<PageCase> pages = {
-        {"create", Make<CCreateDlg>, 1017, "IDC_STATIC_CREATEDESC",
-         {{1053, "IDC_STATIC_CREATE01"}, {1054, "IDC_STATIC_CREATE02"}, {1055, "IDC_STATIC_CREATE03"},
-          {1056, "IDC_STATIC_CREATE04"}, {1009, "IDC_STATIC_CREATE05"}, {1010, "IDC_STATIC_CREATE06"},
+        {"create",
+         Make<CCreateDlg>,
+         1017,
+         "IDC_STATIC_CREATEDESC",
+         {{1053, "IDC_STATIC_CREATE01"},
+          {1054, "IDC_STATIC_CREATE02"},
+          {1055, "IDC_STATIC_CREATE03"},
+          {1056, "IDC_STATIC_CREATE04"},
+          {1009, "IDC_STATIC_CREATE05"},
+          {1010, "IDC_STATIC_CREATE06"},
           {1000, "IDC_STATIC_CREATE07"}}},
-        {"files", Make<CImFilesDlg>, 1034, "IDC_STATIC_FILESDESC",
-         {{1011, "IDC_STATIC_FILES01"}, {1012, "IDC_STATIC_FILES02"}, {1013, "IDC_STATIC_FILES03"},
-          {1014, "IDC_STATIC_FILES04"}, {1038, "IDC_STATIC_FILES05"}, {1037, "IDC_STATIC_FILES06"}}},
-        {"mount", Make<CMountDlg>, 1018, "IDC_STATIC_MOUNTDESC",
-         {{1057, "IDC_STATIC_MOUNT01"}, {1058, "IDC_STATIC_MOUNT02"}, {1059, "IDC_STATIC_MOUNT03"},
-          {1003, "IDC_STATIC_MOUNT04"}, {1032, "IDC_STATIC_MOUNT05"}, {1, "IDC_STATIC_MOUNT06"}}},
-        {"unmount", Make<CUnmountDlg>, 1019, "IDC_STATIC_UNMOUNTDESC",
+        {"files",
+         Make<CImFilesDlg>,
+         1034,
+         "IDC_STATIC_FILESDESC",
+         {{1011, "IDC_STATIC_FILES01"},
+          {1012, "IDC_STATIC_FILES02"},
+          {1013, "IDC_STATIC_FILES03"},
+          {1014, "IDC_STATIC_FILES04"},
+          {1038, "IDC_STATIC_FILES05"},
+          {1037, "IDC_STATIC_FILES06"}}},
+        {"mount",
+         Make<CMountDlg>,
+         1018,
+         "IDC_STATIC_MOUNTDESC",
+         {{1057, "IDC_STATIC_MOUNT01"},
+          {1058, "IDC_STATIC_MOUNT02"},
+          {1059, "IDC_STATIC_MOUNT03"},
+          {1003, "IDC_STATIC_MOUNT04"},
+          {1032, "IDC_STATIC_MOUNT05"},
+          {1, "IDC_STATIC_MOUNT06"}}},
+        {"unmount",
+         Make<CUnmountDlg>,
+         1019,
+         "IDC_STATIC_UNMOUNTDESC",
          {{1002, "IDC_STATIC_UNMOUNT01"}, {1001, "IDC_STATIC_UNMOUNT02"}}},
-        {"burn", Make<CBurnDlg>, 1020, "IDC_STATIC_BURNDISCDESC",
-         {{1048, "IDC_STATIC_BURNCD01"}, {1049, "IDC_STATIC_BURNCD02"}, {1050, "IDC_STATIC_BURNCD03"},
-          {1051, "IDC_STATIC_BURNCD04"}, {1024, "IDC_STATIC_BURNCD05"}, {1038, "IDC_STATIC_BURNCD06"},
-          {1039, "IDC_STATIC_BURNCD07"}, {1015, "IDC_STATIC_BURNCD08"}, {1016, "IDC_STATIC_BURNCD09"}}},
+        {"burn",
+         Make<CBurnDlg>,
+         1020,
+         "IDC_STATIC_BURNDISCDESC",
+         {{1048, "IDC_STATIC_BURNCD01"},
+          {1049, "IDC_STATIC_BURNCD02"},
+          {1050, "IDC_STATIC_BURNCD03"},
+          {1051, "IDC_STATIC_BURNCD04"},
+          {1024, "IDC_STATIC_BURNCD05"},
+          {1038, "IDC_STATIC_BURNCD06"},
+          {1039, "IDC_STATIC_BURNCD07"},
+          {1015, "IDC_STATIC_BURNCD08"},
+          {1016, "IDC_STATIC_BURNCD09"}}},
     };
     return pages;
 }
 
 constexpr const char* kMissingKey = "IDC_STATIC_MOUNT04";
 
-std::map<std::string, std::string> TestTexts()
-{
+std::map<std::string, std::string> TestTexts() {
     std::map<std::string, std::string> texts;
     for (const PageCase& page : Pages()) {
         texts[page.descKey] = std::string("t:") + page.descKey;
@@ -96,8 +125,7 @@ std::map<std::string, std::string> TestTexts()
 
 class PagesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(LoadLayouts(std::string(SPINDLE_SOURCE_DIR) + "/res/"));
         m_dir = guitest::MakeTempSubdir("pages");
         guitest::WriteLanguageFile(m_dir, "Test", TestTexts());
@@ -105,8 +133,7 @@ protected:
         SetAppSkin(m_skin.get());
         m_frame = guitest::MakeSkinnedFrame();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         m_frame->Destroy();
         guitest::Yield(1);
         SetAppSkin(nullptr);
@@ -117,8 +144,7 @@ protected:
     wxFrame* m_frame = nullptr;
 };
 
-wxString TextOf(wxWindow* w)
-{
+wxString TextOf(wxWindow* w) {
     if (auto* entry = dynamic_cast<wxTextEntry*>(w))
         return entry->GetValue();
     if (auto* control = dynamic_cast<wxControl*>(w))
@@ -126,8 +152,7 @@ wxString TextOf(wxWindow* w)
     return w->GetLabel();
 }
 
-TEST_F(PagesTest, EveryPageCarriesItsCatalogueTexts)
-{
+TEST_F(PagesTest, EveryPageCarriesItsCatalogueTexts) {
     for (const PageCase& pc : Pages()) {
         SCOPED_TRACE(pc.name);
         wxPanel* page = pc.make(m_frame);
@@ -139,14 +164,14 @@ TEST_F(PagesTest, EveryPageCarriesItsCatalogueTexts)
         for (const Item& item : pc.items) {
             wxWindow* control = page->FindWindow(item.id);
             ASSERT_NE(control, nullptr) << "control " << item.id;
-            const wxString want = std::string(item.key) == kMissingKey ? wxString() : wxString("t:") + item.key;
+            const wxString want =
+                std::string(item.key) == kMissingKey ? wxString() : wxString("t:") + item.key;
             EXPECT_EQ(TextOf(control), want) << "control " << item.id;
         }
     }
 }
 
-TEST_F(PagesTest, ListsAndDefaultsComeFromTheCatalogue)
-{
+TEST_F(PagesTest, ListsAndDefaultsComeFromTheCatalogue) {
     auto* burn = static_cast<CBurnDlg*>(Make<CBurnDlg>(m_frame));
     ASSERT_NE(burn->m_cboImageType, nullptr);
     ASSERT_EQ(burn->m_cboImageType->GetCount(), 2u);
@@ -195,8 +220,7 @@ TEST_F(PagesTest, ListsAndDefaultsComeFromTheCatalogue)
     EXPECT_FALSE(mount->m_chkOpen->GetValue());
 }
 
-TEST_F(PagesTest, RectanglesAreDialogUnitsOfTheAgreedFont)
-{
+TEST_F(PagesTest, RectanglesAreDialogUnitsOfTheAgreedFont) {
     wxPanel* mount = Make<CMountDlg>(m_frame);
     EXPECT_EQ(mount->ConvertDialogToPixels(wxSize(4, 8)), wxSize(6, 13));
     // The "File to Mount" label at 22, 87, 56 x 9 and the Mount Drive button at
@@ -215,24 +239,22 @@ TEST_F(PagesTest, RectanglesAreDialogUnitsOfTheAgreedFont)
     }
 }
 
-TEST(FilesPageLabel, TheRootShowsTheLabelAsTheEngineKeepsIt)
-{
+TEST(FilesPageLabel, TheRootShowsTheLabelAsTheEngineKeepsIt) {
     struct Case {
         const wchar_t* label;
         const wchar_t* shown;
     } cases[] = {
         {L"NEW_IMAGE", L"NEW_IMAGE"},
         {L"Gr\u00f6\u00dfe", L"Gr\u00f6\u00dfe"}, // Latin-1 survives
-        {L"A\u0141B", L"AAB"},                  // U+0141 keeps its low byte 0x41
-        {L"A\u0100B", L"A"},                    // a zero low byte ends the text
+        {L"A\u0141B", L"AAB"},                    // U+0141 keeps its low byte 0x41
+        {L"A\u0100B", L"A"},                      // a zero low byte ends the text
     };
     for (const Case& c : cases)
         EXPECT_EQ(CImFilesDlg::LabelRoundTrip(c.label), wxString(c.shown)) << wxString(c.label);
     EXPECT_EQ(CImFilesDlg::LabelRoundTrip(wxString('x', 300)).length(), 127u);
 }
 
-TEST_F(PagesTest, PagesPaintWithoutASkinPicture)
-{
+TEST_F(PagesTest, PagesPaintWithoutASkinPicture) {
     SetAppSkin(nullptr);
     std::vector<wxPanel*> pages;
     for (const PageCase& pc : Pages())
@@ -247,13 +269,12 @@ TEST_F(PagesTest, PagesPaintWithoutASkinPicture)
     wxImage screen;
     EXPECT_TRUE(guitest::GrabScreenWhen(screen, [&](const wxImage& image) {
         const wxPoint at = pages.back()->ClientToScreen(wxPoint(5, 5));
-        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y), image.GetBlue(at.x, at.y)) ==
-               plain;
+        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y),
+                        image.GetBlue(at.x, at.y)) == plain;
     })) << "a plain fill where the skin would be";
 }
 
-TEST_F(PagesTest, AboutBoxLayoutHoldsItsControlsAndTheirTexts)
-{
+TEST_F(PagesTest, AboutBoxLayoutHoldsItsControlsAndTheirTexts) {
     for (const char* language : {"English", "Deutsch"}) {
         SCOPED_TRACE(language);
         guitest::UseRealLanguageFile(m_dir, language);
@@ -264,7 +285,7 @@ TEST_F(PagesTest, AboutBoxLayoutHoldsItsControlsAndTheirTexts)
         const Item items[] = {{1043, "IDC_STATIC_ABOUT01"}, {1044, "IDC_STATIC_ABOUT02"},
                               {1045, "IDC_STATIC_ABOUT03"}, {1046, "IDC_STATIC_ABOUT04"},
                               {1047, "IDC_STATIC_ABOUT05"}, {1041, "IDC_STATIC_HOMEPAGE"},
-                              {1042, "IDC_STATIC_SUPPORT"},  {1, "IDC_CLOSE"}};
+                              {1042, "IDC_STATIC_SUPPORT"}, {1, "IDC_CLOSE"}};
         for (const Item& item : items) {
             wxWindow* control = dialog.FindWindow(item.id);
             ASSERT_NE(control, nullptr) << item.id;
@@ -273,15 +294,15 @@ TEST_F(PagesTest, AboutBoxLayoutHoldsItsControlsAndTheirTexts)
             if (item.id == 1045)
                 continue; // a group box's caption runs along its frame
             const wxSize best = control->GetBestSize();
-            EXPECT_LE(best.x, control->GetSize().x) << item.id << " " << TextOf(control).utf8_string();
+            EXPECT_LE(best.x, control->GetSize().x)
+                << item.id << " " << TextOf(control).utf8_string();
         }
     }
 }
 
 // Every label, button and check box shows its whole text, in each language
 // of the shipped language file, and GTK has nothing to complain about.
-TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
-{
+TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn) {
     for (const char* language : {"English", "Deutsch"}) {
         SCOPED_TRACE(language);
         guitest::UseRealLanguageFile(m_dir, language);
@@ -299,7 +320,8 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
         if (const char* shots = std::getenv("SPINDLE_PAGE_SHOTS")) {
             // Pictures for a person to look at, over the real skin.
             CSkinImage real;
-            real.Attach(wxBitmap(wxString(SPINDLE_SOURCE_DIR) + "/res/skin.png", wxBITMAP_TYPE_PNG));
+            real.Attach(
+                wxBitmap(wxString(SPINDLE_SOURCE_DIR) + "/res/skin.png", wxBITMAP_TYPE_PNG));
             SetAppSkin(&real);
             for (std::size_t i = 0; i < pages.size(); ++i) {
                 for (wxPanel* other : pages)
@@ -309,7 +331,8 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
                 wxImage screen;
                 if (guitest::GrabScreen(screen))
                     screen.GetSubImage(guitest::ScreenRect(frame))
-                        .SaveFile(wxString::Format("%s/%s-%s.png", shots, language, Pages()[i].name));
+                        .SaveFile(
+                            wxString::Format("%s/%s-%s.png", shots, language, Pages()[i].name));
             }
             SetAppSkin(m_skin.get());
         }
@@ -318,21 +341,23 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
         EXPECT_EQ(warnings.find("Gtk-CRITICAL"), std::string::npos) << warnings;
         for (std::size_t i = 0; i < pages.size(); ++i) {
             for (wxWindow* child : pages[i]->GetChildren()) {
-                const bool text = wxDynamicCast(child, wxStaticText) || wxDynamicCast(child, wxButton) ||
-                                  wxDynamicCast(child, wxCheckBox) || wxDynamicCast(child, CTransStatic);
+                const bool text =
+                    wxDynamicCast(child, wxStaticText) || wxDynamicCast(child, wxButton) ||
+                    wxDynamicCast(child, wxCheckBox) || wxDynamicCast(child, CTransStatic);
                 if (!text)
                     continue;
                 if (auto* desc = wxDynamicCast(child, CTransStatic)) {
                     EXPECT_LE(desc->NeededHeight(), desc->GetSize().y)
-                        << Pages()[i].name << " description \"" << TextOf(child).utf8_string() << "\"";
+                        << Pages()[i].name << " description \"" << TextOf(child).utf8_string()
+                        << "\"";
                     continue;
                 }
                 const wxSize best = child->GetBestSize();
                 const wxSize size = child->GetSize();
-                EXPECT_LE(best.x, size.x) << Pages()[i].name << " control " << child->GetId() << " \""
-                                          << TextOf(child).utf8_string() << "\"";
-                EXPECT_LE(best.y, size.y) << Pages()[i].name << " control " << child->GetId() << " \""
-                                          << TextOf(child).utf8_string() << "\"";
+                EXPECT_LE(best.x, size.x) << Pages()[i].name << " control " << child->GetId()
+                                          << " \"" << TextOf(child).utf8_string() << "\"";
+                EXPECT_LE(best.y, size.y) << Pages()[i].name << " control " << child->GetId()
+                                          << " \"" << TextOf(child).utf8_string() << "\"";
             }
         }
         frame->Destroy();
@@ -342,8 +367,7 @@ TEST_F(PagesTest, NoTextIsClippedAndGtkDoesNotWarn)
 
 // Each page paints exactly the skin pixels that the window paints under it:
 // no seam at the page's edges.
-TEST_F(PagesTest, PageBackgroundEqualsTheSkinUnderIt)
-{
+TEST_F(PagesTest, PageBackgroundEqualsTheSkinUnderIt) {
     std::vector<wxPanel*> pages;
     for (const PageCase& pc : Pages())
         pages.push_back(pc.make(m_frame));
@@ -365,15 +389,15 @@ TEST_F(PagesTest, PageBackgroundEqualsTheSkinUnderIt)
 // group box, the check box) with the pale blue; edit fields keep their own
 // colours, and the unmount page, which has no colour handler, shows the
 // skin inside its group box.
-TEST_F(PagesTest, ButtonClassControlsGetThePaleBlueFill)
-{
+TEST_F(PagesTest, ButtonClassControlsGetThePaleBlueFill) {
     auto* mount = static_cast<CMountDlg*>(Make<CMountDlg>(m_frame));
     auto* unmount = static_cast<CUnmountDlg*>(Make<CUnmountDlg>(m_frame));
     m_frame->Show();
     const wxColour pale(234, 243, 250);
     EXPECT_EQ(ButtonClassFill(), pale);
     auto pixel = [](const wxImage& image, const wxPoint& at) {
-        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y), image.GetBlue(at.x, at.y));
+        return wxColour(image.GetRed(at.x, at.y), image.GetGreen(at.x, at.y),
+                        image.GetBlue(at.x, at.y));
     };
     unmount->Hide();
     m_frame->Refresh();
@@ -381,12 +405,17 @@ TEST_F(PagesTest, ButtonClassControlsGetThePaleBlueFill)
     const wxRect check = mount->m_chkOpen->GetRect();
     const wxRect edit = mount->m_editLabel->GetRect();
     const wxPoint inGroup = mount->ClientToScreen(wxPoint(20, 120));
-    const wxPoint inCheck = mount->ClientToScreen(wxPoint(check.GetRight() - 2, check.y + check.height / 2));
-    const wxPoint inEdit = mount->ClientToScreen(wxPoint(edit.x + edit.width / 2, edit.y + edit.height / 2));
+    const wxPoint inCheck =
+        mount->ClientToScreen(wxPoint(check.GetRight() - 2, check.y + check.height / 2));
+    const wxPoint inEdit =
+        mount->ClientToScreen(wxPoint(edit.x + edit.width / 2, edit.y + edit.height / 2));
     wxImage screen;
-    EXPECT_TRUE(guitest::GrabScreenWhen(screen, [&](const wxImage& image) {
-        return pixel(image, inGroup) == pale && pixel(image, inCheck) == pale;
-    })) << "group box " << pixel(screen, inGroup).GetAsString(wxC2S_CSS_SYNTAX).utf8_string()
+    EXPECT_TRUE(guitest::GrabScreenWhen(screen,
+                                        [&](const wxImage& image) {
+                                            return pixel(image, inGroup) == pale &&
+                                                   pixel(image, inCheck) == pale;
+                                        }))
+        << "group box " << pixel(screen, inGroup).GetAsString(wxC2S_CSS_SYNTAX).utf8_string()
         << ", check box " << pixel(screen, inCheck).GetAsString(wxC2S_CSS_SYNTAX).utf8_string();
     EXPECT_NE(pixel(screen, inEdit), pale) << "the edit box keeps its own colours";
     const wxPoint client = m_frame->ClientToScreen(wxPoint(0, 0));
@@ -399,7 +428,9 @@ TEST_F(PagesTest, ButtonClassControlsGetThePaleBlueFill)
     m_frame->Refresh();
     guitest::Yield(4);
     // A strip inside the group box, left of the list.
-    EXPECT_TRUE(guitest::ScreenShowsPattern(client, wxRect(kPageLeft + 14, kPageTop + 100, 10, 200), why)) << why;
+    EXPECT_TRUE(
+        guitest::ScreenShowsPattern(client, wxRect(kPageLeft + 14, kPageTop + 100, 10, 200), why))
+        << why;
 }
 
 } // namespace

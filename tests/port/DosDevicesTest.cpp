@@ -25,7 +25,8 @@ TEST(DosDevices, DefinitionsStackAndPopNewestFirst) {
     ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"K:", u"/first"));
     ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"k:", u"\\Device\\FileDisk\\FileDiskCd0"));
     std::uint32_t n = 0;
-    EXPECT_EQ(Query(u"K:", 260, &n), std::u16string(u"\\Device\\FileDisk\\FileDiskCd0\0/first\0\0", 37));
+    EXPECT_EQ(Query(u"K:", 260, &n),
+              std::u16string(u"\\Device\\FileDisk\\FileDiskCd0\0/first\0\0", 37));
     EXPECT_EQ(n, 37u);
 
     ASSERT_TRUE(DefineDosDeviceW(DDD_REMOVE_DEFINITION, u"K:", nullptr));
@@ -65,7 +66,11 @@ TEST(DosDevices, ShortBufferFailsWith122AndWritesNothing) {
 TEST(DosDevices, RefusesMalformedNamesAndTargets) {
     TempEnv env;
     env.EmptyTable();
-    struct Case { const char16_t* name; const char16_t* target; ErrorCode error; };
+    struct Case {
+        const char16_t* name;
+        const char16_t* target;
+        ErrorCode error;
+    };
     const Case cases[] = {
         {u"", u"/x", ERROR_INVALID_NAME},
         {u"../K:", u"/x", ERROR_INVALID_NAME},
@@ -91,27 +96,32 @@ TEST(DosDevices, ListsEveryNameWithoutADeviceName) {
 
 TEST(DosDevices, SeedsSystemVolumeAndUserDrivesOnFirstUse) {
     TempEnv env;
-    env.Write("cfg/drives.conf", "# stand-ins\nR = stdio:/tmp/disc.iso\n  s: = /srv \nbad line\nC = /data\n1 = /x\n");
+    env.Write("cfg/drives.conf",
+              "# stand-ins\nR = stdio:/tmp/disc.iso\n  s: = /srv \nbad line\nC = /data\n1 = /x\n");
     EXPECT_EQ(*DosDeviceTargets("C:"), (std::vector<std::string>{"/data", "/"}));
     EXPECT_EQ(FirstDosDeviceTarget("R:"), "stdio:/tmp/disc.iso");
     EXPECT_EQ(FirstDosDeviceTarget("S:"), "/srv");
     // Seeding happens once: a removed drive stays removed.
     RemoveDosDevice("R:", std::nullopt, false);
     EXPECT_EQ(FirstDosDeviceTarget("R:"), "");
-    EXPECT_EQ(DrivesConfProblems(), (std::vector<std::string>{
-                                        "drives.conf line 4: no '=' between a drive letter and its target",
-                                        "drives.conf line 6: '1' is not a drive letter (A to Z)"}));
+    EXPECT_EQ(DrivesConfProblems(),
+              (std::vector<std::string>{
+                  "drives.conf line 4: no '=' between a drive letter and its target",
+                  "drives.conf line 6: '1' is not a drive letter (A to Z)"}));
     // A changed drives.conf adds the letters the table lacks and leaves the
     // defined ones alone, without a new table.
     PushDosDevice("S:", "/mine");
     EXPECT_EQ(DrivesConfMedia(), "");
-    env.Write("cfg/drives.conf", "S = /other\nT = stdio:/tmp/new.iso\nU =\nMedia = ~/Discs\nmedia = disks\n");
+    env.Write("cfg/drives.conf",
+              "S = /other\nT = stdio:/tmp/new.iso\nU =\nMedia = ~/Discs\nmedia = disks\n");
     EXPECT_EQ(FirstDosDeviceTarget("T:"), "stdio:/tmp/new.iso");
     EXPECT_EQ(*DosDeviceTargets("S:"), (std::vector<std::string>{"/mine", "/srv"}));
     EXPECT_EQ(FirstDosDeviceTarget("R:"), "");
-    EXPECT_EQ(DrivesConfProblems(),
-              (std::vector<std::string>{"drives.conf line 3: the target of U: is empty or too long",
-                                        "drives.conf line 5: media = 'disks' is neither 'off' nor a folder (/... or ~/...)"}));
+    EXPECT_EQ(
+        DrivesConfProblems(),
+        (std::vector<std::string>{
+            "drives.conf line 3: the target of U: is empty or too long",
+            "drives.conf line 5: media = 'disks' is neither 'off' nor a folder (/... or ~/...)"}));
     // The driver's line: the last one that can be read.
     EXPECT_EQ(DrivesConfMedia(), "~/Discs");
     env.Write("cfg/drives.conf", "media = /srv/discs\nmedia = off\n");
@@ -132,7 +142,9 @@ TEST(DosDevices, ConcurrentUpdatesFromProcessesAreAtomic) {
             for (int i = 0; i < kEach; ++i)
                 ok = PushDosDevice("X:", "/p" + std::to_string(p) + "/" + std::to_string(i)) && ok;
             for (int i = 0; i < kEach / 2; ++i)
-                ok = RemoveDosDevice("X:", "/p" + std::to_string(p) + "/" + std::to_string(i), true) && ok;
+                ok = RemoveDosDevice("X:", "/p" + std::to_string(p) + "/" + std::to_string(i),
+                                     true) &&
+                     ok;
             _exit(ok ? 0 : 1);
         }
     }

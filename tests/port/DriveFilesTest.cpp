@@ -1,5 +1,5 @@
-#include "port/DosDevices.h"
 #include "port/DriveFiles.h"
+#include "port/DosDevices.h"
 #include "port/DriveInfo.h"
 #include "port/FileDiskRecords.h"
 #include "port/LastError.h"
@@ -32,14 +32,17 @@ TEST(DriveFiles, DrivePathOpensWhatTheTableNames) {
     PushDosDevice("M:", "/no/such/dir");
     PushDosDevice("S:", "stdio:" + env.root() + "/not-yet-burnt.iso");
 
-    struct Case { char16_t letter; ErrorCode error; };
+    struct Case {
+        char16_t letter;
+        ErrorCode error;
+    };
     const Case cases[] = {
-        {u'C', ERROR_SUCCESS},         // a directory: the drive exists
-        {u'R', ERROR_SUCCESS},         // a stand-in disc file
-        {u'S', ERROR_SUCCESS},         // a stand-in drive with no disc yet
-        {u'K', ERROR_PATH_NOT_FOUND},  // a driver device, no driver running
-        {u'M', ERROR_FILE_NOT_FOUND},  // a target that has gone
-        {u'Q', ERROR_FILE_NOT_FOUND},  // undefined
+        {u'C', ERROR_SUCCESS},        // a directory: the drive exists
+        {u'R', ERROR_SUCCESS},        // a stand-in disc file
+        {u'S', ERROR_SUCCESS},        // a stand-in drive with no disc yet
+        {u'K', ERROR_PATH_NOT_FOUND}, // a driver device, no driver running
+        {u'M', ERROR_FILE_NOT_FOUND}, // a target that has gone
+        {u'Q', ERROR_FILE_NOT_FOUND}, // undefined
     };
     for (const Case& c : cases) {
         UniqueHandle h(Open(DrivePath(c.letter), GENERIC_READ | GENERIC_WRITE));
@@ -78,7 +81,8 @@ TEST(DriveFiles, DrivePathOpensWhatTheTableNames) {
 TEST(DriveFiles, MalformedDrivePathsAreNotFound) {
     TempEnv env;
     env.EmptyTable();
-    for (const char16_t* p : {u"\\\\.\\", u"\\\\.\\K", u"\\\\.\\KK:", u"\\\\.\\1:", u"\\\\.\\K:\\x"}) {
+    for (const char16_t* p :
+         {u"\\\\.\\", u"\\\\.\\K", u"\\\\.\\KK:", u"\\\\.\\1:", u"\\\\.\\K:\\x"}) {
         EXPECT_EQ(Open(p, GENERIC_READ), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     }
@@ -123,7 +127,8 @@ TEST(DriveInfo, TypesLabelsAndSizesFollowTheTarget) {
     env.Write("src/a.txt", "data");
     std::string iso = env.root() + "/disc.iso";
     ASSERT_EQ(std::system(("genisoimage -quiet -J -R -V 'Holiday 2024' -o " + iso + " " +
-                           env.root() + "/src").c_str()),
+                           env.root() + "/src")
+                              .c_str()),
               0);
     PushDosDevice("C:", "/");
     PushDosDevice("R:", "stdio:" + iso);
@@ -131,10 +136,13 @@ TEST(DriveInfo, TypesLabelsAndSizesFollowTheTarget) {
     PushDosDevice("L:", "\\Device\\FileDisk\\FileDisk4");
     PushDosDevice("N:", "/dev/null"); // a device that is no disk at all
 
-    struct Case { const char16_t* root; std::uint32_t type; };
+    struct Case {
+        const char16_t* root;
+        std::uint32_t type;
+    };
     const Case cases[] = {
-        {u"C:\\", DRIVE_FIXED}, {u"r:", DRIVE_CDROM},   {u"K:/", DRIVE_CDROM},
-        {u"L:\\", DRIVE_FIXED}, {u"Q:\\", DRIVE_NO_ROOT_DIR}, {u"C:\\x", DRIVE_NO_ROOT_DIR},
+        {u"C:\\", DRIVE_FIXED},   {u"r:", DRIVE_CDROM},         {u"K:/", DRIVE_CDROM},
+        {u"L:\\", DRIVE_FIXED},   {u"Q:\\", DRIVE_NO_ROOT_DIR}, {u"C:\\x", DRIVE_NO_ROOT_DIR},
         {u"N:\\", DRIVE_UNKNOWN},
     };
     for (const Case& c : cases)
@@ -166,7 +174,7 @@ TEST(DriveInfo, TypesLabelsAndSizesFollowTheTarget) {
 TEST(DriveFiles, QueriedImagePathReadsTheReplysNameField) {
     namespace q = vdrive::query;
     struct Case {
-        std::string field;   // bytes at kName
+        std::string field;    // bytes at kName
         std::uint16_t length; // the record's name length
         std::string want;
     };

@@ -2,10 +2,10 @@
 #include "port/LastError.h"
 #include "tests/support/Files.h"
 
-#include <gtest/gtest.h>
-#include <string>
 #include <cstdio>
 #include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +18,10 @@ TEST(FullPath, CompletesAndFoldsPaths) {
     std::string parent = here.substr(0, here.rfind('/'));
     if (parent.empty())
         parent = "/";
-    struct Case { const char* in; std::string out; };
+    struct Case {
+        const char* in;
+        std::string out;
+    };
     const Case cases[] = {
         {"/img/a.iso", "/img/a.iso"},
         {"a.iso", here + "/a.iso"},
@@ -44,7 +47,9 @@ TEST(FullPath, FoldsDotDotAsTheKernelResolvesIt) {
     ASSERT_EQ(symlink((t + "/real/sub").c_str(), (t + "/lnk").c_str()), 0);
     ASSERT_EQ(symlink("real/sub", (t + "/rel").c_str()), 0);
     std::fclose(std::fopen((t + "/file").c_str(), "w"));
-    struct Case { std::string in, out; };
+    struct Case {
+        std::string in, out;
+    };
     const Case cases[] = {
         {t + "/lnk/../a.iso", t + "/real/a.iso"},
         {t + "/rel/../../a.iso", t + "/a.iso"},

@@ -188,10 +188,12 @@ TEST(ShellTest, RealDefaultHandlerResultsFollowXdgOpensExitStatus) {
     // No xdg-open at all: nothing can open anything.
     EXPECT_EQ(port::RunLaunch({"https://a.example/", {}}), port::kShellNoAssociation);
     const std::string script = env.Write("xdg-open", "");
-    for (const auto& [status, result] : {std::pair{0, port::kShellOpened}, {2, port::kShellFileNotFound},
-                                         {3, port::kShellNoAssociation}, {4, port::kShellNoAssociation}}) {
-        std::ofstream(script, std::ios::trunc) << "#!/bin/sh\n[ \"$1\" = \"a b\" ] || exit 9\nexit " << status
-                                               << "\n";
+    for (const auto& [status, result] : {std::pair{0, port::kShellOpened},
+                                         {2, port::kShellFileNotFound},
+                                         {3, port::kShellNoAssociation},
+                                         {4, port::kShellNoAssociation}}) {
+        std::ofstream(script, std::ios::trunc)
+            << "#!/bin/sh\n[ \"$1\" = \"a b\" ] || exit 9\nexit " << status << "\n";
         ::chmod(script.c_str(), 0755);
         EXPECT_EQ(port::RunLaunch({"a b", {}}), result) << status;
     }

@@ -14,10 +14,13 @@ TEST(Utf, RoundTripsEveryPlane) {
 }
 
 TEST(Utf, BadInputBecomesReplacementNotOverread) {
-    EXPECT_EQ(ToUtf16("a\xC3"), u"a\uFFFD");          // cut sequence at the end
-    EXPECT_EQ(ToUtf16("\xFF" "b"), u"\uFFFD" u"b");    // invalid lead byte
-    EXPECT_EQ(ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");   // overlong form
-    EXPECT_EQ(ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // encoded surrogate
+    EXPECT_EQ(ToUtf16("a\xC3"), u"a\uFFFD"); // cut sequence at the end
+    EXPECT_EQ(ToUtf16("\xFF"
+                      "b"),
+              u"\uFFFD"
+              u"b");                                                        // invalid lead byte
+    EXPECT_EQ(ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");                        // overlong form
+    EXPECT_EQ(ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");              // encoded surrogate
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
 }
 

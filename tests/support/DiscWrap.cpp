@@ -111,8 +111,7 @@ std::uint64_t WrapDisc::Sectors(std::size_t track) const {
     return (tracks[track].data.size() + unit - 1) / unit;
 }
 
-std::string EncodeSector(SectorForm form, const std::string& user, std::uint32_t lba,
-                         bool form2) {
+std::string EncodeSector(SectorForm form, const std::string& user, std::uint32_t lba, bool form2) {
     if (form == SectorForm::Audio || form == SectorForm::Mode1_2048)
         return user;
     static const std::string kSync = std::string(1, '\0') + std::string(10, '\xFF') + '\0';

@@ -31,8 +31,8 @@ class FindValueTest : public ::testing::TestWithParam<FindCase> {};
 
 TEST_P(FindValueTest, FollowsProfileReaderRules) {
     const FindCase& c = GetParam();
-    std::u16string value = CProfileReader::FindValue(port::ToUtf16(c.file), port::ToUtf16(c.section),
-                                                     port::ToUtf16(c.key));
+    std::u16string value = CProfileReader::FindValue(
+        port::ToUtf16(c.file), port::ToUtf16(c.section), port::ToUtf16(c.key));
     EXPECT_EQ(port::ToUtf8(value), c.expected);
 }
 
@@ -71,12 +71,18 @@ TEST(FindValue, CutsAt254UnitsWithoutSplittingASurrogatePair) {
 }
 
 TEST(Decode, RecognisesByteOrderMarks) {
-    EXPECT_EQ(CProfileReader::Decode(std::string("\xFF\xFE" "A\0\xE4\0", 6)), u"A\u00E4");
+    EXPECT_EQ(CProfileReader::Decode(std::string("\xFF\xFE"
+                                                 "A\0\xE4\0",
+                                                 6)),
+              u"A\u00E4");
     EXPECT_EQ(CProfileReader::Decode(std::string("\xFE\xFF\0A\0\xE4", 6)), u"A\u00E4");
     EXPECT_EQ(CProfileReader::Decode("\xEF\xBB\xBF[S]"), u"[S]");
     EXPECT_EQ(CProfileReader::Decode("plain"), u"plain");
     // An odd trailing byte of a UTF-16 file is ignored, not read past.
-    EXPECT_EQ(CProfileReader::Decode(std::string("\xFF\xFE" "A\0B", 5)), u"A");
+    EXPECT_EQ(CProfileReader::Decode(std::string("\xFF\xFE"
+                                                 "A\0B",
+                                                 5)),
+              u"A");
 }
 
 // Lookups through a language file in a private program directory.
@@ -117,10 +123,10 @@ TEST_F(LangFileTest, CurrentSelectsTheLanguageSection) {
 TEST_F(LangFileTest, MissingPiecesGiveEmptyTexts) {
     EXPECT_EQ(Lookup("ID_DRIVE"), ""); // no file at all
     const char* files[] = {
-        "[English]\nID_DRIVE=Drive\n",                               // no LANGUAGE section
-        "[LANGUAGE]\n[English]\nID_DRIVE=Drive\n",                   // no CURRENT
-        "[LANGUAGE]\nCURRENT=\n[English]\nID_DRIVE=Drive\n",         // empty CURRENT
-        "[LANGUAGE]\nCURRENT=French\n[English]\nID_DRIVE=Drive\n",   // absent section
+        "[English]\nID_DRIVE=Drive\n",                             // no LANGUAGE section
+        "[LANGUAGE]\n[English]\nID_DRIVE=Drive\n",                 // no CURRENT
+        "[LANGUAGE]\nCURRENT=\n[English]\nID_DRIVE=Drive\n",       // empty CURRENT
+        "[LANGUAGE]\nCURRENT=French\n[English]\nID_DRIVE=Drive\n", // absent section
     };
     for (const char* file : files) {
         Write(m_dir / "languiu.ini", file);
@@ -147,14 +153,16 @@ TEST_F(LangFileTest, BufferLookupWritesAtMost255Units) {
 }
 
 TEST_F(LangFileTest, ReadsUtf16LittleEndianFiles) {
-    std::u16string text = u"[LANGUAGE]\r\nCURRENT=Deutsch\r\n[Deutsch]\r\nID_MB=\u00DCbersicht \U0001F4BF\r\n";
+    std::u16string text =
+        u"[LANGUAGE]\r\nCURRENT=Deutsch\r\n[Deutsch]\r\nID_MB=\u00DCbersicht \U0001F4BF\r\n";
     std::string bytes = "\xFF\xFE";
     for (char16_t c : text) {
         bytes += static_cast<char>(c & 0xFF);
         bytes += static_cast<char>(c >> 8);
     }
     Write(m_dir / "languiu.ini", bytes);
-    EXPECT_EQ(Lookup("ID_MB"), "\xC3\x9C" "bersicht \xF0\x9F\x92\xBF");
+    EXPECT_EQ(Lookup("ID_MB"), "\xC3\x9C"
+                               "bersicht \xF0\x9F\x92\xBF");
 }
 
 TEST_F(LangFileTest, LongProgramDirectory) {

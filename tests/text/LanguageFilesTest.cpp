@@ -33,11 +33,15 @@ Sections Load(const std::string& name) {
     port::ini::ForEachLine(std::string_view(text), [&](std::string_view line) {
         std::string_view name, value;
         switch (port::ini::ParseLine(line, name, value)) {
-        case port::ini::LineKind::Section: current = name; sections[current]; break;
+        case port::ini::LineKind::Section:
+            current = name;
+            sections[current];
+            break;
         case port::ini::LineKind::Entry:
             sections[current].emplace(name, port::ini::Unquote(value));
             break;
-        default: break;
+        default:
+            break;
         }
         return true;
     });
@@ -135,13 +139,36 @@ std::vector<std::string> ProgramKeys() {
         "ID_FILEDISK_NOT_READY",
         "ID_FILEDISK_START_FAILED",
         "IDC_STATIC_UNMOUNTDESC",
-        "ID_DRIVE_USED", "ID_DISMOUNT_FAILED", "ID_MOUNT_PATH_TOO_LONG", "ID_DISC_FAULT_2",
-        "ID_DISC_FAULT_13", "ID_DISC_FAULT_38", "ID_DISC_FAULT_50", "ID_DISC_FAULT_LINE",
-        "ID_HELP_MANUALFILE", "ID_HELP_NOMANUAL", "LOCALES", "ID_LANGUAGE_MENU",
-        "ID_LANGUAGE_AUTO", "ID_LANGUAGE_NEXTSTART", "ID_LANGUAGE_NOTSAVED",
-        "ID_WARNING", "ID_QUESTION", "ID_YES", "ID_NO", "ID_FILTER_ISO", "ID_FILTER_CUE", "ID_FILTER_DISC",
-        "ID_FILTER_ALL", "ID_TOOLBAR_CUSTOMIZE", "ID_TOOLBAR_UP", "ID_TOOLBAR_DOWN",
-        "ID_TOOLBAR_RESET", "ID_TOOLBAR_CLOSE", "ID_NORECORDER", "ID_SELECT_DRIVE_ROW",
+        "ID_DRIVE_USED",
+        "ID_DISMOUNT_FAILED",
+        "ID_MOUNT_PATH_TOO_LONG",
+        "ID_DISC_FAULT_2",
+        "ID_DISC_FAULT_13",
+        "ID_DISC_FAULT_38",
+        "ID_DISC_FAULT_50",
+        "ID_DISC_FAULT_LINE",
+        "ID_HELP_MANUALFILE",
+        "ID_HELP_NOMANUAL",
+        "LOCALES",
+        "ID_LANGUAGE_MENU",
+        "ID_LANGUAGE_AUTO",
+        "ID_LANGUAGE_NEXTSTART",
+        "ID_LANGUAGE_NOTSAVED",
+        "ID_WARNING",
+        "ID_QUESTION",
+        "ID_YES",
+        "ID_NO",
+        "ID_FILTER_ISO",
+        "ID_FILTER_CUE",
+        "ID_FILTER_DISC",
+        "ID_FILTER_ALL",
+        "ID_TOOLBAR_CUSTOMIZE",
+        "ID_TOOLBAR_UP",
+        "ID_TOOLBAR_DOWN",
+        "ID_TOOLBAR_RESET",
+        "ID_TOOLBAR_CLOSE",
+        "ID_NORECORDER",
+        "ID_SELECT_DRIVE_ROW",
         "ID_SELECT_IMAGEFILE",
     };
     // The error box's caption and every error number port describes.

@@ -90,7 +90,7 @@ TEST_F(TextUiTest, SetItemLangTextSetsEveryKindOfControl) {
     SetItemLangText(&dialog, 4242, "KEY_TEXT"); // no such control: nothing happens
     SetItemLangText(nullptr, 1001, "KEY_TEXT");
     EXPECT_EQ(label->GetLabelText(), "Save & Exit"); // '&' is no mnemonic
-    EXPECT_EQ(button->GetLabel(), "&Label && text");  // on a button it is
+    EXPECT_EQ(button->GetLabel(), "&Label && text"); // on a button it is
     EXPECT_EQ(button->GetLabelText(), "Label & text");
     EXPECT_EQ(check->GetLabelText(), ""); // missing key: empty, also set
     EXPECT_EQ(edit->GetValue(), "typed");
@@ -117,7 +117,8 @@ TEST_F(TextUiTest, WorkerThreadBoxIsShownOnTheGuiThread) {
 
     std::promise<int> result;
     auto answer = result.get_future();
-    std::thread worker([&] { result.set_value(QuestionBox(wxString::FromUTF8("Überschreiben?"))); });
+    std::thread worker(
+        [&] { result.set_value(QuestionBox(wxString::FromUTF8("Überschreiben?"))); });
     guitest::YieldUntil(
         [&] { return answer.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; },
         std::chrono::seconds(5));
@@ -164,7 +165,8 @@ TEST_F(TextUiTest, WorkerBoxEndsWhenTheApplicationDropsTheCall) {
 TEST_F(TextUiTest, FileDialogFiltersIgnoreCase) {
     using ListFilters = SList* (*)(void*);
     using Filter = int (*)(void*, const FilterInfo*);
-    auto listFilters = reinterpret_cast<ListFilters>(dlsym(RTLD_DEFAULT, "gtk_file_chooser_list_filters"));
+    auto listFilters =
+        reinterpret_cast<ListFilters>(dlsym(RTLD_DEFAULT, "gtk_file_chooser_list_filters"));
     auto filter = reinterpret_cast<Filter>(dlsym(RTLD_DEFAULT, "gtk_file_filter_filter"));
     ASSERT_TRUE(listFilters && filter);
     for (bool save : {false, true}) {

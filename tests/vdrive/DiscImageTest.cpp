@@ -1,11 +1,11 @@
 // The disc map: every format the test writers make is read back to its
 // tracks, and the user data found through the map is the ISO image's; each
 // kind of bad descriptor is refused with its file and line or field.
-#include "port/Utf.h"
 #include "vdrive/DiscImage.h"
-#include "vdrive/VolumeLabel.h"
+#include "port/Utf.h"
 #include "tests/support/DiscWrap.h"
 #include "tests/support/Files.h"
+#include "vdrive/VolumeLabel.h"
 
 #include <gtest/gtest.h>
 

@@ -46,7 +46,8 @@ void ExpectSameTree(const fs::path& source, const fs::path& drive) {
         EXPECT_TRUE(spindle_test::SameBytes(e.path(), there)) << rel;
     }
     std::size_t seen = 0;
-    for (auto it = fs::recursive_directory_iterator(drive); it != fs::recursive_directory_iterator(); ++it) {
+    for (auto it = fs::recursive_directory_iterator(drive);
+         it != fs::recursive_directory_iterator(); ++it) {
         if (it->path() != drive / "rr_moved")
             ++seen;
     }
@@ -85,7 +86,8 @@ void ExpectDriveReadsImage(char16_t letter, const std::string& iso) {
     EXPECT_EQ(static_cast<std::uint64_t>(size), fs::file_size(iso));
     std::string data(static_cast<size_t>(size), '\0');
     std::uint32_t got = 0;
-    ASSERT_TRUE(port::ReadFile(h.get(), data.data(), static_cast<std::uint32_t>(size), &got, nullptr));
+    ASSERT_TRUE(
+        port::ReadFile(h.get(), data.data(), static_cast<std::uint32_t>(size), &got, nullptr));
     EXPECT_EQ(got, static_cast<std::uint32_t>(size));
     EXPECT_TRUE(data == spindle_test::ReadFile(iso));
     EXPECT_FALSE(port::WriteFile(h.get(), "x", 1, &got, nullptr));
@@ -129,7 +131,8 @@ TEST(MountE2E, ImagesOfBothToolsReadBackWholeThenDismount) {
         EXPECT_EQ(static_cast<std::uint64_t>(info->fileSize), fs::file_size(iso));
         EXPECT_EQ(port::GetDriveTypeW(u"K:\\"), port::DRIVE_CDROM);
         char16_t label[255] = {};
-        ASSERT_TRUE(port::GetVolumeInformationW(u"K:\\", label, 255, nullptr, nullptr, nullptr, nullptr, 0));
+        ASSERT_TRUE(port::GetVolumeInformationW(u"K:\\", label, 255, nullptr, nullptr, nullptr,
+                                                nullptr, 0));
         EXPECT_EQ(std::u16string(label), u"Spindle");
         ExpectDriveReadsImage(u'K', iso);
         // The driver holds its image: no label is written underneath it.
@@ -173,10 +176,14 @@ TEST(MountE2E, RefusalsLeaveEverythingAsItWas) {
     fs::create_hard_link(iso, longest);
     fs::create_hard_link(iso, longest + "x");
 
-    struct Case { char16_t letter; std::string path; port::ErrorCode error; };
+    struct Case {
+        char16_t letter;
+        std::string path;
+        port::ErrorCode error;
+    };
     const Case cases[] = {
         {u'L', longest + "x", port::ERROR_FILENAME_EXCED_RANGE},
-        {u'K', iso, port::ERROR_BUSY},                                // letter taken
+        {u'K', iso, port::ERROR_BUSY}, // letter taken
         {u'L', env.Write("text.iso", std::string(100000, 't')), port::ERROR_UNRECOGNIZED_VOLUME},
         {u'L', env.root() + "/missing.iso", port::ERROR_FILE_NOT_FOUND},
         {u'L', env.Write("short.iso", "x"), port::ERROR_UNRECOGNIZED_VOLUME},
@@ -245,10 +252,12 @@ TEST(MountE2E, AFileOverFourGiBReadsBackWhole) {
     fs::create_directories(env.root() + "/big");
     {
         std::ofstream f(big, std::ios::binary);
-        for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{(4ull << 30) - 5000}, size - 100}) {
+        for (std::uint64_t at :
+             {std::uint64_t{0}, std::uint64_t{(4ull << 30) - 5000}, size - 100}) {
             f.seekp(static_cast<std::streamoff>(at));
             std::string mark = "mark@" + std::to_string(at) + std::string(200, '#');
-            f.write(mark.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(mark.size(), size - at)));
+            f.write(mark.data(),
+                    static_cast<std::streamsize>(std::min<std::uint64_t>(mark.size(), size - at)));
         }
     }
     ASSERT_EQ(fs::file_size(big), size);

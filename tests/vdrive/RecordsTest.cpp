@@ -43,13 +43,17 @@ TEST(Records, WideAttachRecordLayout) {
 }
 
 TEST(Records, ClassicAttachRecordLayout) {
-    struct Case { std::u16string name; std::size_t length; std::string bytes; };
+    struct Case {
+        std::u16string name;
+        std::size_t length;
+        std::string bytes;
+    };
     const Case cases[] = {
         {u"\\??\\C:\\a.iso", 13, "\\??\\C:\\a.iso"},
         {u"\\??\\/m\u00fcsik/\u65e5.iso", 20, "\\??\\/m\xc3\xbcsik/\xe6\x97\xa5.iso"},
         {std::u16string(259, u'y'), 260, std::string(259, 'y')},
-        {std::u16string(260, u'y'), 0, ""},          // does not fit 260 bytes
-        {std::u16string(130, u'\u00e9'), 0, ""},     // 260 bytes in UTF-8
+        {std::u16string(260, u'y'), 0, ""},      // does not fit 260 bytes
+        {std::u16string(130, u'\u00e9'), 0, ""}, // 260 bytes in UTF-8
     };
     for (const Case& c : cases) {
         AttachRecord r = BuildAttachRecord(c.name, 4242, true);

@@ -17,9 +17,13 @@ using spindle_test::TempEnv;
 
 namespace {
 
-std::string Cd(int n) { return "\\Device\\FileDisk\\FileDiskCd" + std::to_string(n); }
+std::string Cd(int n) {
+    return "\\Device\\FileDisk\\FileDiskCd" + std::to_string(n);
+}
 
-Reply Ok() { return Reply{}; }
+Reply Ok() {
+    return Reply{};
+}
 
 MountRequest Raw(const std::u16string& ntName) {
     MountRequest r;
@@ -37,11 +41,11 @@ TEST(DeviceScan, MarksOnlyDeviceNumbersInRange) {
     port::PushDosDevice("E:", "\\Device\\FileDisk\\FileDisk5");
     port::PushDosDevice("F:", Cd(12));
     port::PushDosDevice("G:", Cd(40));
-    port::PushDosDevice("H:", "\\Device\\FileDisk\\FileDiskCd");    // no digits: 0
+    port::PushDosDevice("H:", "\\Device\\FileDisk\\FileDiskCd"); // no digits: 0
     port::PushDosDevice("I:", "\\Device\\FileDisk\\FileDiskCd-1");
     port::PushDosDevice("J:", "\\Device\\FileDisk\\FileDisk31x");
     port::PushDosDevice("K:", Cd(7));
-    port::PushDosDevice("K:", "/"); // only the first target counts
+    port::PushDosDevice("K:", "/");     // only the first target counts
     port::PushDosDevice("LPT1", Cd(9)); // not a drive letter
 
     DeviceUseTable t = ScanFileDiskDevices();
@@ -70,7 +74,9 @@ TEST(NtPaths, ConvertBothWays) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     std::u16string here = port::ToUtf16(cwd);
-    struct Case { std::u16string in, out; };
+    struct Case {
+        std::u16string in, out;
+    };
     const Case to[] = {
         {u"\\\\srv\\share\\a.iso", u"\\??\\UNC\\srv\\share\\a.iso"},
         {u"a.iso", u"\\??\\" + here + u"/a.iso"},
@@ -108,7 +114,8 @@ TEST(Mount, SendsTheWideRecordThenFallsBackToTheClassicOne) {
         TempEnv env;
         env.EmptyTable();
         FakeDriver driver(env.runtime(), [&](const DriverCall& call) {
-            return Reply{call.code == IOCTL_FILEDISK_OPEN_FILE_W ? c.wideError : c.classicError, {}};
+            return Reply{call.code == IOCTL_FILEDISK_OPEN_FILE_W ? c.wideError : c.classicError,
+                         {}};
         });
         port::ErrorCode error = 99;
         EXPECT_EQ(MountImage(u'k', Raw(u"\\??\\C:\\a.iso"), error), c.ok);
@@ -143,7 +150,7 @@ TEST(Mount, TakesTheLowestFreeDeviceOfTheFamily) {
     disk.readOnly = false;
     ASSERT_TRUE(MountImage(u'Y', disk, error));
     EXPECT_EQ(port::FirstDosDeviceTarget("Y:"), "\\Device\\FileDisk\\FileDisk0");
-    EXPECT_EQ(driver.Calls().back().input[36], 0); // a disk keeps the request's flag
+    EXPECT_EQ(driver.Calls().back().input[36], 0);  // a disk keeps the request's flag
     EXPECT_EQ(driver.Calls().front().input[36], 1); // a CD is always read-only
 }
 
@@ -235,7 +242,11 @@ TEST(Query, AnswersOnlyForTheDriversLetters) {
         if (call.code != IOCTL_FILEDISK_QUERY_FILE || call.device != Cd(0))
             return Reply{21, {}};
         std::vector<std::uint8_t> rec(276, 0);
-        rec[0] = 0x00; rec[1] = 0xF2; rec[2] = 0x05; rec[3] = 0x2A; rec[4] = 0x01; // 5000000000
+        rec[0] = 0x00;
+        rec[1] = 0xF2;
+        rec[2] = 0x05;
+        rec[3] = 0x2A;
+        rec[4] = 0x01; // 5000000000
         rec[8] = 1;
         std::string name = "\\??\\/img/a.iso";
         rec[10] = static_cast<std::uint8_t>(name.size());

@@ -58,7 +58,9 @@ Bytes Load(const std::string& path) {
     return Bytes(data.begin(), data.end());
 }
 
-std::u16string Read(const std::string& path) { return ReadVolumeLabel(port::ToUtf16(path)); }
+std::u16string Read(const std::string& path) {
+    return ReadVolumeLabel(port::ToUtf16(path));
+}
 bool Write(const std::string& path, std::u16string_view label) {
     return WriteVolumeLabel(port::ToUtf16(path), label);
 }
@@ -71,7 +73,11 @@ Bytes Field(const Bytes& img, size_t sector) {
 
 TEST(VolumeLabel, ReadsJolietFirstThenThePrimaryIdentifier) {
     TempEnv env;
-    struct Case { const char* what; Bytes img; std::u16string label; };
+    struct Case {
+        const char* what;
+        Bytes img;
+        std::u16string label;
+    };
     Bytes joliet = Image("PHOTOS", {2, 255});
     SetJoliet(joliet, 17, u"Photos");
     Bytes secondJoliet = Image("X", {2, 3, 2, 255});
@@ -87,7 +93,8 @@ TEST(VolumeLabel, ReadsJolietFirstThenThePrimaryIdentifier) {
     Bytes wide = Image("?", {2, 255});
     SetJoliet(wide, 17, u"\u0414\u0438\u0441\u043a 2024 \u65e5\u672c");
     const Case cases[] = {
-        {"blank padded", Image("MYDISC                          "), u"MYDISC" + std::u16string(26, u' ')},
+        {"blank padded", Image("MYDISC                          "),
+         u"MYDISC" + std::u16string(26, u' ')},
         {"joliet", joliet, u"Photos"},
         {"empty joliet skipped", secondJoliet, u"Zweite"},
         {"after terminator", afterEnd, u"PRIMARY"},
@@ -129,13 +136,18 @@ TEST(VolumeLabel, WritesBothIdentifiersZeroPaddedAndNothingElse) {
 
 TEST(VolumeLabel, LongAndNonLatinLabelsStayInsideTheFields) {
     TempEnv env;
-    struct Case { std::u16string label, joliet; std::string primary; };
+    struct Case {
+        std::u16string label, joliet;
+        std::string primary;
+    };
     const Case cases[] = {
         {std::u16string(40, u'L'), std::u16string(16, u'L'), std::string(32, 'L')},
         {u"\u00dcber \u0414\u0438\u0441\u043a", u"\u00dcber \u0414\u0438\u0441\u043a",
-         "\xc3\x9c" "ber \xd0\x94\xd0\xb8\xd1\x81\xd0\xba"},
+         "\xc3\x9c"
+         "ber \xd0\x94\xd0\xb8\xd1\x81\xd0\xba"},
         // 11 three-byte characters: only 10 fit 32 bytes whole.
-        {std::u16string(11, u'\u65e5'), std::u16string(11, u'\u65e5'), [] {
+        {std::u16string(11, u'\u65e5'), std::u16string(11, u'\u65e5'),
+         [] {
              std::string s;
              for (int i = 0; i < 10; ++i)
                  s += "\xe6\x97\xa5";
@@ -181,7 +193,11 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     EXPECT_EQ(ReadVolumeLabel(u""), u"");
 
     // The forms that tell why: an image without a label is not a failure.
-    struct Case { std::string path; bool readable; port::ErrorCode error; };
+    struct Case {
+        std::string path;
+        bool readable;
+        port::ErrorCode error;
+    };
     const Case cases[] = {
         {Save(env, Image(""), "blank.iso"), true, port::ERROR_SUCCESS},
         {Save(env, notIso, "other.bin"), false, port::ERROR_UNRECOGNIZED_VOLUME},
@@ -202,8 +218,8 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
     // Held open by another program: no exclusive access.
     std::string path = Save(env, Image("HELD"));
     port::UniqueHandle other(port::CreateFileW(port::ToUtf16(path).c_str(), port::GENERIC_READ,
-                                               port::FILE_SHARE_READ, nullptr,
-                                               port::OPEN_EXISTING, 0, nullptr));
+                                               port::FILE_SHARE_READ, nullptr, port::OPEN_EXISTING,
+                                               0, nullptr));
     ASSERT_TRUE(other.valid());
     EXPECT_EQ(Read(path), u"");
     EXPECT_FALSE(Write(path, u"New"));
@@ -219,17 +235,28 @@ TEST(VolumeLabel, UnreadableFilesGiveNoLabelAndStayUntouched) {
 TEST(VolumeLabel, WriteRefusesBrokenDescriptorSetsAndBrokenText) {
     TempEnv env;
     Bytes sixBytes(0x8000 + 4 * 2048, 'x'); // "\x01CD001" at 0x8000 and nothing more
-    std::memcpy(sixBytes.data() + kPvd, "\x01" "CD001", 6);
+    std::memcpy(sixBytes.data() + kPvd,
+                "\x01"
+                "CD001",
+                6);
     Bytes unterminated = Image("OPEN", {2}); // ends after the Joliet descriptor
     Bytes strayAfterPrimary = Image("STRAY", {2, 255});
     std::memset(strayAfterPrimary.data() + 17 * 2048, 0, 8); // not a descriptor
-    struct Case { const char* what; Bytes img; std::u16string label; port::ErrorCode error; };
+    struct Case {
+        const char* what;
+        Bytes img;
+        std::u16string label;
+        port::ErrorCode error;
+    };
     const Case cases[] = {
         {"six bytes", sixBytes, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
         {"no terminator", unterminated, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
         {"stray sector", strayAfterPrimary, u"New", port::ERROR_UNRECOGNIZED_VOLUME},
         {"lone high surrogate", Image("OK", {2, 255}), u"Disc\xD83D", port::ERROR_INVALID_DATA},
-        {"lone low surrogate", Image("OK", {2, 255}), u"\xDCBF" u"Disc", port::ERROR_INVALID_DATA},
+        {"lone low surrogate", Image("OK", {2, 255}),
+         u"\xDCBF"
+         u"Disc",
+         port::ERROR_INVALID_DATA},
     };
     for (const Case& c : cases) {
         std::string path = Save(env, c.img, "w.iso");
