@@ -68,13 +68,65 @@ BurnOutcome CheckImage(const std::vector<TrackRange>& ranges) {
 
 // Why the write stopped on the image's side, if it did: the first track
 // source that could not deliver.
-std::string SourceError(const DiscLayout& layout) {
+BurnOutcome SourceError(const DiscLayout& layout) {
     for (burn::burn_source* src : layout.sources) {
-        std::string why = TrackSourceError(src);
-        if (!why.empty())
+        BurnOutcome why = TrackSourceError(src);
+        if (!why.ok())
             return why;
     }
     return {};
+}
+
+const char* SectorWords(SectorFault fault) {
+    switch (fault) {
+    case SectorFault::None:
+        break;
+    case SectorFault::NoSync:
+        return "the sector has no sync pattern of a raw data sector";
+    case SectorFault::NotMode1:
+        return "the sector is not a mode 1 sector";
+    case SectorFault::NotMode2:
+        return "the sector is not a mode 2 sector";
+    case SectorFault::Form2:
+        return "the sector is a mode 2 form 2 sector, which cannot be written as data";
+    }
+    return "";
+}
+
+// What is wrong with the image file o.item, and where.
+std::string ImageWords(const BurnOutcome& o) {
+    const std::string file = "\"" + o.item + "\"";
+    std::string words;
+    switch (o.fault) {
+    case ImageFault::None:
+        break;
+    case ImageFault::ReadFailed:
+        words = file + " cannot be read at byte " + std::to_string(o.byte) + ": " +
+                std::strerror(o.osError);
+        break;
+    case ImageFault::EndsEarly:
+        words = file + " ends at byte " + std::to_string(o.byte) + ", before track " +
+                std::to_string(o.track) + " does" + (o.whileWriting ? " (the file shrank)" : "");
+        break;
+    case ImageFault::BadSector:
+        if (o.whileWriting)
+            words = file + ", track " + std::to_string(o.track) + ", sector " +
+                    std::to_string(o.sector) + ": " + SectorWords(o.sectorFault) +
+                    " (the file changed after it was checked)";
+        else
+            words = file + " does not hold the sectors its cue sheet declares: track " +
+                    std::to_string(o.track) + ", sector " + std::to_string(o.sector) + " (byte " +
+                    std::to_string(o.byte) + " of the file): " + SectorWords(o.sectorFault);
+        break;
+    case ImageFault::CheckStopped:
+        words = "the check of " + file + " was stopped";
+        break;
+    case ImageFault::UnsupportedMode:
+        words = "Line " + std::to_string(o.line) +
+                " of the cue sheet: track mode MODE2/2336 is not supported";
+        break;
+    }
+    return o.whileWriting ? "writing stopped because " + words : words;
 }
 
 } // namespace
@@ -93,6 +145,8 @@ BurnOutcome NoRecorderAt(std::string address, std::string libraryWords) {
 }
 
 std::string Detail(const BurnOutcome& o) {
+    if (o.fault != ImageFault::None)
+        return ImageWords(o);
     if (o.osError)
         return "\"" + o.item + "\" cannot be opened: " + std::strerror(o.osError);
     if (o.error == BurnError::NoRecorder && !o.item.empty())
@@ -199,8 +253,7 @@ BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath
     if (cuePath.empty())
         return bad(cuePath, "There is nothing to burn");
     out.isCue = true;
-    std::string why = LoadCueSheet(cuePath, out.cue);
-    return why.empty() ? BurnOutcome() : bad(cuePath, why);
+    return LoadCueSheet(cuePath, out.cue);
 }
 
 engine::JobOutcome Job::Run(engine::JobObserver& observer) {
@@ -357,9 +410,8 @@ BurnOutcome BurnJob::WriteCopy(std::unique_ptr<GrabbedDrive>& drive,
         return Fail(BurnError::Cancelled);
     // A source that could not deliver ends the run too; that is the
     // image's fault, whatever the drive said about the aborted write.
-    std::string sourceError = SourceError(layout);
-    if (!sourceError.empty())
-        return Fail(BurnError::BadImage, "writing stopped because " + sourceError);
+    if (BurnOutcome sourceError = SourceError(layout); !sourceError.ok())
+        return sourceError;
     // libburn refuses some runs (a drive still busy) with a message only,
     // and then still calls the run well done.
     if (!wroteWell || !libraryWords.empty())

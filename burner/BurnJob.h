@@ -45,17 +45,44 @@ enum class BurnError {
     DriveError,   // the recorder failed while working
 };
 
+// What is wrong with one raw sector of a track's declared mode.
+enum class SectorFault {
+    None,
+    NoSync,   // no sync pattern of a raw data sector
+    NotMode1, // a MODE1/2352 track's sector of another mode
+    NotMode2, // a MODE2/2352 track's sector of another mode
+    Form2,    // a mode 2 form 2 sector, which cannot be written as data
+};
+
+// What is wrong with an image file (item) read for a burn, beyond its not
+// opening at all.
+enum class ImageFault {
+    None,
+    ReadFailed,      // the read at `byte` failed (osError)
+    EndsEarly,       // the file ends at `byte`, before track `track` does
+    BadSector,       // sector `sector` of track `track`, at `byte`: sectorFault
+    CheckStopped,    // the check of the sectors was stopped
+    UnsupportedMode, // line `line` of the cue sheet declares MODE2/2336
+};
+
 // An outcome is a number (error) plus what it concerns: the file or
 // recorder address (item), the system's errno when a file cannot be opened,
-// and the library's or the check's own words. Describe and Detail make the
-// sentences.
+// what is wrong with an image file and where, and the library's own words.
+// Describe and Detail make the sentences.
 struct BurnOutcome {
     BurnError error = BurnError::None;
     std::string item;             // the file or recorder address concerned
-    int osError = 0;              // errno of an item that cannot be opened
-    std::string detail;           // the library's or the check's own words
+    int osError = 0;              // errno of an item that cannot be opened (or read)
+    std::string detail;           // the library's own words
     std::int64_t neededBytes = 0; // TooBig: what the image needs
     std::int64_t freeBytes = 0;   // TooBig: what the medium has
+    ImageFault fault = ImageFault::None;
+    bool whileWriting = false; // the fault stopped a write under way
+    int track = 0;
+    int line = 0;            // of the cue sheet
+    std::int64_t sector = 0; // counted from the track's first
+    std::int64_t byte = 0;   // of the file
+    SectorFault sectorFault = SectorFault::None;
     bool ok() const { return error == BurnError::None; }
 };
 
@@ -78,8 +105,8 @@ port::ErrorCode ErrorNumber(BurnError error);
 std::string Describe(const BurnOutcome& outcome);
 
 // The particulars behind the number, in plain English ("\"a.bin\" cannot
-// be opened: No such file or directory", the library's words); empty when
-// there are none.
+// be opened: No such file or directory", what is wrong with which sector of
+// an image, the library's words); empty when there are none.
 std::string Detail(const BurnOutcome& outcome);
 
 // A job reports through engine::JobObserver: progress of the whole job in

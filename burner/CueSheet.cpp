@@ -1,33 +1,41 @@
 #include "burner/CueSheet.h"
 
+#include "burner/BurnJob.h"
+
 namespace burner {
 
 namespace {
 
 // The parser's verdict, and a refusal of the tracks no disc is burnt from.
-std::string Burnable(bool parsed, const vdrive::DiscFault& fault, CueSheet& out) {
+BurnOutcome Burnable(bool parsed, const vdrive::DiscFault& fault, const CueSheet& out) {
     if (!parsed)
-        return fault.detail;
+        return Fail(BurnError::BadImage, fault.detail);
     for (const CueTrack& t : out.tracks) {
-        if (t.mode == TrackMode::Mode2_2336)
-            return "Line " + std::to_string(t.line) +
-                   " of the cue sheet: track mode MODE2/2336 is not supported";
+        if (t.mode == TrackMode::Mode2_2336) {
+            BurnOutcome o = Fail(BurnError::BadImage);
+            o.fault = ImageFault::UnsupportedMode;
+            o.line = t.line;
+            return o;
+        }
     }
     return {};
 }
 
 } // namespace
 
-std::string ParseCueSheet(std::string_view text, const std::string& baseDir, CueSheet& out) {
+BurnOutcome ParseCueSheet(std::string_view text, const std::string& baseDir, CueSheet& out) {
     vdrive::DiscFault fault;
     const bool parsed = vdrive::ParseCueSheet(text, baseDir, out, fault);
     return Burnable(parsed, fault, out);
 }
 
-std::string LoadCueSheet(const std::string& path, CueSheet& out) {
+BurnOutcome LoadCueSheet(const std::string& path, CueSheet& out) {
     vdrive::DiscFault fault;
     const bool parsed = vdrive::LoadCueSheet(path, out, fault);
-    return Burnable(parsed, fault, out);
+    BurnOutcome o = Burnable(parsed, fault, out);
+    if (!o.ok())
+        o.item = path;
+    return o;
 }
 
 } // namespace burner

@@ -19,12 +19,15 @@ inline int SectorSize(TrackMode mode) {
     return vdrive::SectorBytes(mode);
 }
 
-// Parses a sheet's text; FILE names are resolved against baseDir and the
-// files are looked at (existence, size). Returns an empty text on success,
-// else what is wrong, naming the line or file.
-std::string ParseCueSheet(std::string_view text, const std::string& baseDir, CueSheet& out);
+struct BurnOutcome;
 
-// Reads and parses the cue file at path.
-std::string LoadCueSheet(const std::string& path, CueSheet& out);
+// Parses a sheet's text; FILE names are resolved against baseDir and the
+// files are looked at (existence, size). None on success, else BadImage
+// with the parser's words (naming the line or file) or UnsupportedMode.
+BurnOutcome ParseCueSheet(std::string_view text, const std::string& baseDir, CueSheet& out);
+
+// Reads and parses the cue file at path; on failure the outcome's item is
+// the path.
+BurnOutcome LoadCueSheet(const std::string& path, CueSheet& out);
 
 } // namespace burner

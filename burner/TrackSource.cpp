@@ -46,7 +46,7 @@ struct SourceData {
     std::size_t frontPos = 0;                     // bytes of ready.front() handed out
     bool ended = false;                           // the reader read its last block
     bool failed = false;
-    std::string error; // why it failed; empty when stopped
+    BurnOutcome error; // why it failed; none when stopped
     bool quit = false;
     std::thread reader;
 
@@ -62,9 +62,20 @@ struct SourceData {
             ::close(fd);
     }
 
+    // What stopped the write at byte `at` of the file.
+    BurnOutcome Fault(ImageFault fault, std::int64_t at) const {
+        BurnOutcome o = Fail(BurnError::BadImage);
+        o.item = path;
+        o.fault = fault;
+        o.whileWriting = true;
+        o.track = track;
+        o.byte = at;
+        return o;
+    }
+
     // Reads and converts the next block; empty at the end, nullopt on a
     // failure (with `why` set unless the stop flag caused it).
-    std::optional<std::vector<unsigned char>> ReadBlock(std::string& why) {
+    std::optional<std::vector<unsigned char>> ReadBlock(BurnOutcome& why) {
         if (left <= 0)
             return std::vector<unsigned char>();
         if (stop && *stop)
@@ -79,9 +90,8 @@ struct SourceData {
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
-                why = "\"" + path + "\" cannot be read at byte " +
-                      std::to_string(offset + static_cast<std::int64_t>(got)) + ": " +
-                      std::strerror(errno);
+                why = Fault(ImageFault::ReadFailed, offset + static_cast<std::int64_t>(got));
+                why.osError = errno;
                 return std::nullopt;
             }
             if (n == 0)
@@ -89,9 +99,7 @@ struct SourceData {
             got += static_cast<std::size_t>(n);
         }
         if (got < want || (mode != TrackMode::Mode1_2048 && got % inSize != 0)) {
-            why = "\"" + path + "\" ends at byte " +
-                  std::to_string(offset + static_cast<std::int64_t>(got)) + ", before track " +
-                  std::to_string(track) + " does (the file shrank)";
+            why = Fault(ImageFault::EndsEarly, offset + static_cast<std::int64_t>(got));
             return std::nullopt;
         }
         offset += got;
@@ -103,10 +111,9 @@ struct SourceData {
             if (!ConvertSector(raw.data() + i * inSize, mode, out.data() + i * 2048)) {
                 const std::int64_t at =
                     offset - static_cast<std::int64_t>(got) + static_cast<std::int64_t>(i) * inSize;
-                why = "\"" + path + "\", track " + std::to_string(track) + ", sector " +
-                      std::to_string((at - trackStart) / inSize) + ": " +
-                      CheckRawSector(raw.data() + i * inSize, mode) +
-                      " (the file changed after it was checked)";
+                why = Fault(ImageFault::BadSector, at);
+                why.sector = (at - trackStart) / inSize;
+                why.sectorFault = CheckRawSector(raw.data() + i * inSize, mode);
                 return std::nullopt;
             }
         }
@@ -121,7 +128,7 @@ struct SourceData {
                 if (quit)
                     return;
             }
-            std::string why;
+            BurnOutcome why;
             auto block = ReadBlock(why);
             std::lock_guard lock(mutex);
             if (!block) {
@@ -201,24 +208,24 @@ int OutputSectorSize(TrackMode mode) {
     return mode == TrackMode::Audio ? 2352 : 2048;
 }
 
-std::string CheckRawSector(const unsigned char* sector, TrackMode mode) {
+SectorFault CheckRawSector(const unsigned char* sector, TrackMode mode) {
     if (mode == TrackMode::Mode1_2048 || mode == TrackMode::Audio)
-        return {};
+        return SectorFault::None;
     if (std::memcmp(sector, kSync, sizeof kSync) != 0)
-        return "the sector has no sync pattern of a raw data sector";
+        return SectorFault::NoSync;
     if (mode == TrackMode::Mode1_2352 && sector[15] != 1)
-        return "the sector is not a mode 1 sector";
+        return SectorFault::NotMode1;
     if (mode == TrackMode::Mode2_2352) {
         if (sector[15] != 2)
-            return "the sector is not a mode 2 sector";
+            return SectorFault::NotMode2;
         if (sector[18] & 0x20)
-            return "the sector is a mode 2 form 2 sector, which cannot be written as data";
+            return SectorFault::Form2;
     }
-    return {};
+    return SectorFault::None;
 }
 
 bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out) {
-    if (!CheckRawSector(in, mode).empty())
+    if (CheckRawSector(in, mode) != SectorFault::None)
         return false;
     // Mode 1: 12 sync + 4 header, then the user data. Mode 2 form 1 adds an
     // 8-byte subheader before it.
@@ -237,7 +244,7 @@ std::int64_t TrackBytes(const TrackRange& range) {
     return sectors * OutputSectorSize(range.mode);
 }
 
-std::string TrackSourceError(burn::burn_source* source) {
+BurnOutcome TrackSourceError(burn::burn_source* source) {
     auto* s = static_cast<SourceData*>(source->data);
     std::lock_guard lock(s->mutex);
     return s->error;
@@ -249,9 +256,12 @@ BurnOutcome CheckTrackSectors(const TrackRange& range) {
     const int fd = range.fd >= 0 ? range.fd : ::open(range.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return CannotOpen(BurnError::BadImage, range.path, errno);
-    auto bad = [&](std::string words) {
-        BurnOutcome o = Fail(BurnError::BadImage, std::move(words));
+    auto bad = [&](ImageFault fault, std::int64_t byte) {
+        BurnOutcome o = Fail(BurnError::BadImage);
         o.item = range.path;
+        o.fault = fault;
+        o.track = range.track;
+        o.byte = byte;
         return o;
     };
     struct Closer {
@@ -270,7 +280,7 @@ BurnOutcome CheckTrackSectors(const TrackRange& range) {
     std::vector<unsigned char> block(static_cast<std::size_t>(kBlockSectors * kSize));
     for (std::int64_t first = 0; first < range.sectors; first += kBlockSectors) {
         if (range.stop && *range.stop)
-            return bad("the check of \"" + range.path + "\" was stopped");
+            return bad(ImageFault::CheckStopped, 0);
         const std::int64_t count = std::min(kBlockSectors, range.sectors - first);
         const std::size_t want = static_cast<std::size_t>(count * kSize);
         const std::int64_t at = range.offset + first * kSize;
@@ -279,23 +289,23 @@ BurnOutcome CheckTrackSectors(const TrackRange& range) {
             ssize_t n = ::pread(fd, block.data() + got, want - got, at + static_cast<off_t>(got));
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0)
-                return bad("\"" + range.path + "\" cannot be read at byte " +
-                           std::to_string(at + static_cast<std::int64_t>(got)) + ": " +
-                           std::strerror(errno));
+            if (n < 0) {
+                BurnOutcome o = bad(ImageFault::ReadFailed, at + static_cast<std::int64_t>(got));
+                o.osError = errno;
+                return o;
+            }
             if (n == 0)
-                return bad("\"" + range.path + "\" ends at byte " +
-                           std::to_string(at + static_cast<std::int64_t>(got)) + ", before track " +
-                           std::to_string(range.track) + " does");
+                return bad(ImageFault::EndsEarly, at + static_cast<std::int64_t>(got));
             got += static_cast<std::size_t>(n);
         }
         for (std::int64_t i = 0; i < count; ++i) {
-            std::string why = CheckRawSector(block.data() + i * kSize, range.mode);
-            if (!why.empty())
-                return bad("\"" + range.path +
-                           "\" does not hold the sectors its cue sheet declares: track " +
-                           std::to_string(range.track) + ", sector " + std::to_string(first + i) +
-                           " (byte " + std::to_string(at + i * kSize) + " of the file): " + why);
+            const SectorFault why = CheckRawSector(block.data() + i * kSize, range.mode);
+            if (why != SectorFault::None) {
+                BurnOutcome o = bad(ImageFault::BadSector, at + i * kSize);
+                o.sector = first + i;
+                o.sectorFault = why;
+                return o;
+            }
         }
     }
     return {};

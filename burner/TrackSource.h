@@ -39,8 +39,8 @@ struct TrackRange {
 int OutputSectorSize(TrackMode mode);
 
 // Checks one raw sector of the mode (sync pattern, mode byte, XA form 1);
-// empty when it fits, else what is wrong.
-std::string CheckRawSector(const unsigned char* sector, TrackMode mode);
+// None when it fits, else what is wrong.
+SectorFault CheckRawSector(const unsigned char* sector, TrackMode mode);
 
 // Cuts one sector of the file's form down to what libburn takes; false when
 // the sector does not fit the mode.
@@ -50,9 +50,9 @@ bool ConvertSector(const unsigned char* in, TrackMode mode, unsigned char* out);
 // each as CheckRawSector does, in one sequential pass over its part of the
 // file; other modes have no sector structure to check. None when every
 // sector fits, else BadImage for the file (item), its errno when it cannot
-// be opened, and what is wrong naming the track and the sector (counted
-// from the track's first). Gives up, saying so, once the range's stop flag
-// is set.
+// be opened, and the fault with the track, the sector (counted from the
+// track's first) and the byte of the file. Gives up (CheckStopped) once the
+// range's stop flag is set.
 BurnOutcome CheckTrackSectors(const TrackRange& range);
 
 // Opens the file read-only; nullptr with `failure` (BadImage, the file and
@@ -61,11 +61,12 @@ BurnOutcome CheckTrackSectors(const TrackRange& range);
 // Free with burn_source_free.
 burn::burn_source* OpenTrackSource(const TrackRange& range, BurnOutcome& failure);
 
-// Why the source stopped delivering before its end (the file shrank or could
-// not be read, a sector no longer fits its mode); empty while it delivers,
-// after it delivered everything, and when it stopped because the range's
-// stop flag was set.
-std::string TrackSourceError(burn::burn_source* source);
+// Why the source stopped delivering before its end: BadImage for the file
+// with whileWriting set and the fault (the file shrank or could not be
+// read, a sector no longer fits its mode); none while it delivers, after it
+// delivered everything, and when it stopped because the range's stop flag
+// was set.
+BurnOutcome TrackSourceError(burn::burn_source* source);
 
 // How full the source's read-ahead is, in percent.
 int TrackSourceFill(burn::burn_source* source);

@@ -157,12 +157,12 @@ TEST_F(BurnJobTest, SimulateWritesNothingAndWrongRawSectorsAreRefusedFirst) {
         ASSERT_TRUE(burner::LoadBurnImage("", tmp / "mixed.cue", cue).ok()) << row.said;
         o = Burn(cue, tmp / "target");
         EXPECT_EQ(o.error, BurnError::BadImage) << row.said;
-        EXPECT_NE(o.detail.find("\"" +
-                                tmp / "mixed.bin\" does not hold the sectors its cue "
-                                      "sheet declares: " +
-                                row.said),
+        EXPECT_NE(burner::Detail(o).find("\"" +
+                                         tmp / "mixed.bin\" does not hold the sectors its cue "
+                                               "sheet declares: " +
+                                         row.said),
                   std::string::npos)
-            << o.detail;
+            << burner::Detail(o);
         EXPECT_TRUE(ReadFile(tmp / "target") == "untouched") << row.said;
     }
 
@@ -175,9 +175,10 @@ TEST_F(BurnJobTest, SimulateWritesNothingAndWrongRawSectorsAreRefusedFirst) {
     };
     o = Burn(iso, tmp / "target", {}, &shrink);
     EXPECT_EQ(o.error, BurnError::BadImage) << burner::Describe(o);
-    EXPECT_NE(o.detail.find("writing stopped because \"" + tmp / "a.iso\" ends at byte 32768"),
-              std::string::npos)
-        << o.detail;
+    EXPECT_NE(
+        burner::Detail(o).find("writing stopped because \"" + tmp / "a.iso\" ends at byte 32768"),
+        std::string::npos)
+        << burner::Detail(o);
 }
 
 TEST_F(BurnJobTest, VerifyCatchesACorruptedTargetAndCopiesRepeatTheBurn) {

@@ -1,6 +1,7 @@
 // Cue sheets: the layouts a good sheet gives, and a clear refusal for each
 // kind of malformed one.
 #include "burner/CueSheet.h"
+#include "burner/BurnJob.h"
 #include "tests/support/TempEnv.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ TEST(CueSheet, LaysTracksOutInTheirFilesRelativeToTheSheetsFolder) {
                                                   "    INDEX 01 00:00:00\n");
     ::chdir("/"); // FILE names must not depend on the working folder
     burner::CueSheet cue;
-    ASSERT_EQ(burner::LoadCueSheet(tmp / "sub/disc.cue", cue), "");
+    ASSERT_TRUE(burner::LoadCueSheet(tmp / "sub/disc.cue", cue).ok());
     ASSERT_EQ(cue.tracks.size(), 3u);
     const auto& t1 = cue.tracks[0];
     EXPECT_EQ(t1.file, tmp / "sub/data.bin");
@@ -89,12 +90,13 @@ TEST(CueSheet, RefusesMalformedSheetsWithAClearReason) {
     };
     for (const Case& c : cases) {
         burner::CueSheet cue;
-        std::string error = burner::ParseCueSheet(c.sheet, tmp.path(), cue);
+        std::string error = burner::Detail(burner::ParseCueSheet(c.sheet, tmp.path(), cue));
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
     }
     burner::CueSheet cue;
-    EXPECT_NE(burner::LoadCueSheet(tmp / "nothing.cue", cue), "");
-    EXPECT_NE(burner::LoadCueSheet(tmp / "raw.bin", cue).find("not a cue sheet"), std::string::npos)
+    EXPECT_NE(burner::Detail(burner::LoadCueSheet(tmp / "nothing.cue", cue)), "");
+    EXPECT_NE(burner::Detail(burner::LoadCueSheet(tmp / "raw.bin", cue)).find("not a cue sheet"),
+              std::string::npos)
         << "a BIN given as the cue sheet";
 }
 
