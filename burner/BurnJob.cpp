@@ -59,7 +59,7 @@ BurnOutcome CheckImage(const std::vector<TrackRange>& ranges) {
             return error;
         burn::burn_source_free(src);
         if (TrackBytes(r) <= 0)
-            return Fail(BurnError::BadImage, "\"" + r.path + "\" is empty");
+            return Fail(ImageFault::Empty, r.path);
         if (BurnOutcome bad = CheckTrackSectors(r); !bad.ok())
             return bad;
     }
@@ -125,6 +125,24 @@ std::string ImageWords(const BurnOutcome& o) {
         words = "Line " + std::to_string(o.line) +
                 " of the cue sheet: track mode MODE2/2336 is not supported";
         break;
+    case ImageFault::NotFound:
+        words = "The image " + file + " was not found";
+        break;
+    case ImageFault::NothingToBurn:
+        words = "There is nothing to burn";
+        break;
+    case ImageFault::Empty:
+        words = file + " is empty";
+        break;
+    case ImageFault::NotRegular:
+        words = file + " is not a regular file";
+        break;
+    case ImageFault::TrackRefused:
+        words = "The track cannot take its data";
+        break;
+    case ImageFault::ChangedInVerify:
+        words = "the image changed while it was verified";
+        break;
     }
     return o.whileWriting ? "writing stopped because " + words : words;
 }
@@ -149,6 +167,15 @@ std::string Detail(const BurnOutcome& o) {
         return ImageWords(o);
     if (o.osError)
         return "\"" + o.item + "\" cannot be opened: " + std::strerror(o.osError);
+    if (o.verify != VerifyFault::None)
+        return "track " + std::to_string(o.track) +
+               (o.verify == VerifyFault::Unreadable ? " cannot be read back at byte "
+                                                    : " differs at byte ") +
+               std::to_string(o.byte);
+    if (o.error == BurnError::NotWritable && o.medium == MediumState::Full)
+        return "it is closed";
+    if (o.error == BurnError::NotWritable && o.medium == MediumState::Unsuitable)
+        return "it is not a writable disc";
     if (o.error == BurnError::NoRecorder && !o.item.empty())
         return "No recorder can be opened at " + o.item + (o.detail.empty() ? "" : ": " + o.detail);
     return o.detail;
@@ -220,9 +247,11 @@ BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t 
     case MediumState::Unready:
         return Fail(BurnError::NoMedium);
     case MediumState::Full:
-        return Fail(BurnError::NotWritable, "it is closed");
-    case MediumState::Unsuitable:
-        return Fail(BurnError::NotWritable, "it is not a writable disc");
+    case MediumState::Unsuitable: {
+        BurnOutcome o = Fail(BurnError::NotWritable);
+        o.medium = state;
+        return o;
+    }
     case MediumState::Blank:
     case MediumState::Appendable:
         break;
@@ -238,20 +267,15 @@ BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t 
 
 BurnOutcome LoadBurnImage(const std::string& isoPath, const std::string& cuePath, BurnImage& out) {
     out = {};
-    auto bad = [](const std::string& path, std::string words) {
-        BurnOutcome o = Fail(BurnError::BadImage, std::move(words));
-        o.item = path;
-        return o;
-    };
     if (!isoPath.empty()) {
         struct stat st;
         if (::stat(isoPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            return bad(isoPath, "The image \"" + isoPath + "\" was not found");
+            return Fail(ImageFault::NotFound, isoPath);
         out.isoPath = isoPath;
         return {};
     }
     if (cuePath.empty())
-        return bad(cuePath, "There is nothing to burn");
+        return Fail(ImageFault::NothingToBurn);
     out.isCue = true;
     return LoadCueSheet(cuePath, out.cue);
 }
@@ -322,7 +346,7 @@ BurnOutcome BurnJob::OpenFiles(std::vector<TrackRange>& ranges, FileTable& files
             return CannotOpen(BurnError::BadImage, r.path, errno);
         struct stat st;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return Fail(BurnError::BadImage, "\"" + r.path + "\" is not a regular file");
+            return Fail(ImageFault::NotRegular, r.path);
         r.fd = fd;
     }
     return {};

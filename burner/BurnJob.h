@@ -63,7 +63,19 @@ enum class ImageFault {
     BadSector,       // sector `sector` of track `track`, at `byte`: sectorFault
     CheckStopped,    // the check of the sectors was stopped
     UnsupportedMode, // line `line` of the cue sheet declares MODE2/2336
+    NotFound,        // the image file is missing or not a file
+    NothingToBurn,   // neither an image nor a cue sheet was named
+    Empty,           // the file holds no data
+    NotRegular,      // the file is a device, a pipe or a folder
+    TrackRefused,    // the recorder's track would not take the file as its data
+    ChangedInVerify, // the file changed while the disc was compared with it
 };
+
+// Where the disc read back differs from the image (track, byte of the track).
+enum class VerifyFault { None, Unreadable, Differs };
+
+// What a disc check decides from the medium's state alone.
+enum class MediumState { Unready, Blank, Empty, Appendable, Full, Unsuitable };
 
 // An outcome is a number (error) plus what it concerns: the file or
 // recorder address (item), the system's errno when a file cannot be opened,
@@ -83,6 +95,8 @@ struct BurnOutcome {
     std::int64_t sector = 0; // counted from the track's first
     std::int64_t byte = 0;   // of the file
     SectorFault sectorFault = SectorFault::None;
+    MediumState medium = MediumState::Unready; // NotWritable: the medium found
+    VerifyFault verify = VerifyFault::None;    // VerifyFailed: at `track`, `byte`
     bool ok() const { return error == BurnError::None; }
 };
 
@@ -90,6 +104,14 @@ inline BurnOutcome Fail(BurnError error, std::string detail = {}) {
     BurnOutcome o;
     o.error = error;
     o.detail = std::move(detail);
+    return o;
+}
+
+// What is wrong with the image file `path`.
+inline BurnOutcome Fail(ImageFault fault, std::string path = {}) {
+    BurnOutcome o = Fail(BurnError::BadImage);
+    o.fault = fault;
+    o.item = std::move(path);
     return o;
 }
 
@@ -142,7 +164,6 @@ struct BurnSettings {
 };
 
 // What a disc check decides from the medium's state alone.
-enum class MediumState { Unready, Blank, Empty, Appendable, Full, Unsuitable };
 BurnOutcome CheckMedium(MediumState state, std::int64_t freeBytes, std::int64_t neededBytes);
 
 class Job : public engine::Job {

@@ -4,6 +4,18 @@
 
 namespace burner {
 
+namespace {
+
+BurnOutcome VerifyFailure(VerifyFault fault, int track, std::int64_t byte) {
+    BurnOutcome o = Fail(BurnError::VerifyFailed);
+    o.verify = fault;
+    o.track = track;
+    o.byte = byte;
+    return o;
+}
+
+} // namespace
+
 DiscLayout::~DiscLayout() {
     for (burn::burn_track* t : tracks)
         burn::burn_track_free(t);
@@ -30,7 +42,7 @@ BurnOutcome DiscLayout::Build(const BurnImage& image, const std::vector<TrackRan
         tracks.push_back(t);
         burn::burn_track_define_data(t, 0, 0, 1, audio ? BURN_AUDIO : BURN_MODE1);
         if (burn::burn_track_set_source(t, src) != burn::BURN_SOURCE_OK)
-            return Fail(BurnError::BadImage, "The track cannot take its data");
+            return Fail(ImageFault::TrackRefused);
         if (image.isCue) {
             const CueTrack& ct = image.cue.tracks[i];
             if (ct.swapBytes)
@@ -112,7 +124,7 @@ BurnOutcome VerifyTracks(burn::burn_drive* d, const std::atomic<bool>& stop,
             int n = static_cast<int>(std::min<std::int64_t>(kChunk, bytes - pos));
             int r = src->read_xt(src, want.data(), n);
             if (r != n) {
-                outcome = Fail(BurnError::BadImage, "the image changed while it was verified");
+                outcome = Fail(ImageFault::ChangedInVerify);
                 break;
             }
             off_t count = 0;
@@ -120,18 +132,14 @@ BurnOutcome VerifyTracks(burn::burn_drive* d, const std::atomic<bool>& stop,
             if (burn::burn_read_data(d, starts[i] * 2048 + pos, got.data(), readSize, &count, 2) <=
                     0 ||
                 count < n) {
-                outcome = Fail(BurnError::VerifyFailed, "track " + std::to_string(i + 1) +
-                                                            " cannot be read back at byte " +
-                                                            std::to_string(pos + count));
+                outcome = VerifyFailure(VerifyFault::Unreadable, i + 1, pos + count);
                 break;
             }
             if (std::memcmp(want.data(), got.data(), n) != 0) {
                 int at = 0;
                 while (want[at] == static_cast<unsigned char>(got[at]))
                     ++at;
-                outcome = Fail(BurnError::VerifyFailed, "track " + std::to_string(i + 1) +
-                                                            " differs at byte " +
-                                                            std::to_string(pos + at));
+                outcome = VerifyFailure(VerifyFault::Differs, i + 1, pos + at);
                 break;
             }
             done += n;

@@ -207,8 +207,9 @@ TEST_F(BurnJobTest, VerifyCatchesACorruptedTargetAndCopiesRepeatTheBurn) {
     s.copies = 1;
     burner::BurnOutcome o = Burn(iso, tmp / "out", s, &bad);
     EXPECT_EQ(o.error, BurnError::VerifyFailed);
-    EXPECT_NE(o.detail.find("differs at byte " + std::to_string(2048 * 150 + 7)), std::string::npos)
-        << o.detail;
+    EXPECT_NE(burner::Detail(o).find("differs at byte " + std::to_string(2048 * 150 + 7)),
+              std::string::npos)
+        << burner::Detail(o);
 
     // An image replaced under its name during the burn (a build finishing,
     // a copy over it): the burn and its verify keep to the file they opened.
