@@ -12,8 +12,7 @@ BurnOutcome Burnable(bool parsed, const vdrive::DiscFault& fault, const CueSheet
         return Fail(BurnError::BadImage, fault.detail);
     for (const CueTrack& t : out.tracks) {
         if (t.mode == TrackMode::Mode2_2336) {
-            BurnOutcome o = Fail(BurnError::BadImage);
-            o.fault = ImageFault::UnsupportedMode;
+            BurnOutcome o = Fail(ImageFault::UnsupportedMode);
             o.line = t.line;
             return o;
         }

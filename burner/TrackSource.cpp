@@ -64,9 +64,7 @@ struct SourceData {
 
     // What stopped the write at byte `at` of the file.
     BurnOutcome Fault(ImageFault fault, std::int64_t at) const {
-        BurnOutcome o = Fail(BurnError::BadImage);
-        o.item = path;
-        o.fault = fault;
+        BurnOutcome o = Fail(fault, path);
         o.whileWriting = true;
         o.track = track;
         o.byte = at;
@@ -257,9 +255,7 @@ BurnOutcome CheckTrackSectors(const TrackRange& range) {
     if (fd < 0)
         return CannotOpen(BurnError::BadImage, range.path, errno);
     auto bad = [&](ImageFault fault, std::int64_t byte) {
-        BurnOutcome o = Fail(BurnError::BadImage);
-        o.item = range.path;
-        o.fault = fault;
+        BurnOutcome o = Fail(fault, range.path);
         o.track = range.track;
         o.byte = byte;
         return o;
